@@ -1,0 +1,4 @@
+// The commands of corvane-cli; each lives in a source file of its own and is listed in main.cpp.
+#pragma once
+
+#include "cli/CliSupport.h"

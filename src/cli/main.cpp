@@ -1,0 +1,77 @@
+// corvane-cli: the headless face of Corvane, over the same files and settings as the desktop
+// program.
+#include "cli/CliSupport.h"
+#include "cli/Commands.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Command {
+    const char* name;
+    CommandFunction run;
+    const char* summary;
+};
+
+// Every command of the program, in the order --help lists them.
+const Command commands[] = {
+    {"help", nullptr, "help                        show this text"},
+};
+
+void PrintUsage(std::FILE* out)
+{
+    std::fprintf(out, "usage: corvane-cli [--home DIR] COMMAND [ARGUMENTS]\n\ncommands:\n");
+    for (const Command& command : commands)
+        std::fprintf(out, "  %s\n", command.summary);
+    std::fprintf(out, "\n--home DIR sets the program folder (default $CORVANE_HOME, else "
+                      "$XDG_DATA_HOME/Corvane).\n'corvane-cli COMMAND --help' describes a "
+                      "command.\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+
+    // Global options stand before the command's name.
+    while (!arguments.empty() && arguments.front().rfind("--home", 0) == 0) {
+        std::string home;
+        if (arguments.front() == "--home") {
+            if (arguments.size() < 2) {
+                PrintError("--home needs a folder");
+                return EXIT_USAGE;
+            }
+            home = arguments[1];
+            arguments.erase(arguments.begin(), arguments.begin() + 2);
+        } else if (arguments.front().rfind("--home=", 0) == 0) {
+            home = arguments.front().substr(7);
+            arguments.erase(arguments.begin());
+        } else {
+            break;
+        }
+        setenv("CORVANE_HOME", home.c_str(), 1);
+    }
+
+    if (arguments.empty() || arguments.front() == "--help" || arguments.front() == "-h" ||
+        arguments.front() == "help") {
+        PrintUsage(arguments.empty() ? stderr : stdout);
+        return arguments.empty() ? EXIT_USAGE : EXIT_DONE;
+    }
+
+    const std::string name = arguments.front();
+    arguments.erase(arguments.begin());
+    for (const Command& command : commands) {
+        if (name == command.name && command.run) {
+            CommandArguments commandArguments(std::move(arguments));
+            return command.run(commandArguments);
+        }
+    }
+    PrintError("unknown command '" + name + "'");
+    PrintUsage(stderr);
+    return EXIT_USAGE;
+}

@@ -1,0 +1,6 @@
+#include "model/CorvaneDoc.h"
+
+CCorvaneDoc::CCorvaneDoc()
+    : root(std::make_unique<COutlineItem>()), head(std::make_unique<COutlineHead>())
+{
+}

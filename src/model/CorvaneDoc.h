@@ -1,0 +1,37 @@
+// The document: owns the subscription tree's root node and the OPML head read with it, and
+// offers the readers of feed documents and OPML files.
+//
+// The readers are defined with the formats they read (formats/RssReader.cpp and
+// formats/OutlineReader.cpp); they touch no document state apart from LoadSubscriptions, and
+// several threads may read feeds at once.
+#pragma once
+
+#include "model/Records.h"
+
+#include <memory>
+#include <string>
+
+class CCorvaneDoc {
+public:
+    // An empty untitled root and an empty head; the document's title is "Velmora".
+    CCorvaneDoc();
+
+    std::unique_ptr<COutlineItem> root;
+    std::unique_ptr<COutlineHead> head;
+    std::string title = "Velmora";
+
+    // Reads the feed document at path into a new CFeedChannel stored in channel (destroying what
+    // it held). The slot holds a channel afterwards whatever happens. Returns 1 when the parse
+    // succeeded, 0 when the file could not be opened or is not well-formed (what was read before
+    // the fault stays in the channel).
+    static int ReadFeedFile(const std::string& path, std::unique_ptr<CFeedChannel>& channel);
+
+    // Reads the OPML file at path into a new head and a new root titled "My Subscriptions",
+    // stored in the two slots (destroying what they held) whatever happens. Returns 1 or 0 like
+    // ReadFeedFile.
+    static int ReadOutlineFile(const std::string& path, std::unique_ptr<COutlineHead>& head,
+                               std::unique_ptr<COutlineItem>& root);
+
+    // ReadOutlineFile into the document's own root and head.
+    int LoadSubscriptions(const std::string& path);
+};

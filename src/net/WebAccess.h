@@ -1,0 +1,73 @@
+// CWebAccess: Corvane's only way onto the network. One synchronous HTTP GET per call, on the
+// calling thread, through one libcurl easy handle per fetch.
+//
+// Requests go out as HTTP/1.0 GETs with the header block
+//   Accept: application/*, text/*, image/*, audio/*, video/*
+//   Cache-Control: no-cache
+//   User-Agent: Velmora RSS Helper
+// Redirects are followed (at most 20); the status examined is the final response's. The body is
+// handed back byte for byte (no content decoding). http and https URLs with ports, user info and
+// queries are accepted; https verifies certificates against the system's store. Proxies are the
+// environment's (http_proxy, https_proxy, no_proxy).
+//
+// No fetch hangs forever: a connection that is not made within the connect time-out (30 s, or
+// CORVANE_CONNECT_TIMEOUT seconds) and a transfer slower than 1 byte/s for the stall time-out
+// (60 s, or CORVANE_STALL_TIMEOUT seconds) end the fetch with WEB_ERR_REQUEST. A stop requested
+// through the stop token ends it within a second with WEB_ERR_REQUEST.
+//
+// Thread: one object per thread and use; objects are never shared.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <stop_token>
+#include <string>
+
+// Results of a fetch. Any other value is the HTTP status of a final response other than 200 (or
+// 304, see DownloadUrl). Every caller treats anything but WEB_OK as failure.
+constexpr int WEB_OK = 1;             // status 200 and the whole body arrived
+constexpr int WEB_ERR_REQUEST = -20;  // no connection, a bad URL, a transfer error or cut-short
+                                      // body, a time-out, a redirect loop, or a stop
+constexpr int WEB_ERR_STATUS = -21;   // a response came but its status could not be read
+
+class CWebAccess {
+public:
+    // agentName identifies the client ("Velmora RSS Reader", or "RSS Reader" for the scheduled
+    // update). The remaining arguments keep the described session's shape: context is always 1,
+    // accessType 0 (the environment's proxy settings), no proxy name or bypass list, flags 0.
+    explicit CWebAccess(std::string agentName, std::uintptr_t context = 1,
+                        std::uint32_t accessType = 0, const char* proxyName = nullptr,
+                        const char* proxyBypass = nullptr, std::uint32_t flags = 0);
+    ~CWebAccess();
+    CWebAccess(const CWebAccess&) = delete;
+    CWebAccess& operator=(const CWebAccess&) = delete;
+
+    // A stop requested on this token ends the running fetch (and refuses later ones) with
+    // WEB_ERR_REQUEST, leaving no file behind. The update job's Cancel relies on it.
+    void SetStopToken(std::stop_token stop);
+
+    // Called from the fetching thread as bytes arrive: received so far, and the announced total
+    // (0 when unknown). Optional.
+    using ProgressCallback = std::function<void(std::uint64_t received, std::uint64_t total)>;
+    void SetProgressCallback(ProgressCallback progress);
+
+    // Fetches url into body. On WEB_OK body holds the whole response body (NUL bytes included);
+    // on any other result body is left exactly as the caller passed it.
+    int FetchUrl(std::string url, std::string& body);
+
+    // Fetches url into the file at path. The body streams into a private temporary file in the
+    // target's folder, which is renamed over path only when the whole body arrived with status
+    // 200 and at least one byte; memory stays bounded whatever the size. When path already
+    // exists, the request carries If-Modified-Since with its modification time and a 304 answer
+    // is WEB_OK leaving the file as it is; a downloaded file takes the server's Last-Modified as
+    // its modification time. On any result but WEB_OK, and on an empty 200 body, nothing at path
+    // is created or changed.
+    int DownloadUrl(const std::string& url, const std::string& path);
+
+    const std::string& AgentName() const { return agentName; }
+
+private:
+    std::string agentName;
+    std::stop_token stopToken;
+    ProgressCallback progressCallback;
+};
