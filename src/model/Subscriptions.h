@@ -1,0 +1,178 @@
+// CSubscriptions: what the tree view holds besides its widgets. The document (tree and head),
+// the model the view shows, the settings members, the flags repackable and syncChannels, the
+// backup counter of the channels file and the clipboard node; and the operations on the tree,
+// each of which saves the channels file, clears repackable and recomputes marks exactly where
+// the tree view's commands do.
+//
+// Channels file. GetChannelsFilePath() (program folder + "Corvane.Cha"), written as OPML by
+// WriteOutlineFile, which replaces the file atomically (a reader never sees half a file).
+// Before each rewrite the previous content is copied to GetPrivateTempFolder() +
+// "rchnlbak%03d.cbf" with the new backupCount (numbers above 999 take more digits); Undo copies
+// the newest backup back. When there was no channels file to copy, the backup is written as an
+// empty file, and undoing that step removes the channels file again (the tree returns to the
+// bare root) instead of restoring a stale backup left by an earlier run.
+//
+// Dialog input arrives as parameters: UTF-8 text, an empty string meaning "the dialog's field
+// was empty" (a new node leaves that field absent; Properties keeps the old value).
+//
+// Errors: a failed backup copy or rewrite does not undo the change (the tree keeps it, the
+// counter advances, as the view does); the outcome says what failed, naming the file.
+//
+// Thread: everything on the GUI thread (the thread that owns the model), except Repackable(),
+// SetRepackable() and SyncChannels(), which the update worker and the scheduled update may call
+// from their own threads. Node pointers passed in must belong to this tree.
+#pragma once
+
+#include "app/Settings.h"
+#include "model/CorvaneDoc.h"
+#include "model/SubscriptionModel.h"
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+// The outcome of writing files: ok, or what failed (the file and the reason).
+struct SaveResult {
+    bool ok = true;
+    std::string message; // empty when ok; else one line per failure
+    explicit operator bool() const { return ok; }
+};
+
+// The outcome of a tree operation.
+struct TreeChange {
+    bool changed = false; // the operation changed the tree (and saved when it saves)
+    COutlineItem* node = nullptr; // the new, pasted or moved node; null otherwise
+    SaveResult save; // the save's outcome when changed
+};
+
+// Groups before feeds; then titles byte by byte as unsigned values after mapping A-Z to a-z
+// (no other folding). An absent title compares as an empty one. Returns -1, 0 or 1.
+int CompareByKindAndTitle(const COutlineItem& a, const COutlineItem& b);
+
+class CSubscriptions {
+public:
+    // An empty document (a bare untitled root) and its model; backupCount 0, syncChannels 1,
+    // settings at their defaults. Reads nothing: call Load().
+    CSubscriptions();
+    ~CSubscriptions();
+    CSubscriptions(const CSubscriptions&) = delete;
+    CSubscriptions& operator=(const CSubscriptions&) = delete;
+
+    // Start-up: reads the settings (LoadSettings) and the channels file into the document (a
+    // missing or malformed file leaves what could be read, at least the root "My Subscriptions")
+    // and resets the model. Writes nothing.
+    void Load();
+
+    CCorvaneDoc& Document() { return doc; }
+    SubscriptionModel& Model() { return *model; }
+    COutlineItem* Root() const { return doc.root.get(); }
+
+    // --- settings -----------------------------------------------------------------------------
+    // The settings members as read by Load (repackable as of the last SetRepackable).
+    CorvaneSettings Settings() const;
+    // The Options dialog's OK: keeps the members and stores the eleven entries (not Repackable).
+    void ApplyOptions(const CorvaneSettings& options);
+    int Repackable() const { return repackable.load(); }
+    // Sets repackable and writes "Podcast"/"Repackable" at once. Any thread.
+    void SetRepackable(int value);
+
+    // --- channels file ------------------------------------------------------------------------
+    int SyncChannels() const { return syncChannels.load(); }
+    // The task pane's synchronize buttons. Calls the listener when the value changes.
+    void SetSyncChannels(int value);
+    // Called on the GUI thread whenever syncChannels changes (a save turns it on).
+    void SetSyncChannelsListener(std::function<void(int)> listener);
+
+    std::uint32_t BackupCount() const { return backupCount; }
+    // The command-line program keeps its undo depth between runs and restores it here.
+    void SetBackupCount(std::uint32_t count) { backupCount = count; }
+    bool CanUndo() const { return backupCount >= 1; }
+    // The backup file of a number: GetPrivateTempFolder() + "rchnlbak%03d.cbf".
+    static std::string BackupPath(std::uint32_t number);
+
+    // backupCount + 1, copy the channels file to its backup, rewrite the channels file from the
+    // tree, turn syncChannels on.
+    SaveResult SaveChannels();
+    // The Edit menu's Undo: copies the newest backup over the channels file (atomically),
+    // ReloadChannels, backupCount - 1, SetRepackable(0). Nothing when !CanUndo() (ok stays
+    // true, nothing changes). Makes no backup; syncChannels unchanged.
+    SaveResult Undo();
+    // Reads path into a new root and head that replace the document's (also after a read that
+    // stopped part-way) and resets the model: every mark cleared. The clipboard survives.
+    // Not ok (with the reason) when the file could not be read completely.
+    SaveResult ReloadChannels(const std::string& path);
+
+    // --- tree operations (GUI thread) -------------------------------------------------------
+    // A new group as the last child of parent (a group). changed false when parent is null or
+    // a feed.
+    TreeChange NewGroup(
+        COutlineItem* parent, const std::string& title, const std::string& description);
+    // A new feed as the last child of parent (a group).
+    TreeChange NewFeed(COutlineItem* parent, const std::string& title, const std::string& xmlurl,
+        const std::string& htmlurl, const std::string& description);
+    // The properties dialog's OK: each non-empty text replaces the field (xmlurl and htmlurl
+    // only for a feed), an empty one keeps it; saves also when nothing differs.
+    TreeChange Properties(COutlineItem* node, const std::string& title, const std::string& xmlurl,
+        const std::string& htmlurl, const std::string& description);
+    // The clipboard becomes a clone of node (with its subtree). Saves nothing.
+    void Copy(const COutlineItem* node);
+    // Copy, then remove node (not the root) and save.
+    TreeChange Cut(COutlineItem* node);
+    // A new clone of the clipboard as the last child of target (a group); the clipboard keeps
+    // its copy. changed false without a clipboard or target.
+    TreeChange Paste(COutlineItem* target);
+    bool HasClipboard() const { return clipboardNode != nullptr; }
+    const COutlineItem* Clipboard() const { return clipboardNode.get(); }
+    // Removes node (not the root) and saves. The confirmation is the caller's.
+    TreeChange Delete(COutlineItem* node);
+    // Sorts node's parent's children (node and its siblings; one level) with
+    // CompareByKindAndTitle, equal ones keeping their order; for the root, the root's children.
+    // Saves even when the order stays; repackable and marks unchanged.
+    TreeChange SortByName(COutlineItem* node);
+
+    // Whether dropping dragged onto target would move it: false for a null node, the root as
+    // dragged, target == dragged, and target inside dragged's subtree.
+    bool CanMove(const COutlineItem* dragged, const COutlineItem* target) const;
+    // The drop: onto a feed, dragged goes directly behind it under its parent; onto a group, it
+    // becomes the group's last child. The moved subtree comes back unmarked; marks recomputed
+    // from the old and the new parent; saved; repackable unchanged. node is dragged.
+    TreeChange Move(COutlineItem* dragged, COutlineItem* target);
+
+    // --- marks (GUI thread; nothing is saved) --------------------------------------------------
+    int Mark(const COutlineItem* node) const { return model->Mark(node); }
+    void ClickMark(COutlineItem* node) { model->ClickMark(node); }
+    void SetMark(COutlineItem* node, int mark) { model->SetMark(node, mark); }
+    void UpdateParentMarks(COutlineItem* node) { model->UpdateParentMarks(node); }
+
+    // --- feeds for an update job (GUI thread) -------------------------------------------------
+    // The xmlurl of every childless feed at or below node, in display order. A node that has
+    // children is never collected itself. Null node: empty.
+    std::vector<std::string> CollectAllFeeds(const COutlineItem* node) const;
+    // The same walk, taking only childless feeds marked MARK_CHECKED (group marks play no part).
+    std::vector<std::string> CollectMarkedFeeds(const COutlineItem* node) const;
+
+    // --- OPML exchange ------------------------------------------------------------------------
+    // Reads path; when the new root has at least one child it replaces the tree (model reset),
+    // saves and sets repackable 0, and changed is true; otherwise nothing changes (the caller
+    // says "No feed was found in the input file. Please check it.").
+    TreeChange ImportOpml(const std::string& path);
+    // Writes the tree to path as the channels file is written. Not ok when it cannot be written.
+    SaveResult ExportOpml(const std::string& path) const;
+
+private:
+    // The save, repackable and marks steps that end the operations that add or remove nodes.
+    TreeChange Finish(COutlineItem* node, COutlineItem* marksFrom);
+    void ResetModel();
+
+    CCorvaneDoc doc;
+    std::unique_ptr<SubscriptionModel> model;
+    CorvaneSettings settings;
+    std::atomic<int> repackable { 0 };
+    std::atomic<int> syncChannels { 1 };
+    std::uint32_t backupCount = 0;
+    std::unique_ptr<COutlineItem> clipboardNode;
+    std::function<void(int)> syncListener;
+};
