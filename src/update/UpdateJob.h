@@ -4,12 +4,23 @@
 //
 // The job runs on a worker thread of its own and reports through a listener. The command-line
 // program prints; the desktop program forwards each call into its GUI thread.
+//
+// Several downloads and conversions run at once, but the package gets its records in exactly the
+// order and with exactly the bytes that one-at-a-time work would give, and the listener hears the
+// same sequence of texts in the same order: every listener call comes from the job's one packing
+// thread, which walks the feed list strictly in order.
 #pragma once
 
 #include "app/Settings.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <stop_token>
 #include <string>
+#include <thread>
 #include <vector>
 
 // Implemented by whoever shows a job. Every call comes from the job's worker thread.
@@ -26,4 +37,119 @@ public:
     virtual void OnFailure(const std::string& text) = 0;
     // The job reached its end (not called after a cancel). finalText is the status shown last.
     virtual void OnFinished(const std::string& finalText, bool anyFailed) = 0;
+};
+
+// A listener that shows nothing (the scheduled update runs silently).
+class SilentUpdateListener : public UpdateListener {
+public:
+    void OnStatus(const std::string&) override {}
+    void OnProgressRange(int) override {}
+    void OnProgressStep() override {}
+    void OnFailure(const std::string&) override {}
+    void OnFinished(const std::string&, bool) override {}
+};
+
+// The user agents of the two kinds of full update.
+inline constexpr const char* MANUAL_UPDATE_AGENT = "Velmora RSS Reader";
+inline constexpr const char* SCHEDULED_UPDATE_AGENT = "RSS Reader";
+
+// Everything one job needs, copied into it at construction.
+struct UpdateJobSetup {
+    bool repack = false;                 // false: full update; true: Re-Pack from the cache
+    std::vector<std::string> feedUrls;   // feed addresses in tree order
+    std::string outputPath;              // the package; replaced only when the job reaches its end
+    int syncChannels = 0;                // nonzero: the channels file goes into the package
+    std::string channelsPath;            // the channels file (GetChannelsFilePath())
+    std::string agentName = MANUAL_UPDATE_AGENT;
+
+    // The podcast settings (podcastOn, podcastFormat, compression, volume, lengthLimitOn,
+    // lengthLimit, firstItemOnly). When readSettings is set it is called instead, from job
+    // threads, once per feed as the feed's items are walked, so an Options change made meanwhile
+    // takes effect from the next feed; it must be safe to call from any thread.
+    CorvaneSettings settings;
+    std::function<CorvaneSettings()> readSettings;
+
+    // Full update only: called with 0 when the job starts and 1 when it reaches its end (not
+    // after a cancel). Called from the job's thread. May be empty.
+    std::function<void(int)> setRepackable;
+
+    // false (the scheduled update): OnFailure is never called.
+    bool reportFailures = true;
+
+    // Optional flag of the owner: cleared when the job's thread ends, however it ends. The job
+    // does not set it; whoever starts the job does. Not owned; must outlive the job.
+    std::atomic<bool>* updateRunning = nullptr;
+    // Called on the job's thread as its very last action, however it ended (after a cancel too).
+    // May be empty.
+    std::function<void()> onThreadEnd;
+
+    // Concurrency: downloads at once (at least 1), downloads at once from one host (at least 1),
+    // conversions at once (0: std::thread::hardware_concurrency()).
+    int connections = 4;
+    int connectionsPerHost = 2;
+    int conversionThreads = 0;
+};
+
+// How a job ended.
+struct UpdateJobResult {
+    bool finished = false;          // the job reached its end (OnFinished was called)
+    bool cancelled = false;         // Cancel() stopped it; nothing was committed
+    bool packageWritten = false;    // the package was committed over outputPath
+    bool anyFailed = false;         // the failure flag (also set by a package write error)
+    std::uint64_t packageSize = 0;  // the committed package's length
+    std::string finalText;          // as given to OnFinished
+    std::string packageError;       // a package write or commit error, naming the file
+};
+
+// The texts of the job, exactly as shown.
+std::string UpdateFinalText(std::uint64_t packageSize, bool anyFailed);
+std::string UpdateFailureText(const std::string& address);
+
+// AMR parameters from the podcast settings: mode 7 - compression (compression 0..7, else mode 0)
+// and the volume index (volume 0..7, else 4).
+int AmrModeFromCompression(int compression);
+int VolumeIndexFromVolume(int volume);
+
+// One update job. Create it, Start() it, then either let it run to its end or Cancel() it.
+//
+// Thread: Start, Cancel, Wait and Result are called from the owner's thread (one thread). The
+// listener is called from the job's packing thread only and must outlive the job.
+//
+// After Cancel() returns, the listener gets no further OnStatus, OnProgress*, OnFinished call and
+// the package file at outputPath is never touched; a listener inside OnFailure at that moment
+// returns normally and the job then ends. Cache files stay whole: a download that is stopped
+// leaves nothing behind (the fetcher's rule) and unpacked AMR files are deleted.
+class CUpdateJob {
+public:
+    CUpdateJob(UpdateJobSetup setup, UpdateListener& listener);
+    ~CUpdateJob();  // cancels a job that still runs and waits for its thread
+    CUpdateJob(const CUpdateJob&) = delete;
+    CUpdateJob& operator=(const CUpdateJob&) = delete;
+
+    // Opens the package under a temporary name beside outputPath, writes the magic number and
+    // the channels section, and starts the job's thread. Returns false, with a message naming the
+    // file and the reason in error, when the package cannot be created or written; no thread is
+    // started then and the previous package is untouched. Call once.
+    bool Start(std::string& error);
+
+    // Asks the job to stop at once and returns without waiting (see the class comment).
+    void Cancel();
+    // Waits until the job's thread has ended (at its end or after a cancel).
+    void Wait();
+    // True while the job's thread runs.
+    bool Running() const { return running.load(); }
+    // Valid once Running() is false.
+    UpdateJobResult Result() const;
+
+private:
+    struct Impl;
+    void Run(std::stop_token stop);
+
+    UpdateJobSetup setup;
+    UpdateListener& listener;
+    std::unique_ptr<Impl> impl;
+    std::atomic<bool> running{false};
+    mutable std::mutex resultMutex;
+    UpdateJobResult result;
+    std::jthread thread;
 };

@@ -1,0 +1,129 @@
+// Starting update jobs: the manual jobs of the commands (Update All, Marked, Current Feed,
+// Re-Pack) and the once-a-day scheduled update, which runs the full update in the background,
+// silently, with the agent "RSS Reader".
+//
+// CUpdateController holds `updateRunning` and the running jobs. The desktop program's view owns
+// one and calls OnScheduleTick from its once-a-second timer; the command-line program may use one
+// too. Core only: no widgets; the tray icon is switched through a callback.
+#pragma once
+
+#include "app/Settings.h"
+#include "update/UpdateJob.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A local date and time of day, as the schedule compares it.
+struct LocalTime {
+    int year = 1970;
+    int month = 1;   // 1..12
+    int day = 1;     // 1..31
+    int hour = 0;    // 0..23
+    int minute = 0;  // 0..59
+    int second = 0;  // 0..60
+    static LocalTime Now();  // the system's local time
+    bool SameDay(const LocalTime& other) const
+    {
+        return year == other.year && month == other.month && day == other.day;
+    }
+};
+
+// The scheduled trigger as a pure function. True when the scheduled update should start now:
+// scheduleOn is nonzero, the time's hour and minute equal scheduleHour and scheduleMinute (any
+// second of that minute, so a tick that came late still starts it), no job runs, and no scheduled
+// update was started in this minute of this day (lastStart, when given, is the time the previous
+// one started).
+bool ScheduledUpdateDue(const LocalTime& now, int scheduleOn, int scheduleHour, int scheduleMinute,
+                        bool updateRunning, const std::optional<LocalTime>& lastStart);
+
+// What the controller needs from the program around it. Every member may be empty.
+struct UpdateHooks {
+    // The current settings. Called on the caller's thread when a job starts and from job threads
+    // while a job runs (the podcast settings, once per feed): must be thread-safe.
+    // Empty: LoadSettings().
+    std::function<CorvaneSettings()> readSettings;
+    // Every feed under the tree's root, in tree order. Called on the thread of OnScheduleTick.
+    std::function<std::vector<std::string>()> collectAllFeeds;
+    // The synchronize flag at the moment a job starts. Called on the starting thread.
+    std::function<int()> syncChannels;
+    // The channels file; empty: GetChannelsFilePath().
+    std::string channelsPath;
+    // Stores "Podcast"/"Repackable" (and the view's member). Called from job threads.
+    // Empty: StoreRepackable().
+    std::function<void(int)> setRepackable;
+    // The tray icon: true while a scheduled update runs (icon 145), false after (icon 128).
+    // Called from the thread of OnScheduleTick/StartUpdate or from the scheduled job's thread.
+    std::function<void(bool busy)> scheduledBusy;
+};
+
+// Which job StartUpdate runs.
+struct UpdateRequest {
+    bool repack = false;
+    std::vector<std::string> feedUrls;  // tree order; empty: nothing to do
+    std::string outputPath;             // empty: the settings' outputPath
+};
+
+enum class StartResult {
+    Started,           // the job runs; the listener hears it
+    NothingToDo,       // the feed list was empty: nothing written, updateRunning left clear
+    Busy,              // a manual job still runs
+    CannotOpenPackage  // the package could not be created: error says why; nothing changed
+};
+
+// Thread: every member function is called from one thread (the GUI thread, or the CLI's main
+// thread). Jobs report from their own threads through their listeners and the hooks.
+class CUpdateController {
+public:
+    explicit CUpdateController(UpdateHooks hooks = {});
+    ~CUpdateController();  // cancels any running job and waits for it
+    CUpdateController(const CUpdateController&) = delete;
+    CUpdateController& operator=(const CUpdateController&) = delete;
+
+    // `updateRunning`: a manual or scheduled job's thread runs.
+    bool UpdateRunning() const { return updateRunning.load(); }
+    bool ScheduledRunning() const;
+
+    // Starts a manual job. A running scheduled update is stopped first (its package is left as it
+    // was, the tray goes back to normal, "Repackable" stays 0). The listener must outlive the job
+    // (until ManualRunning() is false or the controller is destroyed).
+    StartResult StartUpdate(const UpdateRequest& request, UpdateListener& listener,
+                            std::string* error = nullptr);
+    // Cancel of the progress dialog: stops the manual job at once, without waiting.
+    void CancelManual();
+    // Waits for the manual job's thread; then its result is final.
+    void WaitManual();
+    bool ManualRunning() const;
+    // The last manual job's result (valid once ManualRunning() is false).
+    UpdateJobResult ManualResult() const;
+
+    // The schedule timer's tick. Starts the scheduled update when ScheduledUpdateDue says so with
+    // the current settings; returns true when it started one. A tick whose feed list is empty
+    // starts nothing (and counts as this minute's start).
+    bool OnScheduleTick(const LocalTime& now);
+    // Waits for a running scheduled update to end (tests, shutdown).
+    void WaitScheduled();
+
+    // Concurrency of the jobs this controller starts (see UpdateJobSetup).
+    void SetConcurrency(int connections, int connectionsPerHost, int conversionThreads);
+
+private:
+    CorvaneSettings ReadSettings() const;
+    UpdateJobSetup MakeSetup(bool repack, std::vector<std::string> feedUrls,
+                             const std::string& outputPath, const std::string& agent);
+    void StopScheduled();
+    void ReapFinished();
+
+    UpdateHooks hooks;
+    std::atomic<bool> updateRunning{false};
+    std::optional<LocalTime> lastScheduledStart;
+    SilentUpdateListener silentListener;
+    std::unique_ptr<CUpdateJob> manualJob;
+    std::unique_ptr<CUpdateJob> scheduledJob;
+    int connections = 4;
+    int connectionsPerHost = 2;
+    int conversionThreads = 0;
+};
