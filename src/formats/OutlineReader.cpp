@@ -1,0 +1,150 @@
+#include "formats/OutlineReader.h"
+
+#include "model/CorvaneDoc.h"
+#include "model/Diagnostics.h"
+
+namespace {
+
+struct OutlineField {
+    std::string_view name;
+    TextField COutlineItem::*field;
+};
+
+struct HeadField {
+    std::string_view name;
+    TextField COutlineHead::*field;
+};
+
+constexpr OutlineField outlineFields[] = {
+    { "title", &COutlineItem::title },
+    { "type", &COutlineItem::type },
+    { "htmlurl", &COutlineItem::htmlurl },
+    { "xmlurl", &COutlineItem::xmlurl },
+    { "text", &COutlineItem::text },
+    { "version", &COutlineItem::version },
+    { "description", &COutlineItem::description },
+};
+
+constexpr HeadField headFields[] = {
+    { "title", &COutlineHead::title },
+    { "datecreated", &COutlineHead::datecreated },
+    { "datemodified", &COutlineHead::datemodified },
+    { "ownername", &COutlineHead::ownername },
+    { "owneremail", &COutlineHead::owneremail },
+};
+
+template <typename Parse>
+int ReadOutlineWith(std::unique_ptr<COutlineHead>& head, std::unique_ptr<COutlineItem>& root,
+    XmlReadStatus* status, Parse&& parse)
+{
+    head.reset();
+    root.reset();
+    root = std::make_unique<COutlineItem>();
+    head = std::make_unique<COutlineHead>();
+    root->title = "My Subscriptions";
+    COutlineReader reader(*head, *root);
+    ExpatImpl parser;
+    if (!parser.Create()) {
+        if (status) {
+            *status = XmlReadStatus();
+            status->reason = "cannot create an XML parser (out of memory)";
+        }
+        return 0;
+    }
+    parser.SetHandler(reader);
+    return parse(parser);
+}
+
+} // namespace
+
+COutlineReader::COutlineReader(COutlineHead& head_, COutlineItem& root_)
+    : head(&head_)
+    , root(&root_)
+    , currentNode(&root_)
+{ }
+
+void COutlineReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
+{
+    if (EqualsNoCase(name, "opml")) {
+        DebugLine("We got an OPML document.\n");
+    } else if (EqualsNoCase(name, "outline")) {
+        readState = InOutline;
+        auto node = std::make_unique<COutlineItem>();
+        COutlineItem* added = node.get();
+        COutlineItem* hint = (lastLeft && lastLeft->parent == currentNode) ? lastLeft : nullptr;
+        currentNode->AppendChild(std::move(node), hint);
+        currentNode = added;
+        for (const XML_Char** pair = attributes; pair && pair[0]; pair += 2) {
+            for (const OutlineField& entry : outlineFields) {
+                if (EqualsNoCase(pair[0], entry.name)) {
+                    (added->*entry.field).emplace(pair[1]);
+                    break;
+                }
+            }
+            DebugLine("Attribute %s: %s\n", pair[0], pair[1]);
+        }
+    } else if (EqualsNoCase(name, "head")) {
+        readState = InHead;
+    }
+}
+
+void COutlineReader::HandleText(const XML_Char* text, int length)
+{
+    if (length < 1)
+        return;
+    int skip = 0;
+    while (skip < length && static_cast<unsigned char>(text[skip]) < 0x20)
+        ++skip;
+    if (skip == length)
+        return;
+    pendingText.append(text + skip, static_cast<std::size_t>(length - skip));
+}
+
+void COutlineReader::HandleEnd(const XML_Char* name)
+{
+    if (readState == InHead) {
+        if (EqualsNoCase(name, "head")) {
+            readState = OutsideHead;
+        } else {
+            for (const HeadField& entry : headFields) {
+                if (EqualsNoCase(name, entry.name)) {
+                    AssignText(head->*entry.field, pendingText.data(), pendingText.size());
+                    break;
+                }
+            }
+        }
+    } else if (readState == InOutline) {
+        // Inside the body only outlines are expected, so the end of any element closes the node
+        // that the matching start opened.
+        if (currentNode != root) {
+            lastLeft = currentNode;
+            currentNode = currentNode->parent;
+        }
+    }
+    pendingText.clear();
+}
+
+int ReadOutlineDocument(const std::string& path, std::unique_ptr<COutlineHead>& head,
+    std::unique_ptr<COutlineItem>& root, XmlReadStatus* status, std::size_t pieceSize)
+{
+    return ReadOutlineWith(head, root, status,
+        [&](ExpatImpl& parser) { return parser.ParseFile(path, pieceSize, status); });
+}
+
+int ReadOutlineBytes(std::string_view bytes, std::unique_ptr<COutlineHead>& head,
+    std::unique_ptr<COutlineItem>& root, XmlReadStatus* status, std::size_t pieceSize)
+{
+    return ReadOutlineWith(head, root, status,
+        [&](ExpatImpl& parser) { return parser.ParseBytes(bytes, pieceSize, status); });
+}
+
+int CCorvaneDoc::ReadOutlineFile(const std::string& path, std::unique_ptr<COutlineHead>& head,
+    std::unique_ptr<COutlineItem>& root)
+{
+    return ReadOutlineDocument(path, head, root);
+}
+
+int CCorvaneDoc::LoadSubscriptions(const std::string& path)
+{
+    return ReadOutlineFile(path, head, root);
+}

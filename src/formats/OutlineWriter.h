@@ -1,0 +1,33 @@
+// The OPML writer: the subscription tree as an OPML document, byte for byte as Corvane has
+// always written it (six head lines, CR LF line ends, no indentation, a fixed head title).
+//
+// Only the root's children are written, never the root. A node with children is written as a
+// group (title and description only), even when it has an xmlurl; a node without children and
+// with an xmlurl as a feed (title, type, htmlurl, xmlurl, description, text, in that order, each
+// only when present); a node without children and without xmlurl not at all. Values are written
+// as stored (UTF-8) after EscapeXml.
+//
+// Every walk here is iterative: a tree 100,000 levels deep writes without deep recursion.
+// Thread: the tree must not change while it is written; nothing here is shared.
+#pragma once
+
+#include "model/Records.h"
+
+#include <string>
+
+// Replaces, over the whole string and in this order, & by &amp;, " by &quot;, ' by &apos;,
+// < by &lt; and > by &gt;.
+void EscapeXml(std::string& text);
+
+// Appends node and its subtree (not its following siblings) to out, in tree order.
+void WriteOutline(const COutlineItem& node, std::string& out);
+
+// The whole document for the tree under root.
+std::string OutlineDocumentText(const COutlineItem& root);
+
+// Writes OutlineDocumentText(root) to path atomically: into a private temporary file in the
+// same folder, flushed to disk, then renamed over path, so a reader never sees half a file and
+// a failure leaves the old file as it was. A file that already stands at path keeps its
+// permission bits. Returns 1 after writing, 0 when the file cannot be written (nothing is
+// reported; errno tells why).
+int WriteOutlineFile(const std::string& path, const COutlineItem& root);

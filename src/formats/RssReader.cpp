@@ -1,0 +1,182 @@
+#include "formats/RssReader.h"
+
+#include "model/CorvaneDoc.h"
+#include "model/Diagnostics.h"
+
+namespace {
+
+struct ChannelField {
+    std::string_view name;
+    TextField CFeedChannel::*field;
+};
+
+struct ItemField {
+    std::string_view name;
+    TextField CFeedItem::*field;
+};
+
+// Matched in this order; the first match stores.
+constexpr ChannelField channelFields[] = {
+    { "title", &CFeedChannel::title },
+    { "link", &CFeedChannel::link },
+    { "description", &CFeedChannel::description },
+    { "language", &CFeedChannel::language },
+    { "copyright", &CFeedChannel::copyright },
+    { "managingEditor", &CFeedChannel::managingEditor },
+    { "webMaster", &CFeedChannel::webMaster },
+    { "pubDate", &CFeedChannel::pubDate },
+    { "lastBuildDate", &CFeedChannel::lastBuildDate },
+    { "category", &CFeedChannel::category },
+    { "generator", &CFeedChannel::generator },
+    { "docs", &CFeedChannel::docs },
+    { "ttl", &CFeedChannel::ttl },
+    { "rating", &CFeedChannel::rating },
+    { "skipHours", &CFeedChannel::skipHours },
+    { "skipDays", &CFeedChannel::skipDays },
+};
+
+constexpr ItemField itemFields[] = {
+    { "title", &CFeedItem::title },
+    { "link", &CFeedItem::link },
+    { "description", &CFeedItem::description },
+    { "author", &CFeedItem::author },
+    { "category", &CFeedItem::category },
+    { "comments", &CFeedItem::comments },
+    { "enclosure", &CFeedItem::enclosure },
+    { "guid", &CFeedItem::guid },
+    { "pubDate", &CFeedItem::pubDate },
+    { "source", &CFeedItem::source },
+};
+
+void SetFromValue(TextField& field, const XML_Char* value)
+{
+    field.emplace(value);
+}
+
+// Steps shared by the file and memory entries: a fresh channel in the slot whatever happens,
+// a reader on it, a parser; parse runs the reading loop.
+template <typename Parse>
+int ReadFeedWith(std::unique_ptr<CFeedChannel>& channel, XmlReadStatus* status, Parse&& parse)
+{
+    channel.reset();
+    channel = std::make_unique<CFeedChannel>();
+    CFeedReader reader(*channel);
+    ExpatImpl parser;
+    if (!parser.Create()) {
+        if (status) {
+            *status = XmlReadStatus();
+            status->reason = "cannot create an XML parser (out of memory)";
+        }
+        return 0;
+    }
+    parser.SetHandler(reader);
+    return parse(parser);
+}
+
+} // namespace
+
+CFeedReader::CFeedReader(CFeedChannel& channel_)
+    : channel(&channel_)
+{ }
+
+void CFeedReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
+{
+    if (EqualsNoCase(name, "rss") || EqualsNoCase(name, "rdf")) {
+        DebugLine("We got an RSS document.\n");
+    } else if (EqualsNoCase(name, "item")) {
+        readState = InItem;
+        auto item = std::make_unique<CFeedItem>();
+        CFeedItem* added = item.get();
+        // currentItem is always the last item of the list: the hint keeps appending constant.
+        channel->AppendItem(std::move(item), currentItem);
+        currentItem = added;
+    } else if (EqualsNoCase(name, "textInput")) {
+        readState = InTextInput;
+    } else if (EqualsNoCase(name, "image")) {
+        readState = InImage;
+    } else if (EqualsNoCase(name, "enclosure")) {
+        // An enclosure before the first item has nowhere to go; one after an item ended still
+        // fills that item, since currentItem is kept.
+        if (!attributes || !attributes[0] || !currentItem)
+            return;
+        for (const XML_Char** pair = attributes; pair[0]; pair += 2) {
+            const XML_Char* attributeName = pair[0];
+            const XML_Char* value = pair[1];
+            if (EqualsNoCase(attributeName, "url"))
+                SetFromValue(currentItem->enclosureUrl, value);
+            else if (EqualsNoCase(attributeName, "type"))
+                SetFromValue(currentItem->enclosureType, value);
+            if (EqualsNoCase(attributeName, "length"))
+                SetFromValue(currentItem->enclosureLength, value);
+            DebugLine("Attribute %s: %s\n", attributeName, value);
+        }
+    }
+}
+
+void CFeedReader::HandleText(const XML_Char* text, int length)
+{
+    if (length < 1)
+        return;
+    int skip = 0;
+    while (skip < length && static_cast<unsigned char>(text[skip]) < 0x20)
+        ++skip;
+    if (skip == length)
+        return;
+    pendingText.append(text + skip, static_cast<std::size_t>(length - skip));
+}
+
+void CFeedReader::HandleEnd(const XML_Char* name)
+{
+    switch (readState) {
+    case InChannel:
+        for (const ChannelField& entry : channelFields) {
+            if (EqualsNoCase(name, entry.name)) {
+                AssignText(channel->*entry.field, pendingText.data(), pendingText.size());
+                break;
+            }
+        }
+        break;
+    case InImage:
+        if (EqualsNoCase(name, "image"))
+            readState = InChannel;
+        break;
+    case InTextInput:
+        if (EqualsNoCase(name, "textInput"))
+            readState = InChannel;
+        break;
+    case InItem: {
+        bool stored = false;
+        for (const ItemField& entry : itemFields) {
+            if (EqualsNoCase(name, entry.name)) {
+                AssignText(currentItem->*entry.field, pendingText.data(), pendingText.size());
+                stored = true;
+                break;
+            }
+        }
+        if (!stored && EqualsNoCase(name, "item"))
+            readState = InChannel;
+        break;
+    }
+    }
+    // Every end tag, known or not, discards what was gathered; the capacity stays for the next.
+    pendingText.clear();
+}
+
+int ReadFeedDocument(const std::string& path, std::unique_ptr<CFeedChannel>& channel,
+    XmlReadStatus* status, std::size_t pieceSize)
+{
+    return ReadFeedWith(channel, status,
+        [&](ExpatImpl& parser) { return parser.ParseFile(path, pieceSize, status); });
+}
+
+int ReadFeedBytes(std::string_view bytes, std::unique_ptr<CFeedChannel>& channel,
+    XmlReadStatus* status, std::size_t pieceSize)
+{
+    return ReadFeedWith(channel, status,
+        [&](ExpatImpl& parser) { return parser.ParseBytes(bytes, pieceSize, status); });
+}
+
+int CCorvaneDoc::ReadFeedFile(const std::string& path, std::unique_ptr<CFeedChannel>& channel)
+{
+    return ReadFeedDocument(path, channel);
+}
