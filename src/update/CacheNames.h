@@ -24,7 +24,10 @@ std::string GetChannelsFilePath();
 // A per-user folder for temporary files (backups, private downloads), with mode 0700, ending
 // in '/': $XDG_RUNTIME_DIR/corvane when that exists, else $TMPDIR (or /tmp) followed by
 // "corvane-<uid>", checked to be owned by this user and not reachable by others. Created when
-// missing. Never a predictable name that another user could have made first.
+// missing. Never a predictable name that another user could have made first: when the usual
+// folder exists but is not a private folder of this user (a link, another owner, open to
+// others), it is left alone and a folder with an unguessable name (mkdtemp) is made instead,
+// once per process. Empty when no private folder can be made at all. Any thread.
 std::string GetPrivateTempFolder();
 
 // Cache file kinds, numbered like the package record types.
@@ -36,4 +39,12 @@ constexpr int CACHE_AMR = 2;   // ".amr", temporary: deleted once packed
 // the data folder, then the address trimmed of white space, without a leading "http://", with
 // every printable ASCII punctuation byte replaced by '_', and the kind's extension; a result
 // longer than 260 bytes is shortened to 250 keeping its extension.
+// Bytes after an embedded zero byte are ignored (an address is a narrow string). When the data
+// folder's own path is so long that the cut would fall inside it, the name keeps its first byte
+// and the extension, so that the file always stays inside the data folder.
+// Creates the program folder (through GetDataFolder), not the data folder.
 std::string CacheFileName(const std::string& address, int kind);
+
+// The file name part of CacheFileName (the path without the data folder), computed without
+// creating any folder.
+std::string CacheFileNamePart(const std::string& address, int kind);

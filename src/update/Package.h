@@ -21,11 +21,14 @@ constexpr std::uint32_t RECORD_FEED = 0;
 constexpr std::uint32_t RECORD_MP3 = 1;
 constexpr std::uint32_t RECORD_AMR = 2;
 
-// One package being written. Move-only owner of the open temporary file.
+// One package being written. Owner of the open temporary file (held through unique_ptr; not
+// copyable). One thread at a time.
 class CPackageFile {
 public:
-    // Opens a new private temporary file beside finalPath. On failure returns null and puts a
-    // message naming the file and the reason into error.
+    // Makes a new temporary file with an unguessable name (mkstemp) beside finalPath, hidden
+    // (".<name>-XXXXXX") and with mode 0644 like any document. On failure returns null and puts
+    // a message naming the file and the reason into error. finalPath itself is not touched
+    // before Commit.
     static std::unique_ptr<CPackageFile> Create(const std::string& finalPath, std::string& error);
     ~CPackageFile();  // an uncommitted package is discarded: the temporary file is removed
     CPackageFile(const CPackageFile&) = delete;
@@ -33,7 +36,17 @@ public:
 
     // Appends bytes; false (and Failed() from then on) on a write error.
     bool Write(const void* data, std::size_t size);
-    bool WriteUint32(std::uint32_t value);
+    bool WriteUint32(std::uint32_t value);  // little-endian
+
+    // Appends length bytes of the open file sourceFd from offset, in the kernel where it can
+    // (copy_file_range), else in 1 MiB pieces: memory stays small whatever the length.
+    // sourcePath only names the file in messages. A source that ends early or cannot be read
+    // fails the package too, since the length written before the data would then be a lie.
+    bool CopyFrom(int sourceFd, std::uint64_t offset, std::uint64_t length,
+                  const std::string& sourcePath);
+
+    // Marks the package failed with message (the first message is kept); returns false.
+    bool Fail(const std::string& message);
 
     bool Failed() const { return failed; }
     std::uint64_t Size() const { return size; }     // bytes written so far
@@ -41,7 +54,10 @@ public:
     const std::string& ErrorText() const { return errorText; }
 
     // Flushes, closes and renames the temporary file over the final path. False (with
-    // ErrorText) when any write failed or the rename failed; the previous package then stays.
+    // ErrorText) when any write failed or the rename failed; the temporary file is then removed
+    // and the previous package stays. No fsync: a package can always be built again from the
+    // cache, and the rename keeps a crash of the program from leaving half a package in place.
+    // Nothing may be written after Commit.
     bool Commit();
 
 private:
@@ -67,14 +83,32 @@ bool WriteChannelsSection(CPackageFile& file, int syncChannels, const std::strin
 // One record: N, url as UTF-16LE (converted from UTF-8), type, then the data of the file at path
 // through EmbedFile. A source file that cannot be opened writes no record at all and returns
 // true with sourceMissing set (when given); an empty source file gives a record with D = 0.
+// Sources that are not regular files (a FIFO would block the job) and files of 4 GiB or more
+// (their length does not fit the 32-bit D) count as unopenable: skipped, sourceMissing set.
 bool WritePackageRecord(CPackageFile& file, const std::string& url, std::uint32_t type,
                         const std::string& path, bool* sourceMissing = nullptr);
 
-// The data length and data of the file at path: a text document (no zero byte in its first
-// piece) has its first "<!DOCTYPE ...>" removed when it does not stand at byte 0 and its first
-// default namespace attribute xmlns="..." removed when not at byte 0; anything else is copied
-// unchanged, in pieces, never read whole.
+// The data length D and the data of the file at path. The removals look only at the text, the
+// bytes before the first zero byte (audio has one within its first bytes, so audio is always
+// copied unchanged):
+//   - the first "<!DOCTYPE" when not at byte 0, through the '>' that closes it at nesting
+//     depth 0 (counted from the 'E'), internal subset included; without such a '>' nothing;
+//   - then, in the text as that left it, the first xmlns=" when not at byte 0, through the
+//     next '"'; without a closing quote nothing. Prefixed declarations never match.
+// Without a removal the data are all the file's bytes. With one, the data are the shortened text
+// followed by the file's bytes from the first zero byte on: a stray zero byte in a document does
+// not cost the rest of it. The file is scanned and copied in pieces (at most a few passes of
+// 1 MiB reads), never read whole, whatever its size.
+// A source that cannot be opened writes D = 0 (keeping the stream readable) and sets
+// sourceMissing. Returns false on a failure of the package (see CopyFrom).
 bool EmbedFile(CPackageFile& file, const std::string& path, bool* sourceMissing = nullptr);
 
-// The name of a record as its bytes: UTF-8 in, UTF-16LE out (2 bytes per code unit).
+// The name of a record as its bytes: UTF-8 in, UTF-16LE out (2 bytes per code unit, surrogate
+// pairs above U+FFFF). Invalid UTF-8 (stray continuation bytes, overlong forms, encoded
+// surrogates, values above U+10FFFF, a cut sequence) becomes U+FFFD, one for each longest start
+// of a valid sequence, as the Unicode standard recommends.
 std::string Utf8ToUtf16Le(const std::string& utf8);
+
+// Test hook: the piece size EmbedFile reads with (and, when set, no in-kernel copy), so that
+// tests can put piece boundaries anywhere. 0 restores the default of 1 MiB.
+void SetEmbedPieceSizeForTesting(std::size_t bytes);
