@@ -1,29 +1,32 @@
 // The settings store: QSettings in INI format, per user, at
 // $XDG_CONFIG_HOME/Corvane/Corvane.conf, sections "Path", "Update", "Podcast" and "WinPos".
-// Reading an absent value gives its default without writing it. Part of the core (QtCore only).
+// Reading an absent value gives its default without writing it; so does an integer that is not a
+// number or lies outside its range (a hand-edited file must not put the update job out of its
+// bounds). Part of the core (QtCore only). Thread: any; each call opens its own QSettings.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The settings that the tree view keeps as members while the program runs.
 struct CorvaneSettings {
-    std::string outputPath;              // "Path"/"FeedFile": documents folder + "/corvane.mrf"
-    int scheduleOn = 0;                  // "Update"/"Scheduled"
-    int scheduleHour = 6;                // "Update"/"Hour", 0..23
-    int scheduleMinute = 0;              // "Update"/"Minute", 0..59
-    int podcastOn = 1;                   // "Podcast"/"On"
-    int podcastFormat = 1;               // "Podcast"/"MP3": 0 original MP3, 1 re-compressed AMR
-    int compression = 7;                 // "Podcast"/"Compression", 0..7
-    int volume = 4;                      // "Podcast"/"Volume", 0..7
-    int lengthLimitOn = 0;               // "Podcast"/"Limit"
-    std::uint32_t lengthLimit = 1200;    // "Podcast"/"Length", seconds, 1..4294967295
-    int firstItemOnly = 0;               // "Podcast"/"Download First One Only"
-    int repackable = 0;                  // "Podcast"/"Repackable"
+    std::string outputPath; // "Path"/"FeedFile": documents folder + "/corvane.mrf"
+    int scheduleOn = 0; // "Update"/"Scheduled"
+    int scheduleHour = 6; // "Update"/"Hour", 0..23
+    int scheduleMinute = 0; // "Update"/"Minute", 0..59
+    int podcastOn = 1; // "Podcast"/"On"
+    int podcastFormat = 1; // "Podcast"/"MP3": 0 original MP3, 1 re-compressed AMR
+    int compression = 7; // "Podcast"/"Compression", 0..7
+    int volume = 4; // "Podcast"/"Volume", 0..7
+    int lengthLimitOn = 0; // "Podcast"/"Limit"
+    std::uint32_t lengthLimit = 1200; // "Podcast"/"Length", seconds, 1..4294967295
+    int firstItemOnly = 0; // "Podcast"/"Download First One Only"
+    int repackable = 0; // "Podcast"/"Repackable"
 };
 
 struct WindowPlacement {
-    int x = 10, y = 10, cx = 500, cy = 350;  // "WinPos"/"x", "y", "cx", "cy"
+    int x = 10, y = 10, cx = 500, cy = 350; // "WinPos"/"x", "y", "cx", "cy"
 };
 
 // Reads every setting of the view in the described order, with defaults for absent values.
@@ -40,3 +43,27 @@ void SaveWindowPlacement(const WindowPlacement& placement);
 
 // The default package path: QStandardPaths' documents folder followed by "/corvane.mrf".
 std::string DefaultOutputPath();
+
+// The settings file: $XDG_CONFIG_HOME (when set and absolute, else ~/.config) followed by
+// "/Corvane/Corvane.conf". Read anew at each call, so a changed environment is honoured.
+std::string SettingsFilePath();
+
+// One entry of the store, as the command-line "options" command lists and sets them.
+struct SettingInfo {
+    const char* section;
+    const char* entry;
+    bool isText; // a string ("Path"/"FeedFile"); else an integer
+    long long minimum; // the accepted range of an integer entry
+    long long maximum;
+};
+
+// The sixteen entries, section by section in the described order.
+const std::vector<SettingInfo>& AllSettings();
+// The entry "SECTION/ENTRY" (exact names), or null.
+const SettingInfo* FindSetting(const std::string& sectionSlashEntry);
+// The stored value as text, or the default when absent (or, for an integer, unreadable or out of
+// range). Writes nothing.
+std::string ReadSettingText(const SettingInfo& setting);
+// Stores value (already checked by the caller); false with a reason naming the settings file
+// when the store could not be written.
+bool WriteSettingText(const SettingInfo& setting, const std::string& value, std::string& error);

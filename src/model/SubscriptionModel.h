@@ -37,6 +37,7 @@
 
 #include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 constexpr int MARK_UNCHECKED = 1;
@@ -138,7 +139,8 @@ private:
 
     COutlineItem* root = nullptr;
     QHash<const COutlineItem*, int> marks;
-    mutable QHash<const COutlineItem*, std::vector<COutlineItem*>> childCache;
+    // std::unordered_map: references to its values survive a rehash.
+    mutable std::unordered_map<const COutlineItem*, std::vector<COutlineItem*>> childCache;
     mutable QHash<const COutlineItem*, int> rowCache;
     DropHandler dropHandler;
 };
