@@ -20,12 +20,12 @@
 // A local date and time of day, as the schedule compares it.
 struct LocalTime {
     int year = 1970;
-    int month = 1;   // 1..12
-    int day = 1;     // 1..31
-    int hour = 0;    // 0..23
-    int minute = 0;  // 0..59
-    int second = 0;  // 0..60
-    static LocalTime Now();  // the system's local time
+    int month = 1; // 1..12
+    int day = 1; // 1..31
+    int hour = 0; // 0..23
+    int minute = 0; // 0..59
+    int second = 0; // 0..60
+    static LocalTime Now(); // the system's local time
     bool SameDay(const LocalTime& other) const
     {
         return year == other.year && month == other.month && day == other.day;
@@ -38,7 +38,7 @@ struct LocalTime {
 // update was started in this minute of this day (lastStart, when given, is the time the previous
 // one started).
 bool ScheduledUpdateDue(const LocalTime& now, int scheduleOn, int scheduleHour, int scheduleMinute,
-                        bool updateRunning, const std::optional<LocalTime>& lastStart);
+    bool updateRunning, const std::optional<LocalTime>& lastStart);
 
 // What the controller needs from the program around it. Every member may be empty.
 struct UpdateHooks {
@@ -63,15 +63,15 @@ struct UpdateHooks {
 // Which job StartUpdate runs.
 struct UpdateRequest {
     bool repack = false;
-    std::vector<std::string> feedUrls;  // tree order; empty: nothing to do
-    std::string outputPath;             // empty: the settings' outputPath
+    std::vector<std::string> feedUrls; // tree order; empty: nothing to do
+    std::string outputPath; // empty: the settings' outputPath
 };
 
 enum class StartResult {
-    Started,           // the job runs; the listener hears it
-    NothingToDo,       // the feed list was empty: nothing written, updateRunning left clear
-    Busy,              // a manual job still runs
-    CannotOpenPackage  // the package could not be created: error says why; nothing changed
+    Started, // the job runs; the listener hears it
+    NothingToDo, // the feed list was empty: nothing written, updateRunning left clear
+    Busy, // a manual job still runs
+    CannotOpenPackage // the package could not be created: error says why; nothing changed
 };
 
 // Thread: every member function is called from one thread (the GUI thread, or the CLI's main
@@ -79,7 +79,7 @@ enum class StartResult {
 class CUpdateController {
 public:
     explicit CUpdateController(UpdateHooks hooks = {});
-    ~CUpdateController();  // cancels any running job and waits for it
+    ~CUpdateController(); // cancels any running job and waits for it
     CUpdateController(const CUpdateController&) = delete;
     CUpdateController& operator=(const CUpdateController&) = delete;
 
@@ -90,8 +90,8 @@ public:
     // Starts a manual job. A running scheduled update is stopped first (its package is left as it
     // was, the tray goes back to normal, "Repackable" stays 0). The listener must outlive the job
     // (until ManualRunning() is false or the controller is destroyed).
-    StartResult StartUpdate(const UpdateRequest& request, UpdateListener& listener,
-                            std::string* error = nullptr);
+    StartResult StartUpdate(
+        const UpdateRequest& request, UpdateListener& listener, std::string* error = nullptr);
     // Cancel of the progress dialog: stops the manual job at once, without waiting.
     void CancelManual();
     // Waits for the manual job's thread; then its result is final.
@@ -113,12 +113,11 @@ public:
 private:
     CorvaneSettings ReadSettings() const;
     UpdateJobSetup MakeSetup(bool repack, std::vector<std::string> feedUrls,
-                             const std::string& outputPath, const std::string& agent);
+        const std::string& outputPath, const std::string& agent);
     void StopScheduled();
-    void ReapFinished();
 
     UpdateHooks hooks;
-    std::atomic<bool> updateRunning{false};
+    std::atomic<bool> updateRunning { false };
     std::optional<LocalTime> lastScheduledStart;
     SilentUpdateListener silentListener;
     std::unique_ptr<CUpdateJob> manualJob;

@@ -42,11 +42,11 @@ public:
 // A listener that shows nothing (the scheduled update runs silently).
 class SilentUpdateListener : public UpdateListener {
 public:
-    void OnStatus(const std::string&) override {}
-    void OnProgressRange(int) override {}
-    void OnProgressStep() override {}
-    void OnFailure(const std::string&) override {}
-    void OnFinished(const std::string&, bool) override {}
+    void OnStatus(const std::string&) override { }
+    void OnProgressRange(int) override { }
+    void OnProgressStep() override { }
+    void OnFailure(const std::string&) override { }
+    void OnFinished(const std::string&, bool) override { }
 };
 
 // The user agents of the two kinds of full update.
@@ -55,11 +55,11 @@ inline constexpr const char* SCHEDULED_UPDATE_AGENT = "RSS Reader";
 
 // Everything one job needs, copied into it at construction.
 struct UpdateJobSetup {
-    bool repack = false;                 // false: full update; true: Re-Pack from the cache
-    std::vector<std::string> feedUrls;   // feed addresses in tree order
-    std::string outputPath;              // the package; replaced only when the job reaches its end
-    int syncChannels = 0;                // nonzero: the channels file goes into the package
-    std::string channelsPath;            // the channels file (GetChannelsFilePath())
+    bool repack = false; // false: full update; true: Re-Pack from the cache
+    std::vector<std::string> feedUrls; // feed addresses in tree order
+    std::string outputPath; // the package; replaced only when the job reaches its end
+    int syncChannels = 0; // nonzero: the channels file goes into the package
+    std::string channelsPath; // the channels file (GetChannelsFilePath())
     std::string agentName = MANUAL_UPDATE_AGENT;
 
     // The podcast settings (podcastOn, podcastFormat, compression, volume, lengthLimitOn,
@@ -92,13 +92,13 @@ struct UpdateJobSetup {
 
 // How a job ended.
 struct UpdateJobResult {
-    bool finished = false;          // the job reached its end (OnFinished was called)
-    bool cancelled = false;         // Cancel() stopped it; nothing was committed
-    bool packageWritten = false;    // the package was committed over outputPath
-    bool anyFailed = false;         // the failure flag (also set by a package write error)
-    std::uint64_t packageSize = 0;  // the committed package's length
-    std::string finalText;          // as given to OnFinished
-    std::string packageError;       // a package write or commit error, naming the file
+    bool finished = false; // the job reached its end (OnFinished was called)
+    bool cancelled = false; // Cancel() stopped it; nothing was committed
+    bool packageWritten = false; // the package was committed over outputPath
+    bool anyFailed = false; // the failure flag (also set by a package write error)
+    std::uint64_t packageSize = 0; // the committed package's length
+    std::string finalText; // as given to OnFinished
+    std::string packageError; // a package write or commit error, naming the file
 };
 
 // The texts of the job, exactly as shown.
@@ -122,7 +122,7 @@ int VolumeIndexFromVolume(int volume);
 class CUpdateJob {
 public:
     CUpdateJob(UpdateJobSetup setup, UpdateListener& listener);
-    ~CUpdateJob();  // cancels a job that still runs and waits for its thread
+    ~CUpdateJob(); // cancels a job that still runs and waits for its thread
     CUpdateJob(const CUpdateJob&) = delete;
     CUpdateJob& operator=(const CUpdateJob&) = delete;
 
@@ -148,7 +148,7 @@ private:
     UpdateJobSetup setup;
     UpdateListener& listener;
     std::unique_ptr<Impl> impl;
-    std::atomic<bool> running{false};
+    std::atomic<bool> running { false };
     mutable std::mutex resultMutex;
     UpdateJobResult result;
     std::jthread thread;
