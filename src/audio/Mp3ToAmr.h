@@ -17,16 +17,16 @@
 
 // Optional controls of one conversion.
 struct ConversionControl {
-    std::stop_token stop;                             // a stop ends the conversion with -1, no file
-    std::function<void(double fraction)> progress;  // 0..1 of the input consumed; any thread
+    std::stop_token stop; // a stop ends the conversion with -1, no file
+    std::function<void(double fraction)> progress; // 0..1 of the input consumed; any thread
 };
 
 // Returns 0 when amrPath was written, -1 when the input holds no decodable MPEG audio, a file
 // could not be opened, or the conversion was stopped (then no AMR file is left at amrPath).
 // error, when given, receives a message that names the file and the reason on -1.
 int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int mode, int dtx,
-                    int volumeIndex, int limitOn, unsigned int lengthSeconds,
-                    const ConversionControl* control = nullptr, std::string* error = nullptr);
+    int volumeIndex, int limitOn, unsigned int lengthSeconds,
+    const ConversionControl* control = nullptr, std::string* error = nullptr);
 
 // Encodes raw PCM (16-bit signed little-endian, mono, 8000 Hz, no header) at rawPath into an
 // AMR-NB storage-format file at amrPath: "#!AMR\n", then one frame per 160 samples in the given

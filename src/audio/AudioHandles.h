@@ -1,0 +1,84 @@
+// Move-only owners of the C handles the audio code uses: a stdio stream and a file descriptor.
+// Each closes its handle when it dies; Release hands ownership to the caller.
+// Thread: an owner is used by one thread at a time.
+#pragma once
+
+#include <cstdio>
+#include <unistd.h>
+#include <utility>
+
+// Owns a FILE*; closing errors are reported by Close, ignored by the destructor.
+class FileHandle {
+public:
+    FileHandle() = default;
+    explicit FileHandle(std::FILE* file_)
+        : file(file_)
+    { }
+    ~FileHandle()
+    {
+        if (file)
+            std::fclose(file);
+    }
+    FileHandle(FileHandle&& other) noexcept
+        : file(std::exchange(other.file, nullptr))
+    { }
+    FileHandle& operator=(FileHandle&& other) noexcept
+    {
+        if (this != &other) {
+            if (file)
+                std::fclose(file);
+            file = std::exchange(other.file, nullptr);
+        }
+        return *this;
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+
+    std::FILE* Get() const { return file; }
+    explicit operator bool() const { return file != nullptr; }
+    // Flushes and closes; false when buffered data could not be written.
+    bool Close()
+    {
+        if (!file)
+            return true;
+        const int result = std::fclose(std::exchange(file, nullptr));
+        return result == 0;
+    }
+
+private:
+    std::FILE* file = nullptr;
+};
+
+// Owns a POSIX file descriptor (-1 when empty).
+class FdHandle {
+public:
+    FdHandle() = default;
+    explicit FdHandle(int fd_)
+        : fd(fd_)
+    { }
+    ~FdHandle()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    FdHandle(FdHandle&& other) noexcept
+        : fd(std::exchange(other.fd, -1))
+    { }
+    FdHandle& operator=(FdHandle&& other) noexcept
+    {
+        if (this != &other) {
+            if (fd >= 0)
+                ::close(fd);
+            fd = std::exchange(other.fd, -1);
+        }
+        return *this;
+    }
+    FdHandle(const FdHandle&) = delete;
+    FdHandle& operator=(const FdHandle&) = delete;
+
+    int Get() const { return fd; }
+    int Release() { return std::exchange(fd, -1); }
+
+private:
+    int fd = -1;
+};

@@ -1,0 +1,273 @@
+#include "audio/Mp3ToAmr.h"
+
+#include "audio/AmrWriter.h"
+#include "audio/AudioHandles.h"
+#include "audio/Mp3Decoder.h"
+#include "audio/PcmQueue.h"
+#include "audio/Resampler.h"
+#include "audio/SampleCutter.h"
+
+#include <atomic>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Seconds of PCM between the threads: enough to ride out a slow stretch of either side,
+// 16 blocks of at most 16,000 bytes.
+constexpr std::size_t QUEUE_SECONDS = 16;
+// Large stdio buffers: frames are 13 to 32 bytes, and no reader watches the file grow.
+constexpr std::size_t OUTPUT_BUFFER = 1 << 16;
+
+bool InvalidMode(int mode)
+{
+    return static_cast<unsigned int>(mode) > 7;
+}
+
+void SetError(std::string* error, std::string message)
+{
+    if (error)
+        *error = std::move(message);
+}
+
+// The output under a private name beside its target, removed unless Commit renamed it.
+class PendingOutput {
+public:
+    PendingOutput() = default;
+    ~PendingOutput()
+    {
+        file.Close();
+        if (!temporaryPath.empty())
+            ::unlink(temporaryPath.c_str());
+    }
+    PendingOutput(const PendingOutput&) = delete;
+    PendingOutput& operator=(const PendingOutput&) = delete;
+
+    // O_EXCL with the usual 0666 mode (less the umask): the result gets the permissions of any
+    // newly made file, and an existing file is never taken over.
+    bool Create(const std::string& target, std::string* error)
+    {
+        static std::atomic<unsigned int> counter { 0 };
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const std::string candidate = target + ".part-" + std::to_string(::getpid()) + "-"
+                + std::to_string(counter.fetch_add(1));
+            const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd < 0) {
+                if (errno == EEXIST)
+                    continue;
+                SetError(error, "cannot write " + target + ": " + std::strerror(errno));
+                return false;
+            }
+            temporaryPath = candidate;
+            file = FileHandle(::fdopen(fd, "wb"));
+            if (!file) {
+                ::close(fd);
+                SetError(error, "cannot write " + target + ": " + std::strerror(errno));
+                return false;
+            }
+            std::setvbuf(file.Get(), nullptr, _IOFBF, OUTPUT_BUFFER);
+            return true;
+        }
+        SetError(error, "cannot write " + target + ": no free temporary name");
+        return false;
+    }
+
+    std::FILE* Get() const { return file.Get(); }
+
+    bool Commit(const std::string& target, std::string* error)
+    {
+        if (!file.Close()) {
+            SetError(error, "cannot write " + target + ": " + std::strerror(errno));
+            return false;
+        }
+        if (::rename(temporaryPath.c_str(), target.c_str()) != 0) {
+            SetError(error, "cannot write " + target + ": " + std::strerror(errno));
+            return false;
+        }
+        temporaryPath.clear();
+        return true;
+    }
+
+private:
+    FileHandle file;
+    std::string temporaryPath;
+};
+
+// What the decoding thread found.
+struct DecodeOutcome {
+    bool locked = false;
+    std::string failure; // set when decoding broke off for a reason other than the stream's end
+};
+
+// Decodes, resamples, cuts and lowers; pushes the kept samples into queue, closes it at the end.
+void Decode(Mp3Decoder& decoder, int volumeIndex, bool limitOn, unsigned int lengthSeconds,
+    PcmQueue& queue, const ConversionControl* control, DecodeOutcome& outcome)
+{
+    SampleCutter cutter(volumeIndex, limitOn, lengthSeconds,
+        [&queue](const int16_t* samples, std::size_t count) { queue.Push(samples, count); });
+    auto toCutter
+        = [&cutter](const int16_t* samples, std::size_t count) { cutter.Push(samples, count); };
+    std::optional<Resampler> resampler;
+    double reported = -1.0;
+
+    const float* samples = nullptr;
+    std::size_t count = 0;
+    while (!queue.Cancelled() && decoder.Next(&samples, &count)) {
+        if (count > 0) {
+            // A change of rate mid-file (a file joined from two) gets a fresh filter; the old
+            // one gives up its tail first so no samples are lost.
+            if (!resampler || resampler->InputRate() != static_cast<double>(decoder.Rate())) {
+                if (resampler)
+                    resampler->Flush();
+                resampler.emplace(static_cast<double>(decoder.Rate()), toCutter);
+            }
+            resampler->Push(samples, count);
+        }
+        if (decoder.StreamLocked() && cutter.Saturated())
+            break; // everything after the limit would be dropped anyway
+        if (control && control->progress) {
+            const double fraction = decoder.Fraction();
+            if (fraction - reported >= 0.005) {
+                reported = fraction;
+                control->progress(fraction);
+            }
+        }
+    }
+    if (resampler)
+        resampler->Flush();
+    cutter.Finish();
+    outcome.locked = decoder.StreamLocked();
+}
+
+} // namespace
+
+int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int mode, int dtx,
+    int volumeIndex, int limitOn, unsigned int lengthSeconds, const ConversionControl* control,
+    std::string* error)
+{
+    if (InvalidMode(mode)) {
+        SetError(error,
+            "cannot convert " + mp3Path + ": AMR mode " + std::to_string(mode)
+                + " is not one of 0 to 7");
+        return -1;
+    }
+    try {
+        Mp3Decoder decoder;
+        if (!decoder.Open(mp3Path, error))
+            return -1;
+        PendingOutput output;
+        if (!output.Create(amrPath, error))
+            return -1;
+        AmrFrameWriter writer(output.Get(), mode, dtx == 1);
+
+        PcmQueue queue(QUEUE_SECONDS);
+        DecodeOutcome outcome;
+        std::optional<std::stop_callback<std::function<void()>>> onStop;
+        if (control)
+            onStop.emplace(control->stop, std::function<void()>([&queue] { queue.Cancel(); }));
+
+        bool written = writer.Begin();
+        {
+            // Decoding and resampling take about a quarter of the encoder's time; on their own
+            // thread they hide behind it.
+            std::jthread decoding([&] {
+                try {
+                    Decode(
+                        decoder, volumeIndex, limitOn != 0, lengthSeconds, queue, control, outcome);
+                } catch (const std::exception& exception) {
+                    outcome.failure = exception.what();
+                } catch (...) {
+                    outcome.failure = "unknown failure";
+                }
+                queue.Close();
+            });
+            std::vector<int16_t> block;
+            block.reserve(SAMPLES_PER_SECOND);
+            while (written && queue.Pop(block))
+                written = writer.Write(block.data(), block.size());
+            if (!written)
+                queue.Cancel(); // lets the decoding thread end
+        }
+        if (control && control->stop.stop_requested()) {
+            SetError(error, "conversion of " + mp3Path + " was stopped");
+            return -1;
+        }
+        if (!outcome.failure.empty()) {
+            SetError(error, "cannot convert " + mp3Path + ": " + outcome.failure);
+            return -1;
+        }
+        if (!outcome.locked) {
+            SetError(error, "no MPEG audio in " + mp3Path);
+            return -1;
+        }
+        if (written)
+            written = writer.Finish();
+        if (!written) {
+            SetError(error, "cannot write " + amrPath + ": " + std::strerror(errno));
+            return -1;
+        }
+        if (!output.Commit(amrPath, error))
+            return -1;
+        if (control && control->progress)
+            control->progress(1.0);
+        return 0;
+    } catch (const std::exception& exception) {
+        SetError(error, "cannot convert " + mp3Path + ": " + exception.what());
+        return -1;
+    }
+}
+
+int EncodeAmrFile(const std::string& rawPath, const std::string& amrPath, int mode, int dtx)
+{
+    FileHandle output(std::fopen(amrPath.c_str(), "wb"));
+    if (!output)
+        return 1;
+    FileHandle input(std::fopen(rawPath.c_str(), "rb"));
+    if (!input)
+        return 1;
+    if (InvalidMode(mode))
+        return 1;
+    std::setvbuf(output.Get(), nullptr, _IOFBF, OUTPUT_BUFFER);
+
+    try {
+        AmrFrameWriter writer(output.Get(), mode, dtx == 1);
+        bool written = writer.Begin();
+        // Whole samples only: an odd last byte is no sample.
+        unsigned char bytes[AMR_FRAME_SAMPLES * 2 * 32 + 1];
+        int16_t samples[AMR_FRAME_SAMPLES * 32];
+        std::size_t carried = 0;
+        while (written) {
+            const std::size_t read
+                = std::fread(bytes + carried, 1, sizeof bytes - 1 - carried, input.Get());
+            const std::size_t available = carried + read;
+            const std::size_t count = available / 2;
+            for (std::size_t i = 0; i < count; ++i)
+                samples[i] = static_cast<int16_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+            written = writer.Write(samples, count);
+            carried = available % 2;
+            if (carried)
+                bytes[0] = bytes[available - 1];
+            if (read == 0)
+                break;
+        }
+        if (std::ferror(input.Get()))
+            written = false;
+        if (written)
+            written = writer.Finish();
+        // A file that could not be written whole is a failure, not a result.
+        if (!output.Close())
+            written = false;
+        return written ? 0 : 1;
+    } catch (const std::exception&) {
+        return 1;
+    }
+}
