@@ -1,0 +1,135 @@
+// corvane-cli convert: one MP3 file to an AMR-NB file, as the update job re-compresses podcasts.
+#include "cli/Commands.h"
+
+#include "audio/Mp3ToAmr.h"
+
+#include <atomic>
+#include <climits>
+#include <csignal>
+#include <cstdio>
+#include <ctime>
+#include <mutex>
+#include <pthread.h>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+namespace {
+
+const char* const convertHelp
+    = "usage: corvane-cli convert IN.mp3 OUT.amr [--mode 0-7] [--volume 0-7] [--limit SECONDS]\n"
+      "                           [--dtx]\n"
+      "\n"
+      "Decodes IN.mp3 (MPEG-1, 2 or 2.5, layers I to III), mixes it to mono at 8000 Hz, lowers\n"
+      "the volume and writes it as AMR-NB speech to OUT.amr, as podcasts are re-compressed for\n"
+      "the phone.\n"
+      "  --mode M      AMR-NB mode, 0 (4.75 kbit/s, the default) to 7 (12.2 kbit/s)\n"
+      "  --volume V    0 to 7: the samples are divided by 2 to the power of 7-V (default 4)\n"
+      "  --limit S     keep only the first S whole seconds (default: everything)\n"
+      "  --dtx         discontinuous transmission (silence is sent as comfort-noise frames)\n"
+      "OUT.amr is replaced only when the conversion succeeds.\n"
+      "\n"
+      "Exit codes: 0 OUT.amr written, 1 the input holds no MPEG audio or a file cannot be opened\n"
+      "(the message names which), 2 wrong usage, 130 interrupted.\n";
+
+int Usage(const std::string& message)
+{
+    PrintError(message);
+    std::fputs(convertHelp, stderr);
+    return EXIT_USAGE;
+}
+
+// Reads an optional whole-number option; false (with the usage message printed) when malformed.
+bool NumberOption(CommandArguments& arguments, const char* name, long long minimum,
+    long long maximum, long long& value)
+{
+    const std::optional<std::string> text = arguments.TakeOption(name);
+    if (!text)
+        return true;
+    const std::optional<long long> number = ParseInteger(*text, minimum, maximum);
+    if (!number) {
+        Usage(std::string(name) + " takes a whole number from " + std::to_string(minimum) + " to "
+            + std::to_string(maximum) + ", not '" + *text + "'");
+        return false;
+    }
+    value = *number;
+    return true;
+}
+
+} // namespace
+
+int RunConvert(CommandArguments& arguments)
+{
+    if (arguments.WantsHelp()) {
+        std::fputs(convertHelp, stdout);
+        return EXIT_DONE;
+    }
+    long long mode = 0;
+    long long volume = 4;
+    long long limit = -1;
+    if (!NumberOption(arguments, "--mode", 0, 7, mode)
+        || !NumberOption(arguments, "--volume", 0, 7, volume)
+        || !NumberOption(arguments, "--limit", 0, UINT_MAX, limit))
+        return EXIT_USAGE;
+    const bool dtx = arguments.TakeFlag("--dtx");
+    const std::vector<std::string> positionals = arguments.Positionals();
+    if (!arguments.UsageError().empty())
+        return Usage(arguments.UsageError());
+    if (positionals.size() != 2)
+        return Usage("convert needs IN.mp3 and OUT.amr");
+
+    // Ctrl-C is taken by this thread with sigtimedwait, not by a handler: the conversion's
+    // threads inherit the blocked mask, and a stop request then removes the unfinished output.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+
+    const bool showProgress = StderrIsTerminal();
+    std::stop_source stop;
+    ConversionControl control;
+    control.stop = stop.get_token();
+    std::mutex printing;
+    if (showProgress) {
+        control.progress = [&printing](double fraction) {
+            std::lock_guard lock(printing);
+            std::fprintf(stderr, "\rconverting: %3d%%", static_cast<int>(fraction * 100.0));
+            std::fflush(stderr);
+        };
+    }
+
+    int result = -1;
+    std::string error;
+    std::atomic<bool> finished { false };
+    {
+        std::jthread conversion([&] {
+            result = ConvertMp3ToAmr(positionals[0], positionals[1], static_cast<int>(mode),
+                dtx ? 1 : 0, static_cast<int>(volume), limit >= 0 ? 1 : 0,
+                limit >= 0 ? static_cast<unsigned int>(limit) : 0u, &control, &error);
+            finished = true;
+        });
+        while (!finished) {
+            const timespec wait { 0, 50 * 1000 * 1000 };
+            if (sigtimedwait(&signals, nullptr, &wait) > 0) {
+                stop.request_stop();
+                break;
+            }
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (showProgress)
+        std::fputs("\n", stderr);
+
+    if (stop.stop_requested()) {
+        std::fprintf(stderr, "Interrupted; %s was not written.\n", positionals[1].c_str());
+        return EXIT_INTERRUPTED;
+    }
+    if (result != 0) {
+        PrintError(error);
+        return EXIT_FAILED;
+    }
+    return EXIT_DONE;
+}
