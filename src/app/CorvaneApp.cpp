@@ -1,0 +1,87 @@
+#include "app/CorvaneApp.h"
+
+#include "app/InstanceChecker.h"
+#include "app/MainFrame.h"
+#include "app/Resources.h"
+#include "ui/AboutDlg.h"
+#include "ui/DlgGroupProp.h"
+#include "ui/DlgSplash.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTimer>
+
+namespace {
+constexpr qint64 kSplashMilliseconds = 2000;
+}
+
+CCorvaneApp::CCorvaneApp() = default;
+
+CCorvaneApp::~CCorvaneApp() = default;
+
+bool CCorvaneApp::InitInstance(bool showSplash)
+{
+    checker = std::make_unique<CInstanceChecker>(QStringLiteral("Corvane"));
+    if (checker->FindRunningInstance()) {
+        checker->ActivateRunningInstance();
+        return false;
+    }
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(ResourceIcon(128));
+
+    if (showSplash) {
+        splash = std::make_unique<CDlgSplash>();
+        splash->ShowCentred();
+        splashShownAt.start();
+        QTimer::singleShot(kSplashMilliseconds + 1, this, &CCorvaneApp::CloseSplashWhenDue);
+    }
+
+    frame = std::make_unique<CMainFrame>();
+    connect(checker.get(), &CInstanceChecker::anotherInstanceStarted, frame.get(),
+            &CMainFrame::ShowInFront);
+    frame->show();
+    frame->repaint();
+    checker->RegisterRunningInstance();
+    return true;
+}
+
+bool CCorvaneApp::SplashVisible() const { return splash && splash->isVisible(); }
+
+void CCorvaneApp::CloseSplashWhenDue()
+{
+    if (!splash)
+        return;
+    const qint64 elapsed = splashShownAt.elapsed();
+    if (elapsed <= kSplashMilliseconds) {
+        QTimer::singleShot(kSplashMilliseconds + 1 - elapsed, this,
+                           &CCorvaneApp::CloseSplashWhenDue);
+        return;
+    }
+    splash->close();
+    splash.reset();
+}
+
+void CCorvaneApp::TakeScreenshots(const QString& folder)
+{
+    QDir().mkpath(folder);
+    const QDir target(folder);
+    QTimer::singleShot(300, this, [this, target] {
+        frame->grab().save(target.filePath(QStringLiteral("main.png")));
+
+        CDlgGroupProp group(frame.get());
+        group.title = "Technology";
+        group.description = "Software and gadgets";
+        group.show();
+        QApplication::processEvents();
+        group.grab().save(target.filePath(QStringLiteral("group-properties.png")));
+        group.hide();
+
+        CAboutDlg about(frame.get());
+        about.show();
+        QApplication::processEvents();
+        about.grab().save(target.filePath(QStringLiteral("about.png")));
+        about.hide();
+
+        frame->Exit();
+    });
+}

@@ -1,0 +1,45 @@
+// CCorvaneApp: the desktop program's start-up. Runs the single-instance guard (a second copy
+// hands over to the running one and ends), shows the splash for just over 2 seconds, builds the
+// main frame with its view, shows it and registers this process as the running instance.
+//
+// Thread: GUI thread; needs a QApplication. Owns the frame, the splash and the guard.
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <memory>
+
+class CCorvaneView;
+class CDlgSplash;
+class CInstanceChecker;
+class CMainFrame;
+
+class CCorvaneApp : public QObject {
+    Q_OBJECT
+public:
+    CCorvaneApp();
+    ~CCorvaneApp() override;
+
+    // Start-up. False when the program should end at once (another instance runs: it was told
+    // to come forward). showSplash false skips the splash (screenshots).
+    bool InitInstance(bool showSplash = true);
+
+    CMainFrame* MainFrame() const { return frame.get(); }
+    CCorvaneView* View() const { return view; }
+    CInstanceChecker* InstanceChecker() const { return checker.get(); }
+    bool SplashVisible() const;
+
+    // Writes main.png, channel-properties.png, group-properties.png and about.png into folder,
+    // then ends the program. For the documentation pictures (CORVANE_SCREENSHOT_DIR).
+    void TakeScreenshots(const QString& folder);
+
+private:
+    void CloseSplashWhenDue();
+
+    std::unique_ptr<CInstanceChecker> checker;
+    std::unique_ptr<CDlgSplash> splash;
+    QElapsedTimer splashShownAt;
+    std::unique_ptr<CMainFrame> frame;
+    CCorvaneView* view = nullptr;  // owned by the frame
+};

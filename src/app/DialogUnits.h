@@ -1,0 +1,35 @@
+// Dialog units to pixels: the dialogs keep the proportions of their templates, where one unit is
+// about 1.5 px across and 1.6 px down. Header only; no state.
+#pragma once
+
+#include <QRect>
+#include <QString>
+#include <QSize>
+#include <cmath>
+
+namespace DialogUnits {
+inline int X(int units) { return static_cast<int>(std::lround(units * 1.5)); }
+inline int Y(int units) { return static_cast<int>(std::lround(units * 1.6)); }
+// A template rectangle (left, top, width, height) in pixels.
+inline QRect Rect(int left, int top, int width, int height)
+{
+    return QRect(X(left), Y(top), X(width), Y(height));
+}
+inline QSize Size(int width, int height) { return QSize(X(width), Y(height)); }
+}  // namespace DialogUnits
+
+class QLabel;
+class QFrame;
+class QWidget;
+
+namespace DialogUnits {
+// A static picture of resource number filling rect (dialog units); bordered draws a sunken edge.
+QLabel* AddPicture(QWidget* dialog, int number, QRect unitRect, bool bordered);
+// A sunken horizontal rule one unit high at rect (dialog units).
+QFrame* AddRule(QWidget* dialog, QRect unitRect);
+// A label at rect (dialog units); wraps when the rect is taller than one line.
+QLabel* AddLabel(QWidget* dialog, const QString& text, QRect unitRect);
+// Gives the dialog its fixed template size and the standard caption buttons of a modal frame.
+void SetTemplateSize(QWidget* dialog, int width, int height);
+inline QRect U(int left, int top, int width, int height) { return Rect(left, top, width, height); }
+}  // namespace DialogUnits

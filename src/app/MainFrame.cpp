@@ -1,0 +1,214 @@
+#include "app/MainFrame.h"
+
+#include "ui/AboutDlg.h"
+#include "app/CommandIds.h"
+#include "app/Settings.h"
+#include "app/TrayIcon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDockWidget>
+#include <QMenuBar>
+
+CMainFrame::CMainFrame(QWidget* parent)
+    : QMainWindow(parent), trayIcon(std::make_unique<CTrayIcon>(130))
+{
+    setWindowIcon(QIcon(QStringLiteral(":/icons/program.svg")));
+    SetDocumentTitle(QStringLiteral("Velmora"));
+    BuildMenus();
+    showAbout = [this] {
+        CAboutDlg about(this);
+        about.exec();
+    };
+    connect(trayIcon.get(), &CTrayIcon::commandTriggered, this,
+            [this](int commandId) { ExecuteCommand(commandId); });
+    trayIcon->SetIconResource(128);
+
+    const WindowPlacement placement = LoadWindowPlacement();
+    requestedOuterSize = QSize(placement.cx, placement.cy);
+    move(placement.x, placement.y);
+    resize(requestedOuterSize);
+}
+
+CMainFrame::~CMainFrame() = default;
+
+void CMainFrame::SetDocumentTitle(const QString& documentTitle)
+{
+    setWindowTitle(documentTitle + QStringLiteral(" - Corvane"));
+}
+
+QAction* CMainFrame::AddCommand(QMenu* menu, const QString& text, int commandId)
+{
+    // The text after a tab is the shortcut's label; Qt draws it from the shortcut itself.
+    QAction* action = menu->addAction(text.section(QLatin1Char('\t'), 0, 0));
+    action->setData(commandId);
+    connect(action, &QAction::triggered, this, [this, commandId] { ExecuteCommand(commandId); });
+    return action;
+}
+
+void CMainFrame::BuildMenus()
+{
+    QMenuBar* bar = menuBar();
+    fileMenu = bar->addMenu(QStringLiteral("&File"));
+    AddCommand(fileMenu, QStringLiteral("Update &All Feeds"), CommandId::UPDATE_ALL)
+        ->setStatusTip(QStringLiteral("Download feeds of all subscribed channels."));
+    AddCommand(fileMenu, QStringLiteral("Update &Marked Feeds"), CommandId::UPDATE_MARKED)
+        ->setStatusTip(QStringLiteral("Download feeds of marked channels."));
+    AddCommand(fileMenu, QStringLiteral("Update &Current Feed"), CommandId::UPDATE_CURRENT)
+        ->setStatusTip(QStringLiteral("Download feeds of current selected channel."));
+    fileMenu->addSeparator();
+    AddCommand(fileMenu, QStringLiteral("Re-Pack"), CommandId::REPACK);
+    AddCommand(fileMenu, QStringLiteral("Send &To"), CommandId::SEND_TO);
+    fileMenu->addSeparator();
+    AddCommand(fileMenu, QStringLiteral("&Import OPML File"), CommandId::IMPORT_OPML);
+    AddCommand(fileMenu, QStringLiteral("&Export OPML File"), CommandId::EXPORT_OPML);
+    fileMenu->addSeparator();
+    AddCommand(fileMenu, QStringLiteral("E&xit"), CommandId::APP_EXIT);
+
+    editMenu = bar->addMenu(QStringLiteral("&Edit"));
+    AddCommand(editMenu, QStringLiteral("&Undo\tCtrl+Z"), CommandId::EDIT_UNDO)
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
+    AddCommand(editMenu, QStringLiteral("Cu&t\tCtrl+X"), CommandId::EDIT_CUT)
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
+    AddCommand(editMenu, QStringLiteral("&Copy\tCtrl+C"), CommandId::EDIT_COPY)
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
+    AddCommand(editMenu, QStringLiteral("&Paste\tCtrl+V"), CommandId::EDIT_PASTE)
+        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
+
+    viewMenu = bar->addMenu(QStringLiteral("&View"));
+    AddCommand(viewMenu, QStringLiteral("&Options"), CommandId::OPTIONS)
+        ->setStatusTip(QStringLiteral("View/modify the options."));
+    AddCommand(viewMenu, QStringLiteral("Parse"), CommandId::PARSE);
+
+    helpMenu = bar->addMenu(QStringLiteral("&Help"));
+    AddCommand(helpMenu, QStringLiteral("&Contents"), CommandId::HELP_CONTENTS);
+    helpMenu->addSeparator();
+    AddCommand(helpMenu, QStringLiteral("&About Corvane..."), CommandId::APP_ABOUT);
+
+    for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu})
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
+    UpdateCommandStates();
+}
+
+QAction* CMainFrame::Action(int commandId) const
+{
+    for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu}) {
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator() && action->data().toInt() == commandId)
+                return action;
+        }
+    }
+    return nullptr;
+}
+
+void CMainFrame::SetView(QWidget* view, CCommandTarget* target)
+{
+    setCentralWidget(view);
+    commandTarget = target;
+    UpdateCommandStates();
+}
+
+void CMainFrame::SetTaskPane(QWidget* pane)
+{
+    if (!taskPaneDock) {
+        taskPaneDock = new QDockWidget(this);
+        taskPaneDock->setObjectName(QStringLiteral("taskPaneDock"));
+        taskPaneDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+        taskPaneDock->setTitleBarWidget(new QWidget(taskPaneDock));
+        addDockWidget(Qt::LeftDockWidgetArea, taskPaneDock);
+    }
+    taskPaneDock->setWidget(pane);
+}
+
+void CMainFrame::UpdateCommandStates()
+{
+    for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu}) {
+        for (QAction* action : menu->actions()) {
+            if (action->isSeparator())
+                continue;
+            const int commandId = action->data().toInt();
+            switch (commandId) {
+            case CommandId::APP_EXIT:
+            case CommandId::APP_ABOUT:
+                action->setEnabled(true);
+                break;
+            default: {
+                // A command nobody handles is shown disabled, as "Parse" is.
+                const std::optional<bool> enabled =
+                    commandTarget ? commandTarget->CommandEnabled(commandId) : std::nullopt;
+                action->setEnabled(enabled.value_or(false));
+            }
+            }
+        }
+    }
+}
+
+bool CMainFrame::ExecuteCommand(int commandId)
+{
+    switch (commandId) {
+    case CommandId::TRAY_OPEN:
+        ShowInFront();
+        return true;
+    case CommandId::TRAY_EXIT:
+    case CommandId::APP_EXIT:
+        Exit();
+        return true;
+    case CommandId::APP_ABOUT:
+        if (showAbout)
+            showAbout();
+        return true;
+    default:
+        break;
+    }
+    if (!commandTarget)
+        return false;
+    // A shortcut may fire before a menu refreshed the state; the target decides again.
+    const std::optional<bool> enabled = commandTarget->CommandEnabled(commandId);
+    if (!enabled.value_or(false))
+        return false;
+    const bool handled = commandTarget->OnCommand(commandId);
+    UpdateCommandStates();
+    return handled;
+}
+
+void CMainFrame::ShowInFront()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void CMainFrame::Exit()
+{
+    exiting = true;
+    close();
+}
+
+void CMainFrame::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    // The stored size is the outer rectangle; once the frame's margins are known, the client
+    // area shrinks by them so that the stored and the restored rectangles agree.
+    if (!placementAdjusted) {
+        placementAdjusted = true;
+        const QSize margins = frameGeometry().size() - geometry().size();
+        if (!margins.isEmpty() && frameGeometry().size() != requestedOuterSize)
+            resize(requestedOuterSize - margins);
+    }
+}
+
+void CMainFrame::closeEvent(QCloseEvent* event)
+{
+    if (!exiting) {
+        hide();
+        event->ignore();
+        return;
+    }
+    const QRect outer = frameGeometry();
+    SaveWindowPlacement(WindowPlacement{outer.x(), outer.y(), outer.width(), outer.height()});
+    trayIcon->SetIconResource(0);
+    event->accept();
+    QApplication::quit();
+}

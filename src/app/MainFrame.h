@@ -1,0 +1,97 @@
+// CMainFrame: the main window. Holds the menu bar (File, Edit, View, Help), the task pane docked
+// at the left, the tray icon and the tree view as its central widget. Closing the window only
+// hides it; "E&xit" from the File menu or the tray menu stores "WinPos" from the window's outer
+// rectangle and ends the program.
+//
+// Commands: every menu action carries its command identifier as QAction::data(). A triggered
+// action goes to the frame's own handlers (Open, Exit, About) or else to the command target (the
+// view), which also decides the enablement (refreshed when a menu opens and whenever the target
+// reports a change). Others find actions by identifier through Action().
+//
+// Thread: GUI thread only.
+#pragma once
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class CTrayIcon;
+class QAction;
+class QDockWidget;
+class QMenu;
+
+// Whoever handles the view's commands. Thread: GUI thread.
+class CCommandTarget {
+public:
+    virtual ~CCommandTarget() = default;
+    // Runs the command when this target handles it and it is enabled; false when not handled.
+    virtual bool OnCommand(int commandId) = 0;
+    // Whether the command is enabled, or nothing when this target does not handle it.
+    virtual std::optional<bool> CommandEnabled(int commandId) const = 0;
+};
+
+class CMainFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    // Builds the menus and the tray icon (shown with icon 128) and places the window from
+    // "WinPos" (defaults 10, 10, 500 by 350), hidden.
+    explicit CMainFrame(QWidget* parent = nullptr);
+    ~CMainFrame() override;
+
+    // The caption: the document's title, a dash and "Corvane".
+    void SetDocumentTitle(const QString& documentTitle);
+
+    // The view: becomes the central widget (the frame takes ownership) and the command target
+    // when it implements CCommandTarget. target may be given separately (not owned).
+    void SetView(QWidget* view, CCommandTarget* target);
+    CCommandTarget* CommandTarget() const { return commandTarget; }
+
+    // The task pane: placed in a dock at the left edge without title bar (the frame owns it).
+    void SetTaskPane(QWidget* pane);
+    QDockWidget* TaskPaneDock() const { return taskPaneDock; }
+
+    // The action of a command of the main menu, or null.
+    QAction* Action(int commandId) const;
+    QMenu* FileMenu() const { return fileMenu; }
+    QMenu* EditMenu() const { return editMenu; }
+    QMenu* ViewMenu() const { return viewMenu; }
+    QMenu* HelpMenu() const { return helpMenu; }
+    CTrayIcon* TrayIcon() const { return trayIcon.get(); }
+
+    // Re-reads every action's enablement from the command target.
+    void UpdateCommandStates();
+
+    // Runs a command by identifier as if its menu item or tray item was chosen (enablement is
+    // checked first). Returns false when nobody handled it.
+    bool ExecuteCommand(int commandId);
+
+    // "&Open": the window in its normal state, in front.
+    void ShowInFront();
+    // "E&xit": sets exiting and closes the window, which stores "WinPos" and ends the program.
+    void Exit();
+    bool IsExiting() const { return exiting; }
+
+    // Shows the About box; replaced by tests so that no modal loop blocks them.
+    std::function<void()> showAbout;
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void BuildMenus();
+    QAction* AddCommand(QMenu* menu, const QString& text, int commandId);
+
+    std::unique_ptr<CTrayIcon> trayIcon;
+    QDockWidget* taskPaneDock = nullptr;  // owned by the window
+    QMenu* fileMenu = nullptr;            // owned by the menu bar
+    QMenu* editMenu = nullptr;
+    QMenu* viewMenu = nullptr;
+    QMenu* helpMenu = nullptr;
+    CCommandTarget* commandTarget = nullptr;  // not owned
+    bool exiting = false;
+    bool placementAdjusted = false;
+    QSize requestedOuterSize;
+};

@@ -1,0 +1,57 @@
+#include "app/Prompts.h"
+
+#include <QDialog>
+#include <QFileDialog>
+
+namespace {
+CPrompts* installed = nullptr;
+
+QString AskForFile(QWidget* parent, const QString& filter, const QString& defaultSuffix,
+                   QFileDialog::AcceptMode mode)
+{
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(mode);
+    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
+                                                        : QFileDialog::AnyFile);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    return dialog.selectedFiles().first();
+}
+}  // namespace
+
+void CPrompts::Message(QWidget* parent, const QString& caption, const QString& text,
+                       QMessageBox::Icon icon)
+{
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+    box.exec();
+}
+
+QString CPrompts::OpenFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix)
+{
+    return AskForFile(parent, filter, defaultSuffix, QFileDialog::AcceptOpen);
+}
+
+QString CPrompts::SaveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix)
+{
+    return AskForFile(parent, filter, defaultSuffix, QFileDialog::AcceptSave);
+}
+
+int CPrompts::RunDialog(QDialog& dialog)
+{
+    return dialog.exec() == QDialog::Accepted ? 1 : 2;
+}
+
+CPrompts& Prompts()
+{
+    static CPrompts standard;
+    return installed ? *installed : standard;
+}
+
+CPrompts* SetPrompts(CPrompts* replacement)
+{
+    CPrompts* previous = installed;
+    installed = replacement;
+    return previous;
+}

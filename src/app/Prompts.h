@@ -1,0 +1,36 @@
+// CPrompts: the program's modal questions (message boxes, file dialogs, modal dialogs) behind one
+// replaceable object, so that the widget tests answer them instead of a user and never block.
+//
+// Thread: GUI thread only. The object installed with SetPrompts is not owned.
+#pragma once
+
+#include <QMessageBox>
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+class CPrompts {
+public:
+    virtual ~CPrompts() = default;
+
+    // A message box with an OK button.
+    virtual void Message(QWidget* parent, const QString& caption, const QString& text,
+                         QMessageBox::Icon icon);
+
+    // The chosen path, or an empty text when the user cancelled. filter uses Qt's syntax
+    // ("Description (*.a *.b);;..."); defaultSuffix is added to a name typed without one.
+    virtual QString OpenFileName(QWidget* parent, const QString& filter,
+                                 const QString& defaultSuffix);
+    // As OpenFileName; asks before overwriting an existing file.
+    virtual QString SaveFileName(QWidget* parent, const QString& filter,
+                                 const QString& defaultSuffix);
+
+    // Runs a modal dialog: 1 for OK/Yes, 2 for Cancel, Escape or the close box.
+    virtual int RunDialog(QDialog& dialog);
+};
+
+// The prompts in use: the ones installed last, else a default that asks the user.
+CPrompts& Prompts();
+// Installs replacement (not owned; null restores the default) and returns the previous one.
+CPrompts* SetPrompts(CPrompts* replacement);

@@ -1,0 +1,49 @@
+// CTrayIcon: the program's icon in the desktop's notification area, with its menu
+// "&Open" (default, bold), "&About", a separator and "E&xit". A double click acts as "&Open".
+// Chosen commands leave through commandTriggered with their identifiers (32771, 57664, 32773).
+//
+// Thread: owned and used on the GUI thread, except SetIconResource, which the update jobs may
+// call from their worker threads (the call is then queued to the GUI thread).
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QSystemTrayIcon>
+
+#include <memory>
+
+class QAction;
+class QMenu;
+
+class CTrayIcon : public QObject {
+    Q_OBJECT
+public:
+    // id is the icon's identifier (130), also the identifier of its menu.
+    explicit CTrayIcon(int id, QObject* parent = nullptr);
+    ~CTrayIcon() override;
+
+    // 128 shows the program icon with the tooltip "Corvane", 145 the busy icon (the tooltip
+    // stays as it was), 0 removes the icon. Any thread.
+    void SetIconResource(int number);
+    int IconResource() const { return iconResource; }
+
+    // Acts on an activation of the notification-area icon. Returns 1 when it acted (double click:
+    // "&Open"; context request: the menu), else 0.
+    int HandleNotification(QSystemTrayIcon::ActivationReason reason);
+
+    QMenu* Menu() const { return menu.get(); }
+    QAction* Action(int commandId) const;
+    QString ToolTip() const;
+    bool IsShown() const;
+
+signals:
+    void commandTriggered(int commandId);
+
+private:
+    void ApplyIconResource(int number);
+
+    int id;
+    int iconResource = 0;
+    std::unique_ptr<QMenu> menu;
+    std::unique_ptr<QSystemTrayIcon> icon;
+};
