@@ -2,3 +2,6 @@
 #pragma once
 
 #include "cli/CliSupport.h"
+
+// ConvertCommand.cpp: one MP3 file to an AMR-NB file.
+int RunConvert(CommandArguments& arguments);
