@@ -1,0 +1,196 @@
+#include "UpdateTestSupport.h"
+
+#include "update/ScheduledUpdate.h"
+
+#include <chrono>
+#include <thread>
+
+namespace {
+
+LocalTime At(int hour, int minute, int second, int day = 7)
+{
+    LocalTime time;
+    time.year = 2026;
+    time.month = 12;
+    time.day = day;
+    time.hour = hour;
+    time.minute = minute;
+    time.second = second;
+    return time;
+}
+
+} // namespace
+
+TEST(ScheduledUpdateDueTest, StartsOnceWithinTheSetMinute)
+{
+    // Schedule on, 06:00, nothing running, not started yet today.
+    EXPECT_TRUE(ScheduledUpdateDue(At(6, 0, 0), 1, 6, 0, false, std::nullopt));
+    // The tick of second 0 came late: the first tick within the minute still starts it.
+    EXPECT_TRUE(ScheduledUpdateDue(At(6, 0, 1), 1, 6, 0, false, std::nullopt));
+    EXPECT_TRUE(ScheduledUpdateDue(At(6, 0, 59), 1, 6, 0, false, std::nullopt));
+    // ... but once only: a later tick in the same minute of the same day does not.
+    EXPECT_FALSE(ScheduledUpdateDue(At(6, 0, 1), 1, 6, 0, false, At(6, 0, 0)));
+    EXPECT_FALSE(ScheduledUpdateDue(At(6, 0, 30), 1, 6, 0, false, At(6, 0, 1)));
+    // The next day's minute does.
+    EXPECT_TRUE(ScheduledUpdateDue(At(6, 0, 0, 8), 1, 6, 0, false, At(6, 0, 0, 7)));
+}
+
+TEST(ScheduledUpdateDueTest, OtherTimesScheduleOffAndRunningJobsDoNotStart)
+{
+    EXPECT_FALSE(ScheduledUpdateDue(At(5, 59, 59), 1, 6, 0, false, std::nullopt));
+    EXPECT_FALSE(ScheduledUpdateDue(At(6, 1, 0), 1, 6, 0, false, std::nullopt));
+    EXPECT_FALSE(ScheduledUpdateDue(At(7, 0, 0), 1, 6, 0, false, std::nullopt));
+    EXPECT_FALSE(ScheduledUpdateDue(At(6, 0, 0), 0, 6, 0, false, std::nullopt));
+    EXPECT_FALSE(ScheduledUpdateDue(At(6, 0, 0), 1, 6, 0, true, std::nullopt));
+    EXPECT_TRUE(ScheduledUpdateDue(At(23, 59, 0), 1, 23, 59, false, std::nullopt));
+}
+
+class ScheduledUpdateTest : public UpdateFixture {
+protected:
+    // A controller whose hooks record what the program around it would see.
+    std::unique_ptr<CUpdateController> MakeController(std::vector<std::string> feeds)
+    {
+        settings.outputPath = Output();
+        settings.scheduleOn = 1;
+        settings.scheduleHour = 6;
+        settings.scheduleMinute = 0;
+        settings.podcastOn = 0;
+        UpdateHooks hooks;
+        hooks.readSettings = [this] {
+            std::lock_guard lock(mutex);
+            return settings;
+        };
+        hooks.collectAllFeeds = [this, feeds] {
+            ++collected;
+            return feeds;
+        };
+        hooks.channelsPath = ChannelsPath();
+        hooks.setRepackable = [this](int value) {
+            std::lock_guard lock(mutex);
+            repackable.push_back(value);
+        };
+        hooks.scheduledBusy = [this](bool busy) {
+            std::lock_guard lock(mutex);
+            tray.push_back(busy ? 145 : 128);
+        };
+        return std::make_unique<CUpdateController>(std::move(hooks));
+    }
+    std::vector<int> Tray()
+    {
+        std::lock_guard lock(mutex);
+        return tray;
+    }
+    std::vector<int> Repackable()
+    {
+        std::lock_guard lock(mutex);
+        return repackable;
+    }
+
+    std::mutex mutex;
+    CorvaneSettings settings;
+    std::vector<int> tray;
+    std::vector<int> repackable;
+    int collected = 0;
+};
+
+TEST_F(ScheduledUpdateTest, TickAtTheSetTimeRunsTheFullUpdateSilently)
+{
+    server.Serve("/ok.rss", Rss("Ok", {}));
+    auto controller = MakeController({ server.Url("/bad.rss"), server.Url("/ok.rss") });
+
+    EXPECT_FALSE(controller->OnScheduleTick(At(5, 59, 59)));
+    EXPECT_EQ(collected, 0);
+    ASSERT_TRUE(controller->OnScheduleTick(At(6, 0, 0)));
+    EXPECT_TRUE(controller->UpdateRunning());
+    // A second tick in the same minute, while or after it runs, starts nothing.
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 1)));
+    controller->WaitScheduled();
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 2)));
+    EXPECT_EQ(collected, 1);
+
+    EXPECT_FALSE(controller->UpdateRunning());
+    EXPECT_EQ(Tray(), (std::vector<int> { 145, 128 }));
+    EXPECT_EQ(Repackable(), (std::vector<int> { 0, 1 }));
+    EXPECT_EQ(
+        Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/ok.rss") }));
+}
+
+TEST_F(ScheduledUpdateTest, LateTickStartsOnceAndScheduleOffNever)
+{
+    server.Serve("/ok.rss", Rss("Ok", {}));
+    auto controller = MakeController({ server.Url("/ok.rss") });
+    ASSERT_TRUE(controller->OnScheduleTick(At(6, 0, 1)));
+    controller->WaitScheduled();
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 2)));
+    EXPECT_EQ(server.Hits("/ok.rss"), 1);
+
+    settings.scheduleOn = 0;
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 0, 8)));
+    EXPECT_EQ(server.Hits("/ok.rss"), 1);
+}
+
+TEST_F(ScheduledUpdateTest, TickWhileAManualJobRunsDoesNothing)
+{
+    server.Serve("/slow.rss", Rss("Slow", {}));
+    server.SetDelay("/slow.rss", std::chrono::milliseconds(400));
+    auto controller = MakeController({ server.Url("/slow.rss") });
+    RecordingListener listener;
+    UpdateRequest request;
+    request.feedUrls = { server.Url("/slow.rss") };
+    ASSERT_EQ(controller->StartUpdate(request, listener), StartResult::Started);
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 0)));
+    EXPECT_EQ(collected, 0);
+    controller->WaitManual();
+    EXPECT_TRUE(controller->ManualResult().finished);
+    EXPECT_TRUE(Tray().empty());
+}
+
+TEST_F(ScheduledUpdateTest, ManualJobStopsTheScheduledOne)
+{
+    home.Write("out/corvane.mrf", "previous package");
+    server.Serve("/hang.rss", Rss("Hang", {}));
+    server.SetDelay("/hang.rss", std::chrono::seconds(30));
+    server.Serve("/mine.rss", Rss("Mine", {}));
+    auto controller = MakeController({ server.Url("/hang.rss") });
+    ASSERT_TRUE(controller->OnScheduleTick(At(6, 0, 0)));
+    for (int i = 0; i < 500 && server.Hits("/hang.rss") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_TRUE(controller->ScheduledRunning());
+
+    RecordingListener listener;
+    UpdateRequest request;
+    request.feedUrls = { server.Url("/mine.rss") };
+    ASSERT_EQ(controller->StartUpdate(request, listener), StartResult::Started);
+    EXPECT_FALSE(controller->ScheduledRunning());
+    // The tray went back to normal when the scheduled update ended, before the manual job.
+    EXPECT_EQ(Tray(), (std::vector<int> { 145, 128 }));
+    controller->WaitManual();
+
+    EXPECT_EQ(
+        Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/mine.rss") }));
+    // The scheduled update cleared Repackable and never set it; the manual job did.
+    EXPECT_EQ(Repackable(), (std::vector<int> { 0, 0, 1 }));
+    EXPECT_FALSE(controller->UpdateRunning());
+}
+
+TEST_F(ScheduledUpdateTest, NothingToDoAndUnwritablePackageLeaveEverythingAsItWas)
+{
+    home.Write("out/corvane.mrf", "previous package");
+    auto controller = MakeController({});
+    RecordingListener listener;
+    UpdateRequest request;
+    EXPECT_EQ(controller->StartUpdate(request, listener), StartResult::NothingToDo);
+    EXPECT_FALSE(controller->UpdateRunning());
+
+    request.feedUrls = { server.Url("/x.rss") };
+    request.outputPath = home.File("missing/corvane.mrf");
+    std::string error;
+    EXPECT_EQ(controller->StartUpdate(request, listener, &error), StartResult::CannotOpenPackage);
+    EXPECT_NE(error.find("missing"), std::string::npos) << error;
+    EXPECT_FALSE(controller->UpdateRunning());
+    EXPECT_TRUE(listener.Events().empty());
+    // An empty tree at the set time starts nothing.
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 0)));
+    EXPECT_TRUE(Tray().empty());
+    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+}

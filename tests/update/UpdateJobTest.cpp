@@ -1,0 +1,489 @@
+#include "UpdateTestSupport.h"
+
+#include "net/WebAccess.h"
+#include "update/CacheNames.h"
+#include "update/Package.h"
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+// The loopback port appears in record names (UTF-16LE) and in the feed documents (enclosure
+// addresses). Ephemeral ports have five digits, so putting "00000" in their place keeps every
+// length and the golden file stays valid whatever port the server got.
+std::string WithoutPort(std::string bytes, int port)
+{
+    const std::string ascii = "127.0.0.1:" + std::to_string(port);
+    const std::string zeros = "127.0.0.1:" + std::string(std::to_string(port).size(), '0');
+    auto replaceAll = [&bytes](const std::string& from, const std::string& to) {
+        for (std::size_t at = bytes.find(from); at != std::string::npos;
+             at = bytes.find(from, at + to.size()))
+            bytes.replace(at, from.size(), to);
+    };
+    replaceAll(ascii, zeros);
+    replaceAll(Utf8ToUtf16Le(ascii), Utf8ToUtf16Le(zeros));
+    return bytes;
+}
+
+const char* const channelsFile
+    = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml "
+      "version=\"1.1\"><head><title>Golden</title>"
+      "</head><body><outline title=\"Alpha\" xmlUrl=\"a\"/></body></opml>\n";
+
+// A document with a DOCTYPE whose internal subset declares an entity, and a default namespace
+// on its root beside a prefixed one: both come out of the package, the prefixed one stays.
+const char* const rdfFeed = "<?xml version=\"1.0\"?>\n"
+                            "<!DOCTYPE rdf:RDF [<!ENTITY copy \"&#169;\"><!ELEMENT x ANY>]>\n"
+                            "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\" "
+                            "xmlns=\"http://purl.org/rss/1.0/\">\n"
+                            "<channel rdf:about=\"b\"><title>Beta &copy;</title></channel>\n"
+                            "<item rdf:about=\"b1\"><title>B one</title></item>\n"
+                            "</rdf:RDF>\n";
+
+} // namespace
+
+class UpdateJobTest : public UpdateFixture {
+protected:
+    // Four feeds: a podcast whose enclosures have three types (audio/mpeg twice, another type,
+    // "AUDIO/MPEG"), an RSS 1.0 document with a DOCTYPE and a default namespace, a feed that
+    // answers 404, and a podcast whose only enclosure answers 404.
+    std::vector<std::string> GoldenScenario()
+    {
+        server.Serve("/a.rss",
+            Rss("Alpha",
+                { { server.Url("/audio/one.mp3"), "audio/mpeg" },
+                    { server.Url("/audio/two.m4a"), "audio/x-m4a" },
+                    { server.Url("/audio/three.mp3"), "AUDIO/MPEG" },
+                    { server.Url("/audio/four.mp3"), "audio/mpeg" } }),
+            "application/rss+xml");
+        server.Serve("/audio/one.mp3", TestData("tone-a.mp3"), "audio/mpeg");
+        server.Serve("/audio/two.m4a", "m4a bytes", "audio/x-m4a");
+        server.Serve("/audio/three.mp3", TestData("tone-b.mp3"), "audio/mpeg");
+        server.Serve("/audio/four.mp3", TestData("tone-b.mp3"), "audio/mpeg");
+        server.Serve("/b.rdf", rdfFeed, "application/rdf+xml");
+        server.Serve("/d.rss", Rss("Delta", { { server.Url("/audio/missing.mp3"), "audio/mpeg" } }),
+            "application/rss+xml");
+        home.Write("program/Corvane.Cha", channelsFile);
+        return { server.Url("/a.rss"), server.Url("/b.rdf"), server.Url("/c.rss"),
+            server.Url("/d.rss") };
+    }
+};
+
+// The package of a fixed scenario, byte for byte. To regenerate the golden file after an
+// intended change of the package bytes, run the test with CORVANE_REGENERATE_GOLDEN=1 and review
+// the difference (tests/data/update/README.md).
+TEST_F(UpdateJobTest, GoldenPackageOfFixedScenario)
+{
+    UpdateJobSetup setup = Setup(GoldenScenario());
+    setup.syncChannels = 1;
+    RecordingListener listener;
+    const UpdateJobResult result = Run(setup, listener);
+
+    ASSERT_TRUE(result.finished);
+    EXPECT_TRUE(result.packageWritten);
+    EXPECT_TRUE(result.anyFailed);
+    const std::string package = WithoutPort(ReadWholeFile(Output()), server.Port());
+    EXPECT_EQ(result.packageSize, package.size());
+
+    const std::string goldenPath = std::string(CORVANE_TEST_DATA_DIR) + "/update/golden-mp3.mrf";
+    if (std::getenv("CORVANE_REGENERATE_GOLDEN")) {
+        std::ofstream(goldenPath, std::ios::binary | std::ios::trunc) << package;
+        ADD_FAILURE() << "regenerated " << goldenPath << "; review it and run again";
+    }
+    const std::string golden = ReadWholeFile(goldenPath);
+    EXPECT_EQ(package.size(), golden.size());
+    EXPECT_TRUE(package == golden) << "the package differs from " << goldenPath;
+
+    // The same facts, readably: record order, types and the removals in the RDF document.
+    const Unpacked unpacked = Unpack(Output());
+    ASSERT_TRUE(unpacked.ok);
+    EXPECT_EQ(unpacked.syncFlag, 1u);
+    EXPECT_EQ(unpacked.records,
+        (std::vector<std::string> {
+            "0 " + server.Url("/a.rss"),
+            "1 " + server.Url("/audio/one.mp3"),
+            "1 " + server.Url("/audio/four.mp3"),
+            "0 " + server.Url("/b.rdf"),
+            "0 " + server.Url("/d.rss"),
+        }));
+    ASSERT_EQ(unpacked.data.size(), 5u);
+    EXPECT_EQ(unpacked.data[1], TestData("tone-a.mp3"));
+    EXPECT_EQ(unpacked.data[3].find("<!DOCTYPE"), std::string::npos);
+    EXPECT_EQ(unpacked.data[3].find("xmlns=\""), std::string::npos);
+    EXPECT_NE(unpacked.data[3].find("xmlns:rdf="), std::string::npos);
+    // Only audio/mpeg, letter for letter, is fetched.
+    EXPECT_EQ(server.Hits("/audio/two.m4a"), 0);
+    EXPECT_EQ(server.Hits("/audio/three.mp3"), 0);
+
+    // What the user is shown, in order: the one-at-a-time sequence.
+    const std::string a = server.Url("/a.rss"), c = server.Url("/c.rss");
+    const std::string d = server.Url("/d.rss"), missing = server.Url("/audio/missing.mp3");
+    EXPECT_EQ(listener.Events(),
+        (std::vector<std::string> {
+            "range 4",
+            "status Downloading " + a,
+            "status Downloading " + server.Url("/audio/one.mp3"),
+            "status Downloading " + server.Url("/audio/four.mp3"),
+            "step",
+            "status Downloading " + server.Url("/b.rdf"),
+            "step",
+            "status Downloading " + c,
+            "failure " + UpdateFailureText(c),
+            "step",
+            "status Downloading " + d,
+            "status Downloading " + missing,
+            "failure " + UpdateFailureText(missing),
+            "step",
+            "finished failed " + UpdateFinalText(ReadWholeFile(Output()).size(), true),
+        }));
+}
+
+TEST_F(UpdateJobTest, TextsAndAmrParameters)
+{
+    EXPECT_EQ(UpdateFinalText(1234, false), "Finished. The file size is 1234 bytes.");
+    EXPECT_EQ(UpdateFinalText(8, true),
+        "Finished. The file size is 8 bytes. Failed to get one or more feeds, which will not "
+        "be updated on your phone.");
+    EXPECT_EQ(UpdateFailureText("http://h/f"),
+        "Failed to get http://h/f, please check the URL and the Internet connection.");
+    EXPECT_EQ(AmrModeFromCompression(7), 0);
+    EXPECT_EQ(AmrModeFromCompression(0), 7);
+    EXPECT_EQ(AmrModeFromCompression(9), 0);
+    EXPECT_EQ(AmrModeFromCompression(-1), 0);
+    EXPECT_EQ(VolumeIndexFromVolume(4), 4);
+    EXPECT_EQ(VolumeIndexFromVolume(7), 7);
+    EXPECT_EQ(VolumeIndexFromVolume(-1), 4);
+    EXPECT_EQ(VolumeIndexFromVolume(8), 4);
+}
+
+TEST_F(UpdateJobTest, SecondOfThreeFeedsFailsAndSetsRepackableAtTheEnd)
+{
+    server.Serve("/1.rss", Rss("One", {}));
+    server.Serve("/3.rss", Rss("Three", {}));
+    server.Serve("/2.rss", "gone", "text/plain", 500);
+    UpdateJobSetup setup
+        = Setup({ server.Url("/1.rss"), server.Url("/2.rss"), server.Url("/3.rss") });
+    std::vector<int> repackable;
+    setup.setRepackable = [&repackable](int value) { repackable.push_back(value); };
+    std::atomic<bool> running { true };
+    setup.updateRunning = &running;
+
+    RecordingListener listener;
+    const UpdateJobResult result = Run(setup, listener);
+
+    EXPECT_EQ(Unpack(Output()).records,
+        (std::vector<std::string> { "0 " + server.Url("/1.rss"), "0 " + server.Url("/3.rss") }));
+    EXPECT_EQ(listener.Failures(),
+        (std::vector<std::string> { UpdateFailureText(server.Url("/2.rss")) }));
+    const auto events = listener.Events();
+    EXPECT_EQ(std::count(events.begin(), events.end(), "step"), 3);
+    EXPECT_EQ(events.back(), "finished failed " + UpdateFinalText(result.packageSize, true));
+    EXPECT_EQ(result.packageSize, ReadWholeFile(Output()).size());
+    EXPECT_EQ(repackable, (std::vector<int> { 0, 1 }));
+    EXPECT_FALSE(running.load());
+}
+
+TEST_F(UpdateJobTest, PodcastOffPacksFeedsOnly)
+{
+    server.Serve("/p.rss", Rss("P", { { server.Url("/e.mp3"), "audio/mpeg" } }));
+    server.Serve("/e.mp3", TestData("tone-a.mp3"), "audio/mpeg");
+    UpdateJobSetup setup = Setup({ server.Url("/p.rss") });
+    setup.settings.podcastOn = 0;
+    RecordingListener listener;
+    const UpdateJobResult result = Run(setup, listener);
+    EXPECT_FALSE(result.anyFailed);
+    EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/p.rss") }));
+    EXPECT_EQ(server.Hits("/e.mp3"), 0);
+    EXPECT_EQ(listener.Events().back(),
+        "finished ok " + UpdateFinalText(ReadWholeFile(Output()).size(), false));
+}
+
+TEST_F(UpdateJobTest, FirstItemOnlyLooksAtTheFirstItemAlone)
+{
+    // The first item has no enclosure: no audio at all for this feed.
+    server.Serve("/f.rss", Rss("F", { { "", "" }, { server.Url("/e.mp3"), "audio/mpeg" } }));
+    // The first item has one: only that one.
+    server.Serve("/g.rss",
+        Rss("G",
+            { { server.Url("/g1.mp3"), "audio/mpeg" }, { server.Url("/g2.mp3"), "audio/mpeg" } }));
+    server.Serve("/e.mp3", TestData("tone-a.mp3"), "audio/mpeg");
+    server.Serve("/g1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
+    server.Serve("/g2.mp3", TestData("tone-b.mp3"), "audio/mpeg");
+    UpdateJobSetup setup = Setup({ server.Url("/f.rss"), server.Url("/g.rss") });
+    setup.settings.firstItemOnly = 1;
+    RecordingListener listener;
+    Run(setup, listener);
+    EXPECT_EQ(Unpack(Output()).records,
+        (std::vector<std::string> { "0 " + server.Url("/f.rss"), "0 " + server.Url("/g.rss"),
+            "1 " + server.Url("/g1.mp3") }));
+    EXPECT_EQ(server.Hits("/e.mp3") + server.Hits("/g2.mp3"), 0);
+}
+
+// Several downloads at once must not change a byte: one connection and many connections give
+// the same package and the same texts, also with a feed listed twice, two addresses that share
+// a cache file (the later must not overwrite the earlier before it was packed), slow and failing
+// answers, and more enclosures than connections.
+TEST_F(UpdateJobTest, ManyConnectionsGiveTheBytesOfOneConnection)
+{
+    std::vector<std::string> feeds;
+    for (int f = 0; f < 8; ++f) {
+        std::vector<std::pair<std::string, std::string>> items;
+        for (int e = 0; e < f % 4; ++e) {
+            const std::string path
+                = "/audio/" + std::to_string(f) + "-" + std::to_string(e) + ".mp3";
+            items.push_back({ server.Url(path), "audio/mpeg" });
+            server.Serve(path, TestData(e % 2 ? "tone-a.mp3" : "tone-b.mp3") + path, "audio/mpeg");
+            if ((f + e) % 3 == 0)
+                server.SetDelay(path, std::chrono::milliseconds(60));
+        }
+        if (f == 5)
+            items.push_back({ server.Url("/audio/none.mp3"), "audio/mpeg" }); // 404
+        // "a.b" and "a-b" map to one cache file; the first answers late, the second at once.
+        if (f == 2)
+            items.push_back({ server.Url("/audio/a.b"), "audio/mpeg" });
+        if (f == 6)
+            items.push_back({ server.Url("/audio/a-b"), "audio/mpeg" });
+        const std::string feed = "/feed" + std::to_string(f) + ".rss";
+        server.Serve(feed, Rss("Feed " + std::to_string(f), items), "application/rss+xml");
+        server.SetDelay(feed, std::chrono::milliseconds(f % 2 ? 40 : 0));
+        feeds.push_back(server.Url(feed));
+    }
+    server.Serve("/audio/a.b", "first audio behind a shared cache name", "audio/mpeg");
+    server.SetDelay("/audio/a.b", std::chrono::milliseconds(300));
+    server.Serve("/audio/a-b", "second audio behind a shared cache name", "audio/mpeg");
+    feeds.insert(feeds.begin() + 4, server.Url("/missing.rss"));
+    feeds.push_back(feeds[1]); // listed twice
+
+    std::string packages[2];
+    std::vector<std::string> events[2];
+    for (int run = 0; run < 2; ++run) {
+        UpdateJobSetup setup = Setup(feeds);
+        setup.connections = run == 0 ? 1 : 6;
+        setup.connectionsPerHost = run == 0 ? 1 : 6;
+        setup.conversionThreads = run == 0 ? 1 : 3;
+        RecordingListener listener;
+        const UpdateJobResult result = Run(setup, listener);
+        EXPECT_TRUE(result.packageWritten);
+        packages[run] = ReadWholeFile(Output());
+        events[run] = listener.Events();
+    }
+    EXPECT_EQ(packages[0].size(), packages[1].size());
+    EXPECT_TRUE(packages[0] == packages[1]) << "the packages differ";
+    EXPECT_EQ(events[0], events[1]);
+
+    const Unpacked unpacked = Unpack(Output());
+    std::vector<std::string> shared;
+    for (std::size_t i = 0; i < unpacked.records.size(); ++i)
+        if (unpacked.records[i].find("/audio/a") != std::string::npos)
+            shared.push_back(unpacked.data[i]);
+    EXPECT_EQ(shared,
+        (std::vector<std::string> {
+            "first audio behind a shared cache name", "second audio behind a shared cache name" }));
+}
+
+TEST_F(UpdateJobTest, CancelKeepsThePreviousPackageAndShowsNothingAfter)
+{
+    home.Write("out/corvane.mrf", "previous package");
+    server.Serve("/1.rss", Rss("One", { { server.Url("/1.mp3"), "audio/mpeg" } }));
+    server.Serve("/1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
+    server.Serve("/2.rss", Rss("Two", {}));
+    UpdateJobSetup setup = Setup({ server.Url("/1.rss"), server.Url("/2.rss") });
+    std::vector<int> repackable;
+    setup.setRepackable = [&repackable](int value) { repackable.push_back(value); };
+    std::atomic<bool> running { true };
+    setup.updateRunning = &running;
+
+    RecordingListener listener;
+    CUpdateJob job(setup, listener);
+    const std::string second = "Downloading " + server.Url("/2.rss");
+    listener.onStatus = [&](const std::string& text) {
+        if (text == second)
+            job.Cancel(); // from inside the listener, as a nested event loop could
+    };
+    std::string error;
+    ASSERT_TRUE(job.Start(error)) << error;
+    job.Wait();
+
+    const UpdateJobResult result = job.Result();
+    EXPECT_TRUE(result.cancelled);
+    EXPECT_FALSE(result.finished);
+    EXPECT_FALSE(result.packageWritten);
+    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+    EXPECT_EQ(listener.Events().back(), "status " + second);
+    EXPECT_EQ(repackable, (std::vector<int> { 0 })); // Re-Pack stays unavailable
+    EXPECT_FALSE(running.load());
+    // Nothing but the previous package is left beside it.
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(home.File("out")))
+        ++entries;
+    EXPECT_EQ(entries, 1);
+}
+
+TEST_F(UpdateJobTest, CancelStopsAHangingDownloadAtOnce)
+{
+    home.Write("out/corvane.mrf", "previous package");
+    server.Serve("/slow.rss", Rss("Slow", {}));
+    server.SetDelay("/slow.rss", std::chrono::seconds(30));
+    RecordingListener listener;
+    CUpdateJob job(Setup({ server.Url("/slow.rss") }), listener);
+    std::string error;
+    ASSERT_TRUE(job.Start(error)) << error;
+    for (int i = 0; i < 500 && server.Hits("/slow.rss") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(server.Hits("/slow.rss"), 1);
+    job.Cancel();
+    const std::size_t shown = listener.Events().size();
+    job.Wait();
+    EXPECT_FALSE(job.Running());
+    EXPECT_TRUE(job.Result().cancelled);
+    EXPECT_EQ(listener.Events().size(), shown);
+    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+    EXPECT_FALSE(FileExists(CacheFileName(server.Url("/slow.rss"), CACHE_FEED)));
+}
+
+TEST_F(UpdateJobTest, PackageThatCannotBeCreatedIsReportedAndNothingRuns)
+{
+    UpdateJobSetup setup = Setup({ server.Url("/x.rss") });
+    setup.outputPath = home.File("no such folder/corvane.mrf");
+    RecordingListener listener;
+    CUpdateJob job(setup, listener);
+    std::string error;
+    EXPECT_FALSE(job.Start(error));
+    EXPECT_NE(error.find("no such folder"), std::string::npos) << error;
+    EXPECT_FALSE(job.Running());
+    EXPECT_TRUE(listener.Events().empty());
+    EXPECT_EQ(server.Hits("/x.rss"), 0);
+}
+
+// A download that succeeds without a body leaves no cache file when there was none: the
+// phone would silently lack the feed, so it counts as failed.
+TEST_F(UpdateJobTest, EmptyFirstDownloadIsAFailedFeed)
+{
+    server.Serve("/empty.rss", "", "application/rss+xml");
+    server.Serve("/ok.rss", Rss("Ok", {}));
+    RecordingListener listener;
+    const UpdateJobResult result
+        = Run(Setup({ server.Url("/empty.rss"), server.Url("/ok.rss") }), listener);
+    EXPECT_TRUE(result.anyFailed);
+    EXPECT_TRUE(result.packageWritten);
+    EXPECT_EQ(
+        Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/ok.rss") }));
+    EXPECT_EQ(listener.Failures(),
+        (std::vector<std::string> { UpdateFailureText(server.Url("/empty.rss")) }));
+}
+
+// A silent job (the scheduled update) shows no failure but still packs the other feeds.
+TEST_F(UpdateJobTest, SilentJobShowsNoFailure)
+{
+    server.Serve("/ok.rss", Rss("Ok", {}));
+    UpdateJobSetup setup = Setup({ server.Url("/bad.rss"), server.Url("/ok.rss") });
+    setup.reportFailures = false;
+    RecordingListener listener;
+    const UpdateJobResult result = Run(setup, listener);
+    EXPECT_TRUE(listener.Failures().empty());
+    EXPECT_TRUE(result.packageWritten);
+    EXPECT_EQ(
+        Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/ok.rss") }));
+}
+
+// Audio converted to AMR, then Re-Pack after switching the format to MP3: the same feeds from the
+// cache, no network, the audio in its new form.
+TEST_F(UpdateJobTest, RepackAfterSwitchingToMp3UsesTheCacheOnly)
+{
+    server.Serve("/p.rss",
+        Rss("P",
+            { { server.Url("/e1.mp3"), "audio/mpeg" }, { server.Url("/e2.mp3"), "audio/mpeg" } }));
+    server.Serve("/q.rss", Rss("Q", {}));
+    server.Serve("/e1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
+    server.Serve("/e2.mp3", TestData("tone-b.mp3"), "audio/mpeg");
+    const std::vector<std::string> feeds = { server.Url("/p.rss"), server.Url("/q.rss") };
+
+    UpdateJobSetup update = Setup(feeds);
+    update.settings.podcastFormat = 1;
+    RecordingListener updateListener;
+    ASSERT_FALSE(Run(update, updateListener).anyFailed);
+    Unpacked unpacked = Unpack(Output());
+    ASSERT_EQ(unpacked.records,
+        (std::vector<std::string> { "0 " + feeds[0], "2 " + server.Url("/e1.mp3"),
+            "2 " + server.Url("/e2.mp3"), "0 " + feeds[1] }));
+    EXPECT_EQ(unpacked.data[1].substr(0, 6), "#!AMR\n");
+    EXPECT_EQ(unpacked.data[2].substr(0, 6), "#!AMR\n");
+    const auto events = updateListener.Events();
+    EXPECT_NE(std::find(events.begin(), events.end(), "status Converting " + server.Url("/e1.mp3")),
+        events.end());
+    // The AMR files are temporary; the MP3s stay in the cache.
+    EXPECT_FALSE(FileExists(CacheFileName(server.Url("/e1.mp3"), CACHE_AMR)));
+    EXPECT_TRUE(FileExists(CacheFileName(server.Url("/e1.mp3"), CACHE_MP3)));
+
+    const int hits = server.Hits("/p.rss") + server.Hits("/e1.mp3") + server.Hits("/e2.mp3");
+    UpdateJobSetup repack = Setup(feeds);
+    repack.repack = true;
+    bool repackableTouched = false;
+    repack.setRepackable = [&repackableTouched](int) { repackableTouched = true; };
+    RecordingListener repackListener;
+    const UpdateJobResult result = Run(repack, repackListener);
+    EXPECT_FALSE(result.anyFailed);
+    unpacked = Unpack(Output());
+    EXPECT_EQ(unpacked.records,
+        (std::vector<std::string> { "0 " + feeds[0], "1 " + server.Url("/e1.mp3"),
+            "1 " + server.Url("/e2.mp3"), "0 " + feeds[1] }));
+    EXPECT_EQ(unpacked.data[1], TestData("tone-a.mp3"));
+    EXPECT_EQ(unpacked.data[2], TestData("tone-b.mp3"));
+    EXPECT_EQ(server.Hits("/p.rss") + server.Hits("/e1.mp3") + server.Hits("/e2.mp3"), hits);
+    EXPECT_FALSE(repackableTouched);
+    EXPECT_EQ(repackListener.Events()[1], "status Packing " + feeds[0]);
+}
+
+// Re-Pack: a feed missing from the cache costs no message; a missing MP3 does.
+TEST_F(UpdateJobTest, RepackWithFilesMissingFromTheCache)
+{
+    server.Serve("/p.rss",
+        Rss("P",
+            { { server.Url("/e1.mp3"), "audio/mpeg" }, { server.Url("/e2.mp3"), "audio/mpeg" } }));
+    server.Serve("/q.rss", Rss("Q", {}));
+    server.Serve("/e1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
+    server.Serve("/e2.mp3", TestData("tone-b.mp3"), "audio/mpeg");
+    const std::vector<std::string> feeds = { server.Url("/q.rss"), server.Url("/p.rss") };
+    RecordingListener updateListener;
+    ASSERT_TRUE(Run(Setup(feeds), updateListener).packageWritten);
+    std::filesystem::remove(CacheFileName(feeds[0], CACHE_FEED));
+    std::filesystem::remove(CacheFileName(server.Url("/e2.mp3"), CACHE_MP3));
+
+    UpdateJobSetup repack = Setup(feeds);
+    repack.repack = true;
+    RecordingListener listener;
+    const UpdateJobResult result = Run(repack, listener);
+    EXPECT_TRUE(result.anyFailed);
+    EXPECT_TRUE(result.packageWritten);
+    EXPECT_EQ(Unpack(Output()).records,
+        (std::vector<std::string> { "0 " + feeds[1], "1 " + server.Url("/e1.mp3") }));
+    EXPECT_EQ(listener.Failures(),
+        (std::vector<std::string> { UpdateFailureText(server.Url("/e2.mp3")) }));
+    EXPECT_EQ(listener.Events().back(),
+        "finished failed " + UpdateFinalText(ReadWholeFile(Output()).size(), true));
+}
+
+// An enclosure that holds no decodable audio is a failed enclosure: never an empty AMR record.
+TEST_F(UpdateJobTest, UndecodableEnclosureIsAFailedEnclosure)
+{
+    server.Serve("/p.rss",
+        Rss("P",
+            { { server.Url("/text.mp3"), "audio/mpeg" },
+                { server.Url("/tone.mp3"), "audio/mpeg" } }));
+    server.Serve("/text.mp3", std::string(3000, 'x'), "audio/mpeg");
+    server.Serve("/tone.mp3", TestData("tone-a.mp3"), "audio/mpeg");
+    UpdateJobSetup setup = Setup({ server.Url("/p.rss") });
+    setup.settings.podcastFormat = 1;
+    RecordingListener listener;
+    const UpdateJobResult result = Run(setup, listener);
+    EXPECT_TRUE(result.anyFailed);
+    const Unpacked unpacked = Unpack(Output());
+    EXPECT_EQ(unpacked.records,
+        (std::vector<std::string> { "0 " + server.Url("/p.rss"), "2 " + server.Url("/tone.mp3") }));
+    EXPECT_EQ(listener.Failures(),
+        (std::vector<std::string> { UpdateFailureText(server.Url("/text.mp3")) }));
+    EXPECT_FALSE(FileExists(CacheFileName(server.Url("/text.mp3"), CACHE_AMR)));
+}

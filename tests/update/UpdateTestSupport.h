@@ -1,0 +1,163 @@
+// Shared pieces of the update job's tests: a temporary home, a recording listener, feed texts.
+#pragma once
+
+#include "support/TempDir.h"
+#include "support/TestServer.h"
+#include "update/PackageReader.h"
+#include "update/UpdateJob.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+// Records every listener call as one line: "status <text>", "failure <text>", "range <n>",
+// "step", "finished <text>".
+class RecordingListener : public UpdateListener {
+public:
+    void OnStatus(const std::string& text) override
+    {
+        Add("status " + text);
+        if (onStatus)
+            onStatus(text);
+    }
+    void OnProgressRange(int maximum) override { Add("range " + std::to_string(maximum)); }
+    void OnProgressStep() override { Add("step"); }
+    void OnFailure(const std::string& text) override { Add("failure " + text); }
+    void OnFinished(const std::string& finalText, bool anyFailed) override
+    {
+        Add(std::string("finished ") + (anyFailed ? "failed " : "ok ") + finalText);
+    }
+    std::vector<std::string> Events() const
+    {
+        std::lock_guard lock(mutex);
+        return events;
+    }
+    std::vector<std::string> Failures() const
+    {
+        std::vector<std::string> failures;
+        for (const std::string& event : Events())
+            if (event.rfind("failure ", 0) == 0)
+                failures.push_back(event.substr(8));
+        return failures;
+    }
+    // Called on the job's thread after each status line is recorded.
+    std::function<void(const std::string&)> onStatus;
+
+private:
+    void Add(std::string event)
+    {
+        std::lock_guard lock(mutex);
+        events.push_back(std::move(event));
+    }
+    mutable std::mutex mutex;
+    std::vector<std::string> events;
+};
+
+// A temporary program folder, settings folder and private temporary folder for each test, and
+// a loopback server.
+class UpdateFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        for (const char* folder : { "program", "config", "tmp", "out" })
+            ::mkdir(home.File(folder).c_str(), 0700);
+        setenv("CORVANE_HOME", home.File("program").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", home.File("config").c_str(), 1);
+        setenv("XDG_DATA_HOME", home.File("program").c_str(), 1);
+        // TempDir itself makes its folders under TMPDIR: the caller's value comes back after
+        // each test.
+        if (const char* tmp = std::getenv("TMPDIR"))
+            previousTmpdir = tmp;
+        setenv("TMPDIR", home.File("tmp").c_str(), 1);
+        unsetenv("XDG_RUNTIME_DIR");
+        setenv("no_proxy", "*", 1);
+        unsetenv("http_proxy");
+    }
+    void TearDown() override
+    {
+        if (previousTmpdir)
+            setenv("TMPDIR", previousTmpdir->c_str(), 1);
+        else
+            unsetenv("TMPDIR");
+    }
+    std::optional<std::string> previousTmpdir;
+
+    std::string Output() const { return home.File("out/corvane.mrf"); }
+    std::string ChannelsPath() const { return home.File("program/Corvane.Cha"); }
+
+    // A full update with podcasts on, MP3 kept, no channel list, reporting failures.
+    UpdateJobSetup Setup(std::vector<std::string> feeds) const
+    {
+        UpdateJobSetup setup;
+        setup.feedUrls = std::move(feeds);
+        setup.outputPath = Output();
+        setup.channelsPath = ChannelsPath();
+        setup.settings.podcastOn = 1;
+        setup.settings.podcastFormat = 0;
+        setup.settings.firstItemOnly = 0;
+        return setup;
+    }
+
+    // Runs a job to its end (or until something cancels it) and gives its result.
+    UpdateJobResult Run(UpdateJobSetup setup, RecordingListener& listener)
+    {
+        CUpdateJob job(std::move(setup), listener);
+        std::string error;
+        EXPECT_TRUE(job.Start(error)) << error;
+        job.Wait();
+        return job.Result();
+    }
+
+    // An RSS 2.0 document with one item per (enclosure url, type); an empty url gives an item
+    // without an enclosure.
+    static std::string Rss(const std::string& title,
+        const std::vector<std::pair<std::string, std::string>>& enclosures)
+    {
+        std::string text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<rss version=\"2.0\">"
+                           "<channel><title>"
+            + title + "</title>\n";
+        int number = 0;
+        for (const auto& [url, type] : enclosures) {
+            text += "<item><title>" + title + " " + std::to_string(++number) + "</title>";
+            if (!url.empty())
+                text += "<enclosure url=\"" + url + "\" length=\"100\" type=\"" + type + "\"/>";
+            text += "</item>\n";
+        }
+        return text + "</channel></rss>\n";
+    }
+
+    static std::string TestData(const std::string& name)
+    {
+        return ReadWholeFile(std::string(CORVANE_TEST_DATA_DIR) + "/update/" + name);
+    }
+
+    // The records of the package at path as "type name" lines, and their data.
+    struct Unpacked {
+        bool ok = false;
+        std::uint32_t syncFlag = 0;
+        std::vector<std::string> records;
+        std::vector<std::string> data;
+    };
+    static Unpacked Unpack(const std::string& path)
+    {
+        Unpacked unpacked;
+        CPackageReader reader;
+        unpacked.ok = reader.Open(path);
+        unpacked.syncFlag = reader.SyncFlag();
+        for (const PackageRecord& record : reader.Records()) {
+            unpacked.records.push_back(std::to_string(record.type) + " " + record.name);
+            unpacked.data.push_back(
+                reader.ReadBytes(record.dataOffset, record.dataLength).value_or("<unreadable>"));
+        }
+        return unpacked;
+    }
+
+    TempDir home;
+    TestServer server;
+};
