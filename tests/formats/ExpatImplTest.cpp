@@ -1,0 +1,236 @@
+// The reading frame: piece boundaries, code pages, entity amplification, handler failures.
+#include "formats/OutlineReader.h"
+#include "formats/RssReader.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+
+namespace {
+
+// Every text field of a channel and its items, one line each, to compare two reads whole.
+std::string Dump(const CFeedChannel& channel)
+{
+    auto field = [](std::string& out, const char* name, const TextField& value) {
+        out += name;
+        out += value ? "=[" + *value + "]\n" : std::string(" absent\n");
+    };
+    std::string out;
+    field(out, "title", channel.title);
+    field(out, "link", channel.link);
+    field(out, "description", channel.description);
+    field(out, "pubDate", channel.pubDate);
+    for (const CFeedItem* item = channel.firstItem.get(); item; item = item->nextItem.get()) {
+        out += "item\n";
+        field(out, "title", item->title);
+        field(out, "description", item->description);
+        field(out, "guid", item->guid);
+        field(out, "enclosure", item->enclosure);
+        field(out, "enclosureUrl", item->enclosureUrl);
+        field(out, "enclosureType", item->enclosureType);
+        field(out, "enclosureLength", item->enclosureLength);
+    }
+    return out;
+}
+
+std::string Dump(const COutlineItem& root)
+{
+    std::string out;
+    std::vector<std::pair<const COutlineItem*, int>> pending { { &root, 0 } };
+    while (!pending.empty()) {
+        auto [node, depth] = pending.back();
+        pending.pop_back();
+        out += std::string(static_cast<std::size_t>(depth), ' ') + node->title.value_or("-") + "|"
+            + node->xmlurl.value_or("-") + "|" + node->text.value_or("-") + "\n";
+        std::vector<const COutlineItem*> children;
+        for (const COutlineItem* c = node->firstChild.get(); c; c = c->nextSibling.get())
+            children.push_back(c);
+        for (auto it = children.rbegin(); it != children.rend(); ++it)
+            pending.push_back({ *it, depth + 1 });
+    }
+    return out;
+}
+
+const char* const feedDocument
+    = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      "<rss version=\"2.0\">\n"
+      "  <channel>\n"
+      "\t<title>Caf\xC3\xA9 &amp; Co &#x20AC; \xF0\x9F\x8E\xB5</title>\n"
+      "\t<description><![CDATA[<b>bold</b>\n and more]]> tail</description>\n"
+      "\t<item><title>A &lt; B</title><guid>1</guid>"
+      "<enclosure url=\"http://x/a.mp3?a=1&amp;b=2\" type=\"audio/mpeg\" length=\"123\"/></item>\n"
+      "\t<item>\n\t\t<title>Second\n line</title><description>x&#10;y</description></item>\n"
+      "  </channel>\n"
+      "</rss>\n";
+
+const char* const outlineDocument
+    = "<?xml version=\"1.0\"?>\n<opml version=\"1.0\"><head><title>Mine</title></head><body>\n"
+      "<outline title=\"G &amp; H\"><outline title=\"F1\" xmlUrl=\"http://f/1\" text=\"t\"/>\n"
+      "<outline title=\"Sub\"><outline title=\"F2\" XMLURL=\"http://f/2\"/></outline></outline>\n"
+      "<outline title=\"F3\" xmlurl=\"http://f/3\"/></body></opml>\n";
+
+} // namespace
+
+TEST(ExpatImpl, ResultsDoNotDependOnWherePiecesBreak)
+{
+    std::unique_ptr<CFeedChannel> reference;
+    ASSERT_EQ(ReadFeedBytes(feedDocument, reference), 1);
+    const std::string expected = Dump(*reference);
+    EXPECT_NE(expected.find("Caf\xC3\xA9 & Co \xE2\x82\xAC \xF0\x9F\x8E\xB5"), std::string::npos);
+    for (std::size_t piece : { 1, 2, 3, 7 }) {
+        std::unique_ptr<CFeedChannel> channel;
+        EXPECT_EQ(ReadFeedBytes(feedDocument, channel, nullptr, piece), 1) << piece;
+        EXPECT_EQ(Dump(*channel), expected) << "piece size " << piece;
+    }
+
+    std::unique_ptr<COutlineHead> head;
+    std::unique_ptr<COutlineItem> root;
+    ASSERT_EQ(ReadOutlineBytes(outlineDocument, head, root), 1);
+    const std::string expectedTree = Dump(*root);
+    EXPECT_EQ(expectedTree,
+        "My Subscriptions|-|-\n G & H|-|-\n  F1|http://f/1|t\n  Sub|-|-\n"
+        "   F2|http://f/2|-\n F3|http://f/3|-\n");
+    for (std::size_t piece : { 1, 2, 3 }) {
+        ASSERT_EQ(ReadOutlineBytes(outlineDocument, head, root, nullptr, piece), 1);
+        EXPECT_EQ(Dump(*root), expectedTree) << "piece size " << piece;
+        EXPECT_EQ(head->title, "Mine");
+    }
+}
+
+TEST(ExpatImpl, PieceSizeDoesNotChangeWhereAFaultIsFound)
+{
+    const std::string broken = "<rss><channel><title>ok</title>\n<item><title>x</item>";
+    for (std::size_t piece : { 1, 2, 3, 256 }) {
+        XmlReadStatus status;
+        std::unique_ptr<CFeedChannel> channel;
+        EXPECT_EQ(ReadFeedBytes(broken, channel, &status, piece), 0);
+        EXPECT_EQ(status.error, XML_ERROR_TAG_MISMATCH) << piece;
+        EXPECT_EQ(status.line, 2u) << piece;
+        EXPECT_EQ(channel->title, "ok");
+    }
+}
+
+TEST(ExpatImpl, EntityAmplificationIsRefused)
+{
+    std::string document = "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [\n<!ENTITY l0 \"lol\">\n";
+    for (int level = 1; level <= 10; ++level) {
+        document += "<!ENTITY l" + std::to_string(level) + " \"";
+        for (int i = 0; i < 10; ++i)
+            document += "&l" + std::to_string(level - 1) + ";";
+        document += "\">\n";
+    }
+    document += "]>\n<rss><channel><title>&l10;</title></channel></rss>";
+    XmlReadStatus status;
+    std::unique_ptr<CFeedChannel> channel;
+    EXPECT_EQ(ReadFeedBytes(document, channel, &status), 0);
+    EXPECT_EQ(status.error, XML_ERROR_AMPLIFICATION_LIMIT_BREACH);
+    EXPECT_FALSE(channel->title.has_value());
+}
+
+TEST(ExpatImpl, SingleByteCodePages)
+{
+    std::unique_ptr<CFeedChannel> channel;
+    // Byte 0x80 is the euro sign in windows-1252; 0x9F is Y with diaeresis.
+    ASSERT_EQ(ReadFeedBytes("<?xml version=\"1.0\" encoding=\"windows-1252\"?>"
+                            "<rss><channel><title>\x80 5 \x9F</title></channel></rss>",
+                  channel),
+        1);
+    EXPECT_EQ(channel->title, "\xE2\x82\xAC 5 \xC5\xB8");
+    // KOI8-R: 0xF0 0xD2 0xC9 is "Пpи" (Cyrillic capital PE, small ER, small I).
+    ASSERT_EQ(ReadFeedBytes("<?xml version=\"1.0\" encoding=\"KOI8-R\"?>"
+                            "<rss><channel><title>\xF0\xD2\xC9</title></channel></rss>",
+                  channel, nullptr, 1),
+        1);
+    EXPECT_EQ(channel->title, "\xD0\x9F\xD1\x80\xD0\xB8");
+    // ISO-8859-15 puts the euro at 0xA4, where ISO-8859-1 has the currency sign.
+    ASSERT_EQ(ReadFeedBytes("<?xml version=\"1.0\" encoding=\"iso-8859-15\"?>"
+                            "<rss><channel><title>\xA4</title></channel></rss>",
+                  channel),
+        1);
+    EXPECT_EQ(channel->title, "\xE2\x82\xAC");
+}
+
+TEST(ExpatImpl, UndefinedByteOfACodePageIsAnError)
+{
+    // 0x81 has no character in windows-1252.
+    std::unique_ptr<CFeedChannel> channel;
+    XmlReadStatus status;
+    EXPECT_EQ(ReadFeedBytes("<?xml version=\"1.0\" encoding=\"windows-1252\"?>"
+                            "<rss><channel><title>a\x81</title></channel></rss>",
+                  channel, &status),
+        0);
+    EXPECT_FALSE(channel->title.has_value());
+}
+
+TEST(ExpatImpl, OtherEncodingsStillFailWithAnEmptyChannel)
+{
+    for (const char* encoding : { "Shift_JIS", "GB2312", "ISO-8859-12", "windows-1259", "cp437" }) {
+        std::unique_ptr<CFeedChannel> channel;
+        XmlReadStatus status;
+        const std::string document = std::string("<?xml version=\"1.0\" encoding=\"") + encoding
+            + "\"?><rss><channel><title>x</title><item/></channel></rss>";
+        EXPECT_EQ(ReadFeedBytes(document, channel, &status), 0) << encoding;
+        EXPECT_EQ(status.error, XML_ERROR_UNKNOWN_ENCODING) << encoding;
+        EXPECT_FALSE(channel->title.has_value());
+        EXPECT_EQ(channel->firstItem, nullptr);
+    }
+}
+
+TEST(ExpatImpl, SingleByteMapTable)
+{
+    int map[256];
+    ASSERT_TRUE(BuildSingleByteMap("WINDOWS-1250", map));
+    EXPECT_EQ(map['A'], 'A');
+    EXPECT_EQ(map[0x8A], 0x0160); // S with caron
+    EXPECT_EQ(map[0x81], -1);
+    ASSERT_TRUE(BuildSingleByteMap("koi8-u", map));
+    EXPECT_EQ(map[0xA4], 0x0454); // Ukrainian ie
+    EXPECT_FALSE(BuildSingleByteMap("UTF-8", map));
+    EXPECT_FALSE(BuildSingleByteMap("windows-01252", map));
+    EXPECT_FALSE(BuildSingleByteMap("iso-8859-1x", map));
+}
+
+namespace {
+
+// A handler that fails on its third element, the way an allocation failure would.
+class FailingHandler : public CXmlHandler {
+public:
+    int starts = 0;
+    void HandleStart(const XML_Char*, const XML_Char**) override
+    {
+        if (++starts == 3)
+            throw std::bad_alloc();
+    }
+    void HandleEnd(const XML_Char*) override { }
+    void HandleText(const XML_Char*, int) override { }
+};
+
+} // namespace
+
+TEST(ExpatImpl, HandlerFailureStopsTheParseWithoutCrossingExpat)
+{
+    ExpatImpl parser;
+    ASSERT_TRUE(parser.Create());
+    FailingHandler handler;
+    parser.SetHandler(handler);
+    XmlReadStatus status;
+    EXPECT_EQ(parser.ParseBytes("<a><b/><c/><d/><e/></a>", 2, &status), 0);
+    EXPECT_EQ(handler.starts, 3);
+    EXPECT_EQ(status.error, XML_ERROR_ABORTED);
+    EXPECT_NE(status.reason.find("reading stopped"), std::string::npos);
+}
+
+TEST(ExpatImpl, MovedParserIsFreedOnce)
+{
+    ExpatImpl first;
+    ASSERT_TRUE(first.Create());
+    XML_Parser handle = first.m_p;
+    ExpatImpl second(std::move(first));
+    EXPECT_EQ(first.m_p, nullptr);
+    EXPECT_EQ(second.m_p, handle);
+    ExpatImpl third;
+    ASSERT_TRUE(third.Create());
+    third = std::move(second);
+    EXPECT_EQ(third.m_p, handle);
+}

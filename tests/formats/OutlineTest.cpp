@@ -1,0 +1,292 @@
+// OPML reading and writing: the exact document, escaping, round trips, depth, atomic writes.
+#include "formats/OutlineReader.h"
+#include "formats/OutlineWriter.h"
+#include "model/CorvaneDoc.h"
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace {
+
+const std::string header = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n"
+                           "<opml version=\"1.0\">\r\n<head>\r\n"
+                           "<title>News Subscriptions</title>\r\n</head>\r\n<body>\r\n";
+const std::string footer = "</body>\r\n</opml>\r\n";
+
+COutlineItem* Add(COutlineItem& parent, std::optional<std::string> title,
+    std::optional<std::string> xmlurl = std::nullopt)
+{
+    auto node = std::make_unique<COutlineItem>();
+    node->title = std::move(title);
+    node->xmlurl = std::move(xmlurl);
+    COutlineItem* added = node.get();
+    parent.AppendChild(std::move(node));
+    return added;
+}
+
+std::unique_ptr<COutlineItem> ReadBack(
+    const std::string& document, std::unique_ptr<COutlineHead>* headOut = nullptr)
+{
+    std::unique_ptr<COutlineHead> head;
+    std::unique_ptr<COutlineItem> root;
+    EXPECT_EQ(ReadOutlineBytes(document, head, root), 1);
+    if (headOut)
+        *headOut = std::move(head);
+    return root;
+}
+
+} // namespace
+
+TEST(OutlineWriter, EmptyTreeWritesHeadAndClosingLinesOnly)
+{
+    COutlineItem root;
+    root.title = "My Subscriptions";
+    EXPECT_EQ(OutlineDocumentText(root), header + footer);
+}
+
+TEST(OutlineWriter, AttributeOrderGroupsFeedsAndEmptyGroups)
+{
+    COutlineItem root;
+    root.title = "My Subscriptions";
+    COutlineItem* group = Add(root, "News");
+    group->description = "";
+    group->type = "ignored for groups";
+    group->text = "also ignored";
+    COutlineItem* feed = Add(*group, "F", "http://x/f.xml");
+    feed->text = "T";
+    feed->description = "D";
+    feed->htmlurl = "http://x/";
+    feed->type = "rss";
+    feed->version = "RSS2";
+    Add(*group, std::nullopt, "http://x/untitled");
+    Add(root, "Empty group");
+    // A feed with children is written as a group and loses its address in the file.
+    COutlineItem* feedWithChildren = Add(root, "Parent feed", "http://x/p");
+    Add(*feedWithChildren, "Child", "http://x/c");
+
+    EXPECT_EQ(OutlineDocumentText(root),
+        header + "<outline title=\"News\" description=\"\">\r\n"
+            + "<outline title=\"F\" type=\"rss\" htmlurl=\"http://x/\" xmlurl=\"http://x/f.xml\""
+              " description=\"D\" text=\"T\"/>\r\n"
+            + "<outline xmlurl=\"http://x/untitled\"/>\r\n" + "</outline>\r\n"
+            + "<outline title=\"Parent feed\">\r\n"
+            + "<outline title=\"Child\" xmlurl=\"http://x/c\"/>\r\n</outline>\r\n" + footer);
+}
+
+TEST(OutlineWriter, WriteOutlineLeavesTheNodesSiblingsOut)
+{
+    COutlineItem root;
+    COutlineItem* first = Add(root, "A", "a");
+    Add(root, "B", "b");
+    std::string out;
+    WriteOutline(*first, out);
+    EXPECT_EQ(out, "<outline title=\"A\" xmlurl=\"a\"/>\r\n");
+}
+
+TEST(OutlineWriter, EscapeXmlReplacesAllFiveInOrder)
+{
+    std::string text = "a&b\"c'd<e>f&amp;";
+    EscapeXml(text);
+    EXPECT_EQ(text, "a&amp;b&quot;c&apos;d&lt;e&gt;f&amp;amp;");
+    std::string plain = "nothing special \xC3\xA9";
+    EscapeXml(plain);
+    EXPECT_EQ(plain, "nothing special \xC3\xA9");
+}
+
+TEST(OutlineRoundTrip, SpecialCharactersAndTexts)
+{
+    COutlineItem root;
+    COutlineItem* feed = Add(root, "Salt & \"Pepper\" <'x'>", "http://x/?a=1&b=2");
+    feed->text = "&lt; literally";
+    COutlineItem* group = Add(root, "Group");
+    group->text = "lost on write";
+    Add(*group, "Inner", "http://x/inner")->text = "differs from title";
+    Add(root, "Gone"); // an empty group
+
+    auto read = ReadBack(OutlineDocumentText(root));
+    ASSERT_EQ(read->title, "My Subscriptions");
+    const COutlineItem* first = read->firstChild.get();
+    ASSERT_NE(first, nullptr);
+    EXPECT_EQ(first->title, "Salt & \"Pepper\" <'x'>");
+    EXPECT_EQ(first->xmlurl, "http://x/?a=1&b=2");
+    EXPECT_EQ(first->text, "&lt; literally");
+    const COutlineItem* second = first->nextSibling.get();
+    ASSERT_NE(second, nullptr);
+    EXPECT_FALSE(second->text.has_value());
+    EXPECT_FALSE(second->IsFeed());
+    EXPECT_EQ(second->firstChild->text, "differs from title");
+    EXPECT_EQ(second->firstChild->parent, second);
+    EXPECT_EQ(second->nextSibling, nullptr); // the empty group did not survive
+}
+
+TEST(OutlineReader, AttributesAndHeadFields)
+{
+    std::unique_ptr<COutlineHead> head;
+    auto root = ReadBack("<opml><head><Title>List</Title><dateCreated>today</dateCreated>"
+                         "<ownerEmail>a@b</ownerEmail><other>x</other></head><body>"
+                         "<outline TITLE=\"T\" xmlUrl=\"http://x\" htmlUrl=\"http://h\" "
+                         "Version=\"RSS\" type=\"rss\" bogus=\"b\" description=\"\" "
+                         "text=\"line one\nline two\"/></body></opml>",
+        &head);
+    EXPECT_EQ(head->title, "List");
+    EXPECT_EQ(head->datecreated, "today");
+    EXPECT_EQ(head->owneremail, "a@b");
+    EXPECT_FALSE(head->ownername.has_value());
+    EXPECT_EQ(root->title, "My Subscriptions"); // the head title does not name the root
+    const COutlineItem* node = root->firstChild.get();
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->title, "T");
+    EXPECT_EQ(node->xmlurl, "http://x");
+    EXPECT_EQ(node->htmlurl, "http://h");
+    EXPECT_EQ(node->version, "RSS");
+    EXPECT_EQ(node->type, "rss");
+    ASSERT_TRUE(node->description.has_value());
+    EXPECT_EQ(*node->description, "");
+    // The parser normalises a line break in an attribute value to a space.
+    EXPECT_EQ(node->text, "line one line two");
+}
+
+TEST(OutlineReader, DocumentsWithoutOutlines)
+{
+    auto fromRss = ReadBack("<rss><channel><title>x</title></channel></rss>");
+    EXPECT_EQ(fromRss->firstChild, nullptr);
+    EXPECT_EQ(fromRss->title, "My Subscriptions");
+    auto emptyBody = ReadBack("<opml><head/><body></body></opml>");
+    EXPECT_EQ(emptyBody->firstChild, nullptr);
+}
+
+TEST(OutlineReader, FeedWithChildrenKeepsThemAndComesBackAsAGroup)
+{
+    auto root = ReadBack("<opml><body><outline title=\"P\" xmlurl=\"http://p\" type=\"rss\">"
+                         "<outline title=\"C\" xmlurl=\"http://c\"/></outline></body></opml>");
+    const COutlineItem* parent = root->firstChild.get();
+    ASSERT_TRUE(parent && parent->IsFeed() && parent->firstChild);
+    auto again = ReadBack(OutlineDocumentText(*root));
+    EXPECT_FALSE(again->firstChild->IsFeed());
+    EXPECT_EQ(again->firstChild->firstChild->xmlurl, "http://c");
+}
+
+TEST(OutlineReader, LongFlatListAndDeepNesting)
+{
+    // 100,000 siblings read in linear time thanks to the last-child hint; 100,000 levels read,
+    // write and are destroyed without recursion.
+    std::string flat = "<opml><body>";
+    for (int i = 0; i < 100000; ++i)
+        flat += "<outline title=\"f\" xmlurl=\"u\"/>";
+    flat += "</body></opml>";
+    auto wide = ReadBack(flat);
+    std::size_t count = 0;
+    const COutlineItem* last = nullptr;
+    for (const COutlineItem* c = wide->firstChild.get(); c; c = c->nextSibling.get()) {
+        EXPECT_EQ(c->prevSibling, last);
+        last = c;
+        ++count;
+    }
+    EXPECT_EQ(count, 100000u);
+
+    constexpr int depth = 100000;
+    std::string deep = "<opml><body>";
+    for (int i = 0; i < depth; ++i)
+        deep += "<outline title=\"g\">";
+    deep += "<outline title=\"leaf\" xmlurl=\"http://leaf\"/>";
+    for (int i = 0; i < depth; ++i)
+        deep += "</outline>";
+    deep += "</body></opml>";
+    auto tall = ReadBack(deep);
+    int levels = 0;
+    const COutlineItem* node = tall.get();
+    while (node->firstChild) {
+        node = node->firstChild.get();
+        ++levels;
+    }
+    EXPECT_EQ(levels, depth + 1);
+    EXPECT_EQ(node->xmlurl, "http://leaf");
+
+    const std::string written = OutlineDocumentText(*tall);
+    EXPECT_EQ(written.size(),
+        header.size() + footer.size()
+            + depth * (std::string("<outline title=\"g\">\r\n</outline>\r\n").size())
+            + std::string("<outline title=\"leaf\" xmlurl=\"http://leaf\"/>\r\n").size());
+}
+
+TEST(OutlineReader, EndOfAStrayElementInTheBodyClosesTheOutline)
+{
+    // Inside the body every end tag closes the current node, as the reader has always done.
+    auto root = ReadBack("<opml><body><outline title=\"A\"><x/><outline title=\"B\"/></outline>"
+                         "</body></opml>");
+    ASSERT_NE(root->firstChild, nullptr);
+    EXPECT_EQ(root->firstChild->title, "A");
+    ASSERT_NE(root->firstChild->nextSibling, nullptr);
+    EXPECT_EQ(root->firstChild->nextSibling->title, "B");
+}
+
+TEST(OutlineFile, LoadSubscriptionsReplacesTheTreeEvenWhenTheFileIsMissing)
+{
+    TempDir folder;
+    CCorvaneDoc document;
+    Add(*document.root, "old", "http://old");
+    EXPECT_EQ(document.LoadSubscriptions(folder.File("Corvane.Cha")), 0);
+    ASSERT_NE(document.root, nullptr);
+    EXPECT_EQ(document.root->title, "My Subscriptions");
+    EXPECT_EQ(document.root->firstChild, nullptr);
+    ASSERT_NE(document.head, nullptr);
+
+    const std::string path
+        = folder.Write("Corvane.Cha", "<opml><body><outline title=\"n\" xmlurl=\"u\"/></body>");
+    EXPECT_EQ(document.LoadSubscriptions(path), 0); // cut short: failure, content kept
+    ASSERT_NE(document.root->firstChild, nullptr);
+    EXPECT_EQ(document.root->firstChild->title, "n");
+}
+
+TEST(OutlineFile, WriteIsAtomicAndKeepsPermissions)
+{
+    TempDir folder;
+    COutlineItem root;
+    Add(root, "A & B", "http://a");
+    const std::string path = folder.Write("Corvane.Cha", "old content");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    ASSERT_EQ(WriteOutlineFile(path, root), 1);
+    EXPECT_EQ(ReadWholeFile(path), OutlineDocumentText(root));
+    struct stat info;
+    ASSERT_EQ(::stat(path.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0640u);
+
+    std::unique_ptr<COutlineHead> head;
+    std::unique_ptr<COutlineItem> read;
+    ASSERT_EQ(CCorvaneDoc::ReadOutlineFile(path, head, read), 1);
+    EXPECT_EQ(read->firstChild->title, "A & B");
+
+    // Nothing but the target remains in the folder.
+    EXPECT_EQ(ReadWholeFile(folder.File("Corvane.Cha")).empty(), false);
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1);
+}
+
+TEST(OutlineFile, FailedWriteLeavesTheOldFile)
+{
+    TempDir folder;
+    COutlineItem root;
+    Add(root, "x", "http://x");
+    EXPECT_EQ(WriteOutlineFile(folder.File("no/such/folder/file.opml"), root), 0);
+    EXPECT_EQ(WriteOutlineFile("", root), 0);
+
+    // The target is a folder: the rename fails, the folder and its content stay.
+    const std::string target = folder.File("taken");
+    ASSERT_EQ(::mkdir(target.c_str(), 0700), 0);
+    folder.Write("taken/inside", "keep");
+    EXPECT_EQ(WriteOutlineFile(target, root), 0);
+    EXPECT_EQ(ReadWholeFile(target + "/inside"), "keep");
+    int entries = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path())) {
+        (void)entry;
+        ++entries;
+    }
+    EXPECT_EQ(entries, 1); // no temporary file left behind
+}
