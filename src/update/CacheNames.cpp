@@ -50,8 +50,8 @@ bool IsSpace(char c)
 bool IsPunctuation(char c)
 {
     const auto value = static_cast<signed char>(c);
-    return (value >= 33 && value <= 47) || (value >= 58 && value <= 64) ||
-           (value >= 91 && value <= 96) || value >= 123; // 123 to 127
+    return (value >= 33 && value <= 47) || (value >= 58 && value <= 64)
+        || (value >= 91 && value <= 96) || value >= 123; // 123 to 127
 }
 
 constexpr std::size_t LONGEST_NAME = 260;
@@ -101,7 +101,7 @@ std::string CacheFileNameIn(const std::string& folder, const std::string& addres
 // planted links, so it is refused rather than repaired.
 bool IsPrivateFolder(const std::string& path)
 {
-    struct stat status {};
+    struct stat status { };
     if (lstat(path.c_str(), &status) != 0)
         return false;
     return S_ISDIR(status.st_mode) && status.st_uid == getuid() && (status.st_mode & 077) == 0;
@@ -155,8 +155,7 @@ std::string GetPrivateTempFolder()
     // The runtime folder is private by definition, but only trusted once seen to be so.
     if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
         const std::string base = WithSlash(runtime);
-        if (IsPrivateFolder(base.substr(0, base.size() - 1)) &&
-            MakePrivateFolder(base + "corvane"))
+        if (IsPrivateFolder(base.substr(0, base.size() - 1)) && MakePrivateFolder(base + "corvane"))
             return base + "corvane/";
     }
 

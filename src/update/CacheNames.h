@@ -31,9 +31,9 @@ std::string GetChannelsFilePath();
 std::string GetPrivateTempFolder();
 
 // Cache file kinds, numbered like the package record types.
-constexpr int CACHE_FEED = 0;  // ".xml"
-constexpr int CACHE_MP3 = 1;   // ".mp3"
-constexpr int CACHE_AMR = 2;   // ".amr", temporary: deleted once packed
+constexpr int CACHE_FEED = 0; // ".xml"
+constexpr int CACHE_MP3 = 1; // ".mp3"
+constexpr int CACHE_AMR = 2; // ".amr", temporary: deleted once packed
 
 // The full path of the cache file for address and kind (any kind other than 1 and 2 is 0):
 // the data folder, then the address trimmed of white space, without a leading "http://", with

@@ -9,8 +9,8 @@
 #include <filesystem>
 #include <limits>
 #include <string_view>
-#include <system_error>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 #include <vector>
@@ -18,7 +18,7 @@
 namespace {
 
 constexpr std::size_t DEFAULT_PIECE_SIZE = 1 << 20;
-std::atomic<std::size_t> pieceSizeForTesting{0};
+std::atomic<std::size_t> pieceSizeForTesting { 0 };
 
 std::size_t PieceSize()
 {
@@ -35,13 +35,17 @@ std::string ErrnoText(int error)
 class UniqueFd {
 public:
     UniqueFd() = default;
-    explicit UniqueFd(int fd_) : fd(fd_) { }
+    explicit UniqueFd(int fd_)
+        : fd(fd_)
+    { }
     ~UniqueFd()
     {
         if (fd >= 0)
             close(fd);
     }
-    UniqueFd(UniqueFd&& other) noexcept : fd(std::exchange(other.fd, -1)) { }
+    UniqueFd(UniqueFd&& other) noexcept
+        : fd(std::exchange(other.fd, -1))
+    { }
     UniqueFd& operator=(UniqueFd&& other) noexcept
     {
         if (this != &other) {
@@ -71,7 +75,7 @@ bool OpenSource(const std::string& path, Source& source)
     UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (!fd.Valid())
         return false;
-    struct stat status {};
+    struct stat status { };
     if (fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode))
         return false;
     if (static_cast<std::uint64_t>(status.st_size) > std::numeric_limits<std::uint32_t>::max())
@@ -86,7 +90,8 @@ long long ReadAt(int fd, char* buffer, std::size_t size, std::uint64_t offset)
 {
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t got = pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t got
+            = pread(fd, buffer + done, size - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
@@ -108,7 +113,9 @@ struct Range {
 class RangeScanner {
 public:
     RangeScanner(int fd_, std::vector<Range> ranges_)
-        : fd(fd_), ranges(std::move(ranges_)), buffer(PieceSize())
+        : fd(fd_)
+        , ranges(std::move(ranges_))
+        , buffer(PieceSize())
     {
         if (!ranges.empty())
             next = ranges.front().begin;
@@ -136,8 +143,8 @@ private:
         }
         if (rangeIndex >= ranges.size())
             return false;
-        const std::uint64_t wanted =
-            std::min<std::uint64_t>(buffer.size(), ranges[rangeIndex].end - next);
+        const std::uint64_t wanted
+            = std::min<std::uint64_t>(buffer.size(), ranges[rangeIndex].end - next);
         const long long got = ReadAt(fd, buffer.data(), static_cast<std::size_t>(wanted), next);
         if (got <= 0) {
             // The file is shorter than it was when it was opened, or unreadable.
@@ -155,7 +162,7 @@ private:
     std::vector<Range> ranges;
     std::vector<char> buffer;
     std::size_t rangeIndex = 0;
-    std::uint64_t next = 0;         // file offset of the next piece
+    std::uint64_t next = 0; // file offset of the next piece
     std::uint64_t bufferOffset = 0; // file offset of buffer[0]
     std::size_t position = 0;
     std::size_t filled = 0;
@@ -184,7 +191,7 @@ std::uint64_t FindNeedle(RangeScanner& scanner, std::string_view needle)
         while (matched > 0 && static_cast<char>(c) != needle[matched]) {
             const std::size_t shorter = failure[matched - 1];
             std::copy(offsets.begin() + static_cast<std::ptrdiff_t>(matched - shorter),
-                      offsets.begin() + static_cast<std::ptrdiff_t>(matched), offsets.begin());
+                offsets.begin() + static_cast<std::ptrdiff_t>(matched), offsets.begin());
             matched = shorter;
         }
         if (static_cast<char>(c) == needle[matched]) {
@@ -201,12 +208,14 @@ bool FindTextEnd(int fd, std::uint64_t size, std::uint64_t& textEnd)
 {
     std::vector<char> buffer(PieceSize());
     for (std::uint64_t at = 0; at < size;) {
-        const std::size_t wanted = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - at));
+        const std::size_t wanted
+            = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - at));
         const long long got = ReadAt(fd, buffer.data(), wanted, at);
         if (got <= 0)
             return false;
         if (const void* zero = std::memchr(buffer.data(), 0, static_cast<std::size_t>(got))) {
-            textEnd = at + static_cast<std::uint64_t>(static_cast<const char*>(zero) - buffer.data());
+            textEnd
+                = at + static_cast<std::uint64_t>(static_cast<const char*>(zero) - buffer.data());
             return true;
         }
         at += static_cast<std::uint64_t>(got);
@@ -222,11 +231,11 @@ std::vector<Range> Remaining(std::uint64_t size, const std::vector<Range>& remov
     std::uint64_t at = 0;
     for (const Range& cut : removed) {
         if (cut.begin > at)
-            kept.push_back({at, cut.begin});
+            kept.push_back({ at, cut.begin });
         at = std::max(at, cut.end);
     }
     if (at < size)
-        kept.push_back({at, size});
+        kept.push_back({ at, size });
     return kept;
 }
 
@@ -244,19 +253,19 @@ bool PlanRemovals(const Source& source, std::vector<Range>& removed)
         return false;
 
     // The document type declaration, internal subset and all, unless it opens the file.
-    RangeScanner doctypeScanner(source.fd.Get(), {{0, textEnd}});
+    RangeScanner doctypeScanner(source.fd.Get(), { { 0, textEnd } });
     const std::uint64_t doctype = FindNeedle(doctypeScanner, "<!DOCTYPE");
     if (doctypeScanner.Failed())
         return false;
     if (doctype != NOT_FOUND && doctype > 0) {
-        RangeScanner walk(source.fd.Get(), {{doctype + 8, textEnd}});
+        RangeScanner walk(source.fd.Get(), { { doctype + 8, textEnd } });
         int depth = 0;
         for (int c = walk.Next(); c >= 0; c = walk.Next()) {
             if (c == '<') {
                 ++depth;
             } else if (c == '>') {
                 if (depth == 0) {
-                    removed.push_back({doctype, walk.Offset() + 1});
+                    removed.push_back({ doctype, walk.Offset() + 1 });
                     break;
                 }
                 --depth;
@@ -278,9 +287,9 @@ bool PlanRemovals(const Source& source, std::vector<Range>& removed)
             if (c == '"') {
                 // The attribute may begin before the removed declaration and end after it; the
                 // declaration is gone already, so the two cuts join into one.
-                Range cut {attribute, namespaceScanner.Offset() + 1};
-                if (!removed.empty() && removed.front().begin >= cut.begin &&
-                    removed.front().end <= cut.end)
+                Range cut { attribute, namespaceScanner.Offset() + 1 };
+                if (!removed.empty() && removed.front().begin >= cut.begin
+                    && removed.front().end <= cut.end)
                     removed.front() = cut;
                 else
                     removed.push_back(cut);
@@ -291,13 +300,13 @@ bool PlanRemovals(const Source& source, std::vector<Range>& removed)
             return false;
     }
     std::sort(removed.begin(), removed.end(),
-              [](const Range& a, const Range& b) { return a.begin < b.begin; });
+        [](const Range& a, const Range& b) { return a.begin < b.begin; });
     return true;
 }
 
 // Writes D and the data of an opened source: every byte, or with the removals when asked.
-bool EmbedSource(CPackageFile& file, const Source& source, const std::string& path,
-                 bool withRemovals)
+bool EmbedSource(
+    CPackageFile& file, const Source& source, const std::string& path, bool withRemovals)
 {
     if (file.Failed())
         return false;
@@ -323,8 +332,7 @@ void SetEmbedPieceSizeForTesting(std::size_t bytes)
     pieceSizeForTesting.store(bytes, std::memory_order_relaxed);
 }
 
-std::unique_ptr<CPackageFile> CPackageFile::Create(const std::string& finalPath,
-                                                   std::string& error)
+std::unique_ptr<CPackageFile> CPackageFile::Create(const std::string& finalPath, std::string& error)
 {
     const std::filesystem::path target(finalPath);
     if (finalPath.empty() || !target.has_filename()) {
@@ -336,11 +344,10 @@ std::unique_ptr<CPackageFile> CPackageFile::Create(const std::string& finalPath,
         error = "cannot write package " + finalPath + ": it is a folder";
         return nullptr;
     }
-    const std::filesystem::path folder =
-        target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    const std::filesystem::path folder
+        = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
     // Hidden and beside the final path, so that Commit is a rename within one file system.
-    std::string temporary =
-        (folder / ("." + target.filename().string() + "-XXXXXX")).string();
+    std::string temporary = (folder / ("." + target.filename().string() + "-XXXXXX")).string();
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) {
         error = "cannot write package " + finalPath + ": " + ErrnoText(errno);
@@ -359,9 +366,10 @@ std::unique_ptr<CPackageFile> CPackageFile::Create(const std::string& finalPath,
 }
 
 CPackageFile::CPackageFile(std::FILE* file_, std::string temporaryPath_, std::string finalPath_)
-    : file(file_), temporaryPath(std::move(temporaryPath_)), finalPath(std::move(finalPath_))
-{
-}
+    : file(file_)
+    , temporaryPath(std::move(temporaryPath_))
+    , finalPath(std::move(finalPath_))
+{ }
 
 CPackageFile::~CPackageFile()
 {
@@ -394,14 +402,14 @@ bool CPackageFile::Write(const void* data, std::size_t count)
 
 bool CPackageFile::WriteUint32(std::uint32_t value)
 {
-    const unsigned char bytes[4] = {
-        static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-        static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
+    const unsigned char bytes[4]
+        = { static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+              static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24) };
     return Write(bytes, sizeof bytes);
 }
 
-bool CPackageFile::CopyFrom(int sourceFd, std::uint64_t offset, std::uint64_t length,
-                            const std::string& sourcePath)
+bool CPackageFile::CopyFrom(
+    int sourceFd, std::uint64_t offset, std::uint64_t length, const std::string& sourcePath)
 {
     if (failed || !file)
         return false;
@@ -418,42 +426,44 @@ bool CPackageFile::CopyFrom(int sourceFd, std::uint64_t offset, std::uint64_t le
     bool kernelCopy = pieceSizeForTesting.load(std::memory_order_relaxed) == 0;
     while (kernelCopy && done < length) {
         loff_t from = static_cast<loff_t>(offset + done);
-        const ssize_t copied = copy_file_range(sourceFd, &from, target, nullptr,
-                                               static_cast<std::size_t>(length - done), 0);
+        const ssize_t copied = copy_file_range(
+            sourceFd, &from, target, nullptr, static_cast<std::size_t>(length - done), 0);
         if (copied > 0) {
             done += static_cast<std::uint64_t>(copied);
         } else if (copied == 0) {
             return Fail("cannot pack " + sourcePath + ": the file became shorter while packing");
         } else if (errno == EINTR) {
             continue;
-        } else if (done == 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL ||
-                                 errno == EOPNOTSUPP || errno == EBADF || errno == EPERM)) {
+        } else if (done == 0
+            && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
+                || errno == EBADF || errno == EPERM)) {
             kernelCopy = false; // not offered for these two files: copy by hand
         } else {
-            return Fail("cannot pack " + sourcePath + " into " + finalPath + ": " +
-                        ErrnoText(errno));
+            return Fail(
+                "cannot pack " + sourcePath + " into " + finalPath + ": " + ErrnoText(errno));
         }
     }
 
     if (done < length) {
-        std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(PieceSize(), length - done)));
+        std::vector<char> buffer(
+            static_cast<std::size_t>(std::min<std::uint64_t>(PieceSize(), length - done)));
         while (done < length) {
-            const std::size_t wanted =
-                static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
+            const std::size_t wanted
+                = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
             const long long got = ReadAt(sourceFd, buffer.data(), wanted, offset + done);
             if (got < 0)
                 return Fail("cannot read " + sourcePath + ": " + ErrnoText(errno));
             if (got == 0)
-                return Fail("cannot pack " + sourcePath +
-                            ": the file became shorter while packing");
+                return Fail(
+                    "cannot pack " + sourcePath + ": the file became shorter while packing");
             for (std::size_t written = 0; written < static_cast<std::size_t>(got);) {
-                const ssize_t put = ::write(target, buffer.data() + written,
-                                            static_cast<std::size_t>(got) - written);
+                const ssize_t put = ::write(
+                    target, buffer.data() + written, static_cast<std::size_t>(got) - written);
                 if (put < 0 && errno == EINTR)
                     continue;
                 if (put <= 0)
-                    return Fail("cannot write package " + finalPath + ": " +
-                                ErrnoText(put < 0 ? errno : EIO));
+                    return Fail("cannot write package " + finalPath + ": "
+                        + ErrnoText(put < 0 ? errno : EIO));
                 written += static_cast<std::size_t>(put);
             }
             done += static_cast<std::uint64_t>(got);
@@ -479,8 +489,8 @@ bool CPackageFile::Commit()
     const int closeError = errno;
     file = nullptr;
     if (!failed && (!flushed || !closed))
-        Fail("cannot write package " + finalPath + ": " +
-             ErrnoText(!flushed ? flushError : closeError));
+        Fail("cannot write package " + finalPath + ": "
+            + ErrnoText(!flushed ? flushError : closeError));
     if (failed) {
         unlink(temporaryPath.c_str());
         return false;
@@ -514,7 +524,7 @@ bool WriteChannelsSection(CPackageFile& file, int syncChannels, const std::strin
 }
 
 bool WritePackageRecord(CPackageFile& file, const std::string& url, std::uint32_t type,
-                        const std::string& path, bool* sourceMissing)
+    const std::string& path, bool* sourceMissing)
 {
     if (sourceMissing)
         *sourceMissing = false;
@@ -528,9 +538,9 @@ bool WritePackageRecord(CPackageFile& file, const std::string& url, std::uint32_
             *sourceMissing = true;
         return true;
     }
-    return file.WriteUint32(static_cast<std::uint32_t>(name.size())) &&
-           file.Write(name.data(), name.size()) && file.WriteUint32(type) &&
-           EmbedSource(file, source, path, true);
+    return file.WriteUint32(static_cast<std::uint32_t>(name.size()))
+        && file.Write(name.data(), name.size()) && file.WriteUint32(type)
+        && EmbedSource(file, source, path, true);
 }
 
 bool EmbedFile(CPackageFile& file, const std::string& path, bool* sourceMissing)
@@ -586,7 +596,8 @@ std::string Utf8ToUtf16Le(const std::string& utf8)
         bool valid = length > 0;
         while (valid && taken < length) {
             const unsigned char next = i + taken < size ? bytes[i + taken] : 0;
-            const bool fits = taken == 1 ? next >= low && next <= high : next >= 0x80 && next <= 0xBF;
+            const bool fits
+                = taken == 1 ? next >= low && next <= high : next >= 0x80 && next <= 0xBF;
             if (i + taken >= size || !fits) {
                 valid = false;
                 break;

@@ -30,26 +30,26 @@ public:
     // a message naming the file and the reason into error. finalPath itself is not touched
     // before Commit.
     static std::unique_ptr<CPackageFile> Create(const std::string& finalPath, std::string& error);
-    ~CPackageFile();  // an uncommitted package is discarded: the temporary file is removed
+    ~CPackageFile(); // an uncommitted package is discarded: the temporary file is removed
     CPackageFile(const CPackageFile&) = delete;
     CPackageFile& operator=(const CPackageFile&) = delete;
 
     // Appends bytes; false (and Failed() from then on) on a write error.
     bool Write(const void* data, std::size_t size);
-    bool WriteUint32(std::uint32_t value);  // little-endian
+    bool WriteUint32(std::uint32_t value); // little-endian
 
     // Appends length bytes of the open file sourceFd from offset, in the kernel where it can
     // (copy_file_range), else in 1 MiB pieces: memory stays small whatever the length.
     // sourcePath only names the file in messages. A source that ends early or cannot be read
     // fails the package too, since the length written before the data would then be a lie.
-    bool CopyFrom(int sourceFd, std::uint64_t offset, std::uint64_t length,
-                  const std::string& sourcePath);
+    bool CopyFrom(
+        int sourceFd, std::uint64_t offset, std::uint64_t length, const std::string& sourcePath);
 
     // Marks the package failed with message (the first message is kept); returns false.
     bool Fail(const std::string& message);
 
     bool Failed() const { return failed; }
-    std::uint64_t Size() const { return size; }     // bytes written so far
+    std::uint64_t Size() const { return size; } // bytes written so far
     const std::string& FinalPath() const { return finalPath; }
     const std::string& ErrorText() const { return errorText; }
 
@@ -86,7 +86,7 @@ bool WriteChannelsSection(CPackageFile& file, int syncChannels, const std::strin
 // Sources that are not regular files (a FIFO would block the job) and files of 4 GiB or more
 // (their length does not fit the 32-bit D) count as unopenable: skipped, sourceMissing set.
 bool WritePackageRecord(CPackageFile& file, const std::string& url, std::uint32_t type,
-                        const std::string& path, bool* sourceMissing = nullptr);
+    const std::string& path, bool* sourceMissing = nullptr);
 
 // The data length D and the data of the file at path. The removals look only at the text, the
 // bytes before the first zero byte (audio has one within its first bytes, so audio is always

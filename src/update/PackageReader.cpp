@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
-#include <system_error>
 #include <sys/stat.h>
+#include <system_error>
 #include <unistd.h>
 #include <utility>
 
@@ -47,8 +47,8 @@ std::string Utf16LeToUtf8(const std::string& utf16)
     out.reserve(utf16.size());
     const std::size_t units = utf16.size() / 2;
     auto unitAt = [&utf16](std::size_t i) {
-        return static_cast<std::uint32_t>(static_cast<unsigned char>(utf16[2 * i])) |
-               static_cast<std::uint32_t>(static_cast<unsigned char>(utf16[2 * i + 1])) << 8;
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(utf16[2 * i]))
+            | static_cast<std::uint32_t>(static_cast<unsigned char>(utf16[2 * i + 1])) << 8;
     };
     for (std::size_t i = 0; i < units; ++i) {
         const std::uint32_t unit = unitAt(i);
@@ -72,12 +72,16 @@ CPackageReader::~CPackageReader()
 }
 
 CPackageReader::CPackageReader(CPackageReader&& other) noexcept
-    : fd(std::exchange(other.fd, -1)), path(std::move(other.path)), error(std::move(other.error)),
-      fileSize(other.fileSize), magicOk(other.magicOk), syncFlag(other.syncFlag),
-      channelsOffset(other.channelsOffset), channelsLength(other.channelsLength),
-      records(std::move(other.records))
-{
-}
+    : fd(std::exchange(other.fd, -1))
+    , path(std::move(other.path))
+    , error(std::move(other.error))
+    , fileSize(other.fileSize)
+    , magicOk(other.magicOk)
+    , syncFlag(other.syncFlag)
+    , channelsOffset(other.channelsOffset)
+    , channelsLength(other.channelsLength)
+    , records(std::move(other.records))
+{ }
 
 CPackageReader& CPackageReader::operator=(CPackageReader&& other) noexcept
 {
@@ -112,13 +116,13 @@ bool CPackageReader::ReadExact(std::uint64_t offset, void* buffer, std::size_t s
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
-            error = path + ": cannot read at offset " + std::to_string(offset + done) + ": " +
-                    ErrnoText(errno);
+            error = path + ": cannot read at offset " + std::to_string(offset + done) + ": "
+                + ErrnoText(errno);
             return false;
         }
         if (got == 0) {
-            error = path + ": at offset " + std::to_string(offset + done) +
-                    ": the file ended while being read";
+            error = path + ": at offset " + std::to_string(offset + done)
+                + ": the file ended while being read";
             return false;
         }
         done += static_cast<std::size_t>(got);
@@ -131,8 +135,8 @@ bool CPackageReader::ReadUint32(std::uint64_t offset, std::uint32_t& value)
     unsigned char bytes[4];
     if (!ReadExact(offset, bytes, sizeof bytes))
         return false;
-    value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-            static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+    value = static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8
+        | static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
     return true;
 }
 
@@ -145,7 +149,7 @@ bool CPackageReader::Open(const std::string& path_)
         error = path + ": cannot open: " + ErrnoText(errno);
         return false;
     }
-    struct stat status {};
+    struct stat status { };
     if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         error = path + ": not a regular file";
         return false;
@@ -154,11 +158,12 @@ bool CPackageReader::Open(const std::string& path_)
 
     // Each check names the offset of the field that breaks, and how many bytes were left there.
     auto remaining = [this](std::uint64_t at) { return at <= fileSize ? fileSize - at : 0; };
-    auto cutShort = [this, &remaining](std::uint64_t at, const std::string& field,
-                                       std::uint64_t needed) {
-        return Fail(at, "cut short: " + field + " needs " + std::to_string(needed) +
-                            " bytes, " + std::to_string(remaining(at)) + " left");
-    };
+    auto cutShort
+        = [this, &remaining](std::uint64_t at, const std::string& field, std::uint64_t needed) {
+              return Fail(at,
+                  "cut short: " + field + " needs " + std::to_string(needed) + " bytes, "
+                      + std::to_string(remaining(at)) + " left");
+          };
 
     if (fileSize < 4)
         return cutShort(0, "the magic number", 4);
@@ -186,9 +191,10 @@ bool CPackageReader::Open(const std::string& path_)
         if (!ReadUint32(at, channelsLength))
             return false;
         if (channelsLength > remaining(at + 4))
-            return Fail(at, "channel list length " + std::to_string(channelsLength) +
-                                " runs past the end of the file (" +
-                                std::to_string(remaining(at + 4)) + " bytes left)");
+            return Fail(at,
+                "channel list length " + std::to_string(channelsLength)
+                    + " runs past the end of the file (" + std::to_string(remaining(at + 4))
+                    + " bytes left)");
         channelsOffset = at + 4;
         at += 4 + channelsLength;
     }
@@ -202,12 +208,13 @@ bool CPackageReader::Open(const std::string& path_)
         if (!ReadUint32(at, nameLength))
             return false;
         if (nameLength % 2 != 0)
-            return Fail(at, "odd name length " + std::to_string(nameLength) +
-                                " (a UTF-16 name has an even number of bytes)");
+            return Fail(at,
+                "odd name length " + std::to_string(nameLength)
+                    + " (a UTF-16 name has an even number of bytes)");
         if (nameLength > remaining(at + 4))
-            return Fail(at, "name length " + std::to_string(nameLength) +
-                                " runs past the end of the file (" +
-                                std::to_string(remaining(at + 4)) + " bytes left)");
+            return Fail(at,
+                "name length " + std::to_string(nameLength) + " runs past the end of the file ("
+                    + std::to_string(remaining(at + 4)) + " bytes left)");
         std::string name(nameLength, '\0');
         if (!ReadExact(at + 4, name.data(), name.size()))
             return false;
@@ -228,10 +235,10 @@ bool CPackageReader::Open(const std::string& path_)
             return false;
         record.dataOffset = lengthAt + 4;
         if (record.dataLength > remaining(record.dataOffset))
-            return Fail(lengthAt, "data length " + std::to_string(record.dataLength) +
-                                      " runs past the end of the file (" +
-                                      std::to_string(remaining(record.dataOffset)) +
-                                      " bytes left)");
+            return Fail(lengthAt,
+                "data length " + std::to_string(record.dataLength)
+                    + " runs past the end of the file ("
+                    + std::to_string(remaining(record.dataOffset)) + " bytes left)");
         at = record.dataOffset + record.dataLength;
         records.push_back(std::move(record));
     }
@@ -239,7 +246,7 @@ bool CPackageReader::Open(const std::string& path_)
 }
 
 bool CPackageReader::Visit(std::uint64_t offset, std::uint64_t length,
-                           const std::function<bool(const char*, std::size_t)>& visit)
+    const std::function<bool(const char*, std::size_t)>& visit)
 {
     if (fd < 0) {
         error = path + ": not open";
@@ -247,8 +254,8 @@ bool CPackageReader::Visit(std::uint64_t offset, std::uint64_t length,
     }
     std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(PIECE_SIZE, length)));
     for (std::uint64_t done = 0; done < length;) {
-        const std::size_t piece =
-            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
+        const std::size_t piece
+            = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
         if (!ReadExact(offset + done, buffer.data(), piece))
             return false;
         if (!visit(buffer.data(), piece))
@@ -272,7 +279,8 @@ std::optional<std::string> CPackageReader::ReadBytes(std::uint64_t offset, std::
 bool CPackageReader::CopyTo(std::uint64_t offset, std::uint64_t length, const std::string& target)
 {
     // O_NOFOLLOW: a link planted in the target folder must not redirect the write elsewhere.
-    const int out = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int out
+        = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
     if (out < 0) {
         error = target + ": cannot write: " + ErrnoText(errno);
         return false;

@@ -13,9 +13,9 @@
 #include <vector>
 
 struct PackageRecord {
-    std::uint64_t offset = 0;     // where the record starts (its name length)
-    std::uint32_t type = 0;       // RECORD_FEED, RECORD_MP3 or RECORD_AMR
-    std::string name;             // the name converted to UTF-8 (lone surrogates as U+FFFD)
+    std::uint64_t offset = 0; // where the record starts (its name length)
+    std::uint32_t type = 0; // RECORD_FEED, RECORD_MP3 or RECORD_AMR
+    std::string name; // the name converted to UTF-8 (lone surrogates as U+FFFD)
     std::uint64_t dataOffset = 0; // where its data start
     std::uint32_t dataLength = 0;
 };
@@ -51,7 +51,7 @@ public:
     // Hands length bytes from offset to visit in pieces of at most 1 MiB; visit returns false to
     // stop (then Visit returns false too). False with Error() set when the bytes cannot be read.
     bool Visit(std::uint64_t offset, std::uint64_t length,
-               const std::function<bool(const char* data, std::size_t size)>& visit);
+        const std::function<bool(const char* data, std::size_t size)>& visit);
     // The bytes as one string: for small data (names, feed documents, tests).
     std::optional<std::string> ReadBytes(std::uint64_t offset, std::uint64_t length);
     // Copies the bytes into a new file at target (replacing a file, never following a link

@@ -1,0 +1,247 @@
+#include "update/CacheNames.h"
+
+#include "support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Sets an environment variable (or removes it) for one test and puts it back afterwards.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name_, const std::optional<std::string>& value)
+        : name(name_)
+    {
+        if (const char* old = std::getenv(name))
+            saved = old;
+        if (value)
+            setenv(name, value->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+    ~ScopedEnv()
+    {
+        if (saved)
+            setenv(name, saved->c_str(), 1);
+        else
+            unsetenv(name);
+    }
+
+private:
+    const char* name;
+    std::optional<std::string> saved;
+};
+
+class CacheNames : public ::testing::Test {
+protected:
+    TempDir home;
+    ScopedEnv corvaneHome { "CORVANE_HOME", home.Path() };
+    std::string Data() const { return home.Path() + "/data/"; }
+};
+
+TEST_F(CacheNames, PunctuationBecomesUnderscoreAndKindChoosesTheExtension)
+{
+    EXPECT_EQ(CacheFileName("http://host/a-b.rss?x=1", 0), Data() + "host_a_b_rss_x_1.xml");
+    EXPECT_EQ(CacheFileName("http://host/a-b.rss?x=1", 1), Data() + "host_a_b_rss_x_1.mp3");
+    EXPECT_EQ(CacheFileName("http://host/a-b.rss?x=1", 2), Data() + "host_a_b_rss_x_1.amr");
+    EXPECT_EQ(CacheFileName("http://host/a-b.rss?x=1", 3), Data() + "host_a_b_rss_x_1.xml");
+    EXPECT_EQ(CacheFileName("http://host/a-b.rss?x=1", -1), Data() + "host_a_b_rss_x_1.xml");
+    EXPECT_EQ(CacheFileNamePart("http://host/a-b.rss?x=1", 1), "host_a_b_rss_x_1.mp3");
+}
+
+TEST_F(CacheNames, BlanksAroundTheAddressDoNotCount)
+{
+    const std::string plain = CacheFileName("http://host/feed", 0);
+    EXPECT_EQ(CacheFileName("  \t http://host/feed \r\n", 0), plain);
+    // Blanks inside stay blanks.
+    EXPECT_EQ(CacheFileNamePart("http://host/a b", 0), "host_a b.xml");
+}
+
+TEST_F(CacheNames, OnlyALeadingLowerCaseHttpSchemeIsRemoved)
+{
+    EXPECT_EQ(CacheFileNamePart("https://host/f", 0), "https___host_f.xml");
+    EXPECT_EQ(CacheFileNamePart("HTTP://host/f", 0), "HTTP___host_f.xml");
+    EXPECT_EQ(CacheFileNamePart("xhttp://host/f", 0), "xhttp___host_f.xml");
+    EXPECT_EQ(CacheFileNamePart("http://http://h", 0), "http___h.xml");
+}
+
+TEST_F(CacheNames, AddressesDifferingInPunctuationShareAFile)
+{
+    EXPECT_EQ(CacheFileName("http://host/a.b", 0), CacheFileName("http://host/a-b", 0));
+}
+
+TEST_F(CacheNames, EveryByteValueIsTreatedAsDescribed)
+{
+    // In two halves, so that no name reaches the length at which it is shortened.
+    for (int start : { 1, 128 }) {
+        std::string address = "a";
+        for (int byte = start; byte < start + 127 && byte < 256; ++byte)
+            address.push_back(static_cast<char>(byte));
+        address += "z";
+        const std::string name = CacheFileNamePart(address, 0);
+        ASSERT_EQ(name.size(), address.size() + 4);
+        for (std::size_t i = 1; i + 1 < address.size(); ++i) {
+            const int byte = static_cast<unsigned char>(address[i]);
+            const bool punctuation = (byte >= 33 && byte <= 47) || (byte >= 58 && byte <= 64)
+                || (byte >= 91 && byte <= 96) || (byte >= 123 && byte <= 127);
+            const char expected = punctuation ? '_' : static_cast<char>(byte);
+            EXPECT_EQ(name[i], expected) << "byte " << byte;
+        }
+    }
+    // Non-ASCII text is copied as it is.
+    EXPECT_EQ(CacheFileNamePart("http://h\xC3\xA9.example/\xE2\x82\xAC", 0),
+        "h\xC3\xA9_example_\xE2\x82\xAC.xml");
+}
+
+TEST_F(CacheNames, TextAfterAZeroByteIsNoPartOfTheAddress)
+{
+    EXPECT_EQ(CacheFileNamePart(std::string("http://a/b\0/../../etc", 21), 0), "a_b.xml");
+}
+
+TEST_F(CacheNames, LongNamesAreShortenedTo250KeepingTheExtension)
+{
+    const std::size_t room = 260 - Data().size() - 4; // address bytes that give exactly 260
+    const std::string exact = CacheFileName(std::string(room, 'x'), 0);
+    EXPECT_EQ(exact.size(), 260u);
+    EXPECT_EQ(exact, Data() + std::string(room, 'x') + ".xml");
+    for (int kind : { 0, 1, 2 }) {
+        const std::string shortened = CacheFileName(std::string(room + 1, 'y'), kind);
+        const char* extension = kind == 1 ? ".mp3" : kind == 2 ? ".amr" : ".xml";
+        EXPECT_EQ(shortened, Data() + std::string(250 - 4 - Data().size(), 'y') + extension);
+        const std::string longer = CacheFileName(std::string(5000, 'y'), kind);
+        EXPECT_EQ(longer, shortened);
+    }
+}
+
+TEST(CacheNamesFolder, AVeryLongFolderNeverPushesTheFileOutOfIt)
+{
+    TempDir base;
+    const std::string home
+        = base.Path() + "/" + std::string(120, 'd') + "/" + std::string(120, 'e');
+    ScopedEnv corvaneHome("CORVANE_HOME", home);
+    const std::string data = home + "/data/";
+    ASSERT_GT(data.size() + 4, 250u);
+    const std::string name = CacheFileName("http://host/feed", 1);
+    EXPECT_EQ(name.substr(0, data.size()), data);
+    EXPECT_EQ(name.substr(data.size()), "h.mp3");
+}
+
+TEST(CacheNamesFolder, ProgramFolderComesFromTheEnvironmentAndIsCreated)
+{
+    TempDir base;
+    {
+        ScopedEnv corvaneHome("CORVANE_HOME", base.Path() + "/own");
+        EXPECT_EQ(GetProgramFolder(), base.Path() + "/own/");
+        EXPECT_TRUE(std::filesystem::is_directory(base.Path() + "/own"));
+        EXPECT_EQ(GetChannelsFilePath(), base.Path() + "/own/Corvane.Cha");
+        EXPECT_EQ(GetDataFolder(), base.Path() + "/own/data/");
+        EXPECT_FALSE(std::filesystem::exists(base.Path() + "/own/data"));
+        EXPECT_TRUE(CreateDataFolder());
+        EXPECT_TRUE(std::filesystem::is_directory(base.Path() + "/own/data"));
+    }
+    ScopedEnv noHome("CORVANE_HOME", std::nullopt);
+    ScopedEnv userHome("HOME", base.Path() + "/user");
+    {
+        ScopedEnv xdg("XDG_DATA_HOME", base.Path() + "/xdg/");
+        EXPECT_EQ(GetProgramFolder(), base.Path() + "/xdg/Corvane/");
+    }
+    {
+        // A relative XDG_DATA_HOME is invalid and ignored.
+        ScopedEnv xdg("XDG_DATA_HOME", "relative");
+        EXPECT_EQ(GetProgramFolder(), base.Path() + "/user/.local/share/Corvane/");
+    }
+    ScopedEnv xdg("XDG_DATA_HOME", std::nullopt);
+    EXPECT_EQ(GetProgramFolder(), base.Path() + "/user/.local/share/Corvane/");
+    EXPECT_TRUE(std::filesystem::is_directory(base.Path() + "/user/.local/share/Corvane"));
+}
+
+TEST(CacheNamesFolder, NamePartCreatesNoFolder)
+{
+    TempDir base;
+    ScopedEnv corvaneHome("CORVANE_HOME", base.Path() + "/never");
+    EXPECT_EQ(CacheFileNamePart("http://a/b", 2), "a_b.amr");
+    EXPECT_FALSE(std::filesystem::exists(base.Path() + "/never"));
+}
+
+mode_t ModeOf(const std::string& path)
+{
+    struct stat status { };
+    lstat(path.c_str(), &status);
+    return status.st_mode;
+}
+
+class PrivateTemp : public ::testing::Test {
+protected:
+    TempDir tmp;
+    ScopedEnv tmpdir { "TMPDIR", tmp.Path() };
+    ScopedEnv runtime { "XDG_RUNTIME_DIR", std::nullopt };
+    std::string Usual() const { return tmp.Path() + "/corvane-" + std::to_string(getuid()); }
+
+    // A private folder of ours, other than the usual one, inside TMPDIR.
+    void ExpectPrivateFallback(const std::string& folder)
+    {
+        ASSERT_FALSE(folder.empty());
+        EXPECT_EQ(folder.back(), '/');
+        EXPECT_NE(folder, Usual() + "/");
+        EXPECT_EQ(folder.rfind(Usual() + "-", 0), 0u) << folder;
+        const std::string path = folder.substr(0, folder.size() - 1);
+        EXPECT_TRUE(S_ISDIR(ModeOf(path)));
+        EXPECT_EQ(ModeOf(path) & 0777, 0700u);
+        // The same folder for every caller of this process.
+        EXPECT_EQ(GetPrivateTempFolder(), folder);
+    }
+};
+
+TEST_F(PrivateTemp, MadeWithMode0700)
+{
+    EXPECT_EQ(GetPrivateTempFolder(), Usual() + "/");
+    EXPECT_EQ(ModeOf(Usual()) & 0777, 0700u);
+    EXPECT_EQ(GetPrivateTempFolder(), Usual() + "/"); // found again, not made anew
+}
+
+TEST_F(PrivateTemp, AnOpenFolderUnderTheUsualNameIsRefused)
+{
+    ASSERT_EQ(mkdir(Usual().c_str(), 0700), 0);
+    chmod(Usual().c_str(), 0777);
+    ExpectPrivateFallback(GetPrivateTempFolder());
+    EXPECT_EQ(ModeOf(Usual()) & 0777, 0777u); // left alone, not repaired
+}
+
+TEST_F(PrivateTemp, ALinkUnderTheUsualNameIsRefused)
+{
+    TempDir elsewhere; // private, ours: only the link itself is wrong
+    chmod(elsewhere.Path().c_str(), 0700);
+    ASSERT_EQ(symlink(elsewhere.Path().c_str(), Usual().c_str()), 0);
+    ExpectPrivateFallback(GetPrivateTempFolder());
+}
+
+TEST_F(PrivateTemp, AFolderOfAnotherUserIsRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give a folder to another user";
+    ASSERT_EQ(mkdir(Usual().c_str(), 0700), 0);
+    ASSERT_EQ(chown(Usual().c_str(), 65534, 65534), 0);
+    ExpectPrivateFallback(GetPrivateTempFolder());
+}
+
+TEST_F(PrivateTemp, RuntimeFolderIsUsedOnlyWhenPrivate)
+{
+    TempDir runtimeFolder;
+    chmod(runtimeFolder.Path().c_str(), 0700);
+    {
+        ScopedEnv set("XDG_RUNTIME_DIR", runtimeFolder.Path());
+        EXPECT_EQ(GetPrivateTempFolder(), runtimeFolder.Path() + "/corvane/");
+        EXPECT_EQ(ModeOf(runtimeFolder.Path() + "/corvane") & 0777, 0700u);
+    }
+    chmod(runtimeFolder.Path().c_str(), 0755);
+    ScopedEnv set("XDG_RUNTIME_DIR", runtimeFolder.Path());
+    EXPECT_EQ(GetPrivateTempFolder(), Usual() + "/");
+}
+
+} // namespace
