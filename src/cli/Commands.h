@@ -6,3 +6,12 @@
 // PackageCommands.cpp: looking into a package file.
 int RunInspect(CommandArguments& arguments);
 int RunExtract(CommandArguments& arguments);
+
+// ConvertCommand.cpp: one MP3 file to an AMR-NB file.
+int RunConvert(CommandArguments& arguments);
+
+// FeedCommand.cpp: one feed document read as an update reads it.
+int RunFeed(CommandArguments& arguments);
+// Reads the feed document at path and prints it (text, or JSON with json); shownName names it in
+// the failure message (a downloaded temporary file is shown as its address). Returns the exit code.
+int ShowFeedDocument(const std::string& path, const std::string& shownName, bool json);

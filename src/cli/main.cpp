@@ -22,6 +22,8 @@ const Command commands[] = {
     {"help", nullptr, "help                        show this text"},
     {"inspect", RunInspect, "inspect PACKAGE [--json]    show the head and records of a package"},
     {"extract", RunExtract, "extract PACKAGE DIR         write a package's records into DIR"},
+    {"feed", RunFeed, "feed PATH [--json]          read a feed document and show its items"},
+    {"convert", RunConvert, "convert IN.mp3 OUT.amr      MP3 audio to AMR-NB for the phone"},
 };
 
 void PrintUsage(std::FILE* out)
