@@ -15,3 +15,14 @@ int RunFeed(CommandArguments& arguments);
 // Reads the feed document at path and prints it (text, or JSON with json); shownName names it in
 // the failure message (a downloaded temporary file is shown as its address). Returns the exit code.
 int ShowFeedDocument(const std::string& path, const std::string& shownName, bool json);
+
+// SubscriptionCommands.cpp: the subscription tree and its channels file.
+int RunList(CommandArguments& arguments);
+int RunAdd(CommandArguments& arguments);
+int RunRemove(CommandArguments& arguments);
+int RunUndo(CommandArguments& arguments);
+int RunImport(CommandArguments& arguments);
+int RunExport(CommandArguments& arguments);
+
+// OptionsCommand.cpp: the settings store.
+int RunOptions(CommandArguments& arguments);

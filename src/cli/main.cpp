@@ -20,6 +20,13 @@ struct Command {
 // Every command of the program, in the order --help lists them.
 const Command commands[] = {
     {"help", nullptr, "help                        show this text"},
+    {"list", RunList, "list                        show the subscription tree"},
+    {"add", RunAdd, "add URL [--title T] [--group G]  add a feed"},
+    {"remove", RunRemove, "remove TITLE-OR-URL         remove a group or feed"},
+    {"undo", RunUndo, "undo                        undo the last change to the subscriptions"},
+    {"import", RunImport, "import FILE [--yes]         replace the subscriptions with an OPML file"},
+    {"export", RunExport, "export FILE                 write the subscriptions as OPML"},
+    {"options", RunOptions, "options [SECTION/ENTRY[=VALUE]]...  show or set settings"},
     {"inspect", RunInspect, "inspect PACKAGE [--json]    show the head and records of a package"},
     {"extract", RunExtract, "extract PACKAGE DIR         write a package's records into DIR"},
     {"feed", RunFeed, "feed PATH [--json]          read a feed document and show its items"},

@@ -168,9 +168,12 @@ void CSubscriptions::SetSyncChannelsListener(std::function<void(int)> listener)
 
 std::string CSubscriptions::BackupPath(std::uint32_t number)
 {
+    const std::string folder = GetPrivateTempFolder();
+    if (folder.empty())
+        return {}; // never a bare name, which would land in the working folder
     char name[32];
     std::snprintf(name, sizeof name, "rchnlbak%03u.cbf", static_cast<unsigned>(number));
-    return GetPrivateTempFolder() + name;
+    return folder + name;
 }
 
 SaveResult CSubscriptions::SaveChannels()
@@ -182,27 +185,30 @@ SaveResult CSubscriptions::SaveChannels()
 
     QByteArray bytes;
     std::string reason;
-    switch (ReadBytes(channels, bytes, reason)) {
-    case ReadOutcome::Read:
-        if (!WriteBytesAtomically(backup, bytes, reason)) {
-            QFile::remove(FileName(backup)); // never leave a stale backup under this number
-            AddFailure(result, "cannot write the backup " + backup + ": " + reason);
-        }
-        break;
-    case ReadOutcome::Missing:
-        // An empty backup stands for "there was no channels file": undoing this step removes
-        // the file again rather than restoring whatever an earlier run left under this number.
-        if (!WriteBytesAtomically(backup, QByteArray(), reason)) {
+    if (backup.empty())
+        AddFailure(result, "no private temporary folder for the backup of " + channels);
+    else
+        switch (ReadBytes(channels, bytes, reason)) {
+        case ReadOutcome::Read:
+            if (!WriteBytesAtomically(backup, bytes, reason)) {
+                QFile::remove(FileName(backup)); // never leave a stale backup under this number
+                AddFailure(result, "cannot write the backup " + backup + ": " + reason);
+            }
+            break;
+        case ReadOutcome::Missing:
+            // An empty backup stands for "there was no channels file": undoing this step removes
+            // the file again rather than restoring whatever an earlier run left under this number.
+            if (!WriteBytesAtomically(backup, QByteArray(), reason)) {
+                QFile::remove(FileName(backup));
+                AddFailure(result, "cannot write the backup " + backup + ": " + reason);
+            }
+            break;
+        case ReadOutcome::Failed:
             QFile::remove(FileName(backup));
-            AddFailure(result, "cannot write the backup " + backup + ": " + reason);
+            AddFailure(
+                result, "cannot read the channels file " + channels + " to back it up: " + reason);
+            break;
         }
-        break;
-    case ReadOutcome::Failed:
-        QFile::remove(FileName(backup));
-        AddFailure(
-            result, "cannot read the channels file " + channels + " to back it up: " + reason);
-        break;
-    }
 
     if (!WriteOutlineFile(channels, *doc.root))
         AddFailure(
@@ -222,22 +228,25 @@ SaveResult CSubscriptions::Undo()
 
     QByteArray bytes;
     std::string reason;
-    switch (ReadBytes(backup, bytes, reason)) {
-    case ReadOutcome::Read:
-        if (bytes.isEmpty()) {
-            if (QFile::exists(FileName(channels)) && !QFile::remove(FileName(channels)))
-                AddFailure(result, "cannot remove the channels file " + channels);
-        } else if (!WriteBytesAtomically(channels, bytes, reason)) {
-            AddFailure(result, "cannot restore the channels file " + channels + ": " + reason);
+    if (backup.empty())
+        AddFailure(result, "no private temporary folder to restore a backup from");
+    else
+        switch (ReadBytes(backup, bytes, reason)) {
+        case ReadOutcome::Read:
+            if (bytes.isEmpty()) {
+                if (QFile::exists(FileName(channels)) && !QFile::remove(FileName(channels)))
+                    AddFailure(result, "cannot remove the channels file " + channels);
+            } else if (!WriteBytesAtomically(channels, bytes, reason)) {
+                AddFailure(result, "cannot restore the channels file " + channels + ": " + reason);
+            }
+            break;
+        case ReadOutcome::Missing:
+            AddFailure(result, "the backup " + backup + " is missing; the channels file stays");
+            break;
+        case ReadOutcome::Failed:
+            AddFailure(result, "cannot read the backup " + backup + ": " + reason);
+            break;
         }
-        break;
-    case ReadOutcome::Missing:
-        AddFailure(result, "the backup " + backup + " is missing; the channels file stays");
-        break;
-    case ReadOutcome::Failed:
-        AddFailure(result, "cannot read the backup " + backup + ": " + reason);
-        break;
-    }
 
     const SaveResult reloaded = ReloadChannels(channels);
     if (!reloaded)

@@ -90,7 +90,8 @@ public:
     // The command-line program keeps its undo depth between runs and restores it here.
     void SetBackupCount(std::uint32_t count) { backupCount = count; }
     bool CanUndo() const { return backupCount >= 1; }
-    // The backup file of a number: GetPrivateTempFolder() + "rchnlbak%03d.cbf".
+    // The backup file of a number: GetPrivateTempFolder() + "rchnlbak%03d.cbf"; empty when no
+    // private temporary folder can be had (the save then reports that and makes no backup).
     static std::string BackupPath(std::uint32_t number);
 
     // backupCount + 1, copy the channels file to its backup, rewrite the channels file from the

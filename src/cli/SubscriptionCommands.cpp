@@ -1,0 +1,291 @@
+// The subscription commands of corvane-cli: list, add, remove, undo, import and export, over the
+// same channels file, backups and settings as the desktop program.
+//
+// Undo across runs. Each call of corvane-cli is a run of its own, while the desktop program
+// counts its backups from 0 at each start. So that "corvane-cli undo" can step back through
+// the saves of earlier calls, the command-line program keeps its undo depth (the number of its
+// newest backup) in the file "cli-undo-depth" in the private temporary folder, beside the
+// backups themselves. Every saving command starts from that depth and writes the new one; undo
+// steps it back. The backups are the desktop program's: a desktop run that saves meanwhile
+// overwrites them from number 1 up, and an undo then restores what that run saved.
+#include "cli/Commands.h"
+
+#include "model/Subscriptions.h"
+#include "update/CacheNames.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <unistd.h>
+
+namespace {
+
+std::string DepthFilePath()
+{
+    const std::string folder = GetPrivateTempFolder();
+    return folder.empty() ? std::string() : folder + "cli-undo-depth";
+}
+
+std::uint32_t ReadDepth()
+{
+    const std::string path = DepthFilePath();
+    if (path.empty())
+        return 0;
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text);
+    const std::optional<long long> depth = ParseInteger(text, 0, 4294967295LL);
+    return depth ? static_cast<std::uint32_t>(*depth) : 0;
+}
+
+void WriteDepth(std::uint32_t depth)
+{
+    const std::string path = DepthFilePath();
+    if (path.empty())
+        return;
+    std::ofstream out(path, std::ios::trunc);
+    out << depth << '\n';
+}
+
+// The subscriptions as the desktop program would find them at start, with the undo depth of
+// the earlier calls.
+std::unique_ptr<CSubscriptions> Open()
+{
+    auto subscriptions = std::make_unique<CSubscriptions>();
+    subscriptions->Load();
+    subscriptions->SetBackupCount(ReadDepth());
+    return subscriptions;
+}
+
+// Ends a command that changed the tree: keeps the depth and reports a failed save.
+int Finish(const CSubscriptions& subscriptions, const SaveResult& save)
+{
+    WriteDepth(subscriptions.BackupCount());
+    if (!save.ok) {
+        PrintError(save.message);
+        return EXIT_FAILED;
+    }
+    return EXIT_DONE;
+}
+
+// Usage errors and --help, shared by every command here. Returns -1 to go on.
+int CheckUsage(CommandArguments& arguments, const char* usage,
+    const std::vector<std::string>& positionals, std::size_t minimum, std::size_t maximum)
+{
+    if (arguments.WantsHelp()) {
+        std::printf("%s", usage);
+        return EXIT_DONE;
+    }
+    std::string error = arguments.UsageError();
+    if (error.empty() && positionals.size() < minimum)
+        error = "missing argument";
+    if (error.empty() && positionals.size() > maximum)
+        error = "unexpected argument '" + positionals[maximum] + "'";
+    if (!error.empty()) {
+        PrintError(error);
+        std::fprintf(stderr, "%s", usage);
+        return EXIT_USAGE;
+    }
+    return -1;
+}
+
+// Visits every node below root (not root itself) in display order with its depth (1 for the
+// root's children); stops when visit returns false. Iterative: deep trees are fine.
+template <typename Visit> void WalkBelow(const COutlineItem* root, Visit visit)
+{
+    const COutlineItem* current = root->firstChild.get();
+    int depth = 1;
+    while (current) {
+        if (!visit(current, depth))
+            return;
+        if (current->firstChild) {
+            current = current->firstChild.get();
+            ++depth;
+            continue;
+        }
+        while (current && !current->nextSibling) {
+            current = current->parent;
+            --depth;
+            if (current == root)
+                return;
+        }
+        if (current)
+            current = current->nextSibling.get();
+    }
+}
+
+bool AskToContinue(const std::string& question)
+{
+    std::fprintf(stderr, "%s [y/N] ", question.c_str());
+    std::fflush(stderr);
+    std::string answer;
+    if (!std::getline(std::cin, answer))
+        return false;
+    for (char& c : answer)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return answer == "y" || answer == "yes";
+}
+
+const char* kListUsage
+    = "usage: corvane-cli list\n"
+      "Shows the subscription tree, indented: groups by title, feeds by title and address.\n";
+
+const char* kAddUsage
+    = "usage: corvane-cli add URL [--title TITLE] [--group GROUP]\n"
+      "Adds a feed with the address URL as the last child of the root, or of the first group\n"
+      "titled GROUP. Saves the channels file with a backup that 'undo' restores.\n";
+
+const char* kRemoveUsage
+    = "usage: corvane-cli remove TITLE-OR-URL\n"
+      "Removes the first group or feed, in display order, whose title or address is the text\n"
+      "given (a group with everything in it).\n";
+
+const char* kUndoUsage
+    = "usage: corvane-cli undo\n"
+      "Restores the channels file as it was before the last change made by corvane-cli, one\n"
+      "step per call, as far back as the backups of this session reach.\n";
+
+const char* kImportUsage
+    = "usage: corvane-cli import FILE [--yes]\n"
+      "Replaces all subscriptions with those of the OPML file FILE. Asks first unless --yes.\n";
+
+const char* kExportUsage = "usage: corvane-cli export FILE\n"
+                           "Writes all subscriptions to FILE as OPML.\n";
+
+} // namespace
+
+int RunList(CommandArguments& arguments)
+{
+    const std::vector<std::string> positionals = arguments.Positionals();
+    if (const int code = CheckUsage(arguments, kListUsage, positionals, 0, 0); code >= 0)
+        return code;
+    auto subscriptions = Open();
+    const COutlineItem* root = subscriptions->Root();
+    std::printf("%s\n", root->title ? root->title->c_str() : "");
+    WalkBelow(root, [](const COutlineItem* node, int depth) {
+        const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+        const std::string title = node->title ? *node->title : "";
+        if (node->IsFeed() && !node->HasChildren()) {
+            std::printf("%s%s%s<%s>\n", indent.c_str(), title.c_str(), title.empty() ? "" : "  ",
+                node->xmlurl->c_str());
+        } else {
+            std::printf("%s%s/\n", indent.c_str(), title.c_str());
+        }
+        return true;
+    });
+    return EXIT_DONE;
+}
+
+int RunAdd(CommandArguments& arguments)
+{
+    const std::optional<std::string> title = arguments.TakeOption("--title");
+    const std::optional<std::string> group = arguments.TakeOption("--group");
+    const std::vector<std::string> positionals = arguments.Positionals();
+    if (const int code = CheckUsage(arguments, kAddUsage, positionals, 1, 1); code >= 0)
+        return code;
+    const std::string& url = positionals[0];
+    if (url.empty()) {
+        PrintError("the feed address is empty");
+        return EXIT_USAGE;
+    }
+
+    auto subscriptions = Open();
+    COutlineItem* parent = subscriptions->Root();
+    if (group) {
+        parent = nullptr;
+        WalkBelow(subscriptions->Root(), [&](const COutlineItem* node, int) {
+            if (!node->IsFeed() && node->title && *node->title == *group) {
+                parent = const_cast<COutlineItem*>(node);
+                return false;
+            }
+            return true;
+        });
+        if (!parent) {
+            PrintError("no group titled '" + *group + "' in " + GetChannelsFilePath());
+            return EXIT_FAILED;
+        }
+    }
+    const TreeChange change = subscriptions->NewFeed(parent, title.value_or(""), url, "", "");
+    return Finish(*subscriptions, change.save);
+}
+
+int RunRemove(CommandArguments& arguments)
+{
+    const std::vector<std::string> positionals = arguments.Positionals();
+    if (const int code = CheckUsage(arguments, kRemoveUsage, positionals, 1, 1); code >= 0)
+        return code;
+    const std::string& wanted = positionals[0];
+
+    auto subscriptions = Open();
+    COutlineItem* found = nullptr;
+    WalkBelow(subscriptions->Root(), [&](const COutlineItem* node, int) {
+        if ((node->title && *node->title == wanted) || (node->xmlurl && *node->xmlurl == wanted)) {
+            found = const_cast<COutlineItem*>(node);
+            return false;
+        }
+        return true;
+    });
+    if (!found) {
+        PrintError(
+            "no group or feed titled or addressed '" + wanted + "' in " + GetChannelsFilePath());
+        return EXIT_FAILED;
+    }
+    const TreeChange change = subscriptions->Delete(found);
+    return Finish(*subscriptions, change.save);
+}
+
+int RunUndo(CommandArguments& arguments)
+{
+    const std::vector<std::string> positionals = arguments.Positionals();
+    if (const int code = CheckUsage(arguments, kUndoUsage, positionals, 0, 0); code >= 0)
+        return code;
+    auto subscriptions = Open();
+    if (!subscriptions->CanUndo()) {
+        PrintError("nothing to undo");
+        return EXIT_FAILED;
+    }
+    const SaveResult undone = subscriptions->Undo();
+    return Finish(*subscriptions, undone);
+}
+
+int RunImport(CommandArguments& arguments)
+{
+    const bool yes = arguments.TakeFlag("--yes");
+    const std::vector<std::string> positionals = arguments.Positionals();
+    if (const int code = CheckUsage(arguments, kImportUsage, positionals, 1, 1); code >= 0)
+        return code;
+    const std::string& path = positionals[0];
+
+    auto subscriptions = Open();
+    if (!yes
+        && !AskToContinue("All current channels will be overwritten by imported ones, continue?")) {
+        PrintError("nothing imported");
+        return EXIT_FAILED;
+    }
+    const TreeChange change = subscriptions->ImportOpml(path);
+    if (!change.changed) {
+        if (access(path.c_str(), R_OK) != 0)
+            PrintError("cannot read " + path + ": " + std::strerror(errno));
+        PrintError("No feed was found in the input file. Please check it.");
+        return EXIT_FAILED;
+    }
+    return Finish(*subscriptions, change.save);
+}
+
+int RunExport(CommandArguments& arguments)
+{
+    const std::vector<std::string> positionals = arguments.Positionals();
+    if (const int code = CheckUsage(arguments, kExportUsage, positionals, 1, 1); code >= 0)
+        return code;
+    auto subscriptions = Open();
+    const SaveResult written = subscriptions->ExportOpml(positionals[0]);
+    if (!written.ok) {
+        PrintError(written.message);
+        return EXIT_FAILED;
+    }
+    return EXIT_DONE;
+}

@@ -1,0 +1,534 @@
+#include "model/Subscriptions.h"
+
+#include "TestHome.h"
+#include "support/TempDir.h"
+
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace {
+
+// The tree as text: titles (or "?" for none), children in braces, feeds marked with '*'.
+std::string Shape(const COutlineItem* node)
+{
+    std::string out = node->title ? *node->title : "?";
+    if (node->IsFeed())
+        out += '*';
+    if (node->HasChildren()) {
+        out += '{';
+        for (const COutlineItem* child = node->firstChild.get(); child;
+             child = child->nextSibling.get()) {
+            if (child != node->firstChild.get())
+                out += ',';
+            out += Shape(child);
+        }
+        out += '}';
+    }
+    return out;
+}
+
+COutlineItem* Child(const COutlineItem* node, int row)
+{
+    COutlineItem* child = node->firstChild.get();
+    while (child && row-- > 0)
+        child = child->nextSibling.get();
+    return child;
+}
+
+class SubscriptionsTest : public TestHome {
+protected:
+    // A fresh run: a new holder that loads the files of the test home.
+    std::unique_ptr<CSubscriptions> Start()
+    {
+        auto subscriptions = std::make_unique<CSubscriptions>();
+        subscriptions->Load();
+        return subscriptions;
+    }
+
+    // Root { News{ a*, b* }, c* } saved as the channels file, then loaded afresh.
+    std::unique_ptr<CSubscriptions> StartWithFile()
+    {
+        {
+            CSubscriptions first;
+            first.Load();
+            COutlineItem* news = first.NewGroup(first.Root(), "News", "").node;
+            first.NewFeed(news, "a", "http://a/", "", "");
+            first.NewFeed(news, "b", "http://b/", "", "");
+            first.NewFeed(first.Root(), "c", "http://c/", "", "");
+        }
+        return Start();
+    }
+};
+
+TEST_F(SubscriptionsTest, FirstRunShowsOnlyTheRootAndWritesNothing)
+{
+    auto subscriptions = Start();
+    EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions");
+    EXPECT_FALSE(subscriptions->CanUndo());
+    EXPECT_EQ(subscriptions->SyncChannels(), 1);
+    EXPECT_FALSE(FileExists(ChannelsPath()));
+    EXPECT_FALSE(FileExists(SettingsPath()));
+    // Marking and collecting write nothing either.
+    subscriptions->ClickMark(subscriptions->Root());
+    EXPECT_TRUE(subscriptions->CollectAllFeeds(subscriptions->Root()).empty());
+    EXPECT_FALSE(FileExists(ChannelsPath()));
+}
+
+TEST_F(SubscriptionsTest, NewGroupAndFeedStoreOnlyNonEmptyFields)
+{
+    auto subscriptions = Start();
+    subscriptions->SetRepackable(1);
+    const TreeChange group = subscriptions->NewGroup(subscriptions->Root(), "Group", "");
+    ASSERT_TRUE(group.changed);
+    EXPECT_TRUE(group.save.ok) << group.save.message;
+    EXPECT_EQ(*group.node->title, "Group");
+    EXPECT_FALSE(group.node->description.has_value());
+    EXPECT_EQ(Child(subscriptions->Root(), 0), group.node);
+    EXPECT_EQ(subscriptions->Repackable(), 0);
+    EXPECT_EQ(QSettings(QString::fromStdString(SettingsPath()), QSettings::IniFormat)
+                  .value("Podcast/Repackable")
+                  .toInt(),
+        0);
+
+    const TreeChange feed = subscriptions->NewFeed(group.node, "", "http://", "http://", "");
+    ASSERT_TRUE(feed.changed);
+    EXPECT_FALSE(feed.node->title.has_value());
+    EXPECT_EQ(*feed.node->xmlurl, "http://");
+    EXPECT_EQ(*feed.node->htmlurl, "http://");
+    EXPECT_EQ(subscriptions->BackupCount(), 2u);
+
+    // A feed takes no children: it would be written as a group and lose its address.
+    EXPECT_FALSE(subscriptions->NewGroup(feed.node, "x", "").changed);
+    EXPECT_FALSE(subscriptions->NewFeed(nullptr, "x", "http://x/", "", "").changed);
+    EXPECT_EQ(subscriptions->BackupCount(), 2u);
+}
+
+TEST_F(SubscriptionsTest, EmptyGroupIsNotStoredButAGroupWithAFeedIs)
+{
+    {
+        auto subscriptions = Start();
+        subscriptions->NewGroup(subscriptions->Root(), "Empty", "");
+        COutlineItem* kept = subscriptions->NewGroup(subscriptions->Root(), "Kept", "").node;
+        subscriptions->NewFeed(kept, "f", "http://f/", "", "");
+        EXPECT_EQ(ReadWholeFile(ChannelsPath()).find("Empty"), std::string::npos);
+    }
+    auto restarted = Start();
+    EXPECT_EQ(Shape(restarted->Root()), "My Subscriptions{Kept{f*}}");
+}
+
+TEST_F(SubscriptionsTest, ThreeChangesAndThreeUndosRestoreTheStart)
+{
+    auto subscriptions = StartWithFile();
+    const std::string startBytes = ReadWholeFile(ChannelsPath());
+    const std::string startShape = Shape(subscriptions->Root());
+    ASSERT_EQ(startShape, "My Subscriptions{News{a*,b*},c*}");
+
+    subscriptions->NewFeed(subscriptions->Root(), "d", "http://d/", "", "");
+    subscriptions->Delete(Child(subscriptions->Root(), 0));
+    subscriptions->SortByName(subscriptions->Root());
+    EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions{c*,d*}");
+    EXPECT_EQ(subscriptions->BackupCount(), 3u);
+
+    subscriptions->SetSyncChannels(0);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_TRUE(subscriptions->CanUndo());
+        const SaveResult undone = subscriptions->Undo();
+        EXPECT_TRUE(undone.ok) << undone.message;
+    }
+    EXPECT_EQ(Shape(subscriptions->Root()), startShape);
+    EXPECT_EQ(ReadWholeFile(ChannelsPath()), startBytes);
+    EXPECT_FALSE(subscriptions->CanUndo());
+    EXPECT_EQ(subscriptions->SyncChannels(), 0); // undo leaves the flag alone
+    EXPECT_EQ(subscriptions->Repackable(), 0);
+
+    // Nothing left: a fourth undo changes nothing.
+    EXPECT_TRUE(subscriptions->Undo().ok);
+    EXPECT_EQ(subscriptions->BackupCount(), 0u);
+    EXPECT_EQ(ReadWholeFile(ChannelsPath()), startBytes);
+}
+
+TEST_F(SubscriptionsTest, SaveAfterUndoReusesTheFreedNumber)
+{
+    auto subscriptions = StartWithFile();
+    subscriptions->NewFeed(subscriptions->Root(), "d", "http://d/", "", "");
+    const std::string afterFirst = ReadWholeFile(ChannelsPath());
+    subscriptions->NewFeed(subscriptions->Root(), "e", "http://e/", "", "");
+    subscriptions->Undo();
+    EXPECT_EQ(subscriptions->BackupCount(), 1u);
+    EXPECT_EQ(ReadWholeFile(ChannelsPath()), afterFirst);
+
+    subscriptions->NewFeed(subscriptions->Root(), "f", "http://f/", "", "");
+    EXPECT_EQ(subscriptions->BackupCount(), 2u);
+    EXPECT_EQ(ReadWholeFile(BackupFile(2)), afterFirst);
+    subscriptions->Undo();
+    EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions{News{a*,b*},c*,d*}");
+}
+
+TEST_F(SubscriptionsTest, UndoOfTheFirstSaveIgnoresAStaleBackupOfAnEarlierRun)
+{
+    std::filesystem::create_directories(runtime + "/corvane");
+    const std::string stale = "<opml version=\"1.0\"><body><outline title=\"Stale\" "
+                              "xmlUrl=\"http://stale/\"/></body></opml>";
+    temp.Write("run/corvane/rchnlbak001.cbf", stale);
+
+    auto subscriptions = Start(); // no channels file yet
+    subscriptions->NewFeed(subscriptions->Root(), "new", "http://new/", "", "");
+    ASSERT_TRUE(FileExists(ChannelsPath()));
+    const SaveResult undone = subscriptions->Undo();
+    EXPECT_TRUE(undone.ok) << undone.message;
+    EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions");
+    EXPECT_FALSE(FileExists(ChannelsPath()));
+}
+
+TEST_F(SubscriptionsTest, UndoClearsMarksAndKeepsTheClipboard)
+{
+    auto subscriptions = StartWithFile();
+    COutlineItem* news = Child(subscriptions->Root(), 0);
+    subscriptions->Copy(news);
+    subscriptions->NewFeed(subscriptions->Root(), "d", "http://d/", "", "");
+    subscriptions->ClickMark(Child(subscriptions->Root(), 2));
+    subscriptions->Undo();
+    EXPECT_EQ(subscriptions->Mark(subscriptions->Root()), MARK_UNCHECKED);
+    EXPECT_EQ(subscriptions->Mark(Child(subscriptions->Root(), 1)), MARK_UNCHECKED);
+    ASSERT_TRUE(subscriptions->HasClipboard());
+    EXPECT_EQ(Shape(subscriptions->Clipboard()), "News{a*,b*}");
+    EXPECT_TRUE(subscriptions->Paste(subscriptions->Root()).changed);
+}
+
+TEST_F(SubscriptionsTest, FailedWriteKeepsTheChangeAndSaysWhichFile)
+{
+    auto subscriptions = Start();
+    std::filesystem::create_directories(ChannelsPath()); // a folder where the file should be
+    const TreeChange change
+        = subscriptions->NewFeed(subscriptions->Root(), "a", "http://a/", "", "");
+    EXPECT_TRUE(change.changed);
+    EXPECT_FALSE(change.save.ok);
+    EXPECT_NE(change.save.message.find(ChannelsPath()), std::string::npos) << change.save.message;
+    EXPECT_EQ(subscriptions->BackupCount(), 1u);
+    EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions{a*}");
+}
+
+TEST_F(SubscriptionsTest, PropertiesKeepFieldsLeftEmptyAndAlwaysSave)
+{
+    auto subscriptions = Start();
+    COutlineItem* feed
+        = subscriptions->NewFeed(subscriptions->Root(), "Old", "http://x/", "http://site/", "About")
+              .node;
+    COutlineItem* group = subscriptions->NewGroup(subscriptions->Root(), "G", "Group text").node;
+    subscriptions->SetRepackable(1);
+
+    const TreeChange change = subscriptions->Properties(feed, "New", "", "http://other/", "");
+    EXPECT_TRUE(change.changed);
+    EXPECT_EQ(*feed->title, "New");
+    EXPECT_EQ(*feed->xmlurl, "http://x/");
+    EXPECT_EQ(*feed->htmlurl, "http://other/");
+    EXPECT_EQ(*feed->description, "About");
+    EXPECT_EQ(subscriptions->Repackable(), 0);
+    const QModelIndex index = subscriptions->Model().IndexFromNode(feed);
+    EXPECT_EQ(index.data().toString(), QString("New"));
+
+    // An OK without any change still saves; a group never gains addresses.
+    const std::uint32_t before = subscriptions->BackupCount();
+    subscriptions->Properties(group, "", "http://ignored/", "http://ignored/", "");
+    EXPECT_EQ(subscriptions->BackupCount(), before + 1);
+    EXPECT_FALSE(group->IsFeed());
+    EXPECT_EQ(*group->description, "Group text");
+}
+
+TEST_F(SubscriptionsTest, CutThenPasteTwiceGivesIndependentCopies)
+{
+    auto subscriptions = StartWithFile();
+    COutlineItem* root = subscriptions->Root();
+    COutlineItem* one = subscriptions->NewGroup(root, "One", "").node;
+    COutlineItem* two = subscriptions->NewGroup(root, "Two", "").node;
+    const std::uint32_t start = subscriptions->BackupCount();
+
+    ASSERT_TRUE(subscriptions->Cut(Child(root, 0)).changed); // News
+    COutlineItem* first = subscriptions->Paste(one).node;
+    COutlineItem* second = subscriptions->Paste(two).node;
+    EXPECT_EQ(subscriptions->BackupCount(), start + 3);
+    for (std::uint32_t n = start + 1; n <= start + 3; ++n)
+        EXPECT_TRUE(FileExists(BackupFile(static_cast<int>(n))));
+    EXPECT_EQ(Shape(root), "My Subscriptions{c*,One{News{a*,b*}},Two{News{a*,b*}}}");
+
+    ASSERT_NE(first, second);
+    *first->firstChild->title = "changed";
+    EXPECT_EQ(*second->firstChild->title, "a");
+    EXPECT_EQ(*subscriptions->Clipboard()->firstChild->title, "a");
+    EXPECT_FALSE(subscriptions->Cut(root).changed);
+    EXPECT_FALSE(subscriptions->Paste(Child(root, 0)).changed); // onto a feed
+}
+
+TEST_F(SubscriptionsTest, SortByNamePutsGroupsFirstAndFoldsOnlyAsciiCapitals)
+{
+    auto subscriptions = Start();
+    COutlineItem* root = subscriptions->Root();
+    subscriptions->NewFeed(root, "before", "http://0/", "", "");
+    COutlineItem* g = subscriptions->NewGroup(root, "G", "").node;
+    COutlineItem* gamma = subscriptions->NewFeed(g, "gamma", "http://g/", "", "").node;
+    subscriptions->NewFeed(g, "alpha", "http://a/", "", "");
+    subscriptions->NewFeed(g, "Beta", "http://b/", "", "");
+    COutlineItem* zeta = subscriptions->NewGroup(g, "zeta", "").node;
+    subscriptions->NewFeed(zeta, "z", "http://z/", "", "");
+    subscriptions->NewFeed(g, "[x", "http://x/", "", "");
+    subscriptions->NewFeed(g, "ALPHA", "http://a2/", "", ""); // equal: keeps its place after
+    subscriptions->ClickMark(gamma);
+    subscriptions->SetRepackable(1);
+    const std::uint32_t before = subscriptions->BackupCount();
+
+    EXPECT_TRUE(subscriptions->SortByName(gamma).changed);
+    EXPECT_EQ(Shape(g), "G{zeta{z*},[x*,alpha*,ALPHA*,Beta*,gamma*}");
+    EXPECT_EQ(Shape(root), "My Subscriptions{before*," + Shape(g) + "}");
+    EXPECT_EQ(subscriptions->BackupCount(), before + 1);
+    EXPECT_EQ(subscriptions->Repackable(), 1);
+    EXPECT_EQ(subscriptions->Mark(gamma), MARK_CHECKED);
+
+    // The sorted order survives a restart.
+    subscriptions.reset();
+    auto restarted = Start();
+    EXPECT_EQ(Shape(Child(restarted->Root(), 1)), "G{zeta{z*},[x*,alpha*,ALPHA*,Beta*,gamma*}");
+}
+
+TEST(CompareByKindAndTitle, OrdersKindThenBytes)
+{
+    COutlineItem group, feed, untitled, upper, lower, accented;
+    feed.xmlurl = "http://x/";
+    group.title = "zzz";
+    feed.title = "aaa";
+    upper.title = "\xC3\x89"; // É: not folded, so it differs from é
+    lower.title = "\xC3\xA9";
+    accented.title = "Abc";
+    EXPECT_EQ(CompareByKindAndTitle(group, feed), -1);
+    EXPECT_EQ(CompareByKindAndTitle(feed, group), 1);
+    EXPECT_EQ(CompareByKindAndTitle(untitled, group), -1);
+    EXPECT_EQ(CompareByKindAndTitle(upper, lower), -1);
+    EXPECT_NE(CompareByKindAndTitle(upper, lower), 0);
+    untitled.title = "abc";
+    EXPECT_EQ(CompareByKindAndTitle(untitled, accented), 0);
+}
+
+TEST_F(SubscriptionsTest, MoveRules)
+{
+    auto subscriptions = StartWithFile();
+    COutlineItem* root = subscriptions->Root();
+    COutlineItem* news = Child(root, 0);
+    COutlineItem* other = subscriptions->NewGroup(root, "Other", "").node;
+    COutlineItem* x = subscriptions->NewFeed(other, "x", "http://x/", "", "").node;
+    subscriptions->NewFeed(other, "y", "http://y/", "", "");
+    COutlineItem* inner = subscriptions->NewGroup(news, "Inner", "").node;
+    subscriptions->NewFeed(inner, "i", "http://i/", "", "");
+    subscriptions->SetRepackable(1);
+    const std::uint32_t count = subscriptions->BackupCount();
+    const std::string bytes = ReadWholeFile(ChannelsPath());
+
+    // Onto itself, into its own subtree, the root dragged, null: nothing at all.
+    EXPECT_FALSE(subscriptions->Move(news, news).changed);
+    EXPECT_FALSE(subscriptions->Move(news, inner).changed);
+    EXPECT_FALSE(subscriptions->Move(news, inner->firstChild.get()).changed);
+    EXPECT_FALSE(subscriptions->Move(root, x).changed);
+    EXPECT_FALSE(subscriptions->Move(nullptr, x).changed);
+    EXPECT_EQ(subscriptions->BackupCount(), count);
+    EXPECT_EQ(ReadWholeFile(ChannelsPath()), bytes);
+
+    // A feed onto a feed of another group lands directly behind it.
+    COutlineItem* a = news->firstChild.get();
+    const TreeChange moved = subscriptions->Move(a, x);
+    EXPECT_TRUE(moved.changed);
+    EXPECT_EQ(moved.node, a);
+    EXPECT_EQ(Shape(other), "Other{x*,a*,y*}");
+    EXPECT_EQ(Shape(news), "News{b*,Inner{i*}}");
+    EXPECT_EQ(subscriptions->BackupCount(), count + 1);
+    EXPECT_EQ(subscriptions->Repackable(), 1);
+
+    // Onto a group: its last child; onto its own parent: moves to the end.
+    subscriptions->Move(inner, root);
+    EXPECT_EQ(Shape(root), "My Subscriptions{News{b*},c*,Other{x*,a*,y*},Inner{i*}}");
+    subscriptions->Move(news->firstChild.get(), news);
+    EXPECT_EQ(Shape(news), "News{b*}");
+}
+
+TEST_F(SubscriptionsTest, MovedSubtreeComesBackUnmarkedAndParentsFollow)
+{
+    auto subscriptions = StartWithFile();
+    COutlineItem* root = subscriptions->Root();
+    COutlineItem* news = Child(root, 0);
+    COutlineItem* a = news->firstChild.get();
+    COutlineItem* c = Child(root, 1);
+    subscriptions->ClickMark(root); // everything checked
+    ASSERT_EQ(subscriptions->Mark(a), MARK_CHECKED);
+
+    subscriptions->Move(a, c); // behind c, at the root
+    EXPECT_EQ(subscriptions->Mark(a), MARK_UNCHECKED);
+    EXPECT_EQ(subscriptions->Mark(news), MARK_CHECKED); // b alone, still checked
+    EXPECT_EQ(subscriptions->Mark(root), MARK_MIXED);
+
+    // The old parent left without children keeps its mark; its parents are not revisited.
+    subscriptions->Move(news->firstChild.get(), c);
+    EXPECT_FALSE(news->HasChildren());
+    EXPECT_EQ(subscriptions->Mark(news), MARK_CHECKED);
+}
+
+TEST_F(SubscriptionsTest, MarksFollowTheClickRule)
+{
+    auto subscriptions = Start();
+    COutlineItem* root = subscriptions->Root();
+    COutlineItem* group = subscriptions->NewGroup(root, "G", "").node;
+    COutlineItem* one = subscriptions->NewFeed(group, "1", "http://1/", "", "").node;
+    COutlineItem* two = subscriptions->NewFeed(group, "2", "http://2/", "", "").node;
+    const std::uint32_t count = subscriptions->BackupCount();
+
+    subscriptions->ClickMark(one);
+    EXPECT_EQ(subscriptions->Mark(group), MARK_MIXED);
+    EXPECT_EQ(subscriptions->Mark(root), MARK_MIXED);
+    subscriptions->ClickMark(two);
+    EXPECT_EQ(subscriptions->Mark(group), MARK_CHECKED);
+    EXPECT_EQ(subscriptions->Mark(root), MARK_CHECKED);
+    subscriptions->ClickMark(group);
+    EXPECT_EQ(subscriptions->Mark(one), MARK_UNCHECKED);
+    EXPECT_EQ(subscriptions->Mark(two), MARK_UNCHECKED);
+    EXPECT_EQ(subscriptions->Mark(group), MARK_UNCHECKED);
+    EXPECT_EQ(subscriptions->Mark(root), MARK_UNCHECKED);
+    EXPECT_EQ(subscriptions->BackupCount(), count); // marking saves nothing
+
+    // A mixed group clicked becomes unchecked, not checked.
+    subscriptions->ClickMark(one);
+    subscriptions->ClickMark(group);
+    EXPECT_EQ(subscriptions->Mark(group), MARK_UNCHECKED);
+    EXPECT_EQ(subscriptions->Mark(one), MARK_UNCHECKED);
+
+    // A new node enters unmarked and the parents are recomputed.
+    subscriptions->ClickMark(group);
+    subscriptions->NewFeed(group, "3", "http://3/", "", "");
+    EXPECT_EQ(subscriptions->Mark(group), MARK_MIXED);
+    // Removing the only unchecked child makes the parent checked again.
+    subscriptions->Delete(group->LastChild());
+    EXPECT_EQ(subscriptions->Mark(group), MARK_CHECKED);
+    EXPECT_EQ(subscriptions->Mark(root), MARK_CHECKED);
+}
+
+TEST_F(SubscriptionsTest, CollectFeedsInDisplayOrderAtEveryDepth)
+{
+    auto subscriptions = Start();
+    COutlineItem* root = subscriptions->Root();
+    COutlineItem* top = subscriptions->NewGroup(root, "top", "").node;
+    subscriptions->NewFeed(top, "1", "http://1/", "", "");
+    COutlineItem* middle = subscriptions->NewGroup(top, "middle", "").node;
+    COutlineItem* deep = subscriptions->NewGroup(middle, "deep", "").node;
+    COutlineItem* two = subscriptions->NewFeed(deep, "2", "http://2/", "", "").node;
+    subscriptions->NewGroup(middle, "empty", "");
+    COutlineItem* three = subscriptions->NewFeed(top, "3", "http://3/", "", "").node;
+    COutlineItem* outside = subscriptions->NewFeed(root, "4", "http://4/", "", "").node;
+    // A node with children is never collected itself, even with an address.
+    auto below = std::make_unique<COutlineItem>();
+    below->xmlurl = "http://5/";
+    ASSERT_NE(subscriptions->Model().AppendNode(outside, std::move(below)), nullptr);
+
+    using List = std::vector<std::string>;
+    EXPECT_EQ(
+        subscriptions->CollectAllFeeds(top), (List { "http://1/", "http://2/", "http://3/" }));
+    EXPECT_EQ(subscriptions->CollectAllFeeds(two), List { "http://2/" });
+    EXPECT_EQ(subscriptions->CollectAllFeeds(root),
+        (List { "http://1/", "http://2/", "http://3/", "http://5/" }));
+    EXPECT_TRUE(subscriptions->CollectAllFeeds(nullptr).empty());
+
+    EXPECT_TRUE(subscriptions->CollectMarkedFeeds(root).empty());
+    subscriptions->ClickMark(three);
+    subscriptions->SetMark(deep, MARK_CHECKED);
+    subscriptions->SetMark(two, MARK_UNCHECKED); // the group's own mark plays no part
+    EXPECT_EQ(subscriptions->CollectMarkedFeeds(root), List { "http://3/" });
+}
+
+TEST_F(SubscriptionsTest, ImportReplacesTheTreeOnlyWhenSomethingWasFound)
+{
+    auto subscriptions = StartWithFile();
+    subscriptions->Copy(Child(subscriptions->Root(), 0));
+    subscriptions->SetRepackable(1);
+    const std::uint32_t count = subscriptions->BackupCount();
+    const std::string before = Shape(subscriptions->Root());
+
+    const std::string head = "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/>";
+    const std::string emptyBody = temp.Write("empty.opml", head + "<body></body></opml>");
+    EXPECT_FALSE(subscriptions->ImportOpml(emptyBody).changed);
+    EXPECT_FALSE(subscriptions->ImportOpml(temp.File("missing.opml")).changed);
+    EXPECT_FALSE(subscriptions->ImportOpml(temp.Write("junk.opml", "not xml")).changed);
+    EXPECT_EQ(Shape(subscriptions->Root()), before);
+    EXPECT_EQ(subscriptions->BackupCount(), count);
+    EXPECT_EQ(subscriptions->Repackable(), 1);
+
+    const std::string oneGroup
+        = temp.Write("group.opml", head + "<body><outline title=\"Only\"/></body></opml>");
+    const TreeChange imported = subscriptions->ImportOpml(oneGroup);
+    EXPECT_TRUE(imported.changed);
+    EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions{Only}");
+    EXPECT_EQ(subscriptions->BackupCount(), count + 1);
+    EXPECT_EQ(subscriptions->Repackable(), 0);
+    EXPECT_TRUE(subscriptions->HasClipboard());
+
+    // Outlines read before a fault still count.
+    const std::string broken = temp.Write(
+        "broken.opml", head + "<body><outline title=\"x\" xmlUrl=\"http://x/\"/><outline <<");
+    EXPECT_TRUE(subscriptions->ImportOpml(broken).changed);
+    EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions{x*}");
+}
+
+TEST_F(SubscriptionsTest, ExportWritesTheChannelsFileBytes)
+{
+    auto subscriptions = StartWithFile();
+    const std::string exported = temp.File("out.xml");
+    EXPECT_TRUE(subscriptions->ExportOpml(exported).ok);
+    EXPECT_EQ(ReadWholeFile(exported), ReadWholeFile(ChannelsPath()));
+    const SaveResult failed = subscriptions->ExportOpml(temp.File("no/such/folder/out.xml"));
+    EXPECT_FALSE(failed.ok);
+    EXPECT_NE(failed.message.find("no/such/folder/out.xml"), std::string::npos);
+}
+
+TEST_F(SubscriptionsTest, SaveTurnsSynchronizeOnAndTellsTheListener)
+{
+    auto subscriptions = Start();
+    std::vector<int> heard;
+    subscriptions->SetSyncChannelsListener([&](int value) { heard.push_back(value); });
+    subscriptions->SetSyncChannels(0);
+    subscriptions->SetSyncChannels(0);
+    subscriptions->NewGroup(subscriptions->Root(), "G", "");
+    EXPECT_EQ(subscriptions->SyncChannels(), 1);
+    EXPECT_EQ(heard, (std::vector<int> { 0, 1 }));
+}
+
+TEST_F(SubscriptionsTest, BackupNumbersAbove999TakeMoreDigits)
+{
+    EXPECT_EQ(CSubscriptions::BackupPath(7), runtime + "/corvane/rchnlbak007.cbf");
+    EXPECT_EQ(CSubscriptions::BackupPath(1000), runtime + "/corvane/rchnlbak1000.cbf");
+}
+
+TEST_F(SubscriptionsTest, DeepTreeIsHandledWithoutRecursion)
+{
+    auto subscriptions = Start();
+    // Built directly on the document: 100,000 nested groups with a feed at the bottom.
+    auto top = std::make_unique<COutlineItem>();
+    COutlineItem* current = top.get();
+    for (int i = 0; i < 100000; ++i) {
+        auto next = std::make_unique<COutlineItem>();
+        COutlineItem* raw = next.get();
+        current->AppendChild(std::move(next));
+        current = raw;
+    }
+    auto feed = std::make_unique<COutlineItem>();
+    feed->xmlurl = "http://deep/";
+    COutlineItem* leaf = feed.get();
+    current->AppendChild(std::move(feed));
+    COutlineItem* added = subscriptions->Model().AppendNode(subscriptions->Root(), std::move(top));
+    ASSERT_NE(added, nullptr);
+
+    EXPECT_EQ(subscriptions->CollectAllFeeds(subscriptions->Root()),
+        std::vector<std::string> { "http://deep/" });
+    subscriptions->ClickMark(leaf);
+    EXPECT_EQ(subscriptions->Mark(subscriptions->Root()), MARK_CHECKED);
+    subscriptions->ClickMark(subscriptions->Root());
+    EXPECT_EQ(subscriptions->Mark(leaf), MARK_UNCHECKED);
+    EXPECT_TRUE(subscriptions->Delete(added).changed);
+}
+
+} // namespace
