@@ -5,9 +5,15 @@
 //   Accept: application/*, text/*, image/*, audio/*, video/*
 //   Cache-Control: no-cache
 //   User-Agent: Velmora RSS Helper
-// Redirects are followed (at most 20); the status examined is the final response's. The body is
-// handed back byte for byte (no content decoding). http and https URLs with ports, user info and
-// queries are accepted; https verifies certificates against the system's store. Proxies are the
+// besides Host (and Authorization for user info, If-Modified-Since for a conditional download).
+// The block's User-Agent line wins over the session's agent name, so every request carries the
+// same User-Agent whichever caller made it. No Accept-Encoding is sent, nothing is decoded.
+//
+// URLs are parsed with libcurl's URL parser after surrounding white space is trimmed: only http
+// and https with a host are fetched (ports, user info, queries; spaces and bytes beyond ASCII are
+// percent-encoded); no scheme, another scheme or a malformed URL is WEB_ERR_REQUEST and nothing
+// is sent. Redirects are followed (at most 20, and only to http or https); the status examined is
+// the final response's. https verifies certificates against the system's store. Proxies are the
 // environment's (http_proxy, https_proxy, no_proxy).
 //
 // No fetch hangs forever: a connection that is not made within the connect time-out (30 s, or
@@ -25,10 +31,11 @@
 
 // Results of a fetch. Any other value is the HTTP status of a final response other than 200 (or
 // 304, see DownloadUrl). Every caller treats anything but WEB_OK as failure.
-constexpr int WEB_OK = 1;             // status 200 and the whole body arrived
-constexpr int WEB_ERR_REQUEST = -20;  // no connection, a bad URL, a transfer error or cut-short
-                                      // body, a time-out, a redirect loop, or a stop
-constexpr int WEB_ERR_STATUS = -21;   // a response came but its status could not be read
+constexpr int WEB_OK = 1; // status 200 and the whole body arrived
+constexpr int WEB_ERR_REQUEST = -20; // no connection, a bad URL, a transfer error or cut-short
+                                     // body, a time-out, a redirect loop, or a stop
+constexpr int WEB_ERR_STATUS = -21; // a response came but its status line could not be read
+                                    // (no status line at all, or one that is not HTTP)
 
 class CWebAccess {
 public:
@@ -36,8 +43,8 @@ public:
     // update). The remaining arguments keep the described session's shape: context is always 1,
     // accessType 0 (the environment's proxy settings), no proxy name or bypass list, flags 0.
     explicit CWebAccess(std::string agentName, std::uintptr_t context = 1,
-                        std::uint32_t accessType = 0, const char* proxyName = nullptr,
-                        const char* proxyBypass = nullptr, std::uint32_t flags = 0);
+        std::uint32_t accessType = 0, const char* proxyName = nullptr,
+        const char* proxyBypass = nullptr, std::uint32_t flags = 0);
     ~CWebAccess();
     CWebAccess(const CWebAccess&) = delete;
     CWebAccess& operator=(const CWebAccess&) = delete;
@@ -66,8 +73,22 @@ public:
 
     const std::string& AgentName() const { return agentName; }
 
+    // What went wrong in the last fetch that did not end in WEB_OK, in words ("Connection refused",
+    // "the address is not an http or https URL", "HTTP status 404", ...); empty after WEB_OK.
+    // For diagnostics only: callers show their described messages.
+    const std::string& LastError() const { return lastError; }
+
+    // The time-outs in force: CORVANE_CONNECT_TIMEOUT / CORVANE_STALL_TIMEOUT when they hold a
+    // whole number of seconds from 1 to 86400, else 30 and 60. Read at every fetch.
+    static long ConnectTimeoutSeconds();
+    static long StallTimeoutSeconds();
+
 private:
+    struct Transfer;
+    int Perform(const std::string& url, Transfer& transfer);
+
     std::string agentName;
     std::stop_token stopToken;
     ProgressCallback progressCallback;
+    std::string lastError;
 };

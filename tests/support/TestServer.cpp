@@ -61,12 +61,19 @@ void TestServer::Dispatch(const httplib::Request& request, httplib::Response& re
         std::lock_guard lock(mutex);
         RecordedRequest record { request.method, request.version, request.target,
             QueryOf(request.target), request.headers };
+        // cpp-httplib files the socket's addresses among the headers; no client sent them.
+        for (const char* added : { "LOCAL_ADDR", "LOCAL_PORT", "REMOTE_ADDR", "REMOTE_PORT" })
+            record.headers.erase(added);
         requests[request.path].push_back(std::move(record));
         if (auto found = handlers.find(request.path); found != handlers.end())
             handler = found->second;
         if (auto found = delays.find(request.path); found != delays.end())
             delay = found->second;
     }
+    // cpp-httplib answers HTTP/1.1 and offers keep-alive even to a 1.0 client that did not ask
+    // for it; say plainly that the connection ends.
+    if (request.version == "HTTP/1.0" && request.get_header_value("Connection") != "keep-alive")
+        response.set_header("Connection", "close");
     if (delay.count() > 0 && !Sleep(delay))
         return;
     if (!handler) {

@@ -37,7 +37,7 @@ public:
         std::string version; // "HTTP/1.0"
         std::string target; // the request target as sent, query included
         std::string query; // the part after '?', empty when none
-        httplib::Headers headers;
+        httplib::Headers headers; // as sent (the library's LOCAL_/REMOTE_ entries removed)
     };
 
     TestServer();
