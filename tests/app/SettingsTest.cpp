@@ -1,0 +1,155 @@
+#include "app/Settings.h"
+
+#include "../model/TestHome.h"
+
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class SettingsTest : public TestHome {
+protected:
+    QSettings Store() const
+    {
+        return QSettings(QString::fromStdString(SettingsPath()), QSettings::IniFormat);
+    }
+};
+
+TEST_F(SettingsTest, EmptyStoreGivesDefaultsWithoutWriting)
+{
+    const CorvaneSettings settings = LoadSettings();
+    EXPECT_EQ(settings.outputPath, temp.File("user/Documents/corvane.mrf"));
+    EXPECT_EQ(settings.scheduleOn, 0);
+    EXPECT_EQ(settings.scheduleHour, 6);
+    EXPECT_EQ(settings.scheduleMinute, 0);
+    EXPECT_EQ(settings.podcastOn, 1);
+    EXPECT_EQ(settings.podcastFormat, 1);
+    EXPECT_EQ(settings.compression, 7);
+    EXPECT_EQ(settings.volume, 4);
+    EXPECT_EQ(settings.lengthLimitOn, 0);
+    EXPECT_EQ(settings.lengthLimit, 1200u);
+    EXPECT_EQ(settings.firstItemOnly, 0);
+    EXPECT_EQ(settings.repackable, 0);
+    const WindowPlacement placement = LoadWindowPlacement();
+    EXPECT_EQ(placement.x, 10);
+    EXPECT_EQ(placement.y, 10);
+    EXPECT_EQ(placement.cx, 500);
+    EXPECT_EQ(placement.cy, 350);
+    for (const SettingInfo& setting : AllSettings())
+        ReadSettingText(setting);
+    EXPECT_FALSE(FileExists(SettingsPath()));
+    EXPECT_FALSE(FileExists(config + "/Corvane"));
+}
+
+TEST_F(SettingsTest, OptionsRoundTripUnderTheDescribedNames)
+{
+    CorvaneSettings settings;
+    settings.outputPath = "/media/phone/my package.mrf";
+    settings.scheduleOn = 1;
+    settings.scheduleHour = 23;
+    settings.scheduleMinute = 59;
+    settings.podcastOn = 0;
+    settings.podcastFormat = 0;
+    settings.compression = 0;
+    settings.volume = 7;
+    settings.lengthLimitOn = 1;
+    settings.lengthLimit = 4294967295u;
+    settings.firstItemOnly = 1;
+    settings.repackable = 1; // not one of the dialog's entries
+    SaveOptions(settings);
+
+    const CorvaneSettings read = LoadSettings();
+    EXPECT_EQ(read.outputPath, settings.outputPath);
+    EXPECT_EQ(read.scheduleOn, 1);
+    EXPECT_EQ(read.scheduleHour, 23);
+    EXPECT_EQ(read.scheduleMinute, 59);
+    EXPECT_EQ(read.podcastOn, 0);
+    EXPECT_EQ(read.podcastFormat, 0);
+    EXPECT_EQ(read.compression, 0);
+    EXPECT_EQ(read.volume, 7);
+    EXPECT_EQ(read.lengthLimitOn, 1);
+    EXPECT_EQ(read.lengthLimit, 4294967295u);
+    EXPECT_EQ(read.firstItemOnly, 1);
+    EXPECT_EQ(read.repackable, 0);
+
+    QSettings store = Store();
+    EXPECT_EQ(store.value("Update/Hour").toInt(), 23);
+    EXPECT_EQ(store.value("Podcast/Download First One Only").toInt(), 1);
+    EXPECT_EQ(store.value("Podcast/Length").toULongLong(), 4294967295ull);
+    EXPECT_FALSE(store.contains("Podcast/Repackable"));
+    EXPECT_FALSE(store.contains("WinPos/x"));
+    const std::string text = ReadWholeFile(SettingsPath());
+    EXPECT_NE(text.find("[Podcast]"), std::string::npos);
+    EXPECT_NE(text.find("[Update]"), std::string::npos);
+    EXPECT_NE(text.find("[Path]"), std::string::npos);
+}
+
+TEST_F(SettingsTest, RepackableAndWindowPlacementAreStoredOnTheirOwn)
+{
+    StoreRepackable(1);
+    EXPECT_EQ(LoadSettings().repackable, 1);
+    QSettings store = Store();
+    EXPECT_EQ(store.allKeys(), QStringList { "Podcast/Repackable" });
+
+    SaveWindowPlacement({ -40, 20, 800, 600 });
+    const WindowPlacement placement = LoadWindowPlacement();
+    EXPECT_EQ(placement.x, -40);
+    EXPECT_EQ(placement.cx, 800);
+    EXPECT_EQ(placement.cy, 600);
+}
+
+TEST_F(SettingsTest, HandEditedValuesOutsideTheirRangeReadAsDefaults)
+{
+    {
+        QSettings store = Store();
+        store.setValue("Podcast/Compression", 12); // would index past the mode table
+        store.setValue("Podcast/Volume", -1);
+        store.setValue("Update/Hour", "noon");
+        store.setValue("Podcast/Length", 0);
+        store.setValue("Podcast/MP3", 0); // valid: kept
+    }
+    const CorvaneSettings settings = LoadSettings();
+    EXPECT_EQ(settings.compression, 7);
+    EXPECT_EQ(settings.volume, 4);
+    EXPECT_EQ(settings.scheduleHour, 6);
+    EXPECT_EQ(settings.lengthLimit, 1200u);
+    EXPECT_EQ(settings.podcastFormat, 0);
+    EXPECT_EQ(ReadSettingText(*FindSetting("Podcast/Compression")), "7");
+}
+
+TEST_F(SettingsTest, TheFileFollowsXdgConfigHome)
+{
+    StoreRepackable(1);
+    ASSERT_TRUE(FileExists(SettingsPath()));
+    const std::string other = temp.File("other-config");
+    setenv("XDG_CONFIG_HOME", other.c_str(), 1);
+    EXPECT_EQ(SettingsFilePath(), other + "/Corvane/Corvane.conf");
+    EXPECT_EQ(LoadSettings().repackable, 0);
+    setenv("XDG_CONFIG_HOME", "relative/path", 1); // not absolute: ignored
+    EXPECT_EQ(SettingsFilePath(), temp.File("user/.config/Corvane/Corvane.conf"));
+}
+
+TEST_F(SettingsTest, EntriesAreFoundByExactName)
+{
+    EXPECT_EQ(AllSettings().size(), 16u);
+    const SettingInfo* length = FindSetting("Podcast/Length");
+    ASSERT_NE(length, nullptr);
+    EXPECT_EQ(length->minimum, 1);
+    EXPECT_EQ(length->maximum, 4294967295LL);
+    EXPECT_NE(FindSetting("Podcast/Download First One Only"), nullptr);
+    EXPECT_EQ(FindSetting("podcast/length"), nullptr);
+    EXPECT_EQ(FindSetting("Podcast"), nullptr);
+
+    std::string error;
+    EXPECT_TRUE(WriteSettingText(*FindSetting("Path/FeedFile"), "/tmp/x.mrf", error));
+    EXPECT_EQ(LoadSettings().outputPath, "/tmp/x.mrf");
+
+    // A settings folder that cannot be made: the write says so, naming the file.
+    temp.Write("blocked", "a file, not a folder");
+    setenv("XDG_CONFIG_HOME", temp.File("blocked").c_str(), 1);
+    EXPECT_FALSE(WriteSettingText(*FindSetting("Update/Hour"), "5", error));
+    EXPECT_NE(error.find(temp.File("blocked")), std::string::npos);
+}
+
+} // namespace
