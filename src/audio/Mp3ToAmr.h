@@ -5,10 +5,14 @@
 // keeps whole seconds of 8000 samples (K = n, or min(n, lengthSeconds) when limitOn; the
 // partial last second only when not cut), divides every sample by 2^(7 - volumeIndex) with
 // truncation toward zero, and encodes the result with EncodeAmrFile's frame rules. Everything
-// streams through fixed buffers: no file is read whole, memory stays bounded for any length.
+// streams through fixed buffers: no file is read whole, no temporary PCM file is made, and
+// memory stays bounded (a few MB) for any length. Decoding and resampling run on a thread of
+// their own while the calling thread encodes, so a conversion costs about what the encoder
+// alone costs when a second core is free.
 //
 // Diagnostic lines go to standard error only while CORVANE_DEBUG is set.
-// Thread: any; conversions on different threads share nothing.
+// Thread: any; conversions on different threads share nothing. A conversion blocks its caller
+// and starts one thread of its own, which has ended when the function returns.
 #pragma once
 
 #include <functional>
@@ -17,12 +21,18 @@
 
 // Optional controls of one conversion.
 struct ConversionControl {
-    std::stop_token stop; // a stop ends the conversion with -1, no file
-    std::function<void(double fraction)> progress; // 0..1 of the input consumed; any thread
+    std::stop_token stop; // a stop ends the conversion with -1 and nothing written at amrPath
+    // 0..1 of the input consumed, rising; called on the decoding thread while the conversion
+    // runs, and with 1.0 on the calling thread once amrPath was written. It must not throw.
+    std::function<void(double fraction)> progress;
 };
 
-// Returns 0 when amrPath was written, -1 when the input holds no decodable MPEG audio, a file
-// could not be opened, or the conversion was stopped (then no AMR file is left at amrPath).
+// Returns 0 when amrPath was written, -1 when the input holds no decodable MPEG audio (empty,
+// random bytes, a saved HTML page), a file could not be opened or written, mode is not 0 to 7,
+// or the conversion was stopped. A volumeIndex outside 0..7 is clamped into it.
+// The output is written under a temporary name beside amrPath and renamed over it only on
+// success: on -1 this call leaves nothing at amrPath (a file that stood there before stays as
+// it was). A truncated or damaged MP3 converts what still decodes.
 // error, when given, receives a message that names the file and the reason on -1.
 int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int mode, int dtx,
     int volumeIndex, int limitOn, unsigned int lengthSeconds,
@@ -32,5 +42,6 @@ int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int 
 // AMR-NB storage-format file at amrPath: "#!AMR\n", then one frame per 160 samples in the given
 // mode (0..7), the last partial frame filled with zeros. dtx 1 turns discontinuous transmission
 // on. Returns 0 when the file was written; 1 when a file cannot be opened or mode is above 7
-// (read as unsigned), in which case the output, when it could be created, is left empty.
+// (read as unsigned), in which case the output, when it could be created, is left empty, and 1
+// also when the output could not be written whole (a full disk).
 int EncodeAmrFile(const std::string& rawPath, const std::string& amrPath, int mode, int dtx);

@@ -143,6 +143,17 @@ TEST_F(Mp3ToAmr, OtherVersionsLayersAndRates)
     }
 }
 
+TEST_F(Mp3ToAmr, FilesJoinedAtADifferentRateConvertWhole)
+{
+    // 44.1 kHz stereo followed by 22.05 kHz mono: the resampler is renewed at the change and
+    // neither part is lost (each part brings its encoder delay, under 0.1 s).
+    const std::string joined = out.Write(
+        "joined.mp3", ReadWholeFile(Input("stereo.mp3")) + ReadWholeFile(Input("vbr.mp3")));
+    const std::size_t frames = Convert(joined, 0).headers.size();
+    EXPECT_GE(frames, 250u);
+    EXPECT_LE(frames, 260u);
+}
+
 TEST_F(Mp3ToAmr, LimitKeepsWholeSeconds)
 {
     EXPECT_EQ(Convert(Input("stereo.mp3"), 0, 4, 1, 2).headers.size(), 100u);
