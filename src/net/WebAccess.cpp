@@ -217,6 +217,10 @@ bool ParseUrl(std::string url, CurlUrl& handle, std::string& error)
     // Without CURLU_DEFAULT_SCHEME an address without a scheme is refused rather than guessed.
     const CURLUcode parsed
         = curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), CURLU_URLENCODE);
+    if (parsed != CURLUE_OK && url.find("://") == std::string::npos) {
+        error = "the address does not start with http:// or https://";
+        return false;
+    }
     if (parsed != CURLUE_OK) {
         error = std::string("the address cannot be read as a URL (") + curl_url_strerror(parsed)
             + ")";

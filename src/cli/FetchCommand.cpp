@@ -1,0 +1,177 @@
+// corvane-cli fetch: one download as an update makes it, into a file of the user's choice.
+#include "cli/Commands.h"
+
+#include "net/WebAccess.h"
+#include "update/CacheNames.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cctype>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <pthread.h>
+#include <stop_token>
+#include <string>
+#include <thread>
+
+#include <unistd.h>
+
+namespace {
+
+const char* const fetchHelp
+    = "usage: corvane-cli fetch URL FILE\n"
+      "\n"
+      "Downloads URL (http or https) into FILE the way an update downloads feeds and podcasts, "
+      "and\n"
+      "prints the fetcher's result: 1 for success, -20 when no connection or no complete body "
+      "came\n"
+      "(also for a malformed address, a redirect loop or a time-out), -21 when the reply had no\n"
+      "readable status line, or the HTTP status of any other answer.\n"
+      "FILE is replaced only by a complete, non-empty body with status 200. When FILE exists, the\n"
+      "server is asked whether the address changed since FILE's modification time; an unchanged\n"
+      "address (304) leaves FILE as it is and counts as success.\n"
+      "Time-outs: CORVANE_CONNECT_TIMEOUT (default 30) and CORVANE_STALL_TIMEOUT (default 60)\n"
+      "seconds.\n"
+      "\n"
+      "Exit codes: 0 result 1, 1 any other result, 2 wrong usage, 130 interrupted.\n";
+
+// Progress appears only once a body is this large, so small fetches print nothing extra.
+constexpr std::uint64_t ProgressThreshold = 1024 * 1024;
+
+int Usage(const std::string& message)
+{
+    PrintError(message);
+    std::fputs(fetchHelp, stderr);
+    return EXIT_USAGE;
+}
+
+std::string Megabytes(std::uint64_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+} // namespace
+
+int RunFetch(CommandArguments& arguments)
+{
+    if (arguments.WantsHelp()) {
+        std::fputs(fetchHelp, stdout);
+        return EXIT_DONE;
+    }
+    const std::vector<std::string> positionals = arguments.Positionals();
+    if (!arguments.UsageError().empty())
+        return Usage(arguments.UsageError());
+    if (positionals.size() != 2)
+        return Usage("fetch needs a URL and a FILE");
+    const std::string& url = positionals[0];
+    const std::string& file = positionals[1];
+
+    // Ctrl-C is taken by this thread with sigtimedwait: the download's thread inherits the
+    // blocked mask, and the stop request removes its unfinished temporary file.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+
+    CWebAccess web("Velmora RSS Reader");
+    std::stop_source stop;
+    web.SetStopToken(stop.get_token());
+    const bool showProgress = StderrIsTerminal();
+    bool progressShown = false;
+    if (showProgress) {
+        auto lastShown = std::chrono::steady_clock::time_point();
+        web.SetProgressCallback(
+            [&progressShown, lastShown](std::uint64_t received, std::uint64_t total) mutable {
+                if (received < ProgressThreshold && total < ProgressThreshold)
+                    return;
+                const auto now = std::chrono::steady_clock::now();
+                if (progressShown && now - lastShown < std::chrono::milliseconds(200)
+                    && received != total)
+                    return;
+                lastShown = now;
+                progressShown = true;
+                if (total > 0)
+                    std::fprintf(stderr, "\rdownloading: %s of %s (%3d%%) ",
+                        Megabytes(received).c_str(), Megabytes(total).c_str(),
+                        static_cast<int>(received * 100 / std::max<std::uint64_t>(total, 1)));
+                else
+                    std::fprintf(stderr, "\rdownloading: %s ", Megabytes(received).c_str());
+                std::fflush(stderr);
+            });
+    }
+
+    int result = WEB_ERR_REQUEST;
+    std::atomic<bool> finished { false };
+    {
+        std::jthread download([&] {
+            result = web.DownloadUrl(url, file);
+            finished = true;
+        });
+        while (!finished) {
+            const timespec wait { 0, 50 * 1000 * 1000 };
+            if (sigtimedwait(&signals, nullptr, &wait) > 0) {
+                stop.request_stop();
+                break;
+            }
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (progressShown)
+        std::fputs("\n", stderr);
+
+    if (stop.stop_requested()) {
+        std::fprintf(stderr, "Interrupted; %s was not changed.\n", file.c_str());
+        return EXIT_INTERRUPTED;
+    }
+    std::printf("%d\n", result);
+    std::fflush(stdout);
+    if (result != WEB_OK) {
+        std::fprintf(stderr,
+            "Failed to get %s, please check the URL and the Internet connection.\n", url.c_str());
+        PrintError(url + ": " + web.LastError());
+        return EXIT_FAILED;
+    }
+    return EXIT_DONE;
+}
+
+bool IsWebAddress(const std::string& text)
+{
+    std::string start;
+    for (char c : text.substr(0, 8))
+        start += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return start.rfind("http://", 0) == 0 || start.rfind("https://", 0) == 0;
+}
+
+std::string DownloadToPrivateFile(const std::string& url)
+{
+    const std::string folder = GetPrivateTempFolder();
+    if (folder.empty()) {
+        PrintError("no private temporary folder can be made for the download of " + url);
+        return {};
+    }
+    std::string path = folder + "feed-XXXXXX";
+    const int descriptor = mkstemp(path.data());
+    if (descriptor < 0) {
+        PrintError("cannot create a temporary file in " + folder);
+        return {};
+    }
+    ::close(descriptor);
+    CWebAccess web("Velmora RSS Reader");
+    // The new file is empty, so no If-Modified-Since goes out: the whole document comes.
+    const int result = web.DownloadUrl(url, path);
+    if (result != WEB_OK) {
+        ::unlink(path.c_str());
+        std::fprintf(stderr,
+            "Failed to get %s, please check the URL and the Internet connection.\n", url.c_str());
+        PrintError(url + ": " + web.LastError());
+        return {};
+    }
+    return path;
+}
