@@ -4,7 +4,11 @@
 #include "app/MainFrame.h"
 #include "app/Resources.h"
 #include "ui/AboutDlg.h"
+#include "ui/ChannelProp.h"
+#include "ui/CorvaneView.h"
+#include "ui/DlgDeleteConfirm.h"
 #include "ui/DlgGroupProp.h"
+#include "ui/DlgImportConfirm.h"
 #include "ui/DlgSplash.h"
 
 #include <QApplication>
@@ -37,6 +41,13 @@ bool CCorvaneApp::InitInstance(bool showSplash)
     }
 
     frame = std::make_unique<CMainFrame>();
+    view = new CCorvaneView(frame.get());
+    frame->SetView(view, view);
+    view->SetTrayIcon(frame->TrayIcon());
+    connect(view, &CCorvaneView::commandStatesChanged, frame.get(),
+            &CMainFrame::UpdateCommandStates);
+    view->OnInitialUpdate();
+    frame->SetDocumentTitle(QString::fromStdString(view->Subscriptions().Document().title));
     connect(checker.get(), &CInstanceChecker::anotherInstanceStarted, frame.get(),
             &CMainFrame::ShowInFront);
     frame->show();
@@ -65,8 +76,30 @@ void CCorvaneApp::TakeScreenshots(const QString& folder)
 {
     QDir().mkpath(folder);
     const QDir target(folder);
+    // A tree as a user sees it: everything open, one feed marked (its group turns mixed), one
+    // item selected.
+    view->expandAll();
+    for (QModelIndex index = view->Model().RootIndex(); index.isValid();
+         index = view->indexBelow(index)) {
+        COutlineItem* node = SubscriptionModel::NodeFromIndex(index);
+        if (node && node->IsFeed()) {
+            view->Subscriptions().ClickMark(node);
+            view->setCurrentIndex(index);
+            break;
+        }
+    }
     QTimer::singleShot(300, this, [this, target] {
         frame->grab().save(target.filePath(QStringLiteral("main.png")));
+
+        CChannelProp channel(frame.get());
+        channel.title = "Example News";
+        channel.xmlurl = "https://news.example.org/rss.xml";
+        channel.htmlurl = "https://news.example.org/";
+        channel.description = "Headlines from the example newsroom";
+        channel.show();
+        QApplication::processEvents();
+        channel.grab().save(target.filePath(QStringLiteral("channel-properties.png")));
+        channel.hide();
 
         CDlgGroupProp group(frame.get());
         group.title = "Technology";
@@ -75,6 +108,18 @@ void CCorvaneApp::TakeScreenshots(const QString& folder)
         QApplication::processEvents();
         group.grab().save(target.filePath(QStringLiteral("group-properties.png")));
         group.hide();
+
+        CDlgDeleteConfirm deleteConfirm(frame.get());
+        deleteConfirm.show();
+        QApplication::processEvents();
+        deleteConfirm.grab().save(target.filePath(QStringLiteral("delete-confirm.png")));
+        deleteConfirm.hide();
+
+        CDlgImportConfirm importConfirm(frame.get());
+        importConfirm.show();
+        QApplication::processEvents();
+        importConfirm.grab().save(target.filePath(QStringLiteral("import-confirm.png")));
+        importConfirm.hide();
 
         CAboutDlg about(frame.get());
         about.show();

@@ -2,6 +2,9 @@
 
 #include "app/Resources.h"
 
+#include <algorithm>
+
+#include <QFont>
 #include <QFrame>
 #include <QLabel>
 #include <QWidget>
@@ -32,17 +35,43 @@ QFrame* AddRule(QWidget* dialog, QRect rect)
     return rule;
 }
 
-QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect)
+QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRight)
 {
     auto* label = new QLabel(text, dialog);
+    const bool wraps = rect.height() > Y(12);
+    if (!wraps) {
+        const int needed = label->fontMetrics().horizontalAdvance(text) + 2;
+        const int roomRight = dialog->width() - X(7) - rect.left();
+        if (needed > rect.width()) {
+            if (alignRight) {
+                rect.setLeft(rect.right() + 1 - needed);
+            } else if (needed <= roomRight) {
+                rect.setWidth(needed);
+            } else {
+                // Too long for one line even up to the dialog's margin: two lines.
+                rect.setWidth(roomRight);
+                rect.setHeight(2 * label->fontMetrics().lineSpacing());
+                label->setGeometry(rect);
+                label->setWordWrap(true);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+                return label;
+            }
+        }
+        rect.setHeight(std::max(rect.height(), label->fontMetrics().height()));
+    } else {
+        rect.setHeight(std::max(rect.height(), 2 * label->fontMetrics().lineSpacing()));
+    }
     label->setGeometry(rect);
-    label->setWordWrap(rect.height() > Y(12));
-    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setWordWrap(wraps);
+    label->setAlignment((alignRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
     return label;
 }
 
 void SetTemplateSize(QWidget* dialog, int width, int height)
 {
+    QFont font = dialog->font();
+    font.setPointSize(8);
+    dialog->setFont(font);
     dialog->setFixedSize(Size(width, height));
     dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                            | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);

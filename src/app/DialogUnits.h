@@ -27,9 +27,12 @@ namespace DialogUnits {
 QLabel* AddPicture(QWidget* dialog, int number, QRect unitRect, bool bordered);
 // A sunken horizontal rule one unit high at rect (dialog units).
 QFrame* AddRule(QWidget* dialog, QRect unitRect);
-// A label at rect (dialog units); wraps when the rect is taller than one line.
-QLabel* AddLabel(QWidget* dialog, const QString& text, QRect unitRect);
-// Gives the dialog its fixed template size and the standard caption buttons of a modal frame.
+// A label at rect (pixels, from U()); wraps when the rect is taller than one line. A one-line
+// text wider than its rect grows it: to the left for a label that stands before an edit field
+// (alignRight), else to the right, so that no text is cut off with the desktop's fonts.
+QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRight = false);
+// Gives the dialog its fixed template size, the standard caption buttons of a modal frame and
+// the 8-point font that the templates' units are measured in. Call before adding controls.
 void SetTemplateSize(QWidget* dialog, int width, int height);
 inline QRect U(int left, int top, int width, int height) { return Rect(left, top, width, height); }
 }  // namespace DialogUnits

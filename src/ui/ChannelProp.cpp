@@ -1,0 +1,156 @@
+#include "ui/ChannelProp.h"
+
+#include "app/DialogUnits.h"
+#include "app/Prompts.h"
+#include "model/CorvaneDoc.h"
+#include "net/WebAccess.h"
+#include "update/CacheNames.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <memory>
+
+using namespace DialogUnits;
+
+namespace {
+
+std::string Trimmed(const TextField& field)
+{
+    if (!field)
+        return {};
+    constexpr const char* kSpace = " \t\r\n\v\f";
+    const std::string& text = *field;
+    const std::size_t first = text.find_first_not_of(kSpace);
+    if (first == std::string::npos)
+        return {};
+    const std::size_t last = text.find_last_not_of(kSpace);
+    return text.substr(first, last - first + 1);
+}
+
+// The wait cursor for as long as the fetch and the parse take, restored on every path.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+}  // namespace
+
+CChannelProp::CChannelProp(QWidget* parent) : QDialog(parent)
+{
+    setWindowTitle(QStringLiteral("Channel Properties"));
+    SetTemplateSize(this, 275, 134);
+    auto addEdit = [this](const char* name, QRect rect) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(QString::fromLatin1(name));
+        edit->setGeometry(rect);
+        return edit;
+    };
+    // Created in the template's order, which is also the tab order: Title comes first although
+    // XML URL stands at the top.
+    titleEdit = addEdit("edit1001", U(117, 50, 151, 14));
+    xmlurlEdit = addEdit("edit1002", U(117, 7, 151, 14));
+    htmlurlEdit = addEdit("edit1003", U(117, 66, 151, 14));
+    descriptionEdit = addEdit("edit1004", U(117, 82, 151, 14));
+    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    ok->setGeometry(U(163, 113, 50, 14));
+    ok->setDefault(true);
+    auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
+    cancel->setGeometry(U(218, 113, 50, 14));
+    AddLabel(this, QStringLiteral("Title"), U(97, 53, 14, 8), true);
+    AddLabel(this, QStringLiteral("HTML URL"), U(78, 69, 33, 8), true);
+    AddLabel(this, QStringLiteral("XML URL"), U(83, 10, 28, 8), true);
+    AddLabel(this, QStringLiteral("Description"), U(75, 85, 36, 8), true);
+    AddPicture(this, 169, U(7, 7, 57, 119), true);
+    AddRule(this, U(75, 105, 193, 1));
+    autoRetrieveButton = new QPushButton(QStringLiteral("Auto Retrieve"), this);
+    autoRetrieveButton->setGeometry(U(117, 28, 89, 14));
+    autoRetrieveButton->setAutoDefault(false);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(autoRetrieveButton, &QPushButton::clicked, this, &CChannelProp::OnAutoRetrieve);
+    UpdateData(false);
+}
+
+void CChannelProp::UpdateData(bool saveAndValidate)
+{
+    if (saveAndValidate) {
+        title = titleEdit->text().toStdString();
+        xmlurl = xmlurlEdit->text().toStdString();
+        htmlurl = htmlurlEdit->text().toStdString();
+        description = descriptionEdit->text().toStdString();
+    } else {
+        titleEdit->setText(QString::fromStdString(title));
+        xmlurlEdit->setText(QString::fromStdString(xmlurl));
+        htmlurlEdit->setText(QString::fromStdString(htmlurl));
+        descriptionEdit->setText(QString::fromStdString(description));
+    }
+}
+
+bool CChannelProp::LooksLikeAddress(const std::string& address)
+{
+    // The fetcher takes https as well, so an https address is as valid as an http one.
+    return address.size() >= 10
+           && (address.find("http://") != std::string::npos
+               || address.find("https://") != std::string::npos);
+}
+
+void CChannelProp::OnAutoRetrieve()
+{
+    UpdateData(true);
+    if (!LooksLikeAddress(xmlurl)) {
+        Prompts().Message(this, QStringLiteral("Error"), QStringLiteral("Please enter a valid URL."),
+                          QMessageBox::Warning);
+        return;
+    }
+    int result = WEB_ERR_REQUEST;
+    std::unique_ptr<CFeedChannel> channel;
+    {
+        WaitCursor waitCursor;
+        CWebAccess webAccess("Velmora RSS Reader");
+        // A private folder of our own: the download lands at a name that does not exist yet, so
+        // the fetch is never a conditional request against an empty placeholder, and nobody else
+        // can read or replace the file. The folder goes with everything in it.
+        QTemporaryDir folder(QString::fromStdString(GetPrivateTempFolder())
+                             + QStringLiteral("NEWXXXXXX"));
+        if (folder.isValid()) {
+            const std::string path = QDir(folder.path()).filePath(QStringLiteral("feed.xml")).toStdString();
+            result = webAccess.DownloadUrl(xmlurl, path);
+            if (result == WEB_OK)
+                CCorvaneDoc::ReadFeedFile(path, channel);
+        }
+    }
+    if (result != WEB_OK) {
+        Prompts().Message(this, QStringLiteral("Error"),
+                          QStringLiteral("Failed to get %1, please check the URL and the Internet "
+                                         "connection.")
+                              .arg(QString::fromStdString(xmlurl)),
+                          QMessageBox::Warning);
+        return;
+    }
+    if (!channel)
+        return;
+    title = Trimmed(channel->title);
+    description = Trimmed(channel->description);
+    htmlurl = Trimmed(channel->link);
+    UpdateData(false);
+}
+
+void CChannelProp::showEvent(QShowEvent* event)
+{
+    UpdateData(false);
+    titleEdit->setFocus();
+    QDialog::showEvent(event);
+}
+
+void CChannelProp::accept()
+{
+    UpdateData(true);
+    QDialog::accept();
+}

@@ -1,0 +1,843 @@
+#include "ui/CorvaneView.h"
+
+#include "app/CommandIds.h"
+#include "app/Prompts.h"
+#include "app/Resources.h"
+#include "app/TrayIcon.h"
+#include "ui/ChannelProp.h"
+#include "ui/DlgDeleteConfirm.h"
+#include "ui/DlgGroupProp.h"
+#include "ui/DlgImportConfirm.h"
+#include "update/CacheNames.h"
+
+#include <QApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QPainter>
+#include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QUrl>
+
+namespace {
+
+// Layout of one item inside its visual rectangle: the mark picture, the icon, the label.
+constexpr int kStateLeft = 1;
+constexpr int kIconLeft = 19;
+constexpr int kTextLeft = 38;
+constexpr int kImageSide = 16;
+constexpr int kTextPadding = 3;
+
+
+// Draws an item as the tree control does: state picture, icon, label (highlighted when selected
+// or when it is the drop target).
+class ItemDelegate : public QStyledItemDelegate {
+public:
+    explicit ItemDelegate(CCorvaneView& owner)
+        : QStyledItemDelegate(&owner), view(owner), closedFolder(ResourceIcon(144)),
+          openFolder(ResourceIcon(134)), page(ResourceIcon(135)), unchecked(ResourceIcon(142)),
+          checked(ResourceIcon(141)), mixed(ResourceIcon(143))
+    {
+    }
+
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        const QString text = index.data(Qt::DisplayRole).toString();
+        const int width = kTextLeft + option.fontMetrics.horizontalAdvance(text) + 2 * kTextPadding;
+        return QSize(width, std::max(kImageSide + 2, option.fontMetrics.height() + 2));
+    }
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override
+    {
+        const QRect rect = option.rect;
+        const int top = rect.top() + (rect.height() - kImageSide) / 2;
+        const QVariant mark = index.data(Qt::CheckStateRole);
+        const QIcon* markIcon = &unchecked;
+        if (mark.toInt() == Qt::Checked)
+            markIcon = &checked;
+        else if (mark.toInt() == Qt::PartiallyChecked)
+            markIcon = &mixed;
+        markIcon->paint(painter, QRect(rect.left() + kStateLeft, top, kImageSide, kImageSide));
+
+        const bool selected = option.state & QStyle::State_Selected;
+        const bool feed = index.data(SubscriptionModel::IsFeedRole).toBool();
+        const QIcon& icon = feed ? page : (selected ? openFolder : closedFolder);
+        icon.paint(painter, QRect(rect.left() + kIconLeft, top, kImageSide, kImageSide));
+
+        const QString text = index.data(Qt::DisplayRole).toString();
+        QRect label(rect.left() + kTextLeft, rect.top(),
+                    option.fontMetrics.horizontalAdvance(text) + 2 * kTextPadding, rect.height());
+        const bool highlighted = selected || QModelIndex(view.DropHighlight()) == index;
+        painter->save();
+        if (highlighted) {
+            painter->fillRect(label, option.palette.brush(QPalette::Highlight));
+            painter->setPen(option.palette.color(QPalette::HighlightedText));
+        } else {
+            painter->setPen(option.palette.color(QPalette::Text));
+        }
+        painter->setFont(option.font);
+        painter->drawText(label.adjusted(kTextPadding, 0, -kTextPadding, 0),
+                          Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, text);
+        painter->restore();
+    }
+
+private:
+    CCorvaneView& view;
+    QIcon closedFolder, openFolder, page, unchecked, checked, mixed;
+};
+
+qint64 MonotonicTicks()
+{
+    static QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+    return clock.elapsed();
+}
+
+// The help's first page: beside the channels file when the user put one there, else the
+// installed copy, else the one of the source tree.
+QString FindHelpIndex()
+{
+    const QStringList candidates{
+        QString::fromStdString(GetProgramFolder()) + QStringLiteral("help/index.html"),
+        QApplication::applicationDirPath() + QStringLiteral("/../share/corvane/help/index.html"),
+#ifdef CORVANE_SOURCE_HELP_DIR
+        QStringLiteral(CORVANE_SOURCE_HELP_DIR "/index.html"),
+#endif
+    };
+    for (const QString& candidate : candidates) {
+        if (QFileInfo::exists(candidate))
+            return QFileInfo(candidate).absoluteFilePath();
+    }
+    return candidates.front();
+}
+
+}  // namespace
+
+int CCorvaneView::ScrollPeriod(int distance)
+{
+    const int period = 6 - distance / 20;
+    return period > 0 ? period : 1;
+}
+
+CCorvaneView::CCorvaneView(QWidget* parent)
+    : QTreeView(parent), subscriptions(std::make_unique<CSubscriptions>()),
+      silentListener(std::make_unique<SilentUpdateListener>())
+{
+    UpdateHooks hooks;
+    hooks.collectAllFeeds = [this] {
+        return subscriptions->CollectAllFeeds(subscriptions->Root());
+    };
+    hooks.syncChannels = [this] { return subscriptions->SyncChannels(); };
+    hooks.setRepackable = [this](int value) { subscriptions->SetRepackable(value); };
+    hooks.scheduledBusy = [this](bool busy) {
+        if (trayIcon)
+            trayIcon->SetIconResource(busy ? 145 : 128);
+    };
+    controller = std::make_unique<CUpdateController>(std::move(hooks));
+
+    setHeaderHidden(true);
+    setRootIsDecorated(true);
+    setItemsExpandable(true);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setDragEnabled(false);
+    setAcceptDrops(false);
+    setExpandsOnDoubleClick(true);
+    setUniformRowHeights(true);
+    setVerticalScrollMode(QAbstractItemView::ScrollPerItem);
+    setItemDelegate(new ItemDelegate(*this));
+    // Only the label shows the selection, as in the tree control, not the indentation.
+    setStyleSheet(QStringLiteral("QTreeView { show-decoration-selected: 0; }"));
+    header()->setStretchLastSection(false);
+    header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+
+    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    execMenu = [](QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); };
+    tickCount = &MonotonicTicks;
+
+    hoverTimer.setSingleShot(true);
+    hoverTimer.setInterval(kHoverMs);
+    scrollTimer.setInterval(kScrollMs);
+    scheduleTimer.setInterval(kScheduleMs);
+    connect(&hoverTimer, &QTimer::timeout, this, &CCorvaneView::OnHoverTimer);
+    connect(&scrollTimer, &QTimer::timeout, this, &CCorvaneView::OnScrollTimer);
+    connect(&scheduleTimer, &QTimer::timeout, this, &CCorvaneView::OnScheduleTimer);
+
+    setModel(&subscriptions->Model());
+    connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+            &CCorvaneView::commandStatesChanged);
+    connect(&subscriptions->Model(), &QAbstractItemModel::modelReset, this,
+            &CCorvaneView::AfterTreeReset);
+}
+
+CCorvaneView::~CCorvaneView()
+{
+    // The jobs call back into the subscriptions: they end before the members go. The view lets
+    // go of the model before the model (a member) is destroyed under it.
+    controller.reset();
+    scheduleTimer.stop();
+    blockSignals(true);
+    disconnect(&subscriptions->Model(), nullptr, this, nullptr);
+    setModel(nullptr);
+}
+
+void CCorvaneView::OnInitialUpdate()
+{
+    subscriptions->Load();
+    CreateDataFolder();
+    AfterTreeReset();
+    scheduleTimer.start();
+}
+
+void CCorvaneView::AfterTreeReset()
+{
+    contextItem = QModelIndex();
+    expand(Model().RootIndex());
+    emit commandStatesChanged();
+}
+
+// --- hit testing ----------------------------------------------------------------------------
+
+QRect CCorvaneView::StateImageRect(const QModelIndex& index) const
+{
+    const QRect rect = visualRect(index);
+    return QRect(rect.left() + kStateLeft, rect.top() + (rect.height() - kImageSide) / 2,
+                 kImageSide, kImageSide);
+}
+
+QRect CCorvaneView::IconRect(const QModelIndex& index) const
+{
+    const QRect rect = visualRect(index);
+    return QRect(rect.left() + kIconLeft, rect.top() + (rect.height() - kImageSide) / 2,
+                 kImageSide, kImageSide);
+}
+
+QRect CCorvaneView::LabelRect(const QModelIndex& index) const
+{
+    const QRect rect = visualRect(index);
+    const int width = fontMetrics().horizontalAdvance(index.data(Qt::DisplayRole).toString())
+                      + 2 * kTextPadding;
+    return QRect(rect.left() + kTextLeft, rect.top(), width, rect.height());
+}
+
+CCorvaneView::Hit CCorvaneView::HitTest(const QPoint& pos) const
+{
+    Hit hit;
+    const QModelIndex index = indexAt(pos);
+    if (!index.isValid())
+        return hit;
+    hit.index = index;
+    const QRect rect = visualRect(index);
+    const int x = pos.x() - rect.left();
+    if (x < 0)
+        hit.part = HitPart::Elsewhere;  // indentation or expand button
+    else if (x < kIconLeft)
+        hit.part = HitPart::StateImage;
+    else if (x < kTextLeft)
+        hit.part = HitPart::Icon;
+    else if (LabelRect(index).contains(pos))
+        hit.part = HitPart::Label;
+    else
+        hit.part = HitPart::Elsewhere;
+    return hit;
+}
+
+QModelIndex CCorvaneView::SelectedItem() const
+{
+    const QModelIndex current = currentIndex();
+    if (current.isValid() && selectionModel()->isSelected(current))
+        return current;
+    return {};
+}
+
+COutlineItem* CCorvaneView::ContextNode() const
+{
+    return SubscriptionModel::NodeFromIndex(contextItem);
+}
+
+// --- commands -------------------------------------------------------------------------------
+
+std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
+{
+    const COutlineItem* selected = SubscriptionModel::NodeFromIndex(SelectedItem());
+    switch (commandId) {
+    case CommandId::UPDATE_ALL:
+    case CommandId::UPDATE_MARKED:
+    case CommandId::UPDATE_CURRENT:
+    case CommandId::SEND_TO:
+    case CommandId::IMPORT_OPML:
+    case CommandId::EXPORT_OPML:
+    case CommandId::OPTIONS:
+    case CommandId::HELP_CONTENTS:
+    case CommandId::SORT_BY_NAME:
+        return true;
+    case CommandId::REPACK:
+        return subscriptions->Repackable() == 1 && !controller->UpdateRunning();
+    case CommandId::EDIT_UNDO:
+        return subscriptions->CanUndo();
+    case CommandId::EDIT_CUT:
+    case CommandId::EDIT_COPY:
+        return selected != nullptr && selected->parent != nullptr;
+    case CommandId::EDIT_PASTE:
+        return selected != nullptr && !selected->IsFeed() && subscriptions->HasClipboard();
+    case CommandId::NEW_GROUP:
+    case CommandId::NEW_FEED:
+    case CommandId::CONTEXT_PASTE:
+    case CommandId::CONTEXT_CUT:
+    case CommandId::CONTEXT_COPY:
+    case CommandId::CONTEXT_DELETE:
+    case CommandId::PROPERTIES: {
+        const COutlineItem* node = ContextNode();
+        if (!node)
+            return false;
+        if (commandId == CommandId::NEW_GROUP || commandId == CommandId::NEW_FEED)
+            return !node->IsFeed();
+        if (commandId == CommandId::CONTEXT_PASTE)
+            return !node->IsFeed() && subscriptions->HasClipboard();
+        return node->parent != nullptr;
+    }
+    default:
+        return std::nullopt;
+    }
+}
+
+bool CCorvaneView::OnCommand(int commandId)
+{
+    switch (commandId) {
+    case CommandId::UPDATE_ALL: OnUpdateAll(); break;
+    case CommandId::UPDATE_MARKED: OnUpdateMarked(); break;
+    case CommandId::UPDATE_CURRENT: OnUpdateCurrent(); break;
+    case CommandId::REPACK: OnRepack(); break;
+    case CommandId::SEND_TO: OnSendTo(); break;
+    case CommandId::IMPORT_OPML: OnImportOpml(); break;
+    case CommandId::EXPORT_OPML: OnExportOpml(); break;
+    case CommandId::EDIT_UNDO: OnEditUndo(); break;
+    case CommandId::OPTIONS:
+        if (showOptions)
+            showOptions();
+        break;
+    case CommandId::HELP_CONTENTS: OnHelpContents(); break;
+    // The Edit menu acts on the selected item, the context menu on contextItem.
+    case CommandId::EDIT_CUT: contextItem = SelectedItem(); OnCut(); break;
+    case CommandId::EDIT_COPY: contextItem = SelectedItem(); OnCopy(); break;
+    case CommandId::EDIT_PASTE: contextItem = SelectedItem(); OnPaste(); break;
+    case CommandId::CONTEXT_CUT: OnCut(); break;
+    case CommandId::CONTEXT_COPY: OnCopy(); break;
+    case CommandId::CONTEXT_PASTE: OnPaste(); break;
+    case CommandId::CONTEXT_DELETE: OnDelete(); break;
+    case CommandId::NEW_GROUP: OnNewGroup(); break;
+    case CommandId::NEW_FEED: OnNewFeed(); break;
+    case CommandId::SORT_BY_NAME: OnSortByName(); break;
+    case CommandId::PROPERTIES: OnProperties(); break;
+    default:
+        return false;
+    }
+    emit commandStatesChanged();
+    return true;
+}
+
+void CCorvaneView::ReportSave(const SaveResult& result)
+{
+    // The change itself stands; the user learns that the channels file did not follow it.
+    if (!result.ok) {
+        Prompts().Message(this, QStringLiteral("Error"), QString::fromStdString(result.message),
+                          QMessageBox::Warning);
+    }
+}
+
+void CCorvaneView::OnNewGroup()
+{
+    COutlineItem* parent = ContextNode();
+    if (!parent || parent->IsFeed())
+        return;
+    CDlgGroupProp dialog(this);
+    if (Prompts().RunDialog(dialog) != 1)
+        return;
+    const TreeChange change = subscriptions->NewGroup(parent, dialog.title, dialog.description);
+    if (change.changed)
+        ReportSave(change.save);
+}
+
+void CCorvaneView::OnNewFeed()
+{
+    COutlineItem* parent = ContextNode();
+    if (!parent || parent->IsFeed())
+        return;
+    CChannelProp dialog(this);
+    if (Prompts().RunDialog(dialog) != 1)
+        return;
+    const TreeChange change = subscriptions->NewFeed(parent, dialog.title, dialog.xmlurl,
+                                                     dialog.htmlurl, dialog.description);
+    if (change.changed)
+        ReportSave(change.save);
+}
+
+void CCorvaneView::OnProperties()
+{
+    COutlineItem* node = ContextNode();
+    if (!node)
+        return;
+    TreeChange change;
+    if (node->IsFeed()) {
+        CChannelProp dialog(this);
+        if (node->title)
+            dialog.title = *node->title;
+        dialog.xmlurl = *node->xmlurl;
+        if (node->htmlurl)
+            dialog.htmlurl = *node->htmlurl;
+        if (node->description)
+            dialog.description = *node->description;
+        dialog.UpdateData(false);
+        if (Prompts().RunDialog(dialog) != 1)
+            return;
+        change = subscriptions->Properties(node, dialog.title, dialog.xmlurl, dialog.htmlurl,
+                                           dialog.description);
+    } else {
+        CDlgGroupProp dialog(this);
+        if (node->title)
+            dialog.title = *node->title;
+        if (node->description)
+            dialog.description = *node->description;
+        dialog.UpdateData(false);
+        if (Prompts().RunDialog(dialog) != 1)
+            return;
+        change = subscriptions->Properties(node, dialog.title, std::string(), std::string(),
+                                           dialog.description);
+    }
+    if (change.changed)
+        ReportSave(change.save);
+}
+
+void CCorvaneView::OnCopy()
+{
+    if (COutlineItem* node = ContextNode())
+        subscriptions->Copy(node);
+}
+
+void CCorvaneView::OnCut()
+{
+    COutlineItem* node = ContextNode();
+    if (!node || !node->parent)
+        return;
+    const TreeChange change = subscriptions->Cut(node);
+    contextItem = QModelIndex();
+    if (change.changed)
+        ReportSave(change.save);
+}
+
+void CCorvaneView::OnPaste()
+{
+    COutlineItem* target = ContextNode();
+    if (!target || target->IsFeed() || !subscriptions->HasClipboard())
+        return;
+    const TreeChange change = subscriptions->Paste(target);
+    if (change.changed)
+        ReportSave(change.save);
+}
+
+void CCorvaneView::DeleteNode(COutlineItem* node)
+{
+    if (!node || !node->parent)
+        return;
+    CDlgDeleteConfirm confirm(this);
+    if (Prompts().RunDialog(confirm) != 1)
+        return;
+    const TreeChange change = subscriptions->Delete(node);
+    if (SubscriptionModel::NodeFromIndex(contextItem) == nullptr)
+        contextItem = QModelIndex();
+    if (change.changed)
+        ReportSave(change.save);
+    emit commandStatesChanged();
+}
+
+void CCorvaneView::OnDelete() { DeleteNode(ContextNode()); }
+
+void CCorvaneView::OnSortByName()
+{
+    COutlineItem* node = ContextNode();
+    if (!node)
+        return;
+    const TreeChange change = subscriptions->SortByName(node);
+    if (change.changed)
+        ReportSave(change.save);
+}
+
+void CCorvaneView::OnEditUndo()
+{
+    if (!subscriptions->CanUndo())
+        return;
+    ReportSave(subscriptions->Undo());
+}
+
+void CCorvaneView::OnImportOpml()
+{
+    const QString path = Prompts().OpenFileName(
+        this, QStringLiteral("All OPML Files (*.opml *.xml);;All Files (*)"), QStringLiteral("opml"));
+    if (path.isEmpty())
+        return;
+    CDlgImportConfirm confirm(this);
+    if (Prompts().RunDialog(confirm) != 1)
+        return;
+    const TreeChange change = subscriptions->ImportOpml(QFile::encodeName(path).toStdString());
+    if (!change.changed) {
+        Prompts().Message(this, QStringLiteral("Error"),
+                          QStringLiteral("No feed was found in the input file. Please check it."),
+                          QMessageBox::Warning);
+        return;
+    }
+    const QModelIndex root = Model().RootIndex();
+    expand(root);
+    setCurrentIndex(root);
+    ReportSave(change.save);
+}
+
+void CCorvaneView::OnExportOpml()
+{
+    const QString path = Prompts().SaveFileName(this, QStringLiteral("OPML Files (*.xml)"),
+                                                QStringLiteral("xml"));
+    if (path.isEmpty())
+        return;
+    // A file that could not be written is said so; silence would pass for success.
+    ReportSave(subscriptions->ExportOpml(QFile::encodeName(path).toStdString()));
+}
+
+void CCorvaneView::OnSendTo()
+{
+    const QString package = QString::fromStdString(subscriptions->Settings().outputPath);
+    QFile file(package);
+    if (package.isEmpty() || !file.open(QIODevice::ReadOnly)) {
+        Prompts().Message(this, QStringLiteral("Warning"),
+                          QStringLiteral("The updated feeds file does not exist. Please update "
+                                         "feeds first."),
+                          QMessageBox::Warning);
+        return;
+    }
+    file.close();
+    if (showSendTo)
+        showSendTo(package, viewport()->mapToGlobal(QPoint(0, 70)));
+}
+
+void CCorvaneView::OnHelpContents()
+{
+    if (openUrl)
+        openUrl(QUrl::fromLocalFile(FindHelpIndex()));
+}
+
+void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
+{
+    feedUrls = std::move(feeds);
+    if (feedUrls.empty())
+        return;
+    UpdateRequest request;
+    request.repack = repack;
+    request.feedUrls = feedUrls;
+    request.outputPath = subscriptions->Settings().outputPath;
+    if (runUpdate) {
+        runUpdate(request);
+    } else {
+        std::string error;
+        if (controller->StartUpdate(request, *silentListener, &error)
+            == StartResult::CannotOpenPackage) {
+            Prompts().Message(this, QStringLiteral("Error"), QString::fromStdString(error),
+                              QMessageBox::Warning);
+        }
+    }
+    emit commandStatesChanged();
+}
+
+void CCorvaneView::OnUpdateAll() { StartUpdate(subscriptions->CollectAllFeeds(subscriptions->Root()), false); }
+
+void CCorvaneView::OnUpdateMarked()
+{
+    StartUpdate(subscriptions->CollectMarkedFeeds(subscriptions->Root()), false);
+}
+
+void CCorvaneView::OnUpdateCurrent()
+{
+    // With nothing selected there is no current feed, and nothing is collected.
+    StartUpdate(subscriptions->CollectAllFeeds(SubscriptionModel::NodeFromIndex(SelectedItem())),
+                false);
+}
+
+void CCorvaneView::OnRepack()
+{
+    if (!CommandEnabled(CommandId::REPACK).value_or(false))
+        return;
+    StartUpdate(subscriptions->CollectAllFeeds(subscriptions->Root()), true);
+}
+
+void CCorvaneView::OnScheduleTimer() { controller->OnScheduleTick(LocalTime::Now()); }
+
+// --- context menus --------------------------------------------------------------------------
+
+std::unique_ptr<QMenu> CCorvaneView::BuildContextMenu(bool onItem)
+{
+    auto menu = std::make_unique<QMenu>(QStringLiteral("Tree"));
+    auto add = [this](QMenu* into, const QString& text, int commandId) {
+        QAction* action = into->addAction(text);
+        action->setData(commandId);
+        action->setEnabled(CommandEnabled(commandId).value_or(false));
+        return action;
+    };
+    QMenu* newMenu = menu->addMenu(QStringLiteral("&New"));
+    add(newMenu, QStringLiteral("&Group"), CommandId::NEW_GROUP);
+    add(newMenu, QStringLiteral("&Feed"), CommandId::NEW_FEED);
+    if (!onItem)
+        return menu;
+    add(menu.get(), QStringLiteral("&Sort By Name"), CommandId::SORT_BY_NAME);
+    menu->addSeparator();
+    add(menu.get(), QStringLiteral("Cu&t"), CommandId::CONTEXT_CUT);
+    add(menu.get(), QStringLiteral("&Copy"), CommandId::CONTEXT_COPY);
+    add(menu.get(), QStringLiteral("&Paste"), CommandId::CONTEXT_PASTE);
+    add(menu.get(), QStringLiteral("&Delete"), CommandId::CONTEXT_DELETE);
+    menu->addSeparator();
+    add(menu.get(), QStringLiteral("Propert&ies"), CommandId::PROPERTIES);
+    return menu;
+}
+
+void CCorvaneView::ShowContextMenuAt(const QPoint& pos)
+{
+    const Hit hit = HitTest(pos);
+    if (hit.index.isValid())
+        setCurrentIndex(hit.index);
+    else
+        clearSelection();
+    const bool onItem = hit.part == HitPart::Icon || hit.part == HitPart::Label;
+    contextItem = onItem ? hit.index : Model().RootIndex();
+    emit commandStatesChanged();
+    std::unique_ptr<QMenu> menu = BuildContextMenu(onItem);
+    QAction* chosen = execMenu ? execMenu(*menu, viewport()->mapToGlobal(pos)) : nullptr;
+    if (chosen && chosen->isEnabled())
+        OnCommand(chosen->data().toInt());
+}
+
+void CCorvaneView::contextMenuEvent(QContextMenuEvent* event)
+{
+    ShowContextMenuAt(viewport()->mapFromGlobal(event->globalPos()));
+    event->accept();
+}
+
+// --- mouse and keys -------------------------------------------------------------------------
+
+void CCorvaneView::mousePressEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (event->button() == Qt::LeftButton) {
+        lastButtonDownTick = tickCount();
+        const Hit hit = HitTest(pos);
+        if (hit.part == HitPart::StateImage) {
+            if (COutlineItem* node = SubscriptionModel::NodeFromIndex(hit.index))
+                subscriptions->ClickMark(node);
+            pressItem = QModelIndex();
+            dragDecided = true;
+            event->accept();
+            return;
+        }
+        const bool onItem = hit.part == HitPart::Icon || hit.part == HitPart::Label;
+        pressItem = onItem ? hit.index : QModelIndex();
+        pressPos = pos;
+        dragDecided = false;
+    }
+    QTreeView::mousePressEvent(event);
+}
+
+void CCorvaneView::mouseMoveEvent(QMouseEvent* event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (dragging) {
+        hoverTimer.start();
+        lastPointer = pos;
+        MoveDragImage(pos);
+        const Hit hit = HitTest(pos);
+        if (hit.index.isValid()) {
+            SetDropHighlight(hit.index);
+            dropTarget = hit.index;
+        }
+        if (pos.x() < kLeftEdge)
+            dropTarget = QModelIndex();
+        event->accept();
+        return;
+    }
+    if (event->buttons() & Qt::LeftButton) {
+        // The view's own drag-selection would move the selection under the pointer; the tree
+        // control keeps it, and a drag decides once per press.
+        if (!dragDecided && pressItem.isValid()
+            && (pos - pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+            dragDecided = true;
+            BeginDrag(pressItem, pos);
+        }
+        event->accept();
+        return;
+    }
+    QTreeView::mouseMoveEvent(event);
+}
+
+void CCorvaneView::BeginDrag(const QModelIndex& index, const QPoint& pos)
+{
+    if (tickCount() - lastButtonDownTick < kDragDelayMs)
+        return;
+    COutlineItem* node = SubscriptionModel::NodeFromIndex(index);
+    if (!node || !node->parent)
+        return;
+    dragItem = index;
+    dropTarget = QModelIndex();
+    const QRect itemRect = visualRect(index).intersected(viewport()->rect());
+    const QPixmap picture = viewport()->grab(itemRect.adjusted(0, 0, std::min(0, itemRect.width() - 200), 0));
+    if (picture.isNull())
+        return;
+    dragging = true;
+    dragImage = new QLabel(viewport());
+    dragImage->setPixmap(picture);
+    dragImage->setAttribute(Qt::WA_TransparentForMouseEvents);
+    dragImage->resize(picture.size());
+    MoveDragImage(pos);
+    dragImage->show();
+    lastPointer = pos;
+    scrollTimer.start();
+}
+
+void CCorvaneView::MoveDragImage(const QPoint& pos)
+{
+    if (dragImage)
+        dragImage->move(pos - QPoint(8, 8));
+}
+
+void CCorvaneView::SetDropHighlight(const QModelIndex& index)
+{
+    const QModelIndex previous = dropHighlight;
+    dropHighlight = index;
+    if (previous.isValid())
+        update(previous);
+    if (index.isValid())
+        update(index);
+}
+
+void CCorvaneView::OnHoverTimer()
+{
+    hoverTimer.stop();
+    const Hit hit = HitTest(lastPointer);
+    if (hit.index.isValid() && dragging) {
+        setCurrentIndex(hit.index);
+        expand(hit.index);
+    }
+}
+
+int CCorvaneView::VisibleCount() const
+{
+    const QModelIndex first = indexAt(QPoint(1, 1));
+    const int rowHeight = first.isValid() ? visualRect(first).height() : 0;
+    return rowHeight > 0 ? viewport()->height() / rowHeight : 0;
+}
+
+void CCorvaneView::OnScrollTimer()
+{
+    ++scrollTicks;
+    const QRect client = viewport()->rect();
+    const QModelIndex first = indexAt(QPoint(1, 1));
+    const int y = lastPointer.y();
+    const int top = client.top();
+    const int bottom = client.top() + client.height();
+    if (y < top + 10) {
+        if (scrollTicks % ScrollPeriod(top + 10 - y) != 0)
+            return;
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+        SetDropHighlight(first);
+        dropTarget = first;
+    } else if (y > bottom - 10) {
+        if (scrollTicks % ScrollPeriod(y - bottom + 10) != 0)
+            return;
+        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+        QModelIndex reached = first;
+        for (int step = 1; step < VisibleCount() && reached.isValid(); ++step)
+            reached = indexBelow(reached);
+        SetDropHighlight(reached);
+        dropTarget = reached;
+    }
+}
+
+void CCorvaneView::EndDrag()
+{
+    dragging = false;
+    delete dragImage;
+    dragImage = nullptr;
+    SetDropHighlight(QModelIndex());
+    scrollTimer.stop();
+}
+
+void CCorvaneView::mouseReleaseEvent(QMouseEvent* event)
+{
+    QTreeView::mouseReleaseEvent(event);
+    pressItem = QModelIndex();
+    if (!dragging)
+        return;
+    EndDrag();
+    COutlineItem* dragged = SubscriptionModel::NodeFromIndex(dragItem);
+    COutlineItem* target = SubscriptionModel::NodeFromIndex(dropTarget);
+    const QModelIndex targetIndex = dropTarget;
+    dragItem = QModelIndex();
+    dropTarget = QModelIndex();
+    if (!dragged || !target || dragged == target)
+        return;
+    expand(targetIndex);
+    if (!subscriptions->CanMove(dragged, target))
+        return;
+    const TreeChange change = subscriptions->Move(dragged, target);
+    if (!change.changed)
+        return;
+    const QModelIndex moved = Model().IndexFromNode(change.node);
+    if (!target->IsFeed())
+        expand(Model().IndexFromNode(target));
+    else
+        setCurrentIndex(moved);
+    expand(moved);
+    if (SubscriptionModel::NodeFromIndex(contextItem) == nullptr)
+        contextItem = QModelIndex();
+    ReportSave(change.save);
+    emit commandStatesChanged();
+}
+
+void CCorvaneView::mouseDoubleClickEvent(QMouseEvent* event)
+{
+    const Hit hit = HitTest(event->position().toPoint());
+    if (hit.index.isValid())
+        setCurrentIndex(hit.index);
+    else
+        clearSelection();
+    if (hit.part == HitPart::StateImage) {
+        // The second click of a double click on a mark toggles it back, as two clicks would.
+        if (COutlineItem* node = SubscriptionModel::NodeFromIndex(hit.index))
+            subscriptions->ClickMark(node);
+        event->accept();
+        return;
+    }
+    if (hit.part == HitPart::Icon || hit.part == HitPart::Label) {
+        contextItem = hit.index;
+        if (!Model().hasChildren(hit.index)) {
+            OnProperties();
+            emit commandStatesChanged();
+            event->accept();
+            return;
+        }
+    }
+    QTreeView::mouseDoubleClickEvent(event);
+}
+
+void CCorvaneView::keyReleaseEvent(QKeyEvent* event)
+{
+    // Shift+Delete is Cut: its release must not ask to delete the item selected after the cut.
+    if (event->key() == Qt::Key_Delete && !event->isAutoRepeat()
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        DeleteNode(SubscriptionModel::NodeFromIndex(SelectedItem()));
+    }
+    QTreeView::keyReleaseEvent(event);
+}

@@ -1,0 +1,187 @@
+// CCorvaneView: the main window's tree of subscriptions, and the command target of the File,
+// Edit and View commands and of the tree's context menus.
+//
+// It shows the SubscriptionModel of its CSubscriptions (which it owns, with the update
+// controller): a group shows a closed folder (an open one while selected), a feed a page, and
+// before the icon each item shows its mark as a check-box picture that a click toggles. The
+// rules of every operation live in CSubscriptions; this class collects the user's input through
+// the dialogs and passes it on.
+//
+// Drag and drop follows the tree control's mechanics: a drag starts only 60 ms or more after the
+// button press and never for the root; the drop target is the item under the pointer, none
+// within 20 pixels of the left edge; holding still for 200 ms over an item selects and expands
+// it; near the top or bottom edge the tree scrolls one line every 1 to 6 ticks of 20 ms, faster
+// the farther the pointer is past the line 10 pixels inside the edge.
+//
+// Modal questions go through Prompts() (replaceable in tests). Jobs, Send To and Options are
+// reached through the hooks below, which the task pane's side of the program sets.
+//
+// Thread: GUI thread only. The update controller's hooks run on job threads and touch only
+// thread-safe members (repackable, the tray icon's SetIconResource).
+#pragma once
+
+#include "app/MainFrame.h"
+#include "model/Subscriptions.h"
+#include "update/ScheduledUpdate.h"
+
+#include <QPersistentModelIndex>
+#include <QTimer>
+#include <QTreeView>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class CTrayIcon;
+class QLabel;
+class QMenu;
+
+class CCorvaneView : public QTreeView, public CCommandTarget {
+    Q_OBJECT
+public:
+    // Where a point of the viewport falls on an item (TVM_HITTEST's parts).
+    enum class HitPart { Nowhere, StateImage, Icon, Label, Elsewhere };
+    struct Hit {
+        QModelIndex index;
+        HitPart part = HitPart::Nowhere;
+    };
+
+    // The drag constants.
+    static constexpr qint64 kDragDelayMs = 60;
+    static constexpr int kHoverMs = 200;
+    static constexpr int kScrollMs = 20;
+    static constexpr int kLeftEdge = 20;
+    static constexpr int kScheduleMs = 1000;
+    // Ticks of the scroll timer between two lines when the pointer is distance pixels past the
+    // line 10 pixels inside the edge: 6 for 1..19, 5 for 20..39, ... 1 for 100 or more.
+    static int ScrollPeriod(int distance);
+
+    explicit CCorvaneView(QWidget* parent = nullptr);
+    ~CCorvaneView() override;
+
+    // Start-up: reads the settings and the channels file, creates the data folder, shows the
+    // tree with the root expanded and nothing selected, and starts the schedule timer.
+    void OnInitialUpdate();
+
+    CSubscriptions& Subscriptions() { return *subscriptions; }
+    CUpdateController& UpdateController() { return *controller; }
+    SubscriptionModel& Model() { return subscriptions->Model(); }
+    void SetTrayIcon(CTrayIcon* icon) { trayIcon = icon; }
+
+    // --- CCommandTarget ---------------------------------------------------------------------
+    bool OnCommand(int commandId) override;
+    std::optional<bool> CommandEnabled(int commandId) const override;
+
+    // --- hooks --------------------------------------------------------------------------------
+    // Runs a manual job (the progress dialog). Unset: the job runs without a window.
+    std::function<void(const UpdateRequest& request)> runUpdate;
+    // Shows the Send To menu for the package at globalPos.
+    std::function<void(const QString& packagePath, const QPoint& globalPos)> showSendTo;
+    // Shows the Options dialog.
+    std::function<void()> showOptions;
+    // Opens the help; default QDesktopServices::openUrl.
+    std::function<bool(const QUrl& url)> openUrl;
+    // Shows a context menu at globalPos and returns the chosen action; default QMenu::exec.
+    std::function<QAction*(QMenu& menu, const QPoint& globalPos)> execMenu;
+    // Millisecond tick count for the drag delay; default a monotonic clock.
+    std::function<qint64()> tickCount;
+
+    // --- the operations (also run by OnCommand) ------------------------------------------------
+    void OnNewGroup();
+    void OnNewFeed();
+    void OnProperties();
+    void OnCopy();
+    void OnCut();
+    void OnPaste();
+    void OnDelete();
+    void OnSortByName();
+    void OnEditUndo();
+    void OnImportOpml();
+    void OnExportOpml();
+    void OnSendTo();
+    void OnHelpContents();
+    // The update commands: collect the feeds and start the job (nothing when none was found).
+    void OnUpdateAll();
+    void OnUpdateMarked();
+    void OnUpdateCurrent();
+    void OnRepack();
+    // The feed list of the last update command.
+    const std::vector<std::string>& FeedUrls() const { return feedUrls; }
+
+    // --- state the tests and the task pane read ----------------------------------------------
+    QModelIndex ContextItem() const { return contextItem; }
+    void SetContextItem(const QModelIndex& index) { contextItem = index; }
+    // The selected item (the current item when it is selected), or an invalid index.
+    QModelIndex SelectedItem() const;
+    QModelIndex DropTarget() const { return dropTarget; }
+    QModelIndex DropHighlight() const { return dropHighlight; }
+    bool IsDragging() const { return dragging; }
+    Hit HitTest(const QPoint& viewportPos) const;
+    // The state picture's and the icon's rectangles of an item, in viewport coordinates.
+    QRect StateImageRect(const QModelIndex& index) const;
+    QRect IconRect(const QModelIndex& index) const;
+    QRect LabelRect(const QModelIndex& index) const;
+
+    // The item menu (onItem) or the short menu, with enablement for the current contextItem.
+    std::unique_ptr<QMenu> BuildContextMenu(bool onItem);
+    // The right-click at a viewport point: selects, sets contextItem, shows the menu, runs the
+    // chosen command.
+    void ShowContextMenuAt(const QPoint& viewportPos);
+
+    // The timers' handlers (public so that tests drive them tick by tick).
+    void OnHoverTimer();
+    void OnScrollTimer();
+    void OnScheduleTimer();
+    QTimer& ScheduleTimer() { return scheduleTimer; }
+    QTimer& ScrollTimer() { return scrollTimer; }
+    QTimer& HoverTimer() { return hoverTimer; }
+
+signals:
+    // Something that decides a command's enablement changed (selection, clipboard, backups).
+    void commandStatesChanged();
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyReleaseEvent(QKeyEvent* event) override;
+
+private:
+    void BeginDrag(const QModelIndex& index, const QPoint& pos);
+    void EndDrag();
+    void SetDropHighlight(const QModelIndex& index);
+    void MoveDragImage(const QPoint& pos);
+    void AfterTreeReset();
+    void ReportSave(const SaveResult& result);
+    void StartUpdate(std::vector<std::string> feeds, bool repack);
+    COutlineItem* ContextNode() const;
+    void DeleteNode(COutlineItem* node);
+    int VisibleCount() const;
+
+    std::unique_ptr<CSubscriptions> subscriptions;
+    std::unique_ptr<CUpdateController> controller;
+    std::unique_ptr<SilentUpdateListener> silentListener;
+    CTrayIcon* trayIcon = nullptr;  // not owned
+
+    std::vector<std::string> feedUrls;
+    QPersistentModelIndex contextItem;
+
+    // Drag state.
+    bool dragging = false;
+    bool dragDecided = false;  // the current press already started or refused a drag
+    QPersistentModelIndex pressItem;
+    QPoint pressPos;
+    QPersistentModelIndex dragItem;
+    QPersistentModelIndex dropTarget;
+    QPersistentModelIndex dropHighlight;
+    QPoint lastPointer;
+    qint64 lastButtonDownTick = 0;
+    unsigned scrollTicks = 0;
+    QLabel* dragImage = nullptr;  // owned by the viewport
+
+    QTimer hoverTimer;
+    QTimer scrollTimer;
+    QTimer scheduleTimer;
+};
