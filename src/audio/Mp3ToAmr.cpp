@@ -57,9 +57,15 @@ public:
     bool Create(const std::string& target, std::string* error)
     {
         static std::atomic<unsigned int> counter { 0 };
+        // A short hidden name in the target's folder (rename stays within one file system):
+        // a suffix on a long target name could pass the file system's name length.
+        const std::size_t slash = target.rfind('/');
+        const std::string folder
+            = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
         for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string candidate = target + ".part-" + std::to_string(::getpid()) + "-"
-                + std::to_string(counter.fetch_add(1));
+            const std::string candidate = folder + (slash == std::string::npos ? "/" : "")
+                + ".corvane-amr-" + std::to_string(::getpid()) + "-"
+                + std::to_string(counter.fetch_add(1)) + ".part";
             const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
             if (fd < 0) {
                 if (errno == EEXIST)

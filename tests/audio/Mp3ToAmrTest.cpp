@@ -278,6 +278,18 @@ TEST_F(Mp3ToAmr, FailureKeepsThePreviousFileAndSuccessReplacesIt)
     EXPECT_EQ(FolderEntries(out.Path()), (std::vector<std::string> { "out.amr", "random.mp3" }));
 }
 
+TEST_F(Mp3ToAmr, LongestFileNameStillConverts)
+{
+    // 255 bytes is the longest name a Linux file system takes; the unfinished output must not
+    // need a longer one.
+    const std::string amr = out.File(std::string(251, 'a') + ".amr");
+    std::string error;
+    EXPECT_EQ(ConvertMp3ToAmr(Input("stereo.mp3"), amr, 0, 0, 4, 0, 0, nullptr, &error), 0)
+        << error;
+    EXPECT_EQ(ReadWholeFile(amr).size(), 6u + 125u * 13u);
+    EXPECT_EQ(FolderEntries(out.Path()).size(), 1u);
+}
+
 TEST_F(Mp3ToAmr, StopEndsTheConversionWithoutAFile)
 {
     std::stop_source stop;
