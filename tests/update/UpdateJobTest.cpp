@@ -5,9 +5,14 @@
 #include "update/Package.h"
 
 #include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -486,4 +491,57 @@ TEST_F(UpdateJobTest, UndecodableEnclosureIsAFailedEnclosure)
     EXPECT_EQ(listener.Failures(),
         (std::vector<std::string> { UpdateFailureText(server.Url("/text.mp3")) }));
     EXPECT_FALSE(FileExists(CacheFileName(server.Url("/text.mp3"), CACHE_AMR)));
+}
+
+// A package that cannot be written to its end (here: a file size limit, as a full disk would)
+// ends the job like a failed feed, with a message naming the package; the previous package
+// stays. Run in a child process, since the limit holds for the whole process.
+TEST_F(UpdateJobTest, PackageWriteErrorEndsTheJobAndKeepsThePreviousPackage)
+{
+    home.Write("out/corvane.mrf", "previous package");
+    std::vector<std::string> feeds;
+    for (int i = 0; i < 8; ++i) {
+        const std::string path = "/" + std::to_string(i) + ".rss";
+        server.Serve(path, Rss("Feed " + std::to_string(i), {}) + std::string(3000, ' '));
+        feeds.push_back(server.Url(path));
+    }
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Each cache file stays below the limit; the package grows beyond it.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit {};
+        limit.rlim_cur = limit.rlim_max = 8000;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        RecordingListener listener;
+        CUpdateJob job(Setup(feeds), listener);
+        std::string error;
+        if (!job.Start(error))
+            _exit(10);
+        job.Wait();
+        const UpdateJobResult result = job.Result();
+        const auto failures = listener.Failures();
+        const auto events = listener.Events();
+        bool named = !failures.empty() && failures.back().find(Output()) != std::string::npos;
+        bool finished = !events.empty() && events.back().rfind("finished failed ", 0) == 0;
+        _exit(result.finished && !result.packageWritten && result.anyFailed
+                    && !result.packageError.empty() && named && finished
+                ? 0
+                : 11);
+    }
+    int status = 0;
+    for (int i = 0; i < 3000 && waitpid(child, &status, WNOHANG) == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (waitpid(child, &status, WNOHANG) == 0) {
+        kill(child, SIGKILL);
+        waitpid(child, &status, 0);
+        FAIL() << "the job with a write error did not end";
+    }
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(home.File("out")))
+        ++entries;
+    EXPECT_EQ(entries, 1);
 }
