@@ -545,3 +545,21 @@ TEST_F(UpdateJobTest, PackageWriteErrorEndsTheJobAndKeepsThePreviousPackage)
         ++entries;
     EXPECT_EQ(entries, 1);
 }
+
+// Audio that did not change is not moved again: the second update asks conditionally, gets 304
+// and packs the cached MP3, so both packages are the same.
+TEST_F(UpdateJobTest, UnchangedAudioIsNotDownloadedAgain)
+{
+    server.Serve("/p.rss", Rss("P", { { server.Url("/e.mp3"), "audio/mpeg" } }));
+    server.ServeWithLastModified("/e.mp3", TestData("tone-a.mp3"), 1700000000, "audio/mpeg");
+    RecordingListener first;
+    ASSERT_FALSE(Run(Setup({ server.Url("/p.rss") }), first).anyFailed);
+    const std::string package = ReadWholeFile(Output());
+    RecordingListener second;
+    ASSERT_FALSE(Run(Setup({ server.Url("/p.rss") }), second).anyFailed);
+    EXPECT_EQ(ReadWholeFile(Output()), package);
+    const auto requests = server.Requests("/e.mp3");
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].headers.count("If-Modified-Since"), 0u);
+    EXPECT_EQ(requests[1].headers.count("If-Modified-Since"), 1u);
+}
