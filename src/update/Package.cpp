@@ -115,8 +115,12 @@ public:
     RangeScanner(int fd_, std::vector<Range> ranges_)
         : fd(fd_)
         , ranges(std::move(ranges_))
-        , buffer(PieceSize())
     {
+        // No bigger than what there is to read: a short document needs no 1 MiB buffer.
+        std::uint64_t total = 0;
+        for (const Range& range : ranges)
+            total += range.end - range.begin;
+        buffer.resize(static_cast<std::size_t>(std::min<std::uint64_t>(PieceSize(), total)));
         if (!ranges.empty())
             next = ranges.front().begin;
     }
@@ -206,7 +210,7 @@ std::uint64_t FindNeedle(RangeScanner& scanner, std::string_view needle)
 // The length of the text: the bytes up to the first zero byte, or the whole file.
 bool FindTextEnd(int fd, std::uint64_t size, std::uint64_t& textEnd)
 {
-    std::vector<char> buffer(PieceSize());
+    std::vector<char> buffer(static_cast<std::size_t>(std::min<std::uint64_t>(PieceSize(), size)));
     for (std::uint64_t at = 0; at < size;) {
         const std::size_t wanted
             = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), size - at));
