@@ -7,7 +7,8 @@
 //   User-Agent: Velmora RSS Helper
 // besides Host (and Authorization for user info, If-Modified-Since for a conditional download).
 // The block's User-Agent line wins over the session's agent name, so every request carries the
-// same User-Agent whichever caller made it. No Accept-Encoding is sent, nothing is decoded.
+// same User-Agent whichever caller made it (the agent name reaches only a proxy, in the CONNECT
+// of an https fetch). No Accept-Encoding is sent, nothing is decoded.
 //
 // URLs are parsed with libcurl's URL parser after surrounding white space is trimmed: only http
 // and https with a host are fetched (ports, user info, queries; spaces and bytes beyond ASCII are
@@ -54,12 +55,14 @@ public:
     void SetStopToken(std::stop_token stop);
 
     // Called from the fetching thread as bytes arrive: received so far, and the announced total
-    // (0 when unknown). Optional.
+    // (0 when unknown). Optional. It should not throw; an exception it throws is caught and ends
+    // the fetch with WEB_ERR_REQUEST.
     using ProgressCallback = std::function<void(std::uint64_t received, std::uint64_t total)>;
     void SetProgressCallback(ProgressCallback progress);
 
     // Fetches url into body. On WEB_OK body holds the whole response body (NUL bytes included);
-    // on any other result body is left exactly as the caller passed it.
+    // on any other result body is left exactly as the caller passed it. The body is held in
+    // memory: use DownloadUrl for bodies of unknown size (enclosures).
     int FetchUrl(std::string url, std::string& body);
 
     // Fetches url into the file at path. The body streams into a private temporary file in the
@@ -67,8 +70,15 @@ public:
     // 200 and at least one byte; memory stays bounded whatever the size. When path already
     // exists, the request carries If-Modified-Since with its modification time and a 304 answer
     // is WEB_OK leaving the file as it is; a downloaded file takes the server's Last-Modified as
-    // its modification time. On any result but WEB_OK, and on an empty 200 body, nothing at path
-    // is created or changed.
+    // its modification time. (A server that ignores the condition and answers 200 with a
+    // Last-Modified not newer than the file is treated like a 304.) An empty file at path counts
+    // as absent for the condition. On any result but WEB_OK, and on an empty 200 body, nothing
+    // at path is created or changed.
+    // A replaced file keeps its permission bits; a new one gets 0666 less the umask. A symbolic
+    // link at path stays a link and the file it points to is replaced. A path that is not a
+    // regular file, or whose folder cannot take a temporary file, is WEB_ERR_REQUEST before any
+    // request is sent. A temporary file ".corvane-download-XXXXXX" exists in the folder only
+    // while the download runs.
     int DownloadUrl(const std::string& url, const std::string& path);
 
     const std::string& AgentName() const { return agentName; }

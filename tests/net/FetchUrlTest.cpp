@@ -4,8 +4,10 @@
 
 #include "net/NetTestSupport.h"
 #include "net/RawResponder.h"
+#include "net/TlsTestServer.h"
 #include "support/TestServer.h"
 
+#include <curl/curl.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -397,6 +399,55 @@ TEST(WebAccessTimeouts, ComeFromTheEnvironmentWhenSound)
         EXPECT_EQ(CWebAccess::ConnectTimeoutSeconds(), 30) << unsound;
         EXPECT_EQ(CWebAccess::StallTimeoutSeconds(), 60) << unsound;
     }
+}
+
+} // namespace
+
+namespace {
+
+// What a client that does not check certificates gets from the server: proves the server works,
+// so that WebAccess's refusal is its certificate check.
+long StatusWithoutVerification(const std::string& url, std::string& body)
+{
+    CURL* handle = curl_easy_init();
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYPEER, 0L);
+    curl_easy_setopt(handle, CURLOPT_SSL_VERIFYHOST, 0L);
+    curl_easy_setopt(handle, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(handle, CURLOPT_TIMEOUT, 10L);
+    curl_easy_setopt(
+        handle, CURLOPT_WRITEFUNCTION,
+        +[](char* data, std::size_t size, std::size_t count, void* user) {
+            static_cast<std::string*>(user)->append(data, size * count);
+            return size * count;
+        });
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
+    long status = 0;
+    if (curl_easy_perform(handle) == CURLE_OK)
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_cleanup(handle);
+    return status;
+}
+
+TEST(FetchUrlHttps, UntrustedCertificatesAreRefused)
+{
+    TlsTestServer tls;
+    ASSERT_TRUE(tls.IsValid());
+    std::string unchecked;
+    ASSERT_EQ(StatusWithoutVerification(tls.Url("/feed"), unchecked), 200);
+    ASSERT_EQ(unchecked, "secure");
+
+    CWebAccess web("Velmora RSS Reader");
+    std::string body = "previous";
+    EXPECT_EQ(web.FetchUrl(tls.Url("/feed"), body), WEB_ERR_REQUEST);
+    EXPECT_NE(web.LastError().find("certificate"), std::string::npos) << web.LastError();
+    EXPECT_EQ(body, "previous");
+
+    // Nor does a redirect from plain http lead around the check.
+    TestServer server;
+    server.Redirect("/secure", tls.Url("/feed"));
+    EXPECT_EQ(web.FetchUrl(server.Url("/secure"), body), WEB_ERR_REQUEST);
+    EXPECT_EQ(body, "previous");
 }
 
 } // namespace
