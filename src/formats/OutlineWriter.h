@@ -5,7 +5,9 @@
 // group (title and description only), even when it has an xmlurl; a node without children and
 // with an xmlurl as a feed (title, type, htmlurl, xmlurl, description, text, in that order, each
 // only when present); a node without children and without xmlurl not at all. Values are written
-// as stored (UTF-8) after EscapeXml.
+// as stored (UTF-8) after EscapeXml, except that bytes which cannot stand in XML (invalid UTF-8,
+// control characters other than tab, line feed and carriage return) are written as U+FFFD, so
+// the file always reads back whole.
 //
 // Every walk here is iterative: a tree 100,000 levels deep writes without deep recursion.
 // Thread: the tree must not change while it is written; nothing here is shared.

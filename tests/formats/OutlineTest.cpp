@@ -122,6 +122,27 @@ TEST(OutlineRoundTrip, SpecialCharactersAndTexts)
     EXPECT_EQ(second->nextSibling, nullptr); // the empty group did not survive
 }
 
+TEST(OutlineRoundTrip, BytesThatCannotStandInXmlDoNotCostTheFollowingFeeds)
+{
+    COutlineItem root;
+    Add(root, std::string("bell\x07 and \xFF\xC3 and \xED\xA0\x80"), "http://a");
+    Add(root, "after", "http://b");
+    const std::string text = OutlineDocumentText(root);
+    auto read = ReadBack(text);
+    ASSERT_NE(read->firstChild, nullptr);
+    EXPECT_EQ(read->firstChild->title,
+        "bell\xEF\xBF\xBD and \xEF\xBF\xBD\xEF\xBF\xBD and "
+        "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");
+    ASSERT_NE(read->firstChild->nextSibling, nullptr);
+    EXPECT_EQ(read->firstChild->nextSibling->title, "after");
+
+    // Valid text, four-byte characters and tabs included, is written byte for byte.
+    COutlineItem plain;
+    Add(plain, std::string("\xF0\x9F\x8E\xB5 \xE2\x82\xAC\tx"), "u");
+    EXPECT_NE(OutlineDocumentText(plain).find("title=\"\xF0\x9F\x8E\xB5 \xE2\x82\xAC\tx\""),
+        std::string::npos);
+}
+
 TEST(OutlineReader, AttributesAndHeadFields)
 {
     std::unique_ptr<COutlineHead> head;
