@@ -433,3 +433,25 @@ TEST(PackageLifecycle, SmallWritesFailingShowAtCommit)
 }
 
 } // namespace
+
+namespace {
+
+TEST(EmbedFile, RealFeedsPackAsThePlainAlgorithmSays)
+{
+    TempDir dir;
+    int feeds = 0, shortened = 0;
+    for (const auto& entry :
+        std::filesystem::directory_iterator(std::string(CORVANE_CORPORA_DIR) + "/podcast-feeds")) {
+        if (entry.path().extension() != ".rss")
+            continue;
+        const std::string document = ReadWholeFile(entry.path().string());
+        const std::string expected = ReferenceEmbedData(document);
+        EXPECT_EQ(EmbeddedData(dir, document), expected) << entry.path();
+        ++feeds;
+        shortened += expected.size() < document.size();
+    }
+    EXPECT_GT(feeds, 50);
+    EXPECT_GT(shortened, 0); // some real feeds carry a default namespace or a DOCTYPE
+}
+
+} // namespace
