@@ -563,3 +563,30 @@ TEST_F(UpdateJobTest, UnchangedAudioIsNotDownloadedAgain)
     EXPECT_EQ(requests[0].headers.count("If-Modified-Since"), 0u);
     EXPECT_EQ(requests[1].headers.count("If-Modified-Since"), 1u);
 }
+
+// The default job fetches at most two documents at once from one host, and does use both.
+TEST_F(UpdateJobTest, AtMostTwoConnectionsToOneHost)
+{
+    std::mutex mutex;
+    int active = 0, most = 0;
+    std::vector<std::string> feeds;
+    for (int i = 0; i < 6; ++i) {
+        const std::string path = "/" + std::to_string(i) + ".rss";
+        server.Handle(path, [&, i](const httplib::Request&, httplib::Response& response) {
+            {
+                std::lock_guard lock(mutex);
+                most = std::max(most, ++active);
+            }
+            server.Sleep(std::chrono::milliseconds(300));
+            {
+                std::lock_guard lock(mutex);
+                --active;
+            }
+            response.set_content(Rss("Feed " + std::to_string(i), {}), "application/rss+xml");
+        });
+        feeds.push_back(server.Url(path));
+    }
+    RecordingListener listener;
+    EXPECT_FALSE(Run(Setup(feeds), listener).anyFailed);
+    EXPECT_EQ(most, 2);
+}
