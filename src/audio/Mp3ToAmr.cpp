@@ -183,7 +183,7 @@ int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int 
 
         bool written = writer.Begin();
         {
-            // Decoding and resampling take about a quarter of the encoder's time; on their own
+            // Decoding and resampling cost about a third of the encoder's time; on their own
             // thread they hide behind it.
             std::jthread decoding([&] {
                 try {
