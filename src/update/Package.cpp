@@ -377,8 +377,7 @@ CPackageFile::CPackageFile(std::FILE* file_, std::string temporaryPath_, std::st
 
 CPackageFile::~CPackageFile()
 {
-    if (file)
-        std::fclose(file);
+    file.reset();
     if (!committed)
         unlink(temporaryPath.c_str());
 }
@@ -398,7 +397,7 @@ bool CPackageFile::Write(const void* data, std::size_t count)
         return false;
     if (count == 0)
         return true;
-    if (std::fwrite(data, 1, count, file) != count)
+    if (std::fwrite(data, 1, count, file.get()) != count)
         return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
     size += count;
     return true;
@@ -420,9 +419,9 @@ bool CPackageFile::CopyFrom(
     if (length == 0)
         return true;
     // The copy goes to the descriptor directly, so what the stream holds must go first.
-    if (std::fflush(file) != 0)
+    if (std::fflush(file.get()) != 0)
         return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
-    const int target = fileno(file);
+    const int target = fileno(file.get());
     std::uint64_t done = 0;
 
     // The kernel copies without passing the bytes through this process (and may share blocks
@@ -474,7 +473,7 @@ bool CPackageFile::CopyFrom(
         }
     }
     // The stream's idea of the position must follow what the descriptor did.
-    if (fseeko(file, 0, SEEK_END) != 0)
+    if (fseeko(file.get(), 0, SEEK_END) != 0)
         return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
     size += length;
     return true;
@@ -486,12 +485,11 @@ bool CPackageFile::Commit()
         return true;
     if (!file)
         return false;
-    const bool flushed = std::fflush(file) == 0;
+    const bool flushed = std::fflush(file.get()) == 0;
     const int flushError = errno;
     // A delayed write error (a full disk, a network file system) may show only at close.
-    const bool closed = std::fclose(file) == 0;
+    const bool closed = std::fclose(file.release()) == 0;
     const int closeError = errno;
-    file = nullptr;
     if (!failed && (!flushed || !closed))
         Fail("cannot write package " + finalPath + ": "
             + ErrnoText(!flushed ? flushError : closeError));

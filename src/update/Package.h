@@ -61,8 +61,11 @@ public:
     bool Commit();
 
 private:
+    struct CloseFile {
+        void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
+    };
     CPackageFile(std::FILE* file, std::string temporaryPath, std::string finalPath);
-    std::FILE* file;
+    std::unique_ptr<std::FILE, CloseFile> file; // null once Commit closed it
     std::string temporaryPath;
     std::string finalPath;
     std::string errorText;
