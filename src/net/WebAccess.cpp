@@ -79,6 +79,59 @@ private:
     CURLU* handle;
 };
 
+// A multi handle running exactly one easy handle, so that a stop from another thread can wake
+// the wait at once (curl_multi_wakeup) instead of at the next progress call.
+class CurlSingleTransfer {
+public:
+    explicit CurlSingleTransfer(CURL* easy)
+        : multi(curl_multi_init())
+        , easy(easy)
+    {
+        added = multi && curl_multi_add_handle(multi, easy) == CURLM_OK;
+    }
+    ~CurlSingleTransfer()
+    {
+        if (added)
+            curl_multi_remove_handle(multi, easy);
+        if (multi)
+            curl_multi_cleanup(multi);
+    }
+    CurlSingleTransfer(const CurlSingleTransfer&) = delete;
+    CurlSingleTransfer& operator=(const CurlSingleTransfer&) = delete;
+
+    // Any thread.
+    void Wake() { curl_multi_wakeup(multi); }
+
+    // Runs the transfer until it ends or stop is requested. The transfer's own result, or
+    // CURLE_ABORTED_BY_CALLBACK after a stop.
+    CURLcode Run(const std::stop_token& stop)
+    {
+        if (!added)
+            return CURLE_OUT_OF_MEMORY;
+        int running = 1;
+        while (!stop.stop_requested()) {
+            if (curl_multi_perform(multi, &running) != CURLM_OK)
+                return CURLE_FAILED_INIT;
+            if (running == 0) {
+                int left = 0;
+                while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+                    if (message->msg == CURLMSG_DONE)
+                        return message->data.result;
+                }
+                return CURLE_FAILED_INIT;
+            }
+            if (curl_multi_poll(multi, nullptr, 0, 1000, nullptr) != CURLM_OK)
+                return CURLE_FAILED_INIT;
+        }
+        return CURLE_ABORTED_BY_CALLBACK;
+    }
+
+private:
+    CURLM* multi;
+    CURL* easy;
+    bool added = false;
+};
+
 class CurlHeaderList {
 public:
     CurlHeaderList() = default;
@@ -456,7 +509,12 @@ int CWebAccess::Perform(const std::string& address, Transfer& transfer)
         return WEB_ERR_REQUEST;
     }
 
-    const CURLcode performed = curl_easy_perform(handle);
+    CURLcode performed;
+    {
+        CurlSingleTransfer single(handle);
+        std::stop_callback wake(stopToken, [&single] { single.Wake(); });
+        performed = single.Run(stopToken);
+    }
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
 
