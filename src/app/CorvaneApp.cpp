@@ -41,6 +41,7 @@ bool CCorvaneApp::InitInstance(bool showSplash)
     }
 
     frame = std::make_unique<CMainFrame>();
+    connect(frame.get(), &CMainFrame::exited, qApp, &QApplication::quit, Qt::QueuedConnection);
     view = new CCorvaneView(frame.get());
     frame->SetView(view, view);
     view->SetTrayIcon(frame->TrayIcon());

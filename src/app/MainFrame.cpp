@@ -210,5 +210,5 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     SaveWindowPlacement(WindowPlacement{outer.x(), outer.y(), outer.width(), outer.height()});
     trayIcon->SetIconResource(0);
     event->accept();
-    QApplication::quit();
+    emit exited();
 }

@@ -76,6 +76,10 @@ public:
     // Shows the About box; replaced by tests so that no modal loop blocks them.
     std::function<void()> showAbout;
 
+signals:
+    // Exit closed the window and stored "WinPos": the program should end now.
+    void exited();
+
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;

@@ -1,0 +1,686 @@
+// The subscription tree view: marks, menus and their enablement, double clicks, keys, drag and
+// drop with its constants, the Edit commands, OPML import and export, the update commands.
+#include "UiTestSupport.h"
+
+#include "app/CommandIds.h"
+#include "app/Settings.h"
+#include "ui/ChannelProp.h"
+#include "ui/CorvaneView.h"
+#include "ui/DlgGroupProp.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScrollBar>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class ViewTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        environment.WriteChannels(SampleChannels());
+        view = std::make_unique<CCorvaneView>();
+        view->tickCount = [this] { return clock; };
+        view->resize(420, 480);
+        view->show();
+        view->OnInitialUpdate();
+        view->expandAll();
+        QApplication::processEvents();
+    }
+    void TearDown() override { view.reset(); }
+
+    QModelIndex Find(const QString& title) const
+    {
+        const QModelIndexList found =
+            view->Model().match(view->Model().RootIndex(), Qt::DisplayRole, title, 1,
+                                Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? QModelIndex() : found.first();
+    }
+    COutlineItem* Node(const QString& title) const
+    {
+        return SubscriptionModel::NodeFromIndex(Find(title));
+    }
+    int Mark(const QString& title) const { return view->Subscriptions().Mark(Node(title)); }
+    std::vector<std::string> Children(const QString& title) const
+    {
+        std::vector<std::string> titles;
+        for (COutlineItem* child = Node(title)->firstChild.get(); child;
+             child = child->nextSibling.get())
+            titles.push_back(child->title.value_or(""));
+        return titles;
+    }
+    QPoint LabelPoint(const QString& title) const { return view->LabelRect(Find(title)).center(); }
+    QPoint StatePoint(const QString& title) const
+    {
+        return view->StateImageRect(Find(title)).center();
+    }
+    QWidget* Viewport() const { return view->viewport(); }
+
+    void ClickMark(const QString& title)
+    {
+        SendMouse(Viewport(), QEvent::MouseButtonPress, StatePoint(title));
+        SendMouse(Viewport(), QEvent::MouseButtonRelease, StatePoint(title), Qt::LeftButton,
+                  Qt::NoButton);
+    }
+    // Presses on from's label, waits waitMs on the drag clock, moves to each point and releases
+    // at the last.
+    void Drag(const QString& from, const std::vector<QPoint>& path, qint64 waitMs = 100)
+    {
+        const QPoint start = LabelPoint(from);
+        SendMouse(Viewport(), QEvent::MouseButtonPress, start);
+        clock += waitMs;
+        SendMouse(Viewport(), QEvent::MouseMove, start + QPoint(12, 0), Qt::NoButton);
+        for (const QPoint& point : path)
+            SendMouse(Viewport(), QEvent::MouseMove, point, Qt::NoButton);
+        SendMouse(Viewport(), QEvent::MouseButtonRelease, path.back(), Qt::LeftButton,
+                  Qt::NoButton);
+    }
+    void RightClick(const QPoint& pos, std::function<QAction*(QMenu&)> choose)
+    {
+        view->execMenu = [choose](QMenu& menu, const QPoint&) { return choose(menu); };
+        view->ShowContextMenuAt(pos);
+    }
+    static QAction* FindAction(QMenu& menu, const QString& text)
+    {
+        for (QAction* action : menu.actions()) {
+            if (action->text() == text)
+                return action;
+            if (action->menu()) {
+                if (QAction* inner = FindAction(*action->menu(), text))
+                    return inner;
+            }
+        }
+        return nullptr;
+    }
+    static std::map<QString, bool> Enablement(QMenu& menu)
+    {
+        std::map<QString, bool> states;
+        for (QAction* action : menu.actions()) {
+            if (action->isSeparator())
+                continue;
+            states[action->text()] = action->isEnabled();
+            if (action->menu()) {
+                for (const auto& [text, enabled] : Enablement(*action->menu()))
+                    states[text] = enabled;
+            }
+        }
+        return states;
+    }
+    // Confirms a dialog, filling a group's or a feed's fields when given.
+    void AnswerWith(const std::string& title, const std::string& description = {})
+    {
+        prompts.answerDialog = [title, description](QDialog& dialog) {
+            if (auto* group = qobject_cast<CDlgGroupProp*>(&dialog)) {
+                group->TitleEdit()->setText(QString::fromStdString(title));
+                group->DescriptionEdit()->setText(QString::fromStdString(description));
+            } else if (auto* channel = qobject_cast<CChannelProp*>(&dialog)) {
+                channel->TitleEdit()->setText(QString::fromStdString(title));
+                channel->DescriptionEdit()->setText(QString::fromStdString(description));
+            }
+            dialog.accept();
+            return 1;
+        };
+    }
+
+    PrivateEnvironment environment;
+    ScriptedPrompts prompts;
+    qint64 clock = 10000;
+    std::unique_ptr<CCorvaneView> view;
+};
+
+TEST_F(ViewTest, InitialTreeIsExpandedWithNothingSelectedAndEverythingUnmarked)
+{
+    ASSERT_TRUE(Find("My Subscriptions").isValid());
+    EXPECT_FALSE(view->SelectedItem().isValid());
+    for (const char* title : {"My Subscriptions", "News", "Alpha Daily", "Inner Feed"})
+        EXPECT_EQ(Mark(title), MARK_UNCHECKED) << title;
+    EXPECT_TRUE(view->ScheduleTimer().isActive());
+    EXPECT_EQ(view->ScheduleTimer().interval(), 1000);
+    EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(environment.Home() + "/data")));
+}
+
+TEST_F(ViewTest, HitTestTellsStateImageIconAndLabelApart)
+{
+    const QModelIndex news = Find("News");
+    EXPECT_EQ(view->HitTest(view->StateImageRect(news).center()).part,
+              CCorvaneView::HitPart::StateImage);
+    EXPECT_EQ(view->HitTest(view->IconRect(news).center()).part, CCorvaneView::HitPart::Icon);
+    EXPECT_EQ(view->HitTest(view->LabelRect(news).center()).part, CCorvaneView::HitPart::Label);
+    EXPECT_EQ(view->HitTest(QPoint(5, Viewport()->height() - 3)).part,
+              CCorvaneView::HitPart::Nowhere);
+}
+
+TEST_F(ViewTest, MarkClicksFollowChildrenUpAndDown)
+{
+    ClickMark("Alpha Daily");
+    EXPECT_EQ(Mark("Alpha Daily"), MARK_CHECKED);
+    EXPECT_EQ(Mark("News"), MARK_MIXED);
+    EXPECT_EQ(Mark("My Subscriptions"), MARK_MIXED);
+
+    ClickMark("Beta Times");
+    EXPECT_EQ(Mark("News"), MARK_CHECKED);
+    EXPECT_EQ(Mark("My Subscriptions"), MARK_MIXED);  // the other groups are unmarked
+
+    ClickMark("News");  // a checked group: unmarks its whole subtree
+    EXPECT_EQ(Mark("Alpha Daily"), MARK_UNCHECKED);
+    EXPECT_EQ(Mark("Beta Times"), MARK_UNCHECKED);
+    EXPECT_EQ(Mark("News"), MARK_UNCHECKED);
+    EXPECT_EQ(Mark("My Subscriptions"), MARK_UNCHECKED);
+
+    ClickMark("Inner Feed");  // mixed reaches up two levels; a mixed group's click unmarks
+    EXPECT_EQ(Mark("Deep"), MARK_CHECKED);
+    EXPECT_EQ(Mark("Podcasts"), MARK_MIXED);
+    ClickMark("Podcasts");  // mixed: unmarks everything below
+    EXPECT_EQ(Mark("Podcasts"), MARK_UNCHECKED);
+    EXPECT_EQ(Mark("Inner Feed"), MARK_UNCHECKED);
+    ClickMark("Podcasts");  // unchecked: marks everything below
+    EXPECT_EQ(Mark("Science Hour"), MARK_CHECKED);
+    EXPECT_EQ(Mark("Inner Feed"), MARK_CHECKED);
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);  // marks are never saved
+}
+
+TEST_F(ViewTest, ClickOnLabelSelectsWithoutMarking)
+{
+    SendMouse(Viewport(), QEvent::MouseButtonPress, LabelPoint("Weather"));
+    SendMouse(Viewport(), QEvent::MouseButtonRelease, LabelPoint("Weather"), Qt::LeftButton,
+              Qt::NoButton);
+    EXPECT_EQ(view->SelectedItem(), Find("Weather"));
+    EXPECT_EQ(Mark("Weather"), MARK_UNCHECKED);
+}
+
+TEST_F(ViewTest, EditCommandsFollowSelectionClipboardAndBackups)
+{
+    using namespace CommandId;
+    auto enabled = [this](int id) { return view->CommandEnabled(id).value_or(false); };
+    // Nothing selected.
+    EXPECT_FALSE(enabled(EDIT_CUT));
+    EXPECT_FALSE(enabled(EDIT_COPY));
+    EXPECT_FALSE(enabled(EDIT_PASTE));
+    EXPECT_FALSE(enabled(EDIT_UNDO));
+    EXPECT_FALSE(enabled(REPACK));
+    EXPECT_TRUE(enabled(UPDATE_ALL));
+    EXPECT_FALSE(view->CommandEnabled(PARSE).has_value());
+
+    view->setCurrentIndex(Find("My Subscriptions"));
+    EXPECT_FALSE(enabled(EDIT_CUT));  // the root has no parent
+    EXPECT_FALSE(enabled(EDIT_PASTE));  // no clipboard yet
+
+    view->setCurrentIndex(Find("Alpha Daily"));
+    EXPECT_TRUE(enabled(EDIT_CUT));
+    EXPECT_TRUE(enabled(EDIT_COPY));
+    EXPECT_TRUE(view->OnCommand(EDIT_COPY));
+    EXPECT_FALSE(enabled(EDIT_PASTE));  // a feed takes no paste
+
+    view->setCurrentIndex(Find("Podcasts"));
+    EXPECT_TRUE(enabled(EDIT_PASTE));
+    EXPECT_TRUE(view->OnCommand(EDIT_PASTE));
+    EXPECT_EQ(Children("Podcasts"),
+              (std::vector<std::string>{"Science Hour", "Deep", "Alpha Daily"}));
+    EXPECT_TRUE(enabled(EDIT_UNDO));
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
+}
+
+TEST_F(ViewTest, ItemMenuEnablementOnFeedGroupAndRoot)
+{
+    std::map<QString, bool> states;
+    auto capture = [&states](QMenu& menu) {
+        states = Enablement(menu);
+        return nullptr;
+    };
+    RightClick(LabelPoint("Alpha Daily"), capture);
+    EXPECT_EQ(view->ContextItem(), Find("Alpha Daily"));
+    EXPECT_EQ(view->SelectedItem(), Find("Alpha Daily"));
+    EXPECT_FALSE(states["&Group"]);
+    EXPECT_FALSE(states["&Feed"]);
+    EXPECT_FALSE(states["&Paste"]);
+    EXPECT_TRUE(states["Cu&t"]);
+    EXPECT_TRUE(states["&Copy"]);
+    EXPECT_TRUE(states["&Delete"]);
+    EXPECT_TRUE(states["Propert&ies"]);
+    EXPECT_TRUE(states["&Sort By Name"]);
+
+    RightClick(LabelPoint("News"), capture);
+    EXPECT_TRUE(states["&Group"]);
+    EXPECT_TRUE(states["&Feed"]);
+    EXPECT_FALSE(states["&Paste"]);  // no clipboard
+
+    view->Subscriptions().Copy(Node("Weather"));
+    RightClick(LabelPoint("News"), capture);
+    EXPECT_TRUE(states["&Paste"]);
+
+    RightClick(LabelPoint("My Subscriptions"), capture);
+    EXPECT_FALSE(states["Cu&t"]);
+    EXPECT_FALSE(states["&Copy"]);
+    EXPECT_FALSE(states["&Delete"]);
+    EXPECT_FALSE(states["Propert&ies"]);
+    EXPECT_TRUE(states["&Paste"]);
+    EXPECT_TRUE(states["&Sort By Name"]);
+}
+
+TEST_F(ViewTest, RightClickOnEmptyAreaOffersOnlyNewAndAddsUnderRoot)
+{
+    QStringList topLevel;
+    AnswerWith("Fresh Group");
+    RightClick(QPoint(200, Viewport()->height() - 5), [&topLevel](QMenu& menu) {
+        for (QAction* action : menu.actions())
+            topLevel << action->text();
+        return FindAction(menu, QStringLiteral("&Group"));
+    });
+    EXPECT_EQ(topLevel, QStringList{QStringLiteral("&New")});
+    EXPECT_FALSE(view->SelectedItem().isValid());
+    EXPECT_EQ(Children("My Subscriptions"),
+              (std::vector<std::string>{"News", "Podcasts", "Weather", "Fresh Group"}));
+    EXPECT_EQ(prompts.dialogsRun, QStringList{QStringLiteral("CDlgGroupProp")});
+}
+
+TEST_F(ViewTest, NewFeedWithDefaultsKeepsHttpAddressesAndCancelAddsNothing)
+{
+    view->SetContextItem(Find("News"));
+    prompts.answerDialog = [](QDialog& dialog) {
+        dialog.accept();
+        return 1;
+    };
+    view->OnNewFeed();
+    COutlineItem* added = Node("News")->LastChild();
+    ASSERT_NE(added, Node("Beta Times"));
+    EXPECT_EQ(added->xmlurl.value_or("?"), "http://");
+    EXPECT_EQ(added->htmlurl.value_or("?"), "http://");
+    EXPECT_FALSE(added->title.has_value());
+
+    prompts.answerDialog = nullptr;  // Cancel
+    view->OnNewGroup();
+    EXPECT_EQ(Node("News")->LastChild(), added);
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
+}
+
+TEST_F(ViewTest, DoubleClickOpensPropertiesOnlyForChildlessItems)
+{
+    SendMouse(Viewport(), QEvent::MouseButtonDblClick, LabelPoint("Weather"));
+    EXPECT_EQ(prompts.dialogsRun, QStringList{QStringLiteral("CChannelProp")});
+    EXPECT_EQ(view->ContextItem(), Find("Weather"));
+
+    prompts.dialogsRun.clear();
+    const bool wasExpanded = view->isExpanded(Find("News"));
+    SendMouse(Viewport(), QEvent::MouseButtonPress, LabelPoint("News"));
+    SendMouse(Viewport(), QEvent::MouseButtonRelease, LabelPoint("News"), Qt::LeftButton,
+              Qt::NoButton);
+    SendMouse(Viewport(), QEvent::MouseButtonDblClick, LabelPoint("News"));
+    EXPECT_TRUE(prompts.dialogsRun.isEmpty());
+    EXPECT_NE(view->isExpanded(Find("News")), wasExpanded);
+}
+
+TEST_F(ViewTest, PropertiesKeepFieldsLeftEmptyAndRenameTheItem)
+{
+    COutlineItem* alpha = Node("Alpha Daily");
+    alpha->description = "old description";
+    view->SetContextItem(Find("Alpha Daily"));
+    QString shownUrl;
+    prompts.answerDialog = [&shownUrl](QDialog& dialog) {
+        auto& channel = dynamic_cast<CChannelProp&>(dialog);
+        shownUrl = channel.XmlUrlEdit()->text();
+        channel.TitleEdit()->setText(QStringLiteral("Alpha Ünïcode"));
+        channel.DescriptionEdit()->clear();
+        dialog.accept();
+        return 1;
+    };
+    view->OnProperties();
+    EXPECT_EQ(shownUrl, QStringLiteral("http://alpha.example/rss"));
+    EXPECT_EQ(alpha->title.value_or(""), "Alpha \xC3\x9Cn\xC3\xAF" "code");  // stored as UTF-8
+    EXPECT_EQ(alpha->description.value_or(""), "old description");
+    EXPECT_EQ(Find("Alpha Ünïcode").data().toString(), QStringLiteral("Alpha Ünïcode"));
+}
+
+TEST_F(ViewTest, DeleteKeyAsksAndShiftDeleteReleaseDoesNot)
+{
+    view->setCurrentIndex(Find("Weather"));
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(view.get(), &release);  // Cancel
+    EXPECT_EQ(prompts.dialogsRun, QStringList{QStringLiteral("CDlgDeleteConfirm")});
+    ASSERT_NE(Node("Weather"), nullptr);
+
+    prompts.answerDialog = [](QDialog&) { return 1; };
+    QApplication::sendEvent(view.get(), &release);
+    EXPECT_EQ(Node("Weather"), nullptr);
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
+
+    // The release of Shift+Delete (the Cut keys) must not delete whatever is selected next.
+    prompts.dialogsRun.clear();
+    view->setCurrentIndex(Find("Alpha Daily"));
+    QKeyEvent shiftRelease(QEvent::KeyRelease, Qt::Key_Delete, Qt::ShiftModifier);
+    QApplication::sendEvent(view.get(), &shiftRelease);
+    EXPECT_TRUE(prompts.dialogsRun.isEmpty());
+    EXPECT_NE(Node("Alpha Daily"), nullptr);
+
+    // The root is never deleted by the key.
+    view->setCurrentIndex(Find("My Subscriptions"));
+    QApplication::sendEvent(view.get(), &release);
+    EXPECT_TRUE(prompts.dialogsRun.isEmpty());
+}
+
+TEST_F(ViewTest, CutThenPasteTwiceMakesTwoCopiesAndThreeBackups)
+{
+    view->setCurrentIndex(Find("Weather"));
+    ASSERT_TRUE(view->OnCommand(CommandId::EDIT_CUT));
+    EXPECT_EQ(Node("Weather"), nullptr);
+    view->SetContextItem(Find("News"));
+    view->OnPaste();
+    view->SetContextItem(Find("Deep"));
+    view->OnPaste();
+    EXPECT_EQ(Children("News"), (std::vector<std::string>{"Alpha Daily", "Beta Times", "Weather"}));
+    EXPECT_EQ(Children("Deep"), (std::vector<std::string>{"Inner Feed", "Weather"}));
+    EXPECT_NE(Node("News")->LastChild(), Node("Deep")->LastChild());
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 3u);
+
+    // Undo walks back one save at a time.
+    view->OnCommand(CommandId::EDIT_UNDO);
+    EXPECT_EQ(Children("Deep"), (std::vector<std::string>{"Inner Feed"}));
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 2u);
+    view->OnCommand(CommandId::EDIT_UNDO);
+    view->OnCommand(CommandId::EDIT_UNDO);
+    EXPECT_NE(Node("Weather"), nullptr);
+    EXPECT_EQ(Node("Weather")->parent, Node("My Subscriptions"));
+    EXPECT_FALSE(view->CommandEnabled(CommandId::EDIT_UNDO).value_or(true));
+    EXPECT_TRUE(view->isExpanded(view->Model().RootIndex()));
+}
+
+TEST_F(ViewTest, SortByNameFromAFeedSortsItsSiblings)
+{
+    Node("Alpha Daily")->title = "gamma";
+    Node("Beta Times")->title = "Beta";
+    view->SetContextItem(Find("gamma"));
+    view->OnSortByName();
+    EXPECT_EQ(Children("News"), (std::vector<std::string>{"Beta", "gamma"}));
+    view->SetContextItem(Find("Weather"));
+    view->OnSortByName();
+    EXPECT_EQ(Children("My Subscriptions"),
+              (std::vector<std::string>{"News", "Podcasts", "Weather"}));
+}
+
+// --- drag and drop ---------------------------------------------------------------------------
+
+TEST_F(ViewTest, DragStartedWithin60MsOfThePressIsIgnored)
+{
+    Drag("Weather", {LabelPoint("News")}, 59);
+    EXPECT_FALSE(view->IsDragging());
+    EXPECT_EQ(Node("Weather")->parent, Node("My Subscriptions"));
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
+
+    Drag("Weather", {LabelPoint("News")}, 60);
+    EXPECT_EQ(Node("Weather")->parent, Node("News"));
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
+}
+
+TEST_F(ViewTest, RootCannotBeDragged)
+{
+    Drag("My Subscriptions", {LabelPoint("Weather")});
+    EXPECT_EQ(Node("My Subscriptions")->parent, nullptr);
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
+}
+
+TEST_F(ViewTest, DropOntoOwnDescendantChangesAndSavesNothing)
+{
+    Drag("Podcasts", {LabelPoint("Inner Feed")});
+    EXPECT_EQ(Children("Deep"), (std::vector<std::string>{"Inner Feed"}));
+    EXPECT_EQ(Node("Podcasts")->parent, Node("My Subscriptions"));
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
+}
+
+TEST_F(ViewTest, DropOntoFeedInAnotherGroupPlacesItBehindThatFeed)
+{
+    ClickMark("Science Hour");
+    Drag("Science Hour", {LabelPoint("Alpha Daily")});
+    EXPECT_EQ(Children("News"),
+              (std::vector<std::string>{"Alpha Daily", "Science Hour", "Beta Times"}));
+    EXPECT_EQ(Children("Podcasts"), (std::vector<std::string>{"Deep"}));
+    EXPECT_EQ(view->SelectedItem(), Find("Science Hour"));
+    EXPECT_EQ(Mark("Science Hour"), MARK_UNCHECKED);  // moved items come back unmarked
+    EXPECT_EQ(Mark("Podcasts"), MARK_UNCHECKED);
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
+    EXPECT_FALSE(view->DropHighlight().isValid());
+}
+
+TEST_F(ViewTest, DropIntoTheLeftEdgeHasNoTarget)
+{
+    const QPoint overNews = LabelPoint("News");
+    Drag("Weather", {overNews, QPoint(CCorvaneView::kLeftEdge - 1, overNews.y())});
+    EXPECT_EQ(Node("Weather")->parent, Node("My Subscriptions"));
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
+
+    // Leaving the edge again picks the item under the pointer once more.
+    Drag("Weather", {QPoint(5, overNews.y()), overNews});
+    EXPECT_EQ(Node("Weather")->parent, Node("News"));
+}
+
+TEST_F(ViewTest, HoveringOverACollapsedGroupSelectsAndExpandsIt)
+{
+    view->collapse(Find("Podcasts"));
+    const QPoint start = LabelPoint("Weather");
+    SendMouse(Viewport(), QEvent::MouseButtonPress, start);
+    clock += 100;
+    SendMouse(Viewport(), QEvent::MouseMove, start + QPoint(12, 0), Qt::NoButton);
+    SendMouse(Viewport(), QEvent::MouseMove, LabelPoint("Podcasts"), Qt::NoButton);
+    ASSERT_TRUE(view->IsDragging());
+    EXPECT_TRUE(view->HoverTimer().isActive());
+    EXPECT_EQ(view->HoverTimer().interval(), 200);
+    EXPECT_EQ(view->DropTarget(), Find("Podcasts"));
+    view->OnHoverTimer();
+    EXPECT_TRUE(view->isExpanded(Find("Podcasts")));
+    EXPECT_EQ(view->currentIndex(), Find("Podcasts"));
+    SendMouse(Viewport(), QEvent::MouseButtonRelease, LabelPoint("Podcasts"), Qt::LeftButton,
+              Qt::NoButton);
+    EXPECT_FALSE(view->ScrollTimer().isActive());
+    EXPECT_EQ(Node("Weather")->parent, Node("Podcasts"));
+    view->OnHoverTimer();  // a late tick after the drop does nothing
+    EXPECT_EQ(Node("Weather")->parent, Node("Podcasts"));
+}
+
+TEST(ScrollPeriod, FollowsTheDistancePastTheInnerLine)
+{
+    EXPECT_EQ(CCorvaneView::ScrollPeriod(1), 6);
+    EXPECT_EQ(CCorvaneView::ScrollPeriod(19), 6);
+    EXPECT_EQ(CCorvaneView::ScrollPeriod(20), 5);
+    EXPECT_EQ(CCorvaneView::ScrollPeriod(59), 4);
+    EXPECT_EQ(CCorvaneView::ScrollPeriod(60), 3);
+    EXPECT_EQ(CCorvaneView::ScrollPeriod(99), 2);
+    EXPECT_EQ(CCorvaneView::ScrollPeriod(100), 1);
+    EXPECT_EQ(CCorvaneView::ScrollPeriod(5000), 1);
+}
+
+TEST_F(ViewTest, ScrollTimerScrollsNearTheBottomEdgeAtTheDescribedPace)
+{
+    // Enough feeds to scroll.
+    for (int i = 0; i < 60; ++i) {
+        auto feed = std::make_unique<COutlineItem>();
+        feed->title = "Extra " + std::to_string(i);
+        feed->xmlurl = "http://extra.example/" + std::to_string(i);
+        view->Model().AppendNode(Node("Weather")->parent, std::move(feed));
+    }
+    view->resize(300, 200);
+    QApplication::processEvents();
+    const QPoint start = LabelPoint("News");
+    SendMouse(Viewport(), QEvent::MouseButtonPress, start);
+    clock += 100;
+    SendMouse(Viewport(), QEvent::MouseMove, start + QPoint(12, 0), Qt::NoButton);
+    ASSERT_TRUE(view->IsDragging());
+    EXPECT_EQ(view->ScrollTimer().interval(), 20);
+    view->ScrollTimer().stop();  // ticks are driven by hand below
+
+    QScrollBar* bar = view->verticalScrollBar();
+    const int bottom = Viewport()->height();
+    SendMouse(Viewport(), QEvent::MouseMove, QPoint(100, bottom - 5), Qt::NoButton);
+    int before = bar->value();
+    int lines = 0;
+    for (int tick = 0; tick < 24; ++tick) {
+        view->OnScrollTimer();
+        lines += bar->value() != before;
+        before = bar->value();
+    }
+    EXPECT_EQ(lines, 4);  // one line every 6 ticks (120 ms)
+    EXPECT_TRUE(view->DropTarget().isValid());
+
+    SendMouse(Viewport(), QEvent::MouseMove, QPoint(100, bottom + 100), Qt::NoButton);
+    before = bar->value();
+    for (int tick = 0; tick < 5; ++tick)
+        view->OnScrollTimer();
+    EXPECT_EQ(bar->value() - before, 5);  // one line every tick (20 ms)
+
+    SendMouse(Viewport(), QEvent::MouseMove, QPoint(100, bottom / 2), Qt::NoButton);
+    before = bar->value();
+    for (int tick = 0; tick < 12; ++tick)
+        view->OnScrollTimer();
+    EXPECT_EQ(bar->value(), before);  // away from the edges nothing scrolls
+    SendMouse(Viewport(), QEvent::MouseButtonRelease, QPoint(100, bottom / 2), Qt::LeftButton,
+              Qt::NoButton);
+}
+
+// --- OPML import and export, Send To, Help, updates ------------------------------------------
+
+TEST_F(ViewTest, ImportCancelledAtEitherStepChangesNothing)
+{
+    const std::string before = ReadWholeFile(environment.ChannelsFile());
+    const std::string opml = environment.Folder().Write(
+        "import.opml", "<opml><body><outline title=\"Only\" xmlUrl=\"http://o/\"/></body></opml>");
+    prompts.openFileAnswer.clear();
+    view->OnImportOpml();
+    EXPECT_TRUE(prompts.dialogsRun.isEmpty());
+    EXPECT_EQ(prompts.lastDefaultSuffix, QStringLiteral("opml"));
+    EXPECT_TRUE(prompts.lastFilter.contains(QStringLiteral("*.opml *.xml")));
+
+    prompts.openFileAnswer = QString::fromStdString(opml);
+    view->OnImportOpml();  // the confirmation is cancelled
+    EXPECT_EQ(prompts.dialogsRun, QStringList{QStringLiteral("CDlgImportConfirm")});
+    EXPECT_NE(Node("News"), nullptr);
+    EXPECT_EQ(ReadWholeFile(environment.ChannelsFile()), before);
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
+}
+
+TEST_F(ViewTest, ImportConfirmedReplacesTreeAndClearsRepackable)
+{
+    view->Subscriptions().SetRepackable(1);
+    ClickMark("Weather");
+    prompts.openFileAnswer = QString::fromStdString(environment.Folder().Write(
+        "import.opml",
+        "<opml><body><outline title=\"Imported\"><outline title=\"One\" xmlUrl=\"http://one/\"/>"
+        "</outline></body></opml>"));
+    prompts.answerDialog = [](QDialog&) { return 1; };
+    view->OnImportOpml();
+    EXPECT_EQ(Node("News"), nullptr);
+    EXPECT_EQ(Children("Imported"), (std::vector<std::string>{"One"}));
+    EXPECT_EQ(view->SelectedItem(), view->Model().RootIndex());
+    EXPECT_EQ(Mark("My Subscriptions"), MARK_UNCHECKED);
+    EXPECT_EQ(view->Subscriptions().Repackable(), 0);
+    EXPECT_EQ(LoadSettings().repackable, 0);
+    EXPECT_NE(ReadWholeFile(environment.ChannelsFile()).find("Imported"), std::string::npos);
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(ViewTest, ImportOfAnEmptyBodyTellsNoFeedWasFound)
+{
+    prompts.openFileAnswer = QString::fromStdString(
+        environment.Folder().Write("empty.opml", "<opml><head/><body></body></opml>"));
+    prompts.answerDialog = [](QDialog&) { return 1; };
+    view->OnImportOpml();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(prompts.messages[0].text,
+              QStringLiteral("No feed was found in the input file. Please check it."));
+    EXPECT_EQ(prompts.messages[0].icon, QMessageBox::Warning);
+    EXPECT_NE(Node("News"), nullptr);
+
+    // A file that does not exist gives the same message.
+    prompts.openFileAnswer = QString::fromStdString(environment.Folder().File("missing.opml"));
+    view->OnImportOpml();
+    EXPECT_EQ(prompts.messages.size(), 2u);
+}
+
+TEST_F(ViewTest, ExportWritesTheTreeAndReportsAFileItCannotWrite)
+{
+    prompts.saveFileAnswer = QString::fromStdString(environment.Folder().File("out.xml"));
+    view->OnExportOpml();
+    EXPECT_EQ(prompts.lastDefaultSuffix, QStringLiteral("xml"));
+    EXPECT_NE(ReadWholeFile(environment.Folder().File("out.xml")).find("Inner Feed"),
+              std::string::npos);
+    EXPECT_TRUE(prompts.messages.empty());
+
+    prompts.saveFileAnswer =
+        QString::fromStdString(environment.Folder().File("no/such/folder/out.xml"));
+    view->OnExportOpml();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Error"));
+    EXPECT_TRUE(prompts.messages[0].text.contains(QStringLiteral("out.xml")));
+}
+
+TEST_F(ViewTest, SendToWithoutPackageWarnsAndWithPackageShowsTheMenu)
+{
+    QString shownFor;
+    view->showSendTo = [&shownFor](const QString& path, const QPoint&) { shownFor = path; };
+    view->OnSendTo();
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Warning"));
+    EXPECT_EQ(prompts.messages[0].text,
+              QStringLiteral("The updated feeds file does not exist. Please update feeds first."));
+    EXPECT_TRUE(shownFor.isEmpty());
+
+    const std::string package = environment.Folder().Write("corvane.mrf", "package");
+    CorvaneSettings options = view->Subscriptions().Settings();
+    options.outputPath = package;
+    view->Subscriptions().ApplyOptions(options);
+    view->OnSendTo();
+    EXPECT_EQ(shownFor, QString::fromStdString(package));
+    EXPECT_EQ(prompts.messages.size(), 1u);
+}
+
+TEST_F(ViewTest, HelpOpensTheProgramsOwnHelpPage)
+{
+    QUrl opened;
+    view->openUrl = [&opened](const QUrl& url) {
+        opened = url;
+        return true;
+    };
+    view->OnCommand(CommandId::HELP_CONTENTS);
+    EXPECT_TRUE(opened.isLocalFile());
+    EXPECT_TRUE(opened.toLocalFile().endsWith(QStringLiteral("help/index.html")));
+    EXPECT_TRUE(QFileInfo::exists(opened.toLocalFile()));
+}
+
+TEST_F(ViewTest, UpdateCommandsCollectFeedsAndStartOnlyWithSome)
+{
+    std::vector<UpdateRequest> started;
+    view->runUpdate = [&started](const UpdateRequest& request) { started.push_back(request); };
+    view->OnCommand(CommandId::UPDATE_MARKED);
+    EXPECT_TRUE(started.empty());  // nothing marked: nothing starts
+
+    view->setCurrentIndex(Find("Podcasts"));
+    view->OnCommand(CommandId::UPDATE_CURRENT);
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].feedUrls, (std::vector<std::string>{"http://science.example/rss",
+                                                             "http://inner.example/rss"}));
+    EXPECT_FALSE(started[0].repack);
+
+    ClickMark("Beta Times");
+    ClickMark("Weather");
+    view->OnCommand(CommandId::UPDATE_MARKED);
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(started[1].feedUrls,
+              (std::vector<std::string>{"http://beta.example/rss", "http://weather.example/rss"}));
+
+    view->OnCommand(CommandId::UPDATE_ALL);
+    ASSERT_EQ(started.size(), 3u);
+    EXPECT_EQ(started[2].feedUrls.size(), 5u);
+
+    EXPECT_FALSE(view->CommandEnabled(CommandId::REPACK).value_or(true));
+    view->Subscriptions().SetRepackable(1);
+    EXPECT_TRUE(view->CommandEnabled(CommandId::REPACK).value_or(false));
+    view->OnCommand(CommandId::REPACK);
+    ASSERT_EQ(started.size(), 4u);
+    EXPECT_TRUE(started[3].repack);
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+// The small dialogs: texts, tab order, OK and Cancel, and Auto Retrieve against the loopback
+// server.
+#include "UiTestSupport.h"
+
+#include "support/TestServer.h"
+#include "ui/AboutDlg.h"
+#include "ui/ChannelProp.h"
+#include "ui/DlgDeleteConfirm.h"
+#include "ui/DlgGroupProp.h"
+#include "ui/DlgImportConfirm.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+QStringList Texts(const QWidget& dialog)
+{
+    QStringList texts;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        if (!label->text().isEmpty())
+            texts << label->text();
+    }
+    for (const QPushButton* button : dialog.findChildren<QPushButton*>())
+        texts << button->text();
+    return texts;
+}
+
+QPushButton* Button(const QWidget& dialog, const QString& text)
+{
+    for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
+        if (button->text() == text)
+            return button;
+    }
+    return nullptr;
+}
+
+TEST(Dialogs, CaptionsTextsAndDefaultButtons)
+{
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle(), QStringLiteral("About Corvane"));
+    EXPECT_TRUE(Texts(about).contains(QStringLiteral("Version 1.2")));
+    ASSERT_NE(Button(about, QStringLiteral("OK")), nullptr);
+    EXPECT_TRUE(Button(about, QStringLiteral("OK"))->isDefault());
+
+    CDlgDeleteConfirm remove;
+    EXPECT_EQ(remove.windowTitle(), QStringLiteral("Warning"));
+    EXPECT_TRUE(Texts(remove).contains(
+        QStringLiteral("The selected item or group will be deleted, continue?")));
+    EXPECT_TRUE(Button(remove, QStringLiteral("Yes"))->isDefault());
+
+    CDlgImportConfirm import;
+    EXPECT_TRUE(Texts(import).contains(
+        QStringLiteral("All current channels will be overwritten by imported ones, continue?")));
+    EXPECT_NE(Button(import, QStringLiteral("Cancel")), nullptr);
+
+    CChannelProp channel;
+    EXPECT_EQ(channel.windowTitle(), QStringLiteral("Channel Properties"));
+    EXPECT_EQ(channel.size(), QSize(413, 214));  // 275 by 134 units
+    CDlgGroupProp group;
+    EXPECT_EQ(group.windowTitle(), QStringLiteral("Group Properties"));
+    EXPECT_EQ(group.TitleEdit()->text(), QStringLiteral("Group"));
+}
+
+TEST(Dialogs, LabelsAreNotCutOff)
+{
+    CChannelProp channel;
+    CDlgDeleteConfirm remove;
+    for (const QWidget* dialog : {static_cast<QWidget*>(&channel), static_cast<QWidget*>(&remove)}) {
+        for (const QLabel* label : dialog->findChildren<QLabel*>()) {
+            if (label->text().isEmpty() || label->wordWrap())
+                continue;
+            EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(label->text()))
+                << label->text().toStdString();
+            EXPECT_LE(label->geometry().right(), dialog->width());
+        }
+    }
+}
+
+TEST(Dialogs, ChannelTabOrderStartsWithTitle)
+{
+    CChannelProp channel;
+    channel.show();
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::focusWidget(), channel.TitleEdit());
+    QWidget* order[] = {channel.TitleEdit(), channel.XmlUrlEdit(), channel.HtmlUrlEdit(),
+                        channel.DescriptionEdit()};
+    for (std::size_t i = 0; i + 1 < std::size(order); ++i)
+        EXPECT_EQ(order[i]->nextInFocusChain(), order[i + 1]) << i;
+}
+
+TEST(Dialogs, OkCopiesFieldsAndCancelDoesNot)
+{
+    CDlgGroupProp group;
+    group.title = "Kept";
+    group.UpdateData(false);
+    group.TitleEdit()->setText(QStringLiteral("Typed"));
+    group.reject();
+    EXPECT_EQ(group.result(), QDialog::Rejected);
+    EXPECT_EQ(group.title, "Kept");
+
+    CChannelProp channel;
+    EXPECT_EQ(channel.XmlUrlEdit()->text(), QStringLiteral("http://"));
+    channel.TitleEdit()->setText(QStringLiteral("Caf\u00e9"));
+    channel.accept();
+    EXPECT_EQ(channel.title, "Caf\xC3\xA9");
+}
+
+class AutoRetrieveTest : public ::testing::Test {
+protected:
+    void Retrieve(const std::string& address)
+    {
+        dialog.XmlUrlEdit()->setText(QString::fromStdString(address));
+        dialog.OnAutoRetrieve();
+    }
+    void Prefill()
+    {
+        dialog.TitleEdit()->setText(QStringLiteral("old title"));
+        dialog.HtmlUrlEdit()->setText(QStringLiteral("http://old.example/"));
+        dialog.DescriptionEdit()->setText(QStringLiteral("old description"));
+    }
+    // No file of the fetch may stay behind in the private temporary folder.
+    int TemporaryLeftovers() const
+    {
+        const QDir folder(QString::fromStdString(environment.RuntimeFolder() + "/corvane"));
+        return static_cast<int>(
+            folder.entryList({QStringLiteral("NEW*")}, QDir::AllEntries | QDir::Hidden).size());
+    }
+
+    PrivateEnvironment environment;
+    ScriptedPrompts prompts;
+    TestServer server;
+    CChannelProp dialog;
+};
+
+TEST_F(AutoRetrieveTest, FillsTrimmedFieldsFromTheFeed)
+{
+    server.Serve("/feed.xml",
+                 "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel>"
+                 "<title>\n\t  Example Feed \r\n</title><link>  http://example.org/  </link>"
+                 "<description>\tAll the news\t</description>"
+                 "<item><title>one</title></item></channel></rss>",
+                 "application/rss+xml");
+    Prefill();
+    Retrieve(server.Url("/feed.xml"));
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("Example Feed"));
+    EXPECT_EQ(dialog.HtmlUrlEdit()->text(), QStringLiteral("http://example.org/"));
+    EXPECT_EQ(dialog.DescriptionEdit()->text(), QStringLiteral("All the news"));
+    EXPECT_EQ(server.Hits("/feed.xml"), 1);
+    // A fresh download, never a conditional request against a placeholder file.
+    const auto headers = server.RequestHeaders("/feed.xml");
+    ASSERT_EQ(headers.size(), 1u);
+    EXPECT_EQ(headers[0].count("If-Modified-Since"), 0u);
+    EXPECT_EQ(TemporaryLeftovers(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the wait cursor is gone
+}
+
+TEST_F(AutoRetrieveTest, AFeedWithoutDescriptionClearsTheField)
+{
+    server.Serve("/plain.xml", "<rss><channel><title>Only a title</title></channel></rss>");
+    Prefill();
+    Retrieve(server.Url("/plain.xml"));
+    EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("Only a title"));
+    EXPECT_EQ(dialog.DescriptionEdit()->text(), QString());
+    EXPECT_EQ(dialog.HtmlUrlEdit()->text(), QString());
+}
+
+TEST_F(AutoRetrieveTest, NotFoundShowsTheFailureAndKeepsTheFields)
+{
+    Prefill();
+    const std::string address = server.Url("/missing.xml");
+    Retrieve(address);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Error"));
+    EXPECT_EQ(prompts.messages[0].text,
+              QStringLiteral("Failed to get %1, please check the URL and the Internet connection.")
+                  .arg(QString::fromStdString(address)));
+    EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("old title"));
+    EXPECT_EQ(dialog.DescriptionEdit()->text(), QStringLiteral("old description"));
+    EXPECT_EQ(TemporaryLeftovers(), 0);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(AutoRetrieveTest, ABodyThatIsNoFeedEmptiesTheFieldsWithoutAMessage)
+{
+    server.Serve("/page.html", "<html><body><p>Hello</p></body></html>", "text/html");
+    Prefill();
+    Retrieve(server.Url("/page.html"));
+    EXPECT_TRUE(prompts.messages.empty());
+    EXPECT_EQ(dialog.TitleEdit()->text(), QString());
+    EXPECT_EQ(dialog.HtmlUrlEdit()->text(), QString());
+    EXPECT_EQ(dialog.DescriptionEdit()->text(), QString());
+    EXPECT_EQ(TemporaryLeftovers(), 0);
+}
+
+TEST_F(AutoRetrieveTest, AddressCheckComesBeforeAnyFetch)
+{
+    Retrieve("http://");  // the initial text: 7 characters
+    Retrieve("ftp://example.org/feed.xml");  // long enough, but no http
+    ASSERT_EQ(prompts.messages.size(), 2u);
+    for (const auto& message : prompts.messages) {
+        EXPECT_EQ(message.caption, QStringLiteral("Error"));
+        EXPECT_EQ(message.text, QStringLiteral("Please enter a valid URL."));
+    }
+    EXPECT_TRUE(CChannelProp::LooksLikeAddress("feed:http://x.example/"));
+    EXPECT_TRUE(CChannelProp::LooksLikeAddress("https://x.example/"));
+    EXPECT_FALSE(CChannelProp::LooksLikeAddress("http://x."));
+}
+
+}  // namespace

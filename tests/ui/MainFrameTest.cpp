@@ -1,0 +1,274 @@
+// The main frame, the tray icon and the single-instance guard, including two real copies of the
+// program in one private session.
+#include "UiTestSupport.h"
+
+#include "app/CommandIds.h"
+#include "app/InstanceChecker.h"
+#include "app/MainFrame.h"
+#include "app/Settings.h"
+#include "app/TrayIcon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <cstdio>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+// "text|id" for each item, "-" for a separator.
+QStringList Items(const QMenu* menu)
+{
+    QStringList items;
+    for (const QAction* action : menu->actions()) {
+        items << (action->isSeparator()
+                      ? QStringLiteral("-")
+                      : action->text() + QLatin1Char('|') + QString::number(action->data().toInt()));
+    }
+    return items;
+}
+
+class FrameTest : public ::testing::Test {
+protected:
+    PrivateEnvironment environment;
+};
+
+TEST_F(FrameTest, MenusCarryTheirTextsSeparatorsAndCommandIds)
+{
+    CMainFrame frame;
+    frame.showAbout = [] {};
+    EXPECT_EQ(frame.windowTitle(), QStringLiteral("Velmora - Corvane"));
+    QStringList titles;
+    for (QAction* action : frame.menuBar()->actions())
+        titles << action->text();
+    EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&View", "&Help"}));
+    EXPECT_EQ(Items(frame.FileMenu()),
+              (QStringList{"Update &All Feeds|32777", "Update &Marked Feeds|32778",
+                           "Update &Current Feed|32779", "-", "Re-Pack|32803", "Send &To|32794",
+                           "-", "&Import OPML File|32781", "&Export OPML File|32782", "-",
+                           "E&xit|57665"}));
+    EXPECT_EQ(Items(frame.EditMenu()),
+              (QStringList{"&Undo|57643", "Cu&t|57635", "&Copy|57634", "&Paste|57637"}));
+    EXPECT_EQ(Items(frame.ViewMenu()), (QStringList{"&Options|32780", "Parse|32801"}));
+    ASSERT_EQ(frame.HelpMenu()->actions().size(), 3);
+    EXPECT_EQ(Items(frame.HelpMenu()).mid(0, 2), (QStringList{"&Contents|32798", "-"}));
+    EXPECT_EQ(frame.HelpMenu()->actions()[2]->data().toInt(), CommandId::APP_ABOUT);
+
+    const QAction* cut = frame.Action(CommandId::EDIT_CUT);
+    ASSERT_NE(cut, nullptr);
+    EXPECT_TRUE(cut->shortcuts().contains(QKeySequence(QStringLiteral("Ctrl+X"))));
+    EXPECT_TRUE(cut->shortcuts().contains(QKeySequence(QStringLiteral("Shift+Del"))));
+    EXPECT_TRUE(frame.Action(CommandId::EDIT_UNDO)
+                    ->shortcuts()
+                    .contains(QKeySequence(QStringLiteral("Alt+Backspace"))));
+    EXPECT_TRUE(frame.Action(CommandId::EDIT_PASTE)
+                    ->shortcuts()
+                    .contains(QKeySequence(QStringLiteral("Shift+Ins"))));
+    EXPECT_EQ(frame.Action(CommandId::UPDATE_ALL)->statusTip(),
+              QStringLiteral("Download feeds of all subscribed channels."));
+    // Without a view nothing but Exit and About can run; Parse never can.
+    EXPECT_FALSE(frame.Action(CommandId::PARSE)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::UPDATE_ALL)->isEnabled());
+    EXPECT_TRUE(frame.Action(CommandId::APP_EXIT)->isEnabled());
+}
+
+// A command target that counts what reached it.
+class CountingTarget : public CCommandTarget {
+public:
+    bool OnCommand(int commandId) override
+    {
+        ran.push_back(commandId);
+        return true;
+    }
+    std::optional<bool> CommandEnabled(int commandId) const override
+    {
+        if (commandId == CommandId::PARSE)
+            return std::nullopt;
+        return commandId != CommandId::EDIT_PASTE;
+    }
+    std::vector<int> ran;
+};
+
+TEST_F(FrameTest, CommandsReachTheTargetOnlyWhenEnabled)
+{
+    CMainFrame frame;
+    CountingTarget target;
+    frame.SetView(new QWidget, &target);
+    EXPECT_TRUE(frame.Action(CommandId::UPDATE_ALL)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::EDIT_PASTE)->isEnabled());
+    EXPECT_FALSE(frame.Action(CommandId::PARSE)->isEnabled());
+    frame.Action(CommandId::UPDATE_ALL)->trigger();
+    EXPECT_FALSE(frame.ExecuteCommand(CommandId::EDIT_PASTE));
+    EXPECT_EQ(target.ran, std::vector<int>{CommandId::UPDATE_ALL});
+    frame.SetView(new QWidget, nullptr);  // the target goes before the frame
+}
+
+TEST_F(FrameTest, DefaultPlacementAndCloseOnlyHides)
+{
+    CMainFrame frame;
+    frame.showAbout = [] {};
+    frame.show();
+    QApplication::processEvents();
+    EXPECT_EQ(frame.frameGeometry().topLeft(), QPoint(10, 10));
+    EXPECT_EQ(frame.frameGeometry().size(), QSize(500, 350));
+    frame.close();
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_FALSE(frame.IsExiting());
+    EXPECT_EQ(ReadWholeFile(environment.ConfigFile()).find("WinPos"), std::string::npos);
+
+    frame.ExecuteCommand(CommandId::TRAY_OPEN);
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_FALSE(frame.isMinimized());
+}
+
+TEST_F(FrameTest, ExitStoresTheOuterRectangle)
+{
+    CMainFrame frame;
+    frame.show();
+    frame.move(40, 60);
+    frame.resize(640, 420);
+    QApplication::processEvents();
+    const QRect outer = frame.frameGeometry();
+    frame.ExecuteCommand(CommandId::TRAY_EXIT);
+    EXPECT_TRUE(frame.IsExiting());
+    EXPECT_FALSE(frame.isVisible());
+    const WindowPlacement stored = LoadWindowPlacement();
+    EXPECT_EQ(QRect(stored.x, stored.y, stored.cx, stored.cy), outer);
+
+    CMainFrame again;
+    EXPECT_EQ(again.pos(), outer.topLeft());
+}
+
+TEST_F(FrameTest, TrayMenuAndDoubleClick)
+{
+    CMainFrame frame;
+    CTrayIcon* tray = frame.TrayIcon();
+    EXPECT_EQ(tray->IconResource(), 128);
+    EXPECT_EQ(Items(tray->Menu()), (QStringList{"&Open|32771", "&About|57664", "-", "E&xit|32773"}));
+    EXPECT_EQ(tray->Menu()->defaultAction(), tray->Action(CommandId::TRAY_OPEN));
+    EXPECT_TRUE(tray->Action(CommandId::TRAY_OPEN)->font().bold());
+    EXPECT_EQ(tray->ToolTip(), QStringLiteral("Corvane"));
+
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_EQ(tray->HandleNotification(QSystemTrayIcon::Trigger), 0);
+    EXPECT_EQ(tray->HandleNotification(QSystemTrayIcon::MiddleClick), 0);
+    EXPECT_FALSE(frame.isVisible());
+    EXPECT_EQ(tray->HandleNotification(QSystemTrayIcon::DoubleClick), 1);
+    EXPECT_TRUE(frame.isVisible());
+
+    int aboutShown = 0;
+    frame.showAbout = [&aboutShown] { ++aboutShown; };
+    tray->Action(CommandId::APP_ABOUT)->trigger();
+    EXPECT_EQ(aboutShown, 1);
+}
+
+TEST_F(FrameTest, BusyIconFromAWorkerThreadArrivesQueuedAndKeepsTheTooltip)
+{
+    CMainFrame frame;
+    CTrayIcon* tray = frame.TrayIcon();
+    std::thread worker([tray] { tray->SetIconResource(145); });
+    worker.join();
+    EXPECT_TRUE(WaitFor([tray] { return tray->IconResource() == 145; }));
+    EXPECT_EQ(tray->ToolTip(), QStringLiteral("Corvane"));
+    tray->SetIconResource(128);
+    EXPECT_EQ(tray->IconResource(), 128);
+}
+
+// --- single instance -----------------------------------------------------------------------
+
+TEST_F(FrameTest, GuardNamesAPrivateSocketAndRefusesASecondRegistration)
+{
+    CInstanceChecker first(QStringLiteral("Corvane"));
+    EXPECT_TRUE(first.MappingName().startsWith(QStringLiteral("CInstanceChecker_MMF_Corvane")));
+    EXPECT_TRUE(first.ServerName().startsWith(QString::fromStdString(environment.RuntimeFolder())));
+    EXPECT_FALSE(first.FindRunningInstance(200));
+    ASSERT_TRUE(first.RegisterRunningInstance());
+
+    CInstanceChecker second(QStringLiteral("Corvane"));
+    EXPECT_TRUE(second.FindRunningInstance(1000));
+    EXPECT_FALSE(second.RegisterRunningInstance());
+
+    int activations = 0;
+    QObject::connect(&first, &CInstanceChecker::anotherInstanceStarted, [&activations] { ++activations; });
+    EXPECT_TRUE(second.ActivateRunningInstance(1000));
+    EXPECT_TRUE(WaitFor([&activations] { return activations == 1; }));
+    QApplication::processEvents();
+    EXPECT_EQ(activations, 1);  // the probe of FindRunningInstance did not count
+}
+
+TEST_F(FrameTest, StaleSocketOfACrashedCopyDoesNotBlockStartUp)
+{
+    CInstanceChecker checker(QStringLiteral("Corvane"));
+    const std::string stale = checker.ServerName().toStdString();
+    FILE* file = std::fopen(stale.c_str(), "w");  // a leftover file where the socket goes
+    ASSERT_NE(file, nullptr);
+    std::fclose(file);
+    EXPECT_FALSE(checker.FindRunningInstance(200));
+    EXPECT_TRUE(checker.RegisterRunningInstance());
+}
+
+QProcessEnvironment ProgramEnvironment()
+{
+    QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+    variables.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return variables;  // CORVANE_HOME, XDG_* come from PrivateEnvironment
+}
+
+TEST_F(FrameTest, SecondCopyBringsTheRunningWindowForwardAndEnds)
+{
+    // This process plays the running instance, with its window hidden in the tray.
+    CMainFrame frame;
+    frame.showAbout = [] {};
+    CInstanceChecker checker(QStringLiteral("Corvane"));
+    QObject::connect(&checker, &CInstanceChecker::anotherInstanceStarted, &frame,
+                     &CMainFrame::ShowInFront);
+    ASSERT_TRUE(checker.RegisterRunningInstance());
+    frame.show();
+    frame.showMinimized();
+    frame.hide();
+
+    QProcess second;
+    second.setProcessEnvironment(ProgramEnvironment());
+    second.start(QStringLiteral(CORVANE_GUI_PATH), {});
+    ASSERT_TRUE(second.waitForStarted(5000));
+    EXPECT_TRUE(WaitFor([&second] { return second.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_TRUE(WaitFor([&frame] { return frame.isVisible(); }));
+    EXPECT_FALSE(frame.isMinimized());
+}
+
+TEST_F(FrameTest, TwoCopiesOfTheProgramInOneSession)
+{
+    environment.WriteChannels(SampleChannels());
+    QProcess first;
+    first.setProcessEnvironment(ProgramEnvironment());
+    first.start(QStringLiteral(CORVANE_GUI_PATH), {});
+    ASSERT_TRUE(first.waitForStarted(5000));
+    CInstanceChecker probe(QStringLiteral("Corvane"));
+    ASSERT_TRUE(WaitFor([&probe] { return probe.FindRunningInstance(100); }, 20000));
+
+    QProcess second;
+    second.setProcessEnvironment(ProgramEnvironment());
+    second.start(QStringLiteral(CORVANE_GUI_PATH), {});
+    ASSERT_TRUE(second.waitForStarted(5000));
+    EXPECT_TRUE(second.waitForFinished(10000));
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+    EXPECT_TRUE(probe.FindRunningInstance(1000));
+
+    first.terminate();
+    if (!first.waitForFinished(5000)) {
+        first.kill();
+        first.waitForFinished(5000);
+    }
+}
+
+}  // namespace
