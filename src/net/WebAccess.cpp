@@ -407,8 +407,8 @@ int CWebAccess::Transfer::OnProgress(
 }
 
 CWebAccess::CWebAccess(
-    std::string agentName_, std::uintptr_t, std::uint32_t, const char*, const char*, std::uint32_t)
-    : agentName(std::move(agentName_))
+    std::string name, std::uintptr_t, std::uint32_t, const char*, const char*, std::uint32_t)
+    : agentName(std::move(name))
 { }
 
 CWebAccess::~CWebAccess() = default;
