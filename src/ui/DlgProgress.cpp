@@ -1,0 +1,250 @@
+#include "ui/DlgProgress.h"
+
+#include <QFrame>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMetaObject>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+// The template is laid out in dialog units; one is about 1.5 px across and 1.6 px down.
+QRect DialogUnits(int x, int y, int width, int height)
+{
+    return QRect(qRound(x * 1.5), qRound(y * 1.6), qRound(width * 1.5), qRound(height * 1.6));
+}
+
+} // namespace
+
+// --- ProgressListener (job thread) ------------------------------------------------------------
+
+template <typename Function> void ProgressListener::Post(Function function)
+{
+    // The dialog outlives every call: Run() waits for the job's thread before it returns, and
+    // a call still queued when the dialog goes is dropped with it.
+    QMetaObject::invokeMethod(
+        &dialog,
+        [this, function = std::move(function)]() mutable {
+            if (!Cancelled())
+                function();
+        },
+        Qt::QueuedConnection);
+}
+
+void ProgressListener::OnStatus(const std::string& text)
+{
+    Post([this, text = QString::fromStdString(text)] { dialog.ShowStatus(text); });
+}
+
+void ProgressListener::OnProgressRange(int maximum)
+{
+    Post([this, maximum] { dialog.SetRange(maximum); });
+}
+
+void ProgressListener::OnProgressStep()
+{
+    Post([this] { dialog.Step(); });
+}
+
+void ProgressListener::OnFailure(const std::string& text)
+{
+    // The job must wait until the box is closed. A blocking queued call would deadlock when the
+    // GUI thread waits for the job after Cancel, so the wait is on a condition that Cancel also
+    // ends.
+    unsigned long long ticket = 0;
+    {
+        std::lock_guard lock(mutex);
+        if (cancelled)
+            return;
+        ticket = ++failuresAsked;
+    }
+    QMetaObject::invokeMethod(
+        &dialog,
+        [this, ticket, message = QString::fromStdString(text)] {
+            if (!Cancelled())
+                dialog.ShowFailure(message);
+            std::lock_guard lock(mutex);
+            failuresAnswered = std::max(failuresAnswered, ticket);
+            answered.notify_all();
+        },
+        Qt::QueuedConnection);
+    std::unique_lock lock(mutex);
+    answered.wait(lock, [&] { return cancelled || failuresAnswered >= ticket; });
+}
+
+void ProgressListener::OnFinished(const std::string& finalText, bool)
+{
+    Post([this, text = QString::fromStdString(finalText)] { dialog.ShowEnd(text); });
+}
+
+void ProgressListener::Cancel()
+{
+    std::lock_guard lock(mutex);
+    cancelled = true;
+    answered.notify_all();
+}
+
+bool ProgressListener::Cancelled() const
+{
+    std::lock_guard lock(mutex);
+    return cancelled;
+}
+
+// --- CDlgProgress (GUI thread) ----------------------------------------------------------------
+
+CDlgProgress::CDlgProgress(CUpdateController& controller_, UpdateRequest request_, QWidget* parent)
+    : QDialog(parent)
+    , controller(controller_)
+    , request(std::move(request_))
+    , listener(*this)
+{
+    setWindowTitle(tr("Updating Feeds..."));
+    setFixedSize(DialogUnits(0, 0, 274, 70).size());
+    setModal(true);
+
+    auto* picture = new QLabel(this);
+    picture->setGeometry(DialogUnits(7, 7, 53, 57));
+    picture->setPixmap(QIcon(":/taskpane/progress.svg").pixmap(picture->size()));
+    picture->setScaledContents(true);
+
+    statusLabel = new QLabel(tr("Updating..."), this);
+    statusLabel->setGeometry(DialogUnits(69, 7, 198, 19));
+    statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    statusLabel->setWordWrap(true);
+    // Addresses can be long; they must not widen the dialog or push the bar away.
+    statusLabel->setTextFormat(Qt::PlainText);
+
+    progressBar = new QProgressBar(this);
+    progressBar->setGeometry(DialogUnits(69, 31, 198, 8));
+    progressBar->setTextVisible(false);
+    progressBar->setRange(0, 100);
+    progressBar->setValue(0);
+
+    auto* rule = new QFrame(this);
+    rule->setGeometry(DialogUnits(69, 45, 198, 1));
+    rule->setFrameShape(QFrame::HLine);
+    rule->setFrameShadow(QFrame::Sunken);
+
+    okButton = new QPushButton(tr("OK"), this);
+    okButton->setGeometry(DialogUnits(164, 49, 50, 14));
+    cancelButton = new QPushButton(tr("Cancel"), this);
+    cancelButton->setGeometry(DialogUnits(217, 49, 50, 14));
+    okButton->setEnabled(false);
+    cancelButton->setEnabled(true);
+    cancelButton->setDefault(true);
+    connect(okButton, &QPushButton::clicked, this, &CDlgProgress::accept);
+    connect(cancelButton, &QPushButton::clicked, this, &CDlgProgress::reject);
+
+    showFailure = [](QWidget* owner, const QString& text) {
+        QMessageBox box(
+            QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, owner);
+        box.exec();
+    };
+}
+
+CDlgProgress::~CDlgProgress()
+{
+    // Whatever happened, the job must not call into a dialog that is gone.
+    if (lastStart != StartResult::Started)
+        return; // the controller's job, if any, is not this dialog's
+    if (controller.ManualRunning())
+        controller.CancelManual();
+    listener.Cancel();
+    controller.WaitManual();
+}
+
+int CDlgProgress::Run(std::string* error)
+{
+    finished = false;
+    lastStart = controller.StartUpdate(request, listener, error);
+    switch (lastStart) {
+    case StartResult::Started:
+        break;
+    case StartResult::CannotOpenPackage:
+        return -1;
+    case StartResult::NothingToDo:
+    case StartResult::Busy:
+        return 0;
+    }
+    exec();
+    // After OK the job has ended; after Cancel it stops at its next safe point, which is close:
+    // the listener no longer waits for the GUI, so this cannot deadlock.
+    controller.WaitManual();
+    return 0;
+}
+
+void CDlgProgress::reject()
+{
+    if (!finished) {
+        // The job first, then the listener: a job released from a failure box before it knows
+        // of the cancel could run to its end and replace the package in between.
+        controller.CancelManual();
+        listener.Cancel();
+    }
+    QDialog::reject();
+}
+
+void CDlgProgress::ShowStatus(const QString& text)
+{
+    statusLabel->setText(text);
+}
+
+void CDlgProgress::SetRange(int maximum)
+{
+    progressBar->setRange(0, std::max(0, maximum));
+    progressBar->setValue(0);
+    // An empty range would make the bar busy-animate forever; an empty job is simply complete.
+    if (maximum <= 0)
+        progressBar->setRange(0, 1);
+}
+
+void CDlgProgress::Step()
+{
+    progressBar->setValue(std::min(progressBar->value() + 1, progressBar->maximum()));
+}
+
+void CDlgProgress::ShowFailure(const QString& text)
+{
+    if (showFailure)
+        showFailure(this, text);
+}
+
+void CDlgProgress::ShowEnd(const QString& finalText)
+{
+    finished = true;
+    cancelButton->setEnabled(false);
+    okButton->setEnabled(true);
+    okButton->setDefault(true);
+    okButton->setFocus();
+    statusLabel->setText(finalText);
+}
+
+std::function<void(bool busy)> MakeTrayBusyHook(
+    QObject* context, std::function<void(int iconResource)> setIcon)
+{
+    // The job reports from its own thread while the GUI thread may be destroying context; the
+    // receiver is forgotten under a lock as destruction begins, before Qt drops its queued calls.
+    struct Relay {
+        std::mutex mutex;
+        QObject* receiver = nullptr;
+    };
+    auto relay = std::make_shared<Relay>();
+    relay->receiver = context;
+    QObject::connect(
+        context, &QObject::destroyed, context,
+        [relay] {
+            std::lock_guard lock(relay->mutex);
+            relay->receiver = nullptr;
+        },
+        Qt::DirectConnection);
+    return [relay, setIcon = std::move(setIcon)](bool busy) {
+        std::lock_guard lock(relay->mutex);
+        if (!relay->receiver)
+            return;
+        QMetaObject::invokeMethod(
+            relay->receiver, [setIcon, busy] { setIcon(busy ? TRAY_ICON_BUSY : TRAY_ICON_NORMAL); },
+            Qt::QueuedConnection);
+    };
+}

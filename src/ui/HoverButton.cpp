@@ -1,0 +1,111 @@
+#include "ui/HoverButton.h"
+
+#include <QEnterEvent>
+#include <QImageReader>
+#include <QPainter>
+#include <QSvgRenderer>
+
+QSize PictureSize(const QString& path)
+{
+    if (path.endsWith(".svg", Qt::CaseInsensitive)) {
+        QSvgRenderer renderer(path);
+        return renderer.isValid() ? renderer.defaultSize() : QSize();
+    }
+    QImageReader reader(path);
+    return reader.canRead() ? reader.size() : QSize();
+}
+
+QPixmap LoadPicture(const QString& path, QSize size, qreal pixelRatio)
+{
+    if (size.isEmpty())
+        return QPixmap();
+    if (path.endsWith(".svg", Qt::CaseInsensitive)) {
+        QSvgRenderer renderer(path);
+        if (!renderer.isValid())
+            return QPixmap();
+        QImage image(size * pixelRatio, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            renderer.render(&painter);
+        }
+        image.setDevicePixelRatio(pixelRatio);
+        return QPixmap::fromImage(image);
+    }
+    QImage image(path);
+    if (image.isNull())
+        return QPixmap();
+    return QPixmap::fromImage(image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
+}
+
+CHoverButton::CHoverButton(QWidget* parent)
+    : QAbstractButton(parent)
+{
+    setAttribute(Qt::WA_Hover, true);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+bool CHoverButton::LoadButtonBitmap(const QString& path)
+{
+    const QSize size = PictureSize(path);
+    QPixmap loaded = LoadPicture(path, size, devicePixelRatioF());
+    if (loaded.isNull())
+        return false;
+    bitmap = std::move(loaded);
+    frameWidth = size.width() / 3;
+    frameHeight = size.height();
+    resize(frameWidth, frameHeight);
+    update();
+    return true;
+}
+
+void CHoverButton::SetTooltipText(const QString& text, bool activate)
+{
+    if (text.isEmpty())
+        return;
+    toolTipText = text;
+    toolTipActive = activate;
+    setToolTip(activate ? toolTipText : QString());
+}
+
+int CHoverButton::CurrentFrame() const
+{
+    if (isDown())
+        return 1;
+    return hovering ? 2 : 0;
+}
+
+void CHoverButton::paintEvent(QPaintEvent*)
+{
+    if (bitmap.isNull())
+        return;
+    QPainter painter(this);
+    const qreal ratio = bitmap.devicePixelRatio();
+    const QRectF source(
+        CurrentFrame() * frameWidth * ratio, 0, frameWidth * ratio, frameHeight * ratio);
+    painter.drawPixmap(QRectF(0, 0, frameWidth, frameHeight), bitmap, source);
+}
+
+void CHoverButton::enterEvent(QEnterEvent* event)
+{
+    hovering = true;
+    update();
+    QAbstractButton::enterEvent(event);
+}
+
+void CHoverButton::leaveEvent(QEvent* event)
+{
+    hovering = false;
+    update();
+    QAbstractButton::leaveEvent(event);
+}
+
+void CHoverButton::changeEvent(QEvent* event)
+{
+    // A hidden or disabled button gets no leave notice; it must not come back highlighted.
+    if (event->type() == QEvent::EnabledChange && !isEnabled()) {
+        hovering = false;
+        update();
+    }
+    QAbstractButton::changeEvent(event);
+}

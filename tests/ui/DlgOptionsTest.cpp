@@ -1,0 +1,367 @@
+#include "ui/DlgOptions.h"
+
+#include "support/TempDir.h"
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSettings>
+#include <QSlider>
+#include <QTest>
+#include <QTimeEdit>
+#include <QTimer>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+CorvaneSettings SampleSettings()
+{
+    CorvaneSettings settings;
+    settings.outputPath = "/tmp/corvane-test/out.mrf";
+    settings.scheduleOn = 1;
+    settings.scheduleHour = 7;
+    settings.scheduleMinute = 45;
+    settings.podcastOn = 1;
+    settings.podcastFormat = 1;
+    settings.compression = 3;
+    settings.volume = 5;
+    settings.lengthLimitOn = 1;
+    settings.lengthLimit = 900;
+    settings.firstItemOnly = 0;
+    settings.repackable = 1;
+    return settings;
+}
+
+struct OptionsFixture : ::testing::Test {
+    OptionsFixture()
+    {
+        dialog.SetValues(SampleSettings());
+        dialog.showMessage = [this](const QString& text) { messages << text; };
+    }
+    CDlgOptions dialog;
+    QStringList messages;
+};
+
+} // namespace
+
+TEST(OptionsLength, AcceptsWholeNumbersFromOneToTheLargest32BitValue)
+{
+    std::uint32_t value = 0;
+    EXPECT_EQ(CheckLengthText("1", value), LengthCheck::Ok);
+    EXPECT_EQ(value, 1u);
+    EXPECT_EQ(CheckLengthText(" 1200 ", value), LengthCheck::Ok);
+    EXPECT_EQ(value, 1200u);
+    EXPECT_EQ(CheckLengthText("4294967295", value), LengthCheck::Ok);
+    EXPECT_EQ(value, 4294967295u);
+}
+
+TEST(OptionsLength, TellsNonIntegersFromIntegersOutOfRange)
+{
+    std::uint32_t value = 77;
+    EXPECT_EQ(CheckLengthText("", value), LengthCheck::NotAnInteger);
+    EXPECT_EQ(CheckLengthText("   ", value), LengthCheck::NotAnInteger);
+    EXPECT_EQ(CheckLengthText("12a", value), LengthCheck::NotAnInteger);
+    EXPECT_EQ(CheckLengthText("-", value), LengthCheck::NotAnInteger);
+    EXPECT_EQ(CheckLengthText("1.5", value), LengthCheck::NotAnInteger);
+    EXPECT_EQ(CheckLengthText("0", value), LengthCheck::OutOfRange);
+    EXPECT_EQ(CheckLengthText("-5", value), LengthCheck::OutOfRange);
+    EXPECT_EQ(CheckLengthText("4294967296", value), LengthCheck::OutOfRange);
+    // Far beyond 64 bits must not wrap around into the range.
+    EXPECT_EQ(CheckLengthText("18446744073709551617", value), LengthCheck::OutOfRange);
+    EXPECT_EQ(value, 77u);
+}
+
+TEST(OptionsBrowse, AddsTheDefaultExtensionOnlyToANameWithout)
+{
+    EXPECT_EQ(WithDefaultExtension("/home/u/feeds", "nff"), "/home/u/feeds.nff");
+    EXPECT_EQ(WithDefaultExtension("/home/u/feeds.mrf", "nff"), "/home/u/feeds.mrf");
+    EXPECT_EQ(WithDefaultExtension("/home/u.v/feeds", "nff"), "/home/u.v/feeds.nff");
+    EXPECT_EQ(WithDefaultExtension("", "nff"), "");
+}
+
+TEST_F(OptionsFixture, ControlsShowTheValuesWithTheirRanges)
+{
+    EXPECT_EQ(dialog.PathEdit()->text(), "/tmp/corvane-test/out.mrf");
+    EXPECT_TRUE(dialog.ScheduleCheck()->isChecked());
+    EXPECT_EQ(dialog.TimePicker()->time(), QTime(7, 45, 0));
+    EXPECT_TRUE(dialog.TimePicker()->isEnabled());
+    EXPECT_TRUE(dialog.AmrRadio()->isChecked());
+    EXPECT_FALSE(dialog.Mp3Radio()->isChecked());
+    EXPECT_EQ(dialog.CompressionSlider()->value(), 3);
+    EXPECT_EQ(dialog.VolumeSlider()->value(), 5);
+    for (QSlider* slider : { dialog.CompressionSlider(), dialog.VolumeSlider() }) {
+        EXPECT_EQ(slider->minimum(), 0);
+        EXPECT_EQ(slider->maximum(), 7);
+        EXPECT_EQ(slider->tickInterval(), 1);
+        EXPECT_EQ(slider->tickPosition(), QSlider::TicksBothSides);
+    }
+    EXPECT_EQ(dialog.LengthEdit()->text(), "900");
+    EXPECT_EQ(dialog.OkButton()->text(), "OK");
+    EXPECT_TRUE(dialog.OkButton()->isDefault());
+    EXPECT_EQ(dialog.FirstItemCheck()->text(), "Download The First Item Only");
+    // The template's 331 by 172 units.
+    EXPECT_EQ(dialog.size(), QSize(497, 275));
+}
+
+TEST_F(OptionsFixture, TimeOutsideTheDayShowsTheDefaultTime)
+{
+    CorvaneSettings settings = SampleSettings();
+    settings.scheduleHour = 25;
+    settings.scheduleMinute = 70;
+    dialog.SetValues(settings);
+    EXPECT_EQ(dialog.TimePicker()->time(), QTime(6, 0, 0));
+}
+
+TEST_F(OptionsFixture, EnableRulesFollowPodcastFormatAndLimit)
+{
+    auto expectPodcastControls = [&](bool radios, bool amrControls, bool lengthControls) {
+        EXPECT_EQ(dialog.Mp3Radio()->isEnabled(), radios);
+        EXPECT_EQ(dialog.AmrRadio()->isEnabled(), radios);
+        for (QWidget* widget :
+            std::initializer_list<QWidget*> { dialog.CompressionSlider(), dialog.VolumeSlider(),
+                dialog.CompressionLabel(), dialog.VolumeLabel(), dialog.LowLabel(),
+                dialog.HighLabel(), dialog.LimitCheck(), dialog.FirstItemCheck() })
+            EXPECT_EQ(widget->isEnabled(), amrControls) << widget->metaObject()->className();
+        for (QWidget* widget : std::initializer_list<QWidget*> { dialog.LengthEdit(),
+                 dialog.LengthUp(), dialog.LengthDown(), dialog.SecondsLabel() })
+            EXPECT_EQ(widget->isEnabled(), lengthControls);
+        EXPECT_TRUE(dialog.PodcastCheck()->isEnabled());
+    };
+    expectPodcastControls(true, true, true);
+
+    QTest::mouseClick(dialog.LimitCheck(), Qt::LeftButton);
+    EXPECT_EQ(dialog.Values().lengthLimitOn, 0);
+    expectPodcastControls(true, true, false);
+
+    QTest::mouseClick(dialog.Mp3Radio(), Qt::LeftButton);
+    EXPECT_EQ(dialog.Values().podcastFormat, 0);
+    expectPodcastControls(true, false, false);
+
+    QTest::mouseClick(dialog.PodcastCheck(), Qt::LeftButton);
+    EXPECT_EQ(dialog.Values().podcastOn, 0);
+    expectPodcastControls(false, false, false);
+    EXPECT_TRUE(messages.isEmpty());
+}
+
+TEST_F(OptionsFixture, ScheduledDownloadEnablesOnlyThePicker)
+{
+    QTest::mouseClick(dialog.ScheduleCheck(), Qt::LeftButton);
+    EXPECT_FALSE(dialog.TimePicker()->isEnabled());
+    EXPECT_EQ(dialog.Values().scheduleOn, 0);
+    QTest::mouseClick(dialog.ScheduleCheck(), Qt::LeftButton);
+    EXPECT_TRUE(dialog.TimePicker()->isEnabled());
+}
+
+TEST_F(OptionsFixture, DisabledControlsKeepTheirValuesOnOk)
+{
+    CorvaneSettings settings = SampleSettings();
+    settings.podcastOn = 0;
+    dialog.SetValues(settings);
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    const CorvaneSettings values = dialog.Values();
+    EXPECT_EQ(values.podcastOn, 0);
+    EXPECT_EQ(values.podcastFormat, 1);
+    EXPECT_EQ(values.compression, 3);
+    EXPECT_EQ(values.volume, 5);
+    EXPECT_EQ(values.lengthLimitOn, 1);
+    EXPECT_EQ(values.lengthLimit, 900u);
+    EXPECT_EQ(values.scheduleHour, 7);
+    EXPECT_EQ(values.scheduleMinute, 45);
+}
+
+TEST_F(OptionsFixture, BadLengthBlocksOkEvenWhileTheFieldIsDisabled)
+{
+    CorvaneSettings settings = SampleSettings();
+    settings.podcastOn = 0;
+    dialog.SetValues(settings);
+    dialog.show();
+    ASSERT_FALSE(dialog.LengthEdit()->isEnabled());
+
+    dialog.LengthEdit()->setText("0");
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(messages.size(), 1);
+    EXPECT_EQ(messages[0], "Please enter an integer between 1 and 4294967295.");
+
+    dialog.LengthEdit()->setText("");
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(messages.size(), 2);
+    EXPECT_EQ(messages[1], "Please enter an integer.");
+
+    dialog.LengthEdit()->setText("4294967296");
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(messages.size(), 3);
+    EXPECT_EQ(dialog.Values().lengthLimit, 900u);
+
+    dialog.LengthEdit()->setText("4294967295");
+    dialog.accept();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.Values().lengthLimit, 4294967295u);
+}
+
+TEST_F(OptionsFixture, FailedReadKeepsTheValuesAfterTheFailingStep)
+{
+    // A text that is no integer stops the reading at the length: the format and everything after
+    // it keep their previous values, while the path and "Support Podcast" before it are taken.
+    dialog.PathEdit()->setText("/elsewhere/new.mrf");
+    dialog.Mp3Radio()->setChecked(true);
+    dialog.VolumeSlider()->setValue(0);
+    dialog.FirstItemCheck()->setChecked(true);
+    dialog.LengthEdit()->setText("");
+    EXPECT_FALSE(dialog.ReadControls());
+    CorvaneSettings values = dialog.Values();
+    EXPECT_EQ(values.outputPath, "/elsewhere/new.mrf");
+    EXPECT_EQ(values.podcastFormat, 1);
+    EXPECT_EQ(values.volume, 5);
+    EXPECT_EQ(values.firstItemOnly, 0);
+    EXPECT_TRUE(dialog.LengthEdit()->hasFocus() || !dialog.isVisible());
+
+    // An integer out of range fails at the check, after the sliders were read.
+    dialog.LengthEdit()->setText("0");
+    EXPECT_FALSE(dialog.ReadControls());
+    values = dialog.Values();
+    EXPECT_EQ(values.podcastFormat, 0);
+    EXPECT_EQ(values.volume, 0);
+    EXPECT_EQ(values.lengthLimit, 900u);
+    EXPECT_EQ(values.firstItemOnly, 0);
+}
+
+TEST_F(OptionsFixture, ClickWithBadLengthStillAppliesTheEnableRules)
+{
+    dialog.LengthEdit()->setText("");
+    QTest::mouseClick(dialog.PodcastCheck(), Qt::LeftButton);
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_EQ(dialog.Values().podcastOn, 0);
+    EXPECT_FALSE(dialog.AmrRadio()->isEnabled());
+}
+
+TEST_F(OptionsFixture, OkTakesTheTimeFromThePicker)
+{
+    dialog.TimePicker()->setTime(QTime(23, 59, 0));
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.Values().scheduleHour, 23);
+    EXPECT_EQ(dialog.Values().scheduleMinute, 59);
+}
+
+TEST_F(OptionsFixture, UpDownStaysWithinOneToOneHundredThousand)
+{
+    dialog.LengthEdit()->setText("1");
+    QTest::mouseClick(dialog.LengthDown(), Qt::LeftButton);
+    EXPECT_EQ(dialog.LengthEdit()->text(), "1");
+    QTest::mouseClick(dialog.LengthUp(), Qt::LeftButton);
+    EXPECT_EQ(dialog.LengthEdit()->text(), "2");
+
+    dialog.LengthEdit()->setText("99999");
+    QTest::keyClick(dialog.LengthEdit(), Qt::Key_Up);
+    EXPECT_EQ(dialog.LengthEdit()->text(), "100000"); // no thousands separator
+    QTest::keyClick(dialog.LengthEdit(), Qt::Key_Up);
+    EXPECT_EQ(dialog.LengthEdit()->text(), "100000");
+    QTest::keyClick(dialog.LengthEdit(), Qt::Key_Down);
+    EXPECT_EQ(dialog.LengthEdit()->text(), "99999");
+
+    // Typing is limited to digits.
+    dialog.LengthEdit()->clear();
+    QTest::keyClicks(dialog.LengthEdit(), "12x3");
+    EXPECT_EQ(dialog.LengthEdit()->text(), "123");
+}
+
+TEST_F(OptionsFixture, BrowseFillsTheFullPathAndRefillsTheControls)
+{
+    TempDir folder;
+    QString startedFrom;
+    dialog.chooseFile = [&](QWidget*, const QString& current) {
+        startedFrom = current;
+        return QString::fromStdString(folder.Path()) + "/phone-feeds";
+    };
+    dialog.LengthEdit()->setText("55"); // not read yet: the refill undoes it
+    QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
+    EXPECT_EQ(startedFrom, "/tmp/corvane-test/out.mrf");
+    EXPECT_EQ(dialog.PathEdit()->text().toStdString(), folder.Path() + "/phone-feeds.nff");
+    EXPECT_EQ(dialog.LengthEdit()->text(), "900");
+
+    dialog.chooseFile = [](QWidget*, const QString&) { return QString(); };
+    QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
+    EXPECT_EQ(dialog.PathEdit()->text().toStdString(), folder.Path() + "/phone-feeds.nff");
+}
+
+namespace {
+
+// Points the settings store at a private folder for one test.
+struct ConfigHome {
+    ConfigHome()
+    {
+        const char* old = std::getenv("XDG_CONFIG_HOME");
+        hadOld = old != nullptr;
+        if (hadOld)
+            previous = old;
+        setenv("XDG_CONFIG_HOME", folder.Path().c_str(), 1);
+    }
+    ~ConfigHome()
+    {
+        if (hadOld)
+            setenv("XDG_CONFIG_HOME", previous.c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+    }
+    std::string File() const { return folder.Path() + "/Corvane/Corvane.conf"; }
+    TempDir folder;
+    std::string previous;
+    bool hadOld = false;
+};
+
+// Presses a button of the modal dialog once it is up.
+void PressWhenShown(const char* which)
+{
+    QTimer::singleShot(0, [which] {
+        auto* dialog = qobject_cast<CDlgOptions*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        QTest::mouseClick(std::string(which) == "OK" ? dialog->OkButton() : dialog->CancelButton(),
+            Qt::LeftButton);
+    });
+}
+
+} // namespace
+
+TEST(OptionsStore, OkWithoutChangesWritesAllElevenEntries)
+{
+    ConfigHome home;
+    CorvaneSettings settings = SampleSettings();
+    PressWhenShown("OK");
+    ASSERT_TRUE(RunOptionsDialog(nullptr, settings));
+    EXPECT_EQ(settings.repackable, 1);
+
+    QSettings store(QString::fromStdString(home.File()), QSettings::IniFormat);
+    EXPECT_EQ(store.value("Path/FeedFile").toString(), "/tmp/corvane-test/out.mrf");
+    EXPECT_EQ(store.value("Podcast/On").toInt(), 1);
+    EXPECT_EQ(store.value("Podcast/Length").toLongLong(), 900);
+    EXPECT_EQ(store.value("Podcast/MP3").toInt(), 1);
+    EXPECT_EQ(store.value("Podcast/Limit").toInt(), 1);
+    EXPECT_EQ(store.value("Podcast/Compression").toInt(), 3);
+    EXPECT_EQ(store.value("Podcast/Volume").toInt(), 5);
+    EXPECT_EQ(store.value("Podcast/Download First One Only").toInt(), 0);
+    EXPECT_EQ(store.value("Update/Scheduled").toInt(), 1);
+    EXPECT_EQ(store.value("Update/Hour").toInt(), 7);
+    EXPECT_EQ(store.value("Update/Minute").toInt(), 45);
+    // Options does not touch the re-pack state.
+    EXPECT_FALSE(store.contains("Podcast/Repackable"));
+}
+
+TEST(OptionsStore, CancelWritesNothing)
+{
+    ConfigHome home;
+    CorvaneSettings settings = SampleSettings();
+    PressWhenShown("Cancel");
+    EXPECT_FALSE(RunOptionsDialog(nullptr, settings));
+    EXPECT_FALSE(FileExists(home.File()));
+    EXPECT_EQ(settings.outputPath, SampleSettings().outputPath);
+}
