@@ -6,6 +6,7 @@
 #include "formats/OutlineReader.h"
 #include "formats/OutlineWriter.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -58,6 +59,39 @@ std::string Feeds(const COutlineItem& root)
     return out;
 }
 
+// A tree whose values are pieces of raw bytes (as a command line could give them): the written
+// document must read back whole, with every feed.
+void CheckRawValues(std::string_view bytes)
+{
+    COutlineItem root;
+    COutlineItem* group = nullptr;
+    std::size_t feeds = 0;
+    for (std::size_t start = 0; start < bytes.size();) {
+        const std::size_t end = std::min(bytes.size(), bytes.find('\x00', start));
+        auto node = std::make_unique<COutlineItem>();
+        node->title = std::string(bytes.substr(start, end - start));
+        node->xmlurl = std::string(bytes.substr(start, std::min<std::size_t>(end - start, 8)));
+        node->text = std::string(bytes.substr(start + (end - start) / 2, (end - start + 1) / 2));
+        ++feeds;
+        if (!group) {
+            auto made = std::make_unique<COutlineItem>();
+            made->title = node->text;
+            group = made.get();
+            root.AppendChild(std::move(made));
+        }
+        group->AppendChild(std::move(node));
+        start = end + 1;
+    }
+    const Read read = ReadOutline(OutlineDocumentText(root), 256);
+    std::size_t readFeeds = 0;
+    const COutlineItem* readGroup = read.root->firstChild.get();
+    for (const COutlineItem* node = readGroup ? readGroup->firstChild.get() : nullptr; node;
+         node = node->nextSibling.get())
+        readFeeds += node->IsFeed() ? 1 : 0;
+    if (read.result != 1 || readFeeds != feeds)
+        std::abort();
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -74,5 +108,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const Read third = ReadOutline(OutlineDocumentText(*second.root), 256);
     if (third.result != 1 || Feeds(*third.root) != Feeds(*second.root))
         std::abort();
+    CheckRawValues(document.substr(0, 4096));
     return 0;
 }
