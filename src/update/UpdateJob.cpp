@@ -159,7 +159,7 @@ bool CUpdateJob::Start(std::string& error)
         return false;
     }
     running = true;
-    thread = std::jthread([this](std::stop_token stop) { Run(stop); });
+    thread = std::jthread([this, stop = stopSource.get_token()] { Run(stop); });
     return true;
 }
 
@@ -169,8 +169,7 @@ void CUpdateJob::Cancel()
         std::lock_guard lock(impl->listenerMutex);
         impl->cancelled = true;
     }
-    if (thread.joinable())
-        thread.request_stop();
+    stopSource.request_stop();
 }
 
 void CUpdateJob::Wait()

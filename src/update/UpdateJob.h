@@ -151,5 +151,9 @@ private:
     std::atomic<bool> running { false };
     mutable std::mutex resultMutex;
     UpdateJobResult result;
+    // Cancel() may come from any thread, the job's own included (a listener), even while
+    // Start() is still handing over the thread: the stop goes through this source, made before
+    // the thread starts, never through the thread object.
+    std::stop_source stopSource;
     std::jthread thread;
 };
