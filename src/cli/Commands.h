@@ -7,8 +7,20 @@
 int RunInspect(CommandArguments& arguments);
 int RunExtract(CommandArguments& arguments);
 
+// UpdateCommands.cpp: the update job and Re-Pack.
+int RunUpdateCommand(CommandArguments& arguments);
+int RunRepackCommand(CommandArguments& arguments);
+
 // ConvertCommand.cpp: one MP3 file to an AMR-NB file.
 int RunConvert(CommandArguments& arguments);
+
+// FetchCommand.cpp: one download into a file.
+int RunFetch(CommandArguments& arguments);
+// True when text starts with "http://" or "https://" (in any case).
+bool IsWebAddress(const std::string& text);
+// Downloads url into a new file in the private temporary folder and gives its path, which the
+// caller deletes. Empty on failure, after the failure message and its reason were printed.
+std::string DownloadToPrivateFile(const std::string& url);
 
 // FeedCommand.cpp: one feed document read as an update reads it.
 int RunFeed(CommandArguments& arguments);
