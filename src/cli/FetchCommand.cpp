@@ -132,6 +132,8 @@ int RunFetch(CommandArguments& arguments)
     }
     std::printf("%d\n", result);
     std::fflush(stdout);
+    if (web.LastWasNotModified())
+        std::fprintf(stderr, "%s is up to date; the server has nothing newer.\n", file.c_str());
     if (result != WEB_OK) {
         std::fprintf(stderr,
             "Failed to get %s, please check the URL and the Internet connection.\n", url.c_str());

@@ -564,6 +564,7 @@ int CWebAccess::Perform(const std::string& address, Transfer& transfer)
 int CWebAccess::FetchUrl(std::string url, std::string& body)
 {
     lastError.clear();
+    lastNotModified = false;
     std::string received;
     Transfer transfer;
     transfer.memory = &received;
@@ -576,6 +577,7 @@ int CWebAccess::FetchUrl(std::string url, std::string& body)
 int CWebAccess::DownloadUrl(const std::string& url, const std::string& path)
 {
     lastError.clear();
+    lastNotModified = false;
     if (path.empty()) {
         lastError = "no file name to download into";
         return WEB_ERR_REQUEST;
@@ -606,6 +608,7 @@ int CWebAccess::DownloadUrl(const std::string& url, const std::string& path)
         transfer.ifModifiedSince = status.st_mtime;
 
     const int result = Perform(url, transfer);
+    lastNotModified = result == WEB_OK && transfer.notModified;
     if (result != WEB_OK || transfer.notModified || transfer.received == 0)
         return result;
 

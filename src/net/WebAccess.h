@@ -83,6 +83,10 @@ public:
 
     const std::string& AgentName() const { return agentName; }
 
+    // True when the last DownloadUrl ended in WEB_OK because the file at its path was up to date
+    // (304, or a Last-Modified not newer than the file), so the file was left as it was.
+    bool LastWasNotModified() const { return lastNotModified; }
+
     // What went wrong in the last fetch that did not end in WEB_OK, in words ("Connection refused",
     // "the address is not an http or https URL", "HTTP status 404", ...); empty after WEB_OK.
     // For diagnostics only: callers show their described messages.
@@ -101,4 +105,5 @@ private:
     std::stop_token stopToken;
     ProgressCallback progressCallback;
     std::string lastError;
+    bool lastNotModified = false;
 };

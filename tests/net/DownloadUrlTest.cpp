@@ -149,6 +149,7 @@ TEST_F(DownloadUrlTest, AnUnchangedBodyIsNotDownloadedAgain)
         IfModifiedSinceOfRequest("/feed.xml", 1), TestServer::FormatHttpDate(FirstVersionTime));
     EXPECT_EQ(ReadWholeFile(target), "<rss>1</rss>");
     EXPECT_EQ(ModificationTime(target), FirstVersionTime);
+    EXPECT_TRUE(web.LastWasNotModified());
     ExpectOnly({ "episode.mp3" });
 
     // Changed on the server: downloaded anew, with the new time.
@@ -156,6 +157,7 @@ TEST_F(DownloadUrlTest, AnUnchangedBodyIsNotDownloadedAgain)
     EXPECT_EQ(web.DownloadUrl(server.Url("/feed.xml"), target), WEB_OK);
     EXPECT_EQ(ReadWholeFile(target), "<rss>2</rss>");
     EXPECT_EQ(ModificationTime(target), SecondVersionTime);
+    EXPECT_FALSE(web.LastWasNotModified());
 }
 
 // A server that ignores If-Modified-Since: a full answer with a newer time replaces the file,
@@ -170,6 +172,7 @@ TEST_F(DownloadUrlTest, ServersIgnoringTheConditionAreJudgedByLastModified)
     });
     EXPECT_EQ(web.DownloadUrl(server.Url("/stubborn"), target), WEB_OK) << web.LastError();
     EXPECT_EQ(ReadWholeFile(target), "old contents");
+    EXPECT_TRUE(web.LastWasNotModified());
 
     server.Serve("/no-dates", "fresh bytes");
     EXPECT_EQ(web.DownloadUrl(server.Url("/no-dates"), target), WEB_OK);

@@ -129,3 +129,20 @@ TEST_F(FetchCommandTest, FeedFromAnAddressThatFailsSaysSo)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(FetchCommandTest, ASecondFetchOfAnUnchangedAddressKeepsTheFile)
+{
+    server.ServeWithLastModified("/feed.xml", "<rss/>", 1000000000);
+    const std::string target = folder.File("feed.xml");
+    ASSERT_EQ(Run("fetch " + server.Url("/feed.xml") + " " + target).exitCode, 0);
+    const CliRun again = Run("fetch " + server.Url("/feed.xml") + " " + target);
+    EXPECT_EQ(again.exitCode, 0);
+    EXPECT_EQ(again.out, "1\n");
+    EXPECT_NE(again.err.find("is up to date"), std::string::npos) << again.err;
+    EXPECT_EQ(server.Hits("/feed.xml"), 2);
+    EXPECT_EQ(ReadWholeFile(target), "<rss/>");
+}
+
+} // namespace
