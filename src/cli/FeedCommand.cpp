@@ -103,11 +103,12 @@ void Describe(const CFeedChannel& channel, bool json, int result, std::string& o
 }
 
 const char* const usage
-    = "usage: corvane-cli feed PATH [--json]\n"
+    = "usage: corvane-cli feed PATH-OR-URL [--json]\n"
       "\n"
       "Reads the feed document at PATH as an update reads it and shows the\n"
       "channel's fields and its items (fields that did not occur are left out;\n"
-      "an empty one shows as \"\").\n"
+      "an empty one shows as \"\"). An http or https URL is downloaded first\n"
+      "into a private temporary file, which is deleted afterwards.\n"
       "  --json  one JSON object {\"ok\": ..., \"channel\": {...}, \"items\":\n"
       "          [...]} with every field, absent ones as null\n"
       "Exit status: 0 read, 1 unreadable or not well-formed (what was read\n"
@@ -144,6 +145,14 @@ int RunFeed(CommandArguments& arguments)
                                                    : "feed needs exactly one PATH");
         std::fputs(usage, stderr);
         return EXIT_USAGE;
+    }
+    if (IsWebAddress(positionals[0])) {
+        const std::string downloaded = DownloadToPrivateFile(positionals[0]);
+        if (downloaded.empty())
+            return EXIT_FAILED;
+        const int code = ShowFeedDocument(downloaded, positionals[0], json);
+        std::remove(downloaded.c_str());
+        return code;
     }
     return ShowFeedDocument(positionals[0], positionals[0], json);
 }
