@@ -38,4 +38,4 @@ constexpr int APP_ABOUT = 57664;
 constexpr int APP_EXIT = 57665;
 constexpr int NEXT_PANE = 57680;
 constexpr int PREV_PANE = 57681;
-}  // namespace CommandId
+} // namespace CommandId

@@ -10,9 +10,12 @@
 #include "ui/DlgGroupProp.h"
 #include "ui/DlgImportConfirm.h"
 #include "ui/DlgSplash.h"
+#include "ui/TaskBar.h"
+#include "ui/TaskBarSetup.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QDockWidget>
 #include <QTimer>
 
 namespace {
@@ -45,19 +48,23 @@ bool CCorvaneApp::InitInstance(bool showSplash)
     view = new CCorvaneView(frame.get());
     frame->SetView(view, view);
     view->SetTrayIcon(frame->TrayIcon());
-    connect(view, &CCorvaneView::commandStatesChanged, frame.get(),
-            &CMainFrame::UpdateCommandStates);
+    InstallTaskPane(*frame, *view);
+    connect(
+        view, &CCorvaneView::commandStatesChanged, frame.get(), &CMainFrame::UpdateCommandStates);
     view->OnInitialUpdate();
     frame->SetDocumentTitle(QString::fromStdString(view->Subscriptions().Document().title));
     connect(checker.get(), &CInstanceChecker::anotherInstanceStarted, frame.get(),
-            &CMainFrame::ShowInFront);
+        &CMainFrame::ShowInFront);
     frame->show();
     frame->repaint();
     checker->RegisterRunningInstance();
     return true;
 }
 
-bool CCorvaneApp::SplashVisible() const { return splash && splash->isVisible(); }
+bool CCorvaneApp::SplashVisible() const
+{
+    return splash && splash->isVisible();
+}
 
 void CCorvaneApp::CloseSplashWhenDue()
 {
@@ -65,8 +72,8 @@ void CCorvaneApp::CloseSplashWhenDue()
         return;
     const qint64 elapsed = splashShownAt.elapsed();
     if (elapsed <= kSplashMilliseconds) {
-        QTimer::singleShot(kSplashMilliseconds + 1 - elapsed, this,
-                           &CCorvaneApp::CloseSplashWhenDue);
+        QTimer::singleShot(
+            kSplashMilliseconds + 1 - elapsed, this, &CCorvaneApp::CloseSplashWhenDue);
         return;
     }
     splash->close();
@@ -128,6 +135,7 @@ void CCorvaneApp::TakeScreenshots(const QString& folder)
         about.grab().save(target.filePath(QStringLiteral("about.png")));
         about.hide();
 
-        frame->Exit();
+        auto* pane = qobject_cast<CTaskBar*>(frame->TaskPaneDock()->widget());
+        TakeTaskPaneScreenshots(*frame, *view, *pane, target.path(), [this] { frame->Exit(); });
     });
 }

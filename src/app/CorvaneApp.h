@@ -41,5 +41,5 @@ private:
     std::unique_ptr<CDlgSplash> splash;
     QElapsedTimer splashShownAt;
     std::unique_ptr<CMainFrame> frame;
-    CCorvaneView* view = nullptr;  // owned by the frame
+    CCorvaneView* view = nullptr; // owned by the frame
 };

@@ -74,7 +74,7 @@ void SetTemplateSize(QWidget* dialog, int width, int height)
     dialog->setFont(font);
     dialog->setFixedSize(Size(width, height));
     dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                           | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+        | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
 }
 
-}  // namespace DialogUnits
+} // namespace DialogUnits

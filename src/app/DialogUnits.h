@@ -3,20 +3,29 @@
 #pragma once
 
 #include <QRect>
-#include <QString>
 #include <QSize>
+#include <QString>
 #include <cmath>
 
 namespace DialogUnits {
-inline int X(int units) { return static_cast<int>(std::lround(units * 1.5)); }
-inline int Y(int units) { return static_cast<int>(std::lround(units * 1.6)); }
+inline int X(int units)
+{
+    return static_cast<int>(std::lround(units * 1.5));
+}
+inline int Y(int units)
+{
+    return static_cast<int>(std::lround(units * 1.6));
+}
 // A template rectangle (left, top, width, height) in pixels.
 inline QRect Rect(int left, int top, int width, int height)
 {
     return QRect(X(left), Y(top), X(width), Y(height));
 }
-inline QSize Size(int width, int height) { return QSize(X(width), Y(height)); }
-}  // namespace DialogUnits
+inline QSize Size(int width, int height)
+{
+    return QSize(X(width), Y(height));
+}
+} // namespace DialogUnits
 
 class QLabel;
 class QFrame;
@@ -34,5 +43,8 @@ QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRig
 // Gives the dialog its fixed template size, the standard caption buttons of a modal frame and
 // the 8-point font that the templates' units are measured in. Call before adding controls.
 void SetTemplateSize(QWidget* dialog, int width, int height);
-inline QRect U(int left, int top, int width, int height) { return Rect(left, top, width, height); }
-}  // namespace DialogUnits
+inline QRect U(int left, int top, int width, int height)
+{
+    return Rect(left, top, width, height);
+}
+} // namespace DialogUnits

@@ -13,9 +13,9 @@ constexpr qsizetype kMaxMessage = 64;
 }
 
 CInstanceChecker::CInstanceChecker(QString instanceName, QObject* parent)
-    : QObject(parent), name(std::move(instanceName))
-{
-}
+    : QObject(parent)
+    , name(std::move(instanceName))
+{ }
 
 CInstanceChecker::~CInstanceChecker() = default;
 
@@ -78,13 +78,16 @@ bool CInstanceChecker::RegisterRunningInstance()
     candidate->setSocketOptions(QLocalServer::UserAccessOption);
     if (!candidate->listen(ServerName()))
         return false;
-    connect(candidate.get(), &QLocalServer::newConnection, this,
-            &CInstanceChecker::OnNewConnection);
+    connect(
+        candidate.get(), &QLocalServer::newConnection, this, &CInstanceChecker::OnNewConnection);
     server = std::move(candidate);
     return true;
 }
 
-bool CInstanceChecker::IsRegistered() const { return server != nullptr; }
+bool CInstanceChecker::IsRegistered() const
+{
+    return server != nullptr;
+}
 
 void CInstanceChecker::OnNewConnection()
 {

@@ -1,9 +1,9 @@
 #include "app/MainFrame.h"
 
-#include "ui/AboutDlg.h"
 #include "app/CommandIds.h"
 #include "app/Settings.h"
 #include "app/TrayIcon.h"
+#include "ui/AboutDlg.h"
 
 #include <QAction>
 #include <QApplication>
@@ -12,7 +12,8 @@
 #include <QMenuBar>
 
 CMainFrame::CMainFrame(QWidget* parent)
-    : QMainWindow(parent), trayIcon(std::make_unique<CTrayIcon>(130))
+    : QMainWindow(parent)
+    , trayIcon(std::make_unique<CTrayIcon>(130))
 {
     setWindowIcon(QIcon(QStringLiteral(":/icons/program.svg")));
     SetDocumentTitle(QStringLiteral("Velmora"));
@@ -22,7 +23,7 @@ CMainFrame::CMainFrame(QWidget* parent)
         about.exec();
     };
     connect(trayIcon.get(), &CTrayIcon::commandTriggered, this,
-            [this](int commandId) { ExecuteCommand(commandId); });
+        [this](int commandId) { ExecuteCommand(commandId); });
     trayIcon->SetIconResource(128);
 
     const WindowPlacement placement = LoadWindowPlacement();
@@ -68,13 +69,17 @@ void CMainFrame::BuildMenus()
 
     editMenu = bar->addMenu(QStringLiteral("&Edit"));
     AddCommand(editMenu, QStringLiteral("&Undo\tCtrl+Z"), CommandId::EDIT_UNDO)
-        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
+        ->setShortcuts(
+            { QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace) });
     AddCommand(editMenu, QStringLiteral("Cu&t\tCtrl+X"), CommandId::EDIT_CUT)
-        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
+        ->setShortcuts(
+            { QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete) });
     AddCommand(editMenu, QStringLiteral("&Copy\tCtrl+C"), CommandId::EDIT_COPY)
-        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
+        ->setShortcuts(
+            { QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert) });
     AddCommand(editMenu, QStringLiteral("&Paste\tCtrl+V"), CommandId::EDIT_PASTE)
-        ->setShortcuts({QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
+        ->setShortcuts(
+            { QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert) });
 
     viewMenu = bar->addMenu(QStringLiteral("&View"));
     AddCommand(viewMenu, QStringLiteral("&Options"), CommandId::OPTIONS)
@@ -86,14 +91,14 @@ void CMainFrame::BuildMenus()
     helpMenu->addSeparator();
     AddCommand(helpMenu, QStringLiteral("&About Corvane..."), CommandId::APP_ABOUT);
 
-    for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu})
+    for (QMenu* menu : { fileMenu, editMenu, viewMenu, helpMenu })
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
     UpdateCommandStates();
 }
 
 QAction* CMainFrame::Action(int commandId) const
 {
-    for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu}) {
+    for (QMenu* menu : { fileMenu, editMenu, viewMenu, helpMenu }) {
         for (QAction* action : menu->actions()) {
             if (!action->isSeparator() && action->data().toInt() == commandId)
                 return action;
@@ -123,7 +128,7 @@ void CMainFrame::SetTaskPane(QWidget* pane)
 
 void CMainFrame::UpdateCommandStates()
 {
-    for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu}) {
+    for (QMenu* menu : { fileMenu, editMenu, viewMenu, helpMenu }) {
         for (QAction* action : menu->actions()) {
             if (action->isSeparator())
                 continue;
@@ -135,8 +140,8 @@ void CMainFrame::UpdateCommandStates()
                 break;
             default: {
                 // A command nobody handles is shown disabled, as "Parse" is.
-                const std::optional<bool> enabled =
-                    commandTarget ? commandTarget->CommandEnabled(commandId) : std::nullopt;
+                const std::optional<bool> enabled
+                    = commandTarget ? commandTarget->CommandEnabled(commandId) : std::nullopt;
                 action->setEnabled(enabled.value_or(false));
             }
             }
@@ -207,7 +212,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         return;
     }
     const QRect outer = frameGeometry();
-    SaveWindowPlacement(WindowPlacement{outer.x(), outer.y(), outer.width(), outer.height()});
+    SaveWindowPlacement(WindowPlacement { outer.x(), outer.y(), outer.width(), outer.height() });
     trayIcon->SetIconResource(0);
     event->accept();
     emit exited();

@@ -89,12 +89,12 @@ private:
     QAction* AddCommand(QMenu* menu, const QString& text, int commandId);
 
     std::unique_ptr<CTrayIcon> trayIcon;
-    QDockWidget* taskPaneDock = nullptr;  // owned by the window
-    QMenu* fileMenu = nullptr;            // owned by the menu bar
+    QDockWidget* taskPaneDock = nullptr; // owned by the window
+    QMenu* fileMenu = nullptr; // owned by the menu bar
     QMenu* editMenu = nullptr;
     QMenu* viewMenu = nullptr;
     QMenu* helpMenu = nullptr;
-    CCommandTarget* commandTarget = nullptr;  // not owned
+    CCommandTarget* commandTarget = nullptr; // not owned
     bool exiting = false;
     bool placementAdjusted = false;
     QSize requestedOuterSize;

@@ -7,22 +7,22 @@ namespace {
 CPrompts* installed = nullptr;
 
 QString AskForFile(QWidget* parent, const QString& filter, const QString& defaultSuffix,
-                   QFileDialog::AcceptMode mode)
+    QFileDialog::AcceptMode mode)
 {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
-    dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
-                                                        : QFileDialog::AnyFile);
+    dialog.setFileMode(
+        mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(defaultSuffix);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().first();
 }
-}  // namespace
+} // namespace
 
-void CPrompts::Message(QWidget* parent, const QString& caption, const QString& text,
-                       QMessageBox::Icon icon)
+void CPrompts::Message(
+    QWidget* parent, const QString& caption, const QString& text, QMessageBox::Icon icon)
 {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
     box.exec();

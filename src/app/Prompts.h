@@ -15,16 +15,16 @@ public:
     virtual ~CPrompts() = default;
 
     // A message box with an OK button.
-    virtual void Message(QWidget* parent, const QString& caption, const QString& text,
-                         QMessageBox::Icon icon);
+    virtual void Message(
+        QWidget* parent, const QString& caption, const QString& text, QMessageBox::Icon icon);
 
     // The chosen path, or an empty text when the user cancelled. filter uses Qt's syntax
     // ("Description (*.a *.b);;..."); defaultSuffix is added to a name typed without one.
-    virtual QString OpenFileName(QWidget* parent, const QString& filter,
-                                 const QString& defaultSuffix);
+    virtual QString OpenFileName(
+        QWidget* parent, const QString& filter, const QString& defaultSuffix);
     // As OpenFileName; asks before overwriting an existing file.
-    virtual QString SaveFileName(QWidget* parent, const QString& filter,
-                                 const QString& defaultSuffix);
+    virtual QString SaveFileName(
+        QWidget* parent, const QString& filter, const QString& defaultSuffix);
 
     // Runs a modal dialog: 1 for OK/Yes, 2 for Cancel, Escape or the close box.
     virtual int RunDialog(QDialog& dialog);

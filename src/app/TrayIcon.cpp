@@ -8,14 +8,16 @@
 #include <QThread>
 
 CTrayIcon::CTrayIcon(int iconId, QObject* parent)
-    : QObject(parent), id(iconId), menu(std::make_unique<QMenu>(QStringLiteral("Tray(&T)"))),
-      icon(std::make_unique<QSystemTrayIcon>())
+    : QObject(parent)
+    , id(iconId)
+    , menu(std::make_unique<QMenu>(QStringLiteral("Tray(&T)")))
+    , icon(std::make_unique<QSystemTrayIcon>())
 {
     auto addCommand = [this](const QString& text, int commandId) {
         QAction* action = menu->addAction(text);
         action->setData(commandId);
         connect(action, &QAction::triggered, this,
-                [this, commandId] { emit commandTriggered(commandId); });
+            [this, commandId] { emit commandTriggered(commandId); });
         return action;
     };
     QAction* open = addCommand(QStringLiteral("&Open"), CommandId::TRAY_OPEN);
@@ -29,7 +31,7 @@ CTrayIcon::CTrayIcon(int iconId, QObject* parent)
 
     icon->setContextMenu(menu.get());
     connect(icon.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason reason) { HandleNotification(reason); });
+        [this](QSystemTrayIcon::ActivationReason reason) { HandleNotification(reason); });
 }
 
 CTrayIcon::~CTrayIcon()
@@ -40,8 +42,8 @@ CTrayIcon::~CTrayIcon()
 void CTrayIcon::SetIconResource(int number)
 {
     if (QThread::currentThread() != thread()) {
-        QMetaObject::invokeMethod(this, [this, number] { ApplyIconResource(number); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, number] { ApplyIconResource(number); }, Qt::QueuedConnection);
         return;
     }
     ApplyIconResource(number);
@@ -85,6 +87,12 @@ QAction* CTrayIcon::Action(int commandId) const
     return nullptr;
 }
 
-QString CTrayIcon::ToolTip() const { return icon->toolTip(); }
+QString CTrayIcon::ToolTip() const
+{
+    return icon->toolTip();
+}
 
-bool CTrayIcon::IsShown() const { return icon->isVisible(); }
+bool CTrayIcon::IsShown() const
+{
+    return icon->isVisible();
+}

@@ -6,7 +6,8 @@
 
 using namespace DialogUnits;
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent)
+CAboutDlg::CAboutDlg(QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("About Corvane"));
     SetTemplateSize(this, 246, 110);

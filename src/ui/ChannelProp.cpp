@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 
+#include <limits>
 #include <memory>
 
 using namespace DialogUnits;
@@ -40,9 +41,10 @@ public:
     WaitCursor& operator=(const WaitCursor&) = delete;
 };
 
-}  // namespace
+} // namespace
 
-CChannelProp::CChannelProp(QWidget* parent) : QDialog(parent)
+CChannelProp::CChannelProp(QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Channel Properties"));
     SetTemplateSize(this, 275, 134);
@@ -50,6 +52,7 @@ CChannelProp::CChannelProp(QWidget* parent) : QDialog(parent)
         auto* edit = new QLineEdit(this);
         edit->setObjectName(QString::fromLatin1(name));
         edit->setGeometry(rect);
+        edit->setMaxLength(std::numeric_limits<int>::max()); // the template sets no limit
         return edit;
     };
     // Created in the template's order, which is also the tab order: Title comes first although
@@ -97,16 +100,16 @@ bool CChannelProp::LooksLikeAddress(const std::string& address)
 {
     // The fetcher takes https as well, so an https address is as valid as an http one.
     return address.size() >= 10
-           && (address.find("http://") != std::string::npos
-               || address.find("https://") != std::string::npos);
+        && (address.find("http://") != std::string::npos
+            || address.find("https://") != std::string::npos);
 }
 
 void CChannelProp::OnAutoRetrieve()
 {
     UpdateData(true);
     if (!LooksLikeAddress(xmlurl)) {
-        Prompts().Message(this, QStringLiteral("Error"), QStringLiteral("Please enter a valid URL."),
-                          QMessageBox::Warning);
+        Prompts().Message(this, QStringLiteral("Error"),
+            QStringLiteral("Please enter a valid URL."), QMessageBox::Warning);
         return;
     }
     int result = WEB_ERR_REQUEST;
@@ -117,10 +120,11 @@ void CChannelProp::OnAutoRetrieve()
         // A private folder of our own: the download lands at a name that does not exist yet, so
         // the fetch is never a conditional request against an empty placeholder, and nobody else
         // can read or replace the file. The folder goes with everything in it.
-        QTemporaryDir folder(QString::fromStdString(GetPrivateTempFolder())
-                             + QStringLiteral("NEWXXXXXX"));
+        QTemporaryDir folder(
+            QString::fromStdString(GetPrivateTempFolder()) + QStringLiteral("NEWXXXXXX"));
         if (folder.isValid()) {
-            const std::string path = QDir(folder.path()).filePath(QStringLiteral("feed.xml")).toStdString();
+            const std::string path
+                = QDir(folder.path()).filePath(QStringLiteral("feed.xml")).toStdString();
             result = webAccess.DownloadUrl(xmlurl, path);
             if (result == WEB_OK)
                 CCorvaneDoc::ReadFeedFile(path, channel);
@@ -128,10 +132,10 @@ void CChannelProp::OnAutoRetrieve()
     }
     if (result != WEB_OK) {
         Prompts().Message(this, QStringLiteral("Error"),
-                          QStringLiteral("Failed to get %1, please check the URL and the Internet "
-                                         "connection.")
-                              .arg(QString::fromStdString(xmlurl)),
-                          QMessageBox::Warning);
+            QStringLiteral("Failed to get %1, please check the URL and the Internet "
+                           "connection.")
+                .arg(QString::fromStdString(xmlurl)),
+            QMessageBox::Warning);
         return;
     }
     if (!channel)

@@ -46,9 +46,9 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QLineEdit* titleEdit;        // edit 1001
-    QLineEdit* xmlurlEdit;       // edit 1002
-    QLineEdit* htmlurlEdit;      // edit 1003
-    QLineEdit* descriptionEdit;  // edit 1004
-    QPushButton* autoRetrieveButton;  // 1015
+    QLineEdit* titleEdit; // edit 1001
+    QLineEdit* xmlurlEdit; // edit 1002
+    QLineEdit* htmlurlEdit; // edit 1003
+    QLineEdit* descriptionEdit; // edit 1004
+    QPushButton* autoRetrieveButton; // 1015
 };

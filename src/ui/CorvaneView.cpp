@@ -34,17 +34,20 @@ constexpr int kTextLeft = 38;
 constexpr int kImageSide = 16;
 constexpr int kTextPadding = 3;
 
-
 // Draws an item as the tree control does: state picture, icon, label (highlighted when selected
 // or when it is the drop target).
 class ItemDelegate : public QStyledItemDelegate {
 public:
     explicit ItemDelegate(CCorvaneView& owner)
-        : QStyledItemDelegate(&owner), view(owner), closedFolder(ResourceIcon(144)),
-          openFolder(ResourceIcon(134)), page(ResourceIcon(135)), unchecked(ResourceIcon(142)),
-          checked(ResourceIcon(141)), mixed(ResourceIcon(143))
-    {
-    }
+        : QStyledItemDelegate(&owner)
+        , view(owner)
+        , closedFolder(ResourceIcon(144))
+        , openFolder(ResourceIcon(134))
+        , page(ResourceIcon(135))
+        , unchecked(ResourceIcon(142))
+        , checked(ResourceIcon(141))
+        , mixed(ResourceIcon(143))
+    { }
 
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
@@ -54,7 +57,7 @@ public:
     }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
-               const QModelIndex& index) const override
+        const QModelIndex& index) const override
     {
         const QRect rect = option.rect;
         const int top = rect.top() + (rect.height() - kImageSide) / 2;
@@ -73,7 +76,7 @@ public:
 
         const QString text = index.data(Qt::DisplayRole).toString();
         QRect label(rect.left() + kTextLeft, rect.top(),
-                    option.fontMetrics.horizontalAdvance(text) + 2 * kTextPadding, rect.height());
+            option.fontMetrics.horizontalAdvance(text) + 2 * kTextPadding, rect.height());
         const bool highlighted = selected || QModelIndex(view.DropHighlight()) == index;
         painter->save();
         if (highlighted) {
@@ -84,7 +87,7 @@ public:
         }
         painter->setFont(option.font);
         painter->drawText(label.adjusted(kTextPadding, 0, -kTextPadding, 0),
-                          Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, text);
+            Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, text);
         painter->restore();
     }
 
@@ -107,7 +110,7 @@ qint64 MonotonicTicks()
 // installed copy, else the one of the source tree.
 QString FindHelpIndex()
 {
-    const QStringList candidates{
+    const QStringList candidates {
         QString::fromStdString(GetProgramFolder()) + QStringLiteral("help/index.html"),
         QApplication::applicationDirPath() + QStringLiteral("/../share/corvane/help/index.html"),
 #ifdef CORVANE_SOURCE_HELP_DIR
@@ -121,7 +124,7 @@ QString FindHelpIndex()
     return candidates.front();
 }
 
-}  // namespace
+} // namespace
 
 int CCorvaneView::ScrollPeriod(int distance)
 {
@@ -130,13 +133,13 @@ int CCorvaneView::ScrollPeriod(int distance)
 }
 
 CCorvaneView::CCorvaneView(QWidget* parent)
-    : QTreeView(parent), subscriptions(std::make_unique<CSubscriptions>()),
-      silentListener(std::make_unique<SilentUpdateListener>())
+    : QTreeView(parent)
+    , subscriptions(std::make_unique<CSubscriptions>())
+    , silentListener(std::make_unique<SilentUpdateListener>())
 {
     UpdateHooks hooks;
-    hooks.collectAllFeeds = [this] {
-        return subscriptions->CollectAllFeeds(subscriptions->Root());
-    };
+    hooks.collectAllFeeds
+        = [this] { return subscriptions->CollectAllFeeds(subscriptions->Root()); };
     hooks.syncChannels = [this] { return subscriptions->SyncChannels(); };
     hooks.setRepackable = [this](int value) { subscriptions->SetRepackable(value); };
     hooks.scheduledBusy = [this](bool busy) {
@@ -175,9 +178,9 @@ CCorvaneView::CCorvaneView(QWidget* parent)
 
     setModel(&subscriptions->Model());
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
-            &CCorvaneView::commandStatesChanged);
+        &CCorvaneView::commandStatesChanged);
     connect(&subscriptions->Model(), &QAbstractItemModel::modelReset, this,
-            &CCorvaneView::AfterTreeReset);
+        &CCorvaneView::AfterTreeReset);
 }
 
 CCorvaneView::~CCorvaneView()
@@ -212,21 +215,21 @@ QRect CCorvaneView::StateImageRect(const QModelIndex& index) const
 {
     const QRect rect = visualRect(index);
     return QRect(rect.left() + kStateLeft, rect.top() + (rect.height() - kImageSide) / 2,
-                 kImageSide, kImageSide);
+        kImageSide, kImageSide);
 }
 
 QRect CCorvaneView::IconRect(const QModelIndex& index) const
 {
     const QRect rect = visualRect(index);
-    return QRect(rect.left() + kIconLeft, rect.top() + (rect.height() - kImageSide) / 2,
-                 kImageSide, kImageSide);
+    return QRect(rect.left() + kIconLeft, rect.top() + (rect.height() - kImageSide) / 2, kImageSide,
+        kImageSide);
 }
 
 QRect CCorvaneView::LabelRect(const QModelIndex& index) const
 {
     const QRect rect = visualRect(index);
     const int width = fontMetrics().horizontalAdvance(index.data(Qt::DisplayRole).toString())
-                      + 2 * kTextPadding;
+        + 2 * kTextPadding;
     return QRect(rect.left() + kTextLeft, rect.top(), width, rect.height());
 }
 
@@ -240,7 +243,7 @@ CCorvaneView::Hit CCorvaneView::HitTest(const QPoint& pos) const
     const QRect rect = visualRect(index);
     const int x = pos.x() - rect.left();
     if (x < 0)
-        hit.part = HitPart::Elsewhere;  // indentation or expand button
+        hit.part = HitPart::Elsewhere; // indentation or expand button
     else if (x < kIconLeft)
         hit.part = HitPart::StateImage;
     else if (x < kTextLeft)
@@ -314,31 +317,74 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
 bool CCorvaneView::OnCommand(int commandId)
 {
     switch (commandId) {
-    case CommandId::UPDATE_ALL: OnUpdateAll(); break;
-    case CommandId::UPDATE_MARKED: OnUpdateMarked(); break;
-    case CommandId::UPDATE_CURRENT: OnUpdateCurrent(); break;
-    case CommandId::REPACK: OnRepack(); break;
-    case CommandId::SEND_TO: OnSendTo(); break;
-    case CommandId::IMPORT_OPML: OnImportOpml(); break;
-    case CommandId::EXPORT_OPML: OnExportOpml(); break;
-    case CommandId::EDIT_UNDO: OnEditUndo(); break;
+    case CommandId::UPDATE_ALL:
+        OnUpdateAll();
+        break;
+    case CommandId::UPDATE_MARKED:
+        OnUpdateMarked();
+        break;
+    case CommandId::UPDATE_CURRENT:
+        OnUpdateCurrent();
+        break;
+    case CommandId::REPACK:
+        OnRepack();
+        break;
+    case CommandId::SEND_TO:
+        OnSendTo();
+        break;
+    case CommandId::IMPORT_OPML:
+        OnImportOpml();
+        break;
+    case CommandId::EXPORT_OPML:
+        OnExportOpml();
+        break;
+    case CommandId::EDIT_UNDO:
+        OnEditUndo();
+        break;
     case CommandId::OPTIONS:
         if (showOptions)
             showOptions();
         break;
-    case CommandId::HELP_CONTENTS: OnHelpContents(); break;
+    case CommandId::HELP_CONTENTS:
+        OnHelpContents();
+        break;
     // The Edit menu acts on the selected item, the context menu on contextItem.
-    case CommandId::EDIT_CUT: contextItem = SelectedItem(); OnCut(); break;
-    case CommandId::EDIT_COPY: contextItem = SelectedItem(); OnCopy(); break;
-    case CommandId::EDIT_PASTE: contextItem = SelectedItem(); OnPaste(); break;
-    case CommandId::CONTEXT_CUT: OnCut(); break;
-    case CommandId::CONTEXT_COPY: OnCopy(); break;
-    case CommandId::CONTEXT_PASTE: OnPaste(); break;
-    case CommandId::CONTEXT_DELETE: OnDelete(); break;
-    case CommandId::NEW_GROUP: OnNewGroup(); break;
-    case CommandId::NEW_FEED: OnNewFeed(); break;
-    case CommandId::SORT_BY_NAME: OnSortByName(); break;
-    case CommandId::PROPERTIES: OnProperties(); break;
+    case CommandId::EDIT_CUT:
+        contextItem = SelectedItem();
+        OnCut();
+        break;
+    case CommandId::EDIT_COPY:
+        contextItem = SelectedItem();
+        OnCopy();
+        break;
+    case CommandId::EDIT_PASTE:
+        contextItem = SelectedItem();
+        OnPaste();
+        break;
+    case CommandId::CONTEXT_CUT:
+        OnCut();
+        break;
+    case CommandId::CONTEXT_COPY:
+        OnCopy();
+        break;
+    case CommandId::CONTEXT_PASTE:
+        OnPaste();
+        break;
+    case CommandId::CONTEXT_DELETE:
+        OnDelete();
+        break;
+    case CommandId::NEW_GROUP:
+        OnNewGroup();
+        break;
+    case CommandId::NEW_FEED:
+        OnNewFeed();
+        break;
+    case CommandId::SORT_BY_NAME:
+        OnSortByName();
+        break;
+    case CommandId::PROPERTIES:
+        OnProperties();
+        break;
     default:
         return false;
     }
@@ -351,7 +397,7 @@ void CCorvaneView::ReportSave(const SaveResult& result)
     // The change itself stands; the user learns that the channels file did not follow it.
     if (!result.ok) {
         Prompts().Message(this, QStringLiteral("Error"), QString::fromStdString(result.message),
-                          QMessageBox::Warning);
+            QMessageBox::Warning);
     }
 }
 
@@ -376,8 +422,8 @@ void CCorvaneView::OnNewFeed()
     CChannelProp dialog(this);
     if (Prompts().RunDialog(dialog) != 1)
         return;
-    const TreeChange change = subscriptions->NewFeed(parent, dialog.title, dialog.xmlurl,
-                                                     dialog.htmlurl, dialog.description);
+    const TreeChange change = subscriptions->NewFeed(
+        parent, dialog.title, dialog.xmlurl, dialog.htmlurl, dialog.description);
     if (change.changed)
         ReportSave(change.save);
 }
@@ -400,8 +446,8 @@ void CCorvaneView::OnProperties()
         dialog.UpdateData(false);
         if (Prompts().RunDialog(dialog) != 1)
             return;
-        change = subscriptions->Properties(node, dialog.title, dialog.xmlurl, dialog.htmlurl,
-                                           dialog.description);
+        change = subscriptions->Properties(
+            node, dialog.title, dialog.xmlurl, dialog.htmlurl, dialog.description);
     } else {
         CDlgGroupProp dialog(this);
         if (node->title)
@@ -411,8 +457,8 @@ void CCorvaneView::OnProperties()
         dialog.UpdateData(false);
         if (Prompts().RunDialog(dialog) != 1)
             return;
-        change = subscriptions->Properties(node, dialog.title, std::string(), std::string(),
-                                           dialog.description);
+        change = subscriptions->Properties(
+            node, dialog.title, std::string(), std::string(), dialog.description);
     }
     if (change.changed)
         ReportSave(change.save);
@@ -460,7 +506,10 @@ void CCorvaneView::DeleteNode(COutlineItem* node)
     emit commandStatesChanged();
 }
 
-void CCorvaneView::OnDelete() { DeleteNode(ContextNode()); }
+void CCorvaneView::OnDelete()
+{
+    DeleteNode(ContextNode());
+}
 
 void CCorvaneView::OnSortByName()
 {
@@ -481,8 +530,8 @@ void CCorvaneView::OnEditUndo()
 
 void CCorvaneView::OnImportOpml()
 {
-    const QString path = Prompts().OpenFileName(
-        this, QStringLiteral("All OPML Files (*.opml *.xml);;All Files (*)"), QStringLiteral("opml"));
+    const QString path = Prompts().OpenFileName(this,
+        QStringLiteral("All OPML Files (*.opml *.xml);;All Files (*)"), QStringLiteral("opml"));
     if (path.isEmpty())
         return;
     CDlgImportConfirm confirm(this);
@@ -491,8 +540,8 @@ void CCorvaneView::OnImportOpml()
     const TreeChange change = subscriptions->ImportOpml(QFile::encodeName(path).toStdString());
     if (!change.changed) {
         Prompts().Message(this, QStringLiteral("Error"),
-                          QStringLiteral("No feed was found in the input file. Please check it."),
-                          QMessageBox::Warning);
+            QStringLiteral("No feed was found in the input file. Please check it."),
+            QMessageBox::Warning);
         return;
     }
     const QModelIndex root = Model().RootIndex();
@@ -503,8 +552,8 @@ void CCorvaneView::OnImportOpml()
 
 void CCorvaneView::OnExportOpml()
 {
-    const QString path = Prompts().SaveFileName(this, QStringLiteral("OPML Files (*.xml)"),
-                                                QStringLiteral("xml"));
+    const QString path
+        = Prompts().SaveFileName(this, QStringLiteral("OPML Files (*.xml)"), QStringLiteral("xml"));
     if (path.isEmpty())
         return;
     // A file that could not be written is said so; silence would pass for success.
@@ -517,9 +566,9 @@ void CCorvaneView::OnSendTo()
     QFile file(package);
     if (package.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         Prompts().Message(this, QStringLiteral("Warning"),
-                          QStringLiteral("The updated feeds file does not exist. Please update "
-                                         "feeds first."),
-                          QMessageBox::Warning);
+            QStringLiteral("The updated feeds file does not exist. Please update "
+                           "feeds first."),
+            QMessageBox::Warning);
         return;
     }
     file.close();
@@ -548,14 +597,17 @@ void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
         std::string error;
         if (controller->StartUpdate(request, *silentListener, &error)
             == StartResult::CannotOpenPackage) {
-            Prompts().Message(this, QStringLiteral("Error"), QString::fromStdString(error),
-                              QMessageBox::Warning);
+            Prompts().Message(
+                this, QStringLiteral("Error"), QString::fromStdString(error), QMessageBox::Warning);
         }
     }
     emit commandStatesChanged();
 }
 
-void CCorvaneView::OnUpdateAll() { StartUpdate(subscriptions->CollectAllFeeds(subscriptions->Root()), false); }
+void CCorvaneView::OnUpdateAll()
+{
+    StartUpdate(subscriptions->CollectAllFeeds(subscriptions->Root()), false);
+}
 
 void CCorvaneView::OnUpdateMarked()
 {
@@ -565,8 +617,8 @@ void CCorvaneView::OnUpdateMarked()
 void CCorvaneView::OnUpdateCurrent()
 {
     // With nothing selected there is no current feed, and nothing is collected.
-    StartUpdate(subscriptions->CollectAllFeeds(SubscriptionModel::NodeFromIndex(SelectedItem())),
-                false);
+    StartUpdate(
+        subscriptions->CollectAllFeeds(SubscriptionModel::NodeFromIndex(SelectedItem())), false);
 }
 
 void CCorvaneView::OnRepack()
@@ -576,7 +628,10 @@ void CCorvaneView::OnRepack()
     StartUpdate(subscriptions->CollectAllFeeds(subscriptions->Root()), true);
 }
 
-void CCorvaneView::OnScheduleTimer() { controller->OnScheduleTick(LocalTime::Now()); }
+void CCorvaneView::OnScheduleTimer()
+{
+    controller->OnScheduleTick(LocalTime::Now());
+}
 
 // --- context menus --------------------------------------------------------------------------
 
@@ -692,7 +747,8 @@ void CCorvaneView::BeginDrag(const QModelIndex& index, const QPoint& pos)
     dragItem = index;
     dropTarget = QModelIndex();
     const QRect itemRect = visualRect(index).intersected(viewport()->rect());
-    const QPixmap picture = viewport()->grab(itemRect.adjusted(0, 0, std::min(0, itemRect.width() - 200), 0));
+    const QPixmap picture
+        = viewport()->grab(itemRect.adjusted(0, 0, std::min(0, itemRect.width() - 200), 0));
     if (picture.isNull())
         return;
     dragging = true;

@@ -163,14 +163,14 @@ private:
     std::unique_ptr<CSubscriptions> subscriptions;
     std::unique_ptr<CUpdateController> controller;
     std::unique_ptr<SilentUpdateListener> silentListener;
-    CTrayIcon* trayIcon = nullptr;  // not owned
+    CTrayIcon* trayIcon = nullptr; // not owned
 
     std::vector<std::string> feedUrls;
     QPersistentModelIndex contextItem;
 
     // Drag state.
     bool dragging = false;
-    bool dragDecided = false;  // the current press already started or refused a drag
+    bool dragDecided = false; // the current press already started or refused a drag
     QPersistentModelIndex pressItem;
     QPoint pressPos;
     QPersistentModelIndex dragItem;
@@ -179,7 +179,7 @@ private:
     QPoint lastPointer;
     qint64 lastButtonDownTick = 0;
     unsigned scrollTicks = 0;
-    QLabel* dragImage = nullptr;  // owned by the viewport
+    QLabel* dragImage = nullptr; // owned by the viewport
 
     QTimer hoverTimer;
     QTimer scrollTimer;

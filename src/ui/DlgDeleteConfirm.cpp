@@ -6,7 +6,8 @@
 
 using namespace DialogUnits;
 
-CDlgDeleteConfirm::CDlgDeleteConfirm(QWidget* parent) : QDialog(parent)
+CDlgDeleteConfirm::CDlgDeleteConfirm(QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Warning"));
     SetTemplateSize(this, 266, 81);
@@ -16,7 +17,7 @@ CDlgDeleteConfirm::CDlgDeleteConfirm(QWidget* parent) : QDialog(parent)
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setGeometry(U(209, 60, 50, 14));
     AddLabel(this, QStringLiteral("The selected item or group will be deleted, continue?"),
-             U(82, 16, 169, 8));
+        U(82, 16, 169, 8));
     AddPicture(this, 164, U(7, 7, 62, 67), false);
     AddRule(this, U(80, 50, 179, 1));
     connect(yes, &QPushButton::clicked, this, &QDialog::accept);

@@ -5,9 +5,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <limits>
+
 using namespace DialogUnits;
 
-CDlgGroupProp::CDlgGroupProp(QWidget* parent) : QDialog(parent)
+CDlgGroupProp::CDlgGroupProp(QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Group Properties"));
     SetTemplateSize(this, 182, 105);
@@ -17,6 +20,9 @@ CDlgGroupProp::CDlgGroupProp(QWidget* parent) : QDialog(parent)
     descriptionEdit = new QLineEdit(this);
     descriptionEdit->setObjectName(QStringLiteral("edit1003"));
     descriptionEdit->setGeometry(U(60, 58, 115, 14));
+    // The template sets no length limit.
+    titleEdit->setMaxLength(std::numeric_limits<int>::max());
+    descriptionEdit->setMaxLength(std::numeric_limits<int>::max());
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setGeometry(U(70, 84, 50, 14));
     ok->setDefault(true);

@@ -31,6 +31,6 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QLineEdit* titleEdit;        // edit 1004
-    QLineEdit* descriptionEdit;  // edit 1003
+    QLineEdit* titleEdit; // edit 1004
+    QLineEdit* descriptionEdit; // edit 1003
 };

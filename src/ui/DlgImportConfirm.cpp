@@ -6,7 +6,8 @@
 
 using namespace DialogUnits;
 
-CDlgImportConfirm::CDlgImportConfirm(QWidget* parent) : QDialog(parent)
+CDlgImportConfirm::CDlgImportConfirm(QWidget* parent)
+    : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Warning"));
     SetTemplateSize(this, 269, 81);
@@ -16,8 +17,8 @@ CDlgImportConfirm::CDlgImportConfirm(QWidget* parent) : QDialog(parent)
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setGeometry(U(212, 60, 50, 14));
     AddLabel(this,
-             QStringLiteral("All current channels will be overwritten by imported ones, continue?"),
-             U(79, 14, 183, 20));
+        QStringLiteral("All current channels will be overwritten by imported ones, continue?"),
+        U(79, 14, 183, 20));
     AddPicture(this, 164, U(7, 7, 62, 67), false);
     AddRule(this, U(77, 47, 185, 1));
     connect(yes, &QPushButton::clicked, this, &QDialog::accept);

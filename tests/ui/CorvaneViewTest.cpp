@@ -37,9 +37,8 @@ protected:
 
     QModelIndex Find(const QString& title) const
     {
-        const QModelIndexList found =
-            view->Model().match(view->Model().RootIndex(), Qt::DisplayRole, title, 1,
-                                Qt::MatchExactly | Qt::MatchRecursive);
+        const QModelIndexList found = view->Model().match(view->Model().RootIndex(),
+            Qt::DisplayRole, title, 1, Qt::MatchExactly | Qt::MatchRecursive);
         return found.isEmpty() ? QModelIndex() : found.first();
     }
     COutlineItem* Node(const QString& title) const
@@ -66,7 +65,7 @@ protected:
     {
         SendMouse(Viewport(), QEvent::MouseButtonPress, StatePoint(title));
         SendMouse(Viewport(), QEvent::MouseButtonRelease, StatePoint(title), Qt::LeftButton,
-                  Qt::NoButton);
+            Qt::NoButton);
     }
     // Presses on from's label, waits waitMs on the drag clock, moves to each point and releases
     // at the last.
@@ -78,8 +77,8 @@ protected:
         SendMouse(Viewport(), QEvent::MouseMove, start + QPoint(12, 0), Qt::NoButton);
         for (const QPoint& point : path)
             SendMouse(Viewport(), QEvent::MouseMove, point, Qt::NoButton);
-        SendMouse(Viewport(), QEvent::MouseButtonRelease, path.back(), Qt::LeftButton,
-                  Qt::NoButton);
+        SendMouse(
+            Viewport(), QEvent::MouseButtonRelease, path.back(), Qt::LeftButton, Qt::NoButton);
     }
     void RightClick(const QPoint& pos, std::function<QAction*(QMenu&)> choose)
     {
@@ -138,7 +137,7 @@ TEST_F(ViewTest, InitialTreeIsExpandedWithNothingSelectedAndEverythingUnmarked)
 {
     ASSERT_TRUE(Find("My Subscriptions").isValid());
     EXPECT_FALSE(view->SelectedItem().isValid());
-    for (const char* title : {"My Subscriptions", "News", "Alpha Daily", "Inner Feed"})
+    for (const char* title : { "My Subscriptions", "News", "Alpha Daily", "Inner Feed" })
         EXPECT_EQ(Mark(title), MARK_UNCHECKED) << title;
     EXPECT_TRUE(view->ScheduleTimer().isActive());
     EXPECT_EQ(view->ScheduleTimer().interval(), 1000);
@@ -148,12 +147,12 @@ TEST_F(ViewTest, InitialTreeIsExpandedWithNothingSelectedAndEverythingUnmarked)
 TEST_F(ViewTest, HitTestTellsStateImageIconAndLabelApart)
 {
     const QModelIndex news = Find("News");
-    EXPECT_EQ(view->HitTest(view->StateImageRect(news).center()).part,
-              CCorvaneView::HitPart::StateImage);
+    EXPECT_EQ(
+        view->HitTest(view->StateImageRect(news).center()).part, CCorvaneView::HitPart::StateImage);
     EXPECT_EQ(view->HitTest(view->IconRect(news).center()).part, CCorvaneView::HitPart::Icon);
     EXPECT_EQ(view->HitTest(view->LabelRect(news).center()).part, CCorvaneView::HitPart::Label);
-    EXPECT_EQ(view->HitTest(QPoint(5, Viewport()->height() - 3)).part,
-              CCorvaneView::HitPart::Nowhere);
+    EXPECT_EQ(
+        view->HitTest(QPoint(5, Viewport()->height() - 3)).part, CCorvaneView::HitPart::Nowhere);
 }
 
 TEST_F(ViewTest, MarkClicksFollowChildrenUpAndDown)
@@ -165,31 +164,31 @@ TEST_F(ViewTest, MarkClicksFollowChildrenUpAndDown)
 
     ClickMark("Beta Times");
     EXPECT_EQ(Mark("News"), MARK_CHECKED);
-    EXPECT_EQ(Mark("My Subscriptions"), MARK_MIXED);  // the other groups are unmarked
+    EXPECT_EQ(Mark("My Subscriptions"), MARK_MIXED); // the other groups are unmarked
 
-    ClickMark("News");  // a checked group: unmarks its whole subtree
+    ClickMark("News"); // a checked group: unmarks its whole subtree
     EXPECT_EQ(Mark("Alpha Daily"), MARK_UNCHECKED);
     EXPECT_EQ(Mark("Beta Times"), MARK_UNCHECKED);
     EXPECT_EQ(Mark("News"), MARK_UNCHECKED);
     EXPECT_EQ(Mark("My Subscriptions"), MARK_UNCHECKED);
 
-    ClickMark("Inner Feed");  // mixed reaches up two levels; a mixed group's click unmarks
+    ClickMark("Inner Feed"); // mixed reaches up two levels; a mixed group's click unmarks
     EXPECT_EQ(Mark("Deep"), MARK_CHECKED);
     EXPECT_EQ(Mark("Podcasts"), MARK_MIXED);
-    ClickMark("Podcasts");  // mixed: unmarks everything below
+    ClickMark("Podcasts"); // mixed: unmarks everything below
     EXPECT_EQ(Mark("Podcasts"), MARK_UNCHECKED);
     EXPECT_EQ(Mark("Inner Feed"), MARK_UNCHECKED);
-    ClickMark("Podcasts");  // unchecked: marks everything below
+    ClickMark("Podcasts"); // unchecked: marks everything below
     EXPECT_EQ(Mark("Science Hour"), MARK_CHECKED);
     EXPECT_EQ(Mark("Inner Feed"), MARK_CHECKED);
-    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);  // marks are never saved
+    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u); // marks are never saved
 }
 
 TEST_F(ViewTest, ClickOnLabelSelectsWithoutMarking)
 {
     SendMouse(Viewport(), QEvent::MouseButtonPress, LabelPoint("Weather"));
     SendMouse(Viewport(), QEvent::MouseButtonRelease, LabelPoint("Weather"), Qt::LeftButton,
-              Qt::NoButton);
+        Qt::NoButton);
     EXPECT_EQ(view->SelectedItem(), Find("Weather"));
     EXPECT_EQ(Mark("Weather"), MARK_UNCHECKED);
 }
@@ -208,20 +207,20 @@ TEST_F(ViewTest, EditCommandsFollowSelectionClipboardAndBackups)
     EXPECT_FALSE(view->CommandEnabled(PARSE).has_value());
 
     view->setCurrentIndex(Find("My Subscriptions"));
-    EXPECT_FALSE(enabled(EDIT_CUT));  // the root has no parent
-    EXPECT_FALSE(enabled(EDIT_PASTE));  // no clipboard yet
+    EXPECT_FALSE(enabled(EDIT_CUT)); // the root has no parent
+    EXPECT_FALSE(enabled(EDIT_PASTE)); // no clipboard yet
 
     view->setCurrentIndex(Find("Alpha Daily"));
     EXPECT_TRUE(enabled(EDIT_CUT));
     EXPECT_TRUE(enabled(EDIT_COPY));
     EXPECT_TRUE(view->OnCommand(EDIT_COPY));
-    EXPECT_FALSE(enabled(EDIT_PASTE));  // a feed takes no paste
+    EXPECT_FALSE(enabled(EDIT_PASTE)); // a feed takes no paste
 
     view->setCurrentIndex(Find("Podcasts"));
     EXPECT_TRUE(enabled(EDIT_PASTE));
     EXPECT_TRUE(view->OnCommand(EDIT_PASTE));
-    EXPECT_EQ(Children("Podcasts"),
-              (std::vector<std::string>{"Science Hour", "Deep", "Alpha Daily"}));
+    EXPECT_EQ(
+        Children("Podcasts"), (std::vector<std::string> { "Science Hour", "Deep", "Alpha Daily" }));
     EXPECT_TRUE(enabled(EDIT_UNDO));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
 }
@@ -248,7 +247,7 @@ TEST_F(ViewTest, ItemMenuEnablementOnFeedGroupAndRoot)
     RightClick(LabelPoint("News"), capture);
     EXPECT_TRUE(states["&Group"]);
     EXPECT_TRUE(states["&Feed"]);
-    EXPECT_FALSE(states["&Paste"]);  // no clipboard
+    EXPECT_FALSE(states["&Paste"]); // no clipboard
 
     view->Subscriptions().Copy(Node("Weather"));
     RightClick(LabelPoint("News"), capture);
@@ -272,11 +271,11 @@ TEST_F(ViewTest, RightClickOnEmptyAreaOffersOnlyNewAndAddsUnderRoot)
             topLevel << action->text();
         return FindAction(menu, QStringLiteral("&Group"));
     });
-    EXPECT_EQ(topLevel, QStringList{QStringLiteral("&New")});
+    EXPECT_EQ(topLevel, QStringList { QStringLiteral("&New") });
     EXPECT_FALSE(view->SelectedItem().isValid());
     EXPECT_EQ(Children("My Subscriptions"),
-              (std::vector<std::string>{"News", "Podcasts", "Weather", "Fresh Group"}));
-    EXPECT_EQ(prompts.dialogsRun, QStringList{QStringLiteral("CDlgGroupProp")});
+        (std::vector<std::string> { "News", "Podcasts", "Weather", "Fresh Group" }));
+    EXPECT_EQ(prompts.dialogsRun, QStringList { QStringLiteral("CDlgGroupProp") });
 }
 
 TEST_F(ViewTest, NewFeedWithDefaultsKeepsHttpAddressesAndCancelAddsNothing)
@@ -293,7 +292,7 @@ TEST_F(ViewTest, NewFeedWithDefaultsKeepsHttpAddressesAndCancelAddsNothing)
     EXPECT_EQ(added->htmlurl.value_or("?"), "http://");
     EXPECT_FALSE(added->title.has_value());
 
-    prompts.answerDialog = nullptr;  // Cancel
+    prompts.answerDialog = nullptr; // Cancel
     view->OnNewGroup();
     EXPECT_EQ(Node("News")->LastChild(), added);
     EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
@@ -302,14 +301,14 @@ TEST_F(ViewTest, NewFeedWithDefaultsKeepsHttpAddressesAndCancelAddsNothing)
 TEST_F(ViewTest, DoubleClickOpensPropertiesOnlyForChildlessItems)
 {
     SendMouse(Viewport(), QEvent::MouseButtonDblClick, LabelPoint("Weather"));
-    EXPECT_EQ(prompts.dialogsRun, QStringList{QStringLiteral("CChannelProp")});
+    EXPECT_EQ(prompts.dialogsRun, QStringList { QStringLiteral("CChannelProp") });
     EXPECT_EQ(view->ContextItem(), Find("Weather"));
 
     prompts.dialogsRun.clear();
     const bool wasExpanded = view->isExpanded(Find("News"));
     SendMouse(Viewport(), QEvent::MouseButtonPress, LabelPoint("News"));
-    SendMouse(Viewport(), QEvent::MouseButtonRelease, LabelPoint("News"), Qt::LeftButton,
-              Qt::NoButton);
+    SendMouse(
+        Viewport(), QEvent::MouseButtonRelease, LabelPoint("News"), Qt::LeftButton, Qt::NoButton);
     SendMouse(Viewport(), QEvent::MouseButtonDblClick, LabelPoint("News"));
     EXPECT_TRUE(prompts.dialogsRun.isEmpty());
     EXPECT_NE(view->isExpanded(Find("News")), wasExpanded);
@@ -331,7 +330,9 @@ TEST_F(ViewTest, PropertiesKeepFieldsLeftEmptyAndRenameTheItem)
     };
     view->OnProperties();
     EXPECT_EQ(shownUrl, QStringLiteral("http://alpha.example/rss"));
-    EXPECT_EQ(alpha->title.value_or(""), "Alpha \xC3\x9Cn\xC3\xAF" "code");  // stored as UTF-8
+    EXPECT_EQ(alpha->title.value_or(""),
+        "Alpha \xC3\x9Cn\xC3\xAF"
+        "code"); // stored as UTF-8
     EXPECT_EQ(alpha->description.value_or(""), "old description");
     EXPECT_EQ(Find("Alpha Ünïcode").data().toString(), QStringLiteral("Alpha Ünïcode"));
 }
@@ -341,8 +342,8 @@ TEST_F(ViewTest, DeleteKeyAsksAndShiftDeleteReleaseDoesNot)
     view->setCurrentIndex(Find("Weather"));
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier);
-    QApplication::sendEvent(view.get(), &release);  // Cancel
-    EXPECT_EQ(prompts.dialogsRun, QStringList{QStringLiteral("CDlgDeleteConfirm")});
+    QApplication::sendEvent(view.get(), &release); // Cancel
+    EXPECT_EQ(prompts.dialogsRun, QStringList { QStringLiteral("CDlgDeleteConfirm") });
     ASSERT_NE(Node("Weather"), nullptr);
 
     prompts.answerDialog = [](QDialog&) { return 1; };
@@ -373,14 +374,15 @@ TEST_F(ViewTest, CutThenPasteTwiceMakesTwoCopiesAndThreeBackups)
     view->OnPaste();
     view->SetContextItem(Find("Deep"));
     view->OnPaste();
-    EXPECT_EQ(Children("News"), (std::vector<std::string>{"Alpha Daily", "Beta Times", "Weather"}));
-    EXPECT_EQ(Children("Deep"), (std::vector<std::string>{"Inner Feed", "Weather"}));
+    EXPECT_EQ(
+        Children("News"), (std::vector<std::string> { "Alpha Daily", "Beta Times", "Weather" }));
+    EXPECT_EQ(Children("Deep"), (std::vector<std::string> { "Inner Feed", "Weather" }));
     EXPECT_NE(Node("News")->LastChild(), Node("Deep")->LastChild());
     EXPECT_EQ(view->Subscriptions().BackupCount(), 3u);
 
     // Undo walks back one save at a time.
     view->OnCommand(CommandId::EDIT_UNDO);
-    EXPECT_EQ(Children("Deep"), (std::vector<std::string>{"Inner Feed"}));
+    EXPECT_EQ(Children("Deep"), (std::vector<std::string> { "Inner Feed" }));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 2u);
     view->OnCommand(CommandId::EDIT_UNDO);
     view->OnCommand(CommandId::EDIT_UNDO);
@@ -396,38 +398,38 @@ TEST_F(ViewTest, SortByNameFromAFeedSortsItsSiblings)
     Node("Beta Times")->title = "Beta";
     view->SetContextItem(Find("gamma"));
     view->OnSortByName();
-    EXPECT_EQ(Children("News"), (std::vector<std::string>{"Beta", "gamma"}));
+    EXPECT_EQ(Children("News"), (std::vector<std::string> { "Beta", "gamma" }));
     view->SetContextItem(Find("Weather"));
     view->OnSortByName();
-    EXPECT_EQ(Children("My Subscriptions"),
-              (std::vector<std::string>{"News", "Podcasts", "Weather"}));
+    EXPECT_EQ(
+        Children("My Subscriptions"), (std::vector<std::string> { "News", "Podcasts", "Weather" }));
 }
 
 // --- drag and drop ---------------------------------------------------------------------------
 
 TEST_F(ViewTest, DragStartedWithin60MsOfThePressIsIgnored)
 {
-    Drag("Weather", {LabelPoint("News")}, 59);
+    Drag("Weather", { LabelPoint("News") }, 59);
     EXPECT_FALSE(view->IsDragging());
     EXPECT_EQ(Node("Weather")->parent, Node("My Subscriptions"));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
 
-    Drag("Weather", {LabelPoint("News")}, 60);
+    Drag("Weather", { LabelPoint("News") }, 60);
     EXPECT_EQ(Node("Weather")->parent, Node("News"));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
 }
 
 TEST_F(ViewTest, RootCannotBeDragged)
 {
-    Drag("My Subscriptions", {LabelPoint("Weather")});
+    Drag("My Subscriptions", { LabelPoint("Weather") });
     EXPECT_EQ(Node("My Subscriptions")->parent, nullptr);
     EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
 }
 
 TEST_F(ViewTest, DropOntoOwnDescendantChangesAndSavesNothing)
 {
-    Drag("Podcasts", {LabelPoint("Inner Feed")});
-    EXPECT_EQ(Children("Deep"), (std::vector<std::string>{"Inner Feed"}));
+    Drag("Podcasts", { LabelPoint("Inner Feed") });
+    EXPECT_EQ(Children("Deep"), (std::vector<std::string> { "Inner Feed" }));
     EXPECT_EQ(Node("Podcasts")->parent, Node("My Subscriptions"));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
 }
@@ -435,12 +437,12 @@ TEST_F(ViewTest, DropOntoOwnDescendantChangesAndSavesNothing)
 TEST_F(ViewTest, DropOntoFeedInAnotherGroupPlacesItBehindThatFeed)
 {
     ClickMark("Science Hour");
-    Drag("Science Hour", {LabelPoint("Alpha Daily")});
+    Drag("Science Hour", { LabelPoint("Alpha Daily") });
     EXPECT_EQ(Children("News"),
-              (std::vector<std::string>{"Alpha Daily", "Science Hour", "Beta Times"}));
-    EXPECT_EQ(Children("Podcasts"), (std::vector<std::string>{"Deep"}));
+        (std::vector<std::string> { "Alpha Daily", "Science Hour", "Beta Times" }));
+    EXPECT_EQ(Children("Podcasts"), (std::vector<std::string> { "Deep" }));
     EXPECT_EQ(view->SelectedItem(), Find("Science Hour"));
-    EXPECT_EQ(Mark("Science Hour"), MARK_UNCHECKED);  // moved items come back unmarked
+    EXPECT_EQ(Mark("Science Hour"), MARK_UNCHECKED); // moved items come back unmarked
     EXPECT_EQ(Mark("Podcasts"), MARK_UNCHECKED);
     EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
     EXPECT_FALSE(view->DropHighlight().isValid());
@@ -449,12 +451,12 @@ TEST_F(ViewTest, DropOntoFeedInAnotherGroupPlacesItBehindThatFeed)
 TEST_F(ViewTest, DropIntoTheLeftEdgeHasNoTarget)
 {
     const QPoint overNews = LabelPoint("News");
-    Drag("Weather", {overNews, QPoint(CCorvaneView::kLeftEdge - 1, overNews.y())});
+    Drag("Weather", { overNews, QPoint(CCorvaneView::kLeftEdge - 1, overNews.y()) });
     EXPECT_EQ(Node("Weather")->parent, Node("My Subscriptions"));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
 
     // Leaving the edge again picks the item under the pointer once more.
-    Drag("Weather", {QPoint(5, overNews.y()), overNews});
+    Drag("Weather", { QPoint(5, overNews.y()), overNews });
     EXPECT_EQ(Node("Weather")->parent, Node("News"));
 }
 
@@ -474,10 +476,10 @@ TEST_F(ViewTest, HoveringOverACollapsedGroupSelectsAndExpandsIt)
     EXPECT_TRUE(view->isExpanded(Find("Podcasts")));
     EXPECT_EQ(view->currentIndex(), Find("Podcasts"));
     SendMouse(Viewport(), QEvent::MouseButtonRelease, LabelPoint("Podcasts"), Qt::LeftButton,
-              Qt::NoButton);
+        Qt::NoButton);
     EXPECT_FALSE(view->ScrollTimer().isActive());
     EXPECT_EQ(Node("Weather")->parent, Node("Podcasts"));
-    view->OnHoverTimer();  // a late tick after the drop does nothing
+    view->OnHoverTimer(); // a late tick after the drop does nothing
     EXPECT_EQ(Node("Weather")->parent, Node("Podcasts"));
 }
 
@@ -510,7 +512,7 @@ TEST_F(ViewTest, ScrollTimerScrollsNearTheBottomEdgeAtTheDescribedPace)
     SendMouse(Viewport(), QEvent::MouseMove, start + QPoint(12, 0), Qt::NoButton);
     ASSERT_TRUE(view->IsDragging());
     EXPECT_EQ(view->ScrollTimer().interval(), 20);
-    view->ScrollTimer().stop();  // ticks are driven by hand below
+    view->ScrollTimer().stop(); // ticks are driven by hand below
 
     QScrollBar* bar = view->verticalScrollBar();
     const int bottom = Viewport()->height();
@@ -522,22 +524,22 @@ TEST_F(ViewTest, ScrollTimerScrollsNearTheBottomEdgeAtTheDescribedPace)
         lines += bar->value() != before;
         before = bar->value();
     }
-    EXPECT_EQ(lines, 4);  // one line every 6 ticks (120 ms)
+    EXPECT_EQ(lines, 4); // one line every 6 ticks (120 ms)
     EXPECT_TRUE(view->DropTarget().isValid());
 
     SendMouse(Viewport(), QEvent::MouseMove, QPoint(100, bottom + 100), Qt::NoButton);
     before = bar->value();
     for (int tick = 0; tick < 5; ++tick)
         view->OnScrollTimer();
-    EXPECT_EQ(bar->value() - before, 5);  // one line every tick (20 ms)
+    EXPECT_EQ(bar->value() - before, 5); // one line every tick (20 ms)
 
     SendMouse(Viewport(), QEvent::MouseMove, QPoint(100, bottom / 2), Qt::NoButton);
     before = bar->value();
     for (int tick = 0; tick < 12; ++tick)
         view->OnScrollTimer();
-    EXPECT_EQ(bar->value(), before);  // away from the edges nothing scrolls
+    EXPECT_EQ(bar->value(), before); // away from the edges nothing scrolls
     SendMouse(Viewport(), QEvent::MouseButtonRelease, QPoint(100, bottom / 2), Qt::LeftButton,
-              Qt::NoButton);
+        Qt::NoButton);
 }
 
 // --- OPML import and export, Send To, Help, updates ------------------------------------------
@@ -554,8 +556,8 @@ TEST_F(ViewTest, ImportCancelledAtEitherStepChangesNothing)
     EXPECT_TRUE(prompts.lastFilter.contains(QStringLiteral("*.opml *.xml")));
 
     prompts.openFileAnswer = QString::fromStdString(opml);
-    view->OnImportOpml();  // the confirmation is cancelled
-    EXPECT_EQ(prompts.dialogsRun, QStringList{QStringLiteral("CDlgImportConfirm")});
+    view->OnImportOpml(); // the confirmation is cancelled
+    EXPECT_EQ(prompts.dialogsRun, QStringList { QStringLiteral("CDlgImportConfirm") });
     EXPECT_NE(Node("News"), nullptr);
     EXPECT_EQ(ReadWholeFile(environment.ChannelsFile()), before);
     EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
@@ -565,14 +567,13 @@ TEST_F(ViewTest, ImportConfirmedReplacesTreeAndClearsRepackable)
 {
     view->Subscriptions().SetRepackable(1);
     ClickMark("Weather");
-    prompts.openFileAnswer = QString::fromStdString(environment.Folder().Write(
-        "import.opml",
+    prompts.openFileAnswer = QString::fromStdString(environment.Folder().Write("import.opml",
         "<opml><body><outline title=\"Imported\"><outline title=\"One\" xmlUrl=\"http://one/\"/>"
         "</outline></body></opml>"));
     prompts.answerDialog = [](QDialog&) { return 1; };
     view->OnImportOpml();
     EXPECT_EQ(Node("News"), nullptr);
-    EXPECT_EQ(Children("Imported"), (std::vector<std::string>{"One"}));
+    EXPECT_EQ(Children("Imported"), (std::vector<std::string> { "One" }));
     EXPECT_EQ(view->SelectedItem(), view->Model().RootIndex());
     EXPECT_EQ(Mark("My Subscriptions"), MARK_UNCHECKED);
     EXPECT_EQ(view->Subscriptions().Repackable(), 0);
@@ -590,7 +591,7 @@ TEST_F(ViewTest, ImportOfAnEmptyBodyTellsNoFeedWasFound)
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Error"));
     EXPECT_EQ(prompts.messages[0].text,
-              QStringLiteral("No feed was found in the input file. Please check it."));
+        QStringLiteral("No feed was found in the input file. Please check it."));
     EXPECT_EQ(prompts.messages[0].icon, QMessageBox::Warning);
     EXPECT_NE(Node("News"), nullptr);
 
@@ -605,12 +606,12 @@ TEST_F(ViewTest, ExportWritesTheTreeAndReportsAFileItCannotWrite)
     prompts.saveFileAnswer = QString::fromStdString(environment.Folder().File("out.xml"));
     view->OnExportOpml();
     EXPECT_EQ(prompts.lastDefaultSuffix, QStringLiteral("xml"));
-    EXPECT_NE(ReadWholeFile(environment.Folder().File("out.xml")).find("Inner Feed"),
-              std::string::npos);
+    EXPECT_NE(
+        ReadWholeFile(environment.Folder().File("out.xml")).find("Inner Feed"), std::string::npos);
     EXPECT_TRUE(prompts.messages.empty());
 
-    prompts.saveFileAnswer =
-        QString::fromStdString(environment.Folder().File("no/such/folder/out.xml"));
+    prompts.saveFileAnswer
+        = QString::fromStdString(environment.Folder().File("no/such/folder/out.xml"));
     view->OnExportOpml();
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Error"));
@@ -625,7 +626,7 @@ TEST_F(ViewTest, SendToWithoutPackageWarnsAndWithPackageShowsTheMenu)
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Warning"));
     EXPECT_EQ(prompts.messages[0].text,
-              QStringLiteral("The updated feeds file does not exist. Please update feeds first."));
+        QStringLiteral("The updated feeds file does not exist. Please update feeds first."));
     EXPECT_TRUE(shownFor.isEmpty());
 
     const std::string package = environment.Folder().Write("corvane.mrf", "package");
@@ -655,13 +656,13 @@ TEST_F(ViewTest, UpdateCommandsCollectFeedsAndStartOnlyWithSome)
     std::vector<UpdateRequest> started;
     view->runUpdate = [&started](const UpdateRequest& request) { started.push_back(request); };
     view->OnCommand(CommandId::UPDATE_MARKED);
-    EXPECT_TRUE(started.empty());  // nothing marked: nothing starts
+    EXPECT_TRUE(started.empty()); // nothing marked: nothing starts
 
     view->setCurrentIndex(Find("Podcasts"));
     view->OnCommand(CommandId::UPDATE_CURRENT);
     ASSERT_EQ(started.size(), 1u);
-    EXPECT_EQ(started[0].feedUrls, (std::vector<std::string>{"http://science.example/rss",
-                                                             "http://inner.example/rss"}));
+    EXPECT_EQ(started[0].feedUrls,
+        (std::vector<std::string> { "http://science.example/rss", "http://inner.example/rss" }));
     EXPECT_FALSE(started[0].repack);
 
     ClickMark("Beta Times");
@@ -669,7 +670,7 @@ TEST_F(ViewTest, UpdateCommandsCollectFeedsAndStartOnlyWithSome)
     view->OnCommand(CommandId::UPDATE_MARKED);
     ASSERT_EQ(started.size(), 2u);
     EXPECT_EQ(started[1].feedUrls,
-              (std::vector<std::string>{"http://beta.example/rss", "http://weather.example/rss"}));
+        (std::vector<std::string> { "http://beta.example/rss", "http://weather.example/rss" }));
 
     view->OnCommand(CommandId::UPDATE_ALL);
     ASSERT_EQ(started.size(), 3u);
@@ -683,4 +684,4 @@ TEST_F(ViewTest, UpdateCommandsCollectFeedsAndStartOnlyWithSome)
     EXPECT_TRUE(started[3].repack);
 }
 
-}  // namespace
+} // namespace

@@ -61,7 +61,7 @@ TEST(Dialogs, CaptionsTextsAndDefaultButtons)
 
     CChannelProp channel;
     EXPECT_EQ(channel.windowTitle(), QStringLiteral("Channel Properties"));
-    EXPECT_EQ(channel.size(), QSize(413, 214));  // 275 by 134 units
+    EXPECT_EQ(channel.size(), QSize(413, 214)); // 275 by 134 units
     CDlgGroupProp group;
     EXPECT_EQ(group.windowTitle(), QStringLiteral("Group Properties"));
     EXPECT_EQ(group.TitleEdit()->text(), QStringLiteral("Group"));
@@ -71,7 +71,8 @@ TEST(Dialogs, LabelsAreNotCutOff)
 {
     CChannelProp channel;
     CDlgDeleteConfirm remove;
-    for (const QWidget* dialog : {static_cast<QWidget*>(&channel), static_cast<QWidget*>(&remove)}) {
+    for (const QWidget* dialog :
+        { static_cast<QWidget*>(&channel), static_cast<QWidget*>(&remove) }) {
         for (const QLabel* label : dialog->findChildren<QLabel*>()) {
             if (label->text().isEmpty() || label->wordWrap())
                 continue;
@@ -88,8 +89,8 @@ TEST(Dialogs, ChannelTabOrderStartsWithTitle)
     channel.show();
     QApplication::processEvents();
     EXPECT_EQ(QApplication::focusWidget(), channel.TitleEdit());
-    QWidget* order[] = {channel.TitleEdit(), channel.XmlUrlEdit(), channel.HtmlUrlEdit(),
-                        channel.DescriptionEdit()};
+    QWidget* order[] = { channel.TitleEdit(), channel.XmlUrlEdit(), channel.HtmlUrlEdit(),
+        channel.DescriptionEdit() };
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         EXPECT_EQ(order[i]->nextInFocusChain(), order[i + 1]) << i;
 }
@@ -107,8 +108,11 @@ TEST(Dialogs, OkCopiesFieldsAndCancelDoesNot)
     CChannelProp channel;
     EXPECT_EQ(channel.XmlUrlEdit()->text(), QStringLiteral("http://"));
     channel.TitleEdit()->setText(QStringLiteral("Caf\u00e9"));
+    const QString longText(40000, QLatin1Char('d')); // beyond QLineEdit's default 32767
+    channel.DescriptionEdit()->setText(longText);
     channel.accept();
     EXPECT_EQ(channel.title, "Caf\xC3\xA9");
+    EXPECT_EQ(channel.description.size(), 40000u);
 }
 
 class AutoRetrieveTest : public ::testing::Test {
@@ -129,7 +133,7 @@ protected:
     {
         const QDir folder(QString::fromStdString(environment.RuntimeFolder() + "/corvane"));
         return static_cast<int>(
-            folder.entryList({QStringLiteral("NEW*")}, QDir::AllEntries | QDir::Hidden).size());
+            folder.entryList({ QStringLiteral("NEW*") }, QDir::AllEntries | QDir::Hidden).size());
     }
 
     PrivateEnvironment environment;
@@ -141,11 +145,11 @@ protected:
 TEST_F(AutoRetrieveTest, FillsTrimmedFieldsFromTheFeed)
 {
     server.Serve("/feed.xml",
-                 "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel>"
-                 "<title>\n\t  Example Feed \r\n</title><link>  http://example.org/  </link>"
-                 "<description>\tAll the news\t</description>"
-                 "<item><title>one</title></item></channel></rss>",
-                 "application/rss+xml");
+        "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel>"
+        "<title>\n\t  Example Feed \r\n</title><link>  http://example.org/  </link>"
+        "<description>\tAll the news\t</description>"
+        "<item><title>one</title></item></channel></rss>",
+        "application/rss+xml");
     Prefill();
     Retrieve(server.Url("/feed.xml"));
     EXPECT_TRUE(prompts.messages.empty());
@@ -158,7 +162,7 @@ TEST_F(AutoRetrieveTest, FillsTrimmedFieldsFromTheFeed)
     ASSERT_EQ(headers.size(), 1u);
     EXPECT_EQ(headers[0].count("If-Modified-Since"), 0u);
     EXPECT_EQ(TemporaryLeftovers(), 0);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // the wait cursor is gone
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr); // the wait cursor is gone
 }
 
 TEST_F(AutoRetrieveTest, AFeedWithoutDescriptionClearsTheField)
@@ -179,8 +183,8 @@ TEST_F(AutoRetrieveTest, NotFoundShowsTheFailureAndKeepsTheFields)
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Error"));
     EXPECT_EQ(prompts.messages[0].text,
-              QStringLiteral("Failed to get %1, please check the URL and the Internet connection.")
-                  .arg(QString::fromStdString(address)));
+        QStringLiteral("Failed to get %1, please check the URL and the Internet connection.")
+            .arg(QString::fromStdString(address)));
     EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("old title"));
     EXPECT_EQ(dialog.DescriptionEdit()->text(), QStringLiteral("old description"));
     EXPECT_EQ(TemporaryLeftovers(), 0);
@@ -201,8 +205,8 @@ TEST_F(AutoRetrieveTest, ABodyThatIsNoFeedEmptiesTheFieldsWithoutAMessage)
 
 TEST_F(AutoRetrieveTest, AddressCheckComesBeforeAnyFetch)
 {
-    Retrieve("http://");  // the initial text: 7 characters
-    Retrieve("ftp://example.org/feed.xml");  // long enough, but no http
+    Retrieve("http://"); // the initial text: 7 characters
+    Retrieve("ftp://example.org/feed.xml"); // long enough, but no http
     ASSERT_EQ(prompts.messages.size(), 2u);
     for (const auto& message : prompts.messages) {
         EXPECT_EQ(message.caption, QStringLiteral("Error"));
@@ -213,4 +217,4 @@ TEST_F(AutoRetrieveTest, AddressCheckComesBeforeAnyFetch)
     EXPECT_FALSE(CChannelProp::LooksLikeAddress("http://x."));
 }
 
-}  // namespace
+} // namespace

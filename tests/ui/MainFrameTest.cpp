@@ -29,8 +29,8 @@ QStringList Items(const QMenu* menu)
     QStringList items;
     for (const QAction* action : menu->actions()) {
         items << (action->isSeparator()
-                      ? QStringLiteral("-")
-                      : action->text() + QLatin1Char('|') + QString::number(action->data().toInt()));
+                ? QStringLiteral("-")
+                : action->text() + QLatin1Char('|') + QString::number(action->data().toInt()));
     }
     return items;
 }
@@ -48,17 +48,16 @@ TEST_F(FrameTest, MenusCarryTheirTextsSeparatorsAndCommandIds)
     QStringList titles;
     for (QAction* action : frame.menuBar()->actions())
         titles << action->text();
-    EXPECT_EQ(titles, (QStringList{"&File", "&Edit", "&View", "&Help"}));
+    EXPECT_EQ(titles, (QStringList { "&File", "&Edit", "&View", "&Help" }));
     EXPECT_EQ(Items(frame.FileMenu()),
-              (QStringList{"Update &All Feeds|32777", "Update &Marked Feeds|32778",
-                           "Update &Current Feed|32779", "-", "Re-Pack|32803", "Send &To|32794",
-                           "-", "&Import OPML File|32781", "&Export OPML File|32782", "-",
-                           "E&xit|57665"}));
+        (QStringList { "Update &All Feeds|32777", "Update &Marked Feeds|32778",
+            "Update &Current Feed|32779", "-", "Re-Pack|32803", "Send &To|32794", "-",
+            "&Import OPML File|32781", "&Export OPML File|32782", "-", "E&xit|57665" }));
     EXPECT_EQ(Items(frame.EditMenu()),
-              (QStringList{"&Undo|57643", "Cu&t|57635", "&Copy|57634", "&Paste|57637"}));
-    EXPECT_EQ(Items(frame.ViewMenu()), (QStringList{"&Options|32780", "Parse|32801"}));
+        (QStringList { "&Undo|57643", "Cu&t|57635", "&Copy|57634", "&Paste|57637" }));
+    EXPECT_EQ(Items(frame.ViewMenu()), (QStringList { "&Options|32780", "Parse|32801" }));
     ASSERT_EQ(frame.HelpMenu()->actions().size(), 3);
-    EXPECT_EQ(Items(frame.HelpMenu()).mid(0, 2), (QStringList{"&Contents|32798", "-"}));
+    EXPECT_EQ(Items(frame.HelpMenu()).mid(0, 2), (QStringList { "&Contents|32798", "-" }));
     EXPECT_EQ(frame.HelpMenu()->actions()[2]->data().toInt(), CommandId::APP_ABOUT);
 
     const QAction* cut = frame.Action(CommandId::EDIT_CUT);
@@ -72,7 +71,7 @@ TEST_F(FrameTest, MenusCarryTheirTextsSeparatorsAndCommandIds)
                     ->shortcuts()
                     .contains(QKeySequence(QStringLiteral("Shift+Ins"))));
     EXPECT_EQ(frame.Action(CommandId::UPDATE_ALL)->statusTip(),
-              QStringLiteral("Download feeds of all subscribed channels."));
+        QStringLiteral("Download feeds of all subscribed channels."));
     // Without a view nothing but Exit and About can run; Parse never can.
     EXPECT_FALSE(frame.Action(CommandId::PARSE)->isEnabled());
     EXPECT_FALSE(frame.Action(CommandId::UPDATE_ALL)->isEnabled());
@@ -106,8 +105,8 @@ TEST_F(FrameTest, CommandsReachTheTargetOnlyWhenEnabled)
     EXPECT_FALSE(frame.Action(CommandId::PARSE)->isEnabled());
     frame.Action(CommandId::UPDATE_ALL)->trigger();
     EXPECT_FALSE(frame.ExecuteCommand(CommandId::EDIT_PASTE));
-    EXPECT_EQ(target.ran, std::vector<int>{CommandId::UPDATE_ALL});
-    frame.SetView(new QWidget, nullptr);  // the target goes before the frame
+    EXPECT_EQ(target.ran, std::vector<int> { CommandId::UPDATE_ALL });
+    frame.SetView(new QWidget, nullptr); // the target goes before the frame
 }
 
 TEST_F(FrameTest, DefaultPlacementAndCloseOnlyHides)
@@ -151,7 +150,8 @@ TEST_F(FrameTest, TrayMenuAndDoubleClick)
     CMainFrame frame;
     CTrayIcon* tray = frame.TrayIcon();
     EXPECT_EQ(tray->IconResource(), 128);
-    EXPECT_EQ(Items(tray->Menu()), (QStringList{"&Open|32771", "&About|57664", "-", "E&xit|32773"}));
+    EXPECT_EQ(
+        Items(tray->Menu()), (QStringList { "&Open|32771", "&About|57664", "-", "E&xit|32773" }));
     EXPECT_EQ(tray->Menu()->defaultAction(), tray->Action(CommandId::TRAY_OPEN));
     EXPECT_TRUE(tray->Action(CommandId::TRAY_OPEN)->font().bold());
     EXPECT_EQ(tray->ToolTip(), QStringLiteral("Corvane"));
@@ -196,18 +196,19 @@ TEST_F(FrameTest, GuardNamesAPrivateSocketAndRefusesASecondRegistration)
     EXPECT_FALSE(second.RegisterRunningInstance());
 
     int activations = 0;
-    QObject::connect(&first, &CInstanceChecker::anotherInstanceStarted, [&activations] { ++activations; });
+    QObject::connect(
+        &first, &CInstanceChecker::anotherInstanceStarted, [&activations] { ++activations; });
     EXPECT_TRUE(second.ActivateRunningInstance(1000));
     EXPECT_TRUE(WaitFor([&activations] { return activations == 1; }));
     QApplication::processEvents();
-    EXPECT_EQ(activations, 1);  // the probe of FindRunningInstance did not count
+    EXPECT_EQ(activations, 1); // the probe of FindRunningInstance did not count
 }
 
 TEST_F(FrameTest, StaleSocketOfACrashedCopyDoesNotBlockStartUp)
 {
     CInstanceChecker checker(QStringLiteral("Corvane"));
     const std::string stale = checker.ServerName().toStdString();
-    FILE* file = std::fopen(stale.c_str(), "w");  // a leftover file where the socket goes
+    FILE* file = std::fopen(stale.c_str(), "w"); // a leftover file where the socket goes
     ASSERT_NE(file, nullptr);
     std::fclose(file);
     EXPECT_FALSE(checker.FindRunningInstance(200));
@@ -218,7 +219,7 @@ QProcessEnvironment ProgramEnvironment()
 {
     QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
     variables.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    return variables;  // CORVANE_HOME, XDG_* come from PrivateEnvironment
+    return variables; // CORVANE_HOME, XDG_* come from PrivateEnvironment
 }
 
 TEST_F(FrameTest, SecondCopyBringsTheRunningWindowForwardAndEnds)
@@ -227,8 +228,8 @@ TEST_F(FrameTest, SecondCopyBringsTheRunningWindowForwardAndEnds)
     CMainFrame frame;
     frame.showAbout = [] {};
     CInstanceChecker checker(QStringLiteral("Corvane"));
-    QObject::connect(&checker, &CInstanceChecker::anotherInstanceStarted, &frame,
-                     &CMainFrame::ShowInFront);
+    QObject::connect(
+        &checker, &CInstanceChecker::anotherInstanceStarted, &frame, &CMainFrame::ShowInFront);
     ASSERT_TRUE(checker.RegisterRunningInstance());
     frame.show();
     frame.showMinimized();
@@ -271,4 +272,4 @@ TEST_F(FrameTest, TwoCopiesOfTheProgramInOneSession)
     }
 }
 
-}  // namespace
+} // namespace

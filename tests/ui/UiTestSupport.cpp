@@ -20,7 +20,7 @@ public:
         qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "test_ui";
-        static char* argv[] = {name, nullptr};
+        static char* argv[] = { name, nullptr };
         application = std::make_unique<QApplication>(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
     }
@@ -30,19 +30,19 @@ private:
     std::unique_ptr<QApplication> application;
 };
 
-[[maybe_unused]] ::testing::Environment* const kApplication =
-    ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
+[[maybe_unused]] ::testing::Environment* const kApplication
+    = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
-const char* const kVariables[] = {"CORVANE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME",
-                                  "XDG_RUNTIME_DIR"};
+const char* const kVariables[]
+    = { "CORVANE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR" };
 
-}  // namespace
+} // namespace
 
 PrivateEnvironment::PrivateEnvironment()
 {
     for (const char* name : kVariables)
         saved.emplace_back(name, qgetenv(name));
-    for (const char* sub : {"home", "config", "data", "run"})
+    for (const char* sub : { "home", "config", "data", "run" })
         QDir().mkpath(QString::fromStdString(folder.File(sub)));
     ::chmod(folder.File("run").c_str(), 0700);
     qputenv("CORVANE_HOME", QByteArray::fromStdString(folder.File("home")));
@@ -68,14 +68,19 @@ void PrivateEnvironment::WriteChannels(const std::string& opml) const
     file.write(opml.data(), static_cast<qint64>(opml.size()));
 }
 
-ScriptedPrompts::ScriptedPrompts() : previous(SetPrompts(this)) {}
+ScriptedPrompts::ScriptedPrompts()
+    : previous(SetPrompts(this))
+{ }
 
-ScriptedPrompts::~ScriptedPrompts() { SetPrompts(previous); }
-
-void ScriptedPrompts::Message(QWidget*, const QString& caption, const QString& text,
-                              QMessageBox::Icon icon)
+ScriptedPrompts::~ScriptedPrompts()
 {
-    messages.push_back({caption, text, icon});
+    SetPrompts(previous);
+}
+
+void ScriptedPrompts::Message(
+    QWidget*, const QString& caption, const QString& text, QMessageBox::Icon icon)
+{
+    messages.push_back({ caption, text, icon });
 }
 
 QString ScriptedPrompts::OpenFileName(QWidget*, const QString& filter, const QString& defaultSuffix)
@@ -99,10 +104,10 @@ int ScriptedPrompts::RunDialog(QDialog& dialog)
 }
 
 void SendMouse(QWidget* widget, QEvent::Type type, const QPoint& pos, Qt::MouseButton button,
-               Qt::MouseButtons buttons)
+    Qt::MouseButtons buttons)
 {
-    QMouseEvent event(type, QPointF(pos), QPointF(widget->mapToGlobal(pos)), button, buttons,
-                      Qt::NoModifier);
+    QMouseEvent event(
+        type, QPointF(pos), QPointF(widget->mapToGlobal(pos)), button, buttons, Qt::NoModifier);
     QApplication::sendEvent(widget, &event);
 }
 

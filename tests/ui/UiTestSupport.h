@@ -61,11 +61,11 @@ public:
     QString lastDefaultSuffix;
 
     void Message(QWidget* parent, const QString& caption, const QString& text,
-                 QMessageBox::Icon icon) override;
-    QString OpenFileName(QWidget* parent, const QString& filter,
-                         const QString& defaultSuffix) override;
-    QString SaveFileName(QWidget* parent, const QString& filter,
-                         const QString& defaultSuffix) override;
+        QMessageBox::Icon icon) override;
+    QString OpenFileName(
+        QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
+    QString SaveFileName(
+        QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     int RunDialog(QDialog& dialog) override;
 
 private:
@@ -74,7 +74,7 @@ private:
 
 // Mouse events delivered directly, so no double click is synthesised between them.
 void SendMouse(QWidget* widget, QEvent::Type type, const QPoint& pos,
-               Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons buttons = Qt::LeftButton);
+    Qt::MouseButton button = Qt::LeftButton, Qt::MouseButtons buttons = Qt::LeftButton);
 
 // Processes events until condition holds or timeoutMs passed; returns the condition.
 bool WaitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
