@@ -3,10 +3,12 @@
 #include "UiTestSupport.h"
 
 #include "app/CommandIds.h"
+#include "app/CorvaneApp.h"
 #include "app/InstanceChecker.h"
 #include "app/MainFrame.h"
 #include "app/Settings.h"
 #include "app/TrayIcon.h"
+#include "ui/CorvaneView.h"
 
 #include <QAction>
 #include <QApplication>
@@ -213,6 +215,33 @@ TEST_F(FrameTest, StaleSocketOfACrashedCopyDoesNotBlockStartUp)
     std::fclose(file);
     EXPECT_FALSE(checker.FindRunningInstance(200));
     EXPECT_TRUE(checker.RegisterRunningInstance());
+}
+
+TEST_F(FrameTest, StartUpBuildsTheWindowAndALaterCopyEndsWithoutSplash)
+{
+    environment.WriteChannels(SampleChannels());
+    CCorvaneApp running;
+    ASSERT_TRUE(running.InitInstance(false));
+    ASSERT_NE(running.MainFrame(), nullptr);
+    running.MainFrame()->showAbout = [] {};
+    EXPECT_TRUE(running.MainFrame()->isVisible());
+    EXPECT_EQ(running.MainFrame()->windowTitle(), QStringLiteral("Velmora - Corvane"));
+    EXPECT_EQ(running.MainFrame()->centralWidget(), running.View());
+    const QModelIndex root = running.View()->Model().RootIndex();
+    EXPECT_EQ(running.View()->Model().rowCount(root), 3);
+    EXPECT_TRUE(running.View()->isExpanded(root));
+    EXPECT_TRUE(running.InstanceChecker()->IsRegistered());
+    // The menus follow the view: Re-Pack is off until a full update, Undo until a change.
+    EXPECT_FALSE(running.MainFrame()->Action(CommandId::REPACK)->isEnabled());
+    EXPECT_FALSE(running.MainFrame()->Action(CommandId::EDIT_UNDO)->isEnabled());
+    EXPECT_TRUE(running.MainFrame()->Action(CommandId::UPDATE_ALL)->isEnabled());
+
+    running.MainFrame()->close();  // hidden in the tray
+    CCorvaneApp later;
+    EXPECT_FALSE(later.InitInstance(true));
+    EXPECT_FALSE(later.SplashVisible());
+    EXPECT_EQ(later.MainFrame(), nullptr);
+    EXPECT_TRUE(WaitFor([&running] { return running.MainFrame()->isVisible(); }));
 }
 
 QProcessEnvironment ProgramEnvironment()
