@@ -34,6 +34,20 @@ template <typename Widget> Widget* Place(Widget* widget, int x, int y, int width
     return widget;
 }
 
+// Makes widget wide enough for its text within room pixels: first wider, then, when the room
+// ends, with a narrower font.
+void FitText(QWidget* widget, int room)
+{
+    QFont narrowed = widget->font();
+    for (int stretch = 100; widget->sizeHint().width() > room && stretch > 75; stretch -= 4) {
+        narrowed.setStretch(stretch - 4);
+        widget->setFont(narrowed);
+    }
+    const int needed = std::min(widget->sizeHint().width(), room);
+    if (needed > widget->width())
+        widget->resize(needed, widget->height());
+}
+
 } // namespace
 
 LengthCheck CheckLengthText(const QString& text, std::uint32_t& value)
@@ -81,6 +95,10 @@ CDlgOptions::CDlgOptions(QWidget* parent)
 {
     setWindowTitle(tr("Options"));
     setFixedSize(DialogUnits(0, 0, 331, 172).size());
+    // The template's units are measured in an 8-point font.
+    QFont templateFont = font();
+    templateFont.setPointSize(8);
+    setFont(templateFont);
 
     auto* picture = Place(new QLabel(this), 7, 7, 61, 135);
     picture->setPixmap(QIcon(":/taskpane/options.svg").pixmap(picture->size()));
@@ -115,7 +133,7 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     cancelButton = Place(new QPushButton(tr("Cancel"), this), 274, 150, 50, 14);
     okButton->setDefault(true);
 
-    for (QSlider* slider : { compressionSlider, volumeSlider }) {
+    for (QSlider* slider : {compressionSlider, volumeSlider}) {
         slider->setRange(0, 7);
         slider->setSingleStep(1);
         slider->setPageStep(1);
@@ -133,10 +151,20 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     lengthUp->setFocusPolicy(Qt::NoFocus);
     lengthDown->setFocusPolicy(Qt::NoFocus);
 
+    // The desktop's fonts run wider than the template's: a text control grows to the right
+    // into the free space the template leaves before its neighbour (the right edge given in
+    // dialog units), and where that is not enough its font is narrowed, so that no text is cut.
+    const std::pair<QWidget*, int> texts[]
+        = {{scheduleCheck, 177}, {podcastCheck, 178}, {mp3Radio, 178}, {amrRadio, 178},
+            {compressionLabel, 239}, {volumeLabel, 239}, {lowLabel, 299}, {highLabel, 322},
+            {limitCheck, 244}, {secondsLabel, 322}, {firstItemCheck, 322}};
+    for (const auto& [widget, rightEdge] : texts)
+        FitText(widget, DialogUnits(rightEdge, 0, 0, 0).left() - widget->x());
+
     // Tab order follows the template.
-    QWidget* order[] = { pathEdit, browseButton, scheduleCheck, timePicker, podcastCheck, mp3Radio,
+    QWidget* order[] = {pathEdit, browseButton, scheduleCheck, timePicker, podcastCheck, mp3Radio,
         amrRadio, compressionSlider, volumeSlider, limitCheck, lengthEdit, firstItemCheck, okButton,
-        cancelButton };
+        cancelButton};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
@@ -205,11 +233,11 @@ void CDlgOptions::ApplyEnableRules()
     const bool limit = amr && values.lengthLimitOn != 0;
     mp3Radio->setEnabled(podcast);
     amrRadio->setEnabled(podcast);
-    for (QWidget* widget : std::initializer_list<QWidget*> { compressionLabel, volumeLabel,
-             lowLabel, highLabel, compressionSlider, volumeSlider, limitCheck, firstItemCheck })
+    for (QWidget* widget : std::initializer_list<QWidget*> {compressionLabel, volumeLabel, lowLabel,
+             highLabel, compressionSlider, volumeSlider, limitCheck, firstItemCheck})
         widget->setEnabled(amr);
     for (QWidget* widget :
-        std::initializer_list<QWidget*> { lengthEdit, lengthUp, lengthDown, secondsLabel })
+        std::initializer_list<QWidget*> {lengthEdit, lengthUp, lengthDown, secondsLabel})
         widget->setEnabled(limit);
 }
 
@@ -305,7 +333,8 @@ bool CDlgOptions::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-bool RunOptionsDialog(QWidget* parent, CorvaneSettings& settings)
+bool RunOptionsDialog(QWidget* parent, CorvaneSettings& settings,
+    const std::function<void(const CorvaneSettings&)>& apply)
 {
     CDlgOptions dialog(parent);
     dialog.SetValues(settings);
@@ -314,6 +343,7 @@ bool RunOptionsDialog(QWidget* parent, CorvaneSettings& settings)
     const int repackable = settings.repackable;
     settings = dialog.Values();
     settings.repackable = repackable; // Options never changes the re-pack state
-    SaveOptions(settings);
+    if (apply)
+        apply(settings);
     return true;
 }

@@ -103,6 +103,10 @@ CDlgProgress::CDlgProgress(CUpdateController& controller_, UpdateRequest request
     setWindowTitle(tr("Updating Feeds..."));
     setFixedSize(DialogUnits(0, 0, 274, 70).size());
     setModal(true);
+    // The template's units are measured in an 8-point font.
+    QFont templateFont = font();
+    templateFont.setPointSize(8);
+    setFont(templateFont);
 
     auto* picture = new QLabel(this);
     picture->setGeometry(DialogUnits(7, 7, 53, 57));
@@ -122,7 +126,7 @@ CDlgProgress::CDlgProgress(CUpdateController& controller_, UpdateRequest request
     progressBar->setRange(0, 100);
     progressBar->setValue(0);
 
-    auto* rule = new QFrame(this);
+    rule = new QFrame(this);
     rule->setGeometry(DialogUnits(69, 45, 198, 1));
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
@@ -189,6 +193,23 @@ void CDlgProgress::reject()
 void CDlgProgress::ShowStatus(const QString& text)
 {
     statusLabel->setText(text);
+    FitStatusText();
+}
+
+void CDlgProgress::FitStatusText()
+{
+    // The final text with its failure addition needs three lines in most desktop fonts, one
+    // more than the template's status field holds; the dialog grows downwards rather than
+    // cutting off the end of the message.
+    const QRect status = DialogUnits(69, 7, 198, 19);
+    const int needed = statusLabel->heightForWidth(status.width());
+    const int extra = std::max(0, needed - status.height());
+    statusLabel->setGeometry(status.adjusted(0, 0, 0, extra));
+    progressBar->setGeometry(DialogUnits(69, 31, 198, 8).translated(0, extra));
+    rule->setGeometry(DialogUnits(69, 45, 198, 1).translated(0, extra));
+    okButton->setGeometry(DialogUnits(164, 49, 50, 14).translated(0, extra));
+    cancelButton->setGeometry(DialogUnits(217, 49, 50, 14).translated(0, extra));
+    setFixedSize(DialogUnits(0, 0, 274, 70).size() + QSize(0, extra));
 }
 
 void CDlgProgress::SetRange(int maximum)
@@ -218,7 +239,7 @@ void CDlgProgress::ShowEnd(const QString& finalText)
     okButton->setEnabled(true);
     okButton->setDefault(true);
     okButton->setFocus();
-    statusLabel->setText(finalText);
+    ShowStatus(finalText);
 }
 
 std::function<void(bool busy)> MakeTrayBusyHook(

@@ -22,6 +22,7 @@
 #include <memory>
 #include <mutex>
 
+class QFrame;
 class QLabel;
 class QProgressBar;
 class QPushButton;
@@ -73,6 +74,9 @@ public:
     StartResult LastStart() const { return lastStart; }
     bool Finished() const { return finished; }
 
+    // The listener the job reports to (also for the documentation pictures).
+    UpdateListener& Listener() { return listener; }
+
     QLabel* StatusLabel() const { return statusLabel; }
     QProgressBar* ProgressBar() const { return progressBar; }
     QPushButton* OkButton() const { return okButton; }
@@ -85,6 +89,7 @@ public:
 private:
     friend class ProgressListener;
     void ShowStatus(const QString& text);
+    void FitStatusText();
     void SetRange(int maximum);
     void Step();
     void ShowFailure(const QString& text);
@@ -99,6 +104,7 @@ private:
     QProgressBar* progressBar = nullptr;
     QPushButton* okButton = nullptr;
     QPushButton* cancelButton = nullptr;
+    QFrame* rule = nullptr;
 };
 
 // The hook that UpdateHooks::scheduledBusy wants, for the tray: setIcon(145) when the scheduled

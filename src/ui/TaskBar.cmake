@@ -6,6 +6,7 @@ target_sources(corvane_gui PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/HoverButton.cpp
   ${CMAKE_CURRENT_LIST_DIR}/SendTo.cpp
   ${CMAKE_CURRENT_LIST_DIR}/TaskBar.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/TaskBarSetup.cpp
 )
 set(corvane_taskpane_dir "${PROJECT_SOURCE_DIR}/resources/taskpane")
 qt_add_resources(corvane_gui corvane_taskpane_resources

@@ -95,7 +95,7 @@ TEST_F(OptionsFixture, ControlsShowTheValuesWithTheirRanges)
     EXPECT_FALSE(dialog.Mp3Radio()->isChecked());
     EXPECT_EQ(dialog.CompressionSlider()->value(), 3);
     EXPECT_EQ(dialog.VolumeSlider()->value(), 5);
-    for (QSlider* slider : { dialog.CompressionSlider(), dialog.VolumeSlider() }) {
+    for (QSlider* slider : {dialog.CompressionSlider(), dialog.VolumeSlider()}) {
         EXPECT_EQ(slider->minimum(), 0);
         EXPECT_EQ(slider->maximum(), 7);
         EXPECT_EQ(slider->tickInterval(), 1);
@@ -107,6 +107,30 @@ TEST_F(OptionsFixture, ControlsShowTheValuesWithTheirRanges)
     EXPECT_EQ(dialog.FirstItemCheck()->text(), "Download The First Item Only");
     // The template's 331 by 172 units.
     EXPECT_EQ(dialog.size(), QSize(497, 275));
+}
+
+TEST_F(OptionsFixture, NoTextIsCutOffAndNoControlsOverlap)
+{
+    const QList<QWidget*> controls = {dialog.PathEdit(), dialog.BrowseButton(),
+        dialog.ScheduleCheck(), dialog.TimePicker(), dialog.PodcastCheck(), dialog.Mp3Radio(),
+        dialog.AmrRadio(), dialog.CompressionLabel(), dialog.CompressionSlider(),
+        dialog.VolumeLabel(), dialog.VolumeSlider(), dialog.LowLabel(), dialog.HighLabel(),
+        dialog.LimitCheck(), dialog.LengthEdit(), dialog.LengthUp(), dialog.LengthDown(),
+        dialog.SecondsLabel(), dialog.FirstItemCheck(), dialog.OkButton(), dialog.CancelButton()};
+    for (QWidget* control : controls) {
+        EXPECT_TRUE(dialog.rect().contains(control->geometry()));
+        const bool text = qobject_cast<QLabel*>(control) || qobject_cast<QCheckBox*>(control)
+            || qobject_cast<QRadioButton*>(control);
+        if (text) {
+            EXPECT_GE(control->width(), control->sizeHint().width())
+                << control->property("text").toString().toStdString();
+        }
+    }
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        for (qsizetype j = i + 1; j < controls.size(); ++j)
+            EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+                << i << " / " << j;
+    }
 }
 
 TEST_F(OptionsFixture, TimeOutsideTheDayShowsTheDefaultTime)
@@ -124,12 +148,12 @@ TEST_F(OptionsFixture, EnableRulesFollowPodcastFormatAndLimit)
         EXPECT_EQ(dialog.Mp3Radio()->isEnabled(), radios);
         EXPECT_EQ(dialog.AmrRadio()->isEnabled(), radios);
         for (QWidget* widget :
-            std::initializer_list<QWidget*> { dialog.CompressionSlider(), dialog.VolumeSlider(),
+            std::initializer_list<QWidget*> {dialog.CompressionSlider(), dialog.VolumeSlider(),
                 dialog.CompressionLabel(), dialog.VolumeLabel(), dialog.LowLabel(),
-                dialog.HighLabel(), dialog.LimitCheck(), dialog.FirstItemCheck() })
+                dialog.HighLabel(), dialog.LimitCheck(), dialog.FirstItemCheck()})
             EXPECT_EQ(widget->isEnabled(), amrControls) << widget->metaObject()->className();
-        for (QWidget* widget : std::initializer_list<QWidget*> { dialog.LengthEdit(),
-                 dialog.LengthUp(), dialog.LengthDown(), dialog.SecondsLabel() })
+        for (QWidget* widget : std::initializer_list<QWidget*> {dialog.LengthEdit(),
+                 dialog.LengthUp(), dialog.LengthDown(), dialog.SecondsLabel()})
             EXPECT_EQ(widget->isEnabled(), lengthControls);
         EXPECT_TRUE(dialog.PodcastCheck()->isEnabled());
     };

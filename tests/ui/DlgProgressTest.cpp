@@ -114,7 +114,7 @@ struct JobFixture : ::testing::Test {
     TestServer server;
     std::string package;
     CorvaneSettings settings;
-    std::atomic<int> repackable { 0 };
+    std::atomic<int> repackable {0};
     std::vector<std::string> scheduledFeeds;
     QObject trayContext;
     std::vector<int> trayIcons;
@@ -127,7 +127,7 @@ struct JobFixture : ::testing::Test {
 
 TEST_F(JobFixture, WholeJobWithAFailureShowsTheBoxAndTheFinalText)
 {
-    CDlgProgress dialog(*controller, Request({ "/a.xml", "/b.xml", "/c.xml" }));
+    CDlgProgress dialog(*controller, Request({"/a.xml", "/b.xml", "/c.xml"}));
     EXPECT_EQ(dialog.windowTitle(), "Updating Feeds...");
     EXPECT_EQ(dialog.StatusLabel()->text(), "Updating...");
     EXPECT_EQ(dialog.size(), QSize(411, 112)); // the template's 274 by 70 units
@@ -142,7 +142,7 @@ TEST_F(JobFixture, WholeJobWithAFailureShowsTheBoxAndTheFinalText)
         cancelDuringJob = dialog.CancelButton()->isEnabled();
         repackDuringJob = CanRepack(repackable, controller->UpdateRunning());
         // The set time while the dialog is up does not start the scheduled update.
-        scheduledDuringJob = controller->OnScheduleTick(LocalTime { 2026, 12, 7, 6, 0, 0 });
+        scheduledDuringJob = controller->OnScheduleTick(LocalTime {2026, 12, 7, 6, 0, 0});
     };
     PressOkAtTheEnd(dialog);
     EXPECT_EQ(dialog.Run(), 0);
@@ -161,6 +161,11 @@ TEST_F(JobFixture, WholeJobWithAFailureShowsTheBoxAndTheFinalText)
     EXPECT_EQ(dialog.StatusLabel()->text().toStdString(), UpdateFinalText(size, true));
     EXPECT_TRUE(dialog.StatusLabel()->text().endsWith(
         "Failed to get one or more feeds, which will not be updated on your phone."));
+    // The long final text is shown whole, above the bar and the buttons, inside the dialog.
+    QLabel* status = dialog.StatusLabel();
+    EXPECT_LE(status->heightForWidth(status->width()), status->height());
+    EXPECT_LE(status->geometry().bottom(), dialog.ProgressBar()->geometry().top());
+    EXPECT_TRUE(dialog.rect().contains(dialog.OkButton()->geometry()));
     EXPECT_EQ(dialog.ProgressBar()->maximum(), 3);
     EXPECT_EQ(dialog.ProgressBar()->value(), 3);
     EXPECT_EQ(repackable, 1);
@@ -169,7 +174,7 @@ TEST_F(JobFixture, WholeJobWithAFailureShowsTheBoxAndTheFinalText)
 
     // Re-Pack from the cache: the feed that failed has no cached document, which counts as a
     // failure without a box.
-    CDlgProgress repack(*controller, Request({ "/a.xml", "/b.xml", "/c.xml" }, true));
+    CDlgProgress repack(*controller, Request({"/a.xml", "/b.xml", "/c.xml"}, true));
     repack.showFailure = [&](QWidget*, const QString& text) { failures << text; };
     PressOkAtTheEnd(repack);
     EXPECT_EQ(repack.Run(), 0);
@@ -185,7 +190,7 @@ TEST_F(JobFixture, CancelMidJobKeepsThePreviousPackageAndShowsNothingMore)
     server.Serve("/slow.xml", Feed("Slow"), "application/rss+xml");
     server.SetDelay("/slow.xml", 4000ms);
 
-    CDlgProgress dialog(*controller, Request({ "/a.xml", "/slow.xml", "/c.xml" }));
+    CDlgProgress dialog(*controller, Request({"/a.xml", "/slow.xml", "/c.xml"}));
     dialog.showFailure = [](QWidget*, const QString& text) {
         ADD_FAILURE() << "unexpected failure box: " << text.toStdString();
     };
@@ -214,7 +219,7 @@ TEST_F(JobFixture, CancelMidJobKeepsThePreviousPackageAndShowsNothingMore)
 TEST_F(JobFixture, CancelWhileAFailureBoxIsOpenEndsTheJob)
 {
     int boxes = 0;
-    CDlgProgress dialog(*controller, Request({ "/b.xml", "/missing.xml", "/a.xml" }));
+    CDlgProgress dialog(*controller, Request({"/b.xml", "/missing.xml", "/a.xml"}));
     dialog.showFailure = [&](QWidget*, const QString&) {
         ++boxes;
         dialog.CancelButton()->click();
@@ -234,7 +239,7 @@ TEST_F(JobFixture, NothingToDoShowsNoDialogAndUnwritablePackageFails)
     EXPECT_EQ(empty.LastStart(), StartResult::NothingToDo);
     EXPECT_EQ(ReadWholeFile(package), "PREVIOUS PACKAGE");
 
-    UpdateRequest request = Request({ "/a.xml" });
+    UpdateRequest request = Request({"/a.xml"});
     request.outputPath = output.File("no/such/folder/corvane.mrf");
     CDlgProgress unwritable(*controller, request);
     std::string error;
@@ -246,35 +251,35 @@ TEST_F(JobFixture, NothingToDoShowsNoDialogAndUnwritablePackageFails)
 
 TEST_F(JobFixture, ScheduledUpdateSwitchesTheTrayIcon)
 {
-    scheduledFeeds = { server.Url("/a.xml"), server.Url("/b.xml") };
-    EXPECT_FALSE(controller->OnScheduleTick(LocalTime { 2026, 12, 7, 5, 59, 59 }));
-    EXPECT_TRUE(controller->OnScheduleTick(LocalTime { 2026, 12, 7, 6, 0, 0 }));
+    scheduledFeeds = {server.Url("/a.xml"), server.Url("/b.xml")};
+    EXPECT_FALSE(controller->OnScheduleTick(LocalTime {2026, 12, 7, 5, 59, 59}));
+    EXPECT_TRUE(controller->OnScheduleTick(LocalTime {2026, 12, 7, 6, 0, 0}));
     controller->WaitScheduled();
     ProcessEventsUntil([&] { return trayIcons.size() >= 2; });
-    EXPECT_EQ(trayIcons, std::vector<int>({ TRAY_ICON_BUSY, TRAY_ICON_NORMAL }));
+    EXPECT_EQ(trayIcons, std::vector<int>({TRAY_ICON_BUSY, TRAY_ICON_NORMAL}));
     EXPECT_TRUE(FileExists(package));
     EXPECT_EQ(repackable, 1);
     // Once a day's minute.
-    EXPECT_FALSE(controller->OnScheduleTick(LocalTime { 2026, 12, 7, 6, 0, 30 }));
+    EXPECT_FALSE(controller->OnScheduleTick(LocalTime {2026, 12, 7, 6, 0, 30}));
 }
 
 TEST_F(JobFixture, ManualJobStopsTheScheduledUpdateFirst)
 {
     server.Serve("/slow.xml", Feed("Slow"), "application/rss+xml");
     server.SetDelay("/slow.xml", 4000ms);
-    scheduledFeeds = { server.Url("/slow.xml") };
-    ASSERT_TRUE(controller->OnScheduleTick(LocalTime { 2026, 12, 7, 6, 0, 0 }));
+    scheduledFeeds = {server.Url("/slow.xml")};
+    ASSERT_TRUE(controller->OnScheduleTick(LocalTime {2026, 12, 7, 6, 0, 0}));
     ProcessEventsUntil([&] { return !trayIcons.empty(); });
-    ASSERT_EQ(trayIcons, std::vector<int>({ TRAY_ICON_BUSY }));
+    ASSERT_EQ(trayIcons, std::vector<int>({TRAY_ICON_BUSY}));
 
-    CDlgProgress dialog(*controller, Request({ "/a.xml" }));
+    CDlgProgress dialog(*controller, Request({"/a.xml"}));
     dialog.showFailure = [](QWidget*, const QString& text) {
         ADD_FAILURE() << "unexpected failure box: " << text.toStdString();
     };
     PressOkAtTheEnd(dialog);
     EXPECT_EQ(dialog.Run(), 0);
     ProcessEventsUntil([&] { return trayIcons.size() >= 2; });
-    EXPECT_EQ(trayIcons, std::vector<int>({ TRAY_ICON_BUSY, TRAY_ICON_NORMAL }));
+    EXPECT_EQ(trayIcons, std::vector<int>({TRAY_ICON_BUSY, TRAY_ICON_NORMAL}));
     EXPECT_FALSE(controller->ScheduledRunning());
     EXPECT_EQ(dialog.StatusLabel()->text().toStdString(),
         UpdateFinalText(ReadWholeFile(package).size(), false));
@@ -289,10 +294,10 @@ TEST(TrayHook, CallsAfterTheContextIsGoneAreDropped)
         hook = MakeTrayBusyHook(&context, [&](int icon) { icons.push_back(icon); });
         std::thread([&] { hook(true); }).join();
         QApplication::processEvents();
-        EXPECT_EQ(icons, std::vector<int>({ TRAY_ICON_BUSY }));
+        EXPECT_EQ(icons, std::vector<int>({TRAY_ICON_BUSY}));
         hook(false); // queued, then dropped with its receiver
     }
     hook(false);
     QApplication::processEvents();
-    EXPECT_EQ(icons, std::vector<int>({ TRAY_ICON_BUSY }));
+    EXPECT_EQ(icons, std::vector<int>({TRAY_ICON_BUSY}));
 }
