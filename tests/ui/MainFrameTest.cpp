@@ -17,6 +17,7 @@
 #include <QMenuBar>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QTest>
 
 #include <cstdio>
 #include <thread>
@@ -235,6 +236,21 @@ TEST_F(FrameTest, StartUpBuildsTheWindowAndALaterCopyEndsWithoutSplash)
     EXPECT_FALSE(running.MainFrame()->Action(CommandId::REPACK)->isEnabled());
     EXPECT_FALSE(running.MainFrame()->Action(CommandId::EDIT_UNDO)->isEnabled());
     EXPECT_TRUE(running.MainFrame()->Action(CommandId::UPDATE_ALL)->isEnabled());
+
+    // The Edit keys reach the tree through the frame's shortcuts.
+    CCorvaneView* view = running.View();
+    view->setFocus();
+    const QModelIndexList weather = view->Model().match(
+        root, Qt::DisplayRole, QStringLiteral("Weather"), 1, Qt::MatchRecursive);
+    ASSERT_EQ(weather.size(), 1);
+    view->setCurrentIndex(weather.first());
+    running.MainFrame()->activateWindow();
+    QApplication::processEvents();
+    QTest::keyClick(view, Qt::Key_X, Qt::ControlModifier);
+    EXPECT_EQ(view->Model().rowCount(root), 2);
+    EXPECT_TRUE(running.MainFrame()->Action(CommandId::EDIT_UNDO)->isEnabled());
+    QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(view->Model().rowCount(view->Model().RootIndex()), 3);
 
     running.MainFrame()->close();  // hidden in the tray
     CCorvaneApp later;
