@@ -241,31 +241,3 @@ void CDlgProgress::ShowEnd(const QString& finalText)
     okButton->setFocus();
     ShowStatus(finalText);
 }
-
-std::function<void(bool busy)> MakeTrayBusyHook(
-    QObject* context, std::function<void(int iconResource)> setIcon)
-{
-    // The job reports from its own thread while the GUI thread may be destroying context; the
-    // receiver is forgotten under a lock as destruction begins, before Qt drops its queued calls.
-    struct Relay {
-        std::mutex mutex;
-        QObject* receiver = nullptr;
-    };
-    auto relay = std::make_shared<Relay>();
-    relay->receiver = context;
-    QObject::connect(
-        context, &QObject::destroyed, context,
-        [relay] {
-            std::lock_guard lock(relay->mutex);
-            relay->receiver = nullptr;
-        },
-        Qt::DirectConnection);
-    return [relay, setIcon = std::move(setIcon)](bool busy) {
-        std::lock_guard lock(relay->mutex);
-        if (!relay->receiver)
-            return;
-        QMetaObject::invokeMethod(
-            relay->receiver, [setIcon, busy] { setIcon(busy ? TRAY_ICON_BUSY : TRAY_ICON_NORMAL); },
-            Qt::QueuedConnection);
-    };
-}

@@ -1,5 +1,5 @@
 // Showing update jobs: the progress dialog of the manual jobs (Update All, Marked and Current
-// Feed, Re-Pack) and the tray hook of the scheduled update.
+// Feed, Re-Pack).
 //
 // CDlgProgress ("Updating Feeds...") shows one job of a CUpdateController: status text and
 // progress bar as the job reports them, each failure as an "Error" message box that the job waits
@@ -106,12 +106,6 @@ private:
     QPushButton* cancelButton = nullptr;
     QFrame* rule = nullptr;
 };
-
-// The hook that UpdateHooks::scheduledBusy wants, for the tray: setIcon(145) when the scheduled
-// update starts, setIcon(128) when it ends, each called on context's thread (the GUI thread)
-// whatever thread the job reports from. Calls queued while context is destroyed are dropped.
-std::function<void(bool busy)> MakeTrayBusyHook(
-    QObject* context, std::function<void(int iconResource)> setIcon);
 
 // Re-Pack is enabled only while "Repackable" is 1 and no job (manual or scheduled) runs.
 inline bool CanRepack(int repackable, bool updateRunning)

@@ -109,3 +109,11 @@ void CHoverButton::changeEvent(QEvent* event)
     }
     QAbstractButton::changeEvent(event);
 }
+
+void CHoverButton::hideEvent(QHideEvent* event)
+{
+    // The synchronize pair swaps under the pointer: the button hidden gets no leave notice, and
+    // must not show the pointer-over frame when it comes back.
+    hovering = false;
+    QAbstractButton::hideEvent(event);
+}

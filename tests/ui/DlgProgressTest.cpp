@@ -49,7 +49,7 @@ struct JobFixture : ::testing::Test {
         hooks.setRepackable = [this](int value) { repackable = value; };
         hooks.collectAllFeeds = [this] { return scheduledFeeds; };
         hooks.scheduledBusy
-            = MakeTrayBusyHook(&trayContext, [this](int icon) { trayIcons.push_back(icon); });
+            = [this](bool busy) { RecordTrayIcon(busy ? TRAY_ICON_BUSY : TRAY_ICON_NORMAL); };
         controller = std::make_unique<CUpdateController>(std::move(hooks));
     }
     ~JobFixture() override
@@ -116,8 +116,19 @@ struct JobFixture : ::testing::Test {
     CorvaneSettings settings;
     std::atomic<int> repackable {0};
     std::vector<std::string> scheduledFeeds;
-    QObject trayContext;
-    std::vector<int> trayIcons;
+    // The scheduled update reports from its own thread.
+    void RecordTrayIcon(int icon)
+    {
+        std::lock_guard lock(trayMutex);
+        trayIconLog.push_back(icon);
+    }
+    std::vector<int> TrayIcons()
+    {
+        std::lock_guard lock(trayMutex);
+        return trayIconLog;
+    }
+    std::mutex trayMutex;
+    std::vector<int> trayIconLog;
     std::unique_ptr<CUpdateController> controller;
     bool okAtEnd = false;
     bool cancelAtEnd = true;
@@ -170,7 +181,7 @@ TEST_F(JobFixture, WholeJobWithAFailureShowsTheBoxAndTheFinalText)
     EXPECT_EQ(dialog.ProgressBar()->value(), 3);
     EXPECT_EQ(repackable, 1);
     EXPECT_TRUE(CanRepack(repackable, controller->UpdateRunning()));
-    EXPECT_TRUE(trayIcons.empty());
+    EXPECT_TRUE(TrayIcons().empty());
 
     // Re-Pack from the cache: the feed that failed has no cached document, which counts as a
     // failure without a box.
@@ -255,8 +266,8 @@ TEST_F(JobFixture, ScheduledUpdateSwitchesTheTrayIcon)
     EXPECT_FALSE(controller->OnScheduleTick(LocalTime {2026, 12, 7, 5, 59, 59}));
     EXPECT_TRUE(controller->OnScheduleTick(LocalTime {2026, 12, 7, 6, 0, 0}));
     controller->WaitScheduled();
-    ProcessEventsUntil([&] { return trayIcons.size() >= 2; });
-    EXPECT_EQ(trayIcons, std::vector<int>({TRAY_ICON_BUSY, TRAY_ICON_NORMAL}));
+    ProcessEventsUntil([&] { return TrayIcons().size() >= 2; });
+    EXPECT_EQ(TrayIcons(), std::vector<int>({TRAY_ICON_BUSY, TRAY_ICON_NORMAL}));
     EXPECT_TRUE(FileExists(package));
     EXPECT_EQ(repackable, 1);
     // Once a day's minute.
@@ -269,8 +280,8 @@ TEST_F(JobFixture, ManualJobStopsTheScheduledUpdateFirst)
     server.SetDelay("/slow.xml", 4000ms);
     scheduledFeeds = {server.Url("/slow.xml")};
     ASSERT_TRUE(controller->OnScheduleTick(LocalTime {2026, 12, 7, 6, 0, 0}));
-    ProcessEventsUntil([&] { return !trayIcons.empty(); });
-    ASSERT_EQ(trayIcons, std::vector<int>({TRAY_ICON_BUSY}));
+    ProcessEventsUntil([&] { return !TrayIcons().empty(); });
+    ASSERT_EQ(TrayIcons(), std::vector<int>({TRAY_ICON_BUSY}));
 
     CDlgProgress dialog(*controller, Request({"/a.xml"}));
     dialog.showFailure = [](QWidget*, const QString& text) {
@@ -278,26 +289,9 @@ TEST_F(JobFixture, ManualJobStopsTheScheduledUpdateFirst)
     };
     PressOkAtTheEnd(dialog);
     EXPECT_EQ(dialog.Run(), 0);
-    ProcessEventsUntil([&] { return trayIcons.size() >= 2; });
-    EXPECT_EQ(trayIcons, std::vector<int>({TRAY_ICON_BUSY, TRAY_ICON_NORMAL}));
+    ProcessEventsUntil([&] { return TrayIcons().size() >= 2; });
+    EXPECT_EQ(TrayIcons(), std::vector<int>({TRAY_ICON_BUSY, TRAY_ICON_NORMAL}));
     EXPECT_FALSE(controller->ScheduledRunning());
     EXPECT_EQ(dialog.StatusLabel()->text().toStdString(),
         UpdateFinalText(ReadWholeFile(package).size(), false));
-}
-
-TEST(TrayHook, CallsAfterTheContextIsGoneAreDropped)
-{
-    std::vector<int> icons;
-    std::function<void(bool)> hook;
-    {
-        QObject context;
-        hook = MakeTrayBusyHook(&context, [&](int icon) { icons.push_back(icon); });
-        std::thread([&] { hook(true); }).join();
-        QApplication::processEvents();
-        EXPECT_EQ(icons, std::vector<int>({TRAY_ICON_BUSY}));
-        hook(false); // queued, then dropped with its receiver
-    }
-    hook(false);
-    QApplication::processEvents();
-    EXPECT_EQ(icons, std::vector<int>({TRAY_ICON_BUSY}));
 }

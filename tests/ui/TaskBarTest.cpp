@@ -1,19 +1,30 @@
 #include "ui/TaskBar.h"
 
+#include "app/MainFrame.h"
+#include "app/TrayIcon.h"
 #include "model/Subscriptions.h"
 #include "support/TempDir.h"
+#include "support/TestServer.h"
+#include "ui/CorvaneView.h"
+#include "ui/DlgProgress.h"
 #include "ui/HoverButton.h"
+#include "ui/TaskBarSetup.h"
 
 #include <QApplication>
 #include <QEnterEvent>
 #include <QImage>
+#include <QLabel>
 #include <QMenu>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 namespace {
 
@@ -66,20 +77,20 @@ TEST_F(PaneFixture, ButtonsHaveTheirTextsTooltipsAndPlaces)
     };
     const char* sync = "Check if you also want to update the subscriptions to the mobile phone";
     const Expected expected[] = {
-        { pane.updateAllButton, TASK_UPDATE_ALL, "Update All Feeds",
-            "Update all feeds include those in subfolders", { 26, 67 } },
-        { pane.updateMarkedButton, TASK_UPDATE_MARKED, "Update Marked Feeds",
-            "Update marked feeds and/or folders only", { 26, 82 } },
-        { pane.updateCurrentButton, TASK_UPDATE_CURRENT, "Update Current Feed",
-            "Update current selected feed or folder only", { 26, 97 } },
-        { pane.importButton, TASK_IMPORT_OPML, "Import OPML",
-            "Import subscriptions from an OPML file", { 26, 112 } },
-        { pane.exportButton, TASK_EXPORT_OPML, "Export OPML",
-            "Export subscriptions into an OPML file", { 26, 127 } },
-        { pane.sendToButton, TASK_SEND_TO, "Send To",
-            "Send the updated feeds to a mobile phone or the file system", { 26, 157 } },
-        { pane.syncOffButton, TASK_SYNC_OFF, "Synchronize Channels", sync, { 26, 187 } },
-        { pane.syncOnButton, TASK_SYNC_ON, "Synchronize Channels", sync, { 26, 187 } },
+        {pane.updateAllButton, TASK_UPDATE_ALL, "Update All Feeds",
+            "Update all feeds include those in subfolders", {26, 67}},
+        {pane.updateMarkedButton, TASK_UPDATE_MARKED, "Update Marked Feeds",
+            "Update marked feeds and/or folders only", {26, 82}},
+        {pane.updateCurrentButton, TASK_UPDATE_CURRENT, "Update Current Feed",
+            "Update current selected feed or folder only", {26, 97}},
+        {pane.importButton, TASK_IMPORT_OPML, "Import OPML",
+            "Import subscriptions from an OPML file", {26, 112}},
+        {pane.exportButton, TASK_EXPORT_OPML, "Export OPML",
+            "Export subscriptions into an OPML file", {26, 127}},
+        {pane.sendToButton, TASK_SEND_TO, "Send To",
+            "Send the updated feeds to a mobile phone or the file system", {26, 157}},
+        {pane.syncOffButton, TASK_SYNC_OFF, "Synchronize Channels", sync, {26, 187}},
+        {pane.syncOnButton, TASK_SYNC_ON, "Synchronize Channels", sync, {26, 187}},
     };
     for (const Expected& e : expected) {
         ASSERT_NE(e.button, nullptr);
@@ -145,11 +156,11 @@ TEST_F(PaneFixture, CommandsGoToTheView)
 {
     QSignalSpy spy(&pane, &CTaskBar::commandRequested);
     pane.show();
-    for (CHoverButton* button : { pane.updateAllButton, pane.updateMarkedButton,
-             pane.updateCurrentButton, pane.importButton, pane.exportButton })
+    for (CHoverButton* button : {pane.updateAllButton, pane.updateMarkedButton,
+             pane.updateCurrentButton, pane.importButton, pane.exportButton})
         QTest::mouseClick(button, Qt::LeftButton);
     ASSERT_EQ(spy.size(), 5);
-    const int expected[] = { 1000, 1003, 1004, 1002, 1001 };
+    const int expected[] = {1000, 1003, 1004, 1002, 1001};
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(spy[i][0].toInt(), expected[i]);
 }
@@ -178,8 +189,10 @@ TEST_F(PaneFixture, SyncSwitchStartsOnAndToggles)
     EXPECT_TRUE(pane.syncOnButton->isEnabled());
     EXPECT_FALSE(pane.syncOffButton->isEnabled());
 
+    Enter(pane.syncOnButton);
     QTest::mouseClick(pane.syncOnButton, Qt::LeftButton);
     EXPECT_EQ(sync, 0);
+    EXPECT_FALSE(pane.syncOnButton->Hovering());
     EXPECT_TRUE(pane.syncOffButton->isVisible());
     EXPECT_FALSE(pane.syncOnButton->isVisible());
     EXPECT_TRUE(pane.syncOffButton->isEnabled());
@@ -248,6 +261,83 @@ TEST_F(PaneFixture, SendToWithoutPackageWarnsAndMenuOpensAtTheButton)
     QTest::mouseClick(pane.sendToButton, Qt::LeftButton);
     EXPECT_EQ(messages.size(), 1);
     EXPECT_EQ(menuAt, pane.mapToGlobal(QPoint(26, 157)));
+}
+
+TEST(PaneInWindow, ScheduledUpdateShowsBusyTrayUntilAPaneCommandStopsIt)
+{
+    using namespace std::chrono_literals;
+    TempDir home, config, output;
+    setenv("CORVANE_HOME", home.Path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    const std::string feed = "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel><title>T</title>"
+                             "<item><title>i</title></item></channel></rss>";
+    TestServer server;
+    server.Serve("/slow.xml", feed, "application/rss+xml");
+    server.SetDelay("/slow.xml", 5000ms);
+    server.Serve("/fast.xml", feed, "application/rss+xml");
+    CorvaneSettings settings;
+    settings.outputPath = output.File("corvane.mrf");
+    settings.scheduleOn = 1;
+    settings.scheduleHour = 6;
+    settings.scheduleMinute = 0;
+    settings.podcastOn = 0;
+    SaveOptions(settings);
+    {
+        CMainFrame frame;
+        auto* view = new CCorvaneView(&frame);
+        frame.SetView(view, view);
+        view->SetTrayIcon(frame.TrayIcon());
+        CTaskBar* pane = InstallTaskPane(frame, *view);
+        view->OnInitialUpdate();
+        view->ScheduleTimer().stop(); // the clock is the test's
+        frame.show();
+        ASSERT_EQ(frame.TrayIcon()->IconResource(), TRAY_ICON_NORMAL);
+
+        CSubscriptions& subscriptions = view->Subscriptions();
+        subscriptions.NewFeed(subscriptions.Root(), "Slow", server.Url("/slow.xml"), "", "");
+        COutlineItem* fast
+            = subscriptions.NewFeed(subscriptions.Root(), "Fast", server.Url("/fast.xml"), "", "")
+                  .node;
+        ASSERT_NE(fast, nullptr);
+        subscriptions.SetMark(fast, MARK_CHECKED);
+
+        ASSERT_TRUE(view->UpdateController().OnScheduleTick(LocalTime {2026, 12, 7, 6, 0, 0}));
+        for (int i = 0; i < 500 && frame.TrayIcon()->IconResource() != TRAY_ICON_BUSY; ++i) {
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+            std::this_thread::sleep_for(2ms);
+        }
+        EXPECT_EQ(frame.TrayIcon()->IconResource(), TRAY_ICON_BUSY);
+        EXPECT_FALSE(
+            CanRepack(subscriptions.Repackable(), view->UpdateController().UpdateRunning()));
+
+        // "Update Marked Feeds" from the pane runs under the progress dialog, which OK closes at
+        // the end; the scheduled update is stopped first.
+        QString finalText;
+        int rounds = 0;
+        QTimer okAtTheEnd;
+        QObject::connect(&okAtTheEnd, &QTimer::timeout, [&] {
+            auto* dialog = qobject_cast<CDlgProgress*>(QApplication::activeModalWidget());
+            if (dialog && (dialog->Finished() || ++rounds > 1500)) {
+                finalText = dialog->StatusLabel()->text();
+                dialog->Finished() ? dialog->OkButton()->click() : dialog->reject();
+            }
+        });
+        okAtTheEnd.start(20);
+        QTest::mouseClick(pane->updateMarkedButton, Qt::LeftButton);
+        okAtTheEnd.stop();
+        QApplication::processEvents();
+
+        EXPECT_EQ(view->FeedUrls(), std::vector<std::string>({server.Url("/fast.xml")}));
+        EXPECT_FALSE(view->UpdateController().ScheduledRunning());
+        EXPECT_EQ(frame.TrayIcon()->IconResource(), TRAY_ICON_NORMAL);
+        const std::string package = ReadWholeFile(settings.outputPath);
+        EXPECT_EQ(finalText.toStdString(), UpdateFinalText(package.size(), false));
+        EXPECT_TRUE(
+            CanRepack(subscriptions.Repackable(), view->UpdateController().UpdateRunning()));
+        frame.Exit();
+    }
+    unsetenv("CORVANE_HOME");
+    unsetenv("XDG_CONFIG_HOME");
 }
 
 int main(int argc, char** argv)
