@@ -10,24 +10,19 @@
 // (goal <= 1.1) and ours/sox, and the conversion child's peak memory (goal < 64 MB).
 //
 // usage: convert [--minutes N] [--rounds N] [--dir DIR]
+#include "BenchSupport.h"
 #include "audio/Mp3ToAmr.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 #include <opencore-amrnb/interf_enc.h>
-
-extern char** environ;
 
 namespace {
 
@@ -64,36 +59,6 @@ int EncodeChild(const std::string& raw)
     Encoder_Interface_exit(encoder);
     std::fclose(input);
     return bytes > 0 ? 0 : 1;
-}
-
-struct ChildRun {
-    double seconds = 0;
-    double cpuSeconds = 0; // user and system time of all the child's threads
-    long peakKilobytes = 0;
-    bool ok = false;
-};
-
-ChildRun Run(const std::vector<std::string>& arguments)
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    ChildRun run;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return run;
-    int status = 0;
-    rusage usage {};
-    if (wait4(child, &status, 0, &usage) != child)
-        return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakKilobytes = usage.ru_maxrss;
-    run.cpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
-        + static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
 }
 
 bool Shell(const std::string& command)

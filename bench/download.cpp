@@ -8,23 +8,18 @@
 // least 0.8) and the DownloadUrl child's peak memory (goal: under 32 MB). Removes its files.
 //
 // usage: download [--size-mb N] [--rounds N] [--dir DIR]
+#include "BenchSupport.h"
 #include "net/WebAccess.h"
 #include "support/TestServer.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -38,56 +33,6 @@ int DownloadOnce(const std::string& url, const std::string& target)
         return 1;
     }
     return 0;
-}
-
-struct ChildRun {
-    double seconds = 0;
-    long peakKilobytes = 0;
-    bool ok = false;
-};
-
-ChildRun Run(const std::vector<std::string>& arguments)
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    ChildRun run;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return run;
-    int status = 0;
-    rusage usage {};
-    if (wait4(child, &status, 0, &usage) != child)
-        return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakKilobytes = usage.ru_maxrss;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
-
-bool MakeSource(const std::string& path, std::uint64_t bytes)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    std::vector<unsigned char> piece(1 << 20);
-    std::uint64_t state = 0x9E3779B97F4A7C15ull;
-    bool ok = true;
-    for (std::uint64_t written = 0; ok && written < bytes;) {
-        for (unsigned char& byte : piece) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            byte = static_cast<unsigned char>(state);
-        }
-        const auto count
-            = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), bytes - written));
-        ok = std::fwrite(piece.data(), 1, count, file) == count;
-        written += count;
-    }
-    return std::fclose(file) == 0 && ok;
 }
 
 bool SameSize(const std::string& path, std::uint64_t bytes)

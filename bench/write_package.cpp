@@ -8,22 +8,17 @@
 // files afterwards.
 //
 // usage: write_package [--size-mb N] [--rounds N] [--dir DIR]
+#include "BenchSupport.h"
 #include "update/Package.h"
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -45,58 +40,6 @@ int WriteOnePackage(const std::string& source, const std::string& target)
         return 1;
     }
     return 0;
-}
-
-struct ChildRun {
-    double seconds = 0;
-    long peakKilobytes = 0;
-    bool ok = false;
-};
-
-ChildRun Run(const std::vector<std::string>& arguments)
-{
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    ChildRun run;
-    const auto start = std::chrono::steady_clock::now();
-    pid_t child = 0;
-    if (posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return run;
-    int status = 0;
-    rusage usage {};
-    if (wait4(child, &status, 0, &usage) != child)
-        return run;
-    run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    run.peakKilobytes = usage.ru_maxrss;
-    run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return run;
-}
-
-bool MakeSource(const std::string& path, std::uint64_t bytes)
-{
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file)
-        return false;
-    std::vector<unsigned char> piece(1 << 20);
-    std::uint64_t state = 0x9E3779B97F4A7C15ull;
-    bool ok = true;
-    for (std::uint64_t written = 0; ok && written < bytes;) {
-        for (unsigned char& byte : piece) {
-            state ^= state << 13;
-            state ^= state >> 7;
-            state ^= state << 17;
-            byte = static_cast<unsigned char>(state);
-        }
-        if (written == 0)
-            std::memcpy(piece.data(), "ID3\x04\x00\x00\x00\x00\x00\x00", 10);
-        const std::size_t count
-            = static_cast<std::size_t>(std::min<std::uint64_t>(piece.size(), bytes - written));
-        ok = std::fwrite(piece.data(), 1, count, file) == count;
-        written += count;
-    }
-    return std::fclose(file) == 0 && ok;
 }
 
 } // namespace
@@ -140,7 +83,7 @@ int main(int argc, char** argv)
     int result = 0;
     double bestCopy = 1e30, bestPackage = 1e30;
     long peakKilobytes = 0;
-    if (!MakeSource(source, bytes)) {
+    if (!MakeSource(source, bytes, std::string_view("ID3\x04\x00\x00\x00\x00\x00\x00", 10))) {
         std::fprintf(stderr, "cannot write %s\n", source.c_str());
         result = 1;
     }

@@ -1,7 +1,12 @@
 #include "cli/CliSupport.h"
 
+#include <atomic>
 #include <charconv>
+#include <csignal>
 #include <cstdio>
+#include <ctime>
+#include <pthread.h>
+#include <thread>
 #include <unistd.h>
 
 CommandArguments::CommandArguments(std::vector<std::string> arguments_)
@@ -168,4 +173,37 @@ std::string JsonString(const std::string& text)
 bool StderrIsTerminal()
 {
     return isatty(STDERR_FILENO) == 1;
+}
+
+bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& stop)
+{
+    // The signals are taken by this thread with sigtimedwait, not by a handler: the work's
+    // threads inherit the blocked mask, and the stop request lets the work remove its
+    // unfinished output before the command ends.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGHUP);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+
+    bool interrupted = false;
+    std::atomic<bool> finished { false };
+    {
+        std::jthread worker([&] {
+            work();
+            finished = true;
+        });
+        while (!finished) {
+            const timespec wait { 0, 50 * 1000 * 1000 };
+            if (sigtimedwait(&signals, nullptr, &wait) > 0) {
+                stop.request_stop();
+                interrupted = true;
+                break;
+            }
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return interrupted;
 }

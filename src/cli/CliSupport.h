@@ -1,7 +1,9 @@
 // Small helpers shared by the commands of corvane-cli: argument handling, exit codes, JSON text.
 #pragma once
 
+#include <functional>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,11 @@ std::string JsonString(const std::string& text);
 
 // True when standard error is a terminal (progress is shown only then).
 bool StderrIsTerminal();
+
+// Runs work on a thread of its own until it returns. Ctrl-C, SIGTERM or SIGHUP meanwhile
+// requests a stop through stop and then still waits for work, which should end soon after the
+// request. True when such a signal came.
+bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& stop);
 
 // A command: takes its arguments, returns an exit code. The table in main.cpp names them.
 using CommandFunction = int (*)(CommandArguments&);

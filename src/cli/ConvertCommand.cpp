@@ -3,16 +3,11 @@
 
 #include "audio/Mp3ToAmr.h"
 
-#include <atomic>
 #include <climits>
-#include <csignal>
 #include <cstdio>
-#include <ctime>
 #include <mutex>
-#include <pthread.h>
 #include <stop_token>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -78,16 +73,6 @@ int RunConvert(CommandArguments& arguments)
     if (positionals.size() != 2)
         return Usage("convert needs IN.mp3 and OUT.amr");
 
-    // Ctrl-C is taken by this thread with sigtimedwait, not by a handler: the conversion's
-    // threads inherit the blocked mask, and a stop request then removes the unfinished output.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &signals, &previous);
-
     const bool showProgress = StderrIsTerminal();
     std::stop_source stop;
     ConversionControl control;
@@ -103,27 +88,17 @@ int RunConvert(CommandArguments& arguments)
 
     int result = -1;
     std::string error;
-    std::atomic<bool> finished { false };
-    {
-        std::jthread conversion([&] {
+    const bool interrupted = RunUntilInterrupted(
+        [&] {
             result = ConvertMp3ToAmr(positionals[0], positionals[1], static_cast<int>(mode),
                 dtx ? 1 : 0, static_cast<int>(volume), limit >= 0 ? 1 : 0,
                 limit >= 0 ? static_cast<unsigned int>(limit) : 0u, &control, &error);
-            finished = true;
-        });
-        while (!finished) {
-            const timespec wait { 0, 50 * 1000 * 1000 };
-            if (sigtimedwait(&signals, nullptr, &wait) > 0) {
-                stop.request_stop();
-                break;
-            }
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        },
+        stop);
     if (showProgress)
         std::fputs("\n", stderr);
 
-    if (stop.stop_requested()) {
+    if (interrupted) {
         std::fprintf(stderr, "Interrupted; %s was not written.\n", positionals[1].c_str());
         return EXIT_INTERRUPTED;
     }

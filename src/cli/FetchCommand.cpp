@@ -5,16 +5,12 @@
 #include "update/CacheNames.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <pthread.h>
 #include <stop_token>
 #include <string>
-#include <thread>
 
 #include <unistd.h>
 
@@ -70,16 +66,6 @@ int RunFetch(CommandArguments& arguments)
     const std::string& url = positionals[0];
     const std::string& file = positionals[1];
 
-    // Ctrl-C is taken by this thread with sigtimedwait: the download's thread inherits the
-    // blocked mask, and the stop request removes its unfinished temporary file.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &signals, &previous);
-
     CWebAccess web("Velmora RSS Reader");
     std::stop_source stop;
     web.SetStopToken(stop.get_token());
@@ -108,25 +94,12 @@ int RunFetch(CommandArguments& arguments)
     }
 
     int result = WEB_ERR_REQUEST;
-    std::atomic<bool> finished { false };
-    {
-        std::jthread download([&] {
-            result = web.DownloadUrl(url, file);
-            finished = true;
-        });
-        while (!finished) {
-            const timespec wait { 0, 50 * 1000 * 1000 };
-            if (sigtimedwait(&signals, nullptr, &wait) > 0) {
-                stop.request_stop();
-                break;
-            }
-        }
-    }
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    const bool interrupted
+        = RunUntilInterrupted([&] { result = web.DownloadUrl(url, file); }, stop);
     if (progressShown)
         std::fputs("\n", stderr);
 
-    if (stop.stop_requested()) {
+    if (interrupted) {
         std::fprintf(stderr, "Interrupted; %s was not changed.\n", file.c_str());
         return EXIT_INTERRUPTED;
     }
