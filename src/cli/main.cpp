@@ -31,7 +31,7 @@ const Command commands[] = {
      "update [--feed URL]... [--marked TITLE]... [--output PATH]  update feeds, write the package"},
     {"repack", RunRepackCommand, "repack [--output PATH]      write the package again from the cache"},
     {"fetch", RunFetch, "fetch URL FILE              download URL into FILE as an update does"},
-    {"feed", RunFeed, "feed PATH [--json]          read a feed document and show its items"},
+    {"feed", RunFeed, "feed PATH-OR-URL [--json]   read a feed document and show its items"},
     {"inspect", RunInspect, "inspect PACKAGE [--json]    show the head and records of a package"},
     {"extract", RunExtract, "extract PACKAGE DIR         write a package's records into DIR"},
     {"convert", RunConvert, "convert IN.mp3 OUT.amr      MP3 audio to AMR-NB for the phone"},
