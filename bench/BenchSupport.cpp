@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <spawn.h>
 #include <sys/resource.h>
@@ -56,4 +57,10 @@ bool MakeSource(const std::string& path, std::uint64_t bytes, std::string_view p
         written += count;
     }
     return std::fclose(file) == 0 && ok;
+}
+
+std::string DefaultScratchFolder()
+{
+    const char* folder = std::getenv("TMPDIR");
+    return folder && *folder ? folder : "/var/tmp";
 }

@@ -21,3 +21,7 @@ ChildRun Run(const std::vector<std::string>& arguments);
 // Writes bytes of pseudo-random data to path, the first of them replaced by prefix. The data
 // is the same every run, so runs compare like with like.
 bool MakeSource(const std::string& path, std::uint64_t bytes, std::string_view prefix = {});
+
+// Where the benchmarks put their large files unless --dir says otherwise: $TMPDIR, else
+// /var/tmp (on disk, unlike a /tmp that may be memory-backed).
+std::string DefaultScratchFolder();

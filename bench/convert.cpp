@@ -126,11 +126,7 @@ int main(int argc, char** argv)
 
     int minutes = 33;
     int rounds = 2;
-    std::string base;
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
-        base = tmp;
-    else
-        base = "/var/tmp";
+    std::string base = DefaultScratchFolder();
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--minutes") == 0)
             minutes = std::atoi(argv[i + 1]);

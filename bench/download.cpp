@@ -51,11 +51,7 @@ int main(int argc, char** argv)
 
     long long sizeMb = 200;
     int rounds = 3;
-    std::string base;
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && *tmp)
-        base = tmp;
-    else
-        base = "/var/tmp";
+    std::string base = DefaultScratchFolder();
     for (int i = 1; i + 1 < argc; i += 2) {
         if (std::strcmp(argv[i], "--size-mb") == 0)
             sizeMb = std::atoll(argv[i + 1]);

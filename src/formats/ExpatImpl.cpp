@@ -219,13 +219,18 @@ ExpatImpl& ExpatImpl::operator=(ExpatImpl&& other) noexcept
     return *this;
 }
 
-bool ExpatImpl::Create()
+bool ExpatImpl::Create(XmlReadStatus* status)
 {
     if (m_p)
         XML_ParserFree(m_p);
     m_p = XML_ParserCreate_MM(nullptr, nullptr, nullptr);
-    if (!m_p)
+    if (!m_p) {
+        if (status) {
+            *status = XmlReadStatus();
+            status->reason = "cannot create an XML parser (out of memory)";
+        }
         return false;
+    }
     XML_SetUnknownEncodingHandler(m_p, UnknownEncodingCallback, nullptr);
     return true;
 }
@@ -327,4 +332,15 @@ int ExpatImpl::ParseBytes(std::string_view bytes, std::size_t pieceSize, XmlRead
         return static_cast<long>(count);
     };
     return ParseLoop(readPiece, pieceSize, status);
+}
+
+void AppendPendingText(std::string& pending, const XML_Char* text, int length)
+{
+    if (length < 1)
+        return;
+    int skip = 0;
+    while (skip < length && static_cast<unsigned char>(text[skip]) < 0x20)
+        ++skip;
+    if (skip < length)
+        pending.append(text + skip, static_cast<std::size_t>(length - skip));
 }

@@ -11,6 +11,8 @@
 // ends as failed with the handler's reason.
 #pragma once
 
+#include "model/Records.h"
+
 #include <expat.h>
 
 #include <cstddef>
@@ -67,8 +69,8 @@ public:
     // UTF-8 by default), the default allocator and no namespace processing, and installs the
     // handler for single-byte code pages (windows-1250..1258, ISO-8859-2..16, KOI8-R, KOI8-U).
     // Expat's protection against entity amplification stays at its defaults. False when expat
-    // cannot create a parser (out of memory).
-    bool Create();
+    // cannot create a parser (out of memory); status, when given, then says so.
+    bool Create(XmlReadStatus* status = nullptr);
 
     // Installs the three forwarding callbacks and makes handler the user data. Needs a parser.
     void SetHandler(CXmlHandler& handler);
@@ -103,3 +105,30 @@ bool BuildSingleByteMap(const char* name, int (&map)[256]);
 
 // True when the two names are equal under ASCII case folding (never locale-dependent).
 bool EqualsNoCase(const char* name, std::string_view expected);
+
+// The readers' rule for gathered text: a piece loses its leading bytes below 0x20 (line breaks,
+// tabs, other control bytes; the parser reports each line break as a piece of its own) and the
+// rest is appended to pending.
+void AppendPendingText(std::string& pending, const XML_Char* text, int length);
+
+// An element (or attribute) name and the record field its text goes to.
+template <typename Record>
+struct NamedField {
+    std::string_view name;
+    TextField Record::*field;
+};
+
+// Stores text in the field of the first entry whose name matches name (ASCII case folding).
+// False when no entry matches.
+template <typename Record, std::size_t N>
+bool StoreNamedField(Record& record, const NamedField<Record> (&fields)[N], const XML_Char* name,
+    const std::string& text)
+{
+    for (const NamedField<Record>& entry : fields) {
+        if (EqualsNoCase(name, entry.name)) {
+            AssignText(record.*entry.field, text.data(), text.size());
+            return true;
+        }
+    }
+    return false;
+}

@@ -5,17 +5,7 @@
 
 namespace {
 
-struct OutlineField {
-    std::string_view name;
-    TextField COutlineItem::*field;
-};
-
-struct HeadField {
-    std::string_view name;
-    TextField COutlineHead::*field;
-};
-
-constexpr OutlineField outlineFields[] = {
+constexpr NamedField<COutlineItem> outlineFields[] = {
     { "title", &COutlineItem::title },
     { "type", &COutlineItem::type },
     { "htmlurl", &COutlineItem::htmlurl },
@@ -25,7 +15,7 @@ constexpr OutlineField outlineFields[] = {
     { "description", &COutlineItem::description },
 };
 
-constexpr HeadField headFields[] = {
+constexpr NamedField<COutlineHead> headFields[] = {
     { "title", &COutlineHead::title },
     { "datecreated", &COutlineHead::datecreated },
     { "datemodified", &COutlineHead::datemodified },
@@ -44,13 +34,8 @@ int ReadOutlineWith(std::unique_ptr<COutlineHead>& head, std::unique_ptr<COutlin
     root->title = "My Subscriptions";
     COutlineReader reader(*head, *root);
     ExpatImpl parser;
-    if (!parser.Create()) {
-        if (status) {
-            *status = XmlReadStatus();
-            status->reason = "cannot create an XML parser (out of memory)";
-        }
+    if (!parser.Create(status))
         return 0;
-    }
     parser.SetHandler(reader);
     return parse(parser);
 }
@@ -75,7 +60,7 @@ void COutlineReader::HandleStart(const XML_Char* name, const XML_Char** attribut
         currentNode->AppendChild(std::move(node), hint);
         currentNode = added;
         for (const XML_Char** pair = attributes; pair && pair[0]; pair += 2) {
-            for (const OutlineField& entry : outlineFields) {
+            for (const NamedField<COutlineItem>& entry : outlineFields) {
                 if (EqualsNoCase(pair[0], entry.name)) {
                     (added->*entry.field).emplace(pair[1]);
                     break;
@@ -90,14 +75,7 @@ void COutlineReader::HandleStart(const XML_Char* name, const XML_Char** attribut
 
 void COutlineReader::HandleText(const XML_Char* text, int length)
 {
-    if (length < 1)
-        return;
-    int skip = 0;
-    while (skip < length && static_cast<unsigned char>(text[skip]) < 0x20)
-        ++skip;
-    if (skip == length)
-        return;
-    pendingText.append(text + skip, static_cast<std::size_t>(length - skip));
+    AppendPendingText(pendingText, text, length);
 }
 
 void COutlineReader::HandleEnd(const XML_Char* name)
@@ -106,12 +84,7 @@ void COutlineReader::HandleEnd(const XML_Char* name)
         if (EqualsNoCase(name, "head")) {
             readState = OutsideHead;
         } else {
-            for (const HeadField& entry : headFields) {
-                if (EqualsNoCase(name, entry.name)) {
-                    AssignText(head->*entry.field, pendingText.data(), pendingText.size());
-                    break;
-                }
-            }
+            StoreNamedField(*head, headFields, name, pendingText);
         }
     } else if (readState == InOutline) {
         // Inside the body only outlines are expected, so the end of any element closes the node

@@ -5,18 +5,8 @@
 
 namespace {
 
-struct ChannelField {
-    std::string_view name;
-    TextField CFeedChannel::*field;
-};
-
-struct ItemField {
-    std::string_view name;
-    TextField CFeedItem::*field;
-};
-
 // Matched in this order; the first match stores.
-constexpr ChannelField channelFields[] = {
+constexpr NamedField<CFeedChannel> channelFields[] = {
     { "title", &CFeedChannel::title },
     { "link", &CFeedChannel::link },
     { "description", &CFeedChannel::description },
@@ -35,7 +25,7 @@ constexpr ChannelField channelFields[] = {
     { "skipDays", &CFeedChannel::skipDays },
 };
 
-constexpr ItemField itemFields[] = {
+constexpr NamedField<CFeedItem> itemFields[] = {
     { "title", &CFeedItem::title },
     { "link", &CFeedItem::link },
     { "description", &CFeedItem::description },
@@ -62,13 +52,8 @@ int ReadFeedWith(std::unique_ptr<CFeedChannel>& channel, XmlReadStatus* status, 
     channel = std::make_unique<CFeedChannel>();
     CFeedReader reader(*channel);
     ExpatImpl parser;
-    if (!parser.Create()) {
-        if (status) {
-            *status = XmlReadStatus();
-            status->reason = "cannot create an XML parser (out of memory)";
-        }
+    if (!parser.Create(status))
         return 0;
-    }
     parser.SetHandler(reader);
     return parse(parser);
 }
@@ -115,26 +100,14 @@ void CFeedReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
 
 void CFeedReader::HandleText(const XML_Char* text, int length)
 {
-    if (length < 1)
-        return;
-    int skip = 0;
-    while (skip < length && static_cast<unsigned char>(text[skip]) < 0x20)
-        ++skip;
-    if (skip == length)
-        return;
-    pendingText.append(text + skip, static_cast<std::size_t>(length - skip));
+    AppendPendingText(pendingText, text, length);
 }
 
 void CFeedReader::HandleEnd(const XML_Char* name)
 {
     switch (readState) {
     case InChannel:
-        for (const ChannelField& entry : channelFields) {
-            if (EqualsNoCase(name, entry.name)) {
-                AssignText(channel->*entry.field, pendingText.data(), pendingText.size());
-                break;
-            }
-        }
+        StoreNamedField(*channel, channelFields, name, pendingText);
         break;
     case InImage:
         if (EqualsNoCase(name, "image"))
@@ -144,19 +117,11 @@ void CFeedReader::HandleEnd(const XML_Char* name)
         if (EqualsNoCase(name, "textInput"))
             readState = InChannel;
         break;
-    case InItem: {
-        bool stored = false;
-        for (const ItemField& entry : itemFields) {
-            if (EqualsNoCase(name, entry.name)) {
-                AssignText(currentItem->*entry.field, pendingText.data(), pendingText.size());
-                stored = true;
-                break;
-            }
-        }
-        if (!stored && EqualsNoCase(name, "item"))
+    case InItem:
+        if (!StoreNamedField(*currentItem, itemFields, name, pendingText)
+            && EqualsNoCase(name, "item"))
             readState = InChannel;
         break;
-    }
     }
     // Every end tag, known or not, discards what was gathered; the capacity stays for the next.
     pendingText.clear();

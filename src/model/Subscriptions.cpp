@@ -13,6 +13,14 @@
 
 namespace {
 
+// Dialog texts reach the nodes through this one rule: an empty text stores nothing, so a new
+// node keeps the field absent and an edited node keeps its old value.
+void SetIfNotEmpty(TextField& field, const std::string& text)
+{
+    if (!text.empty())
+        field = text;
+}
+
 QString FileName(const std::string& path)
 {
     return QFile::decodeName(QByteArray::fromStdString(path));
@@ -290,10 +298,8 @@ TreeChange CSubscriptions::NewGroup(
     if (!CanHoldChildren(parent) || !model->Contains(parent))
         return {};
     auto node = std::make_unique<COutlineItem>();
-    if (!title.empty())
-        node->title = title;
-    if (!description.empty())
-        node->description = description;
+    SetIfNotEmpty(node->title, title);
+    SetIfNotEmpty(node->description, description);
     COutlineItem* added = model->AppendNode(parent, std::move(node));
     return Finish(added, parent);
 }
@@ -304,14 +310,10 @@ TreeChange CSubscriptions::NewFeed(COutlineItem* parent, const std::string& titl
     if (!CanHoldChildren(parent) || !model->Contains(parent))
         return {};
     auto node = std::make_unique<COutlineItem>();
-    if (!title.empty())
-        node->title = title;
-    if (!xmlurl.empty())
-        node->xmlurl = xmlurl;
-    if (!htmlurl.empty())
-        node->htmlurl = htmlurl;
-    if (!description.empty())
-        node->description = description;
+    SetIfNotEmpty(node->title, title);
+    SetIfNotEmpty(node->xmlurl, xmlurl);
+    SetIfNotEmpty(node->htmlurl, htmlurl);
+    SetIfNotEmpty(node->description, description);
     COutlineItem* added = model->AppendNode(parent, std::move(node));
     return Finish(added, parent);
 }
@@ -321,16 +323,12 @@ TreeChange CSubscriptions::Properties(COutlineItem* node, const std::string& tit
 {
     if (!node || !model->Contains(node))
         return {};
-    if (!title.empty())
-        node->title = title;
+    SetIfNotEmpty(node->title, title);
     if (node->IsFeed()) {
-        if (!xmlurl.empty())
-            node->xmlurl = xmlurl;
-        if (!htmlurl.empty())
-            node->htmlurl = htmlurl;
+        SetIfNotEmpty(node->xmlurl, xmlurl);
+        SetIfNotEmpty(node->htmlurl, htmlurl);
     }
-    if (!description.empty())
-        node->description = description;
+    SetIfNotEmpty(node->description, description);
     model->NodeChanged(node);
     TreeChange change;
     change.changed = true;
