@@ -207,6 +207,8 @@ std::set<Disagreement> Compare(const fs::path& feedPath)
 
 TEST(Corpora, PodcastFeedsAgreeWithTheRecordedResultsExceptWhereListed)
 {
+    if (!fs::is_directory(corpora))
+        GTEST_SKIP() << "no corpora at " << corpora << " (they stand in shared/ beside the checkout)";
     const auto feeds = FilesUnder(corpora / "podcast-feeds", ".rss");
     ASSERT_GE(feeds.size(), 60u);
     std::set<Disagreement> all;
@@ -225,6 +227,8 @@ TEST(Corpora, PodcastFeedsAgreeWithTheRecordedResultsExceptWhereListed)
 
 TEST(Corpora, EveryFeedReadsInAnyPieceSize)
 {
+    if (!fs::is_directory(corpora))
+        GTEST_SKIP() << "no corpora at " << corpora << " (they stand in shared/ beside the checkout)";
     for (const fs::path& feed : FilesUnder(corpora / "podcast-feeds", ".rss")) {
         std::unique_ptr<CFeedChannel> whole;
         std::unique_ptr<CFeedChannel> bytewise;
@@ -238,6 +242,8 @@ TEST(Corpora, EveryFeedReadsInAnyPieceSize)
 
 TEST(Corpora, EveryOpmlFileReadsWellFormedOrNot)
 {
+    if (!fs::is_directory(corpora))
+        GTEST_SKIP() << "no corpora at " << corpora << " (they stand in shared/ beside the checkout)";
     const auto files = FilesUnder(corpora / "opml", "");
     ASSERT_GE(files.size(), 50u);
     int wellFormed = 0;

@@ -438,10 +438,13 @@ namespace {
 
 TEST(EmbedFile, RealFeedsPackAsThePlainAlgorithmSays)
 {
+    const std::string feedsFolder = std::string(CORVANE_CORPORA_DIR) + "/podcast-feeds";
+    if (!std::filesystem::is_directory(feedsFolder))
+        GTEST_SKIP() << "no corpora at " << feedsFolder;
     TempDir dir;
     int feeds = 0, shortened = 0;
     for (const auto& entry :
-        std::filesystem::directory_iterator(std::string(CORVANE_CORPORA_DIR) + "/podcast-feeds")) {
+        std::filesystem::directory_iterator(feedsFolder)) {
         if (entry.path().extension() != ".rss")
             continue;
         const std::string document = ReadWholeFile(entry.path().string());
