@@ -1,12 +1,13 @@
 #include "update/Package.h"
 
+#include "platform/AtomicFile.h"
+
 #include <algorithm>
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <limits>
 #include <string_view>
 #include <sys/stat.h>
@@ -338,49 +339,23 @@ void SetEmbedPieceSizeForTesting(std::size_t bytes)
 
 std::unique_ptr<CPackageFile> CPackageFile::Create(const std::string& finalPath, std::string& error)
 {
-    const std::filesystem::path target(finalPath);
-    if (finalPath.empty() || !target.has_filename()) {
-        error = "cannot write package '" + finalPath + "': not a file name";
+    auto atomic = std::make_unique<AtomicFile>();
+    if (!atomic->Open(finalPath, error))
         return nullptr;
-    }
-    std::error_code ignored;
-    if (std::filesystem::is_directory(target, ignored)) {
-        error = "cannot write package " + finalPath + ": it is a folder";
+    std::FILE* stream = atomic->Stream(error);
+    if (!stream)
         return nullptr;
-    }
-    const std::filesystem::path folder
-        = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    // Hidden and beside the final path, so that Commit is a rename within one file system.
-    std::string temporary = (folder / ("." + target.filename().string() + "-XXXXXX")).string();
-    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) {
-        error = "cannot write package " + finalPath + ": " + ErrnoText(errno);
-        return nullptr;
-    }
-    // mkstemp makes the file private; a package is an ordinary document the user hands on.
-    fchmod(fd, 0644);
-    std::FILE* stream = fdopen(fd, "wb");
-    if (!stream) {
-        error = "cannot write package " + finalPath + ": " + ErrnoText(errno);
-        close(fd);
-        unlink(temporary.c_str());
-        return nullptr;
-    }
-    return std::unique_ptr<CPackageFile>(new CPackageFile(stream, temporary, finalPath));
+    return std::unique_ptr<CPackageFile>(new CPackageFile(std::move(atomic), stream, finalPath));
 }
 
-CPackageFile::CPackageFile(std::FILE* file_, std::string temporaryPath_, std::string finalPath_)
-    : file(file_)
-    , temporaryPath(std::move(temporaryPath_))
+CPackageFile::CPackageFile(
+    std::unique_ptr<AtomicFile> atomic_, std::FILE* stream_, std::string finalPath_)
+    : atomic(std::move(atomic_))
+    , stream(stream_)
     , finalPath(std::move(finalPath_))
 { }
 
-CPackageFile::~CPackageFile()
-{
-    file.reset();
-    if (!committed)
-        unlink(temporaryPath.c_str());
-}
+CPackageFile::~CPackageFile() = default;
 
 bool CPackageFile::Fail(const std::string& message)
 {
@@ -393,11 +368,11 @@ bool CPackageFile::Fail(const std::string& message)
 
 bool CPackageFile::Write(const void* data, std::size_t count)
 {
-    if (failed || !file)
+    if (failed || !stream)
         return false;
     if (count == 0)
         return true;
-    if (std::fwrite(data, 1, count, file.get()) != count)
+    if (std::fwrite(data, 1, count, stream) != count)
         return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
     size += count;
     return true;
@@ -414,14 +389,14 @@ bool CPackageFile::WriteUint32(std::uint32_t value)
 bool CPackageFile::CopyFrom(
     int sourceFd, std::uint64_t offset, std::uint64_t length, const std::string& sourcePath)
 {
-    if (failed || !file)
+    if (failed || !stream)
         return false;
     if (length == 0)
         return true;
     // The copy goes to the descriptor directly, so what the stream holds must go first.
-    if (std::fflush(file.get()) != 0)
+    if (std::fflush(stream) != 0)
         return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
-    const int target = fileno(file.get());
+    const int target = fileno(stream);
     std::uint64_t done = 0;
 
     // The kernel copies without passing the bytes through this process (and may share blocks
@@ -473,7 +448,7 @@ bool CPackageFile::CopyFrom(
         }
     }
     // The stream's idea of the position must follow what the descriptor did.
-    if (fseeko(file.get(), 0, SEEK_END) != 0)
+    if (fseeko(stream, 0, SEEK_END) != 0)
         return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
     size += length;
     return true;
@@ -483,27 +458,15 @@ bool CPackageFile::Commit()
 {
     if (committed)
         return true;
-    if (!file)
+    if (!atomic)
         return false;
-    const bool flushed = std::fflush(file.get()) == 0;
-    const int flushError = errno;
-    // A delayed write error (a full disk, a network file system) may show only at close.
-    const bool closed = std::fclose(file.release()) == 0;
-    const int closeError = errno;
-    if (!failed && (!flushed || !closed))
-        Fail("cannot write package " + finalPath + ": "
-            + ErrnoText(!flushed ? flushError : closeError));
-    if (failed) {
-        unlink(temporaryPath.c_str());
-        return false;
-    }
-    if (std::rename(temporaryPath.c_str(), finalPath.c_str()) != 0) {
-        Fail("cannot replace package " + finalPath + ": " + ErrnoText(errno));
-        unlink(temporaryPath.c_str());
-        return false;
-    }
-    committed = true;
-    return true;
+    stream = nullptr; // closed by the commit, or with the temporary file
+    std::string error;
+    if (!failed && !atomic->Commit(error))
+        Fail(error);
+    atomic.reset();
+    committed = !failed;
+    return committed;
 }
 
 bool WritePackageMagic(CPackageFile& file)

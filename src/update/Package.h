@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+class AtomicFile;
+
 constexpr std::uint32_t PACKAGE_MAGIC = 0x0001560A;
 constexpr std::uint32_t RECORD_FEED = 0;
 constexpr std::uint32_t RECORD_MP3 = 1;
@@ -25,10 +27,11 @@ constexpr std::uint32_t RECORD_AMR = 2;
 // copyable). One thread at a time.
 class CPackageFile {
 public:
-    // Makes a new temporary file with an unguessable name (mkstemp) beside finalPath, hidden
-    // (".<name>-XXXXXX") and with mode 0644 like any document. On failure returns null and puts
-    // a message naming the file and the reason into error. finalPath itself is not touched
-    // before Commit.
+    // Opens the package through an AtomicFile: a hidden temporary ".<name>-XXXXXX" beside the
+    // file that finalPath leads to (a symbolic link at finalPath stays a link and its target is
+    // replaced), locked while it is written, with the permission bits of the package it replaces
+    // (else 0666 less the umask, like any document). On failure returns null and puts a message
+    // naming the file and the reason into error. finalPath itself is not touched before Commit.
     static std::unique_ptr<CPackageFile> Create(const std::string& finalPath, std::string& error);
     ~CPackageFile(); // an uncommitted package is discarded: the temporary file is removed
     CPackageFile(const CPackageFile&) = delete;
@@ -53,20 +56,15 @@ public:
     const std::string& FinalPath() const { return finalPath; }
     const std::string& ErrorText() const { return errorText; }
 
-    // Flushes, closes and renames the temporary file over the final path. False (with
-    // ErrorText) when any write failed or the rename failed; the temporary file is then removed
-    // and the previous package stays. No fsync: a package can always be built again from the
-    // cache, and the rename keeps a crash of the program from leaving half a package in place.
-    // Nothing may be written after Commit.
+    // Flushes the temporary file to disk and renames it over the final path (AtomicFile::Commit).
+    // False (with ErrorText) when any write failed or the commit failed; the temporary file is
+    // then removed and the previous package stays. Nothing may be written after Commit.
     bool Commit();
 
 private:
-    struct CloseFile {
-        void operator()(std::FILE* stream) const noexcept { std::fclose(stream); }
-    };
-    CPackageFile(std::FILE* file, std::string temporaryPath, std::string finalPath);
-    std::unique_ptr<std::FILE, CloseFile> file; // null once Commit closed it
-    std::string temporaryPath;
+    CPackageFile(std::unique_ptr<AtomicFile> atomic, std::FILE* stream, std::string finalPath);
+    std::unique_ptr<AtomicFile> atomic; // null once Commit ended it
+    std::FILE* stream; // atomic's stream; null once Commit closed it
     std::string finalPath;
     std::string errorText;
     std::uint64_t size = 0;

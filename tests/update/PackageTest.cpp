@@ -347,6 +347,54 @@ TEST(PackageLifecycle, CreateFailuresNameThePath)
     EXPECT_FALSE(CPackageFile::Create("", error));
 }
 
+// Writes a package of the magic alone at path and commits it.
+bool CommitMagicAt(const std::string& path, std::string& error)
+{
+    auto package = CPackageFile::Create(path, error);
+    if (!package)
+        return false;
+    WritePackageMagic(*package);
+    if (!package->Commit())
+        error = package->ErrorText();
+    return error.empty();
+}
+
+bool IsLink(const std::string& path)
+{
+    struct stat status { };
+    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+TEST(PackageLifecycle, ALinkAtThePackagePathStaysALink)
+{
+    // A package path that the user pointed at a phone's synced folder, say.
+    TempDir dir;
+    const std::string real = dir.Write("synced/corvane.mrf", "previous package");
+    const std::string link = dir.File("corvane.mrf");
+    ASSERT_EQ(symlink("synced/corvane.mrf", link.c_str()), 0);
+    std::string error;
+    ASSERT_TRUE(CommitMagicAt(link, error)) << error;
+    EXPECT_TRUE(IsLink(link));
+    EXPECT_EQ(ReadWholeFile(real), Le32(PACKAGE_MAGIC));
+
+    // A chain of two links, and a link to a package that does not exist yet.
+    ASSERT_EQ(symlink(link.c_str(), dir.File("chain.mrf").c_str()), 0);
+    ASSERT_EQ(symlink("synced/new.mrf", dir.File("dangling.mrf").c_str()), 0);
+    for (const char* name : { "chain.mrf", "dangling.mrf" }) {
+        ASSERT_TRUE(CommitMagicAt(dir.File(name), error)) << name << ": " << error;
+        EXPECT_TRUE(IsLink(dir.File(name))) << name;
+    }
+    EXPECT_EQ(ReadWholeFile(real), Le32(PACKAGE_MAGIC));
+    EXPECT_EQ(ReadWholeFile(dir.File("synced/new.mrf")), Le32(PACKAGE_MAGIC));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("synced")), {}), 2);
+
+    // A link to a folder is refused before anything is written, naming the path.
+    ASSERT_EQ(symlink("synced", dir.File("folder.mrf").c_str()), 0);
+    EXPECT_FALSE(CommitMagicAt(dir.File("folder.mrf"), error));
+    EXPECT_NE(error.find(dir.File("folder.mrf")), std::string::npos) << error;
+    EXPECT_NE(error.find("folder"), std::string::npos) << error;
+}
+
 TEST(PackageLifecycle, FailedRenameIsReportedAndCleansUp)
 {
     TempDir dir;
