@@ -1,11 +1,7 @@
 #include "formats/OutlineWriter.h"
 
-#include <atomic>
-#include <cerrno>
-#include <fcntl.h>
-#include <random>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/AtomicFile.h"
+
 #include <vector>
 
 namespace {
@@ -106,79 +102,6 @@ void WriteChildless(const COutlineItem& node, std::string& out)
     out += lineEnd;
 }
 
-// Owner of a file descriptor and, until Keep(), of the temporary file's name.
-class TemporaryFile {
-public:
-    TemporaryFile() = default;
-    ~TemporaryFile()
-    {
-        if (fd >= 0)
-            ::close(fd);
-        if (!path.empty())
-            ::unlink(path.c_str());
-    }
-    TemporaryFile(const TemporaryFile&) = delete;
-    TemporaryFile& operator=(const TemporaryFile&) = delete;
-
-    // Creates a new file beside target with a name nobody else can have claimed (O_EXCL), with
-    // mode 0666 less the umask, like any file the program creates.
-    bool Create(const std::string& target)
-    {
-        const std::string::size_type slash = target.rfind('/');
-        const std::string folder
-            = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-        const std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-        static std::atomic<unsigned> counter { 0 };
-        std::random_device seed;
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string candidate = folder + "." + name + "." + std::to_string(::getpid())
-                + "." + std::to_string(counter++) + "." + std::to_string(seed() % 1000000) + ".tmp";
-            fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd >= 0) {
-                path = candidate;
-                return true;
-            }
-            if (errno != EEXIST)
-                return false;
-        }
-        return false;
-    }
-
-    bool WriteAll(const std::string& bytes)
-    {
-        const char* data = bytes.data();
-        std::size_t left = bytes.size();
-        while (left > 0) {
-            const ssize_t done = ::write(fd, data, left);
-            if (done < 0) {
-                if (errno == EINTR)
-                    continue;
-                return false;
-            }
-            data += done;
-            left -= static_cast<std::size_t>(done);
-        }
-        return true;
-    }
-
-    bool SyncAndClose()
-    {
-        const bool synced = ::fsync(fd) == 0;
-        const bool closed = ::close(fd) == 0;
-        fd = -1;
-        return synced && closed;
-    }
-
-    int Descriptor() const { return fd; }
-    const std::string& Path() const { return path; }
-    // The file has been renamed into place; it is no longer ours to remove.
-    void Keep() { path.clear(); }
-
-private:
-    int fd = -1;
-    std::string path;
-};
-
 } // namespace
 
 void EscapeXml(std::string& text)
@@ -262,32 +185,12 @@ std::string OutlineDocumentText(const COutlineItem& root)
     return out;
 }
 
-int WriteOutlineFile(const std::string& path, const COutlineItem& root)
+int WriteOutlineFile(const std::string& path, const COutlineItem& root, std::string* error)
 {
-    if (path.empty()) {
-        errno = ENOENT;
-        return 0;
-    }
-    const std::string text = OutlineDocumentText(root);
-    TemporaryFile temporary;
-    if (!temporary.Create(path))
-        return 0;
-    struct stat existing;
-    if (::stat(path.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-        ::fchmod(temporary.Descriptor(), existing.st_mode & 07777);
-    if (!temporary.WriteAll(text) || !temporary.SyncAndClose())
-        return 0;
-    if (::rename(temporary.Path().c_str(), path.c_str()) != 0)
-        return 0;
-    temporary.Keep();
-    // Make the rename itself durable; failing that is no reason to report the write as failed.
-    const std::string::size_type slash = path.rfind('/');
-    const std::string folder
-        = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const int folderFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folderFd >= 0) {
-        ::fsync(folderFd);
-        ::close(folderFd);
-    }
-    return 1;
+    std::string reason;
+    if (WriteFileAtomically(path, OutlineDocumentText(root), reason))
+        return 1;
+    if (error)
+        *error = reason;
+    return 0;
 }

@@ -27,9 +27,10 @@ void WriteOutline(const COutlineItem& node, std::string& out);
 // The whole document for the tree under root.
 std::string OutlineDocumentText(const COutlineItem& root);
 
-// Writes OutlineDocumentText(root) to path atomically: into a private temporary file in the
-// same folder, flushed to disk, then renamed over path, so a reader never sees half a file and
-// a failure leaves the old file as it was. A file that already stands at path keeps its
-// permission bits. Returns 1 after writing, 0 when the file cannot be written (nothing is
-// reported; errno tells why).
-int WriteOutlineFile(const std::string& path, const COutlineItem& root);
+// Writes OutlineDocumentText(root) to path through WriteFileAtomically: a reader never sees half
+// a file, a failure leaves the old file as it was, a symbolic link at path stays a link and the
+// file it leads to gets the document, and a replaced file keeps its permission bits. Returns 1
+// after writing, 0 when the file cannot be written; error, when given, then names the file and
+// the reason.
+int WriteOutlineFile(
+    const std::string& path, const COutlineItem& root, std::string* error = nullptr);

@@ -1,15 +1,16 @@
 #include "model/Subscriptions.h"
 
 #include "formats/OutlineWriter.h"
+#include "platform/AtomicFile.h"
 #include "update/CacheNames.h"
 
 #include <QFile>
-#include <QSaveFile>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
+#include <string_view>
+#include <system_error>
 
 namespace {
 
@@ -26,12 +27,20 @@ QString FileName(const std::string& path)
     return QFile::decodeName(QByteArray::fromStdString(path));
 }
 
+// Nothing where path leads: no file, or a symbolic link to a file not made yet (the next save
+// creates it there). A path that cannot be examined is not missing.
+bool NoFileAt(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::status(path, error).type() == std::filesystem::file_type::not_found;
+}
+
 enum class ReadOutcome { Read, Missing, Failed };
 
 ReadOutcome ReadBytes(const std::string& path, QByteArray& bytes, std::string& reason)
 {
     QFile file(FileName(path));
-    if (!file.exists())
+    if (NoFileAt(path))
         return ReadOutcome::Missing;
     if (!file.open(QIODevice::ReadOnly)) {
         reason = file.errorString().toStdString();
@@ -45,17 +54,12 @@ ReadOutcome ReadBytes(const std::string& path, QByteArray& bytes, std::string& r
     return ReadOutcome::Read;
 }
 
-// Through a temporary file in the same folder and a rename, so the target is always either the
-// old or the new content: the scheduled update may read the channels file at any moment.
-bool WriteBytesAtomically(const std::string& path, const QByteArray& bytes, std::string& reason)
+// Through the atomic file commit, so the target is always either the old or the new content:
+// the scheduled update may read the channels file at any moment.
+bool WriteBytesAtomically(const std::string& path, const QByteArray& bytes, std::string& error)
 {
-    QSaveFile file(FileName(path));
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        reason = file.errorString().toStdString();
-        file.cancelWriting();
-        return false;
-    }
-    return true;
+    return WriteFileAtomically(
+        path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())), error);
 }
 
 void AddFailure(SaveResult& result, const std::string& message)
@@ -198,17 +202,13 @@ SaveResult CSubscriptions::SaveChannels()
     else
         switch (ReadBytes(channels, bytes, reason)) {
         case ReadOutcome::Read:
+        case ReadOutcome::Missing:
+            // Without a channels file the backup is empty, which stands for "there was no
+            // channels file": undoing this step removes the file again rather than restoring
+            // whatever an earlier run left under this number.
             if (!WriteBytesAtomically(backup, bytes, reason)) {
                 QFile::remove(FileName(backup)); // never leave a stale backup under this number
-                AddFailure(result, "cannot write the backup " + backup + ": " + reason);
-            }
-            break;
-        case ReadOutcome::Missing:
-            // An empty backup stands for "there was no channels file": undoing this step removes
-            // the file again rather than restoring whatever an earlier run left under this number.
-            if (!WriteBytesAtomically(backup, QByteArray(), reason)) {
-                QFile::remove(FileName(backup));
-                AddFailure(result, "cannot write the backup " + backup + ": " + reason);
+                AddFailure(result, "no backup was made: " + reason);
             }
             break;
         case ReadOutcome::Failed:
@@ -218,9 +218,8 @@ SaveResult CSubscriptions::SaveChannels()
             break;
         }
 
-    if (!WriteOutlineFile(channels, *doc.root))
-        AddFailure(
-            result, "cannot write the channels file " + channels + ": " + std::strerror(errno));
+    if (!WriteOutlineFile(channels, *doc.root, &reason))
+        AddFailure(result, "the channels file was not saved: " + reason);
 
     SetSyncChannels(1);
     return result;
@@ -242,10 +241,14 @@ SaveResult CSubscriptions::Undo()
         switch (ReadBytes(backup, bytes, reason)) {
         case ReadOutcome::Read:
             if (bytes.isEmpty()) {
-                if (QFile::exists(FileName(channels)) && !QFile::remove(FileName(channels)))
-                    AddFailure(result, "cannot remove the channels file " + channels);
+                // The file goes where a link leads; the link stays, as every save keeps it.
+                std::string target;
+                if (!ResolveLinks(channels, target, reason))
+                    target = channels;
+                if (!NoFileAt(target) && !QFile::remove(FileName(target)))
+                    AddFailure(result, "cannot remove the channels file " + target);
             } else if (!WriteBytesAtomically(channels, bytes, reason)) {
-                AddFailure(result, "cannot restore the channels file " + channels + ": " + reason);
+                AddFailure(result, "the channels file was not restored: " + reason);
             }
             break;
         case ReadOutcome::Missing:
@@ -269,7 +272,7 @@ SaveResult CSubscriptions::ReloadChannels(const std::string& path)
     SaveResult result;
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> root;
-    const bool exists = QFile::exists(FileName(path));
+    const bool exists = !NoFileAt(path);
     if (!CCorvaneDoc::ReadOutlineFile(path, head, root) && exists)
         AddFailure(result, "cannot read the channels file " + path + " completely");
     // The model lets go of the old tree before the document destroys it.
@@ -470,7 +473,8 @@ TreeChange CSubscriptions::ImportOpml(const std::string& path)
 SaveResult CSubscriptions::ExportOpml(const std::string& path) const
 {
     SaveResult result;
-    if (!WriteOutlineFile(path, *doc.root))
-        AddFailure(result, "cannot write " + path + ": " + std::strerror(errno));
+    std::string error;
+    if (!WriteOutlineFile(path, *doc.root, &error))
+        AddFailure(result, error);
     return result;
 }

@@ -5,12 +5,14 @@
 // the tree view's commands do.
 //
 // Channels file. GetChannelsFilePath() (program folder + "Corvane.Cha"), written as OPML by
-// WriteOutlineFile, which replaces the file atomically (a reader never sees half a file).
+// WriteOutlineFile, which replaces the file atomically (a reader never sees half a file); a
+// symbolic link there stays a link and the file it leads to is replaced.
 // Before each rewrite the previous content is copied to GetPrivateTempFolder() +
 // "rchnlbak%03d.cbf" with the new backupCount (numbers above 999 take more digits); Undo copies
 // the newest backup back. When there was no channels file to copy, the backup is written as an
-// empty file, and undoing that step removes the channels file again (the tree returns to the
-// bare root) instead of restoring a stale backup left by an earlier run.
+// empty file, and undoing that step removes the channels file again (the file a link leads to;
+// the link stays), so the tree returns to the bare root instead of a stale backup left by an
+// earlier run.
 //
 // Dialog input arrives as parameters: UTF-8 text, an empty string meaning "the dialog's field
 // was empty" (a new node leaves that field absent; Properties keeps the old value).

@@ -6,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -288,6 +291,26 @@ TEST(OutlineFile, WriteIsAtomicAndKeepsPermissions)
         ++entries;
     }
     EXPECT_EQ(entries, 1);
+}
+
+TEST(OutlineFile, ALinkStaysALinkAndAFailureSaysWhy)
+{
+    TempDir folder;
+    COutlineItem root;
+    Add(root, "x", "http://x");
+    const std::string real = folder.Write("real.opml", "old content");
+    const std::string link = folder.File("link.opml");
+    ASSERT_EQ(::symlink("real.opml", link.c_str()), 0);
+    ASSERT_EQ(WriteOutlineFile(link, root), 1);
+    struct stat info;
+    ASSERT_EQ(::lstat(link.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISLNK(info.st_mode));
+    EXPECT_EQ(ReadWholeFile(real), OutlineDocumentText(root));
+
+    std::string error;
+    EXPECT_EQ(WriteOutlineFile(folder.File("no/such/folder/file.opml"), root, &error), 0);
+    EXPECT_NE(error.find(folder.File("no/such/folder/file.opml")), std::string::npos) << error;
+    EXPECT_NE(error.find(std::strerror(ENOENT)), std::string::npos) << error;
 }
 
 TEST(OutlineFile, FailedWriteLeavesTheOldFile)

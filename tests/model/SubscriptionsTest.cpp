@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/stat.h>
 
 namespace {
 
@@ -483,6 +484,76 @@ TEST_F(SubscriptionsTest, ExportWritesTheChannelsFileBytes)
     const SaveResult failed = subscriptions->ExportOpml(temp.File("no/such/folder/out.xml"));
     EXPECT_FALSE(failed.ok);
     EXPECT_NE(failed.message.find("no/such/folder/out.xml"), std::string::npos);
+}
+
+bool IsLink(const std::string& path)
+{
+    struct stat status { };
+    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+TEST_F(SubscriptionsTest, AChannelsFileBehindALinkStaysALink)
+{
+    // Kept with the user's other settings and linked into the program folder.
+    std::filesystem::create_directories(home);
+    std::filesystem::create_directories(temp.File("dotfiles"));
+    const std::string real = temp.File("dotfiles/Corvane.Cha");
+    ASSERT_EQ(symlink(real.c_str(), ChannelsPath().c_str()), 0); // dangling until the first save
+
+    auto subscriptions = Start();
+    const SaveResult first
+        = subscriptions->NewFeed(subscriptions->Root(), "a", "http://a/", "", "").save;
+    ASSERT_TRUE(first.ok) << first.message;
+    EXPECT_TRUE(IsLink(ChannelsPath()));
+    const std::string afterFirst = ReadWholeFile(real);
+    EXPECT_NE(afterFirst.find("http://a/"), std::string::npos);
+
+    // A chain of two links: the program folder's link leads to another link.
+    ASSERT_EQ(rename(real.c_str(), temp.File("dotfiles/real.cha").c_str()), 0);
+    ASSERT_EQ(symlink("real.cha", real.c_str()), 0);
+    ASSERT_TRUE(subscriptions->NewFeed(subscriptions->Root(), "b", "http://b/", "", "").save.ok);
+    EXPECT_TRUE(IsLink(ChannelsPath()));
+    EXPECT_TRUE(IsLink(real));
+    EXPECT_NE(ReadWholeFile(temp.File("dotfiles/real.cha")).find("http://b/"), std::string::npos);
+
+    const SaveResult undone = subscriptions->Undo();
+    EXPECT_TRUE(undone.ok) << undone.message;
+    EXPECT_TRUE(IsLink(ChannelsPath()));
+    EXPECT_TRUE(IsLink(real));
+    EXPECT_EQ(ReadWholeFile(temp.File("dotfiles/real.cha")), afterFirst);
+
+    // Back to before the first save, when there was no file: the links stay, the file goes.
+    EXPECT_TRUE(subscriptions->Undo().ok);
+    EXPECT_TRUE(IsLink(ChannelsPath()));
+    EXPECT_TRUE(IsLink(real));
+    EXPECT_FALSE(FileExists(temp.File("dotfiles/real.cha")));
+    EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions");
+}
+
+TEST_F(SubscriptionsTest, ExportThroughLinksAndOntoAFolder)
+{
+    auto subscriptions = StartWithFile();
+    const std::string bytes = ReadWholeFile(ChannelsPath());
+    const std::string real = temp.Write("exports/list.opml", "old export");
+    ASSERT_EQ(symlink("exports/list.opml", temp.File("link.opml").c_str()), 0);
+    ASSERT_EQ(symlink(temp.File("link.opml").c_str(), temp.File("chain.opml").c_str()), 0);
+    ASSERT_EQ(symlink("exports/new.opml", temp.File("dangling.opml").c_str()), 0);
+
+    for (const char* name : { "link.opml", "chain.opml", "dangling.opml" }) {
+        temp.Write("exports/list.opml", "old export");
+        const SaveResult written = subscriptions->ExportOpml(temp.File(name));
+        EXPECT_TRUE(written.ok) << name << ": " << written.message;
+        EXPECT_TRUE(IsLink(temp.File(name))) << name;
+        if (std::string(name) != "dangling.opml") {
+            EXPECT_EQ(ReadWholeFile(real), bytes) << name;
+        }
+    }
+    EXPECT_EQ(ReadWholeFile(temp.File("exports/new.opml")), bytes);
+
+    const SaveResult onFolder = subscriptions->ExportOpml(temp.File("exports"));
+    EXPECT_FALSE(onFolder.ok);
+    EXPECT_NE(onFolder.message.find(temp.File("exports") + ": it is a folder"), std::string::npos)
+        << onFolder.message;
 }
 
 TEST_F(SubscriptionsTest, SaveTurnsSynchronizeOnAndTellsTheListener)
