@@ -1,16 +1,15 @@
 #include "net/WebAccess.h"
 
+#include "platform/AtomicFile.h"
+
 #include <curl/curl.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <utility>
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -172,66 +171,6 @@ private:
     char* text = nullptr;
 };
 
-// The private temporary file a download streams into. Removed on destruction unless it was
-// renamed over its target.
-class DownloadFile {
-public:
-    explicit DownloadFile(const std::string& folder)
-    {
-        std::string name = folder + "/.corvane-download-XXXXXX";
-        descriptor = mkstemp(name.data());
-        if (descriptor >= 0)
-            path = std::move(name);
-        else
-            error = std::strerror(errno);
-    }
-    ~DownloadFile()
-    {
-        if (descriptor >= 0)
-            ::close(descriptor);
-        if (!path.empty())
-            ::unlink(path.c_str());
-    }
-    DownloadFile(DownloadFile&& other) noexcept
-        : descriptor(std::exchange(other.descriptor, -1))
-        , path(std::move(other.path))
-    {
-        other.path.clear();
-    }
-    DownloadFile& operator=(DownloadFile&& other) noexcept
-    {
-        std::swap(descriptor, other.descriptor);
-        std::swap(path, other.path);
-        return *this;
-    }
-
-    int Descriptor() const { return descriptor; }
-    bool IsOpen() const { return descriptor >= 0; }
-    const std::string& Error() const { return error; }
-
-    // Closes the file and renames it over target. On failure the file is removed by the
-    // destructor and the reason is in Error().
-    bool CommitTo(const std::string& target)
-    {
-        const int closing = std::exchange(descriptor, -1);
-        if (::close(closing) != 0) {
-            error = std::strerror(errno);
-            return false;
-        }
-        if (std::rename(path.c_str(), target.c_str()) != 0) {
-            error = std::strerror(errno);
-            return false;
-        }
-        path.clear();
-        return true;
-    }
-
-private:
-    int descriptor = -1;
-    std::string path;
-    std::string error;
-};
-
 long TimeoutFromEnvironment(const char* name, long fallback)
 {
     const char* text = std::getenv(name);
@@ -300,28 +239,6 @@ bool GlobalInit()
     static CURLcode result = CURLE_FAILED_INIT;
     std::call_once(once, [] { result = curl_global_init(CURL_GLOBAL_DEFAULT); });
     return result == CURLE_OK;
-}
-
-// Read from the process status: umask() itself would change the mask under other threads.
-mode_t CurrentUmask()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("Umask:", 0) == 0)
-            return static_cast<mode_t>(std::strtol(line.c_str() + 6, nullptr, 8) & 0777);
-    }
-    return 022;
-}
-
-std::string ParentFolder(const std::string& path)
-{
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    if (slash == 0)
-        return "/";
-    return path.substr(0, slash);
 }
 
 } // namespace
@@ -583,24 +500,14 @@ int CWebAccess::DownloadUrl(const std::string& url, const std::string& path)
         return WEB_ERR_REQUEST;
     }
     // A link at the target stays a link: the download replaces the file it points to.
-    std::string target = path;
+    AtomicFile file;
+    std::string error;
+    if (!file.Open(path, DOWNLOAD_TEMPORARY_PREFIX, error)) {
+        lastError = error;
+        return WEB_ERR_REQUEST;
+    }
     struct stat status { };
-    if (::lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved))
-            target = resolved;
-    }
-    const bool exists = ::stat(target.c_str(), &status) == 0;
-    if (exists && !S_ISREG(status.st_mode)) {
-        lastError = target + " is not a regular file";
-        return WEB_ERR_REQUEST;
-    }
-
-    DownloadFile file(ParentFolder(target));
-    if (!file.IsOpen()) {
-        lastError = "cannot create a temporary file beside " + target + ": " + file.Error();
-        return WEB_ERR_REQUEST;
-    }
+    const bool exists = ::stat(file.TargetPath().c_str(), &status) == 0;
     Transfer transfer;
     transfer.descriptor = file.Descriptor();
     // An empty file is no copy worth keeping; ask for the whole body then.
@@ -612,16 +519,13 @@ int CWebAccess::DownloadUrl(const std::string& url, const std::string& path)
     if (result != WEB_OK || transfer.notModified || transfer.received == 0)
         return result;
 
-    // mkstemp made the file 0600; give it what a plain create would have, or the old file's.
-    const mode_t mode = exists ? (status.st_mode & 07777) : (0666 & ~CurrentUmask());
-    ::fchmod(file.Descriptor(), mode);
     if (transfer.lastModified >= 0) {
         const timespec times[2]
             = { { 0, UTIME_NOW }, { static_cast<time_t>(transfer.lastModified), 0 } };
         ::futimens(file.Descriptor(), times);
     }
-    if (!file.CommitTo(target)) {
-        lastError = "cannot write " + target + ": " + file.Error();
+    if (!file.Commit(error)) {
+        lastError = error;
         return WEB_ERR_REQUEST;
     }
     return WEB_OK;

@@ -38,6 +38,9 @@ constexpr int WEB_ERR_REQUEST = -20; // no connection, a bad URL, a transfer err
 constexpr int WEB_ERR_STATUS = -21; // a response came but its status line could not be read
                                     // (no status line at all, or one that is not HTTP)
 
+// The name with which the temporary file of a download begins.
+inline constexpr const char* DOWNLOAD_TEMPORARY_PREFIX = ".corvane-download-";
+
 class CWebAccess {
 public:
     // agentName identifies the client ("Velmora RSS Reader", or "RSS Reader" for the scheduled
@@ -65,8 +68,8 @@ public:
     // memory: use DownloadUrl for bodies of unknown size (enclosures).
     int FetchUrl(std::string url, std::string& body);
 
-    // Fetches url into the file at path. The body streams into a private temporary file in the
-    // target's folder, which is renamed over path only when the whole body arrived with status
+    // Fetches url into the file at path. The body streams into a temporary file in the target's
+    // folder, which is renamed over path only when the whole body arrived with status
     // 200 and at least one byte; memory stays bounded whatever the size. When path already
     // exists, the request carries If-Modified-Since with its modification time and a 304 answer
     // is WEB_OK leaving the file as it is; a downloaded file takes the server's Last-Modified as
@@ -77,8 +80,9 @@ public:
     // A replaced file keeps its permission bits; a new one gets 0666 less the umask. A symbolic
     // link at path stays a link and the file it points to is replaced. A path that is not a
     // regular file, or whose folder cannot take a temporary file, is WEB_ERR_REQUEST before any
-    // request is sent. A temporary file ".corvane-download-XXXXXX" exists in the folder only
-    // while the download runs.
+    // request is sent. The file is committed through an AtomicFile whose temporary
+    // DOWNLOAD_TEMPORARY_PREFIX + "XXXXXX" stands in the target's folder, locked, only while the
+    // download runs (a killed process leaves it for RemoveStaleTemporaries).
     int DownloadUrl(const std::string& url, const std::string& path);
 
     const std::string& AgentName() const { return agentName; }

@@ -190,9 +190,11 @@ bool AtomicFile::CreateTemporary(const std::string& prefix, std::string& error)
 {
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string candidate = prefix + RandomLetters();
-        // 0666 lets the umask decide, as for any new file.
+        // 0666 lets the umask decide, as for any new file. A replacement is never born more open
+        // than the file it replaces: a descriptor opened in that moment would read what follows.
+        const mode_t mode = targetExists ? (targetMode & 0666) : 0666;
         const int fd
-            = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+            = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0) {

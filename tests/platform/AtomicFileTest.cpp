@@ -62,6 +62,12 @@ TEST(AtomicFile, NewFilesGetTheUsualModeAndReplacedFilesKeepTheirs)
     EXPECT_EQ(ReadWholeFile(path), "second");
     EXPECT_EQ(Mode(path), 0640u);
     EXPECT_EQ(Entries(dir.Path()), std::vector<std::string> { "file.txt" });
+
+    // A private file's replacement is private from its first moment.
+    ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
+    AtomicFile file;
+    ASSERT_TRUE(file.Open(path, error)) << error;
+    EXPECT_EQ(Mode(file.TemporaryPath()), 0600u);
 }
 
 TEST(AtomicFile, ALinkStaysALinkAndItsTargetGetsTheBytes)
