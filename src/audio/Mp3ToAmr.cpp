@@ -6,8 +6,8 @@
 #include "audio/PcmQueue.h"
 #include "audio/Resampler.h"
 #include "audio/SampleCutter.h"
+#include "platform/AtomicFile.h"
 
-#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -16,9 +16,6 @@
 #include <optional>
 #include <thread>
 #include <vector>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -39,74 +36,20 @@ void SetError(std::string* error, std::string message)
         *error = std::move(message);
 }
 
-// The output under a private name beside its target, removed unless Commit renamed it.
-class PendingOutput {
-public:
-    PendingOutput() = default;
-    ~PendingOutput()
-    {
-        file.Close();
-        if (!temporaryPath.empty())
-            ::unlink(temporaryPath.c_str());
+// Opens the output through an AtomicFile, with a large buffer on its stream.
+std::FILE* OpenOutput(AtomicFile& output, const std::string& amrPath, std::string* error)
+{
+    std::string message;
+    std::FILE* stream = output.Open(amrPath, AMR_TEMPORARY_PREFIX, message)
+        ? output.Stream(message)
+        : nullptr;
+    if (!stream) {
+        SetError(error, message);
+        return nullptr;
     }
-    PendingOutput(const PendingOutput&) = delete;
-    PendingOutput& operator=(const PendingOutput&) = delete;
-
-    // O_EXCL with the usual 0666 mode (less the umask): the result gets the permissions of any
-    // newly made file, and an existing file is never taken over.
-    bool Create(const std::string& target, std::string* error)
-    {
-        static std::atomic<unsigned int> counter { 0 };
-        // A short hidden name in the target's folder (rename stays within one file system):
-        // a suffix on a long target name could pass the file system's name length.
-        const std::size_t slash = target.rfind('/');
-        const std::string folder
-            = slash == std::string::npos ? std::string(".") : target.substr(0, slash + 1);
-        for (int attempt = 0; attempt < 100; ++attempt) {
-            const std::string candidate = folder + (slash == std::string::npos ? "/" : "")
-                + ".corvane-amr-" + std::to_string(::getpid()) + "-"
-                + std::to_string(counter.fetch_add(1)) + ".part";
-            const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-            if (fd < 0) {
-                if (errno == EEXIST)
-                    continue;
-                SetError(error, "cannot write " + target + ": " + std::strerror(errno));
-                return false;
-            }
-            temporaryPath = candidate;
-            file = FileHandle(::fdopen(fd, "wb"));
-            if (!file) {
-                ::close(fd);
-                SetError(error, "cannot write " + target + ": " + std::strerror(errno));
-                return false;
-            }
-            std::setvbuf(file.Get(), nullptr, _IOFBF, OUTPUT_BUFFER);
-            return true;
-        }
-        SetError(error, "cannot write " + target + ": no free temporary name");
-        return false;
-    }
-
-    std::FILE* Get() const { return file.Get(); }
-
-    bool Commit(const std::string& target, std::string* error)
-    {
-        if (!file.Close()) {
-            SetError(error, "cannot write " + target + ": " + std::strerror(errno));
-            return false;
-        }
-        if (::rename(temporaryPath.c_str(), target.c_str()) != 0) {
-            SetError(error, "cannot write " + target + ": " + std::strerror(errno));
-            return false;
-        }
-        temporaryPath.clear();
-        return true;
-    }
-
-private:
-    FileHandle file;
-    std::string temporaryPath;
-};
+    std::setvbuf(stream, nullptr, _IOFBF, OUTPUT_BUFFER);
+    return stream;
+}
 
 // What the decoding thread found.
 struct DecodeOutcome {
@@ -170,10 +113,11 @@ int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int 
         Mp3Decoder decoder;
         if (!decoder.Open(mp3Path, error))
             return -1;
-        PendingOutput output;
-        if (!output.Create(amrPath, error))
+        AtomicFile output;
+        std::FILE* stream = OpenOutput(output, amrPath, error);
+        if (!stream)
             return -1;
-        AmrFrameWriter writer(output.Get(), mode, dtx == 1);
+        AmrFrameWriter writer(stream, mode, dtx == 1);
 
         PcmQueue queue(QUEUE_SECONDS);
         DecodeOutcome outcome;
@@ -221,8 +165,11 @@ int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int 
             SetError(error, "cannot write " + amrPath + ": " + std::strerror(errno));
             return -1;
         }
-        if (!output.Commit(amrPath, error))
+        std::string message;
+        if (!output.Commit(message)) {
+            SetError(error, message);
             return -1;
+        }
         if (control && control->progress)
             control->progress(1.0);
         return 0;

@@ -19,6 +19,10 @@
 #include <stop_token>
 #include <string>
 
+// The name with which the temporary file of a conversion begins: short, since cache names may
+// come close to the longest name a folder takes.
+inline constexpr const char* AMR_TEMPORARY_PREFIX = ".corvane-amr-";
+
 // Optional controls of one conversion.
 struct ConversionControl {
     std::stop_token stop; // a stop ends the conversion with -1 and nothing written at amrPath
@@ -30,9 +34,9 @@ struct ConversionControl {
 // Returns 0 when amrPath was written, -1 when the input holds no decodable MPEG audio (empty,
 // random bytes, a saved HTML page), a file could not be opened or written, mode is not 0 to 7,
 // or the conversion was stopped. A volumeIndex outside 0..7 is clamped into it.
-// The output is written under a temporary name beside amrPath and renamed over it only on
-// success: on -1 this call leaves nothing at amrPath (a file that stood there before stays as
-// it was). A truncated or damaged MP3 converts what still decodes.
+// The output is committed through an AtomicFile (temporary AMR_TEMPORARY_PREFIX + "XXXXXX"
+// beside amrPath, renamed over it only on success): on -1 this call leaves nothing at amrPath (a
+// file that stood there before stays as it was). A truncated or damaged MP3 converts what still decodes.
 // error, when given, receives a message that names the file and the reason on -1.
 int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int mode, int dtx,
     int volumeIndex, int limitOn, unsigned int lengthSeconds,
