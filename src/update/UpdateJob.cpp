@@ -3,6 +3,7 @@
 #include "audio/Mp3ToAmr.h"
 #include "model/CorvaneDoc.h"
 #include "net/WebAccess.h"
+#include "platform/AtomicFile.h"
 #include "update/CacheNames.h"
 #include "update/Package.h"
 
@@ -58,6 +59,16 @@ std::string HostOf(const std::string& url)
     for (char& c : authority)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return authority;
+}
+
+// The temporaries that a killed job (of this or another process) left beside the package and in
+// the cache. A job that still writes holds the lock on its own, and those stay.
+void RemoveLeftoversOfKilledJobs(const std::string& outputPath)
+{
+    RemoveStaleTemporariesOf(outputPath);
+    const std::string data = GetDataFolder();
+    RemoveStaleTemporaries(data, DOWNLOAD_TEMPORARY_PREFIX);
+    RemoveStaleTemporaries(data, AMR_TEMPORARY_PREFIX);
 }
 
 bool FileExists(const std::string& path)
@@ -147,6 +158,7 @@ bool CUpdateJob::Start(std::string& error)
         error = "the update job was already started";
         return false;
     }
+    RemoveLeftoversOfKilledJobs(setup.outputPath);
     impl->package = CPackageFile::Create(setup.outputPath, error);
     if (!impl->package)
         return false;

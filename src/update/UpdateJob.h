@@ -126,8 +126,9 @@ public:
     CUpdateJob(const CUpdateJob&) = delete;
     CUpdateJob& operator=(const CUpdateJob&) = delete;
 
-    // Opens the package under a temporary name beside outputPath, writes the magic number and
-    // the channels section, and starts the job's thread. Returns false, with a message naming the
+    // Removes the temporaries that killed jobs left beside outputPath and in the cache (never one
+    // that a live writer holds), opens the package under a temporary name beside outputPath,
+    // writes the magic number and the channels section, and starts the job's thread. Returns false, with a message naming the
     // file and the reason in error, when the package cannot be created or written; no thread is
     // started then and the previous package is untouched. Call once.
     bool Start(std::string& error);

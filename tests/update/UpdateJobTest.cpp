@@ -1,6 +1,7 @@
 #include "UpdateTestSupport.h"
 
 #include "net/WebAccess.h"
+#include "platform/AtomicFile.h"
 #include "update/CacheNames.h"
 #include "update/Package.h"
 
@@ -360,6 +361,36 @@ TEST_F(UpdateJobTest, PackageThatCannotBeCreatedIsReportedAndNothingRuns)
     EXPECT_FALSE(job.Running());
     EXPECT_TRUE(listener.Events().empty());
     EXPECT_EQ(server.Hits("/x.rss"), 0);
+}
+
+// What a killed job leaves: hidden temporaries whose lock nobody holds. The next job removes
+// those beside its package (of that package's name only) and in the cache; a temporary that a
+// live writer holds locked stays.
+TEST_F(UpdateJobTest, TheNextJobRemovesTheTemporariesOfAKilledJob)
+{
+    server.Serve("/f.rss", Rss("F", {}));
+    const std::vector<std::string> stale = { home.Write("out/.corvane.mrf-Kd93jQ", "half"),
+        home.Write("program/data/.corvane-download-u8TzQ1", "half"),
+        home.Write("program/data/.corvane-amr-0aB9cD", "half") };
+    const std::vector<std::string> others = { home.Write("out/.other.mrf-Kd93jQ", "other"),
+        home.Write("out/corvane.mrf-Kd93jQ", "not hidden") };
+    AtomicFile livePackage, liveDownload;
+    std::string error;
+    ASSERT_TRUE(livePackage.Open(Output(), error)) << error;
+    ASSERT_TRUE(liveDownload.Open(
+        home.File("program/data/other.xml"), DOWNLOAD_TEMPORARY_PREFIX, error))
+        << error;
+
+    RecordingListener listener;
+    EXPECT_TRUE(Run(Setup({ server.Url("/f.rss") }), listener).packageWritten);
+    for (const std::string& path : stale)
+        EXPECT_FALSE(FileExists(path)) << path;
+    for (const std::string& path : others)
+        EXPECT_TRUE(FileExists(path)) << path;
+    EXPECT_TRUE(FileExists(livePackage.TemporaryPath()));
+    EXPECT_TRUE(FileExists(liveDownload.TemporaryPath()));
+    EXPECT_TRUE(livePackage.Write("live", 4, error) && livePackage.Commit(error)) << error;
+    EXPECT_EQ(ReadWholeFile(Output()), "live");
 }
 
 // A download that succeeds without a body leaves no cache file when there was none: the
