@@ -4,8 +4,8 @@
 // Undo across runs. Each call of corvane-cli is a run of its own, while the desktop program
 // counts its backups from 0 at each start. So that "corvane-cli undo" can step back through
 // the saves of earlier calls, the command-line program keeps its undo depth (the number of its
-// newest backup) in the file "cli-undo-depth" in the private temporary folder, beside the
-// backups themselves. Every saving command starts from that depth and writes the new one; undo
+// newest backup) in the file "cli-undo-depth" in the program folder's backup folder, beside the
+// backups themselves: a call in another program folder keeps a depth and backups of its own. Every saving command starts from that depth and writes the new one; undo
 // steps it back. The backups are the desktop program's: a desktop run that saves meanwhile
 // overwrites them from number 1 up, and an undo then restores what that run saved.
 #include "cli/Commands.h"
@@ -26,7 +26,7 @@ namespace {
 
 std::string DepthFilePath()
 {
-    const std::string folder = GetPrivateTempFolder();
+    const std::string folder = GetBackupFolder();
     return folder.empty() ? std::string() : folder + "cli-undo-depth";
 }
 

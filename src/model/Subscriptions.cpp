@@ -180,7 +180,7 @@ void CSubscriptions::SetSyncChannelsListener(std::function<void(int)> listener)
 
 std::string CSubscriptions::BackupPath(std::uint32_t number)
 {
-    const std::string folder = GetPrivateTempFolder();
+    const std::string folder = GetBackupFolder();
     if (folder.empty())
         return {}; // never a bare name, which would land in the working folder
     char name[32];
@@ -198,7 +198,7 @@ SaveResult CSubscriptions::SaveChannels()
     QByteArray bytes;
     std::string reason;
     if (backup.empty())
-        AddFailure(result, "no private temporary folder for the backup of " + channels);
+        AddFailure(result, "no private backup folder for the backup of " + channels);
     else
         switch (ReadBytes(channels, bytes, reason)) {
         case ReadOutcome::Read:
@@ -236,7 +236,7 @@ SaveResult CSubscriptions::Undo()
     QByteArray bytes;
     std::string reason;
     if (backup.empty())
-        AddFailure(result, "no private temporary folder to restore a backup from");
+        AddFailure(result, "no private backup folder to restore a backup from");
     else
         switch (ReadBytes(backup, bytes, reason)) {
         case ReadOutcome::Read:

@@ -7,8 +7,8 @@
 // Channels file. GetChannelsFilePath() (program folder + "Corvane.Cha"), written as OPML by
 // WriteOutlineFile, which replaces the file atomically (a reader never sees half a file); a
 // symbolic link there stays a link and the file it leads to is replaced.
-// Before each rewrite the previous content is copied to GetPrivateTempFolder() +
-// "rchnlbak%03d.cbf" with the new backupCount (numbers above 999 take more digits); Undo copies
+// Before each rewrite the previous content is copied to GetBackupFolder() (one private folder
+// per program folder) + "rchnlbak%03d.cbf" with the new backupCount (numbers above 999 take more digits); Undo copies
 // the newest backup back. When there was no channels file to copy, the backup is written as an
 // empty file, and undoing that step removes the channels file again (the file a link leads to;
 // the link stays), so the tree returns to the bare root instead of a stale backup left by an
@@ -92,8 +92,8 @@ public:
     // The command-line program keeps its undo depth between runs and restores it here.
     void SetBackupCount(std::uint32_t count) { backupCount = count; }
     bool CanUndo() const { return backupCount >= 1; }
-    // The backup file of a number: GetPrivateTempFolder() + "rchnlbak%03d.cbf"; empty when no
-    // private temporary folder can be had (the save then reports that and makes no backup).
+    // The backup file of a number: GetBackupFolder() + "rchnlbak%03d.cbf"; empty when no
+    // private backup folder can be had (the save then reports that and makes no backup).
     static std::string BackupPath(std::uint32_t number);
 
     // backupCount + 1, copy the channels file to its backup, rewrite the channels file from the

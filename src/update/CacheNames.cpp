@@ -1,5 +1,8 @@
 #include "update/CacheNames.h"
 
+#include <QByteArray>
+#include <QCryptographicHash>
+
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -177,6 +180,25 @@ std::string GetPrivateTempFolder()
         return {};
     fallbacks[base] = pattern;
     return pattern + "/";
+}
+
+std::string GetBackupFolder()
+{
+    const std::string temporary = GetPrivateTempFolder();
+    if (temporary.empty())
+        return {};
+    // One spelling for one folder: "~/x", "~/x/" and a link to it share their backups.
+    const std::string program = GetProgramFolder();
+    std::error_code error;
+    std::string absolute = std::filesystem::weakly_canonical(program, error).string();
+    if (error)
+        absolute = std::filesystem::absolute(program, error).lexically_normal().string();
+    while (absolute.size() > 1 && absolute.back() == '/')
+        absolute.pop_back();
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray::fromStdString(absolute), QCryptographicHash::Sha256);
+    const std::string folder = temporary + "backups-" + digest.toHex().left(16).toStdString();
+    return MakePrivateFolder(folder) ? folder + "/" : std::string();
 }
 
 std::string CacheFileName(const std::string& address, int kind)

@@ -30,6 +30,14 @@ std::string GetChannelsFilePath();
 // once per process. Empty when no private folder can be made at all. Any thread.
 std::string GetPrivateTempFolder();
 
+// The private folder of the program folder's backups ("rchnlbak%03d.cbf") and of the command
+// line's undo depth, ending in '/': GetPrivateTempFolder() + "backups-" + 16 hex digits of the
+// SHA-256 of the program folder's absolute path (links resolved), so that each program folder
+// ($CORVANE_HOME) undoes only its own changes. Mode 0700; created when missing; refused like the
+// private temporary folder when it is not a private folder of this user. Empty when it cannot
+// be had. Creates the program folder. Any thread.
+std::string GetBackupFolder();
+
 // Cache file kinds, numbered like the package record types.
 constexpr int CACHE_FEED = 0; // ".xml"
 constexpr int CACHE_MP3 = 1; // ".mp3"

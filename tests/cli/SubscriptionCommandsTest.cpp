@@ -87,6 +87,34 @@ TEST_F(SubscriptionCommandsTest, AddListRemoveAndUndoAcrossRuns)
     EXPECT_NE(nothing.err.find("nothing to undo"), std::string::npos);
 }
 
+// Backups and the undo depth belong to one program folder: an import in another one neither
+// takes R's backup numbers nor leaves R an empty "no file" backup that would delete its list.
+TEST_F(SubscriptionCommandsTest, UndoStaysWithinItsProgramFolder)
+{
+    const std::string r = temp.File("R"), d = temp.File("D");
+    setenv("CORVANE_HOME", r.c_str(), 1);
+    ASSERT_EQ(Cli({ "add", "http://first/" }).code, 0);
+    ASSERT_EQ(Cli({ "add", "http://second/" }).code, 0);
+
+    setenv("CORVANE_HOME", d.c_str(), 1);
+    const std::string opml = temp.Write("in.opml", Opml("<outline xmlUrl=\"http://d/\"/>"));
+    ASSERT_EQ(Cli({ "import", opml, "--yes" }).code, 0);
+
+    setenv("CORVANE_HOME", r.c_str(), 1);
+    const CliRun undone = Cli({ "undo" });
+    EXPECT_EQ(undone.code, 0) << undone.err;
+    EXPECT_TRUE(FileExists(r + "/Corvane.Cha"));
+    EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n  <http://first/>\n");
+
+    // D's one step takes D back to no channels file, and then it has nothing more to undo.
+    setenv("CORVANE_HOME", d.c_str(), 1);
+    EXPECT_EQ(Cli({ "undo" }).code, 0);
+    EXPECT_FALSE(FileExists(d + "/Corvane.Cha"));
+    EXPECT_EQ(Cli({ "undo" }).code, 1);
+    setenv("CORVANE_HOME", r.c_str(), 1);
+    EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n  <http://first/>\n");
+}
+
 TEST_F(SubscriptionCommandsTest, ImportAsksAndSaysWhenNothingWasFound)
 {
     EXPECT_EQ(Cli({ "add", "http://keep/" }).code, 0);

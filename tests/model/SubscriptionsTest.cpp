@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <sys/stat.h>
 
 namespace {
@@ -170,10 +171,14 @@ TEST_F(SubscriptionsTest, SaveAfterUndoReusesTheFreedNumber)
 
 TEST_F(SubscriptionsTest, UndoOfTheFirstSaveIgnoresAStaleBackupOfAnEarlierRun)
 {
-    std::filesystem::create_directories(runtime + "/corvane");
+    std::filesystem::create_directories(home);
     const std::string stale = "<opml version=\"1.0\"><body><outline title=\"Stale\" "
                               "xmlUrl=\"http://stale/\"/></body></opml>";
-    temp.Write("run/corvane/rchnlbak001.cbf", stale);
+    std::filesystem::create_directories(runtime + "/corvane");
+    mkdir(BackupFolder(home).c_str(), 0700);
+    {
+        std::ofstream(BackupFile(1)) << stale;
+    }
 
     auto subscriptions = Start(); // no channels file yet
     subscriptions->NewFeed(subscriptions->Root(), "new", "http://new/", "", "");
@@ -570,8 +575,8 @@ TEST_F(SubscriptionsTest, SaveTurnsSynchronizeOnAndTellsTheListener)
 
 TEST_F(SubscriptionsTest, BackupNumbersAbove999TakeMoreDigits)
 {
-    EXPECT_EQ(CSubscriptions::BackupPath(7), runtime + "/corvane/rchnlbak007.cbf");
-    EXPECT_EQ(CSubscriptions::BackupPath(1000), runtime + "/corvane/rchnlbak1000.cbf");
+    EXPECT_EQ(CSubscriptions::BackupPath(7), BackupFolder(home) + "/rchnlbak007.cbf");
+    EXPECT_EQ(CSubscriptions::BackupPath(1000), BackupFolder(home) + "/rchnlbak1000.cbf");
 }
 
 TEST_F(SubscriptionsTest, DeepTreeIsHandledWithoutRecursion)

@@ -4,6 +4,9 @@
 
 #include "support/TempDir.h"
 
+#include <QByteArray>
+#include <QCryptographicHash>
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -43,11 +46,20 @@ protected:
     }
 
     std::string ChannelsPath() const { return home + "/Corvane.Cha"; }
+    // The backups of the program folder home: each program folder has a folder of its own,
+    // named from a digest of its path, in the private temporary folder.
+    std::string BackupFolder(const std::string& programFolder) const
+    {
+        const QByteArray digest = QCryptographicHash::hash(
+            QByteArray::fromStdString(std::filesystem::weakly_canonical(programFolder).string()),
+            QCryptographicHash::Sha256);
+        return runtime + "/corvane/backups-" + digest.toHex().left(16).toStdString();
+    }
     std::string BackupFile(int number) const
     {
         char name[32];
-        std::snprintf(name, sizeof name, "/corvane/rchnlbak%03d.cbf", number);
-        return runtime + name;
+        std::snprintf(name, sizeof name, "/rchnlbak%03d.cbf", number);
+        return BackupFolder(home) + name;
     }
     std::string SettingsPath() const { return config + "/Corvane/Corvane.conf"; }
 

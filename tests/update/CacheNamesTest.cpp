@@ -244,4 +244,38 @@ TEST_F(PrivateTemp, RuntimeFolderIsUsedOnlyWhenPrivate)
     EXPECT_EQ(GetPrivateTempFolder(), Usual() + "/");
 }
 
+TEST_F(PrivateTemp, EachProgramFolderHasABackupFolderOfItsOwn)
+{
+    TempDir programs;
+    std::string first, second;
+    {
+        ScopedEnv home("CORVANE_HOME", programs.Path() + "/R");
+        first = GetBackupFolder();
+    }
+    {
+        ScopedEnv home("CORVANE_HOME", programs.Path() + "/D");
+        second = GetBackupFolder();
+    }
+    ASSERT_FALSE(first.empty());
+    ASSERT_FALSE(second.empty());
+    EXPECT_NE(first, second);
+    EXPECT_EQ(first.rfind(Usual() + "/backups-", 0), 0u) << first;
+    EXPECT_EQ(first.size(), Usual().size() + std::string("/backups-").size() + 16 + 1) << first;
+    EXPECT_EQ(first.back(), '/');
+    EXPECT_EQ(ModeOf(first.substr(0, first.size() - 1)) & 0777, 0700u);
+
+    // Another spelling of the same folder, a trailing '/' or a link, shares its backups.
+    ASSERT_EQ(symlink((programs.Path() + "/R").c_str(), (programs.Path() + "/link").c_str()), 0);
+    for (const char* spelling : { "/R/", "/link", "/./R" }) {
+        ScopedEnv home("CORVANE_HOME", programs.Path() + spelling);
+        EXPECT_EQ(GetBackupFolder(), first) << spelling;
+    }
+
+    // A backup folder that stands open to others is refused, not used or repaired.
+    chmod(first.c_str(), 0755);
+    ScopedEnv home("CORVANE_HOME", programs.Path() + "/R");
+    EXPECT_EQ(GetBackupFolder(), "");
+    EXPECT_EQ(ModeOf(first.substr(0, first.size() - 1)) & 0777, 0755u);
+}
+
 } // namespace
