@@ -2,6 +2,7 @@
 #include "UpdateTestSupport.h"
 
 #include "model/Subscriptions.h"
+#include "support/ScopedEnv.h"
 
 #include <chrono>
 #include <csignal>
@@ -111,6 +112,28 @@ TEST_F(UpdateCliTest, UpdateExitCodesAndFinalTextLast)
     EXPECT_NE(Stderr().find("no folder"), std::string::npos) << Stderr();
     EXPECT_EQ(Cli({ "update", "--bogus" }), 2);
     EXPECT_EQ(Cli({ "update", "--help" }), 0);
+}
+
+// A fresh account has no documents folder yet: the first update makes it for the default
+// package path. Any other package path in a missing folder is refused, naming the folder.
+TEST_F(UpdateCliTest, TheFirstUpdateOfAFreshAccountMakesTheDocumentsFolder)
+{
+    server.Serve("/good.rss", Rss("Good", {}));
+    Subscribe({ { "Good", server.Url("/good.rss") } });
+    const std::string user = home.File("fresh user");
+    ASSERT_EQ(::mkdir(user.c_str(), 0700), 0);
+    ScopedEnv userHome("HOME", user);
+    ScopedEnv documents("XDG_DOCUMENTS_DIR", std::nullopt);
+
+    EXPECT_EQ(Cli({ "update" }), 0) << Stderr();
+    EXPECT_EQ(Unpack(user + "/Documents/corvane.mrf").records,
+        (std::vector<std::string> { "0 " + server.Url("/good.rss") }));
+
+    const std::string missing = home.File("missing folder");
+    EXPECT_EQ(Cli({ "update", "--output", missing + "/corvane.mrf" }), 1);
+    EXPECT_NE(Stderr().find("the folder " + missing + " does not exist"), std::string::npos)
+        << Stderr();
+    EXPECT_FALSE(FileExists(missing));
 }
 
 TEST_F(UpdateCliTest, RepackOnlyAfterACompletedUpdate)
