@@ -1,6 +1,5 @@
 #include "update/Package.h"
 
-#include "app/Settings.h"
 #include "platform/AtomicFile.h"
 
 #include <algorithm>
@@ -9,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <limits>
 #include <string_view>
 #include <sys/stat.h>
@@ -332,33 +330,6 @@ bool EmbedSource(
     return true;
 }
 
-// The folder the package goes in must be there. The default package path's folder is the
-// documents folder, which a fresh account may not have yet: that one is made. Any other folder
-// was chosen by the user, and a missing one is more likely a typing slip or an unmounted volume
-// than a wish for a new folder.
-bool HavePackageFolder(const std::string& finalPath, std::string& error)
-{
-    const std::filesystem::path target(finalPath);
-    const std::filesystem::path folder
-        = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-    std::error_code status;
-    if (std::filesystem::status(folder, status).type() != std::filesystem::file_type::not_found)
-        return true; // anything else is for the file's own opening to judge and name
-    if (finalPath != DefaultOutputPath()) {
-        error = "cannot write the package " + finalPath + ": the folder " + folder.string()
-            + " does not exist";
-        return false;
-    }
-    std::error_code made;
-    std::filesystem::create_directories(folder, made);
-    if (made) {
-        error = "cannot write the package " + finalPath + ": cannot create the folder "
-            + folder.string() + ": " + made.message();
-        return false;
-    }
-    return true;
-}
-
 } // namespace
 
 void SetEmbedPieceSizeForTesting(std::size_t bytes)
@@ -368,8 +339,6 @@ void SetEmbedPieceSizeForTesting(std::size_t bytes)
 
 std::unique_ptr<CPackageFile> CPackageFile::Create(const std::string& finalPath, std::string& error)
 {
-    if (!finalPath.empty() && !HavePackageFolder(finalPath, error))
-        return nullptr;
     auto atomic = std::make_unique<AtomicFile>();
     if (!atomic->Open(finalPath, error))
         return nullptr;

@@ -30,11 +30,8 @@ public:
     // Opens the package through an AtomicFile: a hidden temporary ".<name>-XXXXXX" beside the
     // file that finalPath leads to (a symbolic link at finalPath stays a link and its target is
     // replaced), locked while it is written, with the permission bits of the package it replaces
-    // (else 0666 less the umask, like any document). The folder of the default package path
-    // (DefaultOutputPath(): the documents folder) is created when missing; any other missing
-    // folder fails with "the folder <folder> does not exist". On failure returns null and puts a
-    // message naming the file and the reason into error. finalPath itself is not touched before
-    // Commit.
+    // (else 0666 less the umask, like any document). On failure returns null and puts a message
+    // naming the file and the reason into error. finalPath itself is not touched before Commit.
     static std::unique_ptr<CPackageFile> Create(const std::string& finalPath, std::string& error);
     ~CPackageFile(); // an uncommitted package is discarded: the temporary file is removed
     CPackageFile(const CPackageFile&) = delete;

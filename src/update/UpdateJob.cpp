@@ -1,9 +1,10 @@
 #include "update/UpdateJob.h"
 
+#include "platform/AtomicFile.h"
+
 #include "audio/Mp3ToAmr.h"
 #include "model/CorvaneDoc.h"
 #include "net/WebAccess.h"
-#include "platform/AtomicFile.h"
 #include "update/CacheNames.h"
 #include "update/Package.h"
 
@@ -12,6 +13,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <map>
 #include <unordered_map>
 #include <utility>
@@ -69,6 +71,33 @@ void RemoveLeftoversOfKilledJobs(const std::string& outputPath)
     const std::string data = GetDataFolder();
     RemoveStaleTemporaries(data, DOWNLOAD_TEMPORARY_PREFIX);
     RemoveStaleTemporaries(data, AMR_TEMPORARY_PREFIX);
+}
+
+// The folder the package goes in must be there. The default package path's folder is the
+// documents folder, which a fresh account may not have yet: that one is made. Any other folder
+// was chosen by the user, and a missing one is more likely a typing slip or an unmounted volume
+// than a wish for a new folder.
+bool HavePackageFolder(const std::string& finalPath, std::string& error)
+{
+    const std::filesystem::path target(finalPath);
+    const std::filesystem::path folder
+        = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
+    std::error_code status;
+    if (std::filesystem::status(folder, status).type() != std::filesystem::file_type::not_found)
+        return true; // anything else is for the file's own opening to judge and name
+    if (finalPath != DefaultOutputPath()) {
+        error = "cannot write the package " + finalPath + ": the folder " + folder.string()
+            + " does not exist";
+        return false;
+    }
+    std::error_code made;
+    std::filesystem::create_directories(folder, made);
+    if (made) {
+        error = "cannot write the package " + finalPath + ": cannot create the folder "
+            + folder.string() + ": " + made.message();
+        return false;
+    }
+    return true;
 }
 
 bool FileExists(const std::string& path)
@@ -159,6 +188,8 @@ bool CUpdateJob::Start(std::string& error)
         return false;
     }
     RemoveLeftoversOfKilledJobs(setup.outputPath);
+    if (!HavePackageFolder(setup.outputPath, error))
+        return false;
     impl->package = CPackageFile::Create(setup.outputPath, error);
     if (!impl->package)
         return false;

@@ -127,8 +127,11 @@ public:
     CUpdateJob& operator=(const CUpdateJob&) = delete;
 
     // Removes the temporaries that killed jobs left beside outputPath and in the cache (never one
-    // that a live writer holds), opens the package under a temporary name beside outputPath,
-    // writes the magic number and the channels section, and starts the job's thread. Returns false, with a message naming the
+    // that a live writer holds); makes the package's folder when outputPath is the default
+    // package path (DefaultOutputPath(): a fresh account may have no documents folder yet), and
+    // refuses any other missing folder with "the folder <folder> does not exist"; opens the
+    // package under a temporary name beside outputPath, writes the magic number and the channels
+    // section, and starts the job's thread. Returns false, with a message naming the
     // file and the reason in error, when the package cannot be created or written; no thread is
     // started then and the previous package is untouched. Call once.
     bool Start(std::string& error);
