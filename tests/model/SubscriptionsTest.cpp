@@ -212,7 +212,8 @@ TEST_F(SubscriptionsTest, FailedWriteKeepsTheChangeAndSaysWhichFile)
         = subscriptions->NewFeed(subscriptions->Root(), "a", "http://a/", "", "");
     EXPECT_TRUE(change.changed);
     EXPECT_FALSE(change.save.ok);
-    EXPECT_NE(change.save.message.find(ChannelsPath()), std::string::npos) << change.save.message;
+    EXPECT_NE(change.save.message.find(ChannelsPath() + ": it is a folder"), std::string::npos)
+        << change.save.message;
     EXPECT_EQ(subscriptions->BackupCount(), 1u);
     EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions{a*}");
 }
