@@ -176,7 +176,11 @@ bool BuildSingleByteMap(const char* name, int (&map)[256])
         std::size_t inLeft = 1;
         std::size_t outLeft = sizeof out;
         iconv(converter.Get(), nullptr, nullptr, nullptr, nullptr); // back to the initial state
-        const std::size_t done = iconv(converter.Get(), &inPointer, &inLeft, &outPointer, &outLeft);
+        std::size_t done = iconv(converter.Get(), &inPointer, &inLeft, &outPointer, &outLeft);
+        // The converters of windows-1255 and windows-1258 hold a letter back, since a following
+        // diacritic may combine with it; only the flush at the end of input lets it out.
+        if (done != static_cast<std::size_t>(-1))
+            done = iconv(converter.Get(), nullptr, nullptr, &outPointer, &outLeft);
         if (done == static_cast<std::size_t>(-1) || inLeft != 0 || sizeof out - outLeft != 4) {
             map[byte] = -1;
             continue;
