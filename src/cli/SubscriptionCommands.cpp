@@ -14,13 +14,10 @@
 #include "update/CacheNames.h"
 
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -52,11 +49,17 @@ void WriteDepth(std::uint32_t depth)
 }
 
 // The subscriptions as the desktop program would find them at start, with the undo depth of
-// the earlier calls.
+// the earlier calls. Null, after saying why, when the channels file stands there but cannot be
+// read at all: a command must neither show nor save over a tree it never saw.
 std::unique_ptr<CSubscriptions> Open()
 {
     auto subscriptions = std::make_unique<CSubscriptions>();
-    subscriptions->Load();
+    std::string unreadable;
+    subscriptions->Load(&unreadable);
+    if (!unreadable.empty()) {
+        PrintError(unreadable);
+        return nullptr;
+    }
     subscriptions->SetBackupCount(ReadDepth());
     return subscriptions;
 }
@@ -164,6 +167,8 @@ int RunList(CommandArguments& arguments)
     if (const int code = CheckUsage(arguments, kListUsage, positionals, 0, 0); code >= 0)
         return code;
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     const COutlineItem* root = subscriptions->Root();
     std::printf("%s\n", root->title ? root->title->c_str() : "");
     WalkBelow(root, [](const COutlineItem* node, int depth) {
@@ -194,6 +199,8 @@ int RunAdd(CommandArguments& arguments)
     }
 
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     COutlineItem* parent = subscriptions->Root();
     if (group) {
         parent = nullptr;
@@ -221,6 +228,8 @@ int RunRemove(CommandArguments& arguments)
     const std::string& wanted = positionals[0];
 
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     COutlineItem* found = nullptr;
     WalkBelow(subscriptions->Root(), [&](const COutlineItem* node, int) {
         if ((node->title && *node->title == wanted) || (node->xmlurl && *node->xmlurl == wanted)) {
@@ -244,6 +253,8 @@ int RunUndo(CommandArguments& arguments)
     if (const int code = CheckUsage(arguments, kUndoUsage, positionals, 0, 0); code >= 0)
         return code;
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     if (!subscriptions->CanUndo()) {
         PrintError("nothing to undo");
         return EXIT_FAILED;
@@ -261,15 +272,18 @@ int RunImport(CommandArguments& arguments)
     const std::string& path = positionals[0];
 
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     if (!yes
         && !AskToContinue("All current channels will be overwritten by imported ones, continue?")) {
         PrintError("nothing imported");
         return EXIT_FAILED;
     }
-    const TreeChange change = subscriptions->ImportOpml(path);
+    std::string unreadable;
+    const TreeChange change = subscriptions->ImportOpml(path, &unreadable);
     if (!change.changed) {
-        if (access(path.c_str(), R_OK) != 0)
-            PrintError("cannot read " + path + ": " + std::strerror(errno));
+        if (!unreadable.empty())
+            PrintError(unreadable);
         PrintError("No feed was found in the input file. Please check it.");
         return EXIT_FAILED;
     }
@@ -282,6 +296,8 @@ int RunExport(CommandArguments& arguments)
     if (const int code = CheckUsage(arguments, kExportUsage, positionals, 1, 1); code >= 0)
         return code;
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     const SaveResult written = subscriptions->ExportOpml(positionals[0]);
     if (!written.ok) {
         PrintError(written.message);

@@ -1,15 +1,15 @@
 #include "formats/ExpatImpl.h"
 
+#include "model/CorvaneDoc.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <iconv.h>
 #include <limits>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -97,26 +97,6 @@ public:
 
 private:
     iconv_t cd;
-};
-
-// Owner of one file descriptor.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd_)
-        : fd(fd_)
-    { }
-    ~FileDescriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int Get() const { return fd; }
-
-private:
-    int fd;
 };
 
 // True when text (lower case) is prefix followed by a decimal number in [low, high].
@@ -306,22 +286,17 @@ int ExpatImpl::ParseLoop(ReadPiece&& readPiece, std::size_t pieceSize, XmlReadSt
 
 int ExpatImpl::ParseFile(const std::string& path, std::size_t pieceSize, XmlReadStatus* status)
 {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) {
+    InputFile file;
+    std::string reason;
+    if (!file.Open(path, reason)) {
         if (status) {
             *status = XmlReadStatus();
             status->inputFailed = true;
-            status->reason = std::string("cannot open: ") + std::strerror(errno);
+            status->reason = std::move(reason);
         }
         return 0;
     }
-    auto readPiece = [&file](char* buffer, std::size_t size) -> long {
-        for (;;) {
-            const ssize_t got = ::read(file.Get(), buffer, size);
-            if (got >= 0 || errno != EINTR)
-                return static_cast<long>(got);
-        }
-    };
+    auto readPiece = [&file](char* buffer, std::size_t size) { return file.Read(buffer, size); };
     return ParseLoop(readPiece, pieceSize, status);
 }
 

@@ -1,6 +1,8 @@
 // The reading frame: piece boundaries, code pages, entity amplification, handler failures.
 #include "formats/OutlineReader.h"
 #include "formats/RssReader.h"
+#include "model/CorvaneDoc.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -291,6 +293,26 @@ TEST(ExpatImpl, HandlerFailureStopsTheParseWithoutCrossingExpat)
     EXPECT_EQ(handler.starts, 3);
     EXPECT_EQ(status.error, XML_ERROR_ABORTED);
     EXPECT_NE(status.reason.find("reading stopped"), std::string::npos);
+}
+
+TEST(ExpatImpl, ReadersRefuseAFolderBeforeReadingIt)
+{
+    TempDir folder;
+    std::unique_ptr<CFeedChannel> channel;
+    XmlReadStatus status;
+    EXPECT_EQ(ReadFeedDocument(folder.Path(), channel, &status), 0);
+    EXPECT_TRUE(status.inputFailed);
+    EXPECT_EQ(status.reason, "not a regular file (a directory)");
+    ASSERT_NE(channel, nullptr);
+
+    std::unique_ptr<COutlineHead> head;
+    std::unique_ptr<COutlineItem> root;
+    status = XmlReadStatus();
+    EXPECT_EQ(ReadOutlineDocument(folder.Path(), head, root, &status), 0);
+    EXPECT_TRUE(status.inputFailed);
+    EXPECT_EQ(status.reason, "not a regular file (a directory)");
+    EXPECT_EQ(root->title, "My Subscriptions");
+    EXPECT_EQ(CCorvaneDoc::ReadOutlineFile(folder.Path(), head, root), 0);
 }
 
 TEST(ExpatImpl, MovedParserIsFreedOnce)
