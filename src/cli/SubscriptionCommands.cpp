@@ -13,6 +13,7 @@
 #include "model/Subscriptions.h"
 #include "update/CacheNames.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <fstream>
@@ -133,9 +134,24 @@ bool AskToContinue(const std::string& question)
     return answer == "y" || answer == "yes";
 }
 
+// Indentation stops growing at this depth, so a tree nested 100,000 deep lists in output that
+// grows with the number of nodes rather than with the square of the depth.
+constexpr int kListIndentLevels = 32;
+
+// The start of a node's line in the list: two spaces a level, and past kListIndentLevels the
+// depth as a number instead of more spaces.
+std::string ListIndent(int depth)
+{
+    std::string indent(static_cast<std::size_t>(std::min(depth, kListIndentLevels)) * 2, ' ');
+    if (depth > kListIndentLevels)
+        indent += "[depth " + std::to_string(depth) + "] ";
+    return indent;
+}
+
 const char* kListUsage
     = "usage: corvane-cli list\n"
-      "Shows the subscription tree, indented: groups by title, feeds by title and address.\n";
+      "Shows the subscription tree, indented: groups by title, feeds by title and address.\n"
+      "Deeper than 32 levels the depth shows as a number instead, as in \"[depth 40] title\".\n";
 
 const char* kAddUsage
     = "usage: corvane-cli add URL [--title TITLE] [--group GROUP]\n"
@@ -172,7 +188,7 @@ int RunList(CommandArguments& arguments)
     const COutlineItem* root = subscriptions->Root();
     std::printf("%s\n", root->title ? root->title->c_str() : "");
     WalkBelow(root, [](const COutlineItem* node, int depth) {
-        const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+        const std::string indent = ListIndent(depth);
         const std::string title = node->title ? *node->title : "";
         if (node->IsFeed() && !node->HasChildren()) {
             std::printf("%s%s%s<%s>\n", indent.c_str(), title.c_str(), title.empty() ? "" : "  ",

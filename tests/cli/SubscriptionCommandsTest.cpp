@@ -177,6 +177,32 @@ TEST_F(SubscriptionCommandsTest, ChannelsFileThatIsAFifoOrAFolderIsRefusedAndLef
     });
 }
 
+TEST_F(SubscriptionCommandsTest, ListOfAVeryDeepTreeShowsDepthsAsNumbers)
+{
+    // 99,999 groups, each inside the one before, and a feed in the innermost.
+    constexpr int depth = 100000;
+    std::string body;
+    for (int level = 1; level < depth; ++level)
+        body += "<outline title=\"g" + std::to_string(level) + "\">";
+    body += "<outline title=\"deepest\" xmlUrl=\"http://deep/\"/>";
+    for (int level = 1; level < depth; ++level)
+        body += "</outline>";
+    std::filesystem::create_directories(home);
+    temp.Write("home/Corvane.Cha", Opml(body));
+
+    const CliRun run = Cli({ "list" });
+    ASSERT_EQ(run.code, 0) << run.err.substr(0, 500);
+    EXPECT_LT(run.out.size(), 10u * 1000 * 1000);
+    // Shallow levels keep two spaces a level; past 32 the depth is a number.
+    EXPECT_EQ(run.out.rfind("My Subscriptions\n  g1/\n    g2/\n      g3/\n", 0), 0u);
+    EXPECT_NE(run.out.find("\n" + std::string(64, ' ') + "g32/\n" + std::string(64, ' ')
+                  + "[depth 33] g33/\n"),
+        std::string::npos);
+    const std::string last = std::string(64, ' ') + "[depth 100000] deepest  <http://deep/>\n";
+    ASSERT_GE(run.out.size(), last.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - last.size()), last);
+}
+
 TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
 {
     const CliRun all = Cli({ "options" });
