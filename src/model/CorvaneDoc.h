@@ -58,9 +58,12 @@ public:
 
     // Reads the OPML file at path into a new head and a new root titled "My Subscriptions",
     // stored in the two slots (destroying what they held) whatever happens. Returns 1 or 0 like
-    // ReadFeedFile.
+    // ReadFeedFile. When the file could not be opened or read (missing, no permission, not a
+    // regular file), unreadable, when given, receives why in words without the path (as
+    // InputFile gives them); it is left as it was otherwise, also for a malformed document.
     static int ReadOutlineFile(const std::string& path, std::unique_ptr<COutlineHead>& head,
-                               std::unique_ptr<COutlineItem>& root);
+                               std::unique_ptr<COutlineItem>& root,
+                               std::string* unreadable = nullptr);
 
     // ReadOutlineFile into the document's own root and head.
     int LoadSubscriptions(const std::string& path);

@@ -1,6 +1,5 @@
 #include "model/Subscriptions.h"
 
-#include "formats/OutlineReader.h"
 #include "formats/OutlineWriter.h"
 #include "update/CacheNames.h"
 
@@ -275,15 +274,14 @@ SaveResult CSubscriptions::ReloadChannels(const std::string& path, std::string* 
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> root;
     const bool exists = QFile::exists(FileName(path));
-    XmlReadStatus status;
-    if (!ReadOutlineDocument(path, head, root, &status) && exists) {
-        if (status.inputFailed) {
-            AddFailure(result, "cannot read the channels file " + path + ": " + status.reason);
+    std::string reason;
+    if (!CCorvaneDoc::ReadOutlineFile(path, head, root, &reason) && exists) {
+        if (!reason.empty()) {
+            AddFailure(result, "cannot read the channels file " + path + ": " + reason);
             if (unreadable)
                 *unreadable = result.message;
         } else {
-            AddFailure(
-                result, "cannot read the channels file " + path + " completely: " + status.reason);
+            AddFailure(result, "cannot read the channels file " + path + " completely");
         }
     }
     // The model lets go of the old tree before the document destroys it.
@@ -467,12 +465,12 @@ TreeChange CSubscriptions::ImportOpml(const std::string& path, std::string* unre
 {
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> root;
-    XmlReadStatus status;
+    std::string reason;
     // A part read up to a fault still counts.
-    ReadOutlineDocument(path, head, root, &status);
+    CCorvaneDoc::ReadOutlineFile(path, head, root, &reason);
     if (!root || !root->HasChildren()) {
-        if (unreadable && status.inputFailed)
-            *unreadable = path + ": " + status.reason;
+        if (unreadable && !reason.empty())
+            *unreadable = path + ": " + reason;
         return {};
     }
     model->SetRoot(root.get());

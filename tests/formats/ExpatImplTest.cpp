@@ -312,7 +312,16 @@ TEST(ExpatImpl, ReadersRefuseAFolderBeforeReadingIt)
     EXPECT_TRUE(status.inputFailed);
     EXPECT_EQ(status.reason, "not a regular file (a directory)");
     EXPECT_EQ(root->title, "My Subscriptions");
-    EXPECT_EQ(CCorvaneDoc::ReadOutlineFile(folder.Path(), head, root), 0);
+
+    std::string unreadable;
+    EXPECT_EQ(CCorvaneDoc::ReadOutlineFile(folder.Path(), head, root, &unreadable), 0);
+    EXPECT_EQ(unreadable, "not a regular file (a directory)");
+    // A document that opens but is malformed is read, not unreadable.
+    unreadable.clear();
+    EXPECT_EQ(CCorvaneDoc::ReadOutlineFile(folder.Write("cut.opml", "<opml><body>"), head, root,
+                  &unreadable),
+        0);
+    EXPECT_EQ(unreadable, "");
 }
 
 TEST(ExpatImpl, MovedParserIsFreedOnce)
