@@ -30,19 +30,23 @@ enum class ReadOutcome { Read, Missing, Failed };
 
 ReadOutcome ReadBytes(const std::string& path, QByteArray& bytes, std::string& reason)
 {
-    QFile file(FileName(path));
-    if (!file.exists())
+    if (!QFile::exists(FileName(path)))
         return ReadOutcome::Missing;
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = file.errorString().toStdString();
+    InputFile file;
+    if (!file.Open(path, reason))
         return ReadOutcome::Failed;
+    bytes.clear();
+    char piece[65536];
+    for (;;) {
+        const long got = file.Read(piece, sizeof piece);
+        if (got < 0) {
+            reason = std::string("cannot read: ") + std::strerror(errno);
+            return ReadOutcome::Failed;
+        }
+        if (got == 0)
+            return ReadOutcome::Read;
+        bytes.append(piece, static_cast<qsizetype>(got));
     }
-    bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        reason = file.errorString().toStdString();
-        return ReadOutcome::Failed;
-    }
-    return ReadOutcome::Read;
 }
 
 // Through a temporary file in the same folder and a rename, so the target is always either the
@@ -130,11 +134,11 @@ CSubscriptions::~CSubscriptions()
     model->SetRoot(nullptr);
 }
 
-void CSubscriptions::Load()
+void CSubscriptions::Load(std::string* unreadable)
 {
     settings = LoadSettings();
     repackable.store(settings.repackable);
-    ReloadChannels(GetChannelsFilePath());
+    ReloadChannels(GetChannelsFilePath(), unreadable);
 }
 
 // --- settings -------------------------------------------------------------------------------
@@ -264,14 +268,22 @@ SaveResult CSubscriptions::Undo()
     return result;
 }
 
-SaveResult CSubscriptions::ReloadChannels(const std::string& path)
+SaveResult CSubscriptions::ReloadChannels(const std::string& path, std::string* unreadable)
 {
     SaveResult result;
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> root;
     const bool exists = QFile::exists(FileName(path));
-    if (!CCorvaneDoc::ReadOutlineFile(path, head, root) && exists)
-        AddFailure(result, "cannot read the channels file " + path + " completely");
+    std::string reason;
+    if (!CCorvaneDoc::ReadOutlineFile(path, head, root, &reason) && exists) {
+        if (!reason.empty()) {
+            AddFailure(result, "cannot read the channels file " + path + ": " + reason);
+            if (unreadable)
+                *unreadable = result.message;
+        } else {
+            AddFailure(result, "cannot read the channels file " + path + " completely");
+        }
+    }
     // The model lets go of the old tree before the document destroys it.
     model->SetRoot(root.get());
     doc.root = std::move(root);
@@ -449,13 +461,18 @@ std::vector<std::string> CSubscriptions::CollectMarkedFeeds(const COutlineItem* 
 
 // --- OPML exchange ----------------------------------------------------------------------------
 
-TreeChange CSubscriptions::ImportOpml(const std::string& path)
+TreeChange CSubscriptions::ImportOpml(const std::string& path, std::string* unreadable)
 {
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> root;
-    CCorvaneDoc::ReadOutlineFile(path, head, root); // a part read up to a fault still counts
-    if (!root || !root->HasChildren())
+    std::string reason;
+    // A part read up to a fault still counts.
+    CCorvaneDoc::ReadOutlineFile(path, head, root, &reason);
+    if (!root || !root->HasChildren()) {
+        if (unreadable && !reason.empty())
+            *unreadable = path + ": " + reason;
         return {};
+    }
     model->SetRoot(root.get());
     doc.root = std::move(root);
     doc.head = std::move(head);

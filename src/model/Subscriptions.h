@@ -63,8 +63,10 @@ public:
 
     // Start-up: reads the settings (LoadSettings) and the channels file into the document (a
     // missing or malformed file leaves what could be read, at least the root "My Subscriptions")
-    // and resets the model. Writes nothing.
-    void Load();
+    // and resets the model. Writes nothing. unreadable, when given, receives why a channels file
+    // that stands there could not be read at all (not a regular file, no permission), naming
+    // it; it is left as it was otherwise. A caller that gets it should not save over the file.
+    void Load(std::string* unreadable = nullptr);
 
     CCorvaneDoc& Document() { return doc; }
     SubscriptionModel& Model() { return *model; }
@@ -103,8 +105,9 @@ public:
     SaveResult Undo();
     // Reads path into a new root and head that replace the document's (also after a read that
     // stopped part-way) and resets the model: every mark cleared. The clipboard survives.
-    // Not ok (with the reason) when the file could not be read completely.
-    SaveResult ReloadChannels(const std::string& path);
+    // Not ok (with the reason) when the file could not be read completely; unreadable as for
+    // Load.
+    SaveResult ReloadChannels(const std::string& path, std::string* unreadable = nullptr);
 
     // --- tree operations (GUI thread) -------------------------------------------------------
     // A new group as the last child of parent (a group). changed false when parent is null or
@@ -158,8 +161,10 @@ public:
     // --- OPML exchange ------------------------------------------------------------------------
     // Reads path; when the new root has at least one child it replaces the tree (model reset),
     // saves and sets repackable 0, and changed is true; otherwise nothing changes (the caller
-    // says "No feed was found in the input file. Please check it.").
-    TreeChange ImportOpml(const std::string& path);
+    // says "No feed was found in the input file. Please check it."). When path could not be
+    // read at all (missing, no permission, not a regular file), unreadable, when given,
+    // receives "<path>: <reason>".
+    TreeChange ImportOpml(const std::string& path, std::string* unreadable = nullptr);
     // Writes the tree to path as the channels file is written. Not ok when it cannot be written.
     SaveResult ExportOpml(const std::string& path) const;
 

@@ -474,6 +474,43 @@ TEST_F(SubscriptionsTest, ImportReplacesTheTreeOnlyWhenSomethingWasFound)
     EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions{x*}");
 }
 
+TEST_F(SubscriptionsTest, ImportOfAFolderSaysWhyAndKeepsTheTree)
+{
+    auto subscriptions = StartWithFile();
+    const std::string before = Shape(subscriptions->Root());
+    const std::uint32_t count = subscriptions->BackupCount();
+    std::filesystem::create_directory(temp.File("folder.opml"));
+    std::string unreadable;
+    EXPECT_FALSE(subscriptions->ImportOpml(temp.File("folder.opml"), &unreadable).changed);
+    EXPECT_EQ(unreadable, temp.File("folder.opml") + ": not a regular file (a directory)");
+    EXPECT_EQ(Shape(subscriptions->Root()), before);
+    EXPECT_EQ(subscriptions->BackupCount(), count);
+
+    unreadable.clear();
+    const std::string empty = temp.Write("empty.opml", "<opml><body></body></opml>");
+    EXPECT_FALSE(subscriptions->ImportOpml(empty, &unreadable).changed);
+    EXPECT_EQ(unreadable, ""); // read, and nothing found in it
+}
+
+TEST_F(SubscriptionsTest, ChannelsFileThatIsAFolderIsUnreadableAndStaysAFolder)
+{
+    std::filesystem::create_directories(ChannelsPath());
+    CSubscriptions subscriptions;
+    std::string unreadable;
+    subscriptions.Load(&unreadable);
+    EXPECT_EQ(unreadable,
+        "cannot read the channels file " + ChannelsPath() + ": not a regular file (a directory)");
+    EXPECT_EQ(Shape(subscriptions.Root()), "My Subscriptions");
+
+    // A save that goes on regardless says so, and leaves no backup that would pass for one.
+    const TreeChange change = subscriptions.NewFeed(subscriptions.Root(), "a", "http://a/", "", "");
+    EXPECT_FALSE(change.save.ok);
+    EXPECT_NE(change.save.message.find("not a regular file"), std::string::npos)
+        << change.save.message;
+    EXPECT_FALSE(FileExists(BackupFile(1)));
+    EXPECT_TRUE(std::filesystem::is_directory(ChannelsPath()));
+}
+
 TEST_F(SubscriptionsTest, ExportWritesTheChannelsFileBytes)
 {
     auto subscriptions = StartWithFile();
