@@ -35,6 +35,16 @@ TEST(ScheduledUpdateDueTest, StartsOnceWithinTheSetMinute)
     EXPECT_TRUE(ScheduledUpdateDue(At(6, 0, 0, 8), 1, 6, 0, false, At(6, 0, 0, 7)));
 }
 
+TEST(ScheduledUpdateDueTest, AManualJobThatEndedWithinTheSetMinuteTakesThatDay)
+{
+    // Ended within the minute (it ran during it): not today, whatever second the tick comes.
+    EXPECT_FALSE(ScheduledUpdateDue(At(6, 0, 30), 1, 6, 0, false, std::nullopt, At(6, 0, 0)));
+    EXPECT_FALSE(ScheduledUpdateDue(At(6, 0, 59), 1, 6, 0, false, std::nullopt, At(6, 0, 58)));
+    // Ended before the minute, or on another day: the late tick still starts it.
+    EXPECT_TRUE(ScheduledUpdateDue(At(6, 0, 30), 1, 6, 0, false, std::nullopt, At(5, 59, 59)));
+    EXPECT_TRUE(ScheduledUpdateDue(At(6, 0, 0, 8), 1, 6, 0, false, std::nullopt, At(6, 0, 10)));
+}
+
 TEST(ScheduledUpdateDueTest, OtherTimesScheduleOffAndRunningJobsDoNotStart)
 {
     EXPECT_FALSE(ScheduledUpdateDue(At(5, 59, 59), 1, 6, 0, false, std::nullopt));
@@ -73,7 +83,27 @@ protected:
             std::lock_guard lock(mutex);
             tray.push_back(busy ? 145 : 128);
         };
+        hooks.now = [this] {
+            std::lock_guard lock(mutex);
+            return clock;
+        };
         return std::make_unique<CUpdateController>(std::move(hooks));
+    }
+    // The clock that manual jobs read as they end.
+    void SetClock(const LocalTime& time)
+    {
+        std::lock_guard lock(mutex);
+        clock = time;
+    }
+    // Runs a manual job of feeds to its end.
+    void RunManualJob(CUpdateController& controller, std::vector<std::string> feeds)
+    {
+        RecordingListener listener;
+        UpdateRequest request;
+        request.feedUrls = std::move(feeds);
+        ASSERT_EQ(controller.StartUpdate(request, listener), StartResult::Started);
+        controller.WaitManual();
+        ASSERT_TRUE(controller.ManualResult().finished);
     }
     std::vector<int> Tray()
     {
@@ -90,6 +120,7 @@ protected:
     CorvaneSettings settings;
     std::vector<int> tray;
     std::vector<int> repackable;
+    LocalTime clock;
     int collected = 0;
 };
 
@@ -143,6 +174,54 @@ TEST_F(ScheduledUpdateTest, TickWhileAManualJobRunsDoesNothing)
     controller->WaitManual();
     EXPECT_TRUE(controller->ManualResult().finished);
     EXPECT_TRUE(Tray().empty());
+}
+
+// The tick of second 0 found the user's job running; the job ended later in the same minute.
+// The next tick of that minute must not start the scheduled update after all.
+TEST_F(ScheduledUpdateTest, ManualJobRunningAtTheSetTimeSkipsThatDaysUpdate)
+{
+    server.Serve("/slow.rss", Rss("Slow", {}));
+    server.SetDelay("/slow.rss", std::chrono::milliseconds(300));
+    auto controller = MakeController({ server.Url("/slow.rss") });
+    RecordingListener listener;
+    UpdateRequest request;
+    request.feedUrls = { server.Url("/slow.rss") };
+    SetClock(At(6, 0, 1)); // when the job ends
+    ASSERT_EQ(controller->StartUpdate(request, listener), StartResult::Started);
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 0)));
+    controller->WaitManual();
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 2)));
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 59)));
+    EXPECT_EQ(collected, 0);
+    // The next day's minute starts it again.
+    EXPECT_TRUE(controller->OnScheduleTick(At(6, 0, 0, 8)));
+    controller->WaitScheduled();
+    EXPECT_EQ(collected, 1);
+}
+
+// The ticks came late (a busy GUI thread) and the user's whole job fell between them, inside
+// the set minute: no tick saw it running, yet it ran at the set time.
+TEST_F(ScheduledUpdateTest, ManualJobWithinTheSetMinuteBetweenTicksSkipsThatDaysUpdate)
+{
+    server.Serve("/ok.rss", Rss("Ok", {}));
+    auto controller = MakeController({ server.Url("/ok.rss") });
+    SetClock(At(6, 0, 5));
+    RunManualJob(*controller, { server.Url("/ok.rss") });
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 6)));
+    EXPECT_EQ(collected, 0);
+    EXPECT_EQ(server.Hits("/ok.rss"), 1);
+}
+
+// A job that ended before the set minute leaves the late tick's start alone.
+TEST_F(ScheduledUpdateTest, ManualJobBeforeTheSetMinuteLeavesTheLateTickStart)
+{
+    server.Serve("/ok.rss", Rss("Ok", {}));
+    auto controller = MakeController({ server.Url("/ok.rss") });
+    SetClock(At(5, 59, 59));
+    RunManualJob(*controller, { server.Url("/ok.rss") });
+    EXPECT_TRUE(controller->OnScheduleTick(At(6, 0, 20)));
+    controller->WaitScheduled();
+    EXPECT_EQ(server.Hits("/ok.rss"), 2);
 }
 
 TEST_F(ScheduledUpdateTest, ManualJobStopsTheScheduledOne)
