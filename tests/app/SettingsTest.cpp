@@ -105,17 +105,69 @@ TEST_F(SettingsTest, HandEditedValuesOutsideTheirRangeReadAsDefaults)
         QSettings store = Store();
         store.setValue("Podcast/Compression", 12); // would index past the mode table
         store.setValue("Podcast/Volume", -1);
-        store.setValue("Update/Hour", "noon");
         store.setValue("Podcast/Length", 0);
         store.setValue("Podcast/MP3", 0); // valid: kept
     }
     const CorvaneSettings settings = LoadSettings();
     EXPECT_EQ(settings.compression, 7);
     EXPECT_EQ(settings.volume, 4);
-    EXPECT_EQ(settings.scheduleHour, 6);
     EXPECT_EQ(settings.lengthLimit, 1200u);
     EXPECT_EQ(settings.podcastFormat, 0);
     EXPECT_EQ(ReadSettingText(*FindSetting("Podcast/Compression")), "7");
+}
+
+// Zero is off and anything else is on, wherever these values are used; a hand-edited 2 must
+// not silently turn the schedule or the length limit off.
+TEST_F(SettingsTest, FlagsReadAnyNonzeroNumberAsOn)
+{
+    {
+        QSettings store = Store();
+        store.setValue("Update/Scheduled", 2);
+        store.setValue("Podcast/On", 0);
+        store.setValue("Podcast/MP3", -1);
+        store.setValue("Podcast/Limit", 5);
+        store.setValue("Podcast/Download First One Only", 255);
+        store.setValue("Podcast/Repackable", 7);
+    }
+    CorvaneSettings settings = LoadSettings();
+    EXPECT_EQ(settings.scheduleOn, 1);
+    EXPECT_EQ(settings.podcastOn, 0);
+    EXPECT_EQ(settings.podcastFormat, 1);
+    EXPECT_EQ(settings.lengthLimitOn, 1);
+    EXPECT_EQ(settings.firstItemOnly, 1);
+    EXPECT_EQ(settings.repackable, 1);
+    EXPECT_EQ(ReadSettingText(*FindSetting("Podcast/Limit")), "1");
+
+    // Not a number at all: the default, as for any other entry.
+    Store().setValue("Update/Scheduled", "yes");
+    EXPECT_EQ(LoadSettings().scheduleOn, 0);
+}
+
+// A default would start the scheduled update at 06:00, a time the user never set: the stored
+// hour and minute are kept, so they never match the clock, and shown marked.
+TEST_F(SettingsTest, ScheduleTimesOutsideTheDayAreKeptNotReplaced)
+{
+    {
+        QSettings store = Store();
+        store.setValue("Update/Hour", 25);
+        store.setValue("Update/Minute", 60);
+    }
+    CorvaneSettings settings = LoadSettings();
+    EXPECT_EQ(settings.scheduleHour, 25);
+    EXPECT_EQ(settings.scheduleMinute, 60);
+    EXPECT_EQ(ReadSettingText(*FindSetting("Update/Hour")),
+        "25 (invalid: 0 to 23; the scheduled update never runs)");
+    EXPECT_EQ(ReadSettingText(*FindSetting("Update/Minute")),
+        "60 (invalid: 0 to 59; the scheduled update never runs)");
+
+    Store().setValue("Update/Hour", "noon");
+    EXPECT_EQ(LoadSettings().scheduleHour, -1);
+    EXPECT_EQ(ReadSettingText(*FindSetting("Update/Hour")),
+        "noon (invalid: 0 to 23; the scheduled update never runs)");
+    Store().setValue("Update/Hour", -3);
+    EXPECT_EQ(LoadSettings().scheduleHour, -3);
+    Store().setValue("Update/Hour", 23);
+    EXPECT_EQ(ReadSettingText(*FindSetting("Update/Hour")), "23");
 }
 
 TEST_F(SettingsTest, TheFileFollowsXdgConfigHome)

@@ -224,6 +224,41 @@ TEST_F(ScheduledUpdateTest, ManualJobBeforeTheSetMinuteLeavesTheLateTickStart)
     EXPECT_EQ(server.Hits("/ok.rss"), 2);
 }
 
+// A hand-edited time outside the day, read from the settings file as the program reads it:
+// no tick of the day starts the update, in particular not at the default 06:00.
+TEST_F(ScheduledUpdateTest, StoredTimeOutsideTheDayNeverStartsTheUpdate)
+{
+    server.Serve("/ok.rss", Rss("Ok", {}));
+    UpdateHooks hooks;
+    hooks.collectAllFeeds = [this] {
+        ++collected;
+        return std::vector<std::string> { server.Url("/ok.rss") };
+    };
+    hooks.channelsPath = ChannelsPath();
+    hooks.setRepackable = [](int) { };
+    CUpdateController controller(std::move(hooks));
+    const struct {
+        const char* time;
+        int hour, minute; // as read
+    } cases[] = { { "Hour=25\nMinute=0", 25, 0 }, { "Hour=6\nMinute=60", 6, 60 },
+        { "Hour=noon\nMinute=0", -1, 0 }, { "Hour=-1\nMinute=-1", -1, -1 } };
+    for (const auto& [time, hour, minute] : cases) {
+        home.Write("config/Corvane/Corvane.conf",
+            "[Path]\nFeedFile=" + Output() + "\n[Update]\nScheduled=1\n" + time + "\n");
+        const CorvaneSettings read = LoadSettings();
+        ASSERT_EQ(read.scheduleOn, 1);
+        EXPECT_EQ(read.scheduleHour, hour) << time;
+        EXPECT_EQ(read.scheduleMinute, minute) << time;
+        // Every hour's first minute and every minute of the default hour.
+        for (int h = 0; h < 24; ++h)
+            EXPECT_FALSE(controller.OnScheduleTick(At(h, 0, 0))) << time;
+        for (int m = 0; m < 60; ++m)
+            EXPECT_FALSE(controller.OnScheduleTick(At(6, m, 30))) << time;
+    }
+    EXPECT_EQ(collected, 0);
+    EXPECT_EQ(server.Hits("/ok.rss"), 0);
+}
+
 TEST_F(ScheduledUpdateTest, ManualJobStopsTheScheduledOne)
 {
     home.Write("out/corvane.mrf", "previous package");
