@@ -120,23 +120,26 @@ TEST_F(SettingsTest, HandEditedValuesOutsideTheirRangeReadAsDefaults)
 // not silently turn the schedule or the length limit off.
 TEST_F(SettingsTest, FlagsReadAnyNonzeroNumberAsOn)
 {
-    {
-        QSettings store = Store();
-        store.setValue("Update/Scheduled", 2);
-        store.setValue("Podcast/On", 0);
-        store.setValue("Podcast/MP3", -1);
-        store.setValue("Podcast/Limit", 5);
-        store.setValue("Podcast/Download First One Only", 255);
-        store.setValue("Podcast/Repackable", 7);
+    const struct {
+        const char* entry;
+        int stored;
+        int CorvaneSettings::*member;
+        int read;
+    } flags[] = {
+        { "Update/Scheduled", 2, &CorvaneSettings::scheduleOn, 1 },
+        { "Podcast/On", 0, &CorvaneSettings::podcastOn, 0 },
+        { "Podcast/MP3", -1, &CorvaneSettings::podcastFormat, 1 },
+        { "Podcast/Limit", 5, &CorvaneSettings::lengthLimitOn, 1 },
+        { "Podcast/Download First One Only", 255, &CorvaneSettings::firstItemOnly, 1 },
+        { "Podcast/Repackable", 7, &CorvaneSettings::repackable, 1 },
+    };
+    for (const auto& flag : flags)
+        Store().setValue(flag.entry, flag.stored);
+    const CorvaneSettings settings = LoadSettings();
+    for (const auto& flag : flags) {
+        EXPECT_EQ(settings.*flag.member, flag.read) << flag.entry;
+        EXPECT_EQ(ReadSettingText(*FindSetting(flag.entry)), std::to_string(flag.read));
     }
-    CorvaneSettings settings = LoadSettings();
-    EXPECT_EQ(settings.scheduleOn, 1);
-    EXPECT_EQ(settings.podcastOn, 0);
-    EXPECT_EQ(settings.podcastFormat, 1);
-    EXPECT_EQ(settings.lengthLimitOn, 1);
-    EXPECT_EQ(settings.firstItemOnly, 1);
-    EXPECT_EQ(settings.repackable, 1);
-    EXPECT_EQ(ReadSettingText(*FindSetting("Podcast/Limit")), "1");
 
     // Not a number at all: the default, as for any other entry.
     Store().setValue("Update/Scheduled", "yes");
