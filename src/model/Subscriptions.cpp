@@ -136,8 +136,12 @@ CSubscriptions::~CSubscriptions()
 
 void CSubscriptions::Load(std::string* unreadable)
 {
-    settings = LoadSettings();
-    repackable.store(settings.repackable);
+    {
+        const CorvaneSettings loaded = LoadSettings();
+        std::lock_guard lock(settingsMutex);
+        settings = loaded;
+        repackable = loaded.repackable;
+    }
     ReloadChannels(GetChannelsFilePath(), unreadable);
 }
 
@@ -145,23 +149,45 @@ void CSubscriptions::Load(std::string* unreadable)
 
 CorvaneSettings CSubscriptions::Settings() const
 {
+    std::lock_guard lock(settingsMutex);
     CorvaneSettings copy = settings;
-    copy.repackable = repackable.load();
+    copy.repackable = repackable;
     return copy;
 }
 
 void CSubscriptions::ApplyOptions(const CorvaneSettings& options)
 {
-    const int keep = repackable.load();
-    settings = options;
-    settings.repackable = keep;
-    SaveOptions(settings);
+    CorvaneSettings applied = options;
+    {
+        std::lock_guard lock(settingsMutex);
+        applied.repackable = repackable;
+        settings = applied;
+    }
+    SaveOptions(applied);
+}
+
+int CSubscriptions::Repackable() const
+{
+    std::lock_guard lock(settingsMutex);
+    return repackable;
 }
 
 void CSubscriptions::SetRepackable(int value)
 {
-    repackable.store(value);
-    StoreRepackable(value);
+    // The update worker and the GUI thread may both get here: without one lock around both
+    // steps, one call's member and the other's stored value could be what remains.
+    std::lock_guard lock(settingsMutex);
+    repackable = value;
+    if (repackableWriter)
+        repackableWriter(value);
+    else
+        StoreRepackable(value);
+}
+
+void CSubscriptions::SetRepackableWriter(std::function<void(int)> writer)
+{
+    std::lock_guard lock(settingsMutex);
+    repackableWriter = std::move(writer);
 }
 
 // --- channels file ----------------------------------------------------------------------------

@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -73,13 +74,18 @@ public:
     COutlineItem* Root() const { return doc.root.get(); }
 
     // --- settings -----------------------------------------------------------------------------
-    // The settings members as read by Load (repackable as of the last SetRepackable).
+    // The settings members as read by Load (repackable as of the last SetRepackable). Any thread.
     CorvaneSettings Settings() const;
     // The Options dialog's OK: keeps the members and stores the eleven entries (not Repackable).
     void ApplyOptions(const CorvaneSettings& options);
-    int Repackable() const { return repackable.load(); }
-    // Sets repackable and writes "Podcast"/"Repackable" at once. Any thread.
+    int Repackable() const;
+    // Sets repackable and writes "Podcast"/"Repackable" at once. Any thread: calls that meet are
+    // done one after the other, member and store together, so the last call's value is the one
+    // in memory and in the store.
     void SetRepackable(int value);
+    // Replaces the writer of "Podcast"/"Repackable" (StoreRepackable), which SetRepackable calls
+    // while it holds its lock. For tests that watch the order; call before any job starts.
+    void SetRepackableWriter(std::function<void(int)> writer);
 
     // --- channels file ------------------------------------------------------------------------
     int SyncChannels() const { return syncChannels.load(); }
@@ -175,8 +181,11 @@ private:
 
     CCorvaneDoc doc;
     std::unique_ptr<SubscriptionModel> model;
+    // settings and repackable are read by job threads while the GUI thread may change them.
+    mutable std::mutex settingsMutex;
     CorvaneSettings settings;
-    std::atomic<int> repackable { 0 };
+    int repackable = 0;
+    std::function<void(int)> repackableWriter;
     std::atomic<int> syncChannels { 1 };
     std::uint32_t backupCount = 0;
     std::unique_ptr<COutlineItem> clipboardNode;

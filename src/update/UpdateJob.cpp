@@ -33,6 +33,15 @@ std::string UpdateFailureText(const std::string& address)
     return "Failed to get " + address + ", please check the URL and the Internet connection.";
 }
 
+std::string UpdateNotWrittenText(const std::string& outputPath, const std::string& packageError)
+{
+    std::string reason = packageError;
+    const std::string named = outputPath + ": ";
+    if (const std::size_t at = packageError.find(named); at != std::string::npos)
+        reason = packageError.substr(at + named.size());
+    return "The package " + outputPath + " was not written: " + reason;
+}
+
 int AmrModeFromCompression(int compression)
 {
     return compression >= 0 && compression <= 7 ? 7 - compression : 0;
@@ -605,8 +614,10 @@ void CUpdateJob::Run(std::stop_token stop)
             outcome.packageSize = state.package->Size();
         if (!outcome.cancelled && !state.cancelled) {
             outcome.finished = true;
-            outcome.finalText = UpdateFinalText(state.package->Size(), anyFailed);
-            if (!repack && setup.setRepackable)
+            // "Finished." with a size would tell the user that the phone gets a new package.
+            outcome.finalText = committed ? UpdateFinalText(state.package->Size(), anyFailed)
+                                          : UpdateNotWrittenText(setup.outputPath, packageError);
+            if (committed && !repack && setup.setRepackable)
                 setup.setRepackable(1);
             listener.OnFinished(outcome.finalText, anyFailed);
         } else {

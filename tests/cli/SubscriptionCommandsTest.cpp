@@ -231,4 +231,24 @@ TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
     EXPECT_EQ(Cli({ "options", "--help" }).code, 0);
 }
 
+// A hand-edited file: a time outside the day is shown as stored and marked, since the scheduled
+// update then never runs; a flag shows as the program reads it.
+TEST_F(SubscriptionCommandsTest, OptionsMarkATimeOutsideTheDay)
+{
+    temp.Write("config/Corvane/Corvane.conf",
+        "[Update]\nScheduled=1\nHour=25\nMinute=30\n[Podcast]\nLimit=5\n");
+    const CliRun all = Cli({ "options" });
+    EXPECT_EQ(all.code, 0);
+    EXPECT_NE(
+        all.out.find("Update/Hour=25 (invalid: 0 to 23; the scheduled update never runs)\n"),
+        std::string::npos)
+        << all.out;
+    EXPECT_NE(all.out.find("Update/Minute=30\n"), std::string::npos) << all.out;
+    EXPECT_EQ(Cli({ "options", "Podcast/Limit" }).out, "Podcast/Limit=1\n");
+
+    // Setting a valid hour clears the mark.
+    EXPECT_EQ(Cli({ "options", "Update/Hour=7" }).code, 0);
+    EXPECT_EQ(Cli({ "options", "Update/Hour" }).out, "Update/Hour=7\n");
+}
+
 } // namespace

@@ -7,7 +7,11 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -566,6 +570,55 @@ TEST_F(SubscriptionsTest, DeepTreeIsHandledWithoutRecursion)
     subscriptions->ClickMark(subscriptions->Root());
     EXPECT_EQ(subscriptions->Mark(leaf), MARK_UNCHECKED);
     EXPECT_TRUE(subscriptions->Delete(added).changed);
+}
+
+// The update worker and the GUI thread set repackable at once; whichever comes last must win in
+// memory and in the settings file alike, or Re-Pack is offered (or refused) against what the
+// next start reads.
+TEST_F(SubscriptionsTest, ConcurrentSetRepackableLeavesMemberAndStoreAlike)
+{
+    auto subscriptions = Start();
+    for (int round = 0; round < 10; ++round) {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&subscriptions, t] {
+                for (int i = 0; i < 3; ++i)
+                    subscriptions->SetRepackable((t + i) % 2);
+            });
+        }
+        threads.clear(); // joins
+        ASSERT_EQ(subscriptions->Repackable(), LoadSettings().repackable) << "round " << round;
+    }
+}
+
+// The same meeting, made to happen: a second call arrives while the first is writing. It must
+// wait for the first to finish, so the second value ends up in memory and in the store; had it
+// slipped in between, the first call's write would land last and the store would say 0.
+TEST_F(SubscriptionsTest, SetRepackableThatArrivesDuringAWriteWaitsForIt)
+{
+    auto subscriptions = Start();
+    std::mutex mutex;
+    std::vector<int> stored;
+    std::promise<void> secondDone;
+    std::future<void> secondFinished = secondDone.get_future();
+    std::jthread second;
+    subscriptions->SetRepackableWriter([&](int value) {
+        if (value == 0) {
+            second = std::jthread([&] {
+                subscriptions->SetRepackable(1);
+                secondDone.set_value();
+            });
+            // Long enough for an unguarded second call to run to its end; it cannot end while
+            // this write holds the lock, so the wait then simply runs out.
+            secondFinished.wait_for(std::chrono::milliseconds(200));
+        }
+        std::lock_guard lock(mutex);
+        stored.push_back(value);
+    });
+    subscriptions->SetRepackable(0);
+    second.join();
+    EXPECT_EQ(stored, (std::vector<int> { 0, 1 }));
+    EXPECT_EQ(subscriptions->Repackable(), 1);
 }
 
 } // namespace
