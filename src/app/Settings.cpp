@@ -23,41 +23,30 @@ QString Key(const char* section, const char* entry)
     return QString::fromLatin1(section) + QLatin1Char('/') + QString::fromLatin1(entry);
 }
 
-// Entries that the view turns into array positions or loop counts must stay in range even when
-// the file was edited by hand: an unreadable or out-of-range value reads as its default.
-long long ReadInteger(QSettings& store, const char* section, const char* entry, long long fallback,
-    long long minimum, long long maximum)
-{
-    const QVariant value = store.value(Key(section, entry));
-    if (!value.isValid())
-        return fallback;
-    bool ok = false;
-    const long long number = value.toString().trimmed().toLongLong(&ok);
-    if (!ok || number < minimum || number > maximum)
-        return fallback;
-    return number;
-}
-
 constexpr long long kIntMin = -2147483647LL - 1;
 constexpr long long kIntMax = 2147483647LL;
 
+constexpr OutOfRangeRead kDefault = OutOfRangeRead::Default;
+constexpr OutOfRangeRead kOn = OutOfRangeRead::On;
+constexpr OutOfRangeRead kInvalid = OutOfRangeRead::Invalid;
+
 const std::vector<SettingInfo> kSettings = {
-    { "Path", "FeedFile", true, 0, 0 },
-    { "Update", "Scheduled", false, 0, 1 },
-    { "Update", "Hour", false, 0, 23 },
-    { "Update", "Minute", false, 0, 59 },
-    { "Podcast", "On", false, 0, 1 },
-    { "Podcast", "MP3", false, 0, 1 },
-    { "Podcast", "Compression", false, 0, 7 },
-    { "Podcast", "Volume", false, 0, 7 },
-    { "Podcast", "Limit", false, 0, 1 },
-    { "Podcast", "Length", false, 1, 4294967295LL },
-    { "Podcast", "Download First One Only", false, 0, 1 },
-    { "Podcast", "Repackable", false, 0, 1 },
-    { "WinPos", "x", false, kIntMin, kIntMax },
-    { "WinPos", "y", false, kIntMin, kIntMax },
-    { "WinPos", "cx", false, kIntMin, kIntMax },
-    { "WinPos", "cy", false, kIntMin, kIntMax },
+    { "Path", "FeedFile", true, 0, 0, kDefault },
+    { "Update", "Scheduled", false, 0, 1, kOn },
+    { "Update", "Hour", false, 0, 23, kInvalid },
+    { "Update", "Minute", false, 0, 59, kInvalid },
+    { "Podcast", "On", false, 0, 1, kOn },
+    { "Podcast", "MP3", false, 0, 1, kOn },
+    { "Podcast", "Compression", false, 0, 7, kDefault },
+    { "Podcast", "Volume", false, 0, 7, kDefault },
+    { "Podcast", "Limit", false, 0, 1, kOn },
+    { "Podcast", "Length", false, 1, 4294967295LL, kDefault },
+    { "Podcast", "Download First One Only", false, 0, 1, kOn },
+    { "Podcast", "Repackable", false, 0, 1, kOn },
+    { "WinPos", "x", false, kIntMin, kIntMax, kDefault },
+    { "WinPos", "y", false, kIntMin, kIntMax, kDefault },
+    { "WinPos", "cx", false, kIntMin, kIntMax, kDefault },
+    { "WinPos", "cy", false, kIntMin, kIntMax, kDefault },
 };
 
 long long DefaultOf(const SettingInfo& setting)
@@ -96,11 +85,33 @@ long long DefaultOf(const SettingInfo& setting)
     return placement.cy;
 }
 
+// An integer entry as the program uses it; invalid (when given) is set when the value is kept
+// although outside its range.
+long long ReadInteger(QSettings& store, const SettingInfo& setting, bool* invalid = nullptr)
+{
+    const QVariant value = store.value(Key(setting.section, setting.entry));
+    if (!value.isValid())
+        return DefaultOf(setting);
+    bool ok = false;
+    const long long number = value.toString().trimmed().toLongLong(&ok);
+    if (ok && number >= setting.minimum && number <= setting.maximum)
+        return number;
+    switch (setting.outOfRange) {
+    case OutOfRangeRead::On:
+        return ok ? 1 : DefaultOf(setting); // zero is in range: this number is nonzero
+    case OutOfRangeRead::Invalid:
+        if (invalid)
+            *invalid = true;
+        return ok && number >= kIntMin && number <= kIntMax ? number : -1;
+    case OutOfRangeRead::Default:
+        break;
+    }
+    return DefaultOf(setting);
+}
+
 long long ReadEntry(QSettings& store, const char* section, const char* entry)
 {
-    const SettingInfo* setting = FindSetting(std::string(section) + "/" + entry);
-    return ReadInteger(
-        store, section, entry, DefaultOf(*setting), setting->minimum, setting->maximum);
+    return ReadInteger(store, *FindSetting(std::string(section) + "/" + entry));
 }
 
 bool Finish(QSettings& store, std::string* error)
@@ -218,8 +229,13 @@ std::string ReadSettingText(const SettingInfo& setting)
         const QVariant value = store->value(Key(setting.section, setting.entry));
         return value.isValid() ? value.toString().toStdString() : DefaultOutputPath();
     }
-    return std::to_string(ReadInteger(*store, setting.section, setting.entry, DefaultOf(setting),
-        setting.minimum, setting.maximum));
+    bool invalid = false;
+    const long long number = ReadInteger(*store, setting, &invalid);
+    if (!invalid)
+        return std::to_string(number);
+    return store->value(Key(setting.section, setting.entry)).toString().toStdString()
+        + " (invalid: " + std::to_string(setting.minimum) + " to " + std::to_string(setting.maximum)
+        + "; the scheduled update never runs)";
 }
 
 bool WriteSettingText(const SettingInfo& setting, const std::string& value, std::string& error)

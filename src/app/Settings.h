@@ -1,8 +1,8 @@
 // The settings store: QSettings in INI format, per user, at
 // $XDG_CONFIG_HOME/Corvane/Corvane.conf, sections "Path", "Update", "Podcast" and "WinPos".
-// Reading an absent value gives its default without writing it; so does an integer that is not a
-// number or lies outside its range (a hand-edited file must not put the update job out of its
-// bounds). Part of the core (QtCore only). Thread: any; each call opens its own QSettings.
+// Reading an absent value gives its default without writing it. A stored integer that is not a
+// number or lies outside its range reads as its entry's OutOfRangeRead says. Part of the core
+// (QtCore only). Thread: any; each call opens its own QSettings.
 #pragma once
 
 #include <cstdint>
@@ -13,8 +13,8 @@
 struct CorvaneSettings {
     std::string outputPath; // "Path"/"FeedFile": documents folder + "/corvane.mrf"
     int scheduleOn = 0; // "Update"/"Scheduled"
-    int scheduleHour = 6; // "Update"/"Hour", 0..23
-    int scheduleMinute = 0; // "Update"/"Minute", 0..59
+    int scheduleHour = 6; // "Update"/"Hour", 0..23; outside: the schedule never runs
+    int scheduleMinute = 0; // "Update"/"Minute", 0..59; outside: the schedule never runs
     int podcastOn = 1; // "Podcast"/"On"
     int podcastFormat = 1; // "Podcast"/"MP3": 0 original MP3, 1 re-compressed AMR
     int compression = 7; // "Podcast"/"Compression", 0..7
@@ -48,6 +48,14 @@ std::string DefaultOutputPath();
 // "/Corvane/Corvane.conf". Read anew at each call, so a changed environment is honoured.
 std::string SettingsFilePath();
 
+// What a stored integer reads as when it is not a number or lies outside its range.
+enum class OutOfRangeRead {
+    Default, // its default: a hand-edited file must not put the job or the window out of bounds
+    On, // a 0/1 flag: any other number is on (1), as zero and nonzero are everywhere else
+    Invalid, // an hour or minute of the schedule: kept as stored (not a number: -1), so it
+             // never matches the clock; a default would start the update at a time nobody set
+};
+
 // One entry of the store, as the command-line "options" command lists and sets them.
 struct SettingInfo {
     const char* section;
@@ -55,14 +63,16 @@ struct SettingInfo {
     bool isText; // a string ("Path"/"FeedFile"); else an integer
     long long minimum; // the accepted range of an integer entry
     long long maximum;
+    OutOfRangeRead outOfRange;
 };
 
 // The sixteen entries, section by section in the described order.
 const std::vector<SettingInfo>& AllSettings();
 // The entry "SECTION/ENTRY" (exact names), or null.
 const SettingInfo* FindSetting(const std::string& sectionSlashEntry);
-// The stored value as text, or the default when absent (or, for an integer, unreadable or out of
-// range). Writes nothing.
+// The value as LoadSettings reads it, as text: the default when absent. An integer kept although
+// outside its range (OutOfRangeRead::Invalid) is shown as stored and marked, for example
+// "25 (invalid: 0 to 23; the scheduled update never runs)". Writes nothing.
 std::string ReadSettingText(const SettingInfo& setting);
 // Stores value (already checked by the caller); false with a reason naming the settings file
 // when the store could not be written.

@@ -13,14 +13,12 @@
 #include "model/Subscriptions.h"
 #include "update/CacheNames.h"
 
+#include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <string>
-#include <unistd.h>
 
 namespace {
 
@@ -52,11 +50,17 @@ void WriteDepth(std::uint32_t depth)
 }
 
 // The subscriptions as the desktop program would find them at start, with the undo depth of
-// the earlier calls.
+// the earlier calls. Null, after saying why, when the channels file stands there but cannot be
+// read at all: a command must neither show nor save over a tree it never saw.
 std::unique_ptr<CSubscriptions> Open()
 {
     auto subscriptions = std::make_unique<CSubscriptions>();
-    subscriptions->Load();
+    std::string unreadable;
+    subscriptions->Load(&unreadable);
+    if (!unreadable.empty()) {
+        PrintError(unreadable);
+        return nullptr;
+    }
     subscriptions->SetBackupCount(ReadDepth());
     return subscriptions;
 }
@@ -130,9 +134,24 @@ bool AskToContinue(const std::string& question)
     return answer == "y" || answer == "yes";
 }
 
+// Indentation stops growing at this depth, so a tree nested 100,000 deep lists in output that
+// grows with the number of nodes rather than with the square of the depth.
+constexpr int kListIndentLevels = 32;
+
+// The start of a node's line in the list: two spaces a level, and past kListIndentLevels the
+// depth as a number instead of more spaces.
+std::string ListIndent(int depth)
+{
+    std::string indent(static_cast<std::size_t>(std::min(depth, kListIndentLevels)) * 2, ' ');
+    if (depth > kListIndentLevels)
+        indent += "[depth " + std::to_string(depth) + "] ";
+    return indent;
+}
+
 const char* kListUsage
     = "usage: corvane-cli list\n"
-      "Shows the subscription tree, indented: groups by title, feeds by title and address.\n";
+      "Shows the subscription tree, indented: groups by title, feeds by title and address.\n"
+      "Deeper than 32 levels the depth shows as a number instead, as in \"[depth 40] title\".\n";
 
 const char* kAddUsage
     = "usage: corvane-cli add URL [--title TITLE] [--group GROUP]\n"
@@ -164,10 +183,12 @@ int RunList(CommandArguments& arguments)
     if (const int code = CheckUsage(arguments, kListUsage, positionals, 0, 0); code >= 0)
         return code;
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     const COutlineItem* root = subscriptions->Root();
     std::printf("%s\n", root->title ? root->title->c_str() : "");
     WalkBelow(root, [](const COutlineItem* node, int depth) {
-        const std::string indent(static_cast<std::size_t>(depth) * 2, ' ');
+        const std::string indent = ListIndent(depth);
         const std::string title = node->title ? *node->title : "";
         if (node->IsFeed() && !node->HasChildren()) {
             std::printf("%s%s%s<%s>\n", indent.c_str(), title.c_str(), title.empty() ? "" : "  ",
@@ -194,6 +215,8 @@ int RunAdd(CommandArguments& arguments)
     }
 
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     COutlineItem* parent = subscriptions->Root();
     if (group) {
         parent = nullptr;
@@ -221,6 +244,8 @@ int RunRemove(CommandArguments& arguments)
     const std::string& wanted = positionals[0];
 
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     COutlineItem* found = nullptr;
     WalkBelow(subscriptions->Root(), [&](const COutlineItem* node, int) {
         if ((node->title && *node->title == wanted) || (node->xmlurl && *node->xmlurl == wanted)) {
@@ -244,6 +269,8 @@ int RunUndo(CommandArguments& arguments)
     if (const int code = CheckUsage(arguments, kUndoUsage, positionals, 0, 0); code >= 0)
         return code;
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     if (!subscriptions->CanUndo()) {
         PrintError("nothing to undo");
         return EXIT_FAILED;
@@ -261,15 +288,18 @@ int RunImport(CommandArguments& arguments)
     const std::string& path = positionals[0];
 
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     if (!yes
         && !AskToContinue("All current channels will be overwritten by imported ones, continue?")) {
         PrintError("nothing imported");
         return EXIT_FAILED;
     }
-    const TreeChange change = subscriptions->ImportOpml(path);
+    std::string unreadable;
+    const TreeChange change = subscriptions->ImportOpml(path, &unreadable);
     if (!change.changed) {
-        if (access(path.c_str(), R_OK) != 0)
-            PrintError("cannot read " + path + ": " + std::strerror(errno));
+        if (!unreadable.empty())
+            PrintError(unreadable);
         PrintError("No feed was found in the input file. Please check it.");
         return EXIT_FAILED;
     }
@@ -282,6 +312,8 @@ int RunExport(CommandArguments& arguments)
     if (const int code = CheckUsage(arguments, kExportUsage, positionals, 1, 1); code >= 0)
         return code;
     auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
     const SaveResult written = subscriptions->ExportOpml(positionals[0]);
     if (!written.ok) {
         PrintError(written.message);

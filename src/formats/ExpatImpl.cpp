@@ -1,15 +1,15 @@
 #include "formats/ExpatImpl.h"
 
+#include "model/CorvaneDoc.h"
+
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
 #include <exception>
-#include <fcntl.h>
 #include <iconv.h>
 #include <limits>
-#include <unistd.h>
 #include <utility>
 
 namespace {
@@ -99,26 +99,6 @@ private:
     iconv_t cd;
 };
 
-// Owner of one file descriptor.
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd_)
-        : fd(fd_)
-    { }
-    ~FileDescriptor()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-    int Get() const { return fd; }
-
-private:
-    int fd;
-};
-
 // True when text (lower case) is prefix followed by a decimal number in [low, high].
 bool NumberedName(std::string_view text, std::string_view prefix, int low, int high)
 {
@@ -176,7 +156,11 @@ bool BuildSingleByteMap(const char* name, int (&map)[256])
         std::size_t inLeft = 1;
         std::size_t outLeft = sizeof out;
         iconv(converter.Get(), nullptr, nullptr, nullptr, nullptr); // back to the initial state
-        const std::size_t done = iconv(converter.Get(), &inPointer, &inLeft, &outPointer, &outLeft);
+        std::size_t done = iconv(converter.Get(), &inPointer, &inLeft, &outPointer, &outLeft);
+        // The converters of windows-1255 and windows-1258 hold a letter back, since a following
+        // diacritic may combine with it; only the flush at the end of input lets it out.
+        if (done != static_cast<std::size_t>(-1))
+            done = iconv(converter.Get(), nullptr, nullptr, &outPointer, &outLeft);
         if (done == static_cast<std::size_t>(-1) || inLeft != 0 || sizeof out - outLeft != 4) {
             map[byte] = -1;
             continue;
@@ -302,22 +286,17 @@ int ExpatImpl::ParseLoop(ReadPiece&& readPiece, std::size_t pieceSize, XmlReadSt
 
 int ExpatImpl::ParseFile(const std::string& path, std::size_t pieceSize, XmlReadStatus* status)
 {
-    FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (file.Get() < 0) {
+    InputFile file;
+    std::string reason;
+    if (!file.Open(path, reason)) {
         if (status) {
             *status = XmlReadStatus();
             status->inputFailed = true;
-            status->reason = std::string("cannot open: ") + std::strerror(errno);
+            status->reason = std::move(reason);
         }
         return 0;
     }
-    auto readPiece = [&file](char* buffer, std::size_t size) -> long {
-        for (;;) {
-            const ssize_t got = ::read(file.Get(), buffer, size);
-            if (got >= 0 || errno != EINTR)
-                return static_cast<long>(got);
-        }
-    };
+    auto readPiece = [&file](char* buffer, std::size_t size) { return file.Read(buffer, size); };
     return ParseLoop(readPiece, pieceSize, status);
 }
 

@@ -42,7 +42,7 @@ public:
 struct XmlReadStatus {
     // 1 when the whole document parsed, else 0 (the value the readers return).
     int result = 0;
-    // The file could not be opened or read; reason says why (errno text).
+    // The file could not be opened or read, or is not a regular file; reason says why.
     bool inputFailed = false;
     // expat's error and where it stood (1-based line and column), when the parse failed.
     XML_Error error = XML_ERROR_NONE;
@@ -79,7 +79,8 @@ public:
     // 1, 2 and 3 to show that results do not depend on where pieces break) and parses them.
     // The final parse call is made only on a read that returns no bytes. Returns 1 when the
     // document parsed to its end, 0 when the file cannot be opened or read, the parser stops on
-    // an error, or the handler stopped it. Needs a parser and a handler.
+    // an error, or the handler stopped it. The file is opened by InputFile (model/CorvaneDoc.h),
+    // so what is not a regular file is refused without waiting. Needs a parser and a handler.
     int ParseFile(const std::string& path, std::size_t pieceSize = PIECE_SIZE,
         XmlReadStatus* status = nullptr);
 

@@ -112,9 +112,13 @@ int ReadOutlineBytes(std::string_view bytes, std::unique_ptr<COutlineHead>& head
 }
 
 int CCorvaneDoc::ReadOutlineFile(const std::string& path, std::unique_ptr<COutlineHead>& head,
-    std::unique_ptr<COutlineItem>& root)
+    std::unique_ptr<COutlineItem>& root, std::string* unreadable)
 {
-    return ReadOutlineDocument(path, head, root);
+    XmlReadStatus status;
+    const int result = ReadOutlineDocument(path, head, root, &status);
+    if (unreadable && status.inputFailed)
+        *unreadable = status.reason;
+    return result;
 }
 
 int CCorvaneDoc::LoadSubscriptions(const std::string& path)

@@ -7,7 +7,9 @@
 #include <QFile>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -39,19 +41,23 @@ enum class ReadOutcome { Read, Missing, Failed };
 
 ReadOutcome ReadBytes(const std::string& path, QByteArray& bytes, std::string& reason)
 {
-    QFile file(FileName(path));
     if (NoFileAt(path))
         return ReadOutcome::Missing;
-    if (!file.open(QIODevice::ReadOnly)) {
-        reason = file.errorString().toStdString();
+    InputFile file;
+    if (!file.Open(path, reason))
         return ReadOutcome::Failed;
+    bytes.clear();
+    char piece[65536];
+    for (;;) {
+        const long got = file.Read(piece, sizeof piece);
+        if (got < 0) {
+            reason = std::string("cannot read: ") + std::strerror(errno);
+            return ReadOutcome::Failed;
+        }
+        if (got == 0)
+            return ReadOutcome::Read;
+        bytes.append(piece, static_cast<qsizetype>(got));
     }
-    bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        reason = file.errorString().toStdString();
-        return ReadOutcome::Failed;
-    }
-    return ReadOutcome::Read;
 }
 
 // Through the atomic file commit, so the target is always either the old or the new content:
@@ -134,34 +140,60 @@ CSubscriptions::~CSubscriptions()
     model->SetRoot(nullptr);
 }
 
-void CSubscriptions::Load()
+void CSubscriptions::Load(std::string* unreadable)
 {
-    settings = LoadSettings();
-    repackable.store(settings.repackable);
-    ReloadChannels(GetChannelsFilePath());
+    {
+        const CorvaneSettings loaded = LoadSettings();
+        std::lock_guard lock(settingsMutex);
+        settings = loaded;
+        repackable = loaded.repackable;
+    }
+    ReloadChannels(GetChannelsFilePath(), unreadable);
 }
 
 // --- settings -------------------------------------------------------------------------------
 
 CorvaneSettings CSubscriptions::Settings() const
 {
+    std::lock_guard lock(settingsMutex);
     CorvaneSettings copy = settings;
-    copy.repackable = repackable.load();
+    copy.repackable = repackable;
     return copy;
 }
 
 void CSubscriptions::ApplyOptions(const CorvaneSettings& options)
 {
-    const int keep = repackable.load();
-    settings = options;
-    settings.repackable = keep;
-    SaveOptions(settings);
+    CorvaneSettings applied = options;
+    {
+        std::lock_guard lock(settingsMutex);
+        applied.repackable = repackable;
+        settings = applied;
+    }
+    SaveOptions(applied);
+}
+
+int CSubscriptions::Repackable() const
+{
+    std::lock_guard lock(settingsMutex);
+    return repackable;
 }
 
 void CSubscriptions::SetRepackable(int value)
 {
-    repackable.store(value);
-    StoreRepackable(value);
+    // The update worker and the GUI thread may both get here: without one lock around both
+    // steps, one call's member and the other's stored value could be what remains.
+    std::lock_guard lock(settingsMutex);
+    repackable = value;
+    if (repackableWriter)
+        repackableWriter(value);
+    else
+        StoreRepackable(value);
+}
+
+void CSubscriptions::SetRepackableWriter(std::function<void(int)> writer)
+{
+    std::lock_guard lock(settingsMutex);
+    repackableWriter = std::move(writer);
 }
 
 // --- channels file ----------------------------------------------------------------------------
@@ -267,14 +299,22 @@ SaveResult CSubscriptions::Undo()
     return result;
 }
 
-SaveResult CSubscriptions::ReloadChannels(const std::string& path)
+SaveResult CSubscriptions::ReloadChannels(const std::string& path, std::string* unreadable)
 {
     SaveResult result;
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> root;
     const bool exists = !NoFileAt(path);
-    if (!CCorvaneDoc::ReadOutlineFile(path, head, root) && exists)
-        AddFailure(result, "cannot read the channels file " + path + " completely");
+    std::string reason;
+    if (!CCorvaneDoc::ReadOutlineFile(path, head, root, &reason) && exists) {
+        if (!reason.empty()) {
+            AddFailure(result, "cannot read the channels file " + path + ": " + reason);
+            if (unreadable)
+                *unreadable = result.message;
+        } else {
+            AddFailure(result, "cannot read the channels file " + path + " completely");
+        }
+    }
     // The model lets go of the old tree before the document destroys it.
     model->SetRoot(root.get());
     doc.root = std::move(root);
@@ -452,13 +492,18 @@ std::vector<std::string> CSubscriptions::CollectMarkedFeeds(const COutlineItem* 
 
 // --- OPML exchange ----------------------------------------------------------------------------
 
-TreeChange CSubscriptions::ImportOpml(const std::string& path)
+TreeChange CSubscriptions::ImportOpml(const std::string& path, std::string* unreadable)
 {
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> root;
-    CCorvaneDoc::ReadOutlineFile(path, head, root); // a part read up to a fault still counts
-    if (!root || !root->HasChildren())
+    std::string reason;
+    // A part read up to a fault still counts.
+    CCorvaneDoc::ReadOutlineFile(path, head, root, &reason);
+    if (!root || !root->HasChildren()) {
+        if (unreadable && !reason.empty())
+            *unreadable = path + ": " + reason;
         return {};
+    }
     model->SetRoot(root.get());
     doc.root = std::move(root);
     doc.head = std::move(head);

@@ -33,6 +33,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -65,21 +66,28 @@ public:
 
     // Start-up: reads the settings (LoadSettings) and the channels file into the document (a
     // missing or malformed file leaves what could be read, at least the root "My Subscriptions")
-    // and resets the model. Writes nothing.
-    void Load();
+    // and resets the model. Writes nothing. unreadable, when given, receives why a channels file
+    // that stands there could not be read at all (not a regular file, no permission), naming
+    // it; it is left as it was otherwise. A caller that gets it should not save over the file.
+    void Load(std::string* unreadable = nullptr);
 
     CCorvaneDoc& Document() { return doc; }
     SubscriptionModel& Model() { return *model; }
     COutlineItem* Root() const { return doc.root.get(); }
 
     // --- settings -----------------------------------------------------------------------------
-    // The settings members as read by Load (repackable as of the last SetRepackable).
+    // The settings members as read by Load (repackable as of the last SetRepackable). Any thread.
     CorvaneSettings Settings() const;
     // The Options dialog's OK: keeps the members and stores the eleven entries (not Repackable).
     void ApplyOptions(const CorvaneSettings& options);
-    int Repackable() const { return repackable.load(); }
-    // Sets repackable and writes "Podcast"/"Repackable" at once. Any thread.
+    int Repackable() const;
+    // Sets repackable and writes "Podcast"/"Repackable" at once. Any thread: calls that meet are
+    // done one after the other, member and store together, so the last call's value is the one
+    // in memory and in the store.
     void SetRepackable(int value);
+    // Replaces the writer of "Podcast"/"Repackable" (StoreRepackable), which SetRepackable calls
+    // while it holds its lock. For tests that watch the order; call before any job starts.
+    void SetRepackableWriter(std::function<void(int)> writer);
 
     // --- channels file ------------------------------------------------------------------------
     int SyncChannels() const { return syncChannels.load(); }
@@ -105,8 +113,9 @@ public:
     SaveResult Undo();
     // Reads path into a new root and head that replace the document's (also after a read that
     // stopped part-way) and resets the model: every mark cleared. The clipboard survives.
-    // Not ok (with the reason) when the file could not be read completely.
-    SaveResult ReloadChannels(const std::string& path);
+    // Not ok (with the reason) when the file could not be read completely; unreadable as for
+    // Load.
+    SaveResult ReloadChannels(const std::string& path, std::string* unreadable = nullptr);
 
     // --- tree operations (GUI thread) -------------------------------------------------------
     // A new group as the last child of parent (a group). changed false when parent is null or
@@ -160,8 +169,10 @@ public:
     // --- OPML exchange ------------------------------------------------------------------------
     // Reads path; when the new root has at least one child it replaces the tree (model reset),
     // saves and sets repackable 0, and changed is true; otherwise nothing changes (the caller
-    // says "No feed was found in the input file. Please check it.").
-    TreeChange ImportOpml(const std::string& path);
+    // says "No feed was found in the input file. Please check it."). When path could not be
+    // read at all (missing, no permission, not a regular file), unreadable, when given,
+    // receives "<path>: <reason>".
+    TreeChange ImportOpml(const std::string& path, std::string* unreadable = nullptr);
     // Writes the tree to path as the channels file is written. Not ok when it cannot be written.
     SaveResult ExportOpml(const std::string& path) const;
 
@@ -172,8 +183,11 @@ private:
 
     CCorvaneDoc doc;
     std::unique_ptr<SubscriptionModel> model;
+    // settings and repackable are read by job threads while the GUI thread may change them.
+    mutable std::mutex settingsMutex;
     CorvaneSettings settings;
-    std::atomic<int> repackable { 0 };
+    int repackable = 0;
+    std::function<void(int)> repackableWriter;
     std::atomic<int> syncChannels { 1 };
     std::uint32_t backupCount = 0;
     std::unique_ptr<COutlineItem> clipboardNode;

@@ -60,11 +60,18 @@ bool IsPunctuation(char c)
 constexpr std::size_t LONGEST_NAME = 260;
 constexpr std::size_t SHORTENED_NAME = 250;
 
-// The cache file path in folder (which ends in '/').
-std::string CacheFileNameIn(const std::string& folder, const std::string& address, int kind)
+// Addresses are narrow strings: whatever follows an embedded zero byte was never part of one.
+std::string NarrowAddress(const std::string& address)
 {
-    // Addresses are narrow strings: whatever follows an embedded zero byte was never part of one.
-    std::string copy = address.substr(0, address.find('\0'));
+    return address.substr(0, address.find('\0'));
+}
+
+// The cache file path in folder (which ends in '/'); a non-empty tag goes between the name and
+// the extension and survives the cut like the extension does.
+std::string CacheFileNameIn(
+    const std::string& folder, const std::string& address, int kind, const std::string& tag = {})
+{
+    std::string copy = NarrowAddress(address);
 
     std::size_t first = 0;
     while (first < copy.size() && IsSpace(copy[first]))
@@ -84,10 +91,10 @@ std::string CacheFileNameIn(const std::string& folder, const std::string& addres
     }
 
     const char* extension = kind == CACHE_MP3 ? ".mp3" : kind == CACHE_AMR ? ".amr" : ".xml";
-    std::string result = folder + copy + extension;
+    std::string result = folder + copy + tag + extension;
 
     if (result.size() > LONGEST_NAME) {
-        const std::string suffix = result.substr(result.rfind('.'));
+        const std::string suffix = tag + result.substr(result.rfind('.'));
         std::size_t keep = SHORTENED_NAME - suffix.size();
         // A folder path so long that the cut would fall inside it would put the file somewhere
         // else entirely; the name then keeps at least its first byte, inside the folder.
@@ -204,6 +211,20 @@ std::string GetBackupFolder()
 std::string CacheFileName(const std::string& address, int kind)
 {
     return CacheFileNameIn(GetDataFolder(), address, kind);
+}
+
+std::string CacheFileNameVariant(const std::string& address, int kind, int variant)
+{
+    if (variant <= 0)
+        return CacheFileName(address, kind);
+    // '~' is punctuation, which the plain names never keep: a variant cannot be taken for the
+    // plain name of some other address.
+    QByteArray input = QByteArray::fromStdString(NarrowAddress(address));
+    if (variant > 1)
+        input += '\n' + QByteArray::number(variant);
+    const QByteArray digest
+        = QCryptographicHash::hash(input, QCryptographicHash::Sha256).toHex().left(16);
+    return CacheFileNameIn(GetDataFolder(), address, kind, "~" + digest.toStdString());
 }
 
 std::string CacheFileNamePart(const std::string& address, int kind)

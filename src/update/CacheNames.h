@@ -53,6 +53,13 @@ constexpr int CACHE_AMR = 2; // ".amr", temporary: deleted once packed
 // Creates the program folder (through GetDataFolder), not the data folder.
 std::string CacheFileName(const std::string& address, int kind);
 
+// Another name for the cache file of address and kind, for an address whose CacheFileName is
+// taken by the file of a different address: variant 0 is CacheFileName itself; variant 1 and up
+// put "~" and 16 hexadecimal digits of a SHA-256 digest of the address (and of the variant
+// above 1) before the extension. The 260/250-byte rule applies, the cut keeping the digest and
+// the extension. No plain name ever contains "~", so a variant never equals a plain name.
+std::string CacheFileNameVariant(const std::string& address, int kind, int variant);
+
 // The file name part of CacheFileName (the path without the data folder), computed without
 // creating any folder.
 std::string CacheFileNamePart(const std::string& address, int kind);

@@ -20,7 +20,8 @@ LocalTime LocalTime::Now()
 }
 
 bool ScheduledUpdateDue(const LocalTime& now, int scheduleOn, int scheduleHour, int scheduleMinute,
-    bool updateRunning, const std::optional<LocalTime>& lastStart)
+    bool updateRunning, const std::optional<LocalTime>& lastStart,
+    const std::optional<LocalTime>& lastManualEnd)
 {
     if (!scheduleOn || updateRunning)
         return false;
@@ -28,8 +29,10 @@ bool ScheduledUpdateDue(const LocalTime& now, int scheduleOn, int scheduleHour, 
         return false;
     // Any second of the minute will do, since the timer's tick of second 0 may come late or be
     // skipped by a busy GUI thread; the last start keeps it to once a day.
-    if (lastStart && lastStart->SameDay(now) && lastStart->hour == now.hour
-        && lastStart->minute == now.minute)
+    if (lastStart && lastStart->SameMinute(now))
+        return false;
+    // Late ticks must not turn a manual job at the set time into a second update of that day.
+    if (lastManualEnd && lastManualEnd->SameMinute(now))
         return false;
     return true;
 }
@@ -121,6 +124,11 @@ StartResult CUpdateController::StartUpdate(
 
     UpdateJobSetup setup
         = MakeSetup(request.repack, request.feedUrls, request.outputPath, MANUAL_UPDATE_AGENT);
+    setup.onThreadEnd = [this] {
+        const LocalTime end = hooks.now ? hooks.now() : LocalTime::Now();
+        std::lock_guard lock(manualEndMutex);
+        lastManualEnd = end;
+    };
     updateRunning = true;
     manualJob = std::make_unique<CUpdateJob>(std::move(setup), listener);
     std::string message;
@@ -152,11 +160,23 @@ void CUpdateController::WaitScheduled()
         scheduledJob->Wait();
 }
 
+std::optional<LocalTime> CUpdateController::LastManualEnd()
+{
+    // A manual job clears updateRunning just before it records its end: once updateRunning is
+    // clear, its thread is at its last step, and joining it makes the end time certain.
+    if (!updateRunning.load())
+        WaitManual();
+    std::lock_guard lock(manualEndMutex);
+    return lastManualEnd;
+}
+
 bool CUpdateController::OnScheduleTick(const LocalTime& now)
 {
     const CorvaneSettings settings = ReadSettings();
+    const bool running = updateRunning.load();
     if (!ScheduledUpdateDue(now, settings.scheduleOn, settings.scheduleHour,
-            settings.scheduleMinute, updateRunning.load(), lastScheduledStart))
+            settings.scheduleMinute, running, lastScheduledStart,
+            running ? std::nullopt : LastManualEnd()))
         return false;
     lastScheduledStart = now;
 

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -30,15 +31,22 @@ struct LocalTime {
     {
         return year == other.year && month == other.month && day == other.day;
     }
+    bool SameMinute(const LocalTime& other) const
+    {
+        return SameDay(other) && hour == other.hour && minute == other.minute;
+    }
 };
 
 // The scheduled trigger as a pure function. True when the scheduled update should start now:
 // scheduleOn is nonzero, the time's hour and minute equal scheduleHour and scheduleMinute (any
-// second of that minute, so a tick that came late still starts it), no job runs, and no scheduled
+// second of that minute, so a tick that came late still starts it), no job runs, no scheduled
 // update was started in this minute of this day (lastStart, when given, is the time the previous
-// one started).
+// one started), and no manual job ran during this minute: one that runs now is updateRunning,
+// one that ended within this minute of this day is lastManualEnd (when given, the time the
+// previous manual job ended). A manual job at the set time takes that day's scheduled update.
 bool ScheduledUpdateDue(const LocalTime& now, int scheduleOn, int scheduleHour, int scheduleMinute,
-    bool updateRunning, const std::optional<LocalTime>& lastStart);
+    bool updateRunning, const std::optional<LocalTime>& lastStart,
+    const std::optional<LocalTime>& lastManualEnd = std::nullopt);
 
 // What the controller needs from the program around it. Every member may be empty.
 struct UpdateHooks {
@@ -58,6 +66,9 @@ struct UpdateHooks {
     // The tray icon: true while a scheduled update runs (icon 145), false after (icon 128).
     // Called from the thread of OnScheduleTick/StartUpdate or from the scheduled job's thread.
     std::function<void(bool busy)> scheduledBusy;
+    // The local time at which a manual job ends, which the schedule compares with its minute.
+    // Called from manual jobs' threads: must be thread-safe. Empty: LocalTime::Now().
+    std::function<LocalTime()> now;
 };
 
 // Which job StartUpdate runs.
@@ -101,8 +112,8 @@ public:
     UpdateJobResult ManualResult() const;
 
     // The schedule timer's tick. Starts the scheduled update when ScheduledUpdateDue says so with
-    // the current settings; returns true when it started one. A tick whose feed list is empty
-    // starts nothing (and counts as this minute's start).
+    // the current settings and the end of the last manual job; returns true when it started one.
+    // A tick whose feed list is empty starts nothing (and counts as this minute's start).
     bool OnScheduleTick(const LocalTime& now);
     // Waits for a running scheduled update to end (tests, shutdown).
     void WaitScheduled();
@@ -115,10 +126,14 @@ private:
     UpdateJobSetup MakeSetup(bool repack, std::vector<std::string> feedUrls,
         const std::string& outputPath, const std::string& agent);
     void StopScheduled();
+    std::optional<LocalTime> LastManualEnd();
 
     UpdateHooks hooks;
     std::atomic<bool> updateRunning { false };
     std::optional<LocalTime> lastScheduledStart;
+    // Written by a manual job's thread as it ends.
+    mutable std::mutex manualEndMutex;
+    std::optional<LocalTime> lastManualEnd;
     SilentUpdateListener silentListener;
     std::unique_ptr<CUpdateJob> manualJob;
     std::unique_ptr<CUpdateJob> scheduledJob;

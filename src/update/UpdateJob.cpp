@@ -5,6 +5,7 @@
 #include "audio/Mp3ToAmr.h"
 #include "model/CorvaneDoc.h"
 #include "net/WebAccess.h"
+#include "update/CacheIndex.h"
 #include "update/CacheNames.h"
 #include "update/Package.h"
 
@@ -33,6 +34,15 @@ std::string UpdateFinalText(std::uint64_t packageSize, bool anyFailed)
 std::string UpdateFailureText(const std::string& address)
 {
     return "Failed to get " + address + ", please check the URL and the Internet connection.";
+}
+
+std::string UpdateNotWrittenText(const std::string& outputPath, const std::string& packageError)
+{
+    std::string reason = packageError;
+    const std::string named = outputPath + ": ";
+    if (const std::size_t at = packageError.find(named); at != std::string::npos)
+        reason = packageError.substr(at + named.size());
+    return "The package " + outputPath + " was not written: " + reason;
 }
 
 int AmrModeFromCompression(int compression)
@@ -125,6 +135,10 @@ struct Task {
     std::string url;
     std::string cachePath; // ".xml" for a feed, ".mp3" for an enclosure
     std::string amrPath; // enclosure to be re-compressed
+    // Why the download cannot start (the cache index could not record the file's address);
+    // empty when it can. Re-Pack: whether the cache holds a file fetched from url.
+    std::string cacheError;
+    bool inCache = true;
     std::string host;
     State state = State::Queued;
     Task* nextSameFile = nullptr; // the next task that must wait until this one is packed
@@ -143,6 +157,7 @@ struct Task {
 
 struct CUpdateJob::Impl {
     std::unique_ptr<CPackageFile> package;
+    std::unique_ptr<CCacheIndex> cacheIndex; // under mutex
 
     // The scheduling state, shared by the packing thread and the workers.
     std::mutex mutex;
@@ -278,8 +293,9 @@ void CUpdateJob::Run(std::stop_token stop)
         CreateDataFolder(); // a failure shows up as failed downloads
 
     // Tasks with one cache file run one after another, each only once the one before it was
-    // packed: the package then holds what one-at-a-time work would have packed, even when two
-    // addresses share a cache file or one feed is listed twice. Called with the mutex held.
+    // packed: the package then holds what one-at-a-time work would have packed when one address
+    // is listed twice (the cache index gives different addresses different files). Called with
+    // the mutex held.
     auto addTask = [&state](Task task) -> Task* {
         Task& added = state.tasks.emplace_back(std::move(task));
         auto [slot, inserted] = state.lastUserOfFile.try_emplace(added.cachePath, &added);
@@ -296,17 +312,51 @@ void CUpdateJob::Run(std::stop_token stop)
         return &added;
     };
 
+    // Gives each task of a batch its cache file: for a download, the file claimed for its
+    // address, the claims written before any of them starts; for Re-Pack, the file that was
+    // fetched from its address, if any. Called with the mutex held, in package order.
+    auto placeInCache = [&](std::vector<Task>& batch) {
+        std::vector<Task*> newlyClaimed;
+        for (Task& task : batch) {
+            const int kind = task.kind == Task::Kind::Feed ? CACHE_FEED : CACHE_MP3;
+            if (repack) {
+                task.cachePath = state.cacheIndex->Find(task.url, kind);
+                task.inCache = !task.cachePath.empty();
+                if (!task.inCache)
+                    task.cachePath = CacheFileName(task.url, kind); // orders the chains only
+            } else {
+                const CCacheIndex::Claim claim = state.cacheIndex->ClaimForDownload(task.url, kind);
+                task.cachePath = claim.path;
+                if (claim.path.empty())
+                    task.cacheError = "no free cache file name for " + task.url;
+                else if (claim.newClaim)
+                    newlyClaimed.push_back(&task);
+            }
+            if (task.convert) // ".mp3" becomes ".amr": the conversion belongs to that file
+                task.amrPath = task.cachePath.substr(0, task.cachePath.size() - 4) + ".amr";
+        }
+        std::string error;
+        if (!state.cacheIndex->SaveIfChanged(error)) {
+            for (Task* task : newlyClaimed)
+                task->cacheError = error;
+        }
+    };
+
     {
         std::lock_guard lock(state.mutex);
+        state.cacheIndex = std::make_unique<CCacheIndex>(GetDataFolder());
+        std::vector<Task> feeds;
         for (std::size_t i = 0; i < feedCount; ++i) {
             Task task;
             task.kind = Task::Kind::Feed;
-            task.order = { i, 0 };
+            task.order = {i, 0};
             task.url = setup.feedUrls[i];
-            task.cachePath = CacheFileName(task.url, CACHE_FEED);
             task.host = repack ? std::string() : HostOf(task.url);
-            state.feedTasks.push_back(addTask(std::move(task)));
+            feeds.push_back(std::move(task));
         }
+        placeInCache(feeds);
+        for (Task& task : feeds)
+            state.feedTasks.push_back(addTask(std::move(task)));
     }
 
     // Enclosures are scheduled feed by feed in list order, only once every earlier feed was
@@ -316,6 +366,7 @@ void CUpdateJob::Run(std::stop_token stop)
         while (state.scheduledFeeds < feedCount
             && state.feedTasks[state.scheduledFeeds]->state == Task::State::Done) {
             Task* feed = state.feedTasks[state.scheduledFeeds++];
+            placeInCache(feed->found);
             for (Task& enclosure : feed->found)
                 feed->enclosures.push_back(addTask(std::move(enclosure)));
             feed->found.clear();
@@ -348,7 +399,9 @@ void CUpdateJob::Run(std::stop_token stop)
 
             int result;
             if (repack) {
-                result = FileExists(task->cachePath) ? WEB_OK : 0;
+                result = task->inCache && FileExists(task->cachePath) ? WEB_OK : 0;
+            } else if (!task->cacheError.empty()) {
+                result = WEB_ERR_REQUEST;
             } else {
                 CWebAccess web(setup.agentName);
                 web.SetStopToken(stop);
@@ -371,13 +424,10 @@ void CUpdateJob::Run(std::stop_token stop)
                             && *item->enclosureType == "audio/mpeg") {
                             Task enclosure;
                             enclosure.kind = Task::Kind::Enclosure;
-                            enclosure.order = { task->order.first, itemNumber };
+                            enclosure.order = {task->order.first, itemNumber};
                             enclosure.url = *item->enclosureUrl;
-                            enclosure.cachePath = CacheFileName(enclosure.url, CACHE_MP3);
                             enclosure.host = repack ? std::string() : HostOf(enclosure.url);
                             enclosure.convert = settings.podcastFormat != 0;
-                            if (enclosure.convert)
-                                enclosure.amrPath = CacheFileName(enclosure.url, CACHE_AMR);
                             enclosure.settings = settings;
                             found.push_back(std::move(enclosure));
                         }
@@ -607,8 +657,10 @@ void CUpdateJob::Run(std::stop_token stop)
             outcome.packageSize = state.package->Size();
         if (!outcome.cancelled && !state.cancelled) {
             outcome.finished = true;
-            outcome.finalText = UpdateFinalText(state.package->Size(), anyFailed);
-            if (!repack && setup.setRepackable)
+            // "Finished." with a size would tell the user that the phone gets a new package.
+            outcome.finalText = committed ? UpdateFinalText(state.package->Size(), anyFailed)
+                                          : UpdateNotWrittenText(setup.outputPath, packageError);
+            if (committed && !repack && setup.setRepackable)
                 setup.setRepackable(1);
             listener.OnFinished(outcome.finalText, anyFailed);
         } else {

@@ -35,7 +35,8 @@ public:
     // A failure the user must acknowledge: the job waits until this returns.
     // text is "Failed to get <address>, please check the URL and the Internet connection."
     virtual void OnFailure(const std::string& text) = 0;
-    // The job reached its end (not called after a cancel). finalText is the status shown last.
+    // The job reached its end (not called after a cancel). finalText is the status shown last:
+    // UpdateFinalText when the package was written, else UpdateNotWrittenText.
     virtual void OnFinished(const std::string& finalText, bool anyFailed) = 0;
 };
 
@@ -69,8 +70,9 @@ struct UpdateJobSetup {
     CorvaneSettings settings;
     std::function<CorvaneSettings()> readSettings;
 
-    // Full update only: called with 0 when the job starts and 1 when it reaches its end (not
-    // after a cancel). Called from the job's thread. May be empty.
+    // Full update only: called with 0 when the job starts and 1 when it reaches its end with the
+    // package written (not after a cancel or a package write error). Called from the job's
+    // thread. May be empty.
     std::function<void(int)> setRepackable;
 
     // false (the scheduled update): OnFailure is never called.
@@ -104,6 +106,10 @@ struct UpdateJobResult {
 // The texts of the job, exactly as shown.
 std::string UpdateFinalText(std::uint64_t packageSize, bool anyFailed);
 std::string UpdateFailureText(const std::string& address);
+// The final text when the package could not be written: "The package <outputPath> was not
+// written: <reason>". The reason is what packageError says after the package's own name, or the
+// whole of packageError when it does not name the package.
+std::string UpdateNotWrittenText(const std::string& outputPath, const std::string& packageError);
 
 // AMR parameters from the podcast settings: mode 7 - compression (compression 0..7, else mode 0)
 // and the volume index (volume 0..7, else 4).

@@ -105,17 +105,72 @@ TEST_F(SettingsTest, HandEditedValuesOutsideTheirRangeReadAsDefaults)
         QSettings store = Store();
         store.setValue("Podcast/Compression", 12); // would index past the mode table
         store.setValue("Podcast/Volume", -1);
-        store.setValue("Update/Hour", "noon");
         store.setValue("Podcast/Length", 0);
         store.setValue("Podcast/MP3", 0); // valid: kept
     }
     const CorvaneSettings settings = LoadSettings();
     EXPECT_EQ(settings.compression, 7);
     EXPECT_EQ(settings.volume, 4);
-    EXPECT_EQ(settings.scheduleHour, 6);
     EXPECT_EQ(settings.lengthLimit, 1200u);
     EXPECT_EQ(settings.podcastFormat, 0);
     EXPECT_EQ(ReadSettingText(*FindSetting("Podcast/Compression")), "7");
+}
+
+// Zero is off and anything else is on, wherever these values are used; a hand-edited 2 must
+// not silently turn the schedule or the length limit off.
+TEST_F(SettingsTest, FlagsReadAnyNonzeroNumberAsOn)
+{
+    const struct {
+        const char* entry;
+        int stored;
+        int CorvaneSettings::*member;
+        int read;
+    } flags[] = {
+        { "Update/Scheduled", 2, &CorvaneSettings::scheduleOn, 1 },
+        { "Podcast/On", 0, &CorvaneSettings::podcastOn, 0 },
+        { "Podcast/MP3", -1, &CorvaneSettings::podcastFormat, 1 },
+        { "Podcast/Limit", 5, &CorvaneSettings::lengthLimitOn, 1 },
+        { "Podcast/Download First One Only", 255, &CorvaneSettings::firstItemOnly, 1 },
+        { "Podcast/Repackable", 7, &CorvaneSettings::repackable, 1 },
+    };
+    for (const auto& flag : flags)
+        Store().setValue(flag.entry, flag.stored);
+    const CorvaneSettings settings = LoadSettings();
+    for (const auto& flag : flags) {
+        EXPECT_EQ(settings.*flag.member, flag.read) << flag.entry;
+        EXPECT_EQ(ReadSettingText(*FindSetting(flag.entry)), std::to_string(flag.read));
+    }
+
+    // Not a number at all: the default, as for any other entry.
+    Store().setValue("Update/Scheduled", "yes");
+    EXPECT_EQ(LoadSettings().scheduleOn, 0);
+}
+
+// A default would start the scheduled update at 06:00, a time the user never set: the stored
+// hour and minute are kept, so they never match the clock, and shown marked.
+TEST_F(SettingsTest, ScheduleTimesOutsideTheDayAreKeptNotReplaced)
+{
+    {
+        QSettings store = Store();
+        store.setValue("Update/Hour", 25);
+        store.setValue("Update/Minute", 60);
+    }
+    CorvaneSettings settings = LoadSettings();
+    EXPECT_EQ(settings.scheduleHour, 25);
+    EXPECT_EQ(settings.scheduleMinute, 60);
+    EXPECT_EQ(ReadSettingText(*FindSetting("Update/Hour")),
+        "25 (invalid: 0 to 23; the scheduled update never runs)");
+    EXPECT_EQ(ReadSettingText(*FindSetting("Update/Minute")),
+        "60 (invalid: 0 to 59; the scheduled update never runs)");
+
+    Store().setValue("Update/Hour", "noon");
+    EXPECT_EQ(LoadSettings().scheduleHour, -1);
+    EXPECT_EQ(ReadSettingText(*FindSetting("Update/Hour")),
+        "noon (invalid: 0 to 23; the scheduled update never runs)");
+    Store().setValue("Update/Hour", -3);
+    EXPECT_EQ(LoadSettings().scheduleHour, -3);
+    Store().setValue("Update/Hour", 23);
+    EXPECT_EQ(ReadSettingText(*FindSetting("Update/Hour")), "23");
 }
 
 TEST_F(SettingsTest, TheFileFollowsXdgConfigHome)

@@ -4,8 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -27,9 +29,12 @@ std::string Quote(const std::string& text)
 class SubscriptionCommandsTest : public TestHome {
 protected:
     // Runs corvane-cli with the test home's environment (set by TestHome) and input on stdin.
+    // A run that would hang is ended after a minute (exit code 124 or 137), and one that would
+    // fill the disk stops at 20 MB of output (dash counts the file size limit in 512-byte
+    // blocks).
     CliRun Cli(const std::vector<std::string>& arguments, const std::string& input = "")
     {
-        std::string command = Quote(CORVANE_CLI_PATH);
+        std::string command = "ulimit -f 40000; timeout -k 5 60 " + Quote(CORVANE_CLI_PATH);
         for (const std::string& argument : arguments)
             command += " " + Quote(argument);
         const std::string in = temp.Write("stdin.txt", input);
@@ -48,7 +53,24 @@ protected:
         return "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body>" + body
             + "</body></opml>";
     }
+
+    // A FIFO and a folder at path, one after the other: give each to check, then remove it.
+    template <typename Check> void WithFifoAndFolder(const std::string& path, Check check)
+    {
+        ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
+        check("FIFO");
+        std::filesystem::remove(path);
+        std::filesystem::create_directories(path);
+        check("directory");
+        std::filesystem::remove(path);
+    }
 };
+
+bool IsFifo(const std::string& path)
+{
+    struct stat status { };
+    return ::stat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
+}
 
 TEST_F(SubscriptionCommandsTest, AddListRemoveAndUndoAcrossRuns)
 {
@@ -151,6 +173,64 @@ TEST_F(SubscriptionCommandsTest, ImportAsksAndSaysWhenNothingWasFound)
     EXPECT_EQ(Cli({ "export", temp.File("no/folder/out.xml") }).code, 1);
 }
 
+TEST_F(SubscriptionCommandsTest, ImportOfAFifoOrAFolderEndsAtOnceAndKeepsTheTree)
+{
+    EXPECT_EQ(Cli({ "add", "http://keep/" }).code, 0);
+    const std::string before = ReadWholeFile(ChannelsPath());
+    WithFifoAndFolder(temp.File("in.opml"), [&](const char* kind) {
+        const CliRun run = Cli({ "import", temp.File("in.opml"), "--yes" });
+        EXPECT_EQ(run.code, 1) << kind;
+        EXPECT_NE(run.err.find(temp.File("in.opml") + ": not a regular file"), std::string::npos)
+            << run.err;
+        EXPECT_NE(run.err.find("No feed was found in the input file."), std::string::npos);
+        EXPECT_EQ(ReadWholeFile(ChannelsPath()), before) << kind;
+    });
+    EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n  <http://keep/>\n");
+}
+
+TEST_F(SubscriptionCommandsTest, ChannelsFileThatIsAFifoOrAFolderIsRefusedAndLeftAlone)
+{
+    std::filesystem::create_directories(home);
+    WithFifoAndFolder(ChannelsPath(), [&](const char* kind) {
+        for (const std::vector<std::string>& arguments :
+            { std::vector<std::string> { "list" }, { "add", "http://new/" } }) {
+            const CliRun run = Cli(arguments);
+            EXPECT_EQ(run.code, 1) << kind << " " << arguments[0];
+            EXPECT_NE(run.err.find(ChannelsPath() + ": not a regular file"), std::string::npos)
+                << run.err;
+            EXPECT_EQ(run.out, "") << kind;
+        }
+        EXPECT_EQ(IsFifo(ChannelsPath()), std::string(kind) == "FIFO");
+        EXPECT_FALSE(FileExists(BackupFile(1))) << kind;
+    });
+}
+
+TEST_F(SubscriptionCommandsTest, ListOfAVeryDeepTreeShowsDepthsAsNumbers)
+{
+    // 99,999 groups, each inside the one before, and a feed in the innermost.
+    constexpr int depth = 100000;
+    std::string body;
+    for (int level = 1; level < depth; ++level)
+        body += "<outline title=\"g" + std::to_string(level) + "\">";
+    body += "<outline title=\"deepest\" xmlUrl=\"http://deep/\"/>";
+    for (int level = 1; level < depth; ++level)
+        body += "</outline>";
+    std::filesystem::create_directories(home);
+    temp.Write("home/Corvane.Cha", Opml(body));
+
+    const CliRun run = Cli({ "list" });
+    ASSERT_EQ(run.code, 0) << run.err.substr(0, 500);
+    EXPECT_LT(run.out.size(), 10u * 1000 * 1000);
+    // Shallow levels keep two spaces a level; past 32 the depth is a number.
+    EXPECT_EQ(run.out.rfind("My Subscriptions\n  g1/\n    g2/\n      g3/\n", 0), 0u);
+    EXPECT_NE(run.out.find("\n" + std::string(64, ' ') + "g32/\n" + std::string(64, ' ')
+                  + "[depth 33] g33/\n"),
+        std::string::npos);
+    const std::string last = std::string(64, ' ') + "[depth 100000] deepest  <http://deep/>\n";
+    ASSERT_GE(run.out.size(), last.size());
+    EXPECT_EQ(run.out.substr(run.out.size() - last.size()), last);
+}
+
 TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
 {
     const CliRun all = Cli({ "options" });
@@ -177,6 +257,26 @@ TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
     EXPECT_EQ(Cli({ "options", "Update/Hour" }).out, "Update/Hour=6\n");
     EXPECT_EQ(Cli({ "options", "Podcast/Nope=1" }).code, 2);
     EXPECT_EQ(Cli({ "options", "--help" }).code, 0);
+}
+
+// A hand-edited file: a time outside the day is shown as stored and marked, since the scheduled
+// update then never runs; a flag shows as the program reads it.
+TEST_F(SubscriptionCommandsTest, OptionsMarkATimeOutsideTheDay)
+{
+    temp.Write("config/Corvane/Corvane.conf",
+        "[Update]\nScheduled=1\nHour=25\nMinute=30\n[Podcast]\nLimit=5\n");
+    const CliRun all = Cli({ "options" });
+    EXPECT_EQ(all.code, 0);
+    EXPECT_NE(
+        all.out.find("Update/Hour=25 (invalid: 0 to 23; the scheduled update never runs)\n"),
+        std::string::npos)
+        << all.out;
+    EXPECT_NE(all.out.find("Update/Minute=30\n"), std::string::npos) << all.out;
+    EXPECT_EQ(Cli({ "options", "Podcast/Limit" }).out, "Podcast/Limit=1\n");
+
+    // Setting a valid hour clears the mark.
+    EXPECT_EQ(Cli({ "options", "Update/Hour=7" }).code, 0);
+    EXPECT_EQ(Cli({ "options", "Update/Hour" }).out, "Update/Hour=7\n");
 }
 
 } // namespace

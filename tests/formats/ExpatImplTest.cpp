@@ -1,6 +1,8 @@
 // The reading frame: piece boundaries, code pages, entity amplification, handler failures.
 #include "formats/OutlineReader.h"
 #include "formats/RssReader.h"
+#include "model/CorvaneDoc.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -151,6 +153,73 @@ TEST(ExpatImpl, SingleByteCodePages)
     EXPECT_EQ(channel->title, "\xE2\x82\xAC");
 }
 
+namespace {
+
+// Two characters of each supported code page, with their UTF-8 (from the published tables).
+struct CodePageSample {
+    const char* name;
+    const char* bytes; // two bytes of the code page, the first at least 0x80
+    const char* utf8; // what they stand for
+};
+
+const CodePageSample codePageSamples[] = {
+    { "windows-1250", "\x8A\xE8", "\xC5\xA0\xC4\x8D" }, // S caron, c caron
+    { "windows-1251", "\xC0\xFF", "\xD0\x90\xD1\x8F" }, // Cyrillic A, ya
+    { "windows-1252", "\x80\xE9", "\xE2\x82\xAC\xC3\xA9" }, // euro, e acute
+    { "windows-1253", "\xC1\xE1", "\xCE\x91\xCE\xB1" }, // Alpha, alpha
+    { "windows-1254", "\xD0\xFD", "\xC4\x9E\xC4\xB1" }, // G breve, dotless i
+    { "windows-1255", "\xE0\xA4", "\xD7\x90\xE2\x82\xAA" }, // alef, new sheqel
+    { "windows-1256", "\xC7\x81", "\xD8\xA7\xD9\xBE" }, // alef, peh
+    { "windows-1257", "\xC0\xFE", "\xC4\x84\xC5\xBE" }, // A ogonek, z caron
+    { "windows-1258", "\xC3\xE0", "\xC4\x82\xC3\xA0" }, // A breve, a grave
+    { "iso-8859-2", "\xA1\xB9", "\xC4\x84\xC5\xA1" }, // A ogonek, s caron
+    { "iso-8859-3", "\xA1\xFD", "\xC4\xA6\xC5\xAD" }, // H stroke, u breve
+    { "iso-8859-4", "\xA1\xA2", "\xC4\x84\xC4\xB8" }, // A ogonek, kra
+    { "iso-8859-5", "\xB0\xF0", "\xD0\x90\xE2\x84\x96" }, // Cyrillic A, numero
+    { "iso-8859-6", "\xC7\xAC", "\xD8\xA7\xD8\x8C" }, // alef, Arabic comma
+    { "iso-8859-7", "\xC1\xE1", "\xCE\x91\xCE\xB1" }, // Alpha, alpha
+    { "iso-8859-8", "\xE0\xAA", "\xD7\x90\xC3\x97" }, // alef, multiplication sign
+    { "iso-8859-9", "\xD0\xFD", "\xC4\x9E\xC4\xB1" }, // G breve, dotless i
+    { "iso-8859-10", "\xA1\xBD", "\xC4\x84\xE2\x80\x95" }, // A ogonek, horizontal bar
+    { "iso-8859-11", "\xA1\xDF", "\xE0\xB8\x81\xE0\xB8\xBF" }, // ko kai, baht
+    { "iso-8859-13", "\xA1\xC0", "\xE2\x80\x9D\xC4\x84" }, // right quote, A ogonek
+    { "iso-8859-14", "\xA1\xD0", "\xE1\xB8\x82\xC5\xB4" }, // B dot above, W circumflex
+    { "iso-8859-15", "\xA4\xBD", "\xE2\x82\xAC\xC5\x93" }, // euro, oe
+    { "iso-8859-16", "\xA1\xA4", "\xC4\x84\xE2\x82\xAC" }, // A ogonek, euro
+    { "koi8-r", "\xC1\xE1", "\xD0\xB0\xD0\x90" }, // Cyrillic a, A
+    { "koi8-u", "\xA4\xC1", "\xD1\x94\xD0\xB0" }, // Ukrainian ie, Cyrillic a
+};
+
+std::string TitleDocument(const char* encoding, const std::string& title)
+{
+    return std::string("<?xml version=\"1.0\" encoding=\"") + encoding
+        + "\"?>\n<rss><channel><title>" + title + "</title></channel></rss>\n";
+}
+
+} // namespace
+
+// ISO-8859-12 was never published; the test of unknown encodings shows it refused.
+TEST(ExpatImpl, EverySupportedCodePageReadsAsciiAndItsOwnCharacters)
+{
+    for (const CodePageSample& sample : codePageSamples) {
+        for (std::size_t pieceSize : { std::size_t(1), ExpatImpl::PIECE_SIZE }) {
+            std::unique_ptr<CFeedChannel> channel;
+            XmlReadStatus status;
+            EXPECT_EQ(ReadFeedBytes(TitleDocument(sample.name, "Plain text &amp; 1"), channel,
+                          &status, pieceSize),
+                1)
+                << sample.name << ": " << status.reason;
+            EXPECT_EQ(channel->title, "Plain text & 1") << sample.name;
+
+            EXPECT_EQ(ReadFeedBytes(TitleDocument(sample.name, std::string("x ") + sample.bytes),
+                          channel, &status, pieceSize),
+                1)
+                << sample.name << ": " << status.reason;
+            EXPECT_EQ(channel->title, std::string("x ") + sample.utf8) << sample.name;
+        }
+    }
+}
+
 TEST(ExpatImpl, UndefinedByteOfACodePageIsAnError)
 {
     // 0x81 has no character in windows-1252.
@@ -186,6 +255,11 @@ TEST(ExpatImpl, SingleByteMapTable)
     EXPECT_EQ(map[0x81], -1);
     ASSERT_TRUE(BuildSingleByteMap("koi8-u", map));
     EXPECT_EQ(map[0xA4], 0x0454); // Ukrainian ie
+    // A combining accent stands for itself as well, though its converter waits for a base.
+    ASSERT_TRUE(BuildSingleByteMap("windows-1258", map));
+    EXPECT_EQ(map['a'], 'a');
+    EXPECT_EQ(map[0xCC], 0x0300); // combining grave accent
+    EXPECT_EQ(map[0xDE], 0x0303); // combining tilde
     EXPECT_FALSE(BuildSingleByteMap("UTF-8", map));
     EXPECT_FALSE(BuildSingleByteMap("windows-01252", map));
     EXPECT_FALSE(BuildSingleByteMap("iso-8859-1x", map));
@@ -219,6 +293,35 @@ TEST(ExpatImpl, HandlerFailureStopsTheParseWithoutCrossingExpat)
     EXPECT_EQ(handler.starts, 3);
     EXPECT_EQ(status.error, XML_ERROR_ABORTED);
     EXPECT_NE(status.reason.find("reading stopped"), std::string::npos);
+}
+
+TEST(ExpatImpl, ReadersRefuseAFolderBeforeReadingIt)
+{
+    TempDir folder;
+    std::unique_ptr<CFeedChannel> channel;
+    XmlReadStatus status;
+    EXPECT_EQ(ReadFeedDocument(folder.Path(), channel, &status), 0);
+    EXPECT_TRUE(status.inputFailed);
+    EXPECT_EQ(status.reason, "not a regular file (a directory)");
+    ASSERT_NE(channel, nullptr);
+
+    std::unique_ptr<COutlineHead> head;
+    std::unique_ptr<COutlineItem> root;
+    status = XmlReadStatus();
+    EXPECT_EQ(ReadOutlineDocument(folder.Path(), head, root, &status), 0);
+    EXPECT_TRUE(status.inputFailed);
+    EXPECT_EQ(status.reason, "not a regular file (a directory)");
+    EXPECT_EQ(root->title, "My Subscriptions");
+
+    std::string unreadable;
+    EXPECT_EQ(CCorvaneDoc::ReadOutlineFile(folder.Path(), head, root, &unreadable), 0);
+    EXPECT_EQ(unreadable, "not a regular file (a directory)");
+    // A document that opens but is malformed is read, not unreadable.
+    unreadable.clear();
+    EXPECT_EQ(CCorvaneDoc::ReadOutlineFile(folder.Write("cut.opml", "<opml><body>"), head, root,
+                  &unreadable),
+        0);
+    EXPECT_EQ(unreadable, "");
 }
 
 TEST(ExpatImpl, MovedParserIsFreedOnce)

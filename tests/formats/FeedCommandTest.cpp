@@ -8,7 +8,9 @@
 #include <QJsonObject>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 namespace {
@@ -29,11 +31,12 @@ std::string Quote(const std::string& text)
     return quoted + "'";
 }
 
+// A run that would hang is ended after a minute (exit code 124 or 137).
 CliRun Cli(const std::string& arguments)
 {
     TempDir folder;
-    const std::string command = Quote(CORVANE_CLI_PATH) + " " + arguments + " >"
-        + Quote(folder.File("out")) + " 2>" + Quote(folder.File("err")) + " </dev/null";
+    const std::string command = "timeout -k 5 60 " + Quote(CORVANE_CLI_PATH) + " " + arguments
+        + " >" + Quote(folder.File("out")) + " 2>" + Quote(folder.File("err")) + " </dev/null";
     CliRun run;
     const int status = std::system(command.c_str());
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -109,6 +112,20 @@ TEST(FeedCommand, FailuresExitOneWithTheFileAndReason)
     const CliRun missing = Cli("feed " + Quote(folder.File("none.rss")));
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("none.rss: cannot open"), std::string::npos) << missing.err;
+}
+
+TEST(FeedCommand, FifoOrFolderEndsAtOnceWithTheFileAndReason)
+{
+    TempDir folder;
+    ASSERT_EQ(mkfifo(folder.File("feed.fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(folder.File("feed.d"));
+    for (const char* name : { "feed.fifo", "feed.d" }) {
+        const CliRun run = Cli("feed " + Quote(folder.File(name)) + " --json");
+        EXPECT_EQ(run.exitCode, 1) << name;
+        EXPECT_NE(run.err.find(folder.File(name) + ": not a regular file"), std::string::npos)
+            << run.err;
+        EXPECT_EQ(ParseObject(run.out).value("ok"), QJsonValue(false)) << name;
+    }
 }
 
 TEST(FeedCommand, UsageAndHelp)

@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <future>
+#include <mutex>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -481,6 +485,43 @@ TEST_F(SubscriptionsTest, ImportReplacesTheTreeOnlyWhenSomethingWasFound)
     EXPECT_EQ(Shape(subscriptions->Root()), "My Subscriptions{x*}");
 }
 
+TEST_F(SubscriptionsTest, ImportOfAFolderSaysWhyAndKeepsTheTree)
+{
+    auto subscriptions = StartWithFile();
+    const std::string before = Shape(subscriptions->Root());
+    const std::uint32_t count = subscriptions->BackupCount();
+    std::filesystem::create_directory(temp.File("folder.opml"));
+    std::string unreadable;
+    EXPECT_FALSE(subscriptions->ImportOpml(temp.File("folder.opml"), &unreadable).changed);
+    EXPECT_EQ(unreadable, temp.File("folder.opml") + ": not a regular file (a directory)");
+    EXPECT_EQ(Shape(subscriptions->Root()), before);
+    EXPECT_EQ(subscriptions->BackupCount(), count);
+
+    unreadable.clear();
+    const std::string empty = temp.Write("empty.opml", "<opml><body></body></opml>");
+    EXPECT_FALSE(subscriptions->ImportOpml(empty, &unreadable).changed);
+    EXPECT_EQ(unreadable, ""); // read, and nothing found in it
+}
+
+TEST_F(SubscriptionsTest, ChannelsFileThatIsAFolderIsUnreadableAndStaysAFolder)
+{
+    std::filesystem::create_directories(ChannelsPath());
+    CSubscriptions subscriptions;
+    std::string unreadable;
+    subscriptions.Load(&unreadable);
+    EXPECT_EQ(unreadable,
+        "cannot read the channels file " + ChannelsPath() + ": not a regular file (a directory)");
+    EXPECT_EQ(Shape(subscriptions.Root()), "My Subscriptions");
+
+    // A save that goes on regardless says so, and leaves no backup that would pass for one.
+    const TreeChange change = subscriptions.NewFeed(subscriptions.Root(), "a", "http://a/", "", "");
+    EXPECT_FALSE(change.save.ok);
+    EXPECT_NE(change.save.message.find("not a regular file"), std::string::npos)
+        << change.save.message;
+    EXPECT_FALSE(FileExists(BackupFile(1)));
+    EXPECT_TRUE(std::filesystem::is_directory(ChannelsPath()));
+}
+
 TEST_F(SubscriptionsTest, ExportWritesTheChannelsFileBytes)
 {
     auto subscriptions = StartWithFile();
@@ -606,6 +647,55 @@ TEST_F(SubscriptionsTest, DeepTreeIsHandledWithoutRecursion)
     subscriptions->ClickMark(subscriptions->Root());
     EXPECT_EQ(subscriptions->Mark(leaf), MARK_UNCHECKED);
     EXPECT_TRUE(subscriptions->Delete(added).changed);
+}
+
+// The update worker and the GUI thread set repackable at once; whichever comes last must win in
+// memory and in the settings file alike, or Re-Pack is offered (or refused) against what the
+// next start reads.
+TEST_F(SubscriptionsTest, ConcurrentSetRepackableLeavesMemberAndStoreAlike)
+{
+    auto subscriptions = Start();
+    for (int round = 0; round < 10; ++round) {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&subscriptions, t] {
+                for (int i = 0; i < 3; ++i)
+                    subscriptions->SetRepackable((t + i) % 2);
+            });
+        }
+        threads.clear(); // joins
+        ASSERT_EQ(subscriptions->Repackable(), LoadSettings().repackable) << "round " << round;
+    }
+}
+
+// The same meeting, made to happen: a second call arrives while the first is writing. It must
+// wait for the first to finish, so the second value ends up in memory and in the store; had it
+// slipped in between, the first call's write would land last and the store would say 0.
+TEST_F(SubscriptionsTest, SetRepackableThatArrivesDuringAWriteWaitsForIt)
+{
+    auto subscriptions = Start();
+    std::mutex mutex;
+    std::vector<int> stored;
+    std::promise<void> secondDone;
+    std::future<void> secondFinished = secondDone.get_future();
+    std::jthread second;
+    subscriptions->SetRepackableWriter([&](int value) {
+        if (value == 0) {
+            second = std::jthread([&] {
+                subscriptions->SetRepackable(1);
+                secondDone.set_value();
+            });
+            // Long enough for an unguarded second call to run to its end; it cannot end while
+            // this write holds the lock, so the wait then simply runs out.
+            secondFinished.wait_for(std::chrono::milliseconds(200));
+        }
+        std::lock_guard lock(mutex);
+        stored.push_back(value);
+    });
+    subscriptions->SetRepackable(0);
+    second.join();
+    EXPECT_EQ(stored, (std::vector<int> { 0, 1 }));
+    EXPECT_EQ(subscriptions->Repackable(), 1);
 }
 
 } // namespace

@@ -35,6 +35,16 @@ TEST(ScheduledUpdateDueTest, StartsOnceWithinTheSetMinute)
     EXPECT_TRUE(ScheduledUpdateDue(At(6, 0, 0, 8), 1, 6, 0, false, At(6, 0, 0, 7)));
 }
 
+TEST(ScheduledUpdateDueTest, AManualJobThatEndedWithinTheSetMinuteTakesThatDay)
+{
+    // Ended within the minute (it ran during it): not today, whatever second the tick comes.
+    EXPECT_FALSE(ScheduledUpdateDue(At(6, 0, 30), 1, 6, 0, false, std::nullopt, At(6, 0, 0)));
+    EXPECT_FALSE(ScheduledUpdateDue(At(6, 0, 59), 1, 6, 0, false, std::nullopt, At(6, 0, 58)));
+    // Ended before the minute, or on another day: the late tick still starts it.
+    EXPECT_TRUE(ScheduledUpdateDue(At(6, 0, 30), 1, 6, 0, false, std::nullopt, At(5, 59, 59)));
+    EXPECT_TRUE(ScheduledUpdateDue(At(6, 0, 0, 8), 1, 6, 0, false, std::nullopt, At(6, 0, 10)));
+}
+
 TEST(ScheduledUpdateDueTest, OtherTimesScheduleOffAndRunningJobsDoNotStart)
 {
     EXPECT_FALSE(ScheduledUpdateDue(At(5, 59, 59), 1, 6, 0, false, std::nullopt));
@@ -73,7 +83,27 @@ protected:
             std::lock_guard lock(mutex);
             tray.push_back(busy ? 145 : 128);
         };
+        hooks.now = [this] {
+            std::lock_guard lock(mutex);
+            return clock;
+        };
         return std::make_unique<CUpdateController>(std::move(hooks));
+    }
+    // The clock that manual jobs read as they end.
+    void SetClock(const LocalTime& time)
+    {
+        std::lock_guard lock(mutex);
+        clock = time;
+    }
+    // Runs a manual job of feeds to its end.
+    void RunManualJob(CUpdateController& controller, std::vector<std::string> feeds)
+    {
+        RecordingListener listener;
+        UpdateRequest request;
+        request.feedUrls = std::move(feeds);
+        ASSERT_EQ(controller.StartUpdate(request, listener), StartResult::Started);
+        controller.WaitManual();
+        ASSERT_TRUE(controller.ManualResult().finished);
     }
     std::vector<int> Tray()
     {
@@ -90,6 +120,7 @@ protected:
     CorvaneSettings settings;
     std::vector<int> tray;
     std::vector<int> repackable;
+    LocalTime clock;
     int collected = 0;
 };
 
@@ -129,7 +160,9 @@ TEST_F(ScheduledUpdateTest, LateTickStartsOnceAndScheduleOffNever)
     EXPECT_EQ(server.Hits("/ok.rss"), 1);
 }
 
-TEST_F(ScheduledUpdateTest, TickWhileAManualJobRunsDoesNothing)
+// The tick of second 0 finds the user's job running, and the job ends later in the same minute:
+// the next ticks of that minute must not start the scheduled update after all.
+TEST_F(ScheduledUpdateTest, TickWhileAManualJobRunsDoesNothingAndSkipsThatDay)
 {
     server.Serve("/slow.rss", Rss("Slow", {}));
     server.SetDelay("/slow.rss", std::chrono::milliseconds(400));
@@ -137,12 +170,75 @@ TEST_F(ScheduledUpdateTest, TickWhileAManualJobRunsDoesNothing)
     RecordingListener listener;
     UpdateRequest request;
     request.feedUrls = { server.Url("/slow.rss") };
+    SetClock(At(6, 0, 1)); // when the job ends
     ASSERT_EQ(controller->StartUpdate(request, listener), StartResult::Started);
     EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 0)));
     EXPECT_EQ(collected, 0);
     controller->WaitManual();
     EXPECT_TRUE(controller->ManualResult().finished);
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 2)));
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 59)));
+    EXPECT_EQ(collected, 0);
     EXPECT_TRUE(Tray().empty());
+    // The next day's minute starts it again.
+    EXPECT_TRUE(controller->OnScheduleTick(At(6, 0, 0, 8)));
+    controller->WaitScheduled();
+    EXPECT_EQ(collected, 1);
+}
+
+// The ticks came late (a busy GUI thread) and the user's whole job fell between them, inside
+// the set minute: no tick saw it running, yet it ran at the set time. A job that ended before
+// the set minute leaves the late tick's start alone.
+TEST_F(ScheduledUpdateTest, ManualJobWithinTheSetMinuteBetweenTicksSkipsThatDay)
+{
+    server.Serve("/ok.rss", Rss("Ok", {}));
+    auto controller = MakeController({ server.Url("/ok.rss") });
+    SetClock(At(5, 59, 59));
+    RunManualJob(*controller, { server.Url("/ok.rss") });
+    EXPECT_TRUE(controller->OnScheduleTick(At(6, 0, 20)));
+    controller->WaitScheduled();
+    EXPECT_EQ(collected, 1);
+
+    SetClock(At(6, 0, 5, 8));
+    RunManualJob(*controller, { server.Url("/ok.rss") });
+    EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 6, 8)));
+    EXPECT_EQ(collected, 1);
+    EXPECT_EQ(server.Hits("/ok.rss"), 3);
+}
+
+// A hand-edited time outside the day, read from the settings file as the program reads it:
+// no tick of the day starts the update, in particular not at the default 06:00.
+TEST_F(ScheduledUpdateTest, StoredTimeOutsideTheDayNeverStartsTheUpdate)
+{
+    server.Serve("/ok.rss", Rss("Ok", {}));
+    UpdateHooks hooks;
+    hooks.collectAllFeeds = [this] {
+        ++collected;
+        return std::vector<std::string> { server.Url("/ok.rss") };
+    };
+    hooks.channelsPath = ChannelsPath();
+    hooks.setRepackable = [](int) { };
+    CUpdateController controller(std::move(hooks));
+    const struct {
+        const char* time;
+        int hour, minute; // as read
+    } cases[] = { { "Hour=25\nMinute=0", 25, 0 }, { "Hour=6\nMinute=60", 6, 60 },
+        { "Hour=noon\nMinute=0", -1, 0 }, { "Hour=-1\nMinute=-1", -1, -1 } };
+    for (const auto& [time, hour, minute] : cases) {
+        home.Write("config/Corvane/Corvane.conf",
+            "[Path]\nFeedFile=" + Output() + "\n[Update]\nScheduled=1\n" + time + "\n");
+        const CorvaneSettings read = LoadSettings();
+        ASSERT_EQ(read.scheduleOn, 1);
+        EXPECT_EQ(read.scheduleHour, hour) << time;
+        EXPECT_EQ(read.scheduleMinute, minute) << time;
+        // Every hour's first minute and every minute of the default hour.
+        for (int h = 0; h < 24; ++h)
+            EXPECT_FALSE(controller.OnScheduleTick(At(h, 0, 0))) << time;
+        for (int m = 0; m < 60; ++m)
+            EXPECT_FALSE(controller.OnScheduleTick(At(6, m, 30))) << time;
+    }
+    EXPECT_EQ(collected, 0);
+    EXPECT_EQ(server.Hits("/ok.rss"), 0);
 }
 
 TEST_F(ScheduledUpdateTest, ManualJobStopsTheScheduledOne)

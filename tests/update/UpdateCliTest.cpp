@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <memory>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -167,4 +168,37 @@ TEST_F(UpdateCliTest, CtrlCStopsAtOnceAndKeepsThePreviousPackage)
     EXPECT_EQ(process.Wait(), 130);
     EXPECT_EQ(ReadWholeFile(Output()), "previous package");
     EXPECT_EQ(Stderr().find("Finished."), std::string::npos);
+}
+
+// A package that cannot be written fails the command: the last line says so, naming the file
+// and the reason, and Re-Pack stays unavailable.
+TEST_F(UpdateCliTest, PackageWriteErrorFailsTheUpdateAndLeavesRepackableClear)
+{
+    home.Write("out/corvane.mrf", "previous package");
+    std::vector<std::pair<std::string, std::string>> feeds;
+    for (int i = 0; i < 8; ++i) {
+        const std::string path = "/" + std::to_string(i) + ".rss";
+        server.Serve(path, Rss("Feed " + std::to_string(i), {}) + std::string(3000, ' '));
+        feeds.emplace_back("Feed " + std::to_string(i), server.Url(path));
+    }
+    Subscribe(feeds);
+    CSubscriptions before;
+    before.Load();
+    before.SetRepackable(1);
+
+    std::unique_ptr<CliProcess> process;
+    {
+        // The child inherits the limit; this process is back to its own at once.
+        FileSizeLimit limit(8000);
+        ASSERT_TRUE(limit.Active());
+        process = std::make_unique<CliProcess>(
+            std::vector<std::string> { "update", "--output", Output() }, home.File("stderr"));
+    }
+    ASSERT_GT(process->Pid(), 0);
+    EXPECT_EQ(process->Wait(), 1);
+    EXPECT_EQ(LastLine(Stderr()), "The package " + Output() + " was not written: File too large")
+        << Stderr();
+    EXPECT_EQ(Stderr().find("Finished."), std::string::npos);
+    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+    EXPECT_EQ(LoadSettings().repackable, 0);
 }

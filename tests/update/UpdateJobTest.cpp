@@ -6,12 +6,10 @@
 #include "update/Package.h"
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
-#include <sys/resource.h>
 #include <unistd.h>
 
 namespace {
@@ -525,9 +523,8 @@ TEST_F(UpdateJobTest, UndecodableEnclosureIsAFailedEnclosure)
 
 // A package that cannot be written to its end (here: a file size limit, as a full disk would)
 // ends the job like a failed feed, with a message naming the package; the previous package
-// stays. The limit holds for the whole process, so it is set only around the job and lifted
-// again; ctest runs each case in a process of its own. (A forked child would be simpler to
-// contain, but forking while the test server's threads run can deadlock the child.)
+// stays. The end must not claim "Finished." with a size, nor make Re-Pack available: the package
+// the phone would get was never written.
 TEST_F(UpdateJobTest, PackageWriteErrorEndsTheJobAndKeepsThePreviousPackage)
 {
     home.Write("out/corvane.mrf", "previous package");
@@ -537,18 +534,22 @@ TEST_F(UpdateJobTest, PackageWriteErrorEndsTheJobAndKeepsThePreviousPackage)
         server.Serve(path, Rss("Feed " + std::to_string(i), {}) + std::string(3000, ' '));
         feeds.push_back(server.Url(path));
     }
+    UpdateJobSetup setup = Setup(feeds);
+    std::mutex mutex;
+    std::vector<int> repackable;
+    setup.setRepackable = [&](int value) {
+        std::lock_guard lock(mutex);
+        repackable.push_back(value);
+    };
 
     // Each cache file stays below the limit; the package grows beyond it.
-    const auto previousHandler = signal(SIGXFSZ, SIG_IGN);
-    rlimit previousLimit {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previousLimit), 0);
-    rlimit limit = previousLimit;
-    limit.rlim_cur = 8000;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
     RecordingListener listener;
-    const UpdateJobResult result = Run(Setup(feeds), listener);
-    setrlimit(RLIMIT_FSIZE, &previousLimit);
-    signal(SIGXFSZ, previousHandler);
+    UpdateJobResult result;
+    {
+        FileSizeLimit limit(8000);
+        ASSERT_TRUE(limit.Active());
+        result = Run(setup, listener);
+    }
 
     EXPECT_TRUE(result.finished);
     EXPECT_FALSE(result.packageWritten);
@@ -559,12 +560,29 @@ TEST_F(UpdateJobTest, PackageWriteErrorEndsTheJobAndKeepsThePreviousPackage)
     EXPECT_NE(failures.back().find(Output()), std::string::npos);
     const auto events = listener.Events();
     ASSERT_FALSE(events.empty());
-    EXPECT_EQ(events.back().rfind("finished failed ", 0), 0u) << events.back();
+    EXPECT_EQ(events.back(),
+        "finished failed The package " + Output() + " was not written: File too large");
+    EXPECT_EQ(result.finalText, events.back().substr(std::string("finished failed ").size()));
+    EXPECT_EQ(repackable, std::vector<int> { 0 });
     EXPECT_EQ(ReadWholeFile(Output()), "previous package");
     int entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(home.File("out")))
         ++entries;
     EXPECT_EQ(entries, 1);
+}
+
+// What follows the package's own name in a write error is the reason; a message about something
+// else (a cache file that could not be read) is kept whole.
+TEST(UpdateNotWrittenTextTest, NamesThePackageAndTheReason)
+{
+    EXPECT_EQ(UpdateNotWrittenText(
+                  "/x/corvane.mrf", "cannot write package /x/corvane.mrf: File too large"),
+        "The package /x/corvane.mrf was not written: File too large");
+    EXPECT_EQ(UpdateNotWrittenText("/x/corvane.mrf",
+                  "cannot pack /d/a.mp3 into /x/corvane.mrf: No space left on device"),
+        "The package /x/corvane.mrf was not written: No space left on device");
+    EXPECT_EQ(UpdateNotWrittenText("/x/corvane.mrf", "cannot read /d/a.mp3: Input/output error"),
+        "The package /x/corvane.mrf was not written: cannot read /d/a.mp3: Input/output error");
 }
 
 // Audio that did not change is not moved again: the second update asks conditionally, gets 304

@@ -8,11 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -57,6 +59,37 @@ private:
     }
     mutable std::mutex mutex;
     std::vector<std::string> events;
+};
+
+// Lowers the file size limit of this process for its lifetime, as a full disk would stop a
+// growing package; writes beyond it fail with EFBIG instead of raising SIGXFSZ. The limit holds
+// for the whole process (and for children started meanwhile, which inherit it), so keep the
+// object's life short; ctest runs each case in a process of its own. (A forked child would be
+// simpler to contain, but forking while the test server's threads run can deadlock the child.)
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes)
+        : previousHandler(signal(SIGXFSZ, SIG_IGN))
+    {
+        getrlimit(RLIMIT_FSIZE, &previousLimit);
+        rlimit limit = previousLimit;
+        limit.rlim_cur = bytes;
+        active = setrlimit(RLIMIT_FSIZE, &limit) == 0;
+    }
+    ~FileSizeLimit()
+    {
+        setrlimit(RLIMIT_FSIZE, &previousLimit);
+        signal(SIGXFSZ, previousHandler);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool Active() const { return active; }
+
+private:
+    using Handler = void (*)(int);
+    Handler previousHandler;
+    rlimit previousLimit {};
+    bool active = false;
 };
 
 // A temporary program folder, settings folder and private temporary folder for each test, and
