@@ -1,8 +1,7 @@
 #include "update/CacheIndex.h"
 
+#include "platform/AtomicFile.h"
 #include "update/CacheNames.h"
-
-#include <QSaveFile>
 
 #include <cerrno>
 #include <cstdio>
@@ -137,13 +136,9 @@ bool CCacheIndex::SaveIfChanged(std::string& error)
         text << Escape(name) << '\t' << Escape(address) << '\n';
     const std::string bytes = text.str();
 
-    const std::string path = IndexPath();
-    QSaveFile file(QString::fromStdString(path));
-    if (!file.open(QIODevice::WriteOnly)
-        || file.write(bytes.data(), static_cast<qint64>(bytes.size()))
-            != static_cast<qint64>(bytes.size())
-        || !file.commit()) {
-        error = "cannot write the cache index " + path + ": " + file.errorString().toStdString();
+    std::string reason;
+    if (!WriteFileAtomically(IndexPath(), bytes, reason)) {
+        error = "the cache index was not saved: " + reason;
         return false;
     }
     changed = false;
