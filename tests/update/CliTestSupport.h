@@ -60,6 +60,14 @@ public:
         return -1;
     }
     pid_t Pid() const { return pid; }
+    // True once the process has ended (or never started); it stays unreaped for Wait().
+    bool Ended() const
+    {
+        siginfo_t info {};
+        return pid <= 0 || exited
+            || (waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0
+                && info.si_pid == pid);
+    }
 
 private:
     pid_t pid = -1;
