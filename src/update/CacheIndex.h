@@ -55,7 +55,11 @@ public:
     // The address the file name (without folder) was fetched from; empty when unknown.
     std::string OriginOf(const std::string& fileName) const;
 
-    std::string IndexPath() const { return folder + ".corvane-cache-index"; }
+    std::string IndexPath() const { return IndexPathIn(folder); }
+    static std::string IndexPathIn(const std::string& dataFolder)
+    {
+        return dataFolder + ".corvane-cache-index";
+    }
 
 private:
     void Load();

@@ -73,12 +73,15 @@ std::string HostOf(const std::string& url)
     return authority;
 }
 
-// The temporaries that a killed job (of this or another process) left beside the package and in
-// the cache. A job that still writes holds the lock on its own, and those stay.
-void RemoveLeftoversOfKilledJobs(const std::string& outputPath)
+// The temporaries that a killed job (of this or another process) left beside the package, beside
+// the channels file and in the cache (downloads, conversions, the cache index). A job that still writes holds the lock on its own, and those stay.
+void RemoveLeftoversOfKilledJobs(const std::string& outputPath, const std::string& channelsPath)
 {
     RemoveStaleTemporariesOf(outputPath);
+    if (!channelsPath.empty())
+        RemoveStaleTemporariesOf(channelsPath);
     const std::string data = GetDataFolder();
+    RemoveStaleTemporariesOf(CCacheIndex::IndexPathIn(data));
     RemoveStaleTemporaries(data, DOWNLOAD_TEMPORARY_PREFIX);
     RemoveStaleTemporaries(data, AMR_TEMPORARY_PREFIX);
 }
@@ -202,7 +205,7 @@ bool CUpdateJob::Start(std::string& error)
         error = "the update job was already started";
         return false;
     }
-    RemoveLeftoversOfKilledJobs(setup.outputPath);
+    RemoveLeftoversOfKilledJobs(setup.outputPath, setup.channelsPath);
     if (!HavePackageFolder(setup.outputPath, error))
         return false;
     impl->package = CPackageFile::Create(setup.outputPath, error);

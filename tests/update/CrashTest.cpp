@@ -7,6 +7,7 @@
 #include "CliTestSupport.h"
 
 #include "formats/OutlineReader.h"
+#include "update/CacheIndex.h"
 
 #include <algorithm>
 #include <atomic>
@@ -282,7 +283,8 @@ protected:
         for (const fs::directory_entry& entry :
             fs::recursive_directory_iterator(home.File("program"))) {
             const std::string name = entry.path().filename().string();
-            if (name.front() == '.'
+            if ((name.front() == '.'
+                    && entry.path() != CCacheIndex::IndexPathIn(home.File("program/data/")))
                 || (entry.path().extension() == ".amr"
                     && entry.path().parent_path().filename() == "data"))
                 left.push_back(entry.path().string());
