@@ -1,7 +1,7 @@
 // corvane-cli update and repack, run as a separate process against the loopback server.
 #include "UpdateTestSupport.h"
 
-#include "model/Subscriptions.h"
+#include "subscriptions/Subscriptions.h"
 
 #include <chrono>
 #include <csignal>

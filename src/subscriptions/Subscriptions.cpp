@@ -1,7 +1,7 @@
-#include "model/Subscriptions.h"
+#include "subscriptions/Subscriptions.h"
 
 #include "formats/OutlineWriter.h"
-#include "update/CacheNames.h"
+#include "platform/Paths.h"
 
 #include <QFile>
 #include <QSaveFile>
