@@ -2,7 +2,7 @@
 // with no handlers installed, both fed in the same 256-byte pieces, and against a bare parse fed
 // in 1 MB pieces. Prints each time (best of several runs) and the reader's speed as a fraction
 // of the bare parse's (goal: at least 0.5).
-#include "model/CorvaneDoc.h"
+#include "formats/CorvaneDoc.h"
 
 #include <expat.h>
 

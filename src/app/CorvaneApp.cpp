@@ -2,7 +2,7 @@
 
 #include "app/InstanceChecker.h"
 #include "app/MainFrame.h"
-#include "app/Resources.h"
+#include "ui/Resources.h"
 #include "ui/AboutDlg.h"
 #include "ui/ChannelProp.h"
 #include "ui/CorvaneView.h"
@@ -11,7 +11,7 @@
 #include "ui/DlgImportConfirm.h"
 #include "ui/DlgSplash.h"
 #include "ui/TaskBar.h"
-#include "ui/TaskBarSetup.h"
+#include "app/TaskBarSetup.h"
 
 #include <QApplication>
 #include <QDir>
@@ -47,7 +47,6 @@ bool CCorvaneApp::InitInstance(bool showSplash)
     connect(frame.get(), &CMainFrame::exited, qApp, &QApplication::quit, Qt::QueuedConnection);
     view = new CCorvaneView(frame.get());
     frame->SetView(view, view);
-    view->SetTrayIcon(frame->TrayIcon());
     InstallTaskPane(*frame, *view);
     connect(
         view, &CCorvaneView::commandStatesChanged, frame.get(), &CMainFrame::UpdateCommandStates);

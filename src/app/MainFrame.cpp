@@ -1,7 +1,7 @@
 #include "app/MainFrame.h"
 
-#include "app/CommandIds.h"
-#include "app/Settings.h"
+#include "ui/CommandIds.h"
+#include "platform/Settings.h"
 #include "app/TrayIcon.h"
 #include "ui/AboutDlg.h"
 

@@ -11,6 +11,8 @@
 // Thread: GUI thread only.
 #pragma once
 
+#include "ui/CommandTarget.h"
+
 #include <QMainWindow>
 
 #include <functional>
@@ -21,16 +23,6 @@ class CTrayIcon;
 class QAction;
 class QDockWidget;
 class QMenu;
-
-// Whoever handles the view's commands. Thread: GUI thread.
-class CCommandTarget {
-public:
-    virtual ~CCommandTarget() = default;
-    // Runs the command when this target handles it and it is enabled; false when not handled.
-    virtual bool OnCommand(int commandId) = 0;
-    // Whether the command is enabled, or nothing when this target does not handle it.
-    virtual std::optional<bool> CommandEnabled(int commandId) const = 0;
-};
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT

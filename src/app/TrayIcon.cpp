@@ -1,7 +1,7 @@
 #include "app/TrayIcon.h"
 
-#include "app/CommandIds.h"
-#include "app/Resources.h"
+#include "ui/CommandIds.h"
+#include "ui/Resources.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,6 +1,6 @@
 #include "audio/AmrWriter.h"
 
-#include "model/Diagnostics.h"
+#include "platform/Diagnostics.h"
 
 #include <algorithm>
 #include <new>

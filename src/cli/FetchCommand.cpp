@@ -2,7 +2,7 @@
 #include "cli/Commands.h"
 
 #include "net/WebAccess.h"
-#include "update/CacheNames.h"
+#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cctype>

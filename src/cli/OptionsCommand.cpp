@@ -1,7 +1,7 @@
 // corvane-cli options: shows or sets the entries of the settings store.
 #include "cli/Commands.h"
 
-#include "app/Settings.h"
+#include "platform/Settings.h"
 
 #include <cstdio>
 #include <string>

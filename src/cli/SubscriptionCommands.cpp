@@ -10,8 +10,8 @@
 // overwrites them from number 1 up, and an undo then restores what that run saved.
 #include "cli/Commands.h"
 
-#include "model/Subscriptions.h"
-#include "update/CacheNames.h"
+#include "subscriptions/Subscriptions.h"
+#include "platform/Paths.h"
 
 #include <algorithm>
 #include <cctype>

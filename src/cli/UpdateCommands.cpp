@@ -2,8 +2,8 @@
 // progress and failures go to standard error, the final text last. Ctrl-C is Cancel.
 #include "cli/Commands.h"
 
-#include "app/Settings.h"
-#include "model/Subscriptions.h"
+#include "platform/Settings.h"
+#include "subscriptions/Subscriptions.h"
 #include "update/ScheduledUpdate.h"
 #include "update/UpdateJob.h"
 

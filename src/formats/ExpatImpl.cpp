@@ -1,6 +1,6 @@
 #include "formats/ExpatImpl.h"
 
-#include "model/CorvaneDoc.h"
+#include "formats/CorvaneDoc.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,7 +1,7 @@
 #include "formats/RssReader.h"
 
-#include "model/CorvaneDoc.h"
-#include "model/Diagnostics.h"
+#include "formats/CorvaneDoc.h"
+#include "platform/Diagnostics.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "ui/AboutDlg.h"
 
-#include "app/DialogUnits.h"
+#include "ui/DialogUnits.h"
 
 #include <QPushButton>
 

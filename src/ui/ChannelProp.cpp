@@ -1,10 +1,10 @@
 #include "ui/ChannelProp.h"
 
-#include "app/DialogUnits.h"
-#include "app/Prompts.h"
-#include "model/CorvaneDoc.h"
+#include "ui/DialogUnits.h"
+#include "ui/Prompts.h"
+#include "formats/CorvaneDoc.h"
 #include "net/WebAccess.h"
-#include "update/CacheNames.h"
+#include "platform/Paths.h"
 
 #include <QApplication>
 #include <QDir>

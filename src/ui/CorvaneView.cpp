@@ -1,14 +1,13 @@
 #include "ui/CorvaneView.h"
 
-#include "app/CommandIds.h"
-#include "app/Prompts.h"
-#include "app/Resources.h"
-#include "app/TrayIcon.h"
+#include "ui/CommandIds.h"
+#include "ui/Prompts.h"
+#include "ui/Resources.h"
 #include "ui/ChannelProp.h"
 #include "ui/DlgDeleteConfirm.h"
 #include "ui/DlgGroupProp.h"
 #include "ui/DlgImportConfirm.h"
-#include "update/CacheNames.h"
+#include "platform/Paths.h"
 
 #include <QApplication>
 #include <QDesktopServices>
@@ -142,10 +141,7 @@ CCorvaneView::CCorvaneView(QWidget* parent)
         = [this] { return subscriptions->CollectAllFeeds(subscriptions->Root()); };
     hooks.syncChannels = [this] { return subscriptions->SyncChannels(); };
     hooks.setRepackable = [this](int value) { subscriptions->SetRepackable(value); };
-    hooks.scheduledBusy = [this](bool busy) {
-        if (trayIcon)
-            trayIcon->SetIconResource(busy ? 145 : 128);
-    };
+    hooks.scheduledBusy = [this](bool busy) { emit trayIconChanged(busy ? 145 : 128); };
     controller = std::make_unique<CUpdateController>(std::move(hooks));
 
     setHeaderHidden(true);

@@ -20,8 +20,8 @@
 // thread-safe members (repackable, the tray icon's SetIconResource).
 #pragma once
 
-#include "app/MainFrame.h"
-#include "model/Subscriptions.h"
+#include "ui/CommandTarget.h"
+#include "subscriptions/Subscriptions.h"
 #include "update/ScheduledUpdate.h"
 
 #include <QPersistentModelIndex>
@@ -32,7 +32,6 @@
 #include <memory>
 #include <optional>
 
-class CTrayIcon;
 class QLabel;
 class QMenu;
 
@@ -66,7 +65,6 @@ public:
     CSubscriptions& Subscriptions() { return *subscriptions; }
     CUpdateController& UpdateController() { return *controller; }
     SubscriptionModel& Model() { return subscriptions->Model(); }
-    void SetTrayIcon(CTrayIcon* icon) { trayIcon = icon; }
 
     // --- CCommandTarget ---------------------------------------------------------------------
     bool OnCommand(int commandId) override;
@@ -139,6 +137,9 @@ public:
 signals:
     // Something that decides a command's enablement changed (selection, clipboard, backups).
     void commandStatesChanged();
+    // The notification-area icon to show: 145 while the scheduled update runs, else 128. Emitted
+    // from the thread of the scheduled update; the tray icon may be switched from any thread.
+    void trayIconChanged(int iconResource);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -163,7 +164,6 @@ private:
     std::unique_ptr<CSubscriptions> subscriptions;
     std::unique_ptr<CUpdateController> controller;
     std::unique_ptr<SilentUpdateListener> silentListener;
-    CTrayIcon* trayIcon = nullptr; // not owned
 
     std::vector<std::string> feedUrls;
     QPersistentModelIndex contextItem;

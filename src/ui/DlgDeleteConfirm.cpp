@@ -1,6 +1,6 @@
 #include "ui/DlgDeleteConfirm.h"
 
-#include "app/DialogUnits.h"
+#include "ui/DialogUnits.h"
 
 #include <QPushButton>
 

@@ -1,6 +1,6 @@
 #include "ui/DlgGroupProp.h"
 
-#include "app/DialogUnits.h"
+#include "ui/DialogUnits.h"
 
 #include <QLineEdit>
 #include <QPushButton>

@@ -6,7 +6,7 @@
 // that. Cancel leaves the values and the store untouched. GUI thread only.
 #pragma once
 
-#include "app/Settings.h"
+#include "platform/Settings.h"
 
 #include <QDialog>
 #include <QString>

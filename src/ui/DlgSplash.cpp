@@ -1,6 +1,6 @@
 #include "ui/DlgSplash.h"
 
-#include "app/DialogUnits.h"
+#include "ui/DialogUnits.h"
 
 #include <QGuiApplication>
 #include <QScreen>

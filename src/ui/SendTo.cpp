@@ -1,6 +1,6 @@
 #include "ui/SendTo.h"
 
-#include "update/CacheNames.h"
+#include "platform/Paths.h"
 
 #include <QAction>
 #include <QDir>

@@ -3,45 +3,7 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 
-#include <cerrno>
-#include <cstdlib>
-#include <filesystem>
-#include <map>
-#include <mutex>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 namespace {
-
-std::string WithSlash(std::string folder)
-{
-    if (folder.empty() || folder.back() != '/')
-        folder += '/';
-    return folder;
-}
-
-std::string HomeFolder()
-{
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return home;
-    // A session without HOME (a service, cron) still has a password entry.
-    if (const passwd* entry = getpwuid(getuid()); entry && entry->pw_dir)
-        return entry->pw_dir;
-    return "/";
-}
-
-// The program folder's path, without creating it (a reader such as "extract" must not leave a
-// folder behind merely by asking for names).
-std::string ProgramFolderPath()
-{
-    if (const char* home = std::getenv("CORVANE_HOME"); home && *home)
-        return WithSlash(home);
-    // XDG says relative values are invalid and must be ignored.
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/')
-        return WithSlash(data) + "Corvane/";
-    return WithSlash(HomeFolder()) + ".local/share/Corvane/";
-}
 
 bool IsSpace(char c)
 {
@@ -106,107 +68,7 @@ std::string CacheFileNameIn(
     return result;
 }
 
-// Checks that path is a real folder (not a link to one) that belongs to this user and that no
-// one else may enter. A folder that someone else made first, or that stood open, may hold
-// planted links, so it is refused rather than repaired.
-bool IsPrivateFolder(const std::string& path)
-{
-    struct stat status { };
-    if (lstat(path.c_str(), &status) != 0)
-        return false;
-    return S_ISDIR(status.st_mode) && status.st_uid == getuid() && (status.st_mode & 077) == 0;
-}
-
-// Makes path with mode 0700 when missing, then checks it.
-bool MakePrivateFolder(const std::string& path)
-{
-    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
-        return false;
-    return IsPrivateFolder(path);
-}
-
-std::string TemporaryBase()
-{
-    if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/')
-        return WithSlash(tmp);
-    return "/tmp/";
-}
-
 } // namespace
-
-std::string GetProgramFolder()
-{
-    const std::string folder = ProgramFolderPath();
-    std::error_code ignored;
-    std::filesystem::create_directories(folder, ignored);
-    return folder;
-}
-
-std::string GetDataFolder()
-{
-    return GetProgramFolder() + "data/";
-}
-
-bool CreateDataFolder()
-{
-    const std::string folder = GetDataFolder();
-    std::error_code error;
-    std::filesystem::create_directories(folder, error);
-    return std::filesystem::is_directory(folder, error);
-}
-
-std::string GetChannelsFilePath()
-{
-    return GetProgramFolder() + "Corvane.Cha";
-}
-
-std::string GetPrivateTempFolder()
-{
-    // The runtime folder is private by definition, but only trusted once seen to be so.
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && runtime[0] == '/') {
-        const std::string base = WithSlash(runtime);
-        if (IsPrivateFolder(base.substr(0, base.size() - 1)) && MakePrivateFolder(base + "corvane"))
-            return base + "corvane/";
-    }
-
-    const std::string base = TemporaryBase();
-    const std::string usual = base + "corvane-" + std::to_string(getuid());
-    if (MakePrivateFolder(usual))
-        return usual + "/";
-
-    // The usual name is taken by someone else (or stands open): use a folder whose name nobody
-    // can guess, made once per base for the life of the process so that all callers agree.
-    static std::mutex mutex;
-    static std::map<std::string, std::string> fallbacks;
-    const std::lock_guard lock(mutex);
-    if (auto found = fallbacks.find(base);
-        found != fallbacks.end() && IsPrivateFolder(found->second))
-        return found->second + "/";
-    std::string pattern = usual + "-XXXXXX";
-    if (!mkdtemp(pattern.data()))
-        return {};
-    fallbacks[base] = pattern;
-    return pattern + "/";
-}
-
-std::string GetBackupFolder()
-{
-    const std::string temporary = GetPrivateTempFolder();
-    if (temporary.empty())
-        return {};
-    // One spelling for one folder: "~/x", "~/x/" and a link to it share their backups.
-    const std::string program = GetProgramFolder();
-    std::error_code error;
-    std::string absolute = std::filesystem::weakly_canonical(program, error).string();
-    if (error)
-        absolute = std::filesystem::absolute(program, error).lexically_normal().string();
-    while (absolute.size() > 1 && absolute.back() == '/')
-        absolute.pop_back();
-    const QByteArray digest = QCryptographicHash::hash(
-        QByteArray::fromStdString(absolute), QCryptographicHash::Sha256);
-    const std::string folder = temporary + "backups-" + digest.toHex().left(16).toStdString();
-    return MakePrivateFolder(folder) ? folder + "/" : std::string();
-}
 
 std::string CacheFileName(const std::string& address, int kind)
 {

@@ -1,6 +1,6 @@
 #include "update/ScheduledUpdate.h"
 
-#include "update/CacheNames.h"
+#include "platform/Paths.h"
 
 #include <ctime>
 

@@ -7,7 +7,7 @@
 // too. Core only: no widgets; the tray icon is switched through a callback.
 #pragma once
 
-#include "app/Settings.h"
+#include "platform/Settings.h"
 #include "update/UpdateJob.h"
 
 #include <atomic>

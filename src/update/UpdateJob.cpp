@@ -3,7 +3,7 @@
 #include "platform/AtomicFile.h"
 
 #include "audio/Mp3ToAmr.h"
-#include "model/CorvaneDoc.h"
+#include "formats/CorvaneDoc.h"
 #include "net/WebAccess.h"
 #include "update/CacheIndex.h"
 #include "update/CacheNames.h"

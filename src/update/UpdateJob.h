@@ -11,7 +11,7 @@
 // thread, which walks the feed list strictly in order.
 #pragma once
 
-#include "app/Settings.h"
+#include "platform/Settings.h"
 
 #include <atomic>
 #include <cstdint>

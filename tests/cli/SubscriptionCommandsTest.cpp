@@ -1,5 +1,5 @@
 // corvane-cli's subscription and settings commands, run as a program in a private home.
-#include "../model/TestHome.h"
+#include "support/TestHome.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

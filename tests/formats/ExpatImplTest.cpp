@@ -1,7 +1,7 @@
 // The reading frame: piece boundaries, code pages, entity amplification, handler failures.
 #include "formats/OutlineReader.h"
 #include "formats/RssReader.h"
-#include "model/CorvaneDoc.h"
+#include "formats/CorvaneDoc.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The RSS reader's rules: names, sections, gathered text, enclosures, documents cut short.
 #include "formats/RssReader.h"
-#include "model/CorvaneDoc.h"
+#include "formats/CorvaneDoc.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "model/CorvaneDoc.h"
+#include "formats/CorvaneDoc.h"
 #include "model/Records.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "model/SubscriptionModel.h"
-#include "model/Subscriptions.h"
+#include "subscriptions/Subscriptions.h"
 
-#include "TestHome.h"
+#include "support/TestHome.h"
 
 #include <QMimeData>
 #include <QPersistentModelIndex>

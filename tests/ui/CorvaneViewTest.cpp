@@ -2,8 +2,8 @@
 // drop with its constants, the Edit commands, OPML import and export, the update commands.
 #include "UiTestSupport.h"
 
-#include "app/CommandIds.h"
-#include "app/Settings.h"
+#include "ui/CommandIds.h"
+#include "platform/Settings.h"
 #include "ui/ChannelProp.h"
 #include "ui/CorvaneView.h"
 #include "ui/DlgGroupProp.h"

@@ -2,11 +2,11 @@
 // program in one private session.
 #include "UiTestSupport.h"
 
-#include "app/CommandIds.h"
+#include "ui/CommandIds.h"
 #include "app/CorvaneApp.h"
 #include "app/InstanceChecker.h"
 #include "app/MainFrame.h"
-#include "app/Settings.h"
+#include "platform/Settings.h"
 #include "app/TrayIcon.h"
 #include "ui/CorvaneView.h"
 

@@ -2,13 +2,13 @@
 
 #include "app/MainFrame.h"
 #include "app/TrayIcon.h"
-#include "model/Subscriptions.h"
+#include "subscriptions/Subscriptions.h"
 #include "support/TempDir.h"
 #include "support/TestServer.h"
 #include "ui/CorvaneView.h"
 #include "ui/DlgProgress.h"
 #include "ui/HoverButton.h"
-#include "ui/TaskBarSetup.h"
+#include "app/TaskBarSetup.h"
 
 #include <QApplication>
 #include <QEnterEvent>
@@ -286,7 +286,6 @@ TEST(PaneInWindow, ScheduledUpdateShowsBusyTrayUntilAPaneCommandStopsIt)
         CMainFrame frame;
         auto* view = new CCorvaneView(&frame);
         frame.SetView(view, view);
-        view->SetTrayIcon(frame.TrayIcon());
         CTaskBar* pane = InstallTaskPane(frame, *view);
         view->OnInitialUpdate();
         view->ScheduleTimer().stop(); // the clock is the test's

@@ -3,7 +3,7 @@
 // synthetic mouse events sent straight to a widget.
 #pragma once
 
-#include "app/Prompts.h"
+#include "ui/Prompts.h"
 #include "support/TempDir.h"
 
 #include <QDialog>

@@ -4,7 +4,7 @@
 
 #include "UpdateTestSupport.h"
 
-#include "model/Subscriptions.h"
+#include "subscriptions/Subscriptions.h"
 
 #include <chrono>
 #include <csignal>

@@ -1,7 +1,7 @@
 #include "update/PackageReader.h"
 
 #include "support/TempDir.h"
-#include "update/CacheNames.h"
+#include "platform/Paths.h"
 #include "update/Package.h"
 
 #include <gtest/gtest.h>

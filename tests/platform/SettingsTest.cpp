@@ -1,6 +1,6 @@
-#include "app/Settings.h"
+#include "platform/Settings.h"
 
-#include "../model/TestHome.h"
+#include "support/TestHome.h"
 
 #include <QSettings>
 

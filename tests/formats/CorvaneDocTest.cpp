@@ -1,5 +1,5 @@
 // InputFile: the one way readers open what a user names.
-#include "model/CorvaneDoc.h"
+#include "formats/CorvaneDoc.h"
 
 #include "support/TempDir.h"
 

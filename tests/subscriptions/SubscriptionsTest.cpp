@@ -1,6 +1,6 @@
-#include "model/Subscriptions.h"
+#include "subscriptions/Subscriptions.h"
 
-#include "TestHome.h"
+#include "support/TestHome.h"
 #include "support/TempDir.h"
 
 #include <QSettings>

@@ -1,6 +1,6 @@
-#include "app/DialogUnits.h"
+#include "ui/DialogUnits.h"
 
-#include "app/Resources.h"
+#include "ui/Resources.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "model/CorvaneDoc.h"
+#include "formats/CorvaneDoc.h"
 
 #include <cerrno>
 #include <cstring>

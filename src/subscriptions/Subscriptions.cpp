@@ -1,8 +1,8 @@
-#include "model/Subscriptions.h"
+#include "subscriptions/Subscriptions.h"
 
 #include "formats/OutlineWriter.h"
 #include "platform/AtomicFile.h"
-#include "update/CacheNames.h"
+#include "platform/Paths.h"
 
 #include <QFile>
 

@@ -25,8 +25,8 @@
 // from their own threads. Node pointers passed in must belong to this tree.
 #pragma once
 
-#include "app/Settings.h"
-#include "model/CorvaneDoc.h"
+#include "platform/Settings.h"
+#include "formats/CorvaneDoc.h"
 #include "model/SubscriptionModel.h"
 
 #include <atomic>

@@ -1,6 +1,7 @@
-#include "ui/TaskBarSetup.h"
+#include "app/TaskBarSetup.h"
 
 #include "app/MainFrame.h"
+#include "app/TrayIcon.h"
 #include "ui/CorvaneView.h"
 #include "ui/DlgOptions.h"
 #include "ui/DlgProgress.h"
@@ -20,6 +21,8 @@
 
 CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view)
 {
+    QObject::connect(&view, &CCorvaneView::trayIconChanged, frame.TrayIcon(),
+        &CTrayIcon::SetIconResource, Qt::DirectConnection);
     auto* pane = new CTaskBar;
     CSubscriptions& subscriptions = view.Subscriptions();
     pane->readSync = [&subscriptions] { return subscriptions.SyncChannels(); };

@@ -1,4 +1,4 @@
-#include "model/Diagnostics.h"
+#include "platform/Diagnostics.h"
 
 #include <cstdarg>
 #include <cstdio>
