@@ -10,6 +10,7 @@
 #include "ui/DlgGroupProp.h"
 #include "ui/DlgImportConfirm.h"
 #include "ui/DlgSplash.h"
+#include "ui/ProgramState.h"
 #include "ui/TaskBar.h"
 #include "app/TaskBarSetup.h"
 
@@ -43,9 +44,10 @@ bool CCorvaneApp::InitInstance(bool showSplash)
         QTimer::singleShot(kSplashMilliseconds + 1, this, &CCorvaneApp::CloseSplashWhenDue);
     }
 
+    state = std::make_unique<CProgramState>();
     frame = std::make_unique<CMainFrame>();
     connect(frame.get(), &CMainFrame::exited, qApp, &QApplication::quit, Qt::QueuedConnection);
-    view = new CCorvaneView(frame.get());
+    view = new CCorvaneView(*state, frame.get());
     frame->SetView(view, view);
     InstallTaskPane(*frame, *view);
     connect(

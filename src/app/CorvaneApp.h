@@ -2,7 +2,8 @@
 // hands over to the running one and ends), shows the splash for just over 2 seconds, builds the
 // main frame with its view, shows it and registers this process as the running instance.
 //
-// Thread: GUI thread; needs a QApplication. Owns the frame, the splash and the guard.
+// Thread: GUI thread; needs a QApplication. Owns the program state (subscriptions, update
+// controller), the frame (which owns the view that shows the state), the splash and the guard.
 #pragma once
 
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 
 class CCorvaneView;
 class CDlgSplash;
+class CProgramState;
 class CInstanceChecker;
 class CMainFrame;
 
@@ -27,6 +29,7 @@ public:
 
     CMainFrame* MainFrame() const { return frame.get(); }
     CCorvaneView* View() const { return view; }
+    CProgramState* State() const { return state.get(); }
     CInstanceChecker* InstanceChecker() const { return checker.get(); }
     bool SplashVisible() const;
 
@@ -40,6 +43,8 @@ private:
     std::unique_ptr<CInstanceChecker> checker;
     std::unique_ptr<CDlgSplash> splash;
     QElapsedTimer splashShownAt;
+    // Before the frame, so that the view goes before the state it shows.
+    std::unique_ptr<CProgramState> state;
     std::unique_ptr<CMainFrame> frame;
     CCorvaneView* view = nullptr; // owned by the frame
 };

@@ -21,8 +21,10 @@
 
 CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view)
 {
-    QObject::connect(&view, &CCorvaneView::trayIconChanged, frame.TrayIcon(),
-        &CTrayIcon::SetIconResource, Qt::DirectConnection);
+    CTrayIcon* tray = frame.TrayIcon();
+    QObject::connect(&view.State(), &CProgramState::scheduledBusyChanged, tray,
+        [tray](bool busy) { tray->SetIconResource(busy ? TRAY_ICON_BUSY : TRAY_ICON_NORMAL); },
+        Qt::DirectConnection);
     auto* pane = new CTaskBar;
     CSubscriptions& subscriptions = view.Subscriptions();
     pane->readSync = [&subscriptions] { return subscriptions.SyncChannels(); };

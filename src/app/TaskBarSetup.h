@@ -18,8 +18,8 @@ class CTaskBar;
 // Send To to the package path of the settings. Sets the view's hooks: manual jobs run under
 // CDlgProgress (a package that cannot be created is reported in an "Error" box), the File
 // menu's Send To shows the Send To menu, and "&Options" runs the Options dialog, whose OK keeps
-// and stores the values through the subscriptions. The view's tray icon requests for the
-// scheduled update switch the frame's tray icon (from the update's thread). Returns the pane.
+// and stores the values through the subscriptions. While the state's scheduled update runs the
+// frame's tray icon shows the busy icon (switched from the update's thread). Returns the pane.
 CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view);
 
 // Writes task-pane.png (one button under the pointer), options.png, progress.png (a finished job

@@ -131,19 +131,11 @@ int CCorvaneView::ScrollPeriod(int distance)
     return period > 0 ? period : 1;
 }
 
-CCorvaneView::CCorvaneView(QWidget* parent)
+CCorvaneView::CCorvaneView(CProgramState& programState, QWidget* parent)
     : QTreeView(parent)
-    , subscriptions(std::make_unique<CSubscriptions>())
-    , silentListener(std::make_unique<SilentUpdateListener>())
+    , state(programState)
+    , subscriptions(programState.Subscriptions())
 {
-    UpdateHooks hooks;
-    hooks.collectAllFeeds
-        = [this] { return subscriptions->CollectAllFeeds(subscriptions->Root()); };
-    hooks.syncChannels = [this] { return subscriptions->SyncChannels(); };
-    hooks.setRepackable = [this](int value) { subscriptions->SetRepackable(value); };
-    hooks.scheduledBusy = [this](bool busy) { emit trayIconChanged(busy ? 145 : 128); };
-    controller = std::make_unique<CUpdateController>(std::move(hooks));
-
     setHeaderHidden(true);
     setRootIsDecorated(true);
     setItemsExpandable(true);
@@ -172,27 +164,24 @@ CCorvaneView::CCorvaneView(QWidget* parent)
     connect(&scrollTimer, &QTimer::timeout, this, &CCorvaneView::OnScrollTimer);
     connect(&scheduleTimer, &QTimer::timeout, this, &CCorvaneView::OnScheduleTimer);
 
-    setModel(&subscriptions->Model());
+    setModel(&Model());
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
         &CCorvaneView::commandStatesChanged);
-    connect(&subscriptions->Model(), &QAbstractItemModel::modelReset, this,
-        &CCorvaneView::AfterTreeReset);
+    connect(&Model(), &QAbstractItemModel::modelReset, this, &CCorvaneView::AfterTreeReset);
 }
 
 CCorvaneView::~CCorvaneView()
 {
-    // The jobs call back into the subscriptions: they end before the members go. The view lets
-    // go of the model before the model (a member) is destroyed under it.
-    controller.reset();
+    // The model stays with the state; the view stops listening before its parts go.
     scheduleTimer.stop();
     blockSignals(true);
-    disconnect(&subscriptions->Model(), nullptr, this, nullptr);
+    disconnect(&Model(), nullptr, this, nullptr);
     setModel(nullptr);
 }
 
 void CCorvaneView::OnInitialUpdate()
 {
-    subscriptions->Load();
+    subscriptions.Load();
     CreateDataFolder();
     AfterTreeReset();
     scheduleTimer.start();
@@ -281,14 +270,14 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
     case CommandId::SORT_BY_NAME:
         return true;
     case CommandId::REPACK:
-        return subscriptions->Repackable() == 1 && !controller->UpdateRunning();
+        return subscriptions.Repackable() == 1 && !state.UpdateController().UpdateRunning();
     case CommandId::EDIT_UNDO:
-        return subscriptions->CanUndo();
+        return subscriptions.CanUndo();
     case CommandId::EDIT_CUT:
     case CommandId::EDIT_COPY:
         return selected != nullptr && selected->parent != nullptr;
     case CommandId::EDIT_PASTE:
-        return selected != nullptr && !selected->IsFeed() && subscriptions->HasClipboard();
+        return selected != nullptr && !selected->IsFeed() && subscriptions.HasClipboard();
     case CommandId::NEW_GROUP:
     case CommandId::NEW_FEED:
     case CommandId::CONTEXT_PASTE:
@@ -302,7 +291,7 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
         if (commandId == CommandId::NEW_GROUP || commandId == CommandId::NEW_FEED)
             return !node->IsFeed();
         if (commandId == CommandId::CONTEXT_PASTE)
-            return !node->IsFeed() && subscriptions->HasClipboard();
+            return !node->IsFeed() && subscriptions.HasClipboard();
         return node->parent != nullptr;
     }
     default:
@@ -405,7 +394,7 @@ void CCorvaneView::OnNewGroup()
     CDlgGroupProp dialog(this);
     if (Prompts().RunDialog(dialog) != 1)
         return;
-    const TreeChange change = subscriptions->NewGroup(parent, dialog.title, dialog.description);
+    const TreeChange change = subscriptions.NewGroup(parent, dialog.title, dialog.description);
     if (change.changed)
         ReportSave(change.save);
 }
@@ -418,7 +407,7 @@ void CCorvaneView::OnNewFeed()
     CChannelProp dialog(this);
     if (Prompts().RunDialog(dialog) != 1)
         return;
-    const TreeChange change = subscriptions->NewFeed(
+    const TreeChange change = subscriptions.NewFeed(
         parent, dialog.title, dialog.xmlurl, dialog.htmlurl, dialog.description);
     if (change.changed)
         ReportSave(change.save);
@@ -442,7 +431,7 @@ void CCorvaneView::OnProperties()
         dialog.UpdateData(false);
         if (Prompts().RunDialog(dialog) != 1)
             return;
-        change = subscriptions->Properties(
+        change = subscriptions.Properties(
             node, dialog.title, dialog.xmlurl, dialog.htmlurl, dialog.description);
     } else {
         CDlgGroupProp dialog(this);
@@ -453,7 +442,7 @@ void CCorvaneView::OnProperties()
         dialog.UpdateData(false);
         if (Prompts().RunDialog(dialog) != 1)
             return;
-        change = subscriptions->Properties(
+        change = subscriptions.Properties(
             node, dialog.title, std::string(), std::string(), dialog.description);
     }
     if (change.changed)
@@ -463,7 +452,7 @@ void CCorvaneView::OnProperties()
 void CCorvaneView::OnCopy()
 {
     if (COutlineItem* node = ContextNode())
-        subscriptions->Copy(node);
+        subscriptions.Copy(node);
 }
 
 void CCorvaneView::OnCut()
@@ -471,7 +460,7 @@ void CCorvaneView::OnCut()
     COutlineItem* node = ContextNode();
     if (!node || !node->parent)
         return;
-    const TreeChange change = subscriptions->Cut(node);
+    const TreeChange change = subscriptions.Cut(node);
     contextItem = QModelIndex();
     if (change.changed)
         ReportSave(change.save);
@@ -480,9 +469,9 @@ void CCorvaneView::OnCut()
 void CCorvaneView::OnPaste()
 {
     COutlineItem* target = ContextNode();
-    if (!target || target->IsFeed() || !subscriptions->HasClipboard())
+    if (!target || target->IsFeed() || !subscriptions.HasClipboard())
         return;
-    const TreeChange change = subscriptions->Paste(target);
+    const TreeChange change = subscriptions.Paste(target);
     if (change.changed)
         ReportSave(change.save);
 }
@@ -494,7 +483,7 @@ void CCorvaneView::DeleteNode(COutlineItem* node)
     CDlgDeleteConfirm confirm(this);
     if (Prompts().RunDialog(confirm) != 1)
         return;
-    const TreeChange change = subscriptions->Delete(node);
+    const TreeChange change = subscriptions.Delete(node);
     if (SubscriptionModel::NodeFromIndex(contextItem) == nullptr)
         contextItem = QModelIndex();
     if (change.changed)
@@ -512,16 +501,16 @@ void CCorvaneView::OnSortByName()
     COutlineItem* node = ContextNode();
     if (!node)
         return;
-    const TreeChange change = subscriptions->SortByName(node);
+    const TreeChange change = subscriptions.SortByName(node);
     if (change.changed)
         ReportSave(change.save);
 }
 
 void CCorvaneView::OnEditUndo()
 {
-    if (!subscriptions->CanUndo())
+    if (!subscriptions.CanUndo())
         return;
-    ReportSave(subscriptions->Undo());
+    ReportSave(subscriptions.Undo());
 }
 
 void CCorvaneView::OnImportOpml()
@@ -533,7 +522,7 @@ void CCorvaneView::OnImportOpml()
     CDlgImportConfirm confirm(this);
     if (Prompts().RunDialog(confirm) != 1)
         return;
-    const TreeChange change = subscriptions->ImportOpml(QFile::encodeName(path).toStdString());
+    const TreeChange change = subscriptions.ImportOpml(QFile::encodeName(path).toStdString());
     if (!change.changed) {
         Prompts().Message(this, QStringLiteral("Error"),
             QStringLiteral("No feed was found in the input file. Please check it."),
@@ -553,12 +542,12 @@ void CCorvaneView::OnExportOpml()
     if (path.isEmpty())
         return;
     // A file that could not be written is said so; silence would pass for success.
-    ReportSave(subscriptions->ExportOpml(QFile::encodeName(path).toStdString()));
+    ReportSave(subscriptions.ExportOpml(QFile::encodeName(path).toStdString()));
 }
 
 void CCorvaneView::OnSendTo()
 {
-    const QString package = QString::fromStdString(subscriptions->Settings().outputPath);
+    const QString package = QString::fromStdString(subscriptions.Settings().outputPath);
     QFile file(package);
     if (package.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         Prompts().Message(this, QStringLiteral("Warning"),
@@ -586,13 +575,12 @@ void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
     UpdateRequest request;
     request.repack = repack;
     request.feedUrls = feedUrls;
-    request.outputPath = subscriptions->Settings().outputPath;
+    request.outputPath = subscriptions.Settings().outputPath;
     if (runUpdate) {
         runUpdate(request);
     } else {
         std::string error;
-        if (controller->StartUpdate(request, *silentListener, &error)
-            == StartResult::CannotOpenPackage) {
+        if (state.StartWithoutWindow(request, &error) == StartResult::CannotOpenPackage) {
             Prompts().Message(
                 this, QStringLiteral("Error"), QString::fromStdString(error), QMessageBox::Warning);
         }
@@ -602,31 +590,31 @@ void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
 
 void CCorvaneView::OnUpdateAll()
 {
-    StartUpdate(subscriptions->CollectAllFeeds(subscriptions->Root()), false);
+    StartUpdate(subscriptions.CollectAllFeeds(subscriptions.Root()), false);
 }
 
 void CCorvaneView::OnUpdateMarked()
 {
-    StartUpdate(subscriptions->CollectMarkedFeeds(subscriptions->Root()), false);
+    StartUpdate(subscriptions.CollectMarkedFeeds(subscriptions.Root()), false);
 }
 
 void CCorvaneView::OnUpdateCurrent()
 {
     // With nothing selected there is no current feed, and nothing is collected.
     StartUpdate(
-        subscriptions->CollectAllFeeds(SubscriptionModel::NodeFromIndex(SelectedItem())), false);
+        subscriptions.CollectAllFeeds(SubscriptionModel::NodeFromIndex(SelectedItem())), false);
 }
 
 void CCorvaneView::OnRepack()
 {
     if (!CommandEnabled(CommandId::REPACK).value_or(false))
         return;
-    StartUpdate(subscriptions->CollectAllFeeds(subscriptions->Root()), true);
+    StartUpdate(subscriptions.CollectAllFeeds(subscriptions.Root()), true);
 }
 
 void CCorvaneView::OnScheduleTimer()
 {
-    controller->OnScheduleTick(LocalTime::Now());
+    UpdateController().OnScheduleTick(LocalTime::Now());
 }
 
 // --- context menus --------------------------------------------------------------------------
@@ -688,7 +676,7 @@ void CCorvaneView::mousePressEvent(QMouseEvent* event)
         const Hit hit = HitTest(pos);
         if (hit.part == HitPart::StateImage) {
             if (COutlineItem* node = SubscriptionModel::NodeFromIndex(hit.index))
-                subscriptions->ClickMark(node);
+                subscriptions.ClickMark(node);
             pressItem = QModelIndex();
             dragDecided = true;
             event->accept();
@@ -841,9 +829,9 @@ void CCorvaneView::mouseReleaseEvent(QMouseEvent* event)
     if (!dragged || !target || dragged == target)
         return;
     expand(targetIndex);
-    if (!subscriptions->CanMove(dragged, target))
+    if (!subscriptions.CanMove(dragged, target))
         return;
-    const TreeChange change = subscriptions->Move(dragged, target);
+    const TreeChange change = subscriptions.Move(dragged, target);
     if (!change.changed)
         return;
     const QModelIndex moved = Model().IndexFromNode(change.node);
@@ -868,7 +856,7 @@ void CCorvaneView::mouseDoubleClickEvent(QMouseEvent* event)
     if (hit.part == HitPart::StateImage) {
         // The second click of a double click on a mark toggles it back, as two clicks would.
         if (COutlineItem* node = SubscriptionModel::NodeFromIndex(hit.index))
-            subscriptions->ClickMark(node);
+            subscriptions.ClickMark(node);
         event->accept();
         return;
     }

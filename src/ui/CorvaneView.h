@@ -1,8 +1,8 @@
 // CCorvaneView: the main window's tree of subscriptions, and the command target of the File,
 // Edit and View commands and of the tree's context menus.
 //
-// It shows the SubscriptionModel of its CSubscriptions (which it owns, with the update
-// controller): a group shows a closed folder (an open one while selected), a feed a page, and
+// It shows the SubscriptionModel of the program state's CSubscriptions (the state is handed in
+// and outlives the view; the view owns only its widgets): a group shows a closed folder (an open one while selected), a feed a page, and
 // before the icon each item shows its mark as a check-box picture that a click toggles. The
 // rules of every operation live in CSubscriptions; this class collects the user's input through
 // the dialogs and passes it on.
@@ -16,13 +16,11 @@
 // Modal questions go through Prompts() (replaceable in tests). Jobs, Send To and Options are
 // reached through the hooks below, which the task pane's side of the program sets.
 //
-// Thread: GUI thread only. The update controller's hooks run on job threads and touch only
-// thread-safe members (repackable, the tray icon's SetIconResource).
+// Thread: GUI thread only.
 #pragma once
 
 #include "ui/CommandTarget.h"
-#include "subscriptions/Subscriptions.h"
-#include "update/ScheduledUpdate.h"
+#include "ui/ProgramState.h"
 
 #include <QPersistentModelIndex>
 #include <QTimer>
@@ -55,16 +53,18 @@ public:
     // line 10 pixels inside the edge: 6 for 1..19, 5 for 20..39, ... 1 for 100 or more.
     static int ScrollPeriod(int distance);
 
-    explicit CCorvaneView(QWidget* parent = nullptr);
+    // The view shows and changes state, which must outlive it.
+    explicit CCorvaneView(CProgramState& state, QWidget* parent = nullptr);
     ~CCorvaneView() override;
 
     // Start-up: reads the settings and the channels file, creates the data folder, shows the
     // tree with the root expanded and nothing selected, and starts the schedule timer.
     void OnInitialUpdate();
 
-    CSubscriptions& Subscriptions() { return *subscriptions; }
-    CUpdateController& UpdateController() { return *controller; }
-    SubscriptionModel& Model() { return subscriptions->Model(); }
+    CProgramState& State() { return state; }
+    CSubscriptions& Subscriptions() { return state.Subscriptions(); }
+    CUpdateController& UpdateController() { return state.UpdateController(); }
+    SubscriptionModel& Model() { return state.Subscriptions().Model(); }
 
     // --- CCommandTarget ---------------------------------------------------------------------
     bool OnCommand(int commandId) override;
@@ -137,9 +137,6 @@ public:
 signals:
     // Something that decides a command's enablement changed (selection, clipboard, backups).
     void commandStatesChanged();
-    // The notification-area icon to show: 145 while the scheduled update runs, else 128. Emitted
-    // from the thread of the scheduled update; the tray icon may be switched from any thread.
-    void trayIconChanged(int iconResource);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -161,9 +158,8 @@ private:
     void DeleteNode(COutlineItem* node);
     int VisibleCount() const;
 
-    std::unique_ptr<CSubscriptions> subscriptions;
-    std::unique_ptr<CUpdateController> controller;
-    std::unique_ptr<SilentUpdateListener> silentListener;
+    CProgramState& state;
+    CSubscriptions& subscriptions; // of state
 
     std::vector<std::string> feedUrls;
     QPersistentModelIndex contextItem;

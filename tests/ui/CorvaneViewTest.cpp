@@ -25,7 +25,7 @@ protected:
     void SetUp() override
     {
         environment.WriteChannels(SampleChannels());
-        view = std::make_unique<CCorvaneView>();
+        view = std::make_unique<CCorvaneView>(state);
         view->tickCount = [this] { return clock; };
         view->resize(420, 480);
         view->show();
@@ -130,6 +130,7 @@ protected:
     PrivateEnvironment environment;
     ScriptedPrompts prompts;
     qint64 clock = 10000;
+    CProgramState state;
     std::unique_ptr<CCorvaneView> view;
 };
 

@@ -283,8 +283,9 @@ TEST(PaneInWindow, ScheduledUpdateShowsBusyTrayUntilAPaneCommandStopsIt)
     settings.podcastOn = 0;
     SaveOptions(settings);
     {
+        CProgramState state;
         CMainFrame frame;
-        auto* view = new CCorvaneView(&frame);
+        auto* view = new CCorvaneView(state, &frame);
         frame.SetView(view, view);
         CTaskBar* pane = InstallTaskPane(frame, *view);
         view->OnInitialUpdate();
