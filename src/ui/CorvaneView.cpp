@@ -17,10 +17,8 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenu>
 #include <QPainter>
-#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QUrl>
 
@@ -76,7 +74,7 @@ public:
         const QString text = index.data(Qt::DisplayRole).toString();
         QRect label(rect.left() + kTextLeft, rect.top(),
             option.fontMetrics.horizontalAdvance(text) + 2 * kTextPadding, rect.height());
-        const bool highlighted = selected || QModelIndex(view.DropHighlight()) == index;
+        const bool highlighted = selected || QModelIndex(view.Drag().DropHighlight()) == index;
         painter->save();
         if (highlighted) {
             painter->fillRect(label, option.palette.brush(QPalette::Highlight));
@@ -125,16 +123,11 @@ QString FindHelpIndex()
 
 } // namespace
 
-int CCorvaneView::ScrollPeriod(int distance)
-{
-    const int period = 6 - distance / 20;
-    return period > 0 ? period : 1;
-}
-
 CCorvaneView::CCorvaneView(CProgramState& programState, QWidget* parent)
     : QTreeView(parent)
     , state(programState)
     , subscriptions(programState.Subscriptions())
+    , drag(*this)
 {
     setHeaderHidden(true);
     setRootIsDecorated(true);
@@ -156,13 +149,9 @@ CCorvaneView::CCorvaneView(CProgramState& programState, QWidget* parent)
     execMenu = [](QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); };
     tickCount = &MonotonicTicks;
 
-    hoverTimer.setSingleShot(true);
-    hoverTimer.setInterval(kHoverMs);
-    scrollTimer.setInterval(kScrollMs);
     scheduleTimer.setInterval(kScheduleMs);
-    connect(&hoverTimer, &QTimer::timeout, this, &CCorvaneView::OnHoverTimer);
-    connect(&scrollTimer, &QTimer::timeout, this, &CCorvaneView::OnScrollTimer);
     connect(&scheduleTimer, &QTimer::timeout, this, &CCorvaneView::OnScheduleTimer);
+    connect(&drag, &CTreeDrag::moved, this, &CCorvaneView::AfterMove);
 
     setModel(&Model());
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -672,177 +661,39 @@ void CCorvaneView::mousePressEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
     if (event->button() == Qt::LeftButton) {
-        lastButtonDownTick = tickCount();
         const Hit hit = HitTest(pos);
+        const bool onItem = hit.part == HitPart::Icon || hit.part == HitPart::Label;
+        drag.Press(onItem ? hit.index : QModelIndex(), pos);
         if (hit.part == HitPart::StateImage) {
             if (COutlineItem* node = SubscriptionModel::NodeFromIndex(hit.index))
                 subscriptions.ClickMark(node);
-            pressItem = QModelIndex();
-            dragDecided = true;
             event->accept();
             return;
         }
-        const bool onItem = hit.part == HitPart::Icon || hit.part == HitPart::Label;
-        pressItem = onItem ? hit.index : QModelIndex();
-        pressPos = pos;
-        dragDecided = false;
     }
     QTreeView::mousePressEvent(event);
 }
 
 void CCorvaneView::mouseMoveEvent(QMouseEvent* event)
 {
-    const QPoint pos = event->position().toPoint();
-    if (dragging) {
-        hoverTimer.start();
-        lastPointer = pos;
-        MoveDragImage(pos);
-        const Hit hit = HitTest(pos);
-        if (hit.index.isValid()) {
-            SetDropHighlight(hit.index);
-            dropTarget = hit.index;
-        }
-        if (pos.x() < kLeftEdge)
-            dropTarget = QModelIndex();
-        event->accept();
-        return;
-    }
-    if (event->buttons() & Qt::LeftButton) {
-        // The view's own drag-selection would move the selection under the pointer; the tree
-        // control keeps it, and a drag decides once per press.
-        if (!dragDecided && pressItem.isValid()
-            && (pos - pressPos).manhattanLength() >= QApplication::startDragDistance()) {
-            dragDecided = true;
-            BeginDrag(pressItem, pos);
-        }
+    if (drag.Move(event->position().toPoint(), event->buttons())) {
         event->accept();
         return;
     }
     QTreeView::mouseMoveEvent(event);
 }
 
-void CCorvaneView::BeginDrag(const QModelIndex& index, const QPoint& pos)
-{
-    if (tickCount() - lastButtonDownTick < kDragDelayMs)
-        return;
-    COutlineItem* node = SubscriptionModel::NodeFromIndex(index);
-    if (!node || !node->parent)
-        return;
-    dragItem = index;
-    dropTarget = QModelIndex();
-    const QRect itemRect = visualRect(index).intersected(viewport()->rect());
-    const QPixmap picture
-        = viewport()->grab(itemRect.adjusted(0, 0, std::min(0, itemRect.width() - 200), 0));
-    if (picture.isNull())
-        return;
-    dragging = true;
-    dragImage = new QLabel(viewport());
-    dragImage->setPixmap(picture);
-    dragImage->setAttribute(Qt::WA_TransparentForMouseEvents);
-    dragImage->resize(picture.size());
-    MoveDragImage(pos);
-    dragImage->show();
-    lastPointer = pos;
-    scrollTimer.start();
-}
-
-void CCorvaneView::MoveDragImage(const QPoint& pos)
-{
-    if (dragImage)
-        dragImage->move(pos - QPoint(8, 8));
-}
-
-void CCorvaneView::SetDropHighlight(const QModelIndex& index)
-{
-    const QModelIndex previous = dropHighlight;
-    dropHighlight = index;
-    if (previous.isValid())
-        update(previous);
-    if (index.isValid())
-        update(index);
-}
-
-void CCorvaneView::OnHoverTimer()
-{
-    hoverTimer.stop();
-    const Hit hit = HitTest(lastPointer);
-    if (hit.index.isValid() && dragging) {
-        setCurrentIndex(hit.index);
-        expand(hit.index);
-    }
-}
-
-int CCorvaneView::VisibleCount() const
-{
-    const QModelIndex first = indexAt(QPoint(1, 1));
-    const int rowHeight = first.isValid() ? visualRect(first).height() : 0;
-    return rowHeight > 0 ? viewport()->height() / rowHeight : 0;
-}
-
-void CCorvaneView::OnScrollTimer()
-{
-    ++scrollTicks;
-    const QRect client = viewport()->rect();
-    const QModelIndex first = indexAt(QPoint(1, 1));
-    const int y = lastPointer.y();
-    const int top = client.top();
-    const int bottom = client.top() + client.height();
-    if (y < top + 10) {
-        if (scrollTicks % ScrollPeriod(top + 10 - y) != 0)
-            return;
-        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        SetDropHighlight(first);
-        dropTarget = first;
-    } else if (y > bottom - 10) {
-        if (scrollTicks % ScrollPeriod(y - bottom + 10) != 0)
-            return;
-        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QModelIndex reached = first;
-        for (int step = 1; step < VisibleCount() && reached.isValid(); ++step)
-            reached = indexBelow(reached);
-        SetDropHighlight(reached);
-        dropTarget = reached;
-    }
-}
-
-void CCorvaneView::EndDrag()
-{
-    dragging = false;
-    delete dragImage;
-    dragImage = nullptr;
-    SetDropHighlight(QModelIndex());
-    scrollTimer.stop();
-}
-
 void CCorvaneView::mouseReleaseEvent(QMouseEvent* event)
 {
     QTreeView::mouseReleaseEvent(event);
-    pressItem = QModelIndex();
-    if (!dragging)
-        return;
-    EndDrag();
-    COutlineItem* dragged = SubscriptionModel::NodeFromIndex(dragItem);
-    COutlineItem* target = SubscriptionModel::NodeFromIndex(dropTarget);
-    const QModelIndex targetIndex = dropTarget;
-    dragItem = QModelIndex();
-    dropTarget = QModelIndex();
-    if (!dragged || !target || dragged == target)
-        return;
-    expand(targetIndex);
-    if (!subscriptions.CanMove(dragged, target))
-        return;
-    const TreeChange change = subscriptions.Move(dragged, target);
-    if (!change.changed)
-        return;
-    const QModelIndex moved = Model().IndexFromNode(change.node);
-    if (!target->IsFeed())
-        expand(Model().IndexFromNode(target));
-    else
-        setCurrentIndex(moved);
-    expand(moved);
+    drag.Release();
+}
+
+void CCorvaneView::AfterMove(const SaveResult& save)
+{
     if (SubscriptionModel::NodeFromIndex(contextItem) == nullptr)
         contextItem = QModelIndex();
-    ReportSave(change.save);
+    ReportSave(save);
     emit commandStatesChanged();
 }
 

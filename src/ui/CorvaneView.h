@@ -7,11 +7,7 @@
 // rules of every operation live in CSubscriptions; this class collects the user's input through
 // the dialogs and passes it on.
 //
-// Drag and drop follows the tree control's mechanics: a drag starts only 60 ms or more after the
-// button press and never for the root; the drop target is the item under the pointer, none
-// within 20 pixels of the left edge; holding still for 200 ms over an item selects and expands
-// it; near the top or bottom edge the tree scrolls one line every 1 to 6 ticks of 20 ms, faster
-// the farther the pointer is past the line 10 pixels inside the edge.
+// Drag and drop is CTreeDrag's: the view hands it the mouse events and reports its drops.
 //
 // Modal questions go through Prompts() (replaceable in tests). Jobs, Send To and Options are
 // reached through the hooks below, which the task pane's side of the program sets.
@@ -21,6 +17,7 @@
 
 #include "ui/CommandTarget.h"
 #include "ui/ProgramState.h"
+#include "ui/TreeDrag.h"
 
 #include <QPersistentModelIndex>
 #include <QTimer>
@@ -30,7 +27,6 @@
 #include <memory>
 #include <optional>
 
-class QLabel;
 class QMenu;
 
 class CCorvaneView : public QTreeView, public CCommandTarget {
@@ -43,15 +39,7 @@ public:
         HitPart part = HitPart::Nowhere;
     };
 
-    // The drag constants.
-    static constexpr qint64 kDragDelayMs = 60;
-    static constexpr int kHoverMs = 200;
-    static constexpr int kScrollMs = 20;
-    static constexpr int kLeftEdge = 20;
     static constexpr int kScheduleMs = 1000;
-    // Ticks of the scroll timer between two lines when the pointer is distance pixels past the
-    // line 10 pixels inside the edge: 6 for 1..19, 5 for 20..39, ... 1 for 100 or more.
-    static int ScrollPeriod(int distance);
 
     // The view shows and changes state, which must outlive it.
     explicit CCorvaneView(CProgramState& state, QWidget* parent = nullptr);
@@ -111,9 +99,8 @@ public:
     void SetContextItem(const QModelIndex& index) { contextItem = index; }
     // The selected item (the current item when it is selected), or an invalid index.
     QModelIndex SelectedItem() const;
-    QModelIndex DropTarget() const { return dropTarget; }
-    QModelIndex DropHighlight() const { return dropHighlight; }
-    bool IsDragging() const { return dragging; }
+    CTreeDrag& Drag() { return drag; }
+    const CTreeDrag& Drag() const { return drag; }
     Hit HitTest(const QPoint& viewportPos) const;
     // The state picture's and the icon's rectangles of an item, in viewport coordinates.
     QRect StateImageRect(const QModelIndex& index) const;
@@ -126,13 +113,9 @@ public:
     // chosen command.
     void ShowContextMenuAt(const QPoint& viewportPos);
 
-    // The timers' handlers (public so that tests drive them tick by tick).
-    void OnHoverTimer();
-    void OnScrollTimer();
+    // The schedule timer's handler (public so that tests drive it tick by tick).
     void OnScheduleTimer();
     QTimer& ScheduleTimer() { return scheduleTimer; }
-    QTimer& ScrollTimer() { return scrollTimer; }
-    QTimer& HoverTimer() { return hoverTimer; }
 
 signals:
     // Something that decides a command's enablement changed (selection, clipboard, backups).
@@ -147,16 +130,12 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
-    void BeginDrag(const QModelIndex& index, const QPoint& pos);
-    void EndDrag();
-    void SetDropHighlight(const QModelIndex& index);
-    void MoveDragImage(const QPoint& pos);
     void AfterTreeReset();
+    void AfterMove(const SaveResult& save);
     void ReportSave(const SaveResult& result);
     void StartUpdate(std::vector<std::string> feeds, bool repack);
     COutlineItem* ContextNode() const;
     void DeleteNode(COutlineItem* node);
-    int VisibleCount() const;
 
     CProgramState& state;
     CSubscriptions& subscriptions; // of state
@@ -164,20 +143,6 @@ private:
     std::vector<std::string> feedUrls;
     QPersistentModelIndex contextItem;
 
-    // Drag state.
-    bool dragging = false;
-    bool dragDecided = false; // the current press already started or refused a drag
-    QPersistentModelIndex pressItem;
-    QPoint pressPos;
-    QPersistentModelIndex dragItem;
-    QPersistentModelIndex dropTarget;
-    QPersistentModelIndex dropHighlight;
-    QPoint lastPointer;
-    qint64 lastButtonDownTick = 0;
-    unsigned scrollTicks = 0;
-    QLabel* dragImage = nullptr; // owned by the viewport
-
-    QTimer hoverTimer;
-    QTimer scrollTimer;
+    CTreeDrag drag;
     QTimer scheduleTimer;
 };
