@@ -19,6 +19,37 @@
 #include <QPainter>
 #include <QTemporaryDir>
 
+namespace {
+
+// The view's host in the main window: manual jobs under the progress dialog, the Send To menu,
+// the Options dialog.
+class CWindowHost : public CViewHost {
+public:
+    void RunUpdate(CCorvaneView& view, const UpdateRequest& request) override
+    {
+        CDlgProgress dialog(view.UpdateController(), request, &view);
+        std::string error;
+        // A package that cannot be created is said, not passed over in silence: the user would
+        // otherwise believe the phone gets fresh feeds.
+        if (dialog.Run(&error) < 0)
+            QMessageBox::warning(&view, QStringLiteral("Error"), QString::fromStdString(error));
+        emit view.commandStatesChanged();
+    }
+    void ShowSendTo(CCorvaneView& view, const QString& packagePath, const QPoint& globalPos) override
+    {
+        CSendTo sendTo;
+        sendTo.Run(&view, view.mapFromGlobal(globalPos), packagePath);
+    }
+    void ShowOptions(CCorvaneView& view) override
+    {
+        CorvaneSettings settings = view.Subscriptions().Settings();
+        RunOptionsDialog(&view, settings,
+            [&view](const CorvaneSettings& values) { view.Subscriptions().ApplyOptions(values); });
+    }
+};
+
+} // namespace
+
 CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view)
 {
     CTrayIcon* tray = frame.TrayIcon();
@@ -55,24 +86,7 @@ CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view)
         }
     });
 
-    view.runUpdate = [&view](const UpdateRequest& request) {
-        CDlgProgress dialog(view.UpdateController(), request, &view);
-        std::string error;
-        // A package that cannot be created is said, not passed over in silence: the user would
-        // otherwise believe the phone gets fresh feeds.
-        if (dialog.Run(&error) < 0)
-            QMessageBox::warning(&view, QStringLiteral("Error"), QString::fromStdString(error));
-        emit view.commandStatesChanged();
-    };
-    view.showSendTo = [&view](const QString& packagePath, const QPoint& globalPos) {
-        CSendTo sendTo;
-        sendTo.Run(&view, view.mapFromGlobal(globalPos), packagePath);
-    };
-    view.showOptions = [&view] {
-        CorvaneSettings settings = view.Subscriptions().Settings();
-        RunOptionsDialog(&view, settings,
-            [&view](const CorvaneSettings& values) { view.Subscriptions().ApplyOptions(values); });
-    };
+    view.SetHost(std::make_unique<CWindowHost>());
 
     frame.SetTaskPane(pane);
     return pane;

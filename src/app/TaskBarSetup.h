@@ -15,7 +15,7 @@ class CTaskBar;
 // Creates the task pane and docks it at the frame's left edge (the frame owns it). Connects:
 // the pane's update and OPML buttons to the view's handlers; the synchronize switch to the
 // subscriptions' flag (every save of the channels file shows the on state again); the pane's
-// Send To to the package path of the settings. Sets the view's hooks: manual jobs run under
+// Send To to the package path of the settings. Gives the view its host: manual jobs run under
 // CDlgProgress (a package that cannot be created is reported in an "Error" box), the File
 // menu's Send To shows the Send To menu, and "&Options" runs the Options dialog, whose OK keeps
 // and stores the values through the subscriptions. While the state's scheduled update runs the

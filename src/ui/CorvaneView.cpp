@@ -10,9 +10,7 @@
 #include "platform/Paths.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
@@ -93,16 +91,6 @@ private:
     QIcon closedFolder, openFolder, page, unchecked, checked, mixed;
 };
 
-qint64 MonotonicTicks()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer started;
-        started.start();
-        return started;
-    }();
-    return clock.elapsed();
-}
-
 // The help's first page: beside the channels file when the user put one there, else the
 // installed copy, else the one of the source tree.
 QString FindHelpIndex()
@@ -127,6 +115,7 @@ CCorvaneView::CCorvaneView(CProgramState& programState, QWidget* parent)
     : QTreeView(parent)
     , state(programState)
     , subscriptions(programState.Subscriptions())
+    , host(std::make_unique<CViewHost>())
     , drag(*this)
 {
     setHeaderHidden(true);
@@ -145,10 +134,6 @@ CCorvaneView::CCorvaneView(CProgramState& programState, QWidget* parent)
     header()->setStretchLastSection(false);
     header()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
-    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-    execMenu = [](QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); };
-    tickCount = &MonotonicTicks;
-
     scheduleTimer.setInterval(kScheduleMs);
     connect(&scheduleTimer, &QTimer::timeout, this, &CCorvaneView::OnScheduleTimer);
     connect(&drag, &CTreeDrag::moved, this, &CCorvaneView::AfterMove);
@@ -166,6 +151,11 @@ CCorvaneView::~CCorvaneView()
     blockSignals(true);
     disconnect(&Model(), nullptr, this, nullptr);
     setModel(nullptr);
+}
+
+void CCorvaneView::SetHost(std::unique_ptr<CViewHost> newHost)
+{
+    host = newHost ? std::move(newHost) : std::make_unique<CViewHost>();
 }
 
 void CCorvaneView::OnInitialUpdate()
@@ -316,8 +306,7 @@ bool CCorvaneView::OnCommand(int commandId)
         OnEditUndo();
         break;
     case CommandId::OPTIONS:
-        if (showOptions)
-            showOptions();
+        host->ShowOptions(*this);
         break;
     case CommandId::HELP_CONTENTS:
         OnHelpContents();
@@ -546,14 +535,12 @@ void CCorvaneView::OnSendTo()
         return;
     }
     file.close();
-    if (showSendTo)
-        showSendTo(package, viewport()->mapToGlobal(QPoint(0, 70)));
+    host->ShowSendTo(*this, package, viewport()->mapToGlobal(QPoint(0, 70)));
 }
 
 void CCorvaneView::OnHelpContents()
 {
-    if (openUrl)
-        openUrl(QUrl::fromLocalFile(FindHelpIndex()));
+    host->OpenUrl(QUrl::fromLocalFile(FindHelpIndex()));
 }
 
 void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
@@ -565,15 +552,7 @@ void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
     request.repack = repack;
     request.feedUrls = feedUrls;
     request.outputPath = subscriptions.Settings().outputPath;
-    if (runUpdate) {
-        runUpdate(request);
-    } else {
-        std::string error;
-        if (state.StartWithoutWindow(request, &error) == StartResult::CannotOpenPackage) {
-            Prompts().Message(
-                this, QStringLiteral("Error"), QString::fromStdString(error), QMessageBox::Warning);
-        }
-    }
+    host->RunUpdate(*this, request);
     emit commandStatesChanged();
 }
 
@@ -644,7 +623,7 @@ void CCorvaneView::ShowContextMenuAt(const QPoint& pos)
     contextItem = onItem ? hit.index : Model().RootIndex();
     emit commandStatesChanged();
     std::unique_ptr<QMenu> menu = BuildContextMenu(onItem);
-    QAction* chosen = execMenu ? execMenu(*menu, viewport()->mapToGlobal(pos)) : nullptr;
+    QAction* chosen = host->ExecMenu(*menu, viewport()->mapToGlobal(pos));
     if (chosen && chosen->isEnabled())
         OnCommand(chosen->data().toInt());
 }

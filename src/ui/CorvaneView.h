@@ -9,8 +9,9 @@
 //
 // Drag and drop is CTreeDrag's: the view hands it the mouse events and reports its drops.
 //
-// Modal questions go through Prompts() (replaceable in tests). Jobs, Send To and Options are
-// reached through the hooks below, which the task pane's side of the program sets.
+// Modal questions go through Prompts() (replaceable in tests). Jobs, Send To, Options, the
+// help's browser, the context menu's loop and the drag's clock are the host's (CViewHost), which
+// the task pane's side of the program and the tests replace.
 //
 // Thread: GUI thread only.
 #pragma once
@@ -18,12 +19,12 @@
 #include "ui/CommandTarget.h"
 #include "ui/ProgramState.h"
 #include "ui/TreeDrag.h"
+#include "ui/ViewHost.h"
 
 #include <QPersistentModelIndex>
 #include <QTimer>
 #include <QTreeView>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
@@ -58,19 +59,10 @@ public:
     bool OnCommand(int commandId) override;
     std::optional<bool> CommandEnabled(int commandId) const override;
 
-    // --- hooks --------------------------------------------------------------------------------
-    // Runs a manual job (the progress dialog). Unset: the job runs without a window.
-    std::function<void(const UpdateRequest& request)> runUpdate;
-    // Shows the Send To menu for the package at globalPos.
-    std::function<void(const QString& packagePath, const QPoint& globalPos)> showSendTo;
-    // Shows the Options dialog.
-    std::function<void()> showOptions;
-    // Opens the help; default QDesktopServices::openUrl.
-    std::function<bool(const QUrl& url)> openUrl;
-    // Shows a context menu at globalPos and returns the chosen action; default QMenu::exec.
-    std::function<QAction*(QMenu& menu, const QPoint& globalPos)> execMenu;
-    // Millisecond tick count for the drag delay; default a monotonic clock.
-    std::function<qint64()> tickCount;
+    // --- the host -----------------------------------------------------------------------------
+    // Replaces the host (the view owns it); null restores the defaults of CViewHost.
+    void SetHost(std::unique_ptr<CViewHost> newHost);
+    CViewHost& Host() { return *host; }
 
     // --- the operations (also run by OnCommand) ------------------------------------------------
     void OnNewGroup();
@@ -143,6 +135,7 @@ private:
     std::vector<std::string> feedUrls;
     QPersistentModelIndex contextItem;
 
+    std::unique_ptr<CViewHost> host;
     CTreeDrag drag;
     QTimer scheduleTimer;
 };

@@ -26,7 +26,7 @@ CTreeDrag::~CTreeDrag() = default;
 
 void CTreeDrag::Press(const QModelIndex& item, const QPoint& pos)
 {
-    lastButtonDownTick = view.tickCount();
+    lastButtonDownTick = view.Host().TickCount();
     pressItem = item;
     pressPos = pos;
     dragDecided = false;
@@ -61,7 +61,7 @@ bool CTreeDrag::Move(const QPoint& pos, Qt::MouseButtons buttons)
 
 void CTreeDrag::BeginDrag(const QModelIndex& index, const QPoint& pos)
 {
-    if (view.tickCount() - lastButtonDownTick < kDragDelayMs)
+    if (view.Host().TickCount() - lastButtonDownTick < kDragDelayMs)
         return;
     COutlineItem* node = SubscriptionModel::NodeFromIndex(index);
     if (!node || !node->parent)

@@ -364,7 +364,7 @@ TEST_F(ViewTest, ExportWritesTheTreeAndReportsAFileItCannotWrite)
 TEST_F(ViewTest, SendToWithoutPackageWarnsAndWithPackageShowsTheMenu)
 {
     QString shownFor;
-    view->showSendTo = [&shownFor](const QString& path, const QPoint&) { shownFor = path; };
+    host->showSendTo = [&shownFor](const QString& path, const QPoint&) { shownFor = path; };
     view->OnSendTo();
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Warning"));
@@ -384,7 +384,7 @@ TEST_F(ViewTest, SendToWithoutPackageWarnsAndWithPackageShowsTheMenu)
 TEST_F(ViewTest, HelpOpensTheProgramsOwnHelpPage)
 {
     QUrl opened;
-    view->openUrl = [&opened](const QUrl& url) {
+    host->openUrl = [&opened](const QUrl& url) {
         opened = url;
         return true;
     };
@@ -397,7 +397,7 @@ TEST_F(ViewTest, HelpOpensTheProgramsOwnHelpPage)
 TEST_F(ViewTest, UpdateCommandsCollectFeedsAndStartOnlyWithSome)
 {
     std::vector<UpdateRequest> started;
-    view->runUpdate = [&started](const UpdateRequest& request) { started.push_back(request); };
+    host->runUpdate = [&started](const UpdateRequest& request) { started.push_back(request); };
     view->OnCommand(CommandId::UPDATE_MARKED);
     EXPECT_TRUE(started.empty()); // nothing marked: nothing starts
 

@@ -1,6 +1,6 @@
 // The fixture of the tree view's tests: a view over the sample tree in a private user
-// environment, with scripted prompts, a drag clock the test moves by hand, and helpers that find
-// items and send the mouse to them.
+// environment, with scripted prompts, a scripted host whose drag clock the test moves by hand,
+// and helpers that find items and send the mouse to them.
 #pragma once
 
 #include "UiTestSupport.h"
@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
+#include <QUrl>
 
 #include <gtest/gtest.h>
 
@@ -21,13 +22,50 @@
 #include <string>
 #include <vector>
 
+// Answers the view's requests as a test scripts them; what no test scripted does what the
+// defaults do. The drag's clock is the test's.
+class ScriptedHost : public CViewHost {
+public:
+    explicit ScriptedHost(const qint64& clock)
+        : clock(clock)
+    { }
+    std::function<void(const UpdateRequest& request)> runUpdate;
+    std::function<void(const QString& packagePath, const QPoint& globalPos)> showSendTo;
+    std::function<bool(const QUrl& url)> openUrl;
+    std::function<QAction*(QMenu& menu, const QPoint& globalPos)> execMenu;
+
+    void RunUpdate(CCorvaneView& view, const UpdateRequest& request) override
+    {
+        runUpdate ? runUpdate(request) : CViewHost::RunUpdate(view, request);
+    }
+    void ShowSendTo(CCorvaneView& view, const QString& packagePath, const QPoint& globalPos) override
+    {
+        showSendTo ? showSendTo(packagePath, globalPos)
+                   : CViewHost::ShowSendTo(view, packagePath, globalPos);
+    }
+    bool OpenUrl(const QUrl& url) override
+    {
+        return openUrl ? openUrl(url) : CViewHost::OpenUrl(url);
+    }
+    QAction* ExecMenu(QMenu& menu, const QPoint& globalPos) override
+    {
+        return execMenu ? execMenu(menu, globalPos) : CViewHost::ExecMenu(menu, globalPos);
+    }
+    qint64 TickCount() override { return clock; }
+
+private:
+    const qint64& clock;
+};
+
 class ViewTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
         environment.WriteChannels(SampleChannels());
         view = std::make_unique<CCorvaneView>(state);
-        view->tickCount = [this] { return clock; };
+        auto scripted = std::make_unique<ScriptedHost>(clock);
+        host = scripted.get();
+        view->SetHost(std::move(scripted));
         view->resize(420, 480);
         view->show();
         view->OnInitialUpdate();
@@ -83,7 +121,7 @@ protected:
     }
     void RightClick(const QPoint& pos, std::function<QAction*(QMenu&)> choose)
     {
-        view->execMenu = [choose](QMenu& menu, const QPoint&) { return choose(menu); };
+        host->execMenu = [choose](QMenu& menu, const QPoint&) { return choose(menu); };
         view->ShowContextMenuAt(pos);
     }
     static QAction* FindAction(QMenu& menu, const QString& text)
@@ -133,4 +171,5 @@ protected:
     qint64 clock = 10000;
     CProgramState state;
     std::unique_ptr<CCorvaneView> view;
+    ScriptedHost* host = nullptr; // owned by the view
 };
