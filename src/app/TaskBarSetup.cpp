@@ -6,6 +6,7 @@
 #include "ui/DlgOptions.h"
 #include "ui/DlgProgress.h"
 #include "ui/HoverButton.h"
+#include "ui/Resources.h"
 #include "ui/SendTo.h"
 #include "ui/TaskBar.h"
 

@@ -249,7 +249,7 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
     case CommandId::SORT_BY_NAME:
         return true;
     case CommandId::REPACK:
-        return subscriptions.Repackable() == 1 && !state.UpdateController().UpdateRunning();
+        return CanRepack(subscriptions.Repackable(), state.UpdateController().UpdateRunning());
     case CommandId::EDIT_UNDO:
         return subscriptions.CanUndo();
     case CommandId::EDIT_CUT:

@@ -8,6 +8,8 @@
 #include "ui/CorvaneView.h"
 #include "ui/DlgProgress.h"
 #include "ui/HoverButton.h"
+#include "ui/ProgramState.h"
+#include "ui/Resources.h"
 #include "app/TaskBarSetup.h"
 
 #include <QApplication>
