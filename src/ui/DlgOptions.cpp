@@ -1,5 +1,7 @@
 #include "ui/DlgOptions.h"
 
+#include "ui/DialogUnits.h"
+
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,18 +21,12 @@
 
 namespace {
 
-// The template is laid out in dialog units; one is about 1.5 px across and 1.6 px down.
-QRect DialogUnits(int x, int y, int width, int height)
-{
-    return QRect(qRound(x * 1.5), qRound(y * 1.6), qRound(width * 1.5), qRound(height * 1.6));
-}
-
 constexpr int kLengthStepMinimum = 1;
 constexpr int kLengthStepMaximum = 100000;
 
 template <typename Widget> Widget* Place(Widget* widget, int x, int y, int width, int height)
 {
-    widget->setGeometry(DialogUnits(x, y, width, height));
+    widget->setGeometry(DialogUnits::Rect(x, y, width, height));
     return widget;
 }
 
@@ -94,11 +90,8 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(tr("Options"));
-    setFixedSize(DialogUnits(0, 0, 331, 172).size());
-    // The template's units are measured in an 8-point font.
-    QFont templateFont = font();
-    templateFont.setPointSize(8);
-    setFont(templateFont);
+    setFixedSize(DialogUnits::Size(331, 172));
+    DialogUnits::SetTemplateFont(this);
 
     auto* picture = Place(new QLabel(this), 7, 7, 61, 135);
     picture->setPixmap(QIcon(":/taskpane/options.svg").pixmap(picture->size()));
@@ -159,7 +152,7 @@ CDlgOptions::CDlgOptions(QWidget* parent)
             {compressionLabel, 239}, {volumeLabel, 239}, {lowLabel, 299}, {highLabel, 322},
             {limitCheck, 244}, {secondsLabel, 322}, {firstItemCheck, 322}};
     for (const auto& [widget, rightEdge] : texts)
-        FitText(widget, DialogUnits(rightEdge, 0, 0, 0).left() - widget->x());
+        FitText(widget, DialogUnits::X(rightEdge) - widget->x());
 
     // Tab order follows the template.
     QWidget* order[] = {pathEdit, browseButton, scheduleCheck, timePicker, podcastCheck, mp3Radio,
