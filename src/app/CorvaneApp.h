@@ -24,7 +24,7 @@ public:
     ~CCorvaneApp() override;
 
     // Start-up. False when the program should end at once (another instance runs: it was told
-    // to come forward). showSplash false skips the splash (screenshots).
+    // to come forward). showSplash false skips the splash (tests, documentation pictures).
     bool InitInstance(bool showSplash = true);
 
     CMainFrame* MainFrame() const { return frame.get(); }
@@ -32,10 +32,6 @@ public:
     CProgramState* State() const { return state.get(); }
     CInstanceChecker* InstanceChecker() const { return checker.get(); }
     bool SplashVisible() const;
-
-    // Writes main.png, channel-properties.png, group-properties.png and about.png into folder,
-    // then ends the program. For the documentation pictures (CORVANE_SCREENSHOT_DIR).
-    void TakeScreenshots(const QString& folder);
 
 private:
     void CloseSplashWhenDue();

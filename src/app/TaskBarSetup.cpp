@@ -5,20 +5,11 @@
 #include "ui/CorvaneView.h"
 #include "ui/DlgOptions.h"
 #include "ui/DlgProgress.h"
-#include "ui/HoverButton.h"
 #include "ui/Resources.h"
 #include "ui/SendTo.h"
 #include "ui/TaskBar.h"
 
-#include <QAction>
-#include <QApplication>
-#include <QDir>
-#include <QEnterEvent>
-#include <QFile>
-#include <QMenu>
 #include <QMessageBox>
-#include <QPainter>
-#include <QTemporaryDir>
 
 namespace {
 
@@ -91,85 +82,4 @@ CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view)
 
     frame.SetTaskPane(pane);
     return pane;
-}
-
-namespace {
-
-void Save(const QPixmap& picture, const QDir& folder, const char* name)
-{
-    picture.save(folder.filePath(QString::fromUtf8(name)));
-}
-
-void PointerOver(QWidget* widget)
-{
-    const QPointF inside(widget->width() / 2.0, widget->height() / 2.0);
-    QEnterEvent event(inside, widget->mapToGlobal(inside), widget->mapToGlobal(inside));
-    QApplication::sendEvent(widget, &event);
-}
-
-void PointerAway(QWidget* widget)
-{
-    QEvent event(QEvent::Leave);
-    QApplication::sendEvent(widget, &event);
-}
-
-} // namespace
-
-void TakeTaskPaneScreenshots(CMainFrame& frame, CCorvaneView& view, CTaskBar& pane,
-    const QString& folder, std::function<void()> done)
-{
-    QDir().mkpath(folder);
-    const QDir target(folder);
-
-    PointerOver(pane.updateAllButton);
-    QApplication::processEvents();
-    Save(pane.grab(), target, "task-pane.png");
-    PointerAway(pane.updateAllButton);
-
-    {
-        CDlgOptions options(&frame);
-        options.SetValues(view.Subscriptions().Settings());
-        options.show();
-        QApplication::processEvents();
-        Save(options.grab(), target, "options.png");
-    }
-
-    {
-        // A job's end as the dialog shows it, fed through the dialog's own listener.
-        UpdateRequest request;
-        CDlgProgress progress(view.UpdateController(), request, &frame);
-        progress.show();
-        UpdateListener& listener = progress.Listener();
-        listener.OnProgressRange(6);
-        for (int i = 0; i < 6; ++i)
-            listener.OnProgressStep();
-        listener.OnFinished(UpdateFinalText(48213, true), true);
-        QApplication::processEvents();
-        Save(progress.grab(), target, "progress.png");
-    }
-
-    // The menu runs its own loop: picture it from a timer while it is open, then close it.
-    auto sendTo = std::make_unique<CSendTo>();
-    sendTo->execMenu = [&frame, target](QMenu& menu, QPoint globalPoint) -> QAction* {
-        menu.popup(globalPoint);
-        QApplication::processEvents();
-        QPixmap picture = frame.grab();
-        {
-            QPainter painter(&picture);
-            const QPoint place = frame.mapFromGlobal(globalPoint);
-            painter.drawPixmap(place, menu.grab());
-        }
-        Save(picture, target, "send-to.png");
-        menu.close();
-        return nullptr;
-    };
-    sendTo->message = [](QWidget*, const QString&, const QString&) {};
-    // A stand-in package, so that the menu opens whether or not an update has run.
-    QTemporaryDir scratch;
-    QFile package(scratch.filePath(QStringLiteral("corvane.mrf")));
-    if (package.open(QIODevice::WriteOnly))
-        package.close();
-    sendTo->Run(&pane, pane.sendToButton->geometry().topLeft(), package.fileName());
-    if (done)
-        done();
 }

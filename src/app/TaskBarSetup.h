@@ -1,12 +1,8 @@
 // Joins the task pane, the progress dialog, Send To and Options to the main window and its tree
-// view, and takes their documentation pictures.
+// view.
 //
 // Thread: GUI thread only.
 #pragma once
-
-#include <QString>
-
-#include <functional>
 
 class CCorvaneView;
 class CMainFrame;
@@ -21,9 +17,3 @@ class CTaskBar;
 // and stores the values through the subscriptions. While the state's scheduled update runs the
 // frame's tray icon shows the busy icon (switched from the update's thread). Returns the pane.
 CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view);
-
-// Writes task-pane.png (one button under the pointer), options.png, progress.png (a finished job
-// with the failure addition) and send-to.png (the pane with the Send To menu open) into folder,
-// then calls done. Returns at once; the pictures are taken from the event loop.
-void TakeTaskPaneScreenshots(CMainFrame& frame, CCorvaneView& view, CTaskBar& pane,
-    const QString& folder, std::function<void()> done);
