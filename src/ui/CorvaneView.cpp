@@ -278,81 +278,54 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
     }
 }
 
+namespace {
+
+// The commands the view runs. The Edit menu acts on the selected item, the context menu on
+// contextItem: onSelection makes the selected item the context item first.
+struct ViewCommand {
+    int commandId;
+    void (CCorvaneView::*run)();
+    bool onSelection;
+};
+
+constexpr ViewCommand kViewCommands[] = {
+    { CommandId::UPDATE_ALL, &CCorvaneView::OnUpdateAll, false },
+    { CommandId::UPDATE_MARKED, &CCorvaneView::OnUpdateMarked, false },
+    { CommandId::UPDATE_CURRENT, &CCorvaneView::OnUpdateCurrent, false },
+    { CommandId::REPACK, &CCorvaneView::OnRepack, false },
+    { CommandId::SEND_TO, &CCorvaneView::OnSendTo, false },
+    { CommandId::IMPORT_OPML, &CCorvaneView::OnImportOpml, false },
+    { CommandId::EXPORT_OPML, &CCorvaneView::OnExportOpml, false },
+    { CommandId::EDIT_UNDO, &CCorvaneView::OnEditUndo, false },
+    { CommandId::OPTIONS, &CCorvaneView::OnOptions, false },
+    { CommandId::HELP_CONTENTS, &CCorvaneView::OnHelpContents, false },
+    { CommandId::EDIT_CUT, &CCorvaneView::OnCut, true },
+    { CommandId::EDIT_COPY, &CCorvaneView::OnCopy, true },
+    { CommandId::EDIT_PASTE, &CCorvaneView::OnPaste, true },
+    { CommandId::CONTEXT_CUT, &CCorvaneView::OnCut, false },
+    { CommandId::CONTEXT_COPY, &CCorvaneView::OnCopy, false },
+    { CommandId::CONTEXT_PASTE, &CCorvaneView::OnPaste, false },
+    { CommandId::CONTEXT_DELETE, &CCorvaneView::OnDelete, false },
+    { CommandId::NEW_GROUP, &CCorvaneView::OnNewGroup, false },
+    { CommandId::NEW_FEED, &CCorvaneView::OnNewFeed, false },
+    { CommandId::SORT_BY_NAME, &CCorvaneView::OnSortByName, false },
+    { CommandId::PROPERTIES, &CCorvaneView::OnProperties, false },
+};
+
+} // namespace
+
 bool CCorvaneView::OnCommand(int commandId)
 {
-    switch (commandId) {
-    case CommandId::UPDATE_ALL:
-        OnUpdateAll();
-        break;
-    case CommandId::UPDATE_MARKED:
-        OnUpdateMarked();
-        break;
-    case CommandId::UPDATE_CURRENT:
-        OnUpdateCurrent();
-        break;
-    case CommandId::REPACK:
-        OnRepack();
-        break;
-    case CommandId::SEND_TO:
-        OnSendTo();
-        break;
-    case CommandId::IMPORT_OPML:
-        OnImportOpml();
-        break;
-    case CommandId::EXPORT_OPML:
-        OnExportOpml();
-        break;
-    case CommandId::EDIT_UNDO:
-        OnEditUndo();
-        break;
-    case CommandId::OPTIONS:
-        host->ShowOptions(*this);
-        break;
-    case CommandId::HELP_CONTENTS:
-        OnHelpContents();
-        break;
-    // The Edit menu acts on the selected item, the context menu on contextItem.
-    case CommandId::EDIT_CUT:
-        contextItem = SelectedItem();
-        OnCut();
-        break;
-    case CommandId::EDIT_COPY:
-        contextItem = SelectedItem();
-        OnCopy();
-        break;
-    case CommandId::EDIT_PASTE:
-        contextItem = SelectedItem();
-        OnPaste();
-        break;
-    case CommandId::CONTEXT_CUT:
-        OnCut();
-        break;
-    case CommandId::CONTEXT_COPY:
-        OnCopy();
-        break;
-    case CommandId::CONTEXT_PASTE:
-        OnPaste();
-        break;
-    case CommandId::CONTEXT_DELETE:
-        OnDelete();
-        break;
-    case CommandId::NEW_GROUP:
-        OnNewGroup();
-        break;
-    case CommandId::NEW_FEED:
-        OnNewFeed();
-        break;
-    case CommandId::SORT_BY_NAME:
-        OnSortByName();
-        break;
-    case CommandId::PROPERTIES:
-        OnProperties();
-        break;
-    default:
-        return false;
+    for (const ViewCommand& command : kViewCommands) {
+        if (command.commandId != commandId)
+            continue;
+        if (command.onSelection)
+            contextItem = SelectedItem();
+        (this->*command.run)();
+        emit commandStatesChanged();
+        return true;
     }
-    emit commandStatesChanged();
-    return true;
+    return false;
 }
 
 void CCorvaneView::ReportSave(const SaveResult& result)
@@ -536,6 +509,11 @@ void CCorvaneView::OnSendTo()
     }
     file.close();
     host->ShowSendTo(*this, package, viewport()->mapToGlobal(QPoint(0, 70)));
+}
+
+void CCorvaneView::OnOptions()
+{
+    host->ShowOptions(*this);
 }
 
 void CCorvaneView::OnHelpContents()

@@ -77,6 +77,7 @@ public:
     void OnImportOpml();
     void OnExportOpml();
     void OnSendTo();
+    void OnOptions();
     void OnHelpContents();
     // The update commands: collect the feeds and start the job (nothing when none was found).
     void OnUpdateAll();

@@ -92,7 +92,16 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     setWindowTitle(tr("Options"));
     setFixedSize(DialogUnits::Size(331, 172));
     DialogUnits::SetTemplateFont(this);
+    CreateControls();
+    SetUpLengthAndSliders();
+    FitTexts();
+    ConnectControls();
+    SetUpDefaultPrompts();
+    SetValues(values);
+}
 
+void CDlgOptions::CreateControls()
+{
     auto* picture = Place(new QLabel(this), 7, 7, 61, 135);
     picture->setPixmap(QIcon(":/taskpane/options.svg").pixmap(picture->size()));
     picture->setScaledContents(true);
@@ -125,7 +134,10 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     okButton = Place(new QPushButton(tr("OK"), this), 218, 150, 50, 14);
     cancelButton = Place(new QPushButton(tr("Cancel"), this), 274, 150, 50, 14);
     okButton->setDefault(true);
+}
 
+void CDlgOptions::SetUpLengthAndSliders()
+{
     for (QSlider* slider : {compressionSlider, volumeSlider}) {
         slider->setRange(0, 7);
         slider->setSingleStep(1);
@@ -143,7 +155,10 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     lengthDown->setAutoRepeat(true);
     lengthUp->setFocusPolicy(Qt::NoFocus);
     lengthDown->setFocusPolicy(Qt::NoFocus);
+}
 
+void CDlgOptions::FitTexts()
+{
     // The desktop's fonts run wider than the template's: a text control grows to the right
     // into the free space the template leaves before its neighbour (the right edge given in
     // dialog units), and where that is not enough its font is narrowed, so that no text is cut.
@@ -153,7 +168,10 @@ CDlgOptions::CDlgOptions(QWidget* parent)
             {limitCheck, 244}, {secondsLabel, 322}, {firstItemCheck, 322}};
     for (const auto& [widget, rightEdge] : texts)
         FitText(widget, DialogUnits::X(rightEdge) - widget->x());
+}
 
+void CDlgOptions::ConnectControls()
+{
     // Tab order follows the template.
     QWidget* order[] = {pathEdit, browseButton, scheduleCheck, timePicker, podcastCheck, mp3Radio,
         amrRadio, compressionSlider, volumeSlider, limitCheck, lengthEdit, firstItemCheck, okButton,
@@ -171,7 +189,10 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     connect(scheduleCheck, &QCheckBox::clicked, this, &CDlgOptions::OnScheduleClicked);
     connect(lengthUp, &QToolButton::clicked, this, [this] { StepLength(1); });
     connect(lengthDown, &QToolButton::clicked, this, [this] { StepLength(-1); });
+}
 
+void CDlgOptions::SetUpDefaultPrompts()
+{
     showMessage = [this](const QString& text) {
         QMessageBox::warning(this, QStringLiteral("Corvane"), text);
     };
@@ -186,8 +207,6 @@ CDlgOptions::CDlgOptions(QWidget* parent)
             return QString();
         return dialog.selectedFiles().first();
     };
-
-    SetValues(values);
 }
 
 void CDlgOptions::SetValues(const CorvaneSettings& settings)
