@@ -24,6 +24,24 @@ TEST_F(ViewTest, InitialTreeIsExpandedWithNothingSelectedAndEverythingUnmarked)
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(environment.Home() + "/data")));
 }
 
+TEST_F(ViewTest, TheStateOutlivesItsViewAndANewViewShowsTheSameTree)
+{
+    ClickMark("Weather");
+    view->setCurrentIndex(Find("Alpha Daily"));
+    ASSERT_TRUE(view->OnCommand(CommandId::EDIT_CUT));
+    view.reset();
+    EXPECT_EQ(state.Subscriptions().BackupCount(), 1u);
+
+    view = std::make_unique<CCorvaneView>(state);
+    EXPECT_EQ(&view->Subscriptions(), &state.Subscriptions());
+    EXPECT_EQ(&view->UpdateController(), &state.UpdateController());
+    EXPECT_EQ(Mark("Weather"), MARK_CHECKED);
+    EXPECT_EQ(Node("Alpha Daily"), nullptr);
+    EXPECT_TRUE(view->CommandEnabled(CommandId::EDIT_UNDO).value_or(false));
+    view->OnCommand(CommandId::EDIT_UNDO);
+    EXPECT_NE(Node("Alpha Daily"), nullptr);
+}
+
 TEST_F(ViewTest, HitTestTellsStateImageIconAndLabelApart)
 {
     const QModelIndex news = Find("News");
