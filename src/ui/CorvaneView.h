@@ -2,10 +2,10 @@
 // Edit and View commands and of the tree's context menus.
 //
 // It shows the SubscriptionModel of the program state's CSubscriptions (the state is handed in
-// and outlives the view; the view owns only its widgets): a group shows a closed folder (an open one while selected), a feed a page, and
-// before the icon each item shows its mark as a check-box picture that a click toggles. The
-// rules of every operation live in CSubscriptions; this class collects the user's input through
-// the dialogs and passes it on.
+// and outlives the view; the view owns only its widgets, its host and its drag): a group shows a
+// closed folder (an open one while selected), a feed a page, and before the icon each item
+// shows its mark as a check-box picture that a click toggles. The rules of every operation live
+// in CSubscriptions; this class collects the user's input through the dialogs and passes it on.
 //
 // Drag and drop is CTreeDrag's: the view hands it the mouse events and reports its drops.
 //

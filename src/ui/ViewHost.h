@@ -24,7 +24,8 @@ public:
     // created is reported in an "Error" box (Prompts()).
     virtual void RunUpdate(CCorvaneView& view, const UpdateRequest& request);
     // Shows the Send To menu for the package at globalPos. Default: nothing.
-    virtual void ShowSendTo(CCorvaneView& view, const QString& packagePath, const QPoint& globalPos);
+    virtual void ShowSendTo(
+        CCorvaneView& view, const QString& packagePath, const QPoint& globalPos);
     // Shows the Options dialog. Default: nothing.
     virtual void ShowOptions(CCorvaneView& view);
     // Opens the help. Default: QDesktopServices::openUrl.

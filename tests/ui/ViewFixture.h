@@ -38,7 +38,8 @@ public:
     {
         runUpdate ? runUpdate(request) : CViewHost::RunUpdate(view, request);
     }
-    void ShowSendTo(CCorvaneView& view, const QString& packagePath, const QPoint& globalPos) override
+    void ShowSendTo(
+        CCorvaneView& view, const QString& packagePath, const QPoint& globalPos) override
     {
         showSendTo ? showSendTo(packagePath, globalPos)
                    : CViewHost::ShowSendTo(view, packagePath, globalPos);
