@@ -27,7 +27,8 @@ public:
             QMessageBox::warning(&view, QStringLiteral("Error"), QString::fromStdString(error));
         emit view.commandStatesChanged();
     }
-    void ShowSendTo(CCorvaneView& view, const QString& packagePath, const QPoint& globalPos) override
+    void ShowSendTo(
+        CCorvaneView& view, const QString& packagePath, const QPoint& globalPos) override
     {
         CSendTo sendTo;
         sendTo.Run(&view, view.mapFromGlobal(globalPos), packagePath);
@@ -54,6 +55,9 @@ CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view)
     pane->writeSync = [&subscriptions](int value) { subscriptions.SetSyncChannels(value); };
     pane->outputPath = [&subscriptions] { return subscriptions.Settings().outputPath; };
     subscriptions.SetSyncChannelsListener([pane](int) { pane->UpdateSyncButtons(); });
+    // The subscriptions belong to the program state, which outlives the pane.
+    QObject::connect(pane, &QObject::destroyed,
+        [&subscriptions] { subscriptions.SetSyncChannelsListener(nullptr); });
     pane->UpdateSyncButtons();
 
     QObject::connect(pane, &CTaskBar::commandRequested, &view, [&view](int command) {

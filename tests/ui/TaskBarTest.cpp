@@ -342,6 +342,30 @@ TEST(PaneInWindow, ScheduledUpdateShowsBusyTrayUntilAPaneCommandStopsIt)
     unsetenv("XDG_CONFIG_HOME");
 }
 
+TEST(PaneInWindow, TheStateOutlivesThePaneAndNoLongerShowsItsFlagThere)
+{
+    TempDir home, config;
+    setenv("CORVANE_HOME", home.Path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    {
+        CProgramState state;
+        state.Subscriptions().Load();
+        {
+            CMainFrame frame;
+            auto* view = new CCorvaneView(state, &frame);
+            frame.SetView(view, view);
+            CTaskBar* pane = InstallTaskPane(frame, *view);
+            state.Subscriptions().SetSyncChannels(0);
+            EXPECT_TRUE(pane->syncOffButton->isVisibleTo(&frame));
+        }
+        // The pane went with its frame; the flag still changes, and nothing reaches the pane.
+        state.Subscriptions().SetSyncChannels(1);
+        EXPECT_EQ(state.Subscriptions().SyncChannels(), 1);
+    }
+    unsetenv("CORVANE_HOME");
+    unsetenv("XDG_CONFIG_HOME");
+}
+
 int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM",
