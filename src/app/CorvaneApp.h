@@ -2,7 +2,8 @@
 // hands over to the running one and ends), shows the splash for just over 2 seconds, builds the
 // main frame with its view, shows it and registers this process as the running instance.
 //
-// Thread: GUI thread; needs a QApplication. Owns the frame, the splash and the guard.
+// Thread: GUI thread; needs a QApplication. Owns the program state (subscriptions, update
+// controller), the frame (which owns the view that shows the state), the splash and the guard.
 #pragma once
 
 #include <QElapsedTimer>
@@ -12,6 +13,7 @@
 
 class CCorvaneView;
 class CDlgSplash;
+class CProgramState;
 class CInstanceChecker;
 class CMainFrame;
 
@@ -22,17 +24,14 @@ public:
     ~CCorvaneApp() override;
 
     // Start-up. False when the program should end at once (another instance runs: it was told
-    // to come forward). showSplash false skips the splash (screenshots).
+    // to come forward). showSplash false skips the splash (tests, documentation pictures).
     bool InitInstance(bool showSplash = true);
 
     CMainFrame* MainFrame() const { return frame.get(); }
     CCorvaneView* View() const { return view; }
+    CProgramState* State() const { return state.get(); }
     CInstanceChecker* InstanceChecker() const { return checker.get(); }
     bool SplashVisible() const;
-
-    // Writes main.png, channel-properties.png, group-properties.png and about.png into folder,
-    // then ends the program. For the documentation pictures (CORVANE_SCREENSHOT_DIR).
-    void TakeScreenshots(const QString& folder);
 
 private:
     void CloseSplashWhenDue();
@@ -40,6 +39,8 @@ private:
     std::unique_ptr<CInstanceChecker> checker;
     std::unique_ptr<CDlgSplash> splash;
     QElapsedTimer splashShownAt;
+    // Before the frame, so that the view goes before the state it shows.
+    std::unique_ptr<CProgramState> state;
     std::unique_ptr<CMainFrame> frame;
     CCorvaneView* view = nullptr; // owned by the frame
 };

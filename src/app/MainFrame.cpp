@@ -4,6 +4,7 @@
 #include "platform/Settings.h"
 #include "app/TrayIcon.h"
 #include "ui/AboutDlg.h"
+#include "ui/Resources.h"
 
 #include <QAction>
 #include <QApplication>
@@ -24,7 +25,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     };
     connect(trayIcon.get(), &CTrayIcon::commandTriggered, this,
         [this](int commandId) { ExecuteCommand(commandId); });
-    trayIcon->SetIconResource(128);
+    trayIcon->SetIconResource(TRAY_ICON_NORMAL);
 
     const WindowPlacement placement = LoadWindowPlacement();
     requestedOuterSize = QSize(placement.cx, placement.cy);

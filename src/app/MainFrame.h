@@ -27,7 +27,7 @@ class QMenu;
 class CMainFrame : public QMainWindow {
     Q_OBJECT
 public:
-    // Builds the menus and the tray icon (shown with icon 128) and places the window from
+    // Builds the menus and the tray icon (shown with TRAY_ICON_NORMAL) and places the window from
     // "WinPos" (defaults 10, 10, 500 by 350), hidden.
     explicit CMainFrame(QWidget* parent = nullptr);
     ~CMainFrame() override;

@@ -1,12 +1,8 @@
 // Joins the task pane, the progress dialog, Send To and Options to the main window and its tree
-// view, and takes their documentation pictures.
+// view.
 //
 // Thread: GUI thread only.
 #pragma once
-
-#include <QString>
-
-#include <functional>
 
 class CCorvaneView;
 class CMainFrame;
@@ -14,16 +10,11 @@ class CTaskBar;
 
 // Creates the task pane and docks it at the frame's left edge (the frame owns it). Connects:
 // the pane's update and OPML buttons to the view's handlers; the synchronize switch to the
-// subscriptions' flag (every save of the channels file shows the on state again); the pane's
-// Send To to the package path of the settings. Sets the view's hooks: manual jobs run under
-// CDlgProgress (a package that cannot be created is reported in an "Error" box), the File
-// menu's Send To shows the Send To menu, and "&Options" runs the Options dialog, whose OK keeps
-// and stores the values through the subscriptions. The view's tray icon requests for the
-// scheduled update switch the frame's tray icon (from the update's thread). Returns the pane.
+// subscriptions' flag (while the pane lives, every save of the channels file shows the on state
+// again); the pane's Send To to the package path of the settings. Gives the view its host:
+// manual jobs run under CDlgProgress (a package that cannot be created is reported in an
+// "Error" box), the File menu's Send To shows the Send To menu, and "&Options" runs the Options
+// dialog, whose OK keeps and stores the values through the subscriptions. While the state's
+// scheduled update runs the frame's tray icon shows the busy icon (switched from the update's
+// thread). Returns the pane.
 CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view);
-
-// Writes task-pane.png (one button under the pointer), options.png, progress.png (a finished job
-// with the failure addition) and send-to.png (the pane with the Send To menu open) into folder,
-// then calls done. Returns at once; the pictures are taken from the event loop.
-void TakeTaskPaneScreenshots(CMainFrame& frame, CCorvaneView& view, CTaskBar& pane,
-    const QString& folder, std::function<void()> done);

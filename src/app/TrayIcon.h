@@ -22,8 +22,8 @@ public:
     explicit CTrayIcon(int id, QObject* parent = nullptr);
     ~CTrayIcon() override;
 
-    // 128 shows the program icon with the tooltip "Corvane", 145 the busy icon (the tooltip
-    // stays as it was), 0 removes the icon. Any thread.
+    // TRAY_ICON_NORMAL (ui/Resources.h) shows the program icon with the tooltip "Corvane",
+    // TRAY_ICON_BUSY the busy icon (the tooltip stays as it was), 0 removes the icon. Any thread.
     void SetIconResource(int number);
     int IconResource() const { return iconResource; }
 

@@ -8,10 +8,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     CCorvaneApp corvane;
-    const QString screenshotFolder = qEnvironmentVariable("CORVANE_SCREENSHOT_DIR");
-    if (!corvane.InitInstance(screenshotFolder.isEmpty()))
+    if (!corvane.InitInstance())
         return 0;
-    if (!screenshotFolder.isEmpty())
-        corvane.TakeScreenshots(screenshotFolder);
     return QApplication::exec();
 }

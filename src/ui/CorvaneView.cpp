@@ -10,17 +10,13 @@
 #include "platform/Paths.h"
 
 #include <QApplication>
-#include <QDesktopServices>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QLabel>
 #include <QMenu>
 #include <QPainter>
-#include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QUrl>
 
@@ -76,7 +72,7 @@ public:
         const QString text = index.data(Qt::DisplayRole).toString();
         QRect label(rect.left() + kTextLeft, rect.top(),
             option.fontMetrics.horizontalAdvance(text) + 2 * kTextPadding, rect.height());
-        const bool highlighted = selected || QModelIndex(view.DropHighlight()) == index;
+        const bool highlighted = selected || QModelIndex(view.Drag().DropHighlight()) == index;
         painter->save();
         if (highlighted) {
             painter->fillRect(label, option.palette.brush(QPalette::Highlight));
@@ -94,16 +90,6 @@ private:
     CCorvaneView& view;
     QIcon closedFolder, openFolder, page, unchecked, checked, mixed;
 };
-
-qint64 MonotonicTicks()
-{
-    static QElapsedTimer clock = [] {
-        QElapsedTimer started;
-        started.start();
-        return started;
-    }();
-    return clock.elapsed();
-}
 
 // The help's first page: beside the channels file when the user put one there, else the
 // installed copy, else the one of the source tree.
@@ -125,25 +111,13 @@ QString FindHelpIndex()
 
 } // namespace
 
-int CCorvaneView::ScrollPeriod(int distance)
-{
-    const int period = 6 - distance / 20;
-    return period > 0 ? period : 1;
-}
-
-CCorvaneView::CCorvaneView(QWidget* parent)
+CCorvaneView::CCorvaneView(CProgramState& programState, QWidget* parent)
     : QTreeView(parent)
-    , subscriptions(std::make_unique<CSubscriptions>())
-    , silentListener(std::make_unique<SilentUpdateListener>())
+    , state(programState)
+    , subscriptions(programState.Subscriptions())
+    , host(std::make_unique<CViewHost>())
+    , drag(*this)
 {
-    UpdateHooks hooks;
-    hooks.collectAllFeeds
-        = [this] { return subscriptions->CollectAllFeeds(subscriptions->Root()); };
-    hooks.syncChannels = [this] { return subscriptions->SyncChannels(); };
-    hooks.setRepackable = [this](int value) { subscriptions->SetRepackable(value); };
-    hooks.scheduledBusy = [this](bool busy) { emit trayIconChanged(busy ? 145 : 128); };
-    controller = std::make_unique<CUpdateController>(std::move(hooks));
-
     setHeaderHidden(true);
     setRootIsDecorated(true);
     setItemsExpandable(true);
@@ -160,39 +134,33 @@ CCorvaneView::CCorvaneView(QWidget* parent)
     header()->setStretchLastSection(false);
     header()->setSectionResizeMode(QHeaderView::ResizeToContents);
 
-    openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
-    execMenu = [](QMenu& menu, const QPoint& globalPos) { return menu.exec(globalPos); };
-    tickCount = &MonotonicTicks;
-
-    hoverTimer.setSingleShot(true);
-    hoverTimer.setInterval(kHoverMs);
-    scrollTimer.setInterval(kScrollMs);
     scheduleTimer.setInterval(kScheduleMs);
-    connect(&hoverTimer, &QTimer::timeout, this, &CCorvaneView::OnHoverTimer);
-    connect(&scrollTimer, &QTimer::timeout, this, &CCorvaneView::OnScrollTimer);
     connect(&scheduleTimer, &QTimer::timeout, this, &CCorvaneView::OnScheduleTimer);
+    connect(&drag, &CTreeDrag::moved, this, &CCorvaneView::AfterMove);
 
-    setModel(&subscriptions->Model());
+    setModel(&Model());
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
         &CCorvaneView::commandStatesChanged);
-    connect(&subscriptions->Model(), &QAbstractItemModel::modelReset, this,
-        &CCorvaneView::AfterTreeReset);
+    connect(&Model(), &QAbstractItemModel::modelReset, this, &CCorvaneView::AfterTreeReset);
 }
 
 CCorvaneView::~CCorvaneView()
 {
-    // The jobs call back into the subscriptions: they end before the members go. The view lets
-    // go of the model before the model (a member) is destroyed under it.
-    controller.reset();
+    // The model stays with the state; the view stops listening before its parts go.
     scheduleTimer.stop();
     blockSignals(true);
-    disconnect(&subscriptions->Model(), nullptr, this, nullptr);
+    disconnect(&Model(), nullptr, this, nullptr);
     setModel(nullptr);
+}
+
+void CCorvaneView::SetHost(std::unique_ptr<CViewHost> newHost)
+{
+    host = newHost ? std::move(newHost) : std::make_unique<CViewHost>();
 }
 
 void CCorvaneView::OnInitialUpdate()
 {
-    subscriptions->Load();
+    subscriptions.Load();
     CreateDataFolder();
     AfterTreeReset();
     scheduleTimer.start();
@@ -281,14 +249,14 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
     case CommandId::SORT_BY_NAME:
         return true;
     case CommandId::REPACK:
-        return subscriptions->Repackable() == 1 && !controller->UpdateRunning();
+        return CanRepack(subscriptions.Repackable(), state.UpdateController().UpdateRunning());
     case CommandId::EDIT_UNDO:
-        return subscriptions->CanUndo();
+        return subscriptions.CanUndo();
     case CommandId::EDIT_CUT:
     case CommandId::EDIT_COPY:
         return selected != nullptr && selected->parent != nullptr;
     case CommandId::EDIT_PASTE:
-        return selected != nullptr && !selected->IsFeed() && subscriptions->HasClipboard();
+        return selected != nullptr && !selected->IsFeed() && subscriptions.HasClipboard();
     case CommandId::NEW_GROUP:
     case CommandId::NEW_FEED:
     case CommandId::CONTEXT_PASTE:
@@ -302,7 +270,7 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
         if (commandId == CommandId::NEW_GROUP || commandId == CommandId::NEW_FEED)
             return !node->IsFeed();
         if (commandId == CommandId::CONTEXT_PASTE)
-            return !node->IsFeed() && subscriptions->HasClipboard();
+            return !node->IsFeed() && subscriptions.HasClipboard();
         return node->parent != nullptr;
     }
     default:
@@ -310,82 +278,54 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
     }
 }
 
+namespace {
+
+// The commands the view runs. The Edit menu acts on the selected item, the context menu on
+// contextItem: onSelection makes the selected item the context item first.
+struct ViewCommand {
+    int commandId;
+    void (CCorvaneView::*run)();
+    bool onSelection;
+};
+
+constexpr ViewCommand kViewCommands[] = {
+    { CommandId::UPDATE_ALL, &CCorvaneView::OnUpdateAll, false },
+    { CommandId::UPDATE_MARKED, &CCorvaneView::OnUpdateMarked, false },
+    { CommandId::UPDATE_CURRENT, &CCorvaneView::OnUpdateCurrent, false },
+    { CommandId::REPACK, &CCorvaneView::OnRepack, false },
+    { CommandId::SEND_TO, &CCorvaneView::OnSendTo, false },
+    { CommandId::IMPORT_OPML, &CCorvaneView::OnImportOpml, false },
+    { CommandId::EXPORT_OPML, &CCorvaneView::OnExportOpml, false },
+    { CommandId::EDIT_UNDO, &CCorvaneView::OnEditUndo, false },
+    { CommandId::OPTIONS, &CCorvaneView::OnOptions, false },
+    { CommandId::HELP_CONTENTS, &CCorvaneView::OnHelpContents, false },
+    { CommandId::EDIT_CUT, &CCorvaneView::OnCut, true },
+    { CommandId::EDIT_COPY, &CCorvaneView::OnCopy, true },
+    { CommandId::EDIT_PASTE, &CCorvaneView::OnPaste, true },
+    { CommandId::CONTEXT_CUT, &CCorvaneView::OnCut, false },
+    { CommandId::CONTEXT_COPY, &CCorvaneView::OnCopy, false },
+    { CommandId::CONTEXT_PASTE, &CCorvaneView::OnPaste, false },
+    { CommandId::CONTEXT_DELETE, &CCorvaneView::OnDelete, false },
+    { CommandId::NEW_GROUP, &CCorvaneView::OnNewGroup, false },
+    { CommandId::NEW_FEED, &CCorvaneView::OnNewFeed, false },
+    { CommandId::SORT_BY_NAME, &CCorvaneView::OnSortByName, false },
+    { CommandId::PROPERTIES, &CCorvaneView::OnProperties, false },
+};
+
+} // namespace
+
 bool CCorvaneView::OnCommand(int commandId)
 {
-    switch (commandId) {
-    case CommandId::UPDATE_ALL:
-        OnUpdateAll();
-        break;
-    case CommandId::UPDATE_MARKED:
-        OnUpdateMarked();
-        break;
-    case CommandId::UPDATE_CURRENT:
-        OnUpdateCurrent();
-        break;
-    case CommandId::REPACK:
-        OnRepack();
-        break;
-    case CommandId::SEND_TO:
-        OnSendTo();
-        break;
-    case CommandId::IMPORT_OPML:
-        OnImportOpml();
-        break;
-    case CommandId::EXPORT_OPML:
-        OnExportOpml();
-        break;
-    case CommandId::EDIT_UNDO:
-        OnEditUndo();
-        break;
-    case CommandId::OPTIONS:
-        if (showOptions)
-            showOptions();
-        break;
-    case CommandId::HELP_CONTENTS:
-        OnHelpContents();
-        break;
-    // The Edit menu acts on the selected item, the context menu on contextItem.
-    case CommandId::EDIT_CUT:
-        contextItem = SelectedItem();
-        OnCut();
-        break;
-    case CommandId::EDIT_COPY:
-        contextItem = SelectedItem();
-        OnCopy();
-        break;
-    case CommandId::EDIT_PASTE:
-        contextItem = SelectedItem();
-        OnPaste();
-        break;
-    case CommandId::CONTEXT_CUT:
-        OnCut();
-        break;
-    case CommandId::CONTEXT_COPY:
-        OnCopy();
-        break;
-    case CommandId::CONTEXT_PASTE:
-        OnPaste();
-        break;
-    case CommandId::CONTEXT_DELETE:
-        OnDelete();
-        break;
-    case CommandId::NEW_GROUP:
-        OnNewGroup();
-        break;
-    case CommandId::NEW_FEED:
-        OnNewFeed();
-        break;
-    case CommandId::SORT_BY_NAME:
-        OnSortByName();
-        break;
-    case CommandId::PROPERTIES:
-        OnProperties();
-        break;
-    default:
-        return false;
+    for (const ViewCommand& command : kViewCommands) {
+        if (command.commandId != commandId)
+            continue;
+        if (command.onSelection)
+            contextItem = SelectedItem();
+        (this->*command.run)();
+        emit commandStatesChanged();
+        return true;
     }
-    emit commandStatesChanged();
-    return true;
+    return false;
 }
 
 void CCorvaneView::ReportSave(const SaveResult& result)
@@ -405,7 +345,7 @@ void CCorvaneView::OnNewGroup()
     CDlgGroupProp dialog(this);
     if (Prompts().RunDialog(dialog) != 1)
         return;
-    const TreeChange change = subscriptions->NewGroup(parent, dialog.title, dialog.description);
+    const TreeChange change = subscriptions.NewGroup(parent, dialog.title, dialog.description);
     if (change.changed)
         ReportSave(change.save);
 }
@@ -418,7 +358,7 @@ void CCorvaneView::OnNewFeed()
     CChannelProp dialog(this);
     if (Prompts().RunDialog(dialog) != 1)
         return;
-    const TreeChange change = subscriptions->NewFeed(
+    const TreeChange change = subscriptions.NewFeed(
         parent, dialog.title, dialog.xmlurl, dialog.htmlurl, dialog.description);
     if (change.changed)
         ReportSave(change.save);
@@ -442,7 +382,7 @@ void CCorvaneView::OnProperties()
         dialog.UpdateData(false);
         if (Prompts().RunDialog(dialog) != 1)
             return;
-        change = subscriptions->Properties(
+        change = subscriptions.Properties(
             node, dialog.title, dialog.xmlurl, dialog.htmlurl, dialog.description);
     } else {
         CDlgGroupProp dialog(this);
@@ -453,7 +393,7 @@ void CCorvaneView::OnProperties()
         dialog.UpdateData(false);
         if (Prompts().RunDialog(dialog) != 1)
             return;
-        change = subscriptions->Properties(
+        change = subscriptions.Properties(
             node, dialog.title, std::string(), std::string(), dialog.description);
     }
     if (change.changed)
@@ -463,7 +403,7 @@ void CCorvaneView::OnProperties()
 void CCorvaneView::OnCopy()
 {
     if (COutlineItem* node = ContextNode())
-        subscriptions->Copy(node);
+        subscriptions.Copy(node);
 }
 
 void CCorvaneView::OnCut()
@@ -471,7 +411,7 @@ void CCorvaneView::OnCut()
     COutlineItem* node = ContextNode();
     if (!node || !node->parent)
         return;
-    const TreeChange change = subscriptions->Cut(node);
+    const TreeChange change = subscriptions.Cut(node);
     contextItem = QModelIndex();
     if (change.changed)
         ReportSave(change.save);
@@ -480,9 +420,9 @@ void CCorvaneView::OnCut()
 void CCorvaneView::OnPaste()
 {
     COutlineItem* target = ContextNode();
-    if (!target || target->IsFeed() || !subscriptions->HasClipboard())
+    if (!target || target->IsFeed() || !subscriptions.HasClipboard())
         return;
-    const TreeChange change = subscriptions->Paste(target);
+    const TreeChange change = subscriptions.Paste(target);
     if (change.changed)
         ReportSave(change.save);
 }
@@ -494,7 +434,7 @@ void CCorvaneView::DeleteNode(COutlineItem* node)
     CDlgDeleteConfirm confirm(this);
     if (Prompts().RunDialog(confirm) != 1)
         return;
-    const TreeChange change = subscriptions->Delete(node);
+    const TreeChange change = subscriptions.Delete(node);
     if (SubscriptionModel::NodeFromIndex(contextItem) == nullptr)
         contextItem = QModelIndex();
     if (change.changed)
@@ -512,16 +452,16 @@ void CCorvaneView::OnSortByName()
     COutlineItem* node = ContextNode();
     if (!node)
         return;
-    const TreeChange change = subscriptions->SortByName(node);
+    const TreeChange change = subscriptions.SortByName(node);
     if (change.changed)
         ReportSave(change.save);
 }
 
 void CCorvaneView::OnEditUndo()
 {
-    if (!subscriptions->CanUndo())
+    if (!subscriptions.CanUndo())
         return;
-    ReportSave(subscriptions->Undo());
+    ReportSave(subscriptions.Undo());
 }
 
 void CCorvaneView::OnImportOpml()
@@ -533,7 +473,7 @@ void CCorvaneView::OnImportOpml()
     CDlgImportConfirm confirm(this);
     if (Prompts().RunDialog(confirm) != 1)
         return;
-    const TreeChange change = subscriptions->ImportOpml(QFile::encodeName(path).toStdString());
+    const TreeChange change = subscriptions.ImportOpml(QFile::encodeName(path).toStdString());
     if (!change.changed) {
         Prompts().Message(this, QStringLiteral("Error"),
             QStringLiteral("No feed was found in the input file. Please check it."),
@@ -553,12 +493,12 @@ void CCorvaneView::OnExportOpml()
     if (path.isEmpty())
         return;
     // A file that could not be written is said so; silence would pass for success.
-    ReportSave(subscriptions->ExportOpml(QFile::encodeName(path).toStdString()));
+    ReportSave(subscriptions.ExportOpml(QFile::encodeName(path).toStdString()));
 }
 
 void CCorvaneView::OnSendTo()
 {
-    const QString package = QString::fromStdString(subscriptions->Settings().outputPath);
+    const QString package = QString::fromStdString(subscriptions.Settings().outputPath);
     QFile file(package);
     if (package.isEmpty() || !file.open(QIODevice::ReadOnly)) {
         Prompts().Message(this, QStringLiteral("Warning"),
@@ -568,14 +508,17 @@ void CCorvaneView::OnSendTo()
         return;
     }
     file.close();
-    if (showSendTo)
-        showSendTo(package, viewport()->mapToGlobal(QPoint(0, 70)));
+    host->ShowSendTo(*this, package, viewport()->mapToGlobal(QPoint(0, 70)));
+}
+
+void CCorvaneView::OnOptions()
+{
+    host->ShowOptions(*this);
 }
 
 void CCorvaneView::OnHelpContents()
 {
-    if (openUrl)
-        openUrl(QUrl::fromLocalFile(FindHelpIndex()));
+    host->OpenUrl(QUrl::fromLocalFile(FindHelpIndex()));
 }
 
 void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
@@ -586,47 +529,38 @@ void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
     UpdateRequest request;
     request.repack = repack;
     request.feedUrls = feedUrls;
-    request.outputPath = subscriptions->Settings().outputPath;
-    if (runUpdate) {
-        runUpdate(request);
-    } else {
-        std::string error;
-        if (controller->StartUpdate(request, *silentListener, &error)
-            == StartResult::CannotOpenPackage) {
-            Prompts().Message(
-                this, QStringLiteral("Error"), QString::fromStdString(error), QMessageBox::Warning);
-        }
-    }
+    request.outputPath = subscriptions.Settings().outputPath;
+    host->RunUpdate(*this, request);
     emit commandStatesChanged();
 }
 
 void CCorvaneView::OnUpdateAll()
 {
-    StartUpdate(subscriptions->CollectAllFeeds(subscriptions->Root()), false);
+    StartUpdate(subscriptions.CollectAllFeeds(subscriptions.Root()), false);
 }
 
 void CCorvaneView::OnUpdateMarked()
 {
-    StartUpdate(subscriptions->CollectMarkedFeeds(subscriptions->Root()), false);
+    StartUpdate(subscriptions.CollectMarkedFeeds(subscriptions.Root()), false);
 }
 
 void CCorvaneView::OnUpdateCurrent()
 {
     // With nothing selected there is no current feed, and nothing is collected.
     StartUpdate(
-        subscriptions->CollectAllFeeds(SubscriptionModel::NodeFromIndex(SelectedItem())), false);
+        subscriptions.CollectAllFeeds(SubscriptionModel::NodeFromIndex(SelectedItem())), false);
 }
 
 void CCorvaneView::OnRepack()
 {
     if (!CommandEnabled(CommandId::REPACK).value_or(false))
         return;
-    StartUpdate(subscriptions->CollectAllFeeds(subscriptions->Root()), true);
+    StartUpdate(subscriptions.CollectAllFeeds(subscriptions.Root()), true);
 }
 
 void CCorvaneView::OnScheduleTimer()
 {
-    controller->OnScheduleTick(LocalTime::Now());
+    UpdateController().OnScheduleTick(LocalTime::Now());
 }
 
 // --- context menus --------------------------------------------------------------------------
@@ -667,7 +601,7 @@ void CCorvaneView::ShowContextMenuAt(const QPoint& pos)
     contextItem = onItem ? hit.index : Model().RootIndex();
     emit commandStatesChanged();
     std::unique_ptr<QMenu> menu = BuildContextMenu(onItem);
-    QAction* chosen = execMenu ? execMenu(*menu, viewport()->mapToGlobal(pos)) : nullptr;
+    QAction* chosen = host->ExecMenu(*menu, viewport()->mapToGlobal(pos));
     if (chosen && chosen->isEnabled())
         OnCommand(chosen->data().toInt());
 }
@@ -684,177 +618,39 @@ void CCorvaneView::mousePressEvent(QMouseEvent* event)
 {
     const QPoint pos = event->position().toPoint();
     if (event->button() == Qt::LeftButton) {
-        lastButtonDownTick = tickCount();
         const Hit hit = HitTest(pos);
+        const bool onItem = hit.part == HitPart::Icon || hit.part == HitPart::Label;
+        drag.Press(onItem ? hit.index : QModelIndex(), pos);
         if (hit.part == HitPart::StateImage) {
             if (COutlineItem* node = SubscriptionModel::NodeFromIndex(hit.index))
-                subscriptions->ClickMark(node);
-            pressItem = QModelIndex();
-            dragDecided = true;
+                subscriptions.ClickMark(node);
             event->accept();
             return;
         }
-        const bool onItem = hit.part == HitPart::Icon || hit.part == HitPart::Label;
-        pressItem = onItem ? hit.index : QModelIndex();
-        pressPos = pos;
-        dragDecided = false;
     }
     QTreeView::mousePressEvent(event);
 }
 
 void CCorvaneView::mouseMoveEvent(QMouseEvent* event)
 {
-    const QPoint pos = event->position().toPoint();
-    if (dragging) {
-        hoverTimer.start();
-        lastPointer = pos;
-        MoveDragImage(pos);
-        const Hit hit = HitTest(pos);
-        if (hit.index.isValid()) {
-            SetDropHighlight(hit.index);
-            dropTarget = hit.index;
-        }
-        if (pos.x() < kLeftEdge)
-            dropTarget = QModelIndex();
-        event->accept();
-        return;
-    }
-    if (event->buttons() & Qt::LeftButton) {
-        // The view's own drag-selection would move the selection under the pointer; the tree
-        // control keeps it, and a drag decides once per press.
-        if (!dragDecided && pressItem.isValid()
-            && (pos - pressPos).manhattanLength() >= QApplication::startDragDistance()) {
-            dragDecided = true;
-            BeginDrag(pressItem, pos);
-        }
+    if (drag.Move(event->position().toPoint(), event->buttons())) {
         event->accept();
         return;
     }
     QTreeView::mouseMoveEvent(event);
 }
 
-void CCorvaneView::BeginDrag(const QModelIndex& index, const QPoint& pos)
-{
-    if (tickCount() - lastButtonDownTick < kDragDelayMs)
-        return;
-    COutlineItem* node = SubscriptionModel::NodeFromIndex(index);
-    if (!node || !node->parent)
-        return;
-    dragItem = index;
-    dropTarget = QModelIndex();
-    const QRect itemRect = visualRect(index).intersected(viewport()->rect());
-    const QPixmap picture
-        = viewport()->grab(itemRect.adjusted(0, 0, std::min(0, itemRect.width() - 200), 0));
-    if (picture.isNull())
-        return;
-    dragging = true;
-    dragImage = new QLabel(viewport());
-    dragImage->setPixmap(picture);
-    dragImage->setAttribute(Qt::WA_TransparentForMouseEvents);
-    dragImage->resize(picture.size());
-    MoveDragImage(pos);
-    dragImage->show();
-    lastPointer = pos;
-    scrollTimer.start();
-}
-
-void CCorvaneView::MoveDragImage(const QPoint& pos)
-{
-    if (dragImage)
-        dragImage->move(pos - QPoint(8, 8));
-}
-
-void CCorvaneView::SetDropHighlight(const QModelIndex& index)
-{
-    const QModelIndex previous = dropHighlight;
-    dropHighlight = index;
-    if (previous.isValid())
-        update(previous);
-    if (index.isValid())
-        update(index);
-}
-
-void CCorvaneView::OnHoverTimer()
-{
-    hoverTimer.stop();
-    const Hit hit = HitTest(lastPointer);
-    if (hit.index.isValid() && dragging) {
-        setCurrentIndex(hit.index);
-        expand(hit.index);
-    }
-}
-
-int CCorvaneView::VisibleCount() const
-{
-    const QModelIndex first = indexAt(QPoint(1, 1));
-    const int rowHeight = first.isValid() ? visualRect(first).height() : 0;
-    return rowHeight > 0 ? viewport()->height() / rowHeight : 0;
-}
-
-void CCorvaneView::OnScrollTimer()
-{
-    ++scrollTicks;
-    const QRect client = viewport()->rect();
-    const QModelIndex first = indexAt(QPoint(1, 1));
-    const int y = lastPointer.y();
-    const int top = client.top();
-    const int bottom = client.top() + client.height();
-    if (y < top + 10) {
-        if (scrollTicks % ScrollPeriod(top + 10 - y) != 0)
-            return;
-        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-        SetDropHighlight(first);
-        dropTarget = first;
-    } else if (y > bottom - 10) {
-        if (scrollTicks % ScrollPeriod(y - bottom + 10) != 0)
-            return;
-        verticalScrollBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-        QModelIndex reached = first;
-        for (int step = 1; step < VisibleCount() && reached.isValid(); ++step)
-            reached = indexBelow(reached);
-        SetDropHighlight(reached);
-        dropTarget = reached;
-    }
-}
-
-void CCorvaneView::EndDrag()
-{
-    dragging = false;
-    delete dragImage;
-    dragImage = nullptr;
-    SetDropHighlight(QModelIndex());
-    scrollTimer.stop();
-}
-
 void CCorvaneView::mouseReleaseEvent(QMouseEvent* event)
 {
     QTreeView::mouseReleaseEvent(event);
-    pressItem = QModelIndex();
-    if (!dragging)
-        return;
-    EndDrag();
-    COutlineItem* dragged = SubscriptionModel::NodeFromIndex(dragItem);
-    COutlineItem* target = SubscriptionModel::NodeFromIndex(dropTarget);
-    const QModelIndex targetIndex = dropTarget;
-    dragItem = QModelIndex();
-    dropTarget = QModelIndex();
-    if (!dragged || !target || dragged == target)
-        return;
-    expand(targetIndex);
-    if (!subscriptions->CanMove(dragged, target))
-        return;
-    const TreeChange change = subscriptions->Move(dragged, target);
-    if (!change.changed)
-        return;
-    const QModelIndex moved = Model().IndexFromNode(change.node);
-    if (!target->IsFeed())
-        expand(Model().IndexFromNode(target));
-    else
-        setCurrentIndex(moved);
-    expand(moved);
+    drag.Release();
+}
+
+void CCorvaneView::AfterMove(const SaveResult& save)
+{
     if (SubscriptionModel::NodeFromIndex(contextItem) == nullptr)
         contextItem = QModelIndex();
-    ReportSave(change.save);
+    ReportSave(save);
     emit commandStatesChanged();
 }
 
@@ -868,7 +664,7 @@ void CCorvaneView::mouseDoubleClickEvent(QMouseEvent* event)
     if (hit.part == HitPart::StateImage) {
         // The second click of a double click on a mark toggles it back, as two clicks would.
         if (COutlineItem* node = SubscriptionModel::NodeFromIndex(hit.index))
-            subscriptions->ClickMark(node);
+            subscriptions.ClickMark(node);
         event->accept();
         return;
     }

@@ -1,38 +1,33 @@
 // CCorvaneView: the main window's tree of subscriptions, and the command target of the File,
 // Edit and View commands and of the tree's context menus.
 //
-// It shows the SubscriptionModel of its CSubscriptions (which it owns, with the update
-// controller): a group shows a closed folder (an open one while selected), a feed a page, and
-// before the icon each item shows its mark as a check-box picture that a click toggles. The
-// rules of every operation live in CSubscriptions; this class collects the user's input through
-// the dialogs and passes it on.
+// It shows the SubscriptionModel of the program state's CSubscriptions (the state is handed in
+// and outlives the view; the view owns only its widgets, its host and its drag): a group shows a
+// closed folder (an open one while selected), a feed a page, and before the icon each item
+// shows its mark as a check-box picture that a click toggles. The rules of every operation live
+// in CSubscriptions; this class collects the user's input through the dialogs and passes it on.
 //
-// Drag and drop follows the tree control's mechanics: a drag starts only 60 ms or more after the
-// button press and never for the root; the drop target is the item under the pointer, none
-// within 20 pixels of the left edge; holding still for 200 ms over an item selects and expands
-// it; near the top or bottom edge the tree scrolls one line every 1 to 6 ticks of 20 ms, faster
-// the farther the pointer is past the line 10 pixels inside the edge.
+// Drag and drop is CTreeDrag's: the view hands it the mouse events and reports its drops.
 //
-// Modal questions go through Prompts() (replaceable in tests). Jobs, Send To and Options are
-// reached through the hooks below, which the task pane's side of the program sets.
+// Modal questions go through Prompts() (replaceable in tests). Jobs, Send To, Options, the
+// help's browser, the context menu's loop and the drag's clock are the host's (CViewHost), which
+// the task pane's side of the program and the tests replace.
 //
-// Thread: GUI thread only. The update controller's hooks run on job threads and touch only
-// thread-safe members (repackable, the tray icon's SetIconResource).
+// Thread: GUI thread only.
 #pragma once
 
 #include "ui/CommandTarget.h"
-#include "subscriptions/Subscriptions.h"
-#include "update/ScheduledUpdate.h"
+#include "ui/ProgramState.h"
+#include "ui/TreeDrag.h"
+#include "ui/ViewHost.h"
 
 #include <QPersistentModelIndex>
 #include <QTimer>
 #include <QTreeView>
 
-#include <functional>
 #include <memory>
 #include <optional>
 
-class QLabel;
 class QMenu;
 
 class CCorvaneView : public QTreeView, public CCommandTarget {
@@ -45,44 +40,29 @@ public:
         HitPart part = HitPart::Nowhere;
     };
 
-    // The drag constants.
-    static constexpr qint64 kDragDelayMs = 60;
-    static constexpr int kHoverMs = 200;
-    static constexpr int kScrollMs = 20;
-    static constexpr int kLeftEdge = 20;
     static constexpr int kScheduleMs = 1000;
-    // Ticks of the scroll timer between two lines when the pointer is distance pixels past the
-    // line 10 pixels inside the edge: 6 for 1..19, 5 for 20..39, ... 1 for 100 or more.
-    static int ScrollPeriod(int distance);
 
-    explicit CCorvaneView(QWidget* parent = nullptr);
+    // The view shows and changes state, which must outlive it.
+    explicit CCorvaneView(CProgramState& state, QWidget* parent = nullptr);
     ~CCorvaneView() override;
 
     // Start-up: reads the settings and the channels file, creates the data folder, shows the
     // tree with the root expanded and nothing selected, and starts the schedule timer.
     void OnInitialUpdate();
 
-    CSubscriptions& Subscriptions() { return *subscriptions; }
-    CUpdateController& UpdateController() { return *controller; }
-    SubscriptionModel& Model() { return subscriptions->Model(); }
+    CProgramState& State() { return state; }
+    CSubscriptions& Subscriptions() { return state.Subscriptions(); }
+    CUpdateController& UpdateController() { return state.UpdateController(); }
+    SubscriptionModel& Model() { return state.Subscriptions().Model(); }
 
     // --- CCommandTarget ---------------------------------------------------------------------
     bool OnCommand(int commandId) override;
     std::optional<bool> CommandEnabled(int commandId) const override;
 
-    // --- hooks --------------------------------------------------------------------------------
-    // Runs a manual job (the progress dialog). Unset: the job runs without a window.
-    std::function<void(const UpdateRequest& request)> runUpdate;
-    // Shows the Send To menu for the package at globalPos.
-    std::function<void(const QString& packagePath, const QPoint& globalPos)> showSendTo;
-    // Shows the Options dialog.
-    std::function<void()> showOptions;
-    // Opens the help; default QDesktopServices::openUrl.
-    std::function<bool(const QUrl& url)> openUrl;
-    // Shows a context menu at globalPos and returns the chosen action; default QMenu::exec.
-    std::function<QAction*(QMenu& menu, const QPoint& globalPos)> execMenu;
-    // Millisecond tick count for the drag delay; default a monotonic clock.
-    std::function<qint64()> tickCount;
+    // --- the host -----------------------------------------------------------------------------
+    // Replaces the host (the view owns it); null restores the defaults of CViewHost.
+    void SetHost(std::unique_ptr<CViewHost> newHost);
+    CViewHost& Host() { return *host; }
 
     // --- the operations (also run by OnCommand) ------------------------------------------------
     void OnNewGroup();
@@ -97,6 +77,7 @@ public:
     void OnImportOpml();
     void OnExportOpml();
     void OnSendTo();
+    void OnOptions();
     void OnHelpContents();
     // The update commands: collect the feeds and start the job (nothing when none was found).
     void OnUpdateAll();
@@ -111,9 +92,8 @@ public:
     void SetContextItem(const QModelIndex& index) { contextItem = index; }
     // The selected item (the current item when it is selected), or an invalid index.
     QModelIndex SelectedItem() const;
-    QModelIndex DropTarget() const { return dropTarget; }
-    QModelIndex DropHighlight() const { return dropHighlight; }
-    bool IsDragging() const { return dragging; }
+    CTreeDrag& Drag() { return drag; }
+    const CTreeDrag& Drag() const { return drag; }
     Hit HitTest(const QPoint& viewportPos) const;
     // The state picture's and the icon's rectangles of an item, in viewport coordinates.
     QRect StateImageRect(const QModelIndex& index) const;
@@ -126,20 +106,13 @@ public:
     // chosen command.
     void ShowContextMenuAt(const QPoint& viewportPos);
 
-    // The timers' handlers (public so that tests drive them tick by tick).
-    void OnHoverTimer();
-    void OnScrollTimer();
+    // The schedule timer's handler (public so that tests drive it tick by tick).
     void OnScheduleTimer();
     QTimer& ScheduleTimer() { return scheduleTimer; }
-    QTimer& ScrollTimer() { return scrollTimer; }
-    QTimer& HoverTimer() { return hoverTimer; }
 
 signals:
     // Something that decides a command's enablement changed (selection, clipboard, backups).
     void commandStatesChanged();
-    // The notification-area icon to show: 145 while the scheduled update runs, else 128. Emitted
-    // from the thread of the scheduled update; the tray icon may be switched from any thread.
-    void trayIconChanged(int iconResource);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -150,38 +123,20 @@ protected:
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
-    void BeginDrag(const QModelIndex& index, const QPoint& pos);
-    void EndDrag();
-    void SetDropHighlight(const QModelIndex& index);
-    void MoveDragImage(const QPoint& pos);
     void AfterTreeReset();
+    void AfterMove(const SaveResult& save);
     void ReportSave(const SaveResult& result);
     void StartUpdate(std::vector<std::string> feeds, bool repack);
     COutlineItem* ContextNode() const;
     void DeleteNode(COutlineItem* node);
-    int VisibleCount() const;
 
-    std::unique_ptr<CSubscriptions> subscriptions;
-    std::unique_ptr<CUpdateController> controller;
-    std::unique_ptr<SilentUpdateListener> silentListener;
+    CProgramState& state;
+    CSubscriptions& subscriptions; // of state
 
     std::vector<std::string> feedUrls;
     QPersistentModelIndex contextItem;
 
-    // Drag state.
-    bool dragging = false;
-    bool dragDecided = false; // the current press already started or refused a drag
-    QPersistentModelIndex pressItem;
-    QPoint pressPos;
-    QPersistentModelIndex dragItem;
-    QPersistentModelIndex dropTarget;
-    QPersistentModelIndex dropHighlight;
-    QPoint lastPointer;
-    qint64 lastButtonDownTick = 0;
-    unsigned scrollTicks = 0;
-    QLabel* dragImage = nullptr; // owned by the viewport
-
-    QTimer hoverTimer;
-    QTimer scrollTimer;
+    std::unique_ptr<CViewHost> host;
+    CTreeDrag drag;
     QTimer scheduleTimer;
 };

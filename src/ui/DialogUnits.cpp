@@ -67,11 +67,16 @@ QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRig
     return label;
 }
 
-void SetTemplateSize(QWidget* dialog, int width, int height)
+void SetTemplateFont(QWidget* dialog)
 {
     QFont font = dialog->font();
     font.setPointSize(8);
     dialog->setFont(font);
+}
+
+void SetTemplateSize(QWidget* dialog, int width, int height)
+{
+    SetTemplateFont(dialog);
     dialog->setFixedSize(Size(width, height));
     dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);

@@ -40,8 +40,10 @@ QFrame* AddRule(QWidget* dialog, QRect unitRect);
 // text wider than its rect grows it: to the left for a label that stands before an edit field
 // (alignRight), else to the right, so that no text is cut off with the desktop's fonts.
 QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRight = false);
+// Gives the dialog the 8-point font that the templates' units are measured in.
+void SetTemplateFont(QWidget* dialog);
 // Gives the dialog its fixed template size, the standard caption buttons of a modal frame and
-// the 8-point font that the templates' units are measured in. Call before adding controls.
+// the template font. Call before adding controls.
 void SetTemplateSize(QWidget* dialog, int width, int height);
 inline QRect U(int left, int top, int width, int height)
 {

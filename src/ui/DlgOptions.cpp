@@ -1,5 +1,7 @@
 #include "ui/DlgOptions.h"
 
+#include "ui/DialogUnits.h"
+
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -19,18 +21,12 @@
 
 namespace {
 
-// The template is laid out in dialog units; one is about 1.5 px across and 1.6 px down.
-QRect DialogUnits(int x, int y, int width, int height)
-{
-    return QRect(qRound(x * 1.5), qRound(y * 1.6), qRound(width * 1.5), qRound(height * 1.6));
-}
-
 constexpr int kLengthStepMinimum = 1;
 constexpr int kLengthStepMaximum = 100000;
 
 template <typename Widget> Widget* Place(Widget* widget, int x, int y, int width, int height)
 {
-    widget->setGeometry(DialogUnits(x, y, width, height));
+    widget->setGeometry(DialogUnits::Rect(x, y, width, height));
     return widget;
 }
 
@@ -94,12 +90,18 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(tr("Options"));
-    setFixedSize(DialogUnits(0, 0, 331, 172).size());
-    // The template's units are measured in an 8-point font.
-    QFont templateFont = font();
-    templateFont.setPointSize(8);
-    setFont(templateFont);
+    setFixedSize(DialogUnits::Size(331, 172));
+    DialogUnits::SetTemplateFont(this);
+    CreateControls();
+    SetUpLengthAndSliders();
+    FitTexts();
+    ConnectControls();
+    SetUpDefaultPrompts();
+    SetValues(values);
+}
 
+void CDlgOptions::CreateControls()
+{
     auto* picture = Place(new QLabel(this), 7, 7, 61, 135);
     picture->setPixmap(QIcon(":/taskpane/options.svg").pixmap(picture->size()));
     picture->setScaledContents(true);
@@ -132,7 +134,10 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     okButton = Place(new QPushButton(tr("OK"), this), 218, 150, 50, 14);
     cancelButton = Place(new QPushButton(tr("Cancel"), this), 274, 150, 50, 14);
     okButton->setDefault(true);
+}
 
+void CDlgOptions::SetUpLengthAndSliders()
+{
     for (QSlider* slider : {compressionSlider, volumeSlider}) {
         slider->setRange(0, 7);
         slider->setSingleStep(1);
@@ -150,7 +155,10 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     lengthDown->setAutoRepeat(true);
     lengthUp->setFocusPolicy(Qt::NoFocus);
     lengthDown->setFocusPolicy(Qt::NoFocus);
+}
 
+void CDlgOptions::FitTexts()
+{
     // The desktop's fonts run wider than the template's: a text control grows to the right
     // into the free space the template leaves before its neighbour (the right edge given in
     // dialog units), and where that is not enough its font is narrowed, so that no text is cut.
@@ -159,8 +167,11 @@ CDlgOptions::CDlgOptions(QWidget* parent)
             {compressionLabel, 239}, {volumeLabel, 239}, {lowLabel, 299}, {highLabel, 322},
             {limitCheck, 244}, {secondsLabel, 322}, {firstItemCheck, 322}};
     for (const auto& [widget, rightEdge] : texts)
-        FitText(widget, DialogUnits(rightEdge, 0, 0, 0).left() - widget->x());
+        FitText(widget, DialogUnits::X(rightEdge) - widget->x());
+}
 
+void CDlgOptions::ConnectControls()
+{
     // Tab order follows the template.
     QWidget* order[] = {pathEdit, browseButton, scheduleCheck, timePicker, podcastCheck, mp3Radio,
         amrRadio, compressionSlider, volumeSlider, limitCheck, lengthEdit, firstItemCheck, okButton,
@@ -178,7 +189,10 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     connect(scheduleCheck, &QCheckBox::clicked, this, &CDlgOptions::OnScheduleClicked);
     connect(lengthUp, &QToolButton::clicked, this, [this] { StepLength(1); });
     connect(lengthDown, &QToolButton::clicked, this, [this] { StepLength(-1); });
+}
 
+void CDlgOptions::SetUpDefaultPrompts()
+{
     showMessage = [this](const QString& text) {
         QMessageBox::warning(this, QStringLiteral("Corvane"), text);
     };
@@ -193,8 +207,6 @@ CDlgOptions::CDlgOptions(QWidget* parent)
             return QString();
         return dialog.selectedFiles().first();
     };
-
-    SetValues(values);
 }
 
 void CDlgOptions::SetValues(const CorvaneSettings& settings)

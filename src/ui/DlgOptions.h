@@ -94,6 +94,14 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    // The constructor's parts: the controls at their template places; the length field's
+    // up-down buttons and the sliders' ranges; the text controls widened to their texts; the tab
+    // order and the handlers; the default message box and file dialog.
+    void CreateControls();
+    void SetUpLengthAndSliders();
+    void FitTexts();
+    void ConnectControls();
+    void SetUpDefaultPrompts();
     void FillControls();
     void StepLength(int delta);
     void OnPodcastClicked();

@@ -106,13 +106,3 @@ private:
     QPushButton* cancelButton = nullptr;
     QFrame* rule = nullptr;
 };
-
-// Re-Pack is enabled only while "Repackable" is 1 and no job (manual or scheduled) runs.
-inline bool CanRepack(int repackable, bool updateRunning)
-{
-    return repackable == 1 && !updateRunning;
-}
-
-// The icon numbers of the tray.
-constexpr int TRAY_ICON_NORMAL = 128;
-constexpr int TRAY_ICON_BUSY = 145;

@@ -13,6 +13,10 @@
 #include <QSize>
 #include <QString>
 
+// The tray's icons: the program's own, and the busy one while the scheduled update runs.
+constexpr int TRAY_ICON_NORMAL = 128;
+constexpr int TRAY_ICON_BUSY = 145;
+
 QIcon ResourceIcon(int number);
 
 // The picture drawn at size (the template's own size when size is empty).

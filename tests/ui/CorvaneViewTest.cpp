@@ -1,137 +1,17 @@
-// The subscription tree view: marks, menus and their enablement, double clicks, keys, drag and
-// drop with its constants, the Edit commands, OPML import and export, the update commands.
-#include "UiTestSupport.h"
+// The subscription tree view: marks, menus and their enablement, double clicks, keys, the Edit
+// commands, OPML import and export, the update commands. Drag and drop: TreeDragTest.cpp.
+#include "ViewFixture.h"
 
 #include "ui/CommandIds.h"
 #include "platform/Settings.h"
-#include "ui/ChannelProp.h"
-#include "ui/CorvaneView.h"
-#include "ui/DlgGroupProp.h"
 
-#include <QApplication>
 #include <QFileInfo>
 #include <QKeyEvent>
-#include <QLineEdit>
-#include <QMenu>
-#include <QScrollBar>
 #include <QUrl>
 
 #include <gtest/gtest.h>
 
 namespace {
-
-class ViewTest : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        environment.WriteChannels(SampleChannels());
-        view = std::make_unique<CCorvaneView>();
-        view->tickCount = [this] { return clock; };
-        view->resize(420, 480);
-        view->show();
-        view->OnInitialUpdate();
-        view->expandAll();
-        QApplication::processEvents();
-    }
-    void TearDown() override { view.reset(); }
-
-    QModelIndex Find(const QString& title) const
-    {
-        const QModelIndexList found = view->Model().match(view->Model().RootIndex(),
-            Qt::DisplayRole, title, 1, Qt::MatchExactly | Qt::MatchRecursive);
-        return found.isEmpty() ? QModelIndex() : found.first();
-    }
-    COutlineItem* Node(const QString& title) const
-    {
-        return SubscriptionModel::NodeFromIndex(Find(title));
-    }
-    int Mark(const QString& title) const { return view->Subscriptions().Mark(Node(title)); }
-    std::vector<std::string> Children(const QString& title) const
-    {
-        std::vector<std::string> titles;
-        for (COutlineItem* child = Node(title)->firstChild.get(); child;
-             child = child->nextSibling.get())
-            titles.push_back(child->title.value_or(""));
-        return titles;
-    }
-    QPoint LabelPoint(const QString& title) const { return view->LabelRect(Find(title)).center(); }
-    QPoint StatePoint(const QString& title) const
-    {
-        return view->StateImageRect(Find(title)).center();
-    }
-    QWidget* Viewport() const { return view->viewport(); }
-
-    void ClickMark(const QString& title)
-    {
-        SendMouse(Viewport(), QEvent::MouseButtonPress, StatePoint(title));
-        SendMouse(Viewport(), QEvent::MouseButtonRelease, StatePoint(title), Qt::LeftButton,
-            Qt::NoButton);
-    }
-    // Presses on from's label, waits waitMs on the drag clock, moves to each point and releases
-    // at the last.
-    void Drag(const QString& from, const std::vector<QPoint>& path, qint64 waitMs = 100)
-    {
-        const QPoint start = LabelPoint(from);
-        SendMouse(Viewport(), QEvent::MouseButtonPress, start);
-        clock += waitMs;
-        SendMouse(Viewport(), QEvent::MouseMove, start + QPoint(12, 0), Qt::NoButton);
-        for (const QPoint& point : path)
-            SendMouse(Viewport(), QEvent::MouseMove, point, Qt::NoButton);
-        SendMouse(
-            Viewport(), QEvent::MouseButtonRelease, path.back(), Qt::LeftButton, Qt::NoButton);
-    }
-    void RightClick(const QPoint& pos, std::function<QAction*(QMenu&)> choose)
-    {
-        view->execMenu = [choose](QMenu& menu, const QPoint&) { return choose(menu); };
-        view->ShowContextMenuAt(pos);
-    }
-    static QAction* FindAction(QMenu& menu, const QString& text)
-    {
-        for (QAction* action : menu.actions()) {
-            if (action->text() == text)
-                return action;
-            if (action->menu()) {
-                if (QAction* inner = FindAction(*action->menu(), text))
-                    return inner;
-            }
-        }
-        return nullptr;
-    }
-    static std::map<QString, bool> Enablement(QMenu& menu)
-    {
-        std::map<QString, bool> states;
-        for (QAction* action : menu.actions()) {
-            if (action->isSeparator())
-                continue;
-            states[action->text()] = action->isEnabled();
-            if (action->menu()) {
-                for (const auto& [text, enabled] : Enablement(*action->menu()))
-                    states[text] = enabled;
-            }
-        }
-        return states;
-    }
-    // Confirms a dialog, filling a group's or a feed's fields when given.
-    void AnswerWith(const std::string& title, const std::string& description = {})
-    {
-        prompts.answerDialog = [title, description](QDialog& dialog) {
-            if (auto* group = qobject_cast<CDlgGroupProp*>(&dialog)) {
-                group->TitleEdit()->setText(QString::fromStdString(title));
-                group->DescriptionEdit()->setText(QString::fromStdString(description));
-            } else if (auto* channel = qobject_cast<CChannelProp*>(&dialog)) {
-                channel->TitleEdit()->setText(QString::fromStdString(title));
-                channel->DescriptionEdit()->setText(QString::fromStdString(description));
-            }
-            dialog.accept();
-            return 1;
-        };
-    }
-
-    PrivateEnvironment environment;
-    ScriptedPrompts prompts;
-    qint64 clock = 10000;
-    std::unique_ptr<CCorvaneView> view;
-};
 
 TEST_F(ViewTest, InitialTreeIsExpandedWithNothingSelectedAndEverythingUnmarked)
 {
@@ -142,6 +22,24 @@ TEST_F(ViewTest, InitialTreeIsExpandedWithNothingSelectedAndEverythingUnmarked)
     EXPECT_TRUE(view->ScheduleTimer().isActive());
     EXPECT_EQ(view->ScheduleTimer().interval(), 1000);
     EXPECT_TRUE(QFileInfo::exists(QString::fromStdString(environment.Home() + "/data")));
+}
+
+TEST_F(ViewTest, TheStateOutlivesItsViewAndANewViewShowsTheSameTree)
+{
+    ClickMark("Weather");
+    view->setCurrentIndex(Find("Alpha Daily"));
+    ASSERT_TRUE(view->OnCommand(CommandId::EDIT_CUT));
+    view.reset();
+    EXPECT_EQ(state.Subscriptions().BackupCount(), 1u);
+
+    view = std::make_unique<CCorvaneView>(state);
+    EXPECT_EQ(&view->Subscriptions(), &state.Subscriptions());
+    EXPECT_EQ(&view->UpdateController(), &state.UpdateController());
+    EXPECT_EQ(Mark("Weather"), MARK_CHECKED);
+    EXPECT_EQ(Node("Alpha Daily"), nullptr);
+    EXPECT_TRUE(view->CommandEnabled(CommandId::EDIT_UNDO).value_or(false));
+    view->OnCommand(CommandId::EDIT_UNDO);
+    EXPECT_NE(Node("Alpha Daily"), nullptr);
 }
 
 TEST_F(ViewTest, HitTestTellsStateImageIconAndLabelApart)
@@ -405,143 +303,6 @@ TEST_F(ViewTest, SortByNameFromAFeedSortsItsSiblings)
         Children("My Subscriptions"), (std::vector<std::string> { "News", "Podcasts", "Weather" }));
 }
 
-// --- drag and drop ---------------------------------------------------------------------------
-
-TEST_F(ViewTest, DragStartedWithin60MsOfThePressIsIgnored)
-{
-    Drag("Weather", { LabelPoint("News") }, 59);
-    EXPECT_FALSE(view->IsDragging());
-    EXPECT_EQ(Node("Weather")->parent, Node("My Subscriptions"));
-    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
-
-    Drag("Weather", { LabelPoint("News") }, 60);
-    EXPECT_EQ(Node("Weather")->parent, Node("News"));
-    EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
-}
-
-TEST_F(ViewTest, RootCannotBeDragged)
-{
-    Drag("My Subscriptions", { LabelPoint("Weather") });
-    EXPECT_EQ(Node("My Subscriptions")->parent, nullptr);
-    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
-}
-
-TEST_F(ViewTest, DropOntoOwnDescendantChangesAndSavesNothing)
-{
-    Drag("Podcasts", { LabelPoint("Inner Feed") });
-    EXPECT_EQ(Children("Deep"), (std::vector<std::string> { "Inner Feed" }));
-    EXPECT_EQ(Node("Podcasts")->parent, Node("My Subscriptions"));
-    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
-}
-
-TEST_F(ViewTest, DropOntoFeedInAnotherGroupPlacesItBehindThatFeed)
-{
-    ClickMark("Science Hour");
-    Drag("Science Hour", { LabelPoint("Alpha Daily") });
-    EXPECT_EQ(Children("News"),
-        (std::vector<std::string> { "Alpha Daily", "Science Hour", "Beta Times" }));
-    EXPECT_EQ(Children("Podcasts"), (std::vector<std::string> { "Deep" }));
-    EXPECT_EQ(view->SelectedItem(), Find("Science Hour"));
-    EXPECT_EQ(Mark("Science Hour"), MARK_UNCHECKED); // moved items come back unmarked
-    EXPECT_EQ(Mark("Podcasts"), MARK_UNCHECKED);
-    EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
-    EXPECT_FALSE(view->DropHighlight().isValid());
-}
-
-TEST_F(ViewTest, DropIntoTheLeftEdgeHasNoTarget)
-{
-    const QPoint overNews = LabelPoint("News");
-    Drag("Weather", { overNews, QPoint(CCorvaneView::kLeftEdge - 1, overNews.y()) });
-    EXPECT_EQ(Node("Weather")->parent, Node("My Subscriptions"));
-    EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
-
-    // Leaving the edge again picks the item under the pointer once more.
-    Drag("Weather", { QPoint(5, overNews.y()), overNews });
-    EXPECT_EQ(Node("Weather")->parent, Node("News"));
-}
-
-TEST_F(ViewTest, HoveringOverACollapsedGroupSelectsAndExpandsIt)
-{
-    view->collapse(Find("Podcasts"));
-    const QPoint start = LabelPoint("Weather");
-    SendMouse(Viewport(), QEvent::MouseButtonPress, start);
-    clock += 100;
-    SendMouse(Viewport(), QEvent::MouseMove, start + QPoint(12, 0), Qt::NoButton);
-    SendMouse(Viewport(), QEvent::MouseMove, LabelPoint("Podcasts"), Qt::NoButton);
-    ASSERT_TRUE(view->IsDragging());
-    EXPECT_TRUE(view->HoverTimer().isActive());
-    EXPECT_EQ(view->HoverTimer().interval(), 200);
-    EXPECT_EQ(view->DropTarget(), Find("Podcasts"));
-    view->OnHoverTimer();
-    EXPECT_TRUE(view->isExpanded(Find("Podcasts")));
-    EXPECT_EQ(view->currentIndex(), Find("Podcasts"));
-    SendMouse(Viewport(), QEvent::MouseButtonRelease, LabelPoint("Podcasts"), Qt::LeftButton,
-        Qt::NoButton);
-    EXPECT_FALSE(view->ScrollTimer().isActive());
-    EXPECT_EQ(Node("Weather")->parent, Node("Podcasts"));
-    view->OnHoverTimer(); // a late tick after the drop does nothing
-    EXPECT_EQ(Node("Weather")->parent, Node("Podcasts"));
-}
-
-TEST(ScrollPeriod, FollowsTheDistancePastTheInnerLine)
-{
-    EXPECT_EQ(CCorvaneView::ScrollPeriod(1), 6);
-    EXPECT_EQ(CCorvaneView::ScrollPeriod(19), 6);
-    EXPECT_EQ(CCorvaneView::ScrollPeriod(20), 5);
-    EXPECT_EQ(CCorvaneView::ScrollPeriod(59), 4);
-    EXPECT_EQ(CCorvaneView::ScrollPeriod(60), 3);
-    EXPECT_EQ(CCorvaneView::ScrollPeriod(99), 2);
-    EXPECT_EQ(CCorvaneView::ScrollPeriod(100), 1);
-    EXPECT_EQ(CCorvaneView::ScrollPeriod(5000), 1);
-}
-
-TEST_F(ViewTest, ScrollTimerScrollsNearTheBottomEdgeAtTheDescribedPace)
-{
-    // Enough feeds to scroll.
-    for (int i = 0; i < 60; ++i) {
-        auto feed = std::make_unique<COutlineItem>();
-        feed->title = "Extra " + std::to_string(i);
-        feed->xmlurl = "http://extra.example/" + std::to_string(i);
-        view->Model().AppendNode(Node("Weather")->parent, std::move(feed));
-    }
-    view->resize(300, 200);
-    QApplication::processEvents();
-    const QPoint start = LabelPoint("News");
-    SendMouse(Viewport(), QEvent::MouseButtonPress, start);
-    clock += 100;
-    SendMouse(Viewport(), QEvent::MouseMove, start + QPoint(12, 0), Qt::NoButton);
-    ASSERT_TRUE(view->IsDragging());
-    EXPECT_EQ(view->ScrollTimer().interval(), 20);
-    view->ScrollTimer().stop(); // ticks are driven by hand below
-
-    QScrollBar* bar = view->verticalScrollBar();
-    const int bottom = Viewport()->height();
-    SendMouse(Viewport(), QEvent::MouseMove, QPoint(100, bottom - 5), Qt::NoButton);
-    int before = bar->value();
-    int lines = 0;
-    for (int tick = 0; tick < 24; ++tick) {
-        view->OnScrollTimer();
-        lines += bar->value() != before;
-        before = bar->value();
-    }
-    EXPECT_EQ(lines, 4); // one line every 6 ticks (120 ms)
-    EXPECT_TRUE(view->DropTarget().isValid());
-
-    SendMouse(Viewport(), QEvent::MouseMove, QPoint(100, bottom + 100), Qt::NoButton);
-    before = bar->value();
-    for (int tick = 0; tick < 5; ++tick)
-        view->OnScrollTimer();
-    EXPECT_EQ(bar->value() - before, 5); // one line every tick (20 ms)
-
-    SendMouse(Viewport(), QEvent::MouseMove, QPoint(100, bottom / 2), Qt::NoButton);
-    before = bar->value();
-    for (int tick = 0; tick < 12; ++tick)
-        view->OnScrollTimer();
-    EXPECT_EQ(bar->value(), before); // away from the edges nothing scrolls
-    SendMouse(Viewport(), QEvent::MouseButtonRelease, QPoint(100, bottom / 2), Qt::LeftButton,
-        Qt::NoButton);
-}
-
 // --- OPML import and export, Send To, Help, updates ------------------------------------------
 
 TEST_F(ViewTest, ImportCancelledAtEitherStepChangesNothing)
@@ -621,7 +382,7 @@ TEST_F(ViewTest, ExportWritesTheTreeAndReportsAFileItCannotWrite)
 TEST_F(ViewTest, SendToWithoutPackageWarnsAndWithPackageShowsTheMenu)
 {
     QString shownFor;
-    view->showSendTo = [&shownFor](const QString& path, const QPoint&) { shownFor = path; };
+    host->showSendTo = [&shownFor](const QString& path, const QPoint&) { shownFor = path; };
     view->OnSendTo();
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Warning"));
@@ -641,7 +402,7 @@ TEST_F(ViewTest, SendToWithoutPackageWarnsAndWithPackageShowsTheMenu)
 TEST_F(ViewTest, HelpOpensTheProgramsOwnHelpPage)
 {
     QUrl opened;
-    view->openUrl = [&opened](const QUrl& url) {
+    host->openUrl = [&opened](const QUrl& url) {
         opened = url;
         return true;
     };
@@ -654,7 +415,7 @@ TEST_F(ViewTest, HelpOpensTheProgramsOwnHelpPage)
 TEST_F(ViewTest, UpdateCommandsCollectFeedsAndStartOnlyWithSome)
 {
     std::vector<UpdateRequest> started;
-    view->runUpdate = [&started](const UpdateRequest& request) { started.push_back(request); };
+    host->runUpdate = [&started](const UpdateRequest& request) { started.push_back(request); };
     view->OnCommand(CommandId::UPDATE_MARKED);
     EXPECT_TRUE(started.empty()); // nothing marked: nothing starts
 

@@ -1,4 +1,6 @@
 #include "ui/DlgProgress.h"
+#include "ui/ProgramState.h"
+#include "ui/Resources.h"
 
 #include "support/TempDir.h"
 #include "support/TestServer.h"

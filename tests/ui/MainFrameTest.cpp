@@ -9,6 +9,7 @@
 #include "platform/Settings.h"
 #include "app/TrayIcon.h"
 #include "ui/CorvaneView.h"
+#include "ui/Resources.h"
 
 #include <QAction>
 #include <QApplication>
@@ -152,7 +153,7 @@ TEST_F(FrameTest, TrayMenuAndDoubleClick)
 {
     CMainFrame frame;
     CTrayIcon* tray = frame.TrayIcon();
-    EXPECT_EQ(tray->IconResource(), 128);
+    EXPECT_EQ(tray->IconResource(), TRAY_ICON_NORMAL);
     EXPECT_EQ(
         Items(tray->Menu()), (QStringList { "&Open|32771", "&About|57664", "-", "E&xit|32773" }));
     EXPECT_EQ(tray->Menu()->defaultAction(), tray->Action(CommandId::TRAY_OPEN));
@@ -176,12 +177,12 @@ TEST_F(FrameTest, BusyIconFromAWorkerThreadArrivesQueuedAndKeepsTheTooltip)
 {
     CMainFrame frame;
     CTrayIcon* tray = frame.TrayIcon();
-    std::thread worker([tray] { tray->SetIconResource(145); });
+    std::thread worker([tray] { tray->SetIconResource(TRAY_ICON_BUSY); });
     worker.join();
-    EXPECT_TRUE(WaitFor([tray] { return tray->IconResource() == 145; }));
+    EXPECT_TRUE(WaitFor([tray] { return tray->IconResource() == TRAY_ICON_BUSY; }));
     EXPECT_EQ(tray->ToolTip(), QStringLiteral("Corvane"));
-    tray->SetIconResource(128);
-    EXPECT_EQ(tray->IconResource(), 128);
+    tray->SetIconResource(TRAY_ICON_NORMAL);
+    EXPECT_EQ(tray->IconResource(), TRAY_ICON_NORMAL);
 }
 
 // --- single instance -----------------------------------------------------------------------

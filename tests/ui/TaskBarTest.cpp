@@ -8,6 +8,8 @@
 #include "ui/CorvaneView.h"
 #include "ui/DlgProgress.h"
 #include "ui/HoverButton.h"
+#include "ui/ProgramState.h"
+#include "ui/Resources.h"
 #include "app/TaskBarSetup.h"
 
 #include <QApplication>
@@ -283,8 +285,9 @@ TEST(PaneInWindow, ScheduledUpdateShowsBusyTrayUntilAPaneCommandStopsIt)
     settings.podcastOn = 0;
     SaveOptions(settings);
     {
+        CProgramState state;
         CMainFrame frame;
-        auto* view = new CCorvaneView(&frame);
+        auto* view = new CCorvaneView(state, &frame);
         frame.SetView(view, view);
         CTaskBar* pane = InstallTaskPane(frame, *view);
         view->OnInitialUpdate();
@@ -334,6 +337,30 @@ TEST(PaneInWindow, ScheduledUpdateShowsBusyTrayUntilAPaneCommandStopsIt)
         EXPECT_TRUE(
             CanRepack(subscriptions.Repackable(), view->UpdateController().UpdateRunning()));
         frame.Exit();
+    }
+    unsetenv("CORVANE_HOME");
+    unsetenv("XDG_CONFIG_HOME");
+}
+
+TEST(PaneInWindow, TheStateOutlivesThePaneAndNoLongerShowsItsFlagThere)
+{
+    TempDir home, config;
+    setenv("CORVANE_HOME", home.Path().c_str(), 1);
+    setenv("XDG_CONFIG_HOME", config.Path().c_str(), 1);
+    {
+        CProgramState state;
+        state.Subscriptions().Load();
+        {
+            CMainFrame frame;
+            auto* view = new CCorvaneView(state, &frame);
+            frame.SetView(view, view);
+            CTaskBar* pane = InstallTaskPane(frame, *view);
+            state.Subscriptions().SetSyncChannels(0);
+            EXPECT_TRUE(pane->syncOffButton->isVisibleTo(&frame));
+        }
+        // The pane went with its frame; the flag still changes, and nothing reaches the pane.
+        state.Subscriptions().SetSyncChannels(1);
+        EXPECT_EQ(state.Subscriptions().SyncChannels(), 1);
     }
     unsetenv("CORVANE_HOME");
     unsetenv("XDG_CONFIG_HOME");
