@@ -23,7 +23,13 @@
 #include <thread>
 #include <vector>
 
-// Implemented by whoever shows a job. Every call comes from the job's worker thread.
+// Implemented by whoever shows a job. Every call comes from the job's packing thread.
+//
+// OnStatus, OnProgressRange, OnProgressStep and OnFinished must not block: they are called while
+// the job holds the lock that Cancel() takes, so a call that waited for the thread calling
+// Cancel() (a blocking hand-over to the GUI thread, say) would deadlock. Hand the call on with a
+// queued call and return. OnFailure alone may wait (for the user): it is called without the lock,
+// and Cancel() meanwhile is allowed; it should then return soon.
 class UpdateListener {
 public:
     virtual ~UpdateListener() = default;
@@ -158,7 +164,7 @@ private:
     UpdateJobSetup setup;
     UpdateListener& listener;
     std::unique_ptr<Impl> impl;
-    std::atomic<bool> running { false };
+    std::atomic<bool> running {false};
     mutable std::mutex resultMutex;
     UpdateJobResult result;
     // Cancel() may come from any thread, the job's own included (a listener), even while

@@ -1,0 +1,301 @@
+#include "update/TaskScheduler.h"
+
+#include "audio/Mp3ToAmr.h"
+#include "formats/CorvaneDoc.h"
+#include "net/WebAccess.h"
+#include "update/CacheNames.h"
+#include "update/EnclosureSelection.h"
+#include "update/UpdateJob.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include <sys/stat.h>
+
+namespace {
+
+// The host (with port) of an address, lower-cased: downloads from one host are limited apart
+// from the total. User info is left out so that two accounts on one server still count as one.
+std::string HostOf(const std::string& url)
+{
+    std::size_t start = url.find("://");
+    start = start == std::string::npos ? 0 : start + 3;
+    std::size_t end = url.find_first_of("/?#", start);
+    std::string authority = url.substr(start, end == std::string::npos ? end : end - start);
+    std::size_t at = authority.rfind('@');
+    if (at != std::string::npos)
+        authority.erase(0, at + 1);
+    for (char& c : authority)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return authority;
+}
+
+bool FileExists(const std::string& path)
+{
+    struct stat info { };
+    return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+} // namespace
+
+CTaskScheduler::CTaskScheduler(Options options_, std::stop_token stop_)
+    : options(std::move(options_))
+    , stop(std::move(stop_))
+    , wake(stop, [this] {
+        std::lock_guard lock(mutex);
+        workCondition.notify_all();
+        convertCondition.notify_all();
+        doneCondition.notify_all();
+    })
+{ }
+
+CTaskScheduler::~CTaskScheduler()
+{
+    Shutdown();
+}
+
+void CTaskScheduler::Start(const std::vector<std::string>& feedUrls)
+{
+    {
+        std::lock_guard lock(mutex);
+        cacheIndex = std::make_unique<CCacheIndex>(GetDataFolder());
+        std::vector<UpdateTask> feeds;
+        for (std::size_t i = 0; i < feedUrls.size(); ++i) {
+            UpdateTask task;
+            task.kind = UpdateTask::Kind::Feed;
+            task.order = {i, 0};
+            task.url = feedUrls[i];
+            task.host = options.repack ? std::string() : HostOf(task.url);
+            feeds.push_back(std::move(task));
+        }
+        PlaceInCache(feeds);
+        for (UpdateTask& task : feeds)
+            feedTasks.push_back(AddTask(std::move(task)));
+    }
+    const std::size_t downloads = std::min<std::size_t>(
+        static_cast<std::size_t>(options.connections), std::max<std::size_t>(feedUrls.size(), 1));
+    for (std::size_t i = 0; i < downloads; ++i)
+        workers.emplace_back([this] { DownloadWorker(); });
+    for (int i = 0; i < options.conversionThreads; ++i)
+        workers.emplace_back([this] { ConvertWorker(); });
+}
+
+// Called with the mutex held.
+UpdateTask* CTaskScheduler::AddTask(UpdateTask task)
+{
+    UpdateTask& added = tasks.emplace_back(std::move(task));
+    auto [slot, inserted] = lastUserOfFile.try_emplace(added.cachePath, &added);
+    if (!inserted) {
+        UpdateTask* previous = slot->second;
+        slot->second = &added;
+        if (!previous->packed) {
+            previous->nextSameFile = &added;
+            added.state = UpdateTask::State::Blocked;
+            return &added;
+        }
+    }
+    queued.emplace(added.order, &added);
+    return &added;
+}
+
+// Called with the mutex held, in package order.
+void CTaskScheduler::PlaceInCache(std::vector<UpdateTask>& batch)
+{
+    std::vector<UpdateTask*> newlyClaimed;
+    for (UpdateTask& task : batch) {
+        const int kind = task.kind == UpdateTask::Kind::Feed ? CACHE_FEED : CACHE_MP3;
+        if (options.repack) {
+            task.cachePath = cacheIndex->Find(task.url, kind);
+            task.inCache = !task.cachePath.empty();
+            if (!task.inCache)
+                task.cachePath = CacheFileName(task.url, kind); // orders the chains only
+        } else {
+            const CCacheIndex::Claim claim = cacheIndex->ClaimForDownload(task.url, kind);
+            task.cachePath = claim.path;
+            if (claim.path.empty())
+                task.cacheError = "no free cache file name for " + task.url;
+            else if (claim.newClaim)
+                newlyClaimed.push_back(&task);
+        }
+        if (task.convert) // ".mp3" becomes ".amr": the conversion belongs to that file
+            task.amrPath = task.cachePath.substr(0, task.cachePath.size() - 4) + ".amr";
+    }
+    std::string error;
+    if (!cacheIndex->SaveIfChanged(error)) {
+        for (UpdateTask* task : newlyClaimed)
+            task->cacheError = error;
+    }
+}
+
+// Called with the mutex held.
+void CTaskScheduler::ScheduleReadFeeds()
+{
+    while (scheduledFeeds < feedTasks.size()
+        && feedTasks[scheduledFeeds]->state == UpdateTask::State::Done) {
+        UpdateTask* feed = feedTasks[scheduledFeeds++];
+        PlaceInCache(feed->found);
+        for (UpdateTask& enclosure : feed->found)
+            feed->enclosures.push_back(AddTask(std::move(enclosure)));
+        feed->found.clear();
+    }
+}
+
+// The first queued task (in package order) whose host has a free connection, taken off the
+// queue; null when none is free. Called with the mutex held.
+UpdateTask* CTaskScheduler::NextDownload()
+{
+    for (auto& [order, candidate] : queued) {
+        if (options.repack || activeByHost[candidate->host] < options.connectionsPerHost) {
+            UpdateTask* task = candidate;
+            queued.erase(order);
+            task->state = UpdateTask::State::Fetching;
+            ++activeByHost[task->host];
+            return task;
+        }
+    }
+    return nullptr;
+}
+
+int CTaskScheduler::Fetch(const UpdateTask& task) const
+{
+    if (options.repack)
+        return task.inCache && FileExists(task.cachePath) ? WEB_OK : 0;
+    if (!task.cacheError.empty())
+        return WEB_ERR_REQUEST;
+    CWebAccess web(options.agentName);
+    web.SetStopToken(stop);
+    return web.DownloadUrl(task.url, task.cachePath);
+}
+
+// The enclosures of a fetched feed document, with the settings read for it.
+std::vector<UpdateTask> CTaskScheduler::ReadEnclosures(
+    const UpdateTask& feed, CorvaneSettings& settings) const
+{
+    settings = options.readSettings();
+    std::vector<UpdateTask> found;
+    if (!settings.podcastOn)
+        return found;
+    std::unique_ptr<CFeedChannel> channel;
+    // Whatever the parse result: the items read before a fault still count.
+    CCorvaneDoc::ReadFeedFile(feed.cachePath, channel);
+    for (const SelectedEnclosure& selected : SelectEnclosures(*channel, settings)) {
+        UpdateTask enclosure;
+        enclosure.kind = UpdateTask::Kind::Enclosure;
+        enclosure.order = {feed.order.first, selected.itemNumber};
+        enclosure.url = selected.url;
+        enclosure.host = options.repack ? std::string() : HostOf(enclosure.url);
+        enclosure.convert = settings.podcastFormat != 0;
+        enclosure.settings = settings;
+        found.push_back(std::move(enclosure));
+    }
+    return found;
+}
+
+// Called with the mutex held.
+void CTaskScheduler::FinishDownload(
+    UpdateTask& task, int result, CorvaneSettings settings, std::vector<UpdateTask> found)
+{
+    --activeByHost[task.host];
+    task.fetchResult = result;
+    if (task.kind == UpdateTask::Kind::Feed) {
+        task.settings = settings;
+        task.found = std::move(found);
+        task.state = UpdateTask::State::Done;
+        ScheduleReadFeeds();
+    } else if (result == WEB_OK && task.convert) {
+        task.state = UpdateTask::State::Converting;
+        toConvert.emplace(task.order, &task);
+        convertCondition.notify_one();
+    } else {
+        task.state = UpdateTask::State::Done;
+    }
+    workCondition.notify_all();
+    doneCondition.notify_all();
+}
+
+void CTaskScheduler::DownloadWorker()
+{
+    std::unique_lock lock(mutex);
+    for (;;) {
+        UpdateTask* task = nullptr;
+        workCondition.wait(lock, [&] {
+            return shutdown || stop.stop_requested() || (task = NextDownload()) != nullptr;
+        });
+        if (!task)
+            return;
+        lock.unlock();
+
+        const int result = Fetch(*task);
+        CorvaneSettings settings;
+        std::vector<UpdateTask> found;
+        if (task->kind == UpdateTask::Kind::Feed && result == WEB_OK)
+            found = ReadEnclosures(*task, settings);
+
+        lock.lock();
+        FinishDownload(*task, result, settings, std::move(found));
+    }
+}
+
+void CTaskScheduler::ConvertWorker()
+{
+    std::unique_lock lock(mutex);
+    for (;;) {
+        convertCondition.wait(
+            lock, [&] { return shutdown || stop.stop_requested() || !toConvert.empty(); });
+        if (shutdown || stop.stop_requested())
+            return;
+        UpdateTask* task = toConvert.begin()->second;
+        toConvert.erase(toConvert.begin());
+        lock.unlock();
+
+        ConversionControl control;
+        control.stop = stop;
+        std::string error;
+        const CorvaneSettings& settings = task->settings;
+        const int converted = ConvertMp3ToAmr(task->cachePath, task->amrPath,
+            AmrModeFromCompression(settings.compression), 0, VolumeIndexFromVolume(settings.volume),
+            settings.lengthLimitOn, settings.lengthLimit, &control, &error);
+
+        lock.lock();
+        task->convertResult = converted;
+        task->convertError = std::move(error);
+        task->state = UpdateTask::State::Done;
+        doneCondition.notify_all();
+    }
+}
+
+bool CTaskScheduler::WaitFor(const UpdateTask& task, UpdateTask::State reached)
+{
+    std::unique_lock lock(mutex);
+    doneCondition.wait(lock, [&] {
+        return stop.stop_requested() || static_cast<int>(task.state) >= static_cast<int>(reached);
+    });
+    return !stop.stop_requested();
+}
+
+void CTaskScheduler::MarkPacked(UpdateTask& task)
+{
+    std::lock_guard lock(mutex);
+    task.packed = true;
+    if (UpdateTask* next = task.nextSameFile) {
+        next->state = UpdateTask::State::Queued;
+        queued.emplace(next->order, next);
+        workCondition.notify_all();
+    }
+}
+
+void CTaskScheduler::Shutdown()
+{
+    {
+        std::lock_guard lock(mutex);
+        shutdown = true;
+        workCondition.notify_all();
+        convertCondition.notify_all();
+    }
+    workers.clear(); // joins
+    for (UpdateTask& task : tasks) {
+        if (task.convert && task.convertResult == 0 && !task.packed)
+            std::remove(task.amrPath.c_str());
+    }
+}

@@ -1,0 +1,142 @@
+// The update job's task scheduler: the downloads (or, for Re-Pack, the looks into the cache),
+// the parse of each feed document and the conversions, run by worker threads while the packer
+// takes the results strictly in package order.
+//
+// Order and limits. Workers always take the first waiting task in package order whose host has
+// a free connection (at most connections downloads at once, connectionsPerHost from one host).
+// Tasks with one cache file (one address listed twice) form a chain: each waits until the one
+// before it was packed, so the package holds what one-at-a-time work would have packed. A
+// feed's enclosures are scheduled only once every earlier feed was read, so the chains follow
+// the package order and an enclosure never waits for a file that is packed after it.
+//
+// Cache files. Each task's file comes from the cache index: for a download, the file claimed for
+// its address (the claims written before any of their downloads starts); for Re-Pack, the file
+// that was fetched from its address, if any.
+//
+// Thread: Start, Feed, WaitFor, MarkPacked and Shutdown are the packer's (one thread). The
+// workers are the scheduler's own; a stop requested on the token wakes and ends them all.
+#pragma once
+
+#include "platform/Settings.h"
+#include "update/CacheIndex.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <stop_token>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+// One download (or one look into the cache) and what follows it: the parse of a feed document,
+// or the conversion of an enclosure. Fields below "results" are the scheduler's until the task
+// has reached the state the packer waits for.
+struct UpdateTask {
+    enum class Kind { Feed, Enclosure };
+    enum class State {
+        Blocked, // an earlier task with the same cache file is not packed yet
+        Queued, // waits for a download worker
+        Fetching, // a worker downloads it
+        Converting, // downloaded; waits for or runs its conversion
+        Done // nothing more to do before packing
+    };
+
+    Kind kind = Kind::Feed;
+    std::pair<std::size_t, std::size_t> order; // (feed index, 0 for the feed or item number)
+    std::string url;
+    std::string host; // empty for Re-Pack, which has no connections to limit
+    std::string cachePath; // ".xml" for a feed, ".mp3" for an enclosure
+    std::string amrPath; // an enclosure to be re-compressed: its conversion
+    bool convert = false;
+    CorvaneSettings settings; // the podcast settings the task was made with
+
+    // Why the download cannot start (the cache index could not record the file's address);
+    // empty when it can. Re-Pack: whether the cache holds a file fetched from url.
+    std::string cacheError;
+    bool inCache = true;
+
+    // Scheduling.
+    State state = State::Queued;
+    UpdateTask* nextSameFile = nullptr; // the next task that must wait until this one is packed
+    bool packed = false;
+
+    // Results.
+    int fetchResult = 0;
+    int convertResult = -1;
+    std::string convertError;
+    std::vector<UpdateTask> found; // feed: enclosures read, not yet scheduled
+    std::vector<UpdateTask*> enclosures; // feed: scheduled, in item order
+};
+
+class CTaskScheduler {
+public:
+    struct Options {
+        bool repack = false;
+        std::string agentName;
+        int connections = 4; // at least 1
+        int connectionsPerHost = 2; // at least 1
+        int conversionThreads = 1; // at least 1
+        // The podcast settings, read once per feed as its items are walked (any thread).
+        std::function<CorvaneSettings()> readSettings;
+    };
+
+    CTaskScheduler(Options options, std::stop_token stop);
+    ~CTaskScheduler(); // Shutdown()
+    CTaskScheduler(const CTaskScheduler&) = delete;
+    CTaskScheduler& operator=(const CTaskScheduler&) = delete;
+
+    // Makes one feed task per address, in list order, and starts the workers. Call once.
+    void Start(const std::vector<std::string>& feedUrls);
+    UpdateTask& Feed(std::size_t index) { return *feedTasks.at(index); }
+
+    // Waits until task has reached at least the given state; false when the job was stopped.
+    bool WaitFor(const UpdateTask& task, UpdateTask::State reached);
+    // The packer is done with task: a task waiting for the same cache file may go.
+    void MarkPacked(UpdateTask& task);
+
+    // Ends and joins the workers, and removes converted audio that was never packed (a stop, a
+    // package write error) so that none is left in the cache.
+    void Shutdown();
+
+private:
+    using Order = std::pair<std::size_t, std::size_t>;
+
+    UpdateTask* AddTask(UpdateTask task);
+    void PlaceInCache(std::vector<UpdateTask>& batch);
+    void ScheduleReadFeeds();
+    UpdateTask* NextDownload();
+    int Fetch(const UpdateTask& task) const;
+    std::vector<UpdateTask> ReadEnclosures(const UpdateTask& feed, CorvaneSettings& settings) const;
+    void FinishDownload(
+        UpdateTask& task, int result, CorvaneSettings settings, std::vector<UpdateTask> found);
+    void DownloadWorker();
+    void ConvertWorker();
+
+    Options options;
+    std::stop_token stop;
+
+    std::mutex mutex; // guards everything below but the workers
+    std::condition_variable workCondition; // download workers
+    std::condition_variable convertCondition; // conversion workers
+    std::condition_variable doneCondition; // the packer
+    // Wakes every waiting thread when a stop is requested. After the mutex and the conditions,
+    // since it runs at once when the stop came before the scheduler was made.
+    std::stop_callback<std::function<void()>> wake;
+    std::unique_ptr<CCacheIndex> cacheIndex;
+    std::deque<UpdateTask> tasks; // stable addresses
+    std::vector<UpdateTask*> feedTasks;
+    std::map<Order, UpdateTask*> queued;
+    std::map<Order, UpdateTask*> toConvert;
+    std::unordered_map<std::string, UpdateTask*> lastUserOfFile;
+    std::unordered_map<std::string, int> activeByHost;
+    std::size_t scheduledFeeds = 0; // feeds whose enclosures are scheduled: a prefix of the list
+    bool shutdown = false;
+
+    std::vector<std::jthread> workers; // last: joined before the state above goes
+};
