@@ -213,9 +213,10 @@ int RunRepackCommand(CommandArguments& arguments)
 
     CSubscriptions subscriptions;
     subscriptions.Load();
-    if (LoadSettings().repackable == 0) {
+    // No job of this process runs before this point.
+    if (!CanRepack(subscriptions.Repackable(), false)) {
         PrintError("Re-Pack is not available: the last full update did not complete "
-                   "(\"Podcast\"/\"Repackable\" is 0). Run 'corvane-cli update' first.");
+                   "(\"Podcast\"/\"Repackable\" is not 1). Run 'corvane-cli update' first.");
         return EXIT_FAILED;
     }
 

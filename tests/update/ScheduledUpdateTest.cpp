@@ -55,6 +55,15 @@ TEST(ScheduledUpdateDueTest, OtherTimesScheduleOffAndRunningJobsDoNotStart)
     EXPECT_TRUE(ScheduledUpdateDue(At(23, 59, 0), 1, 23, 59, false, std::nullopt));
 }
 
+TEST(CanRepackTest, OnlyWhileRepackableIsOneAndNoJobRuns)
+{
+    EXPECT_TRUE(CanRepack(1, false));
+    EXPECT_FALSE(CanRepack(1, true));
+    EXPECT_FALSE(CanRepack(0, false));
+    EXPECT_FALSE(CanRepack(2, false)); // nonzero is not enough
+    EXPECT_FALSE(CanRepack(-1, false));
+}
+
 class ScheduledUpdateTest : public UpdateFixture {
 protected:
     // A controller whose hooks record what the program around it would see.
