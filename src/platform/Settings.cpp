@@ -110,7 +110,9 @@ template <class Target> void ReadInto(QSettings& store, Target& target)
 {
     for (const SettingInfo& setting : kSettings) {
         std::visit(Overloaded {
-                       [&](std::string Target::*member) { target.*member = ReadText(store, setting); },
+                       [&](std::string Target::*member) {
+                           target.*member = ReadText(store, setting);
+                       },
                        [&]<class Value>(Value Target::*member) {
                            target.*member = static_cast<Value>(ReadInteger(store, setting));
                        },

@@ -92,6 +92,6 @@ std::string ReadSettingText(const SettingInfo& setting);
 // Empty when value may be stored in setting; else why not, naming the entry, for example
 // "bad value '24' for Update/Hour: expected a whole number from 0 to 23".
 std::string CheckSettingText(const SettingInfo& setting, const std::string& value);
-// Stores value (already checked with CheckSettingText); false with a reason naming the settings file
-// when the store could not be written.
+// Stores value (already checked with CheckSettingText); false with a reason naming the
+// settings file when the store could not be written.
 bool WriteSettingText(const SettingInfo& setting, const std::string& value, std::string& error);

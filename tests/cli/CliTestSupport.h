@@ -30,8 +30,8 @@ protected:
     }
     int Cli(std::vector<std::string> arguments)
     {
-        CliProcess process(std::move(arguments), home.File("stderr"));
+        CliProcess process(std::move(arguments), temp.File("stderr"));
         return process.Wait();
     }
-    std::string Stderr() const { return ReadWholeFile(home.File("stderr")); }
+    std::string Stderr() const { return ReadWholeFile(temp.File("stderr")); }
 };
