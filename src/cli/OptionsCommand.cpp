@@ -64,14 +64,8 @@ int RunOptions(CommandArguments& arguments)
             continue;
         }
         const std::string value = argument.substr(equals + 1);
-        if (setting->isText) {
-            if (value.empty()) {
-                PrintError("bad value for " + name + ": the path is empty");
-                return EXIT_USAGE;
-            }
-        } else if (!ParseInteger(value, setting->minimum, setting->maximum)) {
-            PrintError("bad value '" + value + "' for " + name + ": expected a whole number from "
-                + std::to_string(setting->minimum) + " to " + std::to_string(setting->maximum));
+        if (const std::string reason = CheckSettingText(*setting, value); !reason.empty()) {
+            PrintError(reason);
             return EXIT_USAGE;
         }
         changes.emplace_back(setting, value);

@@ -97,31 +97,6 @@ int CheckUsage(CommandArguments& arguments, const char* usage,
     return -1;
 }
 
-// Visits every node below root (not root itself) in display order with its depth (1 for the
-// root's children); stops when visit returns false. Iterative: deep trees are fine.
-template <typename Visit> void WalkBelow(const COutlineItem* root, Visit visit)
-{
-    const COutlineItem* current = root->firstChild.get();
-    int depth = 1;
-    while (current) {
-        if (!visit(current, depth))
-            return;
-        if (current->firstChild) {
-            current = current->firstChild.get();
-            ++depth;
-            continue;
-        }
-        while (current && !current->nextSibling) {
-            current = current->parent;
-            --depth;
-            if (current == root)
-                return;
-        }
-        if (current)
-            current = current->nextSibling.get();
-    }
-}
-
 bool AskToContinue(const std::string& question)
 {
     std::fprintf(stderr, "%s [y/N] ", question.c_str());
@@ -187,7 +162,9 @@ int RunList(CommandArguments& arguments)
         return EXIT_FAILED;
     const COutlineItem* root = subscriptions->Root();
     std::printf("%s\n", root->title ? root->title->c_str() : "");
-    WalkBelow(root, [](const COutlineItem* node, int depth) {
+    ForEachNode(root, [](const COutlineItem* node, int depth) {
+        if (depth == 0)
+            return true; // the root's title is printed above
         const std::string indent = ListIndent(depth);
         const std::string title = node->title ? *node->title : "";
         if (node->IsFeed() && !node->HasChildren()) {
@@ -220,9 +197,9 @@ int RunAdd(CommandArguments& arguments)
     COutlineItem* parent = subscriptions->Root();
     if (group) {
         parent = nullptr;
-        WalkBelow(subscriptions->Root(), [&](const COutlineItem* node, int) {
-            if (!node->IsFeed() && node->title && *node->title == *group) {
-                parent = const_cast<COutlineItem*>(node);
+        ForEachNode(subscriptions->Root(), [&](COutlineItem* node, int depth) {
+            if (depth > 0 && !node->IsFeed() && node->title && *node->title == *group) {
+                parent = node;
                 return false;
             }
             return true;
@@ -247,9 +224,11 @@ int RunRemove(CommandArguments& arguments)
     if (!subscriptions)
         return EXIT_FAILED;
     COutlineItem* found = nullptr;
-    WalkBelow(subscriptions->Root(), [&](const COutlineItem* node, int) {
-        if ((node->title && *node->title == wanted) || (node->xmlurl && *node->xmlurl == wanted)) {
-            found = const_cast<COutlineItem*>(node);
+    ForEachNode(subscriptions->Root(), [&](COutlineItem* node, int depth) {
+        const bool named = (node->title && *node->title == wanted)
+            || (node->xmlurl && *node->xmlurl == wanted);
+        if (depth > 0 && named) {
+            found = node;
             return false;
         }
         return true;

@@ -42,24 +42,14 @@ private:
     int done = 0;
 };
 
-// The nodes titled title, in tree order (an iterative walk: trees may be very deep).
+// The nodes below root titled title, in tree order.
 std::vector<COutlineItem*> FindByTitle(COutlineItem* root, const std::string& title)
 {
     std::vector<COutlineItem*> found;
-    COutlineItem* node = root;
-    while (node) {
-        if (node != root && node->title && *node->title == title)
+    ForEachNode(root, [&](COutlineItem* node, int depth) {
+        if (depth > 0 && node->title && *node->title == title)
             found.push_back(node);
-        if (node->firstChild) {
-            node = node->firstChild.get();
-            continue;
-        }
-        while (node && node != root && !node->nextSibling)
-            node = node->parent;
-        if (!node || node == root)
-            break;
-        node = node->nextSibling.get();
-    }
+    });
     return found;
 }
 
@@ -213,9 +203,10 @@ int RunRepackCommand(CommandArguments& arguments)
 
     CSubscriptions subscriptions;
     subscriptions.Load();
-    if (LoadSettings().repackable == 0) {
+    // No job of this process runs before this point.
+    if (!CanRepack(subscriptions.Repackable(), false)) {
         PrintError("Re-Pack is not available: the last full update did not complete "
-                   "(\"Podcast\"/\"Repackable\" is 0). Run 'corvane-cli update' first.");
+                   "(\"Podcast\"/\"Repackable\" is not 1). Run 'corvane-cli update' first.");
         return EXIT_FAILED;
     }
 

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 // A string field of a record: absent, empty or holding UTF-8 bytes.
 using TextField = std::optional<std::string>;
@@ -89,6 +90,38 @@ public:
     // DuplicateString, so empty strings become absent; no parent or sibling links.
     std::unique_ptr<COutlineItem> Clone() const;
 };
+
+// The one walk over a subscription tree: visits root and every node below it in display order
+// (pre-order: a node before its children, children first to last), with each node's depth (0 for
+// root, 1 for its children). Node is COutlineItem or const COutlineItem; null root visits nothing.
+// visit(Node*, int depth) returns void, or bool where false ends the walk at once. Iterative: the
+// walk climbs back through parent links, so a tree 100,000 levels deep is fine; visit may change
+// a node's fields but must not relink or free nodes.
+template <class Node, class Visit> void ForEachNode(Node* root, Visit visit)
+{
+    Node* current = root;
+    int depth = 0;
+    while (current) {
+        if constexpr (std::is_same_v<std::invoke_result_t<Visit&, Node*, int>, bool>) {
+            if (!visit(current, depth))
+                return;
+        } else {
+            visit(current, depth);
+        }
+        if (current->firstChild) {
+            current = current->firstChild.get();
+            ++depth;
+            continue;
+        }
+        while (current != root && !current->nextSibling) {
+            current = current->parent;
+            --depth;
+        }
+        if (current == root)
+            return;
+        current = current->nextSibling.get();
+    }
+}
 
 class CFeedItem {
 public:

@@ -8,25 +8,6 @@
 
 namespace {
 
-// Visits node and every descendant in display order without recursion. The walk climbs back
-// through parent links, which the records keep exact for linked nodes.
-template <typename Visit> void WalkSubtree(COutlineItem* node, Visit visit)
-{
-    COutlineItem* current = node;
-    while (current) {
-        visit(current);
-        if (current->firstChild) {
-            current = current->firstChild.get();
-            continue;
-        }
-        while (current != node && !current->nextSibling)
-            current = current->parent;
-        if (current == node)
-            break;
-        current = current->nextSibling.get();
-    }
-}
-
 Qt::CheckState CheckStateOf(int mark)
 {
     switch (mark) {
@@ -97,7 +78,7 @@ void SubscriptionModel::ForgetChildren(const COutlineItem* parent)
 
 void SubscriptionModel::ForgetSubtree(const COutlineItem* node)
 {
-    WalkSubtree(const_cast<COutlineItem*>(node), [this](COutlineItem* each) {
+    ForEachNode(const_cast<COutlineItem*>(node), [this](COutlineItem* each, int) {
         marks.remove(each);
         rowCache.remove(each);
         ForgetChildren(each);
@@ -172,7 +153,7 @@ void SubscriptionModel::SetMark(COutlineItem* node, int mark)
     if (mark == MARK_MIXED)
         ApplyMark(node, mark, changed);
     else
-        WalkSubtree(node, [&](COutlineItem* each) { ApplyMark(each, mark, changed); });
+        ForEachNode(node, [&](COutlineItem* each, int) { ApplyMark(each, mark, changed); });
     SignalMarksChanged(changed);
 }
 

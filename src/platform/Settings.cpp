@@ -5,8 +5,11 @@
 #include <QStandardPaths>
 #include <QString>
 
+#include <charconv>
 #include <cstdlib>
 #include <memory>
+#include <system_error>
+#include <variant>
 
 namespace {
 
@@ -30,59 +33,46 @@ constexpr OutOfRangeRead kDefault = OutOfRangeRead::Default;
 constexpr OutOfRangeRead kOn = OutOfRangeRead::On;
 constexpr OutOfRangeRead kInvalid = OutOfRangeRead::Invalid;
 
+constexpr SettingGroup kOptions = SettingGroup::Options;
+constexpr SettingGroup kWindow = SettingGroup::Window;
+
+using S = CorvaneSettings;
+using W = WindowPlacement;
+
+// Section by section in the described order, which is also the order of reading and writing.
 const std::vector<SettingInfo> kSettings = {
-    { "Path", "FeedFile", true, 0, 0, kDefault },
-    { "Update", "Scheduled", false, 0, 1, kOn },
-    { "Update", "Hour", false, 0, 23, kInvalid },
-    { "Update", "Minute", false, 0, 59, kInvalid },
-    { "Podcast", "On", false, 0, 1, kOn },
-    { "Podcast", "MP3", false, 0, 1, kOn },
-    { "Podcast", "Compression", false, 0, 7, kDefault },
-    { "Podcast", "Volume", false, 0, 7, kDefault },
-    { "Podcast", "Limit", false, 0, 1, kOn },
-    { "Podcast", "Length", false, 1, 4294967295LL, kDefault },
-    { "Podcast", "Download First One Only", false, 0, 1, kOn },
-    { "Podcast", "Repackable", false, 0, 1, kOn },
-    { "WinPos", "x", false, kIntMin, kIntMax, kDefault },
-    { "WinPos", "y", false, kIntMin, kIntMax, kDefault },
-    { "WinPos", "cx", false, kIntMin, kIntMax, kDefault },
-    { "WinPos", "cy", false, kIntMin, kIntMax, kDefault },
+    { "Path", "FeedFile", true, 0, 0, kDefault, kOptions, &S::outputPath },
+    { "Update", "Scheduled", false, 0, 1, kOn, kOptions, &S::scheduleOn },
+    { "Update", "Hour", false, 0, 23, kInvalid, kOptions, &S::scheduleHour },
+    { "Update", "Minute", false, 0, 59, kInvalid, kOptions, &S::scheduleMinute },
+    { "Podcast", "On", false, 0, 1, kOn, kOptions, &S::podcastOn },
+    { "Podcast", "MP3", false, 0, 1, kOn, kOptions, &S::podcastFormat },
+    { "Podcast", "Compression", false, 0, 7, kDefault, kOptions, &S::compression },
+    { "Podcast", "Volume", false, 0, 7, kDefault, kOptions, &S::volume },
+    { "Podcast", "Limit", false, 0, 1, kOn, kOptions, &S::lengthLimitOn },
+    { "Podcast", "Length", false, 1, 4294967295LL, kDefault, kOptions, &S::lengthLimit },
+    { "Podcast", "Download First One Only", false, 0, 1, kOn, kOptions, &S::firstItemOnly },
+    { "Podcast", "Repackable", false, 0, 1, kOn, SettingGroup::Repackable, &S::repackable },
+    { "WinPos", "x", false, kIntMin, kIntMax, kDefault, kWindow, &W::x },
+    { "WinPos", "y", false, kIntMin, kIntMax, kDefault, kWindow, &W::y },
+    { "WinPos", "cx", false, kIntMin, kIntMax, kDefault, kWindow, &W::cx },
+    { "WinPos", "cy", false, kIntMin, kIntMax, kDefault, kWindow, &W::cy },
+};
+
+template <class... Handlers> struct Overloaded : Handlers... {
+    using Handlers::operator()...;
 };
 
 long long DefaultOf(const SettingInfo& setting)
 {
-    const CorvaneSettings defaults;
-    const WindowPlacement placement;
-    const std::string name = std::string(setting.section) + "/" + setting.entry;
-    if (name == "Update/Scheduled")
-        return defaults.scheduleOn;
-    if (name == "Update/Hour")
-        return defaults.scheduleHour;
-    if (name == "Update/Minute")
-        return defaults.scheduleMinute;
-    if (name == "Podcast/On")
-        return defaults.podcastOn;
-    if (name == "Podcast/MP3")
-        return defaults.podcastFormat;
-    if (name == "Podcast/Compression")
-        return defaults.compression;
-    if (name == "Podcast/Volume")
-        return defaults.volume;
-    if (name == "Podcast/Limit")
-        return defaults.lengthLimitOn;
-    if (name == "Podcast/Length")
-        return defaults.lengthLimit;
-    if (name == "Podcast/Download First One Only")
-        return defaults.firstItemOnly;
-    if (name == "Podcast/Repackable")
-        return defaults.repackable;
-    if (name == "WinPos/x")
-        return placement.x;
-    if (name == "WinPos/y")
-        return placement.y;
-    if (name == "WinPos/cx")
-        return placement.cx;
-    return placement.cy;
+    return std::visit(Overloaded {
+                          [](std::string S::*) { return 0LL; },
+                          []<class Value>(Value S::*member) {
+                              return static_cast<long long>(S {}.*member);
+                          },
+                          [](int W::*member) { return static_cast<long long>(W {}.*member); },
+                      },
+        setting.member);
 }
 
 // An integer entry as the program uses it; invalid (when given) is set when the value is kept
@@ -109,9 +99,43 @@ long long ReadInteger(QSettings& store, const SettingInfo& setting, bool* invali
     return DefaultOf(setting);
 }
 
-long long ReadEntry(QSettings& store, const char* section, const char* entry)
+std::string ReadText(QSettings& store, const SettingInfo& setting)
 {
-    return ReadInteger(store, *FindSetting(std::string(section) + "/" + entry));
+    const QVariant value = store.value(Key(setting.section, setting.entry));
+    return value.isValid() ? value.toString().toStdString() : DefaultOutputPath();
+}
+
+// Reads every entry whose member lives in target (CorvaneSettings or WindowPlacement).
+template <class Target> void ReadInto(QSettings& store, Target& target)
+{
+    for (const SettingInfo& setting : kSettings) {
+        std::visit(Overloaded {
+                       [&](std::string Target::*member) {
+                           target.*member = ReadText(store, setting);
+                       },
+                       [&]<class Value>(Value Target::*member) {
+                           target.*member = static_cast<Value>(ReadInteger(store, setting));
+                       },
+                       [](auto) {},
+                   },
+            setting.member);
+    }
+}
+
+// The stored form of an entry's member: its text, or its number.
+template <class Target> QVariant StoredValue(const SettingInfo& setting, const Target& source)
+{
+    return std::visit(Overloaded {
+                          [&](std::string Target::*member) {
+                              return QVariant(QString::fromStdString(source.*member));
+                          },
+                          [&](int Target::*member) { return QVariant(source.*member); },
+                          [&](std::uint32_t Target::*member) {
+                              return QVariant(static_cast<qulonglong>(source.*member));
+                          },
+                          [](auto) { return QVariant(); },
+                      },
+        setting.member);
 }
 
 bool Finish(QSettings& store, std::string* error)
@@ -122,6 +146,17 @@ bool Finish(QSettings& store, std::string* error)
     if (error)
         *error = "cannot write the settings file " + SettingsFilePath();
     return false;
+}
+
+// Writes the entries of group, in the table's order, from source.
+template <class Target> void WriteGroup(SettingGroup group, const Target& source)
+{
+    auto store = OpenStore();
+    for (const SettingInfo& setting : kSettings) {
+        if (setting.group == group)
+            store->setValue(Key(setting.section, setting.entry), StoredValue(setting, source));
+    }
+    Finish(*store, nullptr);
 }
 
 } // namespace
@@ -146,66 +181,33 @@ CorvaneSettings LoadSettings()
 {
     auto store = OpenStore();
     CorvaneSettings settings;
-    const QVariant path = store->value(Key("Path", "FeedFile"));
-    settings.outputPath = path.isValid() ? path.toString().toStdString() : DefaultOutputPath();
-    settings.scheduleOn = static_cast<int>(ReadEntry(*store, "Update", "Scheduled"));
-    settings.scheduleHour = static_cast<int>(ReadEntry(*store, "Update", "Hour"));
-    settings.scheduleMinute = static_cast<int>(ReadEntry(*store, "Update", "Minute"));
-    settings.podcastOn = static_cast<int>(ReadEntry(*store, "Podcast", "On"));
-    settings.lengthLimit = static_cast<std::uint32_t>(ReadEntry(*store, "Podcast", "Length"));
-    settings.podcastFormat = static_cast<int>(ReadEntry(*store, "Podcast", "MP3"));
-    settings.lengthLimitOn = static_cast<int>(ReadEntry(*store, "Podcast", "Limit"));
-    settings.compression = static_cast<int>(ReadEntry(*store, "Podcast", "Compression"));
-    settings.volume = static_cast<int>(ReadEntry(*store, "Podcast", "Volume"));
-    settings.firstItemOnly
-        = static_cast<int>(ReadEntry(*store, "Podcast", "Download First One Only"));
-    settings.repackable = static_cast<int>(ReadEntry(*store, "Podcast", "Repackable"));
+    ReadInto(*store, settings);
     return settings;
 }
 
 void SaveOptions(const CorvaneSettings& settings)
 {
-    auto store = OpenStore();
-    store->setValue(Key("Path", "FeedFile"), QString::fromStdString(settings.outputPath));
-    store->setValue(Key("Update", "Scheduled"), settings.scheduleOn);
-    store->setValue(Key("Update", "Hour"), settings.scheduleHour);
-    store->setValue(Key("Update", "Minute"), settings.scheduleMinute);
-    store->setValue(Key("Podcast", "On"), settings.podcastOn);
-    store->setValue(Key("Podcast", "MP3"), settings.podcastFormat);
-    store->setValue(Key("Podcast", "Compression"), settings.compression);
-    store->setValue(Key("Podcast", "Volume"), settings.volume);
-    store->setValue(Key("Podcast", "Limit"), settings.lengthLimitOn);
-    store->setValue(Key("Podcast", "Length"), static_cast<qulonglong>(settings.lengthLimit));
-    store->setValue(Key("Podcast", "Download First One Only"), settings.firstItemOnly);
-    Finish(*store, nullptr);
+    WriteGroup(SettingGroup::Options, settings);
 }
 
 void StoreRepackable(int value)
 {
-    auto store = OpenStore();
-    store->setValue(Key("Podcast", "Repackable"), value);
-    Finish(*store, nullptr);
+    CorvaneSettings settings;
+    settings.repackable = value;
+    WriteGroup(SettingGroup::Repackable, settings);
 }
 
 WindowPlacement LoadWindowPlacement()
 {
     auto store = OpenStore();
     WindowPlacement placement;
-    placement.x = static_cast<int>(ReadEntry(*store, "WinPos", "x"));
-    placement.y = static_cast<int>(ReadEntry(*store, "WinPos", "y"));
-    placement.cx = static_cast<int>(ReadEntry(*store, "WinPos", "cx"));
-    placement.cy = static_cast<int>(ReadEntry(*store, "WinPos", "cy"));
+    ReadInto(*store, placement);
     return placement;
 }
 
 void SaveWindowPlacement(const WindowPlacement& placement)
 {
-    auto store = OpenStore();
-    store->setValue(Key("WinPos", "x"), placement.x);
-    store->setValue(Key("WinPos", "y"), placement.y);
-    store->setValue(Key("WinPos", "cx"), placement.cx);
-    store->setValue(Key("WinPos", "cy"), placement.cy);
-    Finish(*store, nullptr);
+    WriteGroup(SettingGroup::Window, placement);
 }
 
 const std::vector<SettingInfo>& AllSettings()
@@ -225,10 +227,8 @@ const SettingInfo* FindSetting(const std::string& sectionSlashEntry)
 std::string ReadSettingText(const SettingInfo& setting)
 {
     auto store = OpenStore();
-    if (setting.isText) {
-        const QVariant value = store->value(Key(setting.section, setting.entry));
-        return value.isValid() ? value.toString().toStdString() : DefaultOutputPath();
-    }
+    if (setting.isText)
+        return ReadText(*store, setting);
     bool invalid = false;
     const long long number = ReadInteger(*store, setting, &invalid);
     if (!invalid)
@@ -236,6 +236,24 @@ std::string ReadSettingText(const SettingInfo& setting)
     return store->value(Key(setting.section, setting.entry)).toString().toStdString()
         + " (invalid: " + std::to_string(setting.minimum) + " to " + std::to_string(setting.maximum)
         + "; the scheduled update never runs)";
+}
+
+std::string CheckSettingText(const SettingInfo& setting, const std::string& value)
+{
+    const std::string name = std::string(setting.section) + "/" + setting.entry;
+    if (setting.isText)
+        return value.empty() ? "bad value for " + name + ": the path is empty" : std::string();
+    long long number = 0;
+    const char* first = value.data();
+    const char* last = value.data() + value.size();
+    if (first != last && *first == '+')
+        ++first;
+    const auto [end, error] = std::from_chars(first, last, number);
+    if (!value.empty() && error == std::errc() && end == last && number >= setting.minimum
+        && number <= setting.maximum)
+        return {};
+    return "bad value '" + value + "' for " + name + ": expected a whole number from "
+        + std::to_string(setting.minimum) + " to " + std::to_string(setting.maximum);
 }
 
 bool WriteSettingText(const SettingInfo& setting, const std::string& value, std::string& error)

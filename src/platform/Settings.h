@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <variant>
 #include <vector>
 
 // The settings that the tree view keeps as members while the program runs.
@@ -56,7 +57,19 @@ enum class OutOfRangeRead {
              // never matches the clock; a default would start the update at a time nobody set
 };
 
-// One entry of the store, as the command-line "options" command lists and sets them.
+// Which of the store's writers writes an entry: SaveOptions, StoreRepackable or
+// SaveWindowPlacement.
+enum class SettingGroup { Options, Repackable, Window };
+
+// The member that holds an entry while the program runs. Its initializer in CorvaneSettings or
+// WindowPlacement is the entry's default; a text entry ("Path"/"FeedFile") defaults to
+// DefaultOutputPath() instead, since the documents folder is only known at run time.
+using SettingMember = std::variant<std::string CorvaneSettings::*, int CorvaneSettings::*,
+    std::uint32_t CorvaneSettings::*, int WindowPlacement::*>;
+
+// One entry of the store. The table of these is the one home of every entry: loading, saving,
+// defaults, validation and the command-line "options" command all read it, so a new setting is
+// one row (and its member).
 struct SettingInfo {
     const char* section;
     const char* entry;
@@ -64,6 +77,8 @@ struct SettingInfo {
     long long minimum; // the accepted range of an integer entry
     long long maximum;
     OutOfRangeRead outOfRange;
+    SettingGroup group;
+    SettingMember member;
 };
 
 // The sixteen entries, section by section in the described order.
@@ -74,6 +89,9 @@ const SettingInfo* FindSetting(const std::string& sectionSlashEntry);
 // outside its range (OutOfRangeRead::Invalid) is shown as stored and marked, for example
 // "25 (invalid: 0 to 23; the scheduled update never runs)". Writes nothing.
 std::string ReadSettingText(const SettingInfo& setting);
-// Stores value (already checked by the caller); false with a reason naming the settings file
-// when the store could not be written.
+// Empty when value may be stored in setting; else why not, naming the entry, for example
+// "bad value '24' for Update/Hour: expected a whole number from 0 to 23".
+std::string CheckSettingText(const SettingInfo& setting, const std::string& value);
+// Stores value (already checked with CheckSettingText); false with a reason naming the
+// settings file when the store could not be written.
 bool WriteSettingText(const SettingInfo& setting, const std::string& value, std::string& error);

@@ -76,24 +76,6 @@ void AddFailure(SaveResult& result, const std::string& message)
     result.message += message;
 }
 
-// Visits every node at or below node in display order, without recursion.
-template <typename Visit> void WalkSubtree(const COutlineItem* node, Visit visit)
-{
-    const COutlineItem* current = node;
-    while (current) {
-        visit(current);
-        if (current->firstChild) {
-            current = current->firstChild.get();
-            continue;
-        }
-        while (current != node && !current->nextSibling)
-            current = current->parent;
-        if (current == node)
-            break;
-        current = current->nextSibling.get();
-    }
-}
-
 // A childless feed cannot take children: it would be written as a group and lose its address.
 bool CanHoldChildren(const COutlineItem* node)
 {
@@ -471,7 +453,7 @@ std::vector<std::string> CSubscriptions::CollectAllFeeds(const COutlineItem* nod
     std::vector<std::string> feeds;
     if (!node)
         return feeds;
-    WalkSubtree(node, [&](const COutlineItem* each) {
+    ForEachNode(node, [&](const COutlineItem* each, int) {
         if (!each->HasChildren() && each->IsFeed())
             feeds.push_back(*each->xmlurl);
     });
@@ -483,7 +465,7 @@ std::vector<std::string> CSubscriptions::CollectMarkedFeeds(const COutlineItem* 
     std::vector<std::string> feeds;
     if (!node)
         return feeds;
-    WalkSubtree(node, [&](const COutlineItem* each) {
+    ForEachNode(node, [&](const COutlineItem* each, int) {
         if (!each->HasChildren() && each->IsFeed() && model->Mark(each) == MARK_CHECKED)
             feeds.push_back(*each->xmlurl);
     });

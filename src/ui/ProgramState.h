@@ -45,10 +45,3 @@ private:
     // Last, so that it goes first: its destructor waits for the jobs that use the members above.
     CUpdateController controller;
 };
-
-// Re-Pack is enabled only while "Repackable" is 1 and no job (manual or scheduled) runs: the
-// one rule of the menu item, the command and the tests.
-inline bool CanRepack(int repackable, bool updateRunning)
-{
-    return repackable == 1 && !updateRunning;
-}

@@ -48,6 +48,13 @@ bool ScheduledUpdateDue(const LocalTime& now, int scheduleOn, int scheduleHour, 
     bool updateRunning, const std::optional<LocalTime>& lastStart,
     const std::optional<LocalTime>& lastManualEnd = std::nullopt);
 
+// Re-Pack is enabled only while "Repackable" is 1 and no job (manual or scheduled) runs: the
+// one rule of the desktop program's menu item and command, and of `corvane-cli repack`.
+inline bool CanRepack(int repackable, bool updateRunning)
+{
+    return repackable == 1 && !updateRunning;
+}
+
 // What the controller needs from the program around it. Every member may be empty.
 struct UpdateHooks {
     // The current settings. Called on the caller's thread when a job starts and from job threads

@@ -1,11 +1,11 @@
 // corvane-cli's subscription and settings commands, run as a program in a private home.
 #include "support/TestHome.h"
 #include "support/TempDir.h"
+#include "support/CliRunner.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <filesystem>
 #include <string>
@@ -13,39 +13,17 @@
 
 namespace {
 
-struct CliRun {
-    int code = -1;
-    std::string out, err;
-};
-
-std::string Quote(const std::string& text)
-{
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += (c == '\'') ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
 class SubscriptionCommandsTest : public TestHome {
 protected:
     // Runs corvane-cli with the test home's environment (set by TestHome) and input on stdin.
-    // A run that would hang is ended after a minute (exit code 124 or 137), and one that would
-    // fill the disk stops at 20 MB of output (dash counts the file size limit in 512-byte
-    // blocks).
+    // A run that would hang is ended after a minute, and one that would fill the disk stops at
+    // 20 MB of output.
     CliRun Cli(const std::vector<std::string>& arguments, const std::string& input = "")
     {
-        std::string command = "ulimit -f 40000; timeout -k 5 60 " + Quote(CORVANE_CLI_PATH);
-        for (const std::string& argument : arguments)
-            command += " " + Quote(argument);
-        const std::string in = temp.Write("stdin.txt", input);
-        command += " <" + Quote(in) + " >" + Quote(temp.File("stdout.txt")) + " 2>"
-            + Quote(temp.File("stderr.txt"));
-        CliRun run;
-        const int status = std::system(command.c_str());
-        run.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = ReadWholeFile(temp.File("stdout.txt"));
-        run.err = ReadWholeFile(temp.File("stderr.txt"));
-        return run;
+        CliRunOptions options;
+        options.input = input;
+        options.outputCap = 20'480'000;
+        return RunCli(arguments, options);
     }
 
     std::string Opml(const std::string& body)
@@ -80,32 +58,32 @@ TEST_F(SubscriptionCommandsTest, AddListRemoveAndUndoAcrossRuns)
     const std::string opml = temp.Write("in.opml",
         Opml("<outline title=\"News\"><outline title=\"a\" "
              "xmlUrl=\"http://a/\"/></outline>"));
-    ASSERT_EQ(Cli({ "import", opml, "--yes" }).code, 0);
-    EXPECT_EQ(Cli({ "add", "http://b/", "--title", "b", "--group", "News" }).code, 0);
-    EXPECT_EQ(Cli({ "add", "http://c/" }).code, 0);
+    ASSERT_EQ(Cli({ "import", opml, "--yes" }).exitCode, 0);
+    EXPECT_EQ(Cli({ "add", "http://b/", "--title", "b", "--group", "News" }).exitCode, 0);
+    EXPECT_EQ(Cli({ "add", "http://c/" }).exitCode, 0);
     EXPECT_EQ(Cli({ "list" }).out,
         "My Subscriptions\n  News/\n    a  <http://a/>\n    b  <http://b/>\n  <http://c/>\n");
 
     const CliRun missingGroup = Cli({ "add", "http://d/", "--group", "Nope" });
-    EXPECT_EQ(missingGroup.code, 1);
+    EXPECT_EQ(missingGroup.exitCode, 1);
     EXPECT_NE(missingGroup.err.find("Nope"), std::string::npos);
 
-    EXPECT_EQ(Cli({ "remove", "http://a/" }).code, 0);
-    EXPECT_EQ(Cli({ "remove", "nothing like it" }).code, 1);
+    EXPECT_EQ(Cli({ "remove", "http://a/" }).exitCode, 0);
+    EXPECT_EQ(Cli({ "remove", "nothing like it" }).exitCode, 1);
     EXPECT_EQ(
         Cli({ "list" }).out, "My Subscriptions\n  News/\n    b  <http://b/>\n  <http://c/>\n");
 
     // Four saves so far: each undo steps one back, the last one to no channels file at all.
-    EXPECT_EQ(Cli({ "undo" }).code, 0);
+    EXPECT_EQ(Cli({ "undo" }).exitCode, 0);
     EXPECT_EQ(Cli({ "list" }).out,
         "My Subscriptions\n  News/\n    a  <http://a/>\n    b  <http://b/>\n  <http://c/>\n");
-    EXPECT_EQ(Cli({ "undo" }).code, 0);
-    EXPECT_EQ(Cli({ "undo" }).code, 0);
+    EXPECT_EQ(Cli({ "undo" }).exitCode, 0);
+    EXPECT_EQ(Cli({ "undo" }).exitCode, 0);
     EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n  News/\n    a  <http://a/>\n");
-    EXPECT_EQ(Cli({ "undo" }).code, 0);
+    EXPECT_EQ(Cli({ "undo" }).exitCode, 0);
     EXPECT_FALSE(FileExists(ChannelsPath()));
     const CliRun nothing = Cli({ "undo" });
-    EXPECT_EQ(nothing.code, 1);
+    EXPECT_EQ(nothing.exitCode, 1);
     EXPECT_NE(nothing.err.find("nothing to undo"), std::string::npos);
 }
 
@@ -115,71 +93,71 @@ TEST_F(SubscriptionCommandsTest, UndoStaysWithinItsProgramFolder)
 {
     const std::string r = temp.File("R"), d = temp.File("D");
     setenv("CORVANE_HOME", r.c_str(), 1);
-    ASSERT_EQ(Cli({ "add", "http://first/" }).code, 0);
-    ASSERT_EQ(Cli({ "add", "http://second/" }).code, 0);
+    ASSERT_EQ(Cli({ "add", "http://first/" }).exitCode, 0);
+    ASSERT_EQ(Cli({ "add", "http://second/" }).exitCode, 0);
 
     setenv("CORVANE_HOME", d.c_str(), 1);
     const std::string opml = temp.Write("in.opml", Opml("<outline xmlUrl=\"http://d/\"/>"));
-    ASSERT_EQ(Cli({ "import", opml, "--yes" }).code, 0);
+    ASSERT_EQ(Cli({ "import", opml, "--yes" }).exitCode, 0);
 
     setenv("CORVANE_HOME", r.c_str(), 1);
     const CliRun undone = Cli({ "undo" });
-    EXPECT_EQ(undone.code, 0) << undone.err;
+    EXPECT_EQ(undone.exitCode, 0) << undone.err;
     EXPECT_TRUE(FileExists(r + "/Corvane.Cha"));
     EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n  <http://first/>\n");
 
     // D's one step takes D back to no channels file, and then it has nothing more to undo.
     setenv("CORVANE_HOME", d.c_str(), 1);
-    EXPECT_EQ(Cli({ "undo" }).code, 0);
+    EXPECT_EQ(Cli({ "undo" }).exitCode, 0);
     EXPECT_FALSE(FileExists(d + "/Corvane.Cha"));
-    EXPECT_EQ(Cli({ "undo" }).code, 1);
+    EXPECT_EQ(Cli({ "undo" }).exitCode, 1);
     setenv("CORVANE_HOME", r.c_str(), 1);
     EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n  <http://first/>\n");
 }
 
 TEST_F(SubscriptionCommandsTest, ImportAsksAndSaysWhenNothingWasFound)
 {
-    EXPECT_EQ(Cli({ "add", "http://keep/" }).code, 0);
+    EXPECT_EQ(Cli({ "add", "http://keep/" }).exitCode, 0);
     const std::string before = ReadWholeFile(ChannelsPath());
     const std::string opml = temp.Write("in.opml", Opml("<outline title=\"Only\"/>"));
 
     const CliRun declined = Cli({ "import", opml }, "n\n");
-    EXPECT_EQ(declined.code, 1);
+    EXPECT_EQ(declined.exitCode, 1);
     EXPECT_NE(declined.err.find("All current channels will be overwritten by imported ones, "
                                 "continue?"),
         std::string::npos);
     EXPECT_EQ(ReadWholeFile(ChannelsPath()), before);
-    EXPECT_EQ(Cli({ "import", opml }).code, 1); // no answer at all is no
+    EXPECT_EQ(Cli({ "import", opml }).exitCode, 1); // no answer at all is no
 
     const std::string empty = temp.Write("empty.opml", Opml(""));
     const CliRun nothingFound = Cli({ "import", empty, "--yes" });
-    EXPECT_EQ(nothingFound.code, 1);
+    EXPECT_EQ(nothingFound.exitCode, 1);
     EXPECT_NE(nothingFound.err.find("No feed was found in the input file. Please check it."),
         std::string::npos);
     const CliRun missing = Cli({ "import", temp.File("missing.opml"), "--yes" });
-    EXPECT_EQ(missing.code, 1);
+    EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("missing.opml"), std::string::npos);
     EXPECT_EQ(ReadWholeFile(ChannelsPath()), before);
 
     // One empty group counts as found and replaces the tree; being empty, it is not stored, so
     // the next run finds only the root.
-    EXPECT_EQ(Cli({ "import", opml }, "yes\n").code, 0);
+    EXPECT_EQ(Cli({ "import", opml }, "yes\n").exitCode, 0);
     EXPECT_EQ(ReadWholeFile(ChannelsPath()).find("http://keep/"), std::string::npos);
     EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n");
 
     const CliRun exported = Cli({ "export", temp.File("out.xml") });
-    EXPECT_EQ(exported.code, 0);
+    EXPECT_EQ(exported.exitCode, 0);
     EXPECT_EQ(ReadWholeFile(temp.File("out.xml")), ReadWholeFile(ChannelsPath()));
-    EXPECT_EQ(Cli({ "export", temp.File("no/folder/out.xml") }).code, 1);
+    EXPECT_EQ(Cli({ "export", temp.File("no/folder/out.xml") }).exitCode, 1);
 }
 
 TEST_F(SubscriptionCommandsTest, ImportOfAFifoOrAFolderEndsAtOnceAndKeepsTheTree)
 {
-    EXPECT_EQ(Cli({ "add", "http://keep/" }).code, 0);
+    EXPECT_EQ(Cli({ "add", "http://keep/" }).exitCode, 0);
     const std::string before = ReadWholeFile(ChannelsPath());
     WithFifoAndFolder(temp.File("in.opml"), [&](const char* kind) {
         const CliRun run = Cli({ "import", temp.File("in.opml"), "--yes" });
-        EXPECT_EQ(run.code, 1) << kind;
+        EXPECT_EQ(run.exitCode, 1) << kind;
         EXPECT_NE(run.err.find(temp.File("in.opml") + ": not a regular file"), std::string::npos)
             << run.err;
         EXPECT_NE(run.err.find("No feed was found in the input file."), std::string::npos);
@@ -195,7 +173,7 @@ TEST_F(SubscriptionCommandsTest, ChannelsFileThatIsAFifoOrAFolderIsRefusedAndLef
         for (const std::vector<std::string>& arguments :
             { std::vector<std::string> { "list" }, { "add", "http://new/" } }) {
             const CliRun run = Cli(arguments);
-            EXPECT_EQ(run.code, 1) << kind << " " << arguments[0];
+            EXPECT_EQ(run.exitCode, 1) << kind << " " << arguments[0];
             EXPECT_NE(run.err.find(ChannelsPath() + ": not a regular file"), std::string::npos)
                 << run.err;
             EXPECT_EQ(run.out, "") << kind;
@@ -219,7 +197,7 @@ TEST_F(SubscriptionCommandsTest, ListOfAVeryDeepTreeShowsDepthsAsNumbers)
     temp.Write("home/Corvane.Cha", Opml(body));
 
     const CliRun run = Cli({ "list" });
-    ASSERT_EQ(run.code, 0) << run.err.substr(0, 500);
+    ASSERT_EQ(run.exitCode, 0) << run.err.substr(0, 500);
     EXPECT_LT(run.out.size(), 10u * 1000 * 1000);
     // Shallow levels keep two spaces a level; past 32 the depth is a number.
     EXPECT_EQ(run.out.rfind("My Subscriptions\n  g1/\n    g2/\n      g3/\n", 0), 0u);
@@ -234,7 +212,7 @@ TEST_F(SubscriptionCommandsTest, ListOfAVeryDeepTreeShowsDepthsAsNumbers)
 TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
 {
     const CliRun all = Cli({ "options" });
-    EXPECT_EQ(all.code, 0);
+    EXPECT_EQ(all.exitCode, 0);
     EXPECT_NE(all.out.find("Podcast/Compression=7\n"), std::string::npos);
     EXPECT_NE(all.out.find("Path/FeedFile=" + temp.File("user/Documents/corvane.mrf") + "\n"),
         std::string::npos);
@@ -242,7 +220,7 @@ TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
 
     EXPECT_EQ(Cli({ "options", "Podcast/MP3=0", "Podcast/Length=4294967295",
                       "Podcast/Download First One Only=1" })
-                  .code,
+                  .exitCode,
         0);
     EXPECT_EQ(Cli({ "options", "Podcast/MP3", "Podcast/Length" }).out,
         "Podcast/MP3=0\nPodcast/Length=4294967295\n");
@@ -251,12 +229,12 @@ TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
     for (const char* bad : { "Podcast/Volume=8", "Update/Hour=-1", "Podcast/Length=0",
              "Update/Minute=5x", "Podcast/Length=4294967296", "Path/FeedFile=" }) {
         const CliRun run = Cli({ "options", "Update/Hour=7", bad });
-        EXPECT_EQ(run.code, 2) << bad;
+        EXPECT_EQ(run.exitCode, 2) << bad;
         EXPECT_FALSE(run.err.empty()) << bad;
     }
     EXPECT_EQ(Cli({ "options", "Update/Hour" }).out, "Update/Hour=6\n");
-    EXPECT_EQ(Cli({ "options", "Podcast/Nope=1" }).code, 2);
-    EXPECT_EQ(Cli({ "options", "--help" }).code, 0);
+    EXPECT_EQ(Cli({ "options", "Podcast/Nope=1" }).exitCode, 2);
+    EXPECT_EQ(Cli({ "options", "--help" }).exitCode, 0);
 }
 
 // A hand-edited file: a time outside the day is shown as stored and marked, since the scheduled
@@ -266,7 +244,7 @@ TEST_F(SubscriptionCommandsTest, OptionsMarkATimeOutsideTheDay)
     temp.Write("config/Corvane/Corvane.conf",
         "[Update]\nScheduled=1\nHour=25\nMinute=30\n[Podcast]\nLimit=5\n");
     const CliRun all = Cli({ "options" });
-    EXPECT_EQ(all.code, 0);
+    EXPECT_EQ(all.exitCode, 0);
     EXPECT_NE(
         all.out.find("Update/Hour=25 (invalid: 0 to 23; the scheduled update never runs)\n"),
         std::string::npos)
@@ -275,7 +253,7 @@ TEST_F(SubscriptionCommandsTest, OptionsMarkATimeOutsideTheDay)
     EXPECT_EQ(Cli({ "options", "Podcast/Limit" }).out, "Podcast/Limit=1\n");
 
     // Setting a valid hour clears the mark.
-    EXPECT_EQ(Cli({ "options", "Update/Hour=7" }).code, 0);
+    EXPECT_EQ(Cli({ "options", "Update/Hour=7" }).exitCode, 0);
     EXPECT_EQ(Cli({ "options", "Update/Hour" }).out, "Update/Hour=7\n");
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace {
 
 std::unique_ptr<COutlineItem> Node(const char* title)
@@ -178,6 +180,51 @@ TEST(Records, HugeStructuresDoNotOverflowTheStack)
             last = raw;
         }
     }
+}
+
+TEST(Records, ForEachNodeWalksASubtreeInDisplayOrderWithDepths)
+{
+    COutlineItem outside;
+    auto root = Node("root");
+    auto group = Node("group");
+    group->AppendChild(Node("inner"));
+    group->AppendChild(Node("second"));
+    root->AppendChild(std::move(group));
+    root->AppendChild(Node("last"));
+    COutlineItem* walked = root.get();
+    outside.AppendChild(std::move(root));
+    outside.AppendChild(Node("sibling of root")); // not below root: never visited
+
+    Titles seen;
+    ForEachNode(walked, [&](const COutlineItem* node, int depth) {
+        seen.push_back(std::to_string(depth) + node->title.value_or("?"));
+    });
+    EXPECT_EQ(seen, (Titles { "0root", "1group", "2inner", "2second", "1last" }));
+
+    seen.clear();
+    ForEachNode(walked, [&](COutlineItem* node, int) {
+        seen.push_back(node->title.value_or("?"));
+        return *node->title != "inner";
+    });
+    EXPECT_EQ(seen, (Titles { "root", "group", "inner" }));
+
+    ForEachNode(static_cast<COutlineItem*>(nullptr), [](COutlineItem*, int) { ADD_FAILURE(); });
+
+    // A chain 100,000 deep: the walk holds no stack of its own.
+    COutlineItem deep;
+    COutlineItem* tip = &deep;
+    for (int i = 0; i < 100'000; ++i) {
+        tip->AppendChild(std::make_unique<COutlineItem>());
+        tip = tip->firstChild.get();
+    }
+    int count = 0;
+    int deepest = 0;
+    ForEachNode(&deep, [&](const COutlineItem*, int depth) {
+        ++count;
+        deepest = std::max(deepest, depth);
+    });
+    EXPECT_EQ(count, 100'001);
+    EXPECT_EQ(deepest, 100'000);
 }
 
 TEST(Records, NewDocumentHasUntitledRoot)

@@ -207,4 +207,38 @@ TEST_F(SettingsTest, EntriesAreFoundByExactName)
     EXPECT_NE(error.find(temp.File("blocked")), std::string::npos);
 }
 
+TEST_F(SettingsTest, EveryRowHasAMemberAWriterAndAValueCheck)
+{
+    // Each row reads into and writes from its own member, with the default that member has.
+    const CorvaneSettings defaults;
+    CorvaneSettings changed;
+    changed.outputPath = "/tmp/x.mrf";
+    changed.scheduleMinute = 45;
+    changed.lengthLimit = 99;
+    SaveOptions(changed);
+    const CorvaneSettings loaded = LoadSettings();
+    EXPECT_EQ(loaded.scheduleMinute, 45);
+    EXPECT_EQ(loaded.lengthLimit, 99u);
+    EXPECT_EQ(loaded.scheduleHour, defaults.scheduleHour);
+    EXPECT_EQ(Store().value("Podcast/Length").toString(), "99");
+    EXPECT_FALSE(Store().contains("Podcast/Repackable"));
+    EXPECT_FALSE(Store().contains("WinPos/x"));
+    for (const SettingInfo& setting : AllSettings()) {
+        const std::string name = std::string(setting.section) + "/" + setting.entry;
+        EXPECT_TRUE(std::holds_alternative<int WindowPlacement::*>(setting.member)
+            == (setting.group == SettingGroup::Window))
+            << name;
+        EXPECT_EQ(CheckSettingText(setting, ReadSettingText(setting)), "") << name;
+    }
+
+    EXPECT_EQ(CheckSettingText(*FindSetting("Update/Hour"), "+23"), "");
+    EXPECT_EQ(CheckSettingText(*FindSetting("Update/Hour"), "24"),
+        "bad value '24' for Update/Hour: expected a whole number from 0 to 23");
+    EXPECT_NE(CheckSettingText(*FindSetting("Podcast/Length"), "0"), "");
+    EXPECT_NE(CheckSettingText(*FindSetting("Podcast/Length"), " 5"), "");
+    EXPECT_NE(CheckSettingText(*FindSetting("Podcast/Length"), ""), "");
+    EXPECT_EQ(CheckSettingText(*FindSetting("Path/FeedFile"), ""),
+        "bad value for Path/FeedFile: the path is empty");
+}
+
 } // namespace

@@ -52,7 +52,7 @@ protected:
         return Unpack(Output());
     }
 
-    std::string Data() const { return home.File("program/data/"); }
+    std::string Data() const { return temp.File("home/data/"); }
 };
 
 TEST_F(CacheIndexTest, AddressesDifferingOnlyInPunctuationKeepTheirOwnBytes)

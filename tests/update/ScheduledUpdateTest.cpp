@@ -55,6 +55,15 @@ TEST(ScheduledUpdateDueTest, OtherTimesScheduleOffAndRunningJobsDoNotStart)
     EXPECT_TRUE(ScheduledUpdateDue(At(23, 59, 0), 1, 23, 59, false, std::nullopt));
 }
 
+TEST(CanRepackTest, OnlyWhileRepackableIsOneAndNoJobRuns)
+{
+    EXPECT_TRUE(CanRepack(1, false));
+    EXPECT_FALSE(CanRepack(1, true));
+    EXPECT_FALSE(CanRepack(0, false));
+    EXPECT_FALSE(CanRepack(2, false)); // nonzero is not enough
+    EXPECT_FALSE(CanRepack(-1, false));
+}
+
 class ScheduledUpdateTest : public UpdateFixture {
 protected:
     // A controller whose hooks record what the program around it would see.
@@ -225,7 +234,7 @@ TEST_F(ScheduledUpdateTest, StoredTimeOutsideTheDayNeverStartsTheUpdate)
     } cases[] = { { "Hour=25\nMinute=0", 25, 0 }, { "Hour=6\nMinute=60", 6, 60 },
         { "Hour=noon\nMinute=0", -1, 0 }, { "Hour=-1\nMinute=-1", -1, -1 } };
     for (const auto& [time, hour, minute] : cases) {
-        home.Write("config/Corvane/Corvane.conf",
+        temp.Write("config/Corvane/Corvane.conf",
             "[Path]\nFeedFile=" + Output() + "\n[Update]\nScheduled=1\n" + time + "\n");
         const CorvaneSettings read = LoadSettings();
         ASSERT_EQ(read.scheduleOn, 1);
@@ -243,7 +252,7 @@ TEST_F(ScheduledUpdateTest, StoredTimeOutsideTheDayNeverStartsTheUpdate)
 
 TEST_F(ScheduledUpdateTest, ManualJobStopsTheScheduledOne)
 {
-    home.Write("out/corvane.mrf", "previous package");
+    temp.Write("out/corvane.mrf", "previous package");
     server.Serve("/hang.rss", Rss("Hang", {}));
     server.SetDelay("/hang.rss", std::chrono::seconds(30));
     server.Serve("/mine.rss", Rss("Mine", {}));
@@ -271,7 +280,7 @@ TEST_F(ScheduledUpdateTest, ManualJobStopsTheScheduledOne)
 
 TEST_F(ScheduledUpdateTest, NothingToDoAndUnwritablePackageLeaveEverythingAsItWas)
 {
-    home.Write("out/corvane.mrf", "previous package");
+    temp.Write("out/corvane.mrf", "previous package");
     auto controller = MakeController({});
     RecordingListener listener;
     UpdateRequest request;
@@ -279,7 +288,7 @@ TEST_F(ScheduledUpdateTest, NothingToDoAndUnwritablePackageLeaveEverythingAsItWa
     EXPECT_FALSE(controller->UpdateRunning());
 
     request.feedUrls = { server.Url("/x.rss") };
-    request.outputPath = home.File("missing/corvane.mrf");
+    request.outputPath = temp.File("missing/corvane.mrf");
     std::string error;
     EXPECT_EQ(controller->StartUpdate(request, listener, &error), StartResult::CannotOpenPackage);
     EXPECT_NE(error.find("missing"), std::string::npos) << error;

@@ -69,7 +69,7 @@ protected:
         server.Serve("/b.rdf", rdfFeed, "application/rdf+xml");
         server.Serve("/d.rss", Rss("Delta", { { server.Url("/audio/missing.mp3"), "audio/mpeg" } }),
             "application/rss+xml");
-        home.Write("program/Corvane.Cha", channelsFile);
+        temp.Write("home/Corvane.Cha", channelsFile);
         return { server.Url("/a.rss"), server.Url("/b.rdf"), server.Url("/c.rss"),
             server.Url("/d.rss") };
     }
@@ -289,7 +289,7 @@ TEST_F(UpdateJobTest, ManyConnectionsGiveTheBytesOfOneConnection)
 
 TEST_F(UpdateJobTest, CancelKeepsThePreviousPackageAndShowsNothingAfter)
 {
-    home.Write("out/corvane.mrf", "previous package");
+    temp.Write("out/corvane.mrf", "previous package");
     server.Serve("/1.rss", Rss("One", { { server.Url("/1.mp3"), "audio/mpeg" } }));
     server.Serve("/1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
     server.Serve("/2.rss", Rss("Two", {}));
@@ -320,14 +320,14 @@ TEST_F(UpdateJobTest, CancelKeepsThePreviousPackageAndShowsNothingAfter)
     EXPECT_FALSE(running.load());
     // Nothing but the previous package is left beside it.
     int entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(home.File("out")))
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(temp.File("out")))
         ++entries;
     EXPECT_EQ(entries, 1);
 }
 
 TEST_F(UpdateJobTest, CancelStopsAHangingDownloadAtOnce)
 {
-    home.Write("out/corvane.mrf", "previous package");
+    temp.Write("out/corvane.mrf", "previous package");
     server.Serve("/slow.rss", Rss("Slow", {}));
     server.SetDelay("/slow.rss", std::chrono::seconds(30));
     RecordingListener listener;
@@ -350,7 +350,7 @@ TEST_F(UpdateJobTest, CancelStopsAHangingDownloadAtOnce)
 TEST_F(UpdateJobTest, PackageThatCannotBeCreatedIsReportedAndNothingRuns)
 {
     UpdateJobSetup setup = Setup({ server.Url("/x.rss") });
-    setup.outputPath = home.File("no such folder/corvane.mrf");
+    setup.outputPath = temp.File("no such folder/corvane.mrf");
     RecordingListener listener;
     CUpdateJob job(setup, listener);
     std::string error;
@@ -367,16 +367,16 @@ TEST_F(UpdateJobTest, PackageThatCannotBeCreatedIsReportedAndNothingRuns)
 TEST_F(UpdateJobTest, TheNextJobRemovesTheTemporariesOfAKilledJob)
 {
     server.Serve("/f.rss", Rss("F", {}));
-    const std::vector<std::string> stale = { home.Write("out/.corvane.mrf-Kd93jQ", "half"),
-        home.Write("program/data/.corvane-download-u8TzQ1", "half"),
-        home.Write("program/data/.corvane-amr-0aB9cD", "half") };
-    const std::vector<std::string> others = { home.Write("out/.other.mrf-Kd93jQ", "other"),
-        home.Write("out/corvane.mrf-Kd93jQ", "not hidden") };
+    const std::vector<std::string> stale = { temp.Write("out/.corvane.mrf-Kd93jQ", "half"),
+        temp.Write("home/data/.corvane-download-u8TzQ1", "half"),
+        temp.Write("home/data/.corvane-amr-0aB9cD", "half") };
+    const std::vector<std::string> others = { temp.Write("out/.other.mrf-Kd93jQ", "other"),
+        temp.Write("out/corvane.mrf-Kd93jQ", "not hidden") };
     AtomicFile livePackage, liveDownload;
     std::string error;
     ASSERT_TRUE(livePackage.Open(Output(), error)) << error;
     ASSERT_TRUE(liveDownload.Open(
-        home.File("program/data/other.xml"), DOWNLOAD_TEMPORARY_PREFIX, error))
+        temp.File("home/data/other.xml"), DOWNLOAD_TEMPORARY_PREFIX, error))
         << error;
 
     RecordingListener listener;
@@ -527,7 +527,7 @@ TEST_F(UpdateJobTest, UndecodableEnclosureIsAFailedEnclosure)
 // the phone would get was never written.
 TEST_F(UpdateJobTest, PackageWriteErrorEndsTheJobAndKeepsThePreviousPackage)
 {
-    home.Write("out/corvane.mrf", "previous package");
+    temp.Write("out/corvane.mrf", "previous package");
     std::vector<std::string> feeds;
     for (int i = 0; i < 8; ++i) {
         const std::string path = "/" + std::to_string(i) + ".rss";
@@ -566,7 +566,7 @@ TEST_F(UpdateJobTest, PackageWriteErrorEndsTheJobAndKeepsThePreviousPackage)
     EXPECT_EQ(repackable, std::vector<int> { 0 });
     EXPECT_EQ(ReadWholeFile(Output()), "previous package");
     int entries = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(home.File("out")))
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(temp.File("out")))
         ++entries;
     EXPECT_EQ(entries, 1);
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "support/TempDir.h"
+#include "support/TestHome.h"
 #include "support/TestServer.h"
 #include "update/PackageReader.h"
 #include "update/UpdateJob.h"
@@ -92,37 +93,20 @@ private:
     bool active = false;
 };
 
-// A temporary program folder, settings folder and private temporary folder for each test, and
-// a loopback server.
-class UpdateFixture : public ::testing::Test {
+// The test home (TestHome: program folder, settings folder, private temporary folder, user's
+// home) with its program folder made and a folder "out" for the package, and a loopback server.
+class UpdateFixture : public TestHome {
 protected:
     void SetUp() override
     {
-        for (const char* folder : { "program", "config", "tmp", "out" })
-            ::mkdir(home.File(folder).c_str(), 0700);
-        setenv("CORVANE_HOME", home.File("program").c_str(), 1);
-        setenv("XDG_CONFIG_HOME", home.File("config").c_str(), 1);
-        setenv("XDG_DATA_HOME", home.File("program").c_str(), 1);
-        // TempDir itself makes its folders under TMPDIR: the caller's value comes back after
-        // each test.
-        if (const char* tmp = std::getenv("TMPDIR"))
-            previousTmpdir = tmp;
-        setenv("TMPDIR", home.File("tmp").c_str(), 1);
-        unsetenv("XDG_RUNTIME_DIR");
+        TestHome::SetUp();
+        for (const std::string& folder : { home, temp.File("out") })
+            ::mkdir(folder.c_str(), 0700);
         setenv("no_proxy", "*", 1);
         unsetenv("http_proxy");
     }
-    void TearDown() override
-    {
-        if (previousTmpdir)
-            setenv("TMPDIR", previousTmpdir->c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-    }
-    std::optional<std::string> previousTmpdir;
 
-    std::string Output() const { return home.File("out/corvane.mrf"); }
-    std::string ChannelsPath() const { return home.File("program/Corvane.Cha"); }
+    std::string Output() const { return temp.File("out/corvane.mrf"); }
 
     // A full update with podcasts on, MP3 kept, no channel list, reporting failures.
     UpdateJobSetup Setup(std::vector<std::string> feeds) const
@@ -191,6 +175,5 @@ protected:
         return unpacked;
     }
 
-    TempDir home;
     TestServer server;
 };

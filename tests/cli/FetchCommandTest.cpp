@@ -1,5 +1,6 @@
 // corvane-cli fetch, and feed with an address, run as a user runs them against the loopback
 // server.
+#include "support/CliRunner.h"
 #include "support/TempDir.h"
 #include "support/TestServer.h"
 
@@ -7,40 +8,34 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace {
-
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
 
 class FetchCommandTest : public ::testing::Test {
 protected:
     TestServer server;
     TempDir folder;
 
-    // Runs corvane-cli with arguments (no shell quoting needed: tests pass plain words) and a
-    // private runtime folder, so that private temporary files land where the test can look.
+    // Runs corvane-cli with arguments, plain words apart by spaces, and a private runtime
+    // folder, so that private temporary files land where the test can look.
     CliRun Run(const std::string& arguments)
     {
         const std::string runtime = folder.File("runtime");
         std::filesystem::create_directories(runtime);
         ::chmod(runtime.c_str(), 0700);
-        const std::string command = "XDG_RUNTIME_DIR=" + runtime
-            + " CORVANE_HOME=" + folder.File("home") + " '" + CORVANE_CLI_PATH + "' " + arguments
-            + " >" + folder.File("out.txt") + " 2>" + folder.File("err.txt") + " </dev/null";
-        CliRun run;
-        const int status = std::system(command.c_str());
-        run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        run.out = ReadWholeFile(folder.File("out.txt"));
-        run.err = ReadWholeFile(folder.File("err.txt"));
-        return run;
+        std::vector<std::string> words;
+        std::istringstream split(arguments);
+        for (std::string word; split >> word;)
+            words.push_back(word);
+        CliRunOptions options;
+        options.environment
+            = { "XDG_RUNTIME_DIR=" + runtime, "CORVANE_HOME=" + folder.File("home") };
+        return RunCli(words, options);
     }
     std::size_t PrivateTemporaryFiles() const
     {

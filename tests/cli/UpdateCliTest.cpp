@@ -23,7 +23,7 @@ TEST_F(UpdateCliTest, UpdateExitCodesAndFinalTextLast)
 
     EXPECT_EQ(Cli({ "update", "--marked", "Nothing by this name", "--output", Output() }), 1);
     EXPECT_NE(Stderr().find("Nothing by this name"), std::string::npos);
-    EXPECT_EQ(Cli({ "update", "--output", home.File("no folder/p.mrf") }), 1);
+    EXPECT_EQ(Cli({ "update", "--output", temp.File("no folder/p.mrf") }), 1);
     EXPECT_NE(Stderr().find("no folder"), std::string::npos) << Stderr();
     EXPECT_EQ(Cli({ "update", "--bogus" }), 2);
     EXPECT_EQ(Cli({ "update", "--help" }), 0);
@@ -35,7 +35,7 @@ TEST_F(UpdateCliTest, TheFirstUpdateOfAFreshAccountMakesTheDocumentsFolder)
 {
     server.Serve("/good.rss", Rss("Good", {}));
     Subscribe({ { "Good", server.Url("/good.rss") } });
-    const std::string user = home.File("fresh user");
+    const std::string user = temp.File("fresh user");
     ASSERT_EQ(::mkdir(user.c_str(), 0700), 0);
     ScopedEnv userHome("HOME", user);
     ScopedEnv documents("XDG_DOCUMENTS_DIR", std::nullopt);
@@ -44,7 +44,7 @@ TEST_F(UpdateCliTest, TheFirstUpdateOfAFreshAccountMakesTheDocumentsFolder)
     EXPECT_EQ(Unpack(user + "/Documents/corvane.mrf").records,
         (std::vector<std::string> { "0 " + server.Url("/good.rss") }));
 
-    const std::string missing = home.File("missing folder");
+    const std::string missing = temp.File("missing folder");
     EXPECT_EQ(Cli({ "update", "--output", missing + "/corvane.mrf" }), 1);
     EXPECT_NE(Stderr().find("the folder " + missing + " does not exist"), std::string::npos)
         << Stderr();
@@ -61,19 +61,19 @@ TEST_F(UpdateCliTest, RepackOnlyAfterACompletedUpdate)
 
     EXPECT_EQ(Cli({ "update", "--output", Output() }), 0);
     const int hits = server.Hits("/good.rss");
-    EXPECT_EQ(Cli({ "repack", "--output", home.File("out/again.mrf") }), 0);
+    EXPECT_EQ(Cli({ "repack", "--output", temp.File("out/again.mrf") }), 0);
     EXPECT_EQ(server.Hits("/good.rss"), hits);
-    EXPECT_EQ(ReadWholeFile(home.File("out/again.mrf")), ReadWholeFile(Output()));
+    EXPECT_EQ(ReadWholeFile(temp.File("out/again.mrf")), ReadWholeFile(Output()));
 }
 
 TEST_F(UpdateCliTest, CtrlCStopsAtOnceAndKeepsThePreviousPackage)
 {
-    home.Write("out/corvane.mrf", "previous package");
+    temp.Write("out/corvane.mrf", "previous package");
     server.Serve("/hang.rss", Rss("Hang", {}));
     server.SetDelay("/hang.rss", std::chrono::seconds(30));
     Subscribe({ { "Hang", server.Url("/hang.rss") } });
 
-    CliProcess process({ "update", "--output", Output() }, home.File("stderr"));
+    CliProcess process({ "update", "--output", Output() }, temp.File("stderr"));
     ASSERT_GT(process.Pid(), 0);
     for (int i = 0; i < 1000 && server.Hits("/hang.rss") == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -88,7 +88,7 @@ TEST_F(UpdateCliTest, CtrlCStopsAtOnceAndKeepsThePreviousPackage)
 // and the reason, and Re-Pack stays unavailable.
 TEST_F(UpdateCliTest, PackageWriteErrorFailsTheUpdateAndLeavesRepackableClear)
 {
-    home.Write("out/corvane.mrf", "previous package");
+    temp.Write("out/corvane.mrf", "previous package");
     std::vector<std::pair<std::string, std::string>> feeds;
     for (int i = 0; i < 8; ++i) {
         const std::string path = "/" + std::to_string(i) + ".rss";
@@ -106,7 +106,7 @@ TEST_F(UpdateCliTest, PackageWriteErrorFailsTheUpdateAndLeavesRepackableClear)
         FileSizeLimit limit(8000);
         ASSERT_TRUE(limit.Active());
         process = std::make_unique<CliProcess>(
-            std::vector<std::string> { "update", "--output", Output() }, home.File("stderr"));
+            std::vector<std::string> { "update", "--output", Output() }, temp.File("stderr"));
     }
     ASSERT_GT(process->Pid(), 0);
     EXPECT_EQ(process->Wait(), 1);

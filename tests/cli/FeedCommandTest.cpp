@@ -1,4 +1,5 @@
 // corvane-cli feed, run as a program: the JSON shape, exit codes, messages.
+#include "support/CliRunner.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -10,39 +11,17 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 namespace {
 
 const std::string dataDir = std::string(CORVANE_TEST_DATA_DIR) + "/formats";
 
-struct CliRun {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Quote(const std::string& text)
+// A run that would hang is ended after a minute.
+CliRun Cli(const std::vector<std::string>& arguments)
 {
-    std::string quoted = "'";
-    for (char c : text)
-        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return quoted + "'";
-}
-
-// A run that would hang is ended after a minute (exit code 124 or 137).
-CliRun Cli(const std::string& arguments)
-{
-    TempDir folder;
-    const std::string command = "timeout -k 5 60 " + Quote(CORVANE_CLI_PATH) + " " + arguments
-        + " >" + Quote(folder.File("out")) + " 2>" + Quote(folder.File("err")) + " </dev/null";
-    CliRun run;
-    const int status = std::system(command.c_str());
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadWholeFile(folder.File("out"));
-    run.err = ReadWholeFile(folder.File("err"));
-    return run;
+    return RunCli(arguments);
 }
 
 QJsonObject ParseObject(const std::string& text)
@@ -58,7 +37,7 @@ QJsonObject ParseObject(const std::string& text)
 
 TEST(FeedCommand, JsonHasEveryFieldAbsentAsNull)
 {
-    const CliRun run = Cli("feed " + Quote(dataDir + "/sample.rss") + " --json");
+    const CliRun run = Cli({ "feed", dataDir + "/sample.rss", "--json" });
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const QJsonObject object = ParseObject(run.out);
@@ -88,7 +67,7 @@ TEST(FeedCommand, JsonHasEveryFieldAbsentAsNull)
 
 TEST(FeedCommand, TextFormShowsPresentFields)
 {
-    const CliRun run = Cli("feed " + Quote(dataDir + "/windows-1252.rss"));
+    const CliRun run = Cli({ "feed", dataDir + "/windows-1252.rss" });
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("title: Preise in \xE2\x82\xAC\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("title: \xE2\x80\x9CZitat\xE2\x80\x9D\n"), std::string::npos);
@@ -100,7 +79,7 @@ TEST(FeedCommand, FailuresExitOneWithTheFileAndReason)
     TempDir folder;
     const std::string broken
         = folder.Write("broken.rss", "<rss><channel><title>kept</title>\n<item></channel>");
-    const CliRun run = Cli("feed " + Quote(broken) + " --json");
+    const CliRun run = Cli({ "feed", broken, "--json" });
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find(broken), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("line 2"), std::string::npos) << run.err;
@@ -109,7 +88,7 @@ TEST(FeedCommand, FailuresExitOneWithTheFileAndReason)
     EXPECT_EQ(object.value("ok"), QJsonValue(false));
     EXPECT_EQ(object.value("channel").toObject().value("title").toString(), "kept");
 
-    const CliRun missing = Cli("feed " + Quote(folder.File("none.rss")));
+    const CliRun missing = Cli({ "feed", folder.File("none.rss") });
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("none.rss: cannot open"), std::string::npos) << missing.err;
 }
@@ -120,7 +99,7 @@ TEST(FeedCommand, FifoOrFolderEndsAtOnceWithTheFileAndReason)
     ASSERT_EQ(mkfifo(folder.File("feed.fifo").c_str(), 0600), 0);
     std::filesystem::create_directory(folder.File("feed.d"));
     for (const char* name : { "feed.fifo", "feed.d" }) {
-        const CliRun run = Cli("feed " + Quote(folder.File(name)) + " --json");
+        const CliRun run = Cli({ "feed", folder.File(name), "--json" });
         EXPECT_EQ(run.exitCode, 1) << name;
         EXPECT_NE(run.err.find(folder.File(name) + ": not a regular file"), std::string::npos)
             << run.err;
@@ -130,12 +109,12 @@ TEST(FeedCommand, FifoOrFolderEndsAtOnceWithTheFileAndReason)
 
 TEST(FeedCommand, UsageAndHelp)
 {
-    EXPECT_EQ(Cli("feed").exitCode, 2);
-    EXPECT_EQ(Cli("feed a b").exitCode, 2);
-    const CliRun unknown = Cli("feed x.rss --xml");
+    EXPECT_EQ(Cli({ "feed" }).exitCode, 2);
+    EXPECT_EQ(Cli({ "feed", "a", "b" }).exitCode, 2);
+    const CliRun unknown = Cli({ "feed", "x.rss", "--xml" });
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_NE(unknown.err.find("--xml"), std::string::npos);
-    const CliRun help = Cli("feed --help");
+    const CliRun help = Cli({ "feed", "--help" });
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: corvane-cli feed "), std::string::npos);
 }

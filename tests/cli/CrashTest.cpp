@@ -12,12 +12,14 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <sys/stat.h>
 #include <utility>
 #include <vector>
@@ -76,23 +78,6 @@ struct KillPlan {
 
 class CrashTest : public UpdateCliFixture {
 protected:
-    void SetUp() override
-    {
-        UpdateCliFixture::SetUp();
-        if (const char* value = std::getenv("HOME"))
-            previousHome = value;
-        ::mkdir(home.File("home").c_str(), 0700);
-        setenv("HOME", home.File("home").c_str(), 1);
-    }
-    void TearDown() override
-    {
-        if (previousHome)
-            setenv("HOME", previousHome->c_str(), 1);
-        else
-            unsetenv("HOME");
-        UpdateCliFixture::TearDown();
-    }
-
     // Three feeds of two audio/mpeg enclosures each; feed documents come after a delay, audio
     // in throttled pieces, so that a run spends time downloading, converting and packing.
     void ServeCampaign()
@@ -244,7 +229,7 @@ protected:
     // doing then; an empty stage when the trigger never showed.
     std::pair<int, std::string> RunAndKill(const KillPlan& plan)
     {
-        CliProcess process({ "update", "--output", Output() }, home.File("stderr"));
+        CliProcess process({ "update", "--output", Output() }, temp.File("stderr"));
         if (process.Pid() <= 0)
             return { -1, "" };
         // Bounded: the trigger shows within one run, and a run that ended shows nothing more.
@@ -277,14 +262,14 @@ protected:
     {
         namespace fs = std::filesystem;
         std::vector<std::string> left;
-        for (const fs::directory_entry& entry : fs::directory_iterator(home.File("out")))
+        for (const fs::directory_entry& entry : fs::directory_iterator(temp.File("out")))
             if (entry.path().filename().string().front() == '.')
                 left.push_back(entry.path().string());
         for (const fs::directory_entry& entry :
-            fs::recursive_directory_iterator(home.File("program"))) {
+            fs::recursive_directory_iterator(home)) {
             const std::string name = entry.path().filename().string();
             if ((name.front() == '.'
-                    && entry.path() != CCacheIndex::IndexPathIn(home.File("program/data/")))
+                    && entry.path() != CCacheIndex::IndexPathIn(temp.File("home/data/")))
                 || (entry.path().extension() == ".amr"
                     && entry.path().parent_path().filename() == "data"))
                 left.push_back(entry.path().string());
@@ -293,7 +278,6 @@ protected:
         return left;
     }
 
-    std::optional<std::string> previousHome;
     std::vector<CrashFeed> feeds;
     Unpacked reference; // the package of the first complete run
 };
