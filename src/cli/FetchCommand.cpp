@@ -2,13 +2,16 @@
 #include "cli/Commands.h"
 
 #include "net/WebAccess.h"
+#include "platform/FileDescriptor.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stop_token>
 #include <string>
 
@@ -132,12 +135,10 @@ std::string DownloadToPrivateFile(const std::string& url)
         return {};
     }
     std::string path = folder + "feed-XXXXXX";
-    const int descriptor = mkstemp(path.data());
-    if (descriptor < 0) {
-        PrintError("cannot create a temporary file in " + folder);
+    if (!FileDescriptor(mkstemp(path.data())).valid()) {
+        PrintError("cannot create a temporary file in " + folder + ": " + std::strerror(errno));
         return {};
     }
-    ::close(descriptor);
     CWebAccess web("Velmora RSS Reader");
     // The new file is empty, so no If-Modified-Since goes out: the whole document comes.
     const int result = web.DownloadUrl(url, path);

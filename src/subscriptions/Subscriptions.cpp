@@ -2,6 +2,7 @@
 
 #include "formats/OutlineWriter.h"
 #include "platform/AtomicFile.h"
+#include "platform/InputFile.h"
 #include "platform/Paths.h"
 
 #include <QFile>

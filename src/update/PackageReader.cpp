@@ -1,5 +1,6 @@
 #include "update/PackageReader.h"
 
+#include "platform/Utf8.h"
 #include "update/Package.h"
 
 #include <algorithm>
@@ -18,25 +19,6 @@ constexpr std::size_t PIECE_SIZE = 1 << 20;
 std::string ErrnoText(int error)
 {
     return std::generic_category().message(error);
-}
-
-void AppendUtf8(std::string& out, std::uint32_t value)
-{
-    if (value < 0x80) {
-        out.push_back(static_cast<char>(value));
-    } else if (value < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (value >> 6)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    } else if (value < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (value >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (value >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    }
 }
 
 } // namespace
@@ -65,42 +47,6 @@ std::string Utf16LeToUtf8(const std::string& utf16)
     return out;
 }
 
-CPackageReader::~CPackageReader()
-{
-    if (fd >= 0)
-        close(fd);
-}
-
-CPackageReader::CPackageReader(CPackageReader&& other) noexcept
-    : fd(std::exchange(other.fd, -1))
-    , path(std::move(other.path))
-    , error(std::move(other.error))
-    , fileSize(other.fileSize)
-    , magicOk(other.magicOk)
-    , syncFlag(other.syncFlag)
-    , channelsOffset(other.channelsOffset)
-    , channelsLength(other.channelsLength)
-    , records(std::move(other.records))
-{ }
-
-CPackageReader& CPackageReader::operator=(CPackageReader&& other) noexcept
-{
-    if (this != &other) {
-        if (fd >= 0)
-            close(fd);
-        fd = std::exchange(other.fd, -1);
-        path = std::move(other.path);
-        error = std::move(other.error);
-        fileSize = other.fileSize;
-        magicOk = other.magicOk;
-        syncFlag = other.syncFlag;
-        channelsOffset = other.channelsOffset;
-        channelsLength = other.channelsLength;
-        records = std::move(other.records);
-    }
-    return *this;
-}
-
 bool CPackageReader::Fail(std::uint64_t offset, const std::string& reason)
 {
     error = path + ": at offset " + std::to_string(offset) + ": " + reason;
@@ -112,7 +58,7 @@ bool CPackageReader::ReadExact(std::uint64_t offset, void* buffer, std::size_t s
     auto* bytes = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t got = pread(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t got = pread(file.Descriptor(), bytes + done, size - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -144,17 +90,12 @@ bool CPackageReader::Open(const std::string& path_)
 {
     *this = CPackageReader();
     path = path_;
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        error = path + ": cannot open: " + ErrnoText(errno);
+    std::string reason;
+    if (!file.Open(path, reason)) {
+        error = path + ": " + reason;
         return false;
     }
-    struct stat status { };
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        error = path + ": not a regular file";
-        return false;
-    }
-    fileSize = static_cast<std::uint64_t>(status.st_size);
+    fileSize = file.Size();
 
     // Each check names the offset of the field that breaks, and how many bytes were left there.
     auto remaining = [this](std::uint64_t at) { return at <= fileSize ? fileSize - at : 0; };
@@ -248,7 +189,7 @@ bool CPackageReader::Open(const std::string& path_)
 bool CPackageReader::Visit(std::uint64_t offset, std::uint64_t length,
     const std::function<bool(const char*, std::size_t)>& visit)
 {
-    if (fd < 0) {
+    if (!file.IsOpen()) {
         error = path + ": not open";
         return false;
     }

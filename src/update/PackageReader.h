@@ -6,6 +6,8 @@
 // read before it stays available, and Error() names the file, the offset and the fault.
 #pragma once
 
+#include "platform/InputFile.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -24,9 +26,8 @@ struct PackageRecord {
 class CPackageReader {
 public:
     CPackageReader() = default;
-    ~CPackageReader();
-    CPackageReader(CPackageReader&& other) noexcept;
-    CPackageReader& operator=(CPackageReader&& other) noexcept;
+    CPackageReader(CPackageReader&& other) noexcept = default;
+    CPackageReader& operator=(CPackageReader&& other) noexcept = default;
     CPackageReader(const CPackageReader&) = delete;
     CPackageReader& operator=(const CPackageReader&) = delete;
 
@@ -63,7 +64,7 @@ private:
     bool ReadExact(std::uint64_t offset, void* buffer, std::size_t size);
     bool ReadUint32(std::uint64_t offset, std::uint32_t& value);
 
-    int fd = -1;
+    InputFile file;
     std::string path;
     std::string error;
     std::uint64_t fileSize = 0;
