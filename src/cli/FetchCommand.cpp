@@ -111,8 +111,7 @@ int RunFetch(CommandArguments& arguments)
     if (web.LastWasNotModified())
         std::fprintf(stderr, "%s is up to date; the server has nothing newer.\n", file.c_str());
     if (result != WEB_OK) {
-        std::fprintf(stderr,
-            "Failed to get %s, please check the URL and the Internet connection.\n", url.c_str());
+        std::fprintf(stderr, "%s\n", FetchFailureText(url).c_str());
         PrintError(url + ": " + web.LastError());
         return EXIT_FAILED;
     }
@@ -144,8 +143,7 @@ std::string DownloadToPrivateFile(const std::string& url)
     const int result = web.DownloadUrl(url, path);
     if (result != WEB_OK) {
         ::unlink(path.c_str());
-        std::fprintf(stderr,
-            "Failed to get %s, please check the URL and the Internet connection.\n", url.c_str());
+        std::fprintf(stderr, "%s\n", FetchFailureText(url).c_str());
         PrintError(url + ": " + web.LastError());
         return {};
     }

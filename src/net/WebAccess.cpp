@@ -530,3 +530,8 @@ int CWebAccess::DownloadUrl(const std::string& url, const std::string& path)
     }
     return WEB_OK;
 }
+
+std::string FetchFailureText(const std::string& address)
+{
+    return "Failed to get " + address + ", please check the URL and the Internet connection.";
+}
