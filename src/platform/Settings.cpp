@@ -114,14 +114,18 @@ long long ReadEntry(QSettings& store, const char* section, const char* entry)
     return ReadInteger(store, *FindSetting(std::string(section) + "/" + entry));
 }
 
-bool Finish(QSettings& store, std::string* error)
+// Writes what store holds to the file; a failure names the file and says why.
+Result<void> Finish(QSettings& store)
 {
     store.sync();
-    if (store.status() == QSettings::NoError)
-        return true;
-    if (error)
-        *error = "cannot write the settings file " + SettingsFilePath();
-    return false;
+    const QSettings::Status status = store.status();
+    if (status == QSettings::NoError)
+        return {};
+    const char* reason = status == QSettings::FormatError
+        ? "the file is not in INI format"
+        : "the file or its folder cannot be written";
+    return Result<void>::Failure(
+        "cannot write the settings file " + SettingsFilePath() + ": " + reason);
 }
 
 } // namespace
@@ -163,7 +167,7 @@ CorvaneSettings LoadSettings()
     return settings;
 }
 
-void SaveOptions(const CorvaneSettings& settings)
+Result<void> SaveOptions(const CorvaneSettings& settings)
 {
     auto store = OpenStore();
     store->setValue(Key("Path", "FeedFile"), QString::fromStdString(settings.outputPath));
@@ -177,14 +181,14 @@ void SaveOptions(const CorvaneSettings& settings)
     store->setValue(Key("Podcast", "Limit"), settings.lengthLimitOn);
     store->setValue(Key("Podcast", "Length"), static_cast<qulonglong>(settings.lengthLimit));
     store->setValue(Key("Podcast", "Download First One Only"), settings.firstItemOnly);
-    Finish(*store, nullptr);
+    return Finish(*store);
 }
 
-void StoreRepackable(int value)
+Result<void> StoreRepackable(int value)
 {
     auto store = OpenStore();
     store->setValue(Key("Podcast", "Repackable"), value);
-    Finish(*store, nullptr);
+    return Finish(*store);
 }
 
 WindowPlacement LoadWindowPlacement()
@@ -198,14 +202,14 @@ WindowPlacement LoadWindowPlacement()
     return placement;
 }
 
-void SaveWindowPlacement(const WindowPlacement& placement)
+Result<void> SaveWindowPlacement(const WindowPlacement& placement)
 {
     auto store = OpenStore();
     store->setValue(Key("WinPos", "x"), placement.x);
     store->setValue(Key("WinPos", "y"), placement.y);
     store->setValue(Key("WinPos", "cx"), placement.cx);
     store->setValue(Key("WinPos", "cy"), placement.cy);
-    Finish(*store, nullptr);
+    return Finish(*store);
 }
 
 const std::vector<SettingInfo>& AllSettings()
@@ -246,5 +250,8 @@ bool WriteSettingText(const SettingInfo& setting, const std::string& value, std:
         store->setValue(key, QString::fromStdString(value));
     else
         store->setValue(key, QString::fromStdString(value).toLongLong());
-    return Finish(*store, &error);
+    const Result<void> written = Finish(*store);
+    if (!written)
+        error = written.Error();
+    return written.Ok();
 }

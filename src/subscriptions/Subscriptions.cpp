@@ -162,7 +162,7 @@ CorvaneSettings CSubscriptions::Settings() const
     return copy;
 }
 
-void CSubscriptions::ApplyOptions(const CorvaneSettings& options)
+Result<void> CSubscriptions::ApplyOptions(const CorvaneSettings& options)
 {
     CorvaneSettings applied = options;
     {
@@ -170,7 +170,7 @@ void CSubscriptions::ApplyOptions(const CorvaneSettings& options)
         applied.repackable = repackable;
         settings = applied;
     }
-    SaveOptions(applied);
+    return SaveOptions(applied);
 }
 
 int CSubscriptions::Repackable() const
