@@ -162,7 +162,7 @@ int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int 
         if (written)
             written = writer.Finish();
         if (!written) {
-            SetError(error, "cannot write " + amrPath + ": " + std::strerror(errno));
+            SetError(error, "cannot write " + amrPath + ": " + std::strerror(writer.WriteError()));
             return -1;
         }
         std::string message;
