@@ -86,6 +86,34 @@ bool CPackageReader::ReadUint32(std::uint64_t offset, std::uint32_t& value)
     return true;
 }
 
+std::uint64_t CPackageReader::Remaining(std::uint64_t at) const
+{
+    return at <= fileSize ? fileSize - at : 0;
+}
+
+// Each check names the offset of the field that breaks, and how many bytes were left there.
+bool CPackageReader::CutShort(std::uint64_t at, const std::string& field, std::uint64_t needed)
+{
+    return Fail(at,
+        "cut short: " + field + " needs " + std::to_string(needed) + " bytes, "
+            + std::to_string(Remaining(at)) + " left");
+}
+
+bool CPackageReader::ReadField(std::uint64_t at, const char* field, std::uint32_t& value)
+{
+    if (Remaining(at) < 4)
+        return CutShort(at, field, 4);
+    return ReadUint32(at, value);
+}
+
+bool CPackageReader::RunsPast(
+    std::uint64_t at, const char* field, std::uint32_t length, std::uint64_t from)
+{
+    return Fail(at,
+        std::string(field) + " " + std::to_string(length) + " runs past the end of the file ("
+            + std::to_string(Remaining(from)) + " bytes left)");
+}
+
 bool CPackageReader::Open(const std::string& path_)
 {
     *this = CPackageReader();
@@ -96,20 +124,23 @@ bool CPackageReader::Open(const std::string& path_)
         return false;
     }
     fileSize = file.Size();
+    std::uint64_t at = 0;
+    if (!ReadHead(at))
+        return false;
+    while (at < fileSize) {
+        PackageRecord record;
+        if (!ReadRecordHead(at, record))
+            return false;
+        at = record.dataOffset + record.dataLength;
+        records.push_back(std::move(record));
+    }
+    return true;
+}
 
-    // Each check names the offset of the field that breaks, and how many bytes were left there.
-    auto remaining = [this](std::uint64_t at) { return at <= fileSize ? fileSize - at : 0; };
-    auto cutShort
-        = [this, &remaining](std::uint64_t at, const std::string& field, std::uint64_t needed) {
-              return Fail(at,
-                  "cut short: " + field + " needs " + std::to_string(needed) + " bytes, "
-                      + std::to_string(remaining(at)) + " left");
-          };
-
-    if (fileSize < 4)
-        return cutShort(0, "the magic number", 4);
+bool CPackageReader::ReadHead(std::uint64_t& at)
+{
     std::uint32_t magic = 0;
-    if (!ReadUint32(0, magic))
+    if (!ReadField(0, "the magic number", magic))
         return false;
     if (magic != PACKAGE_MAGIC) {
         char text[16];
@@ -118,71 +149,52 @@ bool CPackageReader::Open(const std::string& path_)
     }
     magicOk = true;
 
-    if (fileSize < 8)
-        return cutShort(4, "the synchronize flag", 4);
-    if (!ReadUint32(4, syncFlag))
+    if (!ReadField(4, "the synchronize flag", syncFlag))
         return false;
     if (syncFlag > 1)
         return Fail(4, "synchronize flag " + std::to_string(syncFlag) + " is neither 0 nor 1");
 
-    std::uint64_t at = 8;
+    at = 8;
     if (syncFlag == 1) {
-        if (remaining(at) < 4)
-            return cutShort(at, "the channel list length", 4);
-        if (!ReadUint32(at, channelsLength))
+        if (!ReadField(at, "the channel list length", channelsLength))
             return false;
-        if (channelsLength > remaining(at + 4))
-            return Fail(at,
-                "channel list length " + std::to_string(channelsLength)
-                    + " runs past the end of the file (" + std::to_string(remaining(at + 4))
-                    + " bytes left)");
+        if (channelsLength > Remaining(at + 4))
+            return RunsPast(at, "channel list length", channelsLength, at + 4);
         channelsOffset = at + 4;
         at += 4 + channelsLength;
     }
+    return true;
+}
 
-    while (at < fileSize) {
-        PackageRecord record;
-        record.offset = at;
-        std::uint32_t nameLength = 0;
-        if (remaining(at) < 4)
-            return cutShort(at, "a record's name length", 4);
-        if (!ReadUint32(at, nameLength))
-            return false;
-        if (nameLength % 2 != 0)
-            return Fail(at,
-                "odd name length " + std::to_string(nameLength)
-                    + " (a UTF-16 name has an even number of bytes)");
-        if (nameLength > remaining(at + 4))
-            return Fail(at,
-                "name length " + std::to_string(nameLength) + " runs past the end of the file ("
-                    + std::to_string(remaining(at + 4)) + " bytes left)");
-        std::string name(nameLength, '\0');
-        if (!ReadExact(at + 4, name.data(), name.size()))
-            return false;
-        record.name = Utf16LeToUtf8(name);
+bool CPackageReader::ReadRecordHead(std::uint64_t at, PackageRecord& record)
+{
+    record.offset = at;
+    std::uint32_t nameLength = 0;
+    if (!ReadField(at, "a record's name length", nameLength))
+        return false;
+    if (nameLength % 2 != 0)
+        return Fail(at,
+            "odd name length " + std::to_string(nameLength)
+                + " (a UTF-16 name has an even number of bytes)");
+    if (nameLength > Remaining(at + 4))
+        return RunsPast(at, "name length", nameLength, at + 4);
+    std::string name(nameLength, '\0');
+    if (!ReadExact(at + 4, name.data(), name.size()))
+        return false;
+    record.name = Utf16LeToUtf8(name);
 
-        const std::uint64_t typeAt = at + 4 + nameLength;
-        if (remaining(typeAt) < 4)
-            return cutShort(typeAt, "the record type", 4);
-        if (!ReadUint32(typeAt, record.type))
-            return false;
-        if (record.type != RECORD_FEED && record.type != RECORD_MP3 && record.type != RECORD_AMR)
-            return Fail(typeAt, "unknown record type " + std::to_string(record.type));
+    const std::uint64_t typeAt = at + 4 + nameLength;
+    if (!ReadField(typeAt, "the record type", record.type))
+        return false;
+    if (record.type != RECORD_FEED && record.type != RECORD_MP3 && record.type != RECORD_AMR)
+        return Fail(typeAt, "unknown record type " + std::to_string(record.type));
 
-        const std::uint64_t lengthAt = typeAt + 4;
-        if (remaining(lengthAt) < 4)
-            return cutShort(lengthAt, "the data length", 4);
-        if (!ReadUint32(lengthAt, record.dataLength))
-            return false;
-        record.dataOffset = lengthAt + 4;
-        if (record.dataLength > remaining(record.dataOffset))
-            return Fail(lengthAt,
-                "data length " + std::to_string(record.dataLength)
-                    + " runs past the end of the file ("
-                    + std::to_string(remaining(record.dataOffset)) + " bytes left)");
-        at = record.dataOffset + record.dataLength;
-        records.push_back(std::move(record));
-    }
+    const std::uint64_t lengthAt = typeAt + 4;
+    if (!ReadField(lengthAt, "the data length", record.dataLength))
+        return false;
+    record.dataOffset = lengthAt + 4;
+    if (record.dataLength > Remaining(record.dataOffset))
+        return RunsPast(lengthAt, "data length", record.dataLength, record.dataOffset);
     return true;
 }
 

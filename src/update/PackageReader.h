@@ -63,6 +63,13 @@ private:
     bool Fail(std::uint64_t offset, const std::string& reason);
     bool ReadExact(std::uint64_t offset, void* buffer, std::size_t size);
     bool ReadUint32(std::uint64_t offset, std::uint32_t& value);
+    // The walk of Open, in parts; each fails naming the offset and the field that breaks.
+    std::uint64_t Remaining(std::uint64_t at) const;
+    bool CutShort(std::uint64_t at, const std::string& field, std::uint64_t needed);
+    bool ReadField(std::uint64_t at, const char* field, std::uint32_t& value);
+    bool RunsPast(std::uint64_t at, const char* field, std::uint32_t length, std::uint64_t from);
+    bool ReadHead(std::uint64_t& at);
+    bool ReadRecordHead(std::uint64_t at, PackageRecord& record);
 
     InputFile file;
     std::string path;
