@@ -363,11 +363,25 @@ bool CPackageFile::CopyFrom(
         return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
     const int target = fileno(stream);
     std::uint64_t done = 0;
+    // Not under the small test pieces, which exercise the copy by hand.
+    if (pieceSizeForTesting.load(std::memory_order_relaxed) == 0
+        && !CopyInKernel(sourceFd, target, offset, length, done, sourcePath))
+        return false;
+    if (done < length && !CopyByHand(sourceFd, target, offset, length, done, sourcePath))
+        return false;
+    // The stream's idea of the position must follow what the descriptor did.
+    if (fseeko(stream, 0, SEEK_END) != 0)
+        return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
+    size += length;
+    return true;
+}
 
+bool CPackageFile::CopyInKernel(int sourceFd, int target, std::uint64_t offset,
+    std::uint64_t length, std::uint64_t& done, const std::string& sourcePath)
+{
     // The kernel copies without passing the bytes through this process (and may share blocks
-    // on file systems that can). Not under the small test pieces, which exercise the loop below.
-    bool kernelCopy = pieceSizeForTesting.load(std::memory_order_relaxed) == 0;
-    while (kernelCopy && done < length) {
+    // on file systems that can).
+    while (done < length) {
         loff_t from = static_cast<loff_t>(offset + done);
         const ssize_t copied = copy_file_range(
             sourceFd, &from, target, nullptr, static_cast<std::size_t>(length - done), 0);
@@ -380,42 +394,40 @@ bool CPackageFile::CopyFrom(
         } else if (done == 0
             && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
                 || errno == EBADF || errno == EPERM)) {
-            kernelCopy = false; // not offered for these two files: copy by hand
+            return true; // not offered for these two files: copy by hand
         } else {
             return Fail(
                 "cannot pack " + sourcePath + " into " + finalPath + ": " + ErrnoText(errno));
         }
     }
+    return true;
+}
 
-    if (done < length) {
-        std::vector<char> buffer(
-            static_cast<std::size_t>(std::min<std::uint64_t>(PieceSize(), length - done)));
-        while (done < length) {
-            const std::size_t wanted
-                = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
-            const long long got = ReadAt(sourceFd, buffer.data(), wanted, offset + done);
-            if (got < 0)
-                return Fail("cannot read " + sourcePath + ": " + ErrnoText(errno));
-            if (got == 0)
-                return Fail(
-                    "cannot pack " + sourcePath + ": the file became shorter while packing");
-            for (std::size_t written = 0; written < static_cast<std::size_t>(got);) {
-                const ssize_t put = ::write(
-                    target, buffer.data() + written, static_cast<std::size_t>(got) - written);
-                if (put < 0 && errno == EINTR)
-                    continue;
-                if (put <= 0)
-                    return Fail("cannot write package " + finalPath + ": "
-                        + ErrnoText(put < 0 ? errno : EIO));
-                written += static_cast<std::size_t>(put);
-            }
-            done += static_cast<std::uint64_t>(got);
+bool CPackageFile::CopyByHand(int sourceFd, int target, std::uint64_t offset,
+    std::uint64_t length, std::uint64_t done, const std::string& sourcePath)
+{
+    std::vector<char> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(PieceSize(), length - done)));
+    while (done < length) {
+        const std::size_t wanted
+            = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
+        const long long got = ReadAt(sourceFd, buffer.data(), wanted, offset + done);
+        if (got < 0)
+            return Fail("cannot read " + sourcePath + ": " + ErrnoText(errno));
+        if (got == 0)
+            return Fail("cannot pack " + sourcePath + ": the file became shorter while packing");
+        for (std::size_t written = 0; written < static_cast<std::size_t>(got);) {
+            const ssize_t put = ::write(
+                target, buffer.data() + written, static_cast<std::size_t>(got) - written);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return Fail("cannot write package " + finalPath + ": "
+                    + ErrnoText(put < 0 ? errno : EIO));
+            written += static_cast<std::size_t>(put);
         }
+        done += static_cast<std::uint64_t>(got);
     }
-    // The stream's idea of the position must follow what the descriptor did.
-    if (fseeko(stream, 0, SEEK_END) != 0)
-        return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
-    size += length;
     return true;
 }
 
