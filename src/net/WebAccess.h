@@ -109,6 +109,8 @@ public:
 private:
     struct Transfer;
     int Perform(const std::string& url, Transfer& transfer);
+    // What the finished transfer's response with status means (handle: its CURL easy handle).
+    int ExamineResponse(void* handle, long status, Transfer& transfer);
 
     std::string agentName;
     std::stop_token stopToken;
