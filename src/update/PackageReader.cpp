@@ -1,5 +1,6 @@
 #include "update/PackageReader.h"
 
+#include "platform/FileDescriptor.h"
 #include "platform/Utf8.h"
 #include "update/Package.h"
 
@@ -232,16 +233,16 @@ std::optional<std::string> CPackageReader::ReadBytes(std::uint64_t offset, std::
 bool CPackageReader::CopyTo(std::uint64_t offset, std::uint64_t length, const std::string& target)
 {
     // O_NOFOLLOW: a link planted in the target folder must not redirect the write elsewhere.
-    const int out
-        = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (out < 0) {
+    FileDescriptor out(
+        open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!out.valid()) {
         error = target + ": cannot write: " + ErrnoText(errno);
         return false;
     }
     std::string writeError;
     const bool copied = Visit(offset, length, [&](const char* data, std::size_t size) {
         while (size > 0) {
-            const ssize_t put = ::write(out, data, size);
+            const ssize_t put = ::write(out.get(), data, size);
             if (put < 0 && errno == EINTR)
                 continue;
             if (put <= 0) {
@@ -253,7 +254,8 @@ bool CPackageReader::CopyTo(std::uint64_t offset, std::uint64_t length, const st
         }
         return true;
     });
-    const bool closed = close(out) == 0;
+    // Closed here, not by the owner: a delayed write error shows only at the close.
+    const bool closed = close(out.release()) == 0;
     if (!writeError.empty()) {
         error = writeError;
         return false;
