@@ -3,6 +3,7 @@
 #include "platform/Diagnostics.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <new>
 #include <utility>
 
@@ -60,7 +61,17 @@ bool AmrFrameWriter::Begin()
     DebugLine("Code compiled with VAD option: VAD1\n");
     static const char magic[] = "#!AMR\n";
     bytes = 6;
-    return std::fwrite(magic, 1, 6, output) == 6;
+    return Put(magic, 6);
+}
+
+bool AmrFrameWriter::Put(const void* data, std::size_t size)
+{
+    errno = 0;
+    if (std::fwrite(data, 1, size, output) == size)
+        return true;
+    if (writeError == 0)
+        writeError = errno != 0 ? errno : EIO;
+    return false;
 }
 
 bool AmrFrameWriter::EncodePending()
@@ -72,8 +83,7 @@ bool AmrFrameWriter::EncodePending()
     if (size <= 0)
         return true;
     bytes += size;
-    return std::fwrite(frame, 1, static_cast<std::size_t>(size), output)
-        == static_cast<std::size_t>(size);
+    return Put(frame, static_cast<std::size_t>(size));
 }
 
 bool AmrFrameWriter::Write(const int16_t* samples, std::size_t count)

@@ -51,9 +51,13 @@ public:
 
     long long Frames() const { return frames; }
     long long Bytes() const { return bytes; }
+    // The errno of the first write the stream refused (EIO when it gave none), 0 before: kept
+    // because errno itself changes before the caller gets to report it.
+    int WriteError() const { return writeError; }
 
 private:
     bool EncodePending();
+    bool Put(const void* data, std::size_t size);
 
     std::FILE* output;
     int mode;
@@ -62,4 +66,5 @@ private:
     int pendingCount = 0;
     long long frames = 0;
     long long bytes = 0;
+    int writeError = 0;
 };

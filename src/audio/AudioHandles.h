@@ -1,5 +1,5 @@
-// Move-only owners of the C handles the audio code uses: a stdio stream and a file descriptor.
-// Each closes its handle when it dies; Release hands ownership to the caller.
+// Move-only owner of the stdio stream the audio code uses (descriptors: platform/FileDescriptor.h).
+// It closes its handle when it dies; Release hands ownership to the caller.
 // Thread: an owner is used by one thread at a time.
 #pragma once
 
@@ -47,38 +47,4 @@ public:
 
 private:
     std::FILE* file = nullptr;
-};
-
-// Owns a POSIX file descriptor (-1 when empty).
-class FdHandle {
-public:
-    FdHandle() = default;
-    explicit FdHandle(int fd_)
-        : fd(fd_)
-    { }
-    ~FdHandle()
-    {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    FdHandle(FdHandle&& other) noexcept
-        : fd(std::exchange(other.fd, -1))
-    { }
-    FdHandle& operator=(FdHandle&& other) noexcept
-    {
-        if (this != &other) {
-            if (fd >= 0)
-                ::close(fd);
-            fd = std::exchange(other.fd, -1);
-        }
-        return *this;
-    }
-    FdHandle(const FdHandle&) = delete;
-    FdHandle& operator=(const FdHandle&) = delete;
-
-    int Get() const { return fd; }
-    int Release() { return std::exchange(fd, -1); }
-
-private:
-    int fd = -1;
 };

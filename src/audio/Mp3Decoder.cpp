@@ -83,26 +83,21 @@ Mp3Decoder& Mp3Decoder::operator=(Mp3Decoder&& other) noexcept
 
 bool Mp3Decoder::Open(const std::string& path, std::string* error)
 {
-    FdHandle opened(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    if (opened.Get() < 0) {
+    InputFile opened;
+    std::string reason;
+    if (!opened.Open(path, reason)) {
         if (error)
-            *error = "cannot open " + path + ": " + std::strerror(errno);
+            *error = path + ": " + reason;
         return false;
     }
-    struct stat status { };
-    if (::fstat(opened.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
-        if (error)
-            *error = "cannot read " + path + ": not a regular file";
-        return false;
-    }
-    if (mpg123_open_fd(handle, opened.Get()) != MPG123_OK) {
+    if (mpg123_open_fd(handle, opened.Descriptor()) != MPG123_OK) {
         if (error)
             *error = "cannot read " + path + ": " + mpg123_strerror(handle);
         return false;
     }
     // mpg123 reads the descriptor but does not close it; ours closes it after mpg123_close.
     file = std::move(opened);
-    fileSize = status.st_size;
+    fileSize = static_cast<long long>(file.Size());
     return true;
 }
 

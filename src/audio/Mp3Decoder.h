@@ -14,7 +14,7 @@
 // Thread: one thread per object. mpg123_init runs once per process, guarded.
 #pragma once
 
-#include "audio/AudioHandles.h"
+#include "platform/InputFile.h"
 
 #include <cstddef>
 #include <string>
@@ -51,7 +51,7 @@ public:
 
 private:
     mpg123_handle_struct* handle = nullptr;
-    FdHandle file;
+    InputFile file;
     long long fileSize = 0;
     long rate = 0;
     bool locked = false;

@@ -97,6 +97,65 @@ void Decode(Mp3Decoder& decoder, int volumeIndex, bool limitOn, unsigned int len
     outcome.locked = decoder.StreamLocked();
 }
 
+// How the samples are cut and lowered on the way.
+struct Shaping {
+    int volumeIndex;
+    bool limitOn;
+    unsigned int lengthSeconds;
+};
+
+// Runs the decoding thread into the queue and encodes what comes out of it on this one. False
+// when the output refused a write.
+bool EncodeAll(Mp3Decoder& decoder, AmrFrameWriter& writer, const Shaping& shaping,
+    const ConversionControl* control, DecodeOutcome& outcome)
+{
+    PcmQueue queue(QUEUE_SECONDS);
+    std::optional<std::stop_callback<std::function<void()>>> onStop;
+    if (control)
+        onStop.emplace(control->stop, std::function<void()>([&queue] { queue.Cancel(); }));
+
+    bool written = writer.Begin();
+    // Decoding and resampling cost about a third of the encoder's time; on their own thread
+    // they hide behind it.
+    std::jthread decoding([&] {
+        try {
+            Decode(decoder, shaping.volumeIndex, shaping.limitOn, shaping.lengthSeconds, queue,
+                control, outcome);
+        } catch (const std::exception& exception) {
+            outcome.failure = exception.what();
+        } catch (...) {
+            outcome.failure = "unknown failure";
+        }
+        queue.Close();
+    });
+    std::vector<int16_t> block;
+    block.reserve(SAMPLES_PER_SECOND);
+    while (written && queue.Pop(block))
+        written = writer.Write(block.data(), block.size());
+    if (!written)
+        queue.Cancel(); // lets the decoding thread end
+    return written;
+}
+
+// Why the conversion gives no file, or empty when the encoder's end was written and the output
+// may be committed.
+std::string ConversionFailure(const std::string& mp3Path, const std::string& amrPath,
+    const ConversionControl* control, const DecodeOutcome& outcome, AmrFrameWriter& writer,
+    bool written)
+{
+    if (control && control->stop.stop_requested())
+        return "conversion of " + mp3Path + " was stopped";
+    if (!outcome.failure.empty())
+        return "cannot convert " + mp3Path + ": " + outcome.failure;
+    if (!outcome.locked)
+        return "no MPEG audio in " + mp3Path;
+    if (written)
+        written = writer.Finish();
+    if (!written)
+        return "cannot write " + amrPath + ": " + std::strerror(writer.WriteError());
+    return {};
+}
+
 } // namespace
 
 int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int mode, int dtx,
@@ -119,50 +178,13 @@ int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int 
             return -1;
         AmrFrameWriter writer(stream, mode, dtx == 1);
 
-        PcmQueue queue(QUEUE_SECONDS);
         DecodeOutcome outcome;
-        std::optional<std::stop_callback<std::function<void()>>> onStop;
-        if (control)
-            onStop.emplace(control->stop, std::function<void()>([&queue] { queue.Cancel(); }));
-
-        bool written = writer.Begin();
-        {
-            // Decoding and resampling cost about a third of the encoder's time; on their own
-            // thread they hide behind it.
-            std::jthread decoding([&] {
-                try {
-                    Decode(
-                        decoder, volumeIndex, limitOn != 0, lengthSeconds, queue, control, outcome);
-                } catch (const std::exception& exception) {
-                    outcome.failure = exception.what();
-                } catch (...) {
-                    outcome.failure = "unknown failure";
-                }
-                queue.Close();
-            });
-            std::vector<int16_t> block;
-            block.reserve(SAMPLES_PER_SECOND);
-            while (written && queue.Pop(block))
-                written = writer.Write(block.data(), block.size());
-            if (!written)
-                queue.Cancel(); // lets the decoding thread end
-        }
-        if (control && control->stop.stop_requested()) {
-            SetError(error, "conversion of " + mp3Path + " was stopped");
-            return -1;
-        }
-        if (!outcome.failure.empty()) {
-            SetError(error, "cannot convert " + mp3Path + ": " + outcome.failure);
-            return -1;
-        }
-        if (!outcome.locked) {
-            SetError(error, "no MPEG audio in " + mp3Path);
-            return -1;
-        }
-        if (written)
-            written = writer.Finish();
-        if (!written) {
-            SetError(error, "cannot write " + amrPath + ": " + std::strerror(errno));
+        const bool written = EncodeAll(
+            decoder, writer, { volumeIndex, limitOn != 0, lengthSeconds }, control, outcome);
+        const std::string failure
+            = ConversionFailure(mp3Path, amrPath, control, outcome, writer, written);
+        if (!failure.empty()) {
+            SetError(error, failure);
             return -1;
         }
         std::string message;

@@ -1,5 +1,7 @@
 #include "cli/CliSupport.h"
 
+#include "platform/Utf8.h"
+
 #include <atomic>
 #include <charconv>
 #include <csignal>
@@ -98,37 +100,6 @@ std::optional<long long> ParseInteger(const std::string& text, long long minimum
     return value;
 }
 
-namespace {
-
-// Length of the valid UTF-8 sequence at text[i], or 0 when the bytes there are not one.
-std::size_t Utf8SequenceLength(const std::string& text, std::size_t i)
-{
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                                                              : (lead >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size())
-        return 0;
-    for (std::size_t k = 1; k < length; ++k)
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-    if (length == 2 && lead < 0xC2)
-        return 0;  // overlong
-    if (length == 3) {
-        const unsigned char second = byte(i + 1);
-        if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0))
-            return 0;  // overlong or a surrogate
-    }
-    if (length == 4) {
-        const unsigned char second = byte(i + 1);
-        if ((lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second >= 0x90) || lead > 0xF4)
-            return 0;
-    }
-    return length;
-}
-
-} // namespace
-
 std::string JsonString(const std::string& text)
 {
     std::string out;
@@ -137,14 +108,12 @@ std::string JsonString(const std::string& text)
     for (std::size_t i = 0; i < text.size();) {
         const unsigned char c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
-            std::size_t length = Utf8SequenceLength(text, i);
-            if (length == 0) {
-                out += "\xEF\xBF\xBD";
-                ++i;
-            } else {
-                out.append(text, i, length);
-                i += length;
-            }
+            const Utf8Scalar scalar = DecodeUtf8At(text, i);
+            if (scalar.valid)
+                out.append(text, i, scalar.length);
+            else
+                AppendUtf8(out, scalar.value);
+            i += scalar.length;
             continue;
         }
         switch (c) {

@@ -2,13 +2,16 @@
 #include "cli/Commands.h"
 
 #include "net/WebAccess.h"
+#include "platform/FileDescriptor.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <stop_token>
 #include <string>
 
@@ -108,8 +111,7 @@ int RunFetch(CommandArguments& arguments)
     if (web.LastWasNotModified())
         std::fprintf(stderr, "%s is up to date; the server has nothing newer.\n", file.c_str());
     if (result != WEB_OK) {
-        std::fprintf(stderr,
-            "Failed to get %s, please check the URL and the Internet connection.\n", url.c_str());
+        std::fprintf(stderr, "%s\n", FetchFailureText(url).c_str());
         PrintError(url + ": " + web.LastError());
         return EXIT_FAILED;
     }
@@ -132,19 +134,16 @@ std::string DownloadToPrivateFile(const std::string& url)
         return {};
     }
     std::string path = folder + "feed-XXXXXX";
-    const int descriptor = mkstemp(path.data());
-    if (descriptor < 0) {
-        PrintError("cannot create a temporary file in " + folder);
+    if (!FileDescriptor(mkstemp(path.data())).valid()) {
+        PrintError("cannot create a temporary file in " + folder + ": " + std::strerror(errno));
         return {};
     }
-    ::close(descriptor);
     CWebAccess web("Velmora RSS Reader");
     // The new file is empty, so no If-Modified-Since goes out: the whole document comes.
     const int result = web.DownloadUrl(url, path);
     if (result != WEB_OK) {
         ::unlink(path.c_str());
-        std::fprintf(stderr,
-            "Failed to get %s, please check the URL and the Internet connection.\n", url.c_str());
+        std::fprintf(stderr, "%s\n", FetchFailureText(url).c_str());
         PrintError(url + ": " + web.LastError());
         return {};
     }

@@ -1,6 +1,7 @@
 #include "formats/ExpatImpl.h"
 
 #include "formats/CorvaneDoc.h"
+#include "platform/InputFile.h"
 
 #include <algorithm>
 #include <cassert>

@@ -79,7 +79,7 @@ public:
     // 1, 2 and 3 to show that results do not depend on where pieces break) and parses them.
     // The final parse call is made only on a read that returns no bytes. Returns 1 when the
     // document parsed to its end, 0 when the file cannot be opened or read, the parser stops on
-    // an error, or the handler stopped it. The file is opened by InputFile (model/CorvaneDoc.h),
+    // an error, or the handler stopped it. The file is opened by InputFile (platform/InputFile.h),
     // so what is not a regular file is refused without waiting. Needs a parser and a handler.
     int ParseFile(const std::string& path, std::size_t pieceSize = PIECE_SIZE,
         XmlReadStatus* status = nullptr);

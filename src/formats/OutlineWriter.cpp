@@ -1,6 +1,7 @@
 #include "formats/OutlineWriter.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/Utf8.h"
 
 #include <vector>
 
@@ -8,59 +9,31 @@ namespace {
 
 constexpr const char* lineEnd = "\r\n";
 
-// Length of the well-formed UTF-8 sequence of an XML character at text[i], or 0 when the bytes
-// there are not one (a stray or truncated byte, an overlong form, a surrogate, a control
-// character other than tab, line feed and carriage return, U+FFFE or U+FFFF).
-std::size_t XmlCharacterLength(const std::string& text, std::size_t i)
+// Whether an XML document may hold scalar: not a control character other than tab, line feed
+// and carriage return, not U+FFFE or U+FFFF (surrogates never come out of the UTF-8 repair).
+bool IsXmlCharacter(char32_t scalar)
 {
-    const auto byte = [&](std::size_t at) { return static_cast<unsigned char>(text[at]); };
-    const unsigned char lead = byte(i);
-    if (lead < 0x80)
-        return (lead >= 0x20 || lead == '\t' || lead == '\n' || lead == '\r') ? 1 : 0;
-    std::size_t length;
-    char32_t scalar;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        scalar = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        scalar = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        scalar = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > text.size())
-        return 0;
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80)
-            return 0;
-        scalar = (scalar << 6) | (byte(i + k) & 0x3F);
-    }
-    const bool overlong = (length == 3 && scalar < 0x800) || (length == 4 && scalar < 0x10000);
-    const bool outside = (scalar >= 0xD800 && scalar <= 0xDFFF) || scalar == 0xFFFE
-        || scalar == 0xFFFF || scalar > 0x10FFFF;
-    return overlong || outside ? 0 : length;
+    if (scalar < 0x20)
+        return scalar == '\t' || scalar == '\n' || scalar == '\r';
+    return scalar != 0xFFFE && scalar != 0xFFFF;
 }
 
-// The value with every byte that cannot stand in an XML document replaced by U+FFFD. Values
-// read from XML or typed into the program never change; a value with such bytes (from a command
-// line, say) would otherwise make the written file stop being well-formed at that point, and
-// every subscription after it would be lost on the next read.
+// The value repaired as all text is (platform/Utf8.h), and with every character that cannot
+// stand in an XML document replaced by U+FFFD too. Values read from XML or typed into the
+// program never change; a value with such bytes (from a command line, say) would otherwise make
+// the written file stop being well-formed at that point, and every subscription after it would
+// be lost on the next read.
 std::string WellFormedText(const std::string& value)
 {
     std::string out;
     out.reserve(value.size());
     for (std::size_t i = 0; i < value.size();) {
-        const std::size_t length = XmlCharacterLength(value, i);
-        if (length == 0) {
-            out += "\xEF\xBF\xBD";
-            ++i;
-        } else {
-            out.append(value, i, length);
-            i += length;
-        }
+        const Utf8Scalar scalar = DecodeUtf8At(value, i);
+        if (scalar.valid && IsXmlCharacter(scalar.value))
+            out.append(value, i, scalar.length);
+        else
+            AppendUtf8(out, 0xFFFD);
+        i += scalar.length;
     }
     return out;
 }

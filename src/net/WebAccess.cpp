@@ -241,6 +241,63 @@ bool GlobalInit()
     return result == CURLE_OK;
 }
 
+// The options of every request: method, protocol, redirects, headers, certificates, time-outs.
+// The first option libcurl refuses ends the setting and is returned.
+CURLcode SetRequestOptions(CURL* handle, CURLU* url, curl_slist* headers, char* errorText,
+    const std::string& agentName)
+{
+    CURLcode setup = CURLE_OK;
+    auto set = [&](CURLoption option, auto value) {
+        if (setup == CURLE_OK)
+            setup = curl_easy_setopt(handle, option, value);
+    };
+    set(CURLOPT_ERRORBUFFER, errorText);
+    set(CURLOPT_CURLU, url);
+    set(CURLOPT_HTTPGET, 1L);
+    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    set(CURLOPT_PROTOCOLS_STR, "http,https");
+    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // One request per connection, as HTTP/1.0 means: a server that answers 1.0 with 1.1 keep-alive
+    // and then closes would otherwise make a redirect hop reuse a dead connection.
+    set(CURLOPT_FORBID_REUSE, 1L);
+    set(CURLOPT_FOLLOWLOCATION, 1L);
+    set(CURLOPT_MAXREDIRS, MaximumRedirects);
+    // Servers see the block's User-Agent line; the agent name goes only to proxies (CONNECT),
+    // which do not see the block.
+    set(CURLOPT_USERAGENT, agentName.c_str());
+    set(CURLOPT_HTTPHEADER, headers);
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    set(CURLOPT_CONNECTTIMEOUT, CWebAccess::ConnectTimeoutSeconds());
+    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_TIME, CWebAccess::StallTimeoutSeconds());
+    // Signals are process-wide; fetches run on worker threads.
+    set(CURLOPT_NOSIGNAL, 1L);
+    // A reply without a status line is taken in so that it can be told apart from a failed
+    // connection: its response code stays 0, which is WEB_ERR_STATUS.
+    set(CURLOPT_HTTP09_ALLOWED, 1L);
+    set(CURLOPT_BUFFERSIZE, ReceiveBufferSize);
+    return setup;
+}
+
+// What a transfer that libcurl ended with an error means: WEB_ERR_STATUS for a reply whose
+// status line could not be read, else WEB_ERR_REQUEST; error receives why in words.
+int PerformFailure(CURLcode performed, long status, const std::string& failure,
+    const char* errorText, std::string& error)
+{
+    if (!failure.empty())
+        error = failure;
+    else
+        error = *errorText ? errorText : curl_easy_strerror(performed);
+    // A status line that starts like HTTP but cannot be read ends as "weird server reply" or
+    // "unsupported HTTP version" with no status; after a readable status line the same codes
+    // mean a broken header or a refused redirect, which are failed requests.
+    if ((performed == CURLE_WEIRD_SERVER_REPLY || performed == CURLE_UNSUPPORTED_PROTOCOL)
+        && status == 0)
+        return WEB_ERR_STATUS;
+    return WEB_ERR_REQUEST;
+}
+
 } // namespace
 
 // The state one fetch shares with libcurl's callbacks. The callbacks never throw: they record
@@ -264,7 +321,31 @@ struct CWebAccess::Transfer {
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) noexcept;
     static int OnProgress(
         void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) noexcept;
+    // Makes handle deliver its body and progress here, with the conditions of this transfer.
+    CURLcode Attach(CURL* handle);
 };
+
+CURLcode CWebAccess::Transfer::Attach(CURL* handle_)
+{
+    handle = handle_;
+    CURLcode setup = CURLE_OK;
+    auto set = [&](CURLoption option, auto value) {
+        if (setup == CURLE_OK)
+            setup = curl_easy_setopt(handle, option, value);
+    };
+    set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
+    set(CURLOPT_WRITEDATA, static_cast<void*>(this));
+    set(CURLOPT_NOPROGRESS, 0L);
+    set(CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
+    set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
+    if (descriptor >= 0)
+        set(CURLOPT_FILETIME, 1L);
+    if (ifModifiedSince >= 0) {
+        set(CURLOPT_TIMECONDITION, static_cast<long>(CURL_TIMECOND_IFMODSINCE));
+        set(CURLOPT_TIMEVALUE_LARGE, static_cast<curl_off_t>(ifModifiedSince));
+    }
+    return setup;
+}
 
 std::size_t CWebAccess::Transfer::OnBody(
     char* data, std::size_t size, std::size_t count, void* user) noexcept
@@ -352,18 +433,16 @@ long CWebAccess::StallTimeoutSeconds()
 
 int CWebAccess::Perform(const std::string& address, Transfer& transfer)
 {
-    if (stopToken.stop_requested()) {
-        lastError = "the fetch was stopped";
-        return WEB_ERR_REQUEST;
-    }
-    if (!GlobalInit()) {
-        lastError = "libcurl cannot be initialised";
+    const char* refused = stopToken.stop_requested() ? "the fetch was stopped"
+        : !GlobalInit()                                ? "libcurl cannot be initialised"
+                                                       : nullptr;
+    if (refused) {
+        lastError = refused;
         return WEB_ERR_REQUEST;
     }
     CurlUrl url;
     if (!ParseUrl(address, url, lastError))
         return WEB_ERR_REQUEST;
-
     CurlEasy easy;
     CurlHeaderList headers;
     bool built = easy.get() != nullptr;
@@ -375,52 +454,12 @@ int CWebAccess::Perform(const std::string& address, Transfer& transfer)
     }
 
     CURL* handle = easy.get();
-    transfer.handle = handle;
     transfer.stop = &stopToken;
     transfer.progress = &progressCallback;
     char errorText[CURL_ERROR_SIZE] = "";
-    CURLcode setup = CURLE_OK;
-    auto set = [&](CURLoption option, auto value) {
-        if (setup == CURLE_OK)
-            setup = curl_easy_setopt(handle, option, value);
-    };
-    set(CURLOPT_ERRORBUFFER, errorText);
-    set(CURLOPT_CURLU, url.get());
-    set(CURLOPT_HTTPGET, 1L);
-    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
-    set(CURLOPT_PROTOCOLS_STR, "http,https");
-    set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    // One request per connection, as HTTP/1.0 means: a server that answers 1.0 with 1.1 keep-alive
-    // and then closes would otherwise make a redirect hop reuse a dead connection.
-    set(CURLOPT_FORBID_REUSE, 1L);
-    set(CURLOPT_FOLLOWLOCATION, 1L);
-    set(CURLOPT_MAXREDIRS, MaximumRedirects);
-    // Servers see the block's User-Agent line; the agent name goes only to proxies (CONNECT),
-    // which do not see the block.
-    set(CURLOPT_USERAGENT, agentName.c_str());
-    set(CURLOPT_HTTPHEADER, headers.get());
-    set(CURLOPT_SSL_VERIFYPEER, 1L);
-    set(CURLOPT_SSL_VERIFYHOST, 2L);
-    set(CURLOPT_CONNECTTIMEOUT, ConnectTimeoutSeconds());
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
-    set(CURLOPT_LOW_SPEED_TIME, StallTimeoutSeconds());
-    // Signals are process-wide; fetches run on worker threads.
-    set(CURLOPT_NOSIGNAL, 1L);
-    // A reply without a status line is taken in so that it can be told apart from a failed
-    // connection: its response code stays 0, which is WEB_ERR_STATUS.
-    set(CURLOPT_HTTP09_ALLOWED, 1L);
-    set(CURLOPT_BUFFERSIZE, ReceiveBufferSize);
-    set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
-    set(CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
-    set(CURLOPT_NOPROGRESS, 0L);
-    set(CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
-    set(CURLOPT_XFERINFODATA, static_cast<void*>(&transfer));
-    if (transfer.descriptor >= 0)
-        set(CURLOPT_FILETIME, 1L);
-    if (transfer.ifModifiedSince >= 0) {
-        set(CURLOPT_TIMECONDITION, static_cast<long>(CURL_TIMECOND_IFMODSINCE));
-        set(CURLOPT_TIMEVALUE_LARGE, static_cast<curl_off_t>(transfer.ifModifiedSince));
-    }
+    CURLcode setup = SetRequestOptions(handle, url.get(), headers.get(), errorText, agentName);
+    if (setup == CURLE_OK)
+        setup = transfer.Attach(handle);
     if (setup != CURLE_OK) {
         lastError = std::string("libcurl refused an option: ") + curl_easy_strerror(setup);
         return WEB_ERR_REQUEST;
@@ -439,43 +478,9 @@ int CWebAccess::Perform(const std::string& address, Transfer& transfer)
         lastError = "the fetch was stopped";
         return WEB_ERR_REQUEST;
     }
-    if (performed != CURLE_OK && !transfer.unwantedBody) {
-        if (!transfer.failure.empty())
-            lastError = transfer.failure;
-        else
-            lastError = *errorText ? errorText : curl_easy_strerror(performed);
-        // A status line that starts like HTTP but cannot be read ends as "weird server reply" or
-        // "unsupported HTTP version" with no status; after a readable status line the same codes
-        // mean a broken header or a refused redirect, which are failed requests.
-        if ((performed == CURLE_WEIRD_SERVER_REPLY || performed == CURLE_UNSUPPORTED_PROTOCOL)
-            && status == 0)
-            return WEB_ERR_STATUS;
-        return WEB_ERR_REQUEST;
-    }
-    if (status == 0) {
-        lastError = "the response has no readable status line";
-        return WEB_ERR_STATUS;
-    }
-    if (status == 304 && transfer.ifModifiedSince >= 0) {
-        transfer.notModified = true;
-        return WEB_OK;
-    }
-    if (status != 200) {
-        lastError = "HTTP status " + std::to_string(status);
-        return static_cast<int>(status);
-    }
-    if (transfer.ifModifiedSince >= 0) {
-        // libcurl itself drops a 200 body whose Last-Modified is not newer than the condition.
-        long unmet = 0;
-        curl_easy_getinfo(handle, CURLINFO_CONDITION_UNMET, &unmet);
-        if (unmet) {
-            transfer.notModified = true;
-            return WEB_OK;
-        }
-    }
-    if (transfer.descriptor >= 0)
-        curl_easy_getinfo(handle, CURLINFO_FILETIME_T, &transfer.lastModified);
-    return WEB_OK;
+    if (performed != CURLE_OK && !transfer.unwantedBody)
+        return PerformFailure(performed, status, transfer.failure, errorText, lastError);
+    return ExamineResponse(handle, status, transfer);
 }
 
 int CWebAccess::FetchUrl(std::string url, std::string& body)
@@ -528,5 +533,38 @@ int CWebAccess::DownloadUrl(const std::string& url, const std::string& path)
         lastError = error;
         return WEB_ERR_REQUEST;
     }
+    return WEB_OK;
+}
+
+std::string FetchFailureText(const std::string& address)
+{
+    return "Failed to get " + address + ", please check the URL and the Internet connection.";
+}
+
+int CWebAccess::ExamineResponse(void* handle, long status, Transfer& transfer)
+{
+    if (status == 0) {
+        lastError = "the response has no readable status line";
+        return WEB_ERR_STATUS;
+    }
+    if (status == 304 && transfer.ifModifiedSince >= 0) {
+        transfer.notModified = true;
+        return WEB_OK;
+    }
+    if (status != 200) {
+        lastError = "HTTP status " + std::to_string(status);
+        return static_cast<int>(status);
+    }
+    if (transfer.ifModifiedSince >= 0) {
+        // libcurl itself drops a 200 body whose Last-Modified is not newer than the condition.
+        long unmet = 0;
+        curl_easy_getinfo(handle, CURLINFO_CONDITION_UNMET, &unmet);
+        if (unmet) {
+            transfer.notModified = true;
+            return WEB_OK;
+        }
+    }
+    if (transfer.descriptor >= 0)
+        curl_easy_getinfo(handle, CURLINFO_FILETIME_T, &transfer.lastModified);
     return WEB_OK;
 }

@@ -38,6 +38,11 @@ constexpr int WEB_ERR_REQUEST = -20; // no connection, a bad URL, a transfer err
 constexpr int WEB_ERR_STATUS = -21; // a response came but its status line could not be read
                                     // (no status line at all, or one that is not HTTP)
 
+// The described sentence that tells the user a fetch of address failed: "Failed to get
+// <address>, please check the URL and the Internet connection." The update job, the channel
+// properties and corvane-cli fetch all show it.
+std::string FetchFailureText(const std::string& address);
+
 // The name with which the temporary file of a download begins.
 inline constexpr const char* DOWNLOAD_TEMPORARY_PREFIX = ".corvane-download-";
 
@@ -104,6 +109,8 @@ public:
 private:
     struct Transfer;
     int Perform(const std::string& url, Transfer& transfer);
+    // What the finished transfer's response with status means (handle: its CURL easy handle).
+    int ExamineResponse(void* handle, long status, Transfer& transfer);
 
     std::string agentName;
     std::stop_token stopToken;

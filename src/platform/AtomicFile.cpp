@@ -106,8 +106,9 @@ bool LockNewTemporary(int fd, const std::string& path)
 // holds locked. The lock is held while the name goes, so a writer cannot take it in between.
 bool RemoveIfStale(int folderFd, const std::string& name)
 {
-    const int fd = ::openat(
-        folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const FileDescriptor file(::openat(
+        folderFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const int fd = file.get();
     if (fd < 0)
         return false;
     struct stat opened { }, named { };
@@ -115,9 +116,7 @@ bool RemoveIfStale(int folderFd, const std::string& name)
         && ::flock(fd, LOCK_EX | LOCK_NB) == 0
         && ::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
         && SameFile(opened, named);
-    const bool removed = stale && ::unlinkat(folderFd, name.c_str(), 0) == 0;
-    ::close(fd);
-    return removed;
+    return stale && ::unlinkat(folderFd, name.c_str(), 0) == 0;
 }
 
 struct CloseFolder {
@@ -127,11 +126,10 @@ struct CloseFolder {
 // Makes the rename itself survive a power cut.
 void SyncFolder(const std::string& folder)
 {
-    const int fd = ::open(OpenableFolder(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
+    const FileDescriptor opened(
+        ::open(OpenableFolder(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (opened.valid())
+        ::fsync(opened.get());
 }
 
 } // namespace
@@ -193,8 +191,9 @@ bool AtomicFile::CreateTemporary(const std::string& prefix, std::string& error)
         // 0666 lets the umask decide, as for any new file. A replacement is never born more open
         // than the file it replaces: a descriptor opened in that moment would read what follows.
         const mode_t mode = targetExists ? (targetMode & 0666) : 0666;
-        const int fd
-            = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+        FileDescriptor created(
+            ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode));
+        const int fd = created.get();
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0) {
@@ -202,13 +201,11 @@ bool AtomicFile::CreateTemporary(const std::string& prefix, std::string& error)
                 + OpenableFolder(Split(candidate).folder) + ": " + Reason(errno);
             return false;
         }
-        if (!LockNewTemporary(fd, candidate)) {
-            ::close(fd); // the cleaner that holds it removes the name
-            continue;
-        }
+        if (!LockNewTemporary(fd, candidate))
+            continue; // closed; the cleaner that holds it removes the name
         if (targetExists)
             ::fchmod(fd, targetMode);
-        descriptor = fd;
+        descriptor = std::move(created);
         temporaryPath = candidate;
         return true;
     }
@@ -218,13 +215,13 @@ bool AtomicFile::CreateTemporary(const std::string& prefix, std::string& error)
 
 bool AtomicFile::Write(const void* data, std::size_t size, std::string& error)
 {
-    if (descriptor < 0) {
+    if (!descriptor.valid()) {
         error = "cannot write " + targetPath + ": the file is not open";
         return false;
     }
     const char* bytes = static_cast<const char*>(data);
     while (size > 0) {
-        const ssize_t done = ::write(descriptor, bytes, size);
+        const ssize_t done = ::write(descriptor.get(), bytes, size);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0) {
@@ -241,25 +238,25 @@ std::FILE* AtomicFile::Stream(std::string& error)
 {
     if (stream)
         return stream;
-    if (descriptor < 0) {
+    if (!descriptor.valid()) {
         error = "cannot write " + targetPath + ": the file is not open";
         return nullptr;
     }
     // A copy of the descriptor, so that closing the stream leaves the lock and the descriptor
     // that Commit syncs and closes.
-    const int copy = ::fcntl(descriptor, F_DUPFD_CLOEXEC, 0);
-    stream = copy >= 0 ? ::fdopen(copy, "wb") : nullptr;
+    FileDescriptor copy(::fcntl(descriptor.get(), F_DUPFD_CLOEXEC, 0));
+    stream = copy.valid() ? ::fdopen(copy.get(), "wb") : nullptr;
     if (!stream) {
         error = "cannot write " + targetPath + ": " + Reason(errno);
-        if (copy >= 0)
-            ::close(copy);
+        return nullptr;
     }
+    copy.release(); // the stream closes it
     return stream;
 }
 
 bool AtomicFile::Commit(std::string& error)
 {
-    if (descriptor < 0) {
+    if (!descriptor.valid()) {
         error = "cannot write " + targetPath + ": the file is not open";
         return false;
     }
@@ -277,13 +274,13 @@ bool AtomicFile::Commit(std::string& error)
             return fail("cannot write ", flushed ? errno : flushError);
     }
     // EINVAL: a file system that has nothing to sync.
-    if (::fsync(descriptor) != 0 && errno != EINVAL)
+    if (::fsync(descriptor.get()) != 0 && errno != EINVAL)
         return fail("cannot write ", errno);
     // Renamed while the lock is still held: no cleaner can take the temporary for a dead one.
     if (::rename(temporaryPath.c_str(), targetPath.c_str()) != 0)
         return fail("cannot replace ", errno);
     temporaryPath.clear();
-    ::close(std::exchange(descriptor, -1));
+    descriptor.reset();
     SyncFolder(Split(targetPath).folder);
     return true;
 }
@@ -296,8 +293,7 @@ void AtomicFile::Discard()
     if (!temporaryPath.empty())
         ::unlink(temporaryPath.c_str());
     temporaryPath.clear();
-    if (descriptor >= 0)
-        ::close(std::exchange(descriptor, -1));
+    descriptor.reset();
 }
 
 bool WriteFileAtomically(const std::string& path, std::string_view bytes, std::string& error)

@@ -21,6 +21,8 @@
 // Thread: one object per thread; distinct objects share nothing. Plain POSIX, no Qt.
 #pragma once
 
+#include "platform/FileDescriptor.h"
+
 #include <cstddef>
 #include <cstdio>
 #include <string>
@@ -43,7 +45,7 @@ public:
     bool Open(const std::string& path, const std::string& temporaryPrefix, std::string& error);
 
     // The temporary's descriptor, open for writing; -1 when not open.
-    int Descriptor() const { return descriptor; }
+    int Descriptor() const { return descriptor.get(); }
     // Appends bytes at the descriptor's offset. False with a message on a write error.
     bool Write(const void* data, std::size_t size, std::string& error);
     // A buffered stdio stream over the temporary, made at the first call and owned here (never
@@ -67,7 +69,7 @@ private:
 
     std::string targetPath;
     std::string temporaryPath;
-    int descriptor = -1;
+    FileDescriptor descriptor;
     std::FILE* stream = nullptr;
     bool targetExists = false;
     unsigned int targetMode = 0;

@@ -138,25 +138,29 @@ template <class Target> QVariant StoredValue(const SettingInfo& setting, const T
         setting.member);
 }
 
-bool Finish(QSettings& store, std::string* error)
+// Writes what store holds to the file; a failure names the file and says why.
+Result<void> Finish(QSettings& store)
 {
     store.sync();
-    if (store.status() == QSettings::NoError)
-        return true;
-    if (error)
-        *error = "cannot write the settings file " + SettingsFilePath();
-    return false;
+    const QSettings::Status status = store.status();
+    if (status == QSettings::NoError)
+        return {};
+    const char* reason = status == QSettings::FormatError
+        ? "the file is not in INI format"
+        : "the file or its folder cannot be written";
+    return Result<void>::Failure(
+        "cannot write the settings file " + SettingsFilePath() + ": " + reason);
 }
 
 // Writes the entries of group, in the table's order, from source.
-template <class Target> void WriteGroup(SettingGroup group, const Target& source)
+template <class Target> Result<void> WriteGroup(SettingGroup group, const Target& source)
 {
     auto store = OpenStore();
     for (const SettingInfo& setting : kSettings) {
         if (setting.group == group)
             store->setValue(Key(setting.section, setting.entry), StoredValue(setting, source));
     }
-    Finish(*store, nullptr);
+    return Finish(*store);
 }
 
 } // namespace
@@ -185,16 +189,16 @@ CorvaneSettings LoadSettings()
     return settings;
 }
 
-void SaveOptions(const CorvaneSettings& settings)
+Result<void> SaveOptions(const CorvaneSettings& settings)
 {
-    WriteGroup(SettingGroup::Options, settings);
+    return WriteGroup(SettingGroup::Options, settings);
 }
 
-void StoreRepackable(int value)
+Result<void> StoreRepackable(int value)
 {
     CorvaneSettings settings;
     settings.repackable = value;
-    WriteGroup(SettingGroup::Repackable, settings);
+    return WriteGroup(SettingGroup::Repackable, settings);
 }
 
 WindowPlacement LoadWindowPlacement()
@@ -205,9 +209,9 @@ WindowPlacement LoadWindowPlacement()
     return placement;
 }
 
-void SaveWindowPlacement(const WindowPlacement& placement)
+Result<void> SaveWindowPlacement(const WindowPlacement& placement)
 {
-    WriteGroup(SettingGroup::Window, placement);
+    return WriteGroup(SettingGroup::Window, placement);
 }
 
 const std::vector<SettingInfo>& AllSettings()
@@ -264,5 +268,8 @@ bool WriteSettingText(const SettingInfo& setting, const std::string& value, std:
         store->setValue(key, QString::fromStdString(value));
     else
         store->setValue(key, QString::fromStdString(value).toLongLong());
-    return Finish(*store, &error);
+    const Result<void> written = Finish(*store);
+    if (!written)
+        error = written.Error();
+    return written.Ok();
 }

@@ -5,6 +5,8 @@
 // (QtCore only). Thread: any; each call opens its own QSettings.
 #pragma once
 
+#include "platform/Result.h"
+
 #include <cstdint>
 #include <string>
 #include <variant>
@@ -33,14 +35,17 @@ struct WindowPlacement {
 // Reads every setting of the view in the described order, with defaults for absent values.
 CorvaneSettings LoadSettings();
 
-// Writes the eleven entries of the Options dialog in its order (all but "Repackable").
-void SaveOptions(const CorvaneSettings& settings);
+// Each writer below stores its entries at once and fails when the settings file cannot be
+// written: "cannot write the settings file <path>: <reason>".
 
-// Writes "Podcast"/"Repackable" at once.
-void StoreRepackable(int value);
+// Writes the eleven entries of the Options dialog in its order (all but "Repackable").
+Result<void> SaveOptions(const CorvaneSettings& settings);
+
+// Writes "Podcast"/"Repackable".
+Result<void> StoreRepackable(int value);
 
 WindowPlacement LoadWindowPlacement();
-void SaveWindowPlacement(const WindowPlacement& placement);
+Result<void> SaveWindowPlacement(const WindowPlacement& placement);
 
 // The default package path: QStandardPaths' documents folder followed by "/corvane.mrf".
 std::string DefaultOutputPath();

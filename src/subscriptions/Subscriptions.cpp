@@ -2,6 +2,7 @@
 
 #include "formats/OutlineWriter.h"
 #include "platform/AtomicFile.h"
+#include "platform/InputFile.h"
 #include "platform/Paths.h"
 
 #include <QFile>
@@ -143,7 +144,7 @@ CorvaneSettings CSubscriptions::Settings() const
     return copy;
 }
 
-void CSubscriptions::ApplyOptions(const CorvaneSettings& options)
+Result<void> CSubscriptions::ApplyOptions(const CorvaneSettings& options)
 {
     CorvaneSettings applied = options;
     {
@@ -151,7 +152,7 @@ void CSubscriptions::ApplyOptions(const CorvaneSettings& options)
         applied.repackable = repackable;
         settings = applied;
     }
-    SaveOptions(applied);
+    return SaveOptions(applied);
 }
 
 int CSubscriptions::Repackable() const

@@ -79,7 +79,8 @@ public:
     // The settings members as read by Load (repackable as of the last SetRepackable). Any thread.
     CorvaneSettings Settings() const;
     // The Options dialog's OK: keeps the members and stores the eleven entries (not Repackable).
-    void ApplyOptions(const CorvaneSettings& options);
+    // Fails, the members kept all the same, when the settings file cannot be written.
+    Result<void> ApplyOptions(const CorvaneSettings& options);
     int Repackable() const;
     // Sets repackable and writes "Podcast"/"Repackable" at once. Any thread: calls that meet are
     // done one after the other, member and store together, so the last call's value is the one

@@ -132,9 +132,7 @@ void CChannelProp::OnAutoRetrieve()
     }
     if (result != WEB_OK) {
         Prompts().Message(this, QStringLiteral("Error"),
-            QStringLiteral("Failed to get %1, please check the URL and the Internet "
-                           "connection.")
-                .arg(QString::fromStdString(xmlurl)),
+            QString::fromStdString(FetchFailureText(xmlurl)),
             QMessageBox::Warning);
         return;
     }

@@ -1,5 +1,7 @@
 #include "ui/SendTo.h"
 
+#include "platform/AtomicFile.h"
+#include "platform/InputFile.h"
 #include "platform/Paths.h"
 
 #include <QAction>
@@ -10,13 +12,15 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QProcess>
-#include <QSaveFile>
 #include <QStandardPaths>
 #include <QStorageInfo>
 #include <QUrl>
 #include <QWidget>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -322,6 +326,47 @@ std::vector<SendToTarget> FindSendToTargets(const SendToSources& sources)
     return targets;
 }
 
+namespace {
+
+// The message as the dialogs show it: a sentence.
+QString Sentence(const std::string& message)
+{
+    QString text = QString::fromStdString(message);
+    if (!text.isEmpty())
+        text[0] = text[0].toUpper();
+    return text;
+}
+
+// Copies the regular file at sourcePath to destination as every file is replaced here
+// (platform/AtomicFile.h): a temporary beside the target, renamed over it when complete. What a
+// killed copy left there before goes first. Removable volumes are often FAT file systems, which
+// support a rename within one folder.
+QString CopyThroughAtomicFile(const std::string& sourcePath, const std::string& destination)
+{
+    InputFile source;
+    std::string reason;
+    if (!source.Open(sourcePath, reason))
+        return Sentence("cannot read " + sourcePath + ": " + reason);
+    RemoveStaleTemporariesOf(destination);
+    AtomicFile target;
+    std::string error;
+    if (!target.Open(destination, error))
+        return Sentence(error);
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const long got = source.Read(buffer.data(), buffer.size());
+        if (got < 0)
+            return Sentence("cannot read " + sourcePath + ": " + std::strerror(errno));
+        if (got == 0)
+            break;
+        if (!target.Write(buffer.data(), static_cast<std::size_t>(got), error))
+            return Sentence(error);
+    }
+    return target.Commit(error) ? QString() : Sentence(error);
+}
+
+} // namespace
+
 QString CopyFileInto(const QString& sourcePath, const QString& folder)
 {
     const QFileInfo sourceInfo(sourcePath);
@@ -333,32 +378,7 @@ QString CopyFileInto(const QString& sourcePath, const QString& folder)
         && destinationInfo.canonicalFilePath() == sourceInfo.canonicalFilePath())
         return QString();
 
-    QFile source(sourcePath);
-    if (!source.open(QIODevice::ReadOnly))
-        return QObject::tr("Cannot read %1: %2").arg(sourcePath, source.errorString());
-    QSaveFile target(destination);
-    // Removable volumes are often FAT file systems; QSaveFile renames within the same folder,
-    // which they support.
-    if (!target.open(QIODevice::WriteOnly))
-        return QObject::tr("Cannot write %1: %2").arg(destination, target.errorString());
-    QByteArray buffer(1 << 16, Qt::Uninitialized);
-    for (;;) {
-        const qint64 got = source.read(buffer.data(), buffer.size());
-        if (got < 0) {
-            target.cancelWriting();
-            return QObject::tr("Cannot read %1: %2").arg(sourcePath, source.errorString());
-        }
-        if (got == 0)
-            break;
-        if (target.write(buffer.constData(), got) != got) {
-            const QString reason = target.errorString();
-            target.cancelWriting();
-            return QObject::tr("Cannot write %1: %2").arg(destination, reason);
-        }
-    }
-    if (!target.commit())
-        return QObject::tr("Cannot write %1: %2").arg(destination, target.errorString());
-    return QString();
+    return CopyThroughAtomicFile(sourcePath.toStdString(), destination.toStdString());
 }
 
 QString NoPackageText()

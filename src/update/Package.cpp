@@ -1,6 +1,8 @@
 #include "update/Package.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/InputFile.h"
+#include "platform/Utf8.h"
 
 #include <algorithm>
 #include <array>
@@ -32,58 +34,21 @@ std::string ErrnoText(int error)
     return std::generic_category().message(error);
 }
 
-// Owns one file descriptor.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd_)
-        : fd(fd_)
-    { }
-    ~UniqueFd()
-    {
-        if (fd >= 0)
-            close(fd);
-    }
-    UniqueFd(UniqueFd&& other) noexcept
-        : fd(std::exchange(other.fd, -1))
-    { }
-    UniqueFd& operator=(UniqueFd&& other) noexcept
-    {
-        if (this != &other) {
-            if (fd >= 0)
-                close(fd);
-            fd = std::exchange(other.fd, -1);
-        }
-        return *this;
-    }
-    int Get() const { return fd; }
-    bool Valid() const { return fd >= 0; }
-
-private:
-    int fd = -1;
-};
-
 // A source file opened for embedding, with its length at the moment it was opened.
 struct Source {
-    UniqueFd fd;
+    InputFile file;
     std::uint64_t size = 0;
 };
 
-// Opens path as a source. Only regular files qualify: a FIFO would block the job and a device
-// may never end. Files of 4 GiB or more do not fit the 32-bit data length and are refused too.
+// Opens path as a source. Only regular files qualify (see InputFile). Files of 4 GiB or more do
+// not fit the 32-bit data length and are refused too.
 bool OpenSource(const std::string& path, Source& source)
 {
-    UniqueFd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (!fd.Valid())
+    std::string reason;
+    if (!source.file.Open(path, reason))
         return false;
-    struct stat status { };
-    if (fstat(fd.Get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return false;
-    if (static_cast<std::uint64_t>(status.st_size) > std::numeric_limits<std::uint32_t>::max())
-        return false;
-    source.fd = std::move(fd);
-    source.size = static_cast<std::uint64_t>(status.st_size);
-    return true;
+    source.size = source.file.Size();
+    return source.size <= std::numeric_limits<std::uint32_t>::max();
 }
 
 // Reads up to size bytes at offset; fewer only at the end of the file. -1 on a read error.
@@ -254,16 +219,16 @@ bool PlanRemovals(const Source& source, std::vector<Range>& removed)
 {
     removed.clear();
     std::uint64_t textEnd = 0;
-    if (!FindTextEnd(source.fd.Get(), source.size, textEnd))
+    if (!FindTextEnd(source.file.Descriptor(), source.size, textEnd))
         return false;
 
     // The document type declaration, internal subset and all, unless it opens the file.
-    RangeScanner doctypeScanner(source.fd.Get(), { { 0, textEnd } });
+    RangeScanner doctypeScanner(source.file.Descriptor(), { { 0, textEnd } });
     const std::uint64_t doctype = FindNeedle(doctypeScanner, "<!DOCTYPE");
     if (doctypeScanner.Failed())
         return false;
     if (doctype != NOT_FOUND && doctype > 0) {
-        RangeScanner walk(source.fd.Get(), { { doctype + 8, textEnd } });
+        RangeScanner walk(source.file.Descriptor(), { { doctype + 8, textEnd } });
         int depth = 0;
         for (int c = walk.Next(); c >= 0; c = walk.Next()) {
             if (c == '<') {
@@ -281,7 +246,7 @@ bool PlanRemovals(const Source& source, std::vector<Range>& removed)
     }
 
     // The first default namespace attribute of the text as the first removal left it.
-    RangeScanner namespaceScanner(source.fd.Get(), Remaining(textEnd, removed));
+    RangeScanner namespaceScanner(source.file.Descriptor(), Remaining(textEnd, removed));
     const std::uint64_t attribute = FindNeedle(namespaceScanner, "xmlns=\"");
     if (namespaceScanner.Failed())
         return false;
@@ -324,7 +289,7 @@ bool EmbedSource(
     if (!file.WriteUint32(static_cast<std::uint32_t>(length)))
         return false;
     for (const Range& kept : Remaining(source.size, removed)) {
-        if (!file.CopyFrom(source.fd.Get(), kept.begin, kept.end - kept.begin, path))
+        if (!file.CopyFrom(source.file.Descriptor(), kept.begin, kept.end - kept.begin, path))
             return false;
     }
     return true;
@@ -398,11 +363,25 @@ bool CPackageFile::CopyFrom(
         return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
     const int target = fileno(stream);
     std::uint64_t done = 0;
+    // Not under the small test pieces, which exercise the copy by hand.
+    if (pieceSizeForTesting.load(std::memory_order_relaxed) == 0
+        && !CopyInKernel(sourceFd, target, offset, length, done, sourcePath))
+        return false;
+    if (done < length && !CopyByHand(sourceFd, target, offset, length, done, sourcePath))
+        return false;
+    // The stream's idea of the position must follow what the descriptor did.
+    if (fseeko(stream, 0, SEEK_END) != 0)
+        return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
+    size += length;
+    return true;
+}
 
+bool CPackageFile::CopyInKernel(int sourceFd, int target, std::uint64_t offset,
+    std::uint64_t length, std::uint64_t& done, const std::string& sourcePath)
+{
     // The kernel copies without passing the bytes through this process (and may share blocks
-    // on file systems that can). Not under the small test pieces, which exercise the loop below.
-    bool kernelCopy = pieceSizeForTesting.load(std::memory_order_relaxed) == 0;
-    while (kernelCopy && done < length) {
+    // on file systems that can).
+    while (done < length) {
         loff_t from = static_cast<loff_t>(offset + done);
         const ssize_t copied = copy_file_range(
             sourceFd, &from, target, nullptr, static_cast<std::size_t>(length - done), 0);
@@ -415,42 +394,40 @@ bool CPackageFile::CopyFrom(
         } else if (done == 0
             && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP
                 || errno == EBADF || errno == EPERM)) {
-            kernelCopy = false; // not offered for these two files: copy by hand
+            return true; // not offered for these two files: copy by hand
         } else {
             return Fail(
                 "cannot pack " + sourcePath + " into " + finalPath + ": " + ErrnoText(errno));
         }
     }
+    return true;
+}
 
-    if (done < length) {
-        std::vector<char> buffer(
-            static_cast<std::size_t>(std::min<std::uint64_t>(PieceSize(), length - done)));
-        while (done < length) {
-            const std::size_t wanted
-                = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
-            const long long got = ReadAt(sourceFd, buffer.data(), wanted, offset + done);
-            if (got < 0)
-                return Fail("cannot read " + sourcePath + ": " + ErrnoText(errno));
-            if (got == 0)
-                return Fail(
-                    "cannot pack " + sourcePath + ": the file became shorter while packing");
-            for (std::size_t written = 0; written < static_cast<std::size_t>(got);) {
-                const ssize_t put = ::write(
-                    target, buffer.data() + written, static_cast<std::size_t>(got) - written);
-                if (put < 0 && errno == EINTR)
-                    continue;
-                if (put <= 0)
-                    return Fail("cannot write package " + finalPath + ": "
-                        + ErrnoText(put < 0 ? errno : EIO));
-                written += static_cast<std::size_t>(put);
-            }
-            done += static_cast<std::uint64_t>(got);
+bool CPackageFile::CopyByHand(int sourceFd, int target, std::uint64_t offset,
+    std::uint64_t length, std::uint64_t done, const std::string& sourcePath)
+{
+    std::vector<char> buffer(
+        static_cast<std::size_t>(std::min<std::uint64_t>(PieceSize(), length - done)));
+    while (done < length) {
+        const std::size_t wanted
+            = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), length - done));
+        const long long got = ReadAt(sourceFd, buffer.data(), wanted, offset + done);
+        if (got < 0)
+            return Fail("cannot read " + sourcePath + ": " + ErrnoText(errno));
+        if (got == 0)
+            return Fail("cannot pack " + sourcePath + ": the file became shorter while packing");
+        for (std::size_t written = 0; written < static_cast<std::size_t>(got);) {
+            const ssize_t put = ::write(
+                target, buffer.data() + written, static_cast<std::size_t>(got) - written);
+            if (put < 0 && errno == EINTR)
+                continue;
+            if (put <= 0)
+                return Fail("cannot write package " + finalPath + ": "
+                    + ErrnoText(put < 0 ? errno : EIO));
+            written += static_cast<std::size_t>(put);
         }
+        done += static_cast<std::uint64_t>(got);
     }
-    // The stream's idea of the position must follow what the descriptor did.
-    if (fseeko(stream, 0, SEEK_END) != 0)
-        return Fail("cannot write package " + finalPath + ": " + ErrnoText(errno));
-    size += length;
     return true;
 }
 
@@ -529,54 +506,9 @@ std::string Utf8ToUtf16Le(const std::string& utf8)
         out.push_back(static_cast<char>(unit & 0xFF));
         out.push_back(static_cast<char>(unit >> 8));
     };
-    const auto* bytes = reinterpret_cast<const unsigned char*>(utf8.data());
-    const std::size_t size = utf8.size();
-    for (std::size_t i = 0; i < size;) {
-        const unsigned char lead = bytes[i];
-        if (lead < 0x80) {
-            put(lead);
-            ++i;
-            continue;
-        }
-        // The length of the sequence and the range its second byte must lie in, which rules out
-        // overlong forms, surrogates and values above U+10FFFF.
-        std::size_t length = 0;
-        unsigned char low = 0x80, high = 0xBF;
-        std::uint32_t value = 0;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-            value = lead & 0x1F;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            value = lead & 0x0F;
-            low = lead == 0xE0 ? 0xA0 : 0x80;
-            high = lead == 0xED ? 0x9F : 0xBF;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            value = lead & 0x07;
-            low = lead == 0xF0 ? 0x90 : 0x80;
-            high = lead == 0xF4 ? 0x8F : 0xBF;
-        }
-        std::size_t taken = 1;
-        bool valid = length > 0;
-        while (valid && taken < length) {
-            const unsigned char next = i + taken < size ? bytes[i + taken] : 0;
-            const bool fits
-                = taken == 1 ? next >= low && next <= high : next >= 0x80 && next <= 0xBF;
-            if (i + taken >= size || !fits) {
-                valid = false;
-                break;
-            }
-            value = (value << 6) | (next & 0x3F);
-            ++taken;
-        }
-        if (!valid) {
-            // The longest start of a valid sequence becomes one U+FFFD, as the Unicode
-            // standard recommends; the byte that broke it starts afresh.
-            put(0xFFFD);
-            i += taken;
-            continue;
-        }
+    for (std::size_t i = 0; i < utf8.size();) {
+        const Utf8Scalar scalar = DecodeUtf8At(utf8, i);
+        std::uint32_t value = scalar.value;
         if (value >= 0x10000) {
             value -= 0x10000;
             put(0xD800 | (value >> 10));
@@ -584,7 +516,7 @@ std::string Utf8ToUtf16Le(const std::string& utf8)
         } else {
             put(value);
         }
-        i += length;
+        i += scalar.length;
     }
     return out;
 }

@@ -63,6 +63,12 @@ public:
 
 private:
     CPackageFile(std::unique_ptr<AtomicFile> atomic, std::FILE* stream, std::string finalPath);
+    // The two ways of CopyFrom onto the descriptor target. CopyInKernel stops with done still 0
+    // (and true) when the kernel does not offer the copy for these files; both Fail on an error.
+    bool CopyInKernel(int sourceFd, int target, std::uint64_t offset, std::uint64_t length,
+        std::uint64_t& done, const std::string& sourcePath);
+    bool CopyByHand(int sourceFd, int target, std::uint64_t offset, std::uint64_t length,
+        std::uint64_t done, const std::string& sourcePath);
     std::unique_ptr<AtomicFile> atomic; // null once Commit ended it
     std::FILE* stream; // atomic's stream; null once Commit closed it
     std::string finalPath;

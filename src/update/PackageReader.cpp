@@ -1,5 +1,7 @@
 #include "update/PackageReader.h"
 
+#include "platform/FileDescriptor.h"
+#include "platform/Utf8.h"
 #include "update/Package.h"
 
 #include <algorithm>
@@ -18,25 +20,6 @@ constexpr std::size_t PIECE_SIZE = 1 << 20;
 std::string ErrnoText(int error)
 {
     return std::generic_category().message(error);
-}
-
-void AppendUtf8(std::string& out, std::uint32_t value)
-{
-    if (value < 0x80) {
-        out.push_back(static_cast<char>(value));
-    } else if (value < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (value >> 6)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    } else if (value < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (value >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (value >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((value >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (value & 0x3F)));
-    }
 }
 
 } // namespace
@@ -65,42 +48,6 @@ std::string Utf16LeToUtf8(const std::string& utf16)
     return out;
 }
 
-CPackageReader::~CPackageReader()
-{
-    if (fd >= 0)
-        close(fd);
-}
-
-CPackageReader::CPackageReader(CPackageReader&& other) noexcept
-    : fd(std::exchange(other.fd, -1))
-    , path(std::move(other.path))
-    , error(std::move(other.error))
-    , fileSize(other.fileSize)
-    , magicOk(other.magicOk)
-    , syncFlag(other.syncFlag)
-    , channelsOffset(other.channelsOffset)
-    , channelsLength(other.channelsLength)
-    , records(std::move(other.records))
-{ }
-
-CPackageReader& CPackageReader::operator=(CPackageReader&& other) noexcept
-{
-    if (this != &other) {
-        if (fd >= 0)
-            close(fd);
-        fd = std::exchange(other.fd, -1);
-        path = std::move(other.path);
-        error = std::move(other.error);
-        fileSize = other.fileSize;
-        magicOk = other.magicOk;
-        syncFlag = other.syncFlag;
-        channelsOffset = other.channelsOffset;
-        channelsLength = other.channelsLength;
-        records = std::move(other.records);
-    }
-    return *this;
-}
-
 bool CPackageReader::Fail(std::uint64_t offset, const std::string& reason)
 {
     error = path + ": at offset " + std::to_string(offset) + ": " + reason;
@@ -112,7 +59,7 @@ bool CPackageReader::ReadExact(std::uint64_t offset, void* buffer, std::size_t s
     auto* bytes = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t got = pread(fd, bytes + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t got = pread(file.Descriptor(), bytes + done, size - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {
@@ -140,35 +87,61 @@ bool CPackageReader::ReadUint32(std::uint64_t offset, std::uint32_t& value)
     return true;
 }
 
+std::uint64_t CPackageReader::Remaining(std::uint64_t at) const
+{
+    return at <= fileSize ? fileSize - at : 0;
+}
+
+// Each check names the offset of the field that breaks, and how many bytes were left there.
+bool CPackageReader::CutShort(std::uint64_t at, const std::string& field, std::uint64_t needed)
+{
+    return Fail(at,
+        "cut short: " + field + " needs " + std::to_string(needed) + " bytes, "
+            + std::to_string(Remaining(at)) + " left");
+}
+
+bool CPackageReader::ReadField(std::uint64_t at, const char* field, std::uint32_t& value)
+{
+    if (Remaining(at) < 4)
+        return CutShort(at, field, 4);
+    return ReadUint32(at, value);
+}
+
+bool CPackageReader::RunsPast(
+    std::uint64_t at, const char* field, std::uint32_t length, std::uint64_t from)
+{
+    return Fail(at,
+        std::string(field) + " " + std::to_string(length) + " runs past the end of the file ("
+            + std::to_string(Remaining(from)) + " bytes left)");
+}
+
 bool CPackageReader::Open(const std::string& path_)
 {
     *this = CPackageReader();
     path = path_;
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) {
-        error = path + ": cannot open: " + ErrnoText(errno);
+    std::string reason;
+    if (!file.Open(path, reason)) {
+        error = path + ": " + reason;
         return false;
     }
-    struct stat status { };
-    if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        error = path + ": not a regular file";
+    fileSize = file.Size();
+    std::uint64_t at = 0;
+    if (!ReadHead(at))
         return false;
+    while (at < fileSize) {
+        PackageRecord record;
+        if (!ReadRecordHead(at, record))
+            return false;
+        at = record.dataOffset + record.dataLength;
+        records.push_back(std::move(record));
     }
-    fileSize = static_cast<std::uint64_t>(status.st_size);
+    return true;
+}
 
-    // Each check names the offset of the field that breaks, and how many bytes were left there.
-    auto remaining = [this](std::uint64_t at) { return at <= fileSize ? fileSize - at : 0; };
-    auto cutShort
-        = [this, &remaining](std::uint64_t at, const std::string& field, std::uint64_t needed) {
-              return Fail(at,
-                  "cut short: " + field + " needs " + std::to_string(needed) + " bytes, "
-                      + std::to_string(remaining(at)) + " left");
-          };
-
-    if (fileSize < 4)
-        return cutShort(0, "the magic number", 4);
+bool CPackageReader::ReadHead(std::uint64_t& at)
+{
     std::uint32_t magic = 0;
-    if (!ReadUint32(0, magic))
+    if (!ReadField(0, "the magic number", magic))
         return false;
     if (magic != PACKAGE_MAGIC) {
         char text[16];
@@ -177,78 +150,59 @@ bool CPackageReader::Open(const std::string& path_)
     }
     magicOk = true;
 
-    if (fileSize < 8)
-        return cutShort(4, "the synchronize flag", 4);
-    if (!ReadUint32(4, syncFlag))
+    if (!ReadField(4, "the synchronize flag", syncFlag))
         return false;
     if (syncFlag > 1)
         return Fail(4, "synchronize flag " + std::to_string(syncFlag) + " is neither 0 nor 1");
 
-    std::uint64_t at = 8;
+    at = 8;
     if (syncFlag == 1) {
-        if (remaining(at) < 4)
-            return cutShort(at, "the channel list length", 4);
-        if (!ReadUint32(at, channelsLength))
+        if (!ReadField(at, "the channel list length", channelsLength))
             return false;
-        if (channelsLength > remaining(at + 4))
-            return Fail(at,
-                "channel list length " + std::to_string(channelsLength)
-                    + " runs past the end of the file (" + std::to_string(remaining(at + 4))
-                    + " bytes left)");
+        if (channelsLength > Remaining(at + 4))
+            return RunsPast(at, "channel list length", channelsLength, at + 4);
         channelsOffset = at + 4;
         at += 4 + channelsLength;
     }
+    return true;
+}
 
-    while (at < fileSize) {
-        PackageRecord record;
-        record.offset = at;
-        std::uint32_t nameLength = 0;
-        if (remaining(at) < 4)
-            return cutShort(at, "a record's name length", 4);
-        if (!ReadUint32(at, nameLength))
-            return false;
-        if (nameLength % 2 != 0)
-            return Fail(at,
-                "odd name length " + std::to_string(nameLength)
-                    + " (a UTF-16 name has an even number of bytes)");
-        if (nameLength > remaining(at + 4))
-            return Fail(at,
-                "name length " + std::to_string(nameLength) + " runs past the end of the file ("
-                    + std::to_string(remaining(at + 4)) + " bytes left)");
-        std::string name(nameLength, '\0');
-        if (!ReadExact(at + 4, name.data(), name.size()))
-            return false;
-        record.name = Utf16LeToUtf8(name);
+bool CPackageReader::ReadRecordHead(std::uint64_t at, PackageRecord& record)
+{
+    record.offset = at;
+    std::uint32_t nameLength = 0;
+    if (!ReadField(at, "a record's name length", nameLength))
+        return false;
+    if (nameLength % 2 != 0)
+        return Fail(at,
+            "odd name length " + std::to_string(nameLength)
+                + " (a UTF-16 name has an even number of bytes)");
+    if (nameLength > Remaining(at + 4))
+        return RunsPast(at, "name length", nameLength, at + 4);
+    std::string name(nameLength, '\0');
+    if (!ReadExact(at + 4, name.data(), name.size()))
+        return false;
+    record.name = Utf16LeToUtf8(name);
 
-        const std::uint64_t typeAt = at + 4 + nameLength;
-        if (remaining(typeAt) < 4)
-            return cutShort(typeAt, "the record type", 4);
-        if (!ReadUint32(typeAt, record.type))
-            return false;
-        if (record.type != RECORD_FEED && record.type != RECORD_MP3 && record.type != RECORD_AMR)
-            return Fail(typeAt, "unknown record type " + std::to_string(record.type));
+    const std::uint64_t typeAt = at + 4 + nameLength;
+    if (!ReadField(typeAt, "the record type", record.type))
+        return false;
+    if (record.type != RECORD_FEED && record.type != RECORD_MP3 && record.type != RECORD_AMR)
+        return Fail(typeAt, "unknown record type " + std::to_string(record.type));
 
-        const std::uint64_t lengthAt = typeAt + 4;
-        if (remaining(lengthAt) < 4)
-            return cutShort(lengthAt, "the data length", 4);
-        if (!ReadUint32(lengthAt, record.dataLength))
-            return false;
-        record.dataOffset = lengthAt + 4;
-        if (record.dataLength > remaining(record.dataOffset))
-            return Fail(lengthAt,
-                "data length " + std::to_string(record.dataLength)
-                    + " runs past the end of the file ("
-                    + std::to_string(remaining(record.dataOffset)) + " bytes left)");
-        at = record.dataOffset + record.dataLength;
-        records.push_back(std::move(record));
-    }
+    const std::uint64_t lengthAt = typeAt + 4;
+    if (!ReadField(lengthAt, "the data length", record.dataLength))
+        return false;
+    record.dataOffset = lengthAt + 4;
+    if (record.dataLength > Remaining(record.dataOffset))
+        return RunsPast(lengthAt, "data length", record.dataLength, record.dataOffset);
     return true;
 }
 
 bool CPackageReader::Visit(std::uint64_t offset, std::uint64_t length,
     const std::function<bool(const char*, std::size_t)>& visit)
 {
-    if (fd < 0) {
+    if (!file.IsOpen()) {
         error = path + ": not open";
         return false;
     }
@@ -279,16 +233,16 @@ std::optional<std::string> CPackageReader::ReadBytes(std::uint64_t offset, std::
 bool CPackageReader::CopyTo(std::uint64_t offset, std::uint64_t length, const std::string& target)
 {
     // O_NOFOLLOW: a link planted in the target folder must not redirect the write elsewhere.
-    const int out
-        = open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (out < 0) {
+    FileDescriptor out(
+        open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
+    if (!out.valid()) {
         error = target + ": cannot write: " + ErrnoText(errno);
         return false;
     }
     std::string writeError;
     const bool copied = Visit(offset, length, [&](const char* data, std::size_t size) {
         while (size > 0) {
-            const ssize_t put = ::write(out, data, size);
+            const ssize_t put = ::write(out.get(), data, size);
             if (put < 0 && errno == EINTR)
                 continue;
             if (put <= 0) {
@@ -300,7 +254,8 @@ bool CPackageReader::CopyTo(std::uint64_t offset, std::uint64_t length, const st
         }
         return true;
     });
-    const bool closed = close(out) == 0;
+    // Closed here, not by the owner: a delayed write error shows only at the close.
+    const bool closed = close(out.release()) == 0;
     if (!writeError.empty()) {
         error = writeError;
         return false;

@@ -6,6 +6,8 @@
 // read before it stays available, and Error() names the file, the offset and the fault.
 #pragma once
 
+#include "platform/InputFile.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -24,9 +26,8 @@ struct PackageRecord {
 class CPackageReader {
 public:
     CPackageReader() = default;
-    ~CPackageReader();
-    CPackageReader(CPackageReader&& other) noexcept;
-    CPackageReader& operator=(CPackageReader&& other) noexcept;
+    CPackageReader(CPackageReader&& other) noexcept = default;
+    CPackageReader& operator=(CPackageReader&& other) noexcept = default;
     CPackageReader(const CPackageReader&) = delete;
     CPackageReader& operator=(const CPackageReader&) = delete;
 
@@ -62,8 +63,15 @@ private:
     bool Fail(std::uint64_t offset, const std::string& reason);
     bool ReadExact(std::uint64_t offset, void* buffer, std::size_t size);
     bool ReadUint32(std::uint64_t offset, std::uint32_t& value);
+    // The walk of Open, in parts; each fails naming the offset and the field that breaks.
+    std::uint64_t Remaining(std::uint64_t at) const;
+    bool CutShort(std::uint64_t at, const std::string& field, std::uint64_t needed);
+    bool ReadField(std::uint64_t at, const char* field, std::uint32_t& value);
+    bool RunsPast(std::uint64_t at, const char* field, std::uint32_t length, std::uint64_t from);
+    bool ReadHead(std::uint64_t& at);
+    bool ReadRecordHead(std::uint64_t at, PackageRecord& record);
 
-    int fd = -1;
+    InputFile file;
     std::string path;
     std::string error;
     std::uint64_t fileSize = 0;

@@ -26,7 +26,7 @@ std::string UpdateFinalText(std::uint64_t packageSize, bool anyFailed)
 
 std::string UpdateFailureText(const std::string& address)
 {
-    return "Failed to get " + address + ", please check the URL and the Internet connection.";
+    return FetchFailureText(address);
 }
 
 std::string UpdateNotWrittenText(const std::string& outputPath, const std::string& packageError)

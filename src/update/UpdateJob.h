@@ -111,6 +111,7 @@ struct UpdateJobResult {
 
 // The texts of the job, exactly as shown.
 std::string UpdateFinalText(std::uint64_t packageSize, bool anyFailed);
+// The update job's name for FetchFailureText (net/WebAccess.h): the same sentence.
 std::string UpdateFailureText(const std::string& address);
 // The final text when the package could not be written: "The package <outputPath> was not
 // written: <reason>". The reason is what packageError says after the package's own name, or the

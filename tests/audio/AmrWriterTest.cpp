@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -124,4 +126,17 @@ TEST(EncodeAmrFile, DecodedToneFollowsTheInput)
     ASSERT_EQ(EncodeAmrFile(dir.File("in.raw"), dir.File("out.amr"), 7, 0), 0);
     const DecodedAmr decoded = DecodeAmr(dir.File("out.amr"));
     EXPECT_GT(BestCorrelation(tone, decoded.samples, 400), 0.8);
+}
+
+TEST(AmrFrameWriter, KeepsTheErrnoOfTheWriteThatFailed)
+{
+    std::FILE* full = std::fopen("/dev/full", "wb");
+    ASSERT_NE(full, nullptr);
+    std::setvbuf(full, nullptr, _IONBF, 0); // each frame reaches the device at once
+    AmrFrameWriter writer(full, 0, false);
+    EXPECT_EQ(writer.WriteError(), 0);
+    EXPECT_FALSE(writer.Begin());
+    errno = EBADF; // whatever happens before the failure is reported
+    EXPECT_EQ(writer.WriteError(), ENOSPC);
+    std::fclose(full);
 }

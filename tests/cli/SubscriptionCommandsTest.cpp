@@ -237,6 +237,18 @@ TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
     EXPECT_EQ(Cli({ "options", "--help" }).exitCode, 0);
 }
 
+TEST_F(SubscriptionCommandsTest, OptionsSayWhyTheSettingsCannotBeWritten)
+{
+    temp.Write("blocked", "a file, not a folder");
+    setenv("XDG_CONFIG_HOME", temp.File("blocked").c_str(), 1);
+    const CliRun run = Cli({ "options", "Update/Hour=7" });
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_NE(run.err.find("cannot write the settings file " + temp.File("blocked")
+                  + "/Corvane/Corvane.conf: the file or its folder cannot be written"),
+        std::string::npos)
+        << run.err;
+}
+
 // A hand-edited file: a time outside the day is shown as stored and marked, since the scheduled
 // update then never runs; a flag shows as the program reads it.
 TEST_F(SubscriptionCommandsTest, OptionsMarkATimeOutsideTheDay)

@@ -478,3 +478,10 @@ TEST(FetchUrlHttps, UntrustedCertificatesAreRefused)
 }
 
 } // namespace
+
+TEST(FetchFailureText, IsTheDescribedSentenceWithTheAddress)
+{
+    EXPECT_EQ(FetchFailureText("http://example.invalid/a.rss"),
+        "Failed to get http://example.invalid/a.rss, please check the URL and the Internet "
+        "connection.");
+}

@@ -241,4 +241,21 @@ TEST_F(SettingsTest, EveryRowHasAMemberAWriterAndAValueCheck)
         "bad value for Path/FeedFile: the path is empty");
 }
 
+TEST_F(SettingsTest, AFailedWriteIsReportedNamingTheFileAndTheReason)
+{
+    EXPECT_TRUE(SaveOptions(CorvaneSettings()).Ok());
+    EXPECT_TRUE(StoreRepackable(1).Ok());
+    EXPECT_TRUE(SaveWindowPlacement(WindowPlacement()).Ok());
+
+    temp.Write("blocked", "a file, not a folder");
+    setenv("XDG_CONFIG_HOME", temp.File("blocked").c_str(), 1);
+    const std::string expected = "cannot write the settings file " + SettingsFilePath() + ": ";
+    for (const Result<void>& written : { SaveOptions(CorvaneSettings()), StoreRepackable(0),
+             SaveWindowPlacement(WindowPlacement()) }) {
+        EXPECT_FALSE(written.Ok());
+        EXPECT_EQ(written.Error().rfind(expected, 0), 0u) << written.Error();
+        EXPECT_GT(written.Error().size(), expected.size()) << written.Error();
+    }
+}
+
 } // namespace

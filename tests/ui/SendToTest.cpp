@@ -167,6 +167,21 @@ TEST(SendToCopy, CopiesThroughATemporaryAndReplacesAnOlderCopy)
         QStringList({ "corvane.mrf" }));
 }
 
+TEST(SendToCopy, ClearsTheTemporaryAKilledCopyLeftAndRefusesAFifo)
+{
+    TempDir source, volume;
+    const std::string package = source.Write("corvane.mrf", "new");
+    volume.Write(".corvane.mrf-a1b2c3", "half of a package");
+    EXPECT_EQ(CopyFileInto(Q(package), Q(volume.Path())), QString());
+    EXPECT_EQ(QDir(Q(volume.Path())).entryList(QDir::Files | QDir::Hidden),
+        QStringList({ "corvane.mrf" }));
+
+    const std::string fifo = source.File("fifo.mrf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const QString error = CopyFileInto(Q(fifo), Q(volume.Path()));
+    EXPECT_TRUE(error.contains("not a regular file")) << error.toStdString();
+}
+
 TEST(SendToCopy, CopyOntoItselfKeepsThePackage)
 {
     TempDir folder;

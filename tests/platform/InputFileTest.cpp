@@ -1,5 +1,5 @@
 // InputFile: the one way readers open what a user names.
-#include "formats/CorvaneDoc.h"
+#include "platform/InputFile.h"
 
 #include "support/TempDir.h"
 
