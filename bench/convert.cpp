@@ -24,6 +24,8 @@
 
 #include <opencore-amrnb/interf_enc.h>
 
+using namespace corvane;
+
 namespace {
 
 // The conversion as the update job runs it: mode 0, volume 4, no limit.

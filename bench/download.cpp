@@ -21,6 +21,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace corvane;
+
 namespace {
 
 // The child's work: one download as an update makes it.

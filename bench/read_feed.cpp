@@ -16,6 +16,8 @@
 #include <string>
 #include <unistd.h>
 
+using namespace corvane;
+
 namespace {
 
 double Seconds(std::chrono::steady_clock::duration duration)

@@ -27,6 +27,8 @@
 #include <string>
 #include <vector>
 
+using namespace corvane;
+
 namespace {
 
 std::string ReadAll(const std::string& path)

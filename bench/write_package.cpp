@@ -20,6 +20,8 @@
 #include <unistd.h>
 #include <vector>
 
+using namespace corvane;
+
 namespace {
 
 // The child's work: exactly what an update does for one audio file.

@@ -11,6 +11,8 @@
 #include <string>
 #include <unistd.h>
 
+using namespace corvane;
+
 namespace {
 
 const std::string& Folder()

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+using namespace corvane;
+
 namespace {
 
 struct Read {

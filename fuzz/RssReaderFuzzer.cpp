@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <string_view>
 
+using namespace corvane;
+
 namespace {
 
 std::size_t CountItems(const CFeedChannel& channel)

@@ -11,6 +11,8 @@
 #include <QApplication>
 #include <QTimer>
 
+namespace corvane {
+
 namespace {
 constexpr qint64 kSplashMilliseconds = 2000;
 }
@@ -72,3 +74,5 @@ void CCorvaneApp::CloseSplashWhenDue()
     splash->close();
     splash.reset();
 }
+
+} // namespace corvane

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+namespace corvane {
+
 class CCorvaneView;
 class CDlgSplash;
 class CProgramState;
@@ -44,3 +46,5 @@ private:
     std::unique_ptr<CMainFrame> frame;
     CCorvaneView* view = nullptr; // owned by the frame
 };
+
+} // namespace corvane

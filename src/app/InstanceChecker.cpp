@@ -8,6 +8,8 @@
 
 #include <unistd.h>
 
+namespace corvane {
+
 namespace {
 constexpr qsizetype kMaxMessage = 64;
 }
@@ -107,3 +109,5 @@ void CInstanceChecker::OnNewConnection()
         });
     }
 }
+
+} // namespace corvane

@@ -16,6 +16,8 @@
 
 class QLocalServer;
 
+namespace corvane {
+
 // The message a second copy sends to the running one.
 inline constexpr char IS_ANOTHER_INSTANCE[] = "IS_ANOTHER_INSTANCE";
 
@@ -53,3 +55,5 @@ private:
     QString name;
     std::unique_ptr<QLocalServer> server;
 };
+
+} // namespace corvane

@@ -12,6 +12,8 @@
 #include <QDockWidget>
 #include <QMenuBar>
 
+namespace corvane {
+
 CMainFrame::CMainFrame(QWidget* parent)
     : QMainWindow(parent)
     , trayIcon(std::make_unique<CTrayIcon>(130))
@@ -218,3 +220,5 @@ void CMainFrame::closeEvent(QCloseEvent* event)
     event->accept();
     emit exited();
 }
+
+} // namespace corvane

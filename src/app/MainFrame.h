@@ -19,10 +19,13 @@
 #include <memory>
 #include <optional>
 
-class CTrayIcon;
 class QAction;
 class QDockWidget;
 class QMenu;
+
+namespace corvane {
+
+class CTrayIcon;
 
 class CMainFrame : public QMainWindow {
     Q_OBJECT
@@ -91,3 +94,5 @@ private:
     bool placementAdjusted = false;
     QSize requestedOuterSize;
 };
+
+} // namespace corvane

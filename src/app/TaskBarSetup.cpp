@@ -11,6 +11,8 @@
 
 #include <QMessageBox>
 
+namespace corvane {
+
 namespace {
 
 // The view's host in the main window: manual jobs under the progress dialog, the Send To menu,
@@ -87,3 +89,5 @@ CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view)
     frame.SetTaskPane(pane);
     return pane;
 }
+
+} // namespace corvane

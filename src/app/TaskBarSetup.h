@@ -4,6 +4,8 @@
 // Thread: GUI thread only.
 #pragma once
 
+namespace corvane {
+
 class CCorvaneView;
 class CMainFrame;
 class CTaskBar;
@@ -18,3 +20,5 @@ class CTaskBar;
 // scheduled update runs the frame's tray icon shows the busy icon (switched from the update's
 // thread). Returns the pane.
 CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view);
+
+} // namespace corvane

@@ -7,6 +7,8 @@
 #include <QMenu>
 #include <QThread>
 
+namespace corvane {
+
 CTrayIcon::CTrayIcon(int iconId, QObject* parent)
     : QObject(parent)
     , id(iconId)
@@ -96,3 +98,5 @@ bool CTrayIcon::IsShown() const
 {
     return icon->isVisible();
 }
+
+} // namespace corvane

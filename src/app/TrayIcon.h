@@ -15,6 +15,8 @@
 class QAction;
 class QMenu;
 
+namespace corvane {
+
 class CTrayIcon : public QObject {
     Q_OBJECT
 public:
@@ -47,3 +49,5 @@ private:
     std::unique_ptr<QMenu> menu;
     std::unique_ptr<QSystemTrayIcon> icon;
 };
+
+} // namespace corvane

@@ -3,6 +3,8 @@
 
 #include <QApplication>
 
+using namespace corvane;
+
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);

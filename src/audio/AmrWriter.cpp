@@ -9,6 +9,8 @@
 
 #include <opencore-amrnb/interf_enc.h>
 
+namespace corvane {
+
 int AmrFrameBytes(int mode)
 {
     // Speech bits per mode (3GPP TS 26.101), rounded up to bytes, plus the header byte.
@@ -114,3 +116,5 @@ bool AmrFrameWriter::Finish()
         " frames, ", bytes, " bytes.");
     return written;
 }
+
+} // namespace corvane

@@ -12,6 +12,8 @@
 #include <cstdio>
 #include <string>
 
+namespace corvane {
+
 constexpr int AMR_FRAME_SAMPLES = 160;
 constexpr int AMR_SAMPLE_RATE = 8000;
 
@@ -68,3 +70,5 @@ private:
     long long bytes = 0;
     int writeError = 0;
 };
+
+} // namespace corvane

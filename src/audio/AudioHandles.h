@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace corvane {
+
 // Owns a FILE*; closing errors are reported by Close, ignored by the destructor.
 class FileHandle {
 public:
@@ -48,3 +50,5 @@ public:
 private:
     std::FILE* file = nullptr;
 };
+
+} // namespace corvane

@@ -10,6 +10,8 @@
 #include <mpg123.h>
 #include <sys/stat.h>
 
+namespace corvane {
+
 namespace {
 
 void InitialiseOnce()
@@ -147,3 +149,5 @@ double Mp3Decoder::Fraction() const
     const double fraction = static_cast<double>(position) / static_cast<double>(fileSize);
     return fraction > 1.0 ? 1.0 : fraction;
 }
+
+} // namespace corvane

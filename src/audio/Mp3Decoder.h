@@ -21,6 +21,8 @@
 
 struct mpg123_handle_struct;
 
+namespace corvane {
+
 constexpr int STREAM_LOCK_FRAMES = 5;
 
 class Mp3Decoder {
@@ -61,3 +63,5 @@ private:
     long lastRate = -1;
     int run = 0;
 };
+
+} // namespace corvane

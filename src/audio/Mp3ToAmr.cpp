@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+namespace corvane {
+
 namespace {
 
 // Seconds of PCM between the threads: enough to ride out a slow stretch of either side,
@@ -246,3 +248,5 @@ int EncodeAmrFile(const std::string& rawPath, const std::string& amrPath, int mo
         return 1;
     }
 }
+
+} // namespace corvane

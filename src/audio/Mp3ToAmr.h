@@ -19,6 +19,8 @@
 #include <stop_token>
 #include <string>
 
+namespace corvane {
+
 // The name with which the temporary file of a conversion begins: short, since cache names may
 // come close to the longest name a folder takes.
 inline constexpr const char* AMR_TEMPORARY_PREFIX = ".corvane-amr-";
@@ -49,3 +51,5 @@ int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int 
 // (read as unsigned), in which case the output, when it could be created, is left empty, and 1
 // also when the output could not be written whole (a full disk).
 int EncodeAmrFile(const std::string& rawPath, const std::string& amrPath, int mode, int dtx);
+
+} // namespace corvane

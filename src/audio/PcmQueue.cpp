@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+namespace corvane {
+
 PcmQueue::PcmQueue(std::size_t depth_)
     : depth(std::max<std::size_t>(depth_, 1))
 { }
@@ -58,3 +60,5 @@ bool PcmQueue::Cancelled() const
     std::lock_guard lock(mutex);
     return cancelled;
 }
+
+} // namespace corvane

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <vector>
 
+namespace corvane {
+
 class PcmQueue {
 public:
     // depth: the most blocks held at once (at least 1).
@@ -35,3 +37,5 @@ private:
     bool closed = false;
     bool cancelled = false;
 };
+
+} // namespace corvane

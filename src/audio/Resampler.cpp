@@ -6,6 +6,8 @@
 #include <string>
 #include <utility>
 
+namespace corvane {
+
 namespace {
 
 constexpr std::size_t OUTPUT_BLOCK = 4096;
@@ -83,3 +85,5 @@ void Resampler::Flush()
         sink(output, made);
     }
 }
+
+} // namespace corvane

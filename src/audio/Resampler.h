@@ -15,6 +15,8 @@
 
 struct soxr;
 
+namespace corvane {
+
 class Resampler {
 public:
     using Sink = std::function<void(const int16_t* samples, std::size_t count)>;
@@ -39,3 +41,5 @@ private:
     double inputRate = 0;
     Sink sink;
 };
+
+} // namespace corvane

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <utility>
 
+namespace corvane {
+
 int VolumeDivisor(int volumeIndex)
 {
     return 1 << (7 - std::clamp(volumeIndex, 0, 7));
@@ -53,3 +55,5 @@ void SampleCutter::Finish()
         Emit(filled);
     filled = 0;
 }
+
+} // namespace corvane

@@ -11,6 +11,8 @@
 #include <cstdint>
 #include <functional>
 
+namespace corvane {
+
 constexpr int SAMPLES_PER_SECOND = 8000;
 
 // Index 0..7 gives 128, 64, ..., 1. An index outside that range is clamped into it, so no
@@ -48,3 +50,5 @@ private:
     std::size_t filled = 0;
     unsigned long long wholeSeconds = 0; // n so far: every complete second seen, kept or not
 };
+
+} // namespace corvane

@@ -11,6 +11,8 @@
 #include <thread>
 #include <unistd.h>
 
+namespace corvane {
+
 CommandArguments::CommandArguments(std::vector<std::string> arguments_)
     : arguments(std::move(arguments_))
 {
@@ -176,3 +178,5 @@ bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& st
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     return interrupted;
 }
+
+} // namespace corvane

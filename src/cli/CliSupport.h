@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 // Exit codes of every command.
 constexpr int EXIT_DONE = 0;
 constexpr int EXIT_FAILED = 1;          // a message on standard error names the file and reason
@@ -57,3 +59,5 @@ bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& st
 
 // A command: takes its arguments, returns an exit code. The table in main.cpp names them.
 using CommandFunction = int (*)(CommandArguments&);
+
+} // namespace corvane

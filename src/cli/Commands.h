@@ -3,6 +3,8 @@
 
 #include "cli/CliSupport.h"
 
+namespace corvane {
+
 // PackageCommands.cpp: looking into a package file.
 int RunInspect(CommandArguments& arguments);
 int RunExtract(CommandArguments& arguments);
@@ -38,3 +40,5 @@ int RunExport(CommandArguments& arguments);
 
 // OptionsCommand.cpp: the settings store.
 int RunOptions(CommandArguments& arguments);
+
+} // namespace corvane

@@ -9,6 +9,8 @@
 #include <stop_token>
 #include <string>
 
+namespace corvane {
+
 namespace {
 
 const char* const convertHelp
@@ -108,3 +110,5 @@ int RunConvert(CommandArguments& arguments)
     }
     return EXIT_DONE;
 }
+
+} // namespace corvane

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <string>
 
+namespace corvane {
+
 namespace {
 
 struct NamedField {
@@ -156,3 +158,5 @@ int RunFeed(CommandArguments& arguments)
     }
     return ShowFeedDocument(positionals[0], positionals[0], json);
 }
+
+} // namespace corvane

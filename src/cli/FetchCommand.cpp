@@ -17,6 +17,8 @@
 
 #include <unistd.h>
 
+namespace corvane {
+
 namespace {
 
 const char* const fetchHelp
@@ -149,3 +151,5 @@ std::string DownloadToPrivateFile(const std::string& url)
     }
     return path;
 }
+
+} // namespace corvane

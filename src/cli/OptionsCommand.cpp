@@ -8,6 +8,8 @@
 #include <utility>
 #include <vector>
 
+namespace corvane {
+
 namespace {
 
 const char* kOptionsUsage
@@ -82,3 +84,5 @@ int RunOptions(CommandArguments& arguments)
         Show(*setting);
     return EXIT_DONE;
 }
+
+} // namespace corvane

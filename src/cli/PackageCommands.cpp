@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+namespace corvane {
+
 namespace {
 
 const char* TypeName(std::uint32_t type)
@@ -186,3 +188,5 @@ int RunExtract(CommandArguments& arguments)
     }
     return EXIT_DONE;
 }
+
+} // namespace corvane

@@ -20,6 +20,8 @@
 #include <iostream>
 #include <string>
 
+namespace corvane {
+
 namespace {
 
 std::string DepthFilePath()
@@ -300,3 +302,5 @@ int RunExport(CommandArguments& arguments)
     }
     return EXIT_DONE;
 }
+
+} // namespace corvane

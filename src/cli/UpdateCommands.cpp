@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 namespace {
 
 // Prints what the progress dialog would show. Called from the job's thread.
@@ -216,3 +218,5 @@ int RunRepackCommand(CommandArguments& arguments)
     request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
     return RunJob(subscriptions, request);
 }
+
+} // namespace corvane

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+namespace corvane {
+
 class CCorvaneDoc {
 public:
     // An empty untitled root and an empty head; the document's title is "Velmora".
@@ -38,3 +40,5 @@ public:
     // ReadOutlineFile into the document's own root and head.
     int LoadSubscriptions(const std::string& path);
 };
+
+} // namespace corvane

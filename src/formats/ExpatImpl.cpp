@@ -13,6 +13,8 @@
 #include <limits>
 #include <utility>
 
+namespace corvane {
+
 namespace {
 
 // Expat must never see an exception: record why the handler failed and stop the parser, which
@@ -324,3 +326,5 @@ void AppendPendingText(std::string& pending, const XML_Char* text, int length)
     if (skip < length)
         pending.append(text + skip, static_cast<std::size_t>(length - skip));
 }
+
+} // namespace corvane

@@ -19,6 +19,8 @@
 #include <string>
 #include <string_view>
 
+namespace corvane {
+
 // What a handler object offers to the callbacks. Names, attribute values and text arrive as
 // UTF-8 whatever the document's own encoding; names exactly as written (no namespace processing).
 class CXmlHandler {
@@ -133,3 +135,5 @@ bool StoreNamedField(Record& record, const NamedField<Record> (&fields)[N], cons
     }
     return false;
 }
+
+} // namespace corvane

@@ -3,6 +3,8 @@
 #include "formats/CorvaneDoc.h"
 #include "platform/Diagnostics.h"
 
+namespace corvane {
+
 namespace {
 
 constexpr NamedField<COutlineItem> outlineFields[] = {
@@ -125,3 +127,5 @@ int CCorvaneDoc::LoadSubscriptions(const std::string& path)
 {
     return ReadOutlineFile(path, head, root);
 }
+
+} // namespace corvane

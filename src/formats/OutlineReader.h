@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+namespace corvane {
+
 // The OPML handler object; lives on the stack of one read and fills a head and root its caller
 // owns.
 class COutlineReader : public CXmlHandler {
@@ -52,3 +54,5 @@ int ReadOutlineDocument(const std::string& path, std::unique_ptr<COutlineHead>& 
 int ReadOutlineBytes(std::string_view bytes, std::unique_ptr<COutlineHead>& head,
     std::unique_ptr<COutlineItem>& root, XmlReadStatus* status = nullptr,
     std::size_t pieceSize = ExpatImpl::PIECE_SIZE);
+
+} // namespace corvane

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+namespace corvane {
+
 namespace {
 
 constexpr const char* lineEnd = "\r\n";
@@ -167,3 +169,5 @@ int WriteOutlineFile(const std::string& path, const COutlineItem& root, std::str
         *error = reason;
     return 0;
 }
+
+} // namespace corvane

@@ -17,6 +17,8 @@
 
 #include <string>
 
+namespace corvane {
+
 // Replaces, over the whole string and in this order, & by &amp;, " by &quot;, ' by &apos;,
 // < by &lt; and > by &gt;.
 void EscapeXml(std::string& text);
@@ -34,3 +36,5 @@ std::string OutlineDocumentText(const COutlineItem& root);
 // the reason.
 int WriteOutlineFile(
     const std::string& path, const COutlineItem& root, std::string* error = nullptr);
+
+} // namespace corvane

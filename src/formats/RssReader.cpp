@@ -3,6 +3,8 @@
 #include "formats/CorvaneDoc.h"
 #include "platform/Diagnostics.h"
 
+namespace corvane {
+
 namespace {
 
 // Matched in this order; the first match stores.
@@ -145,3 +147,5 @@ int CCorvaneDoc::ReadFeedFile(const std::string& path, std::unique_ptr<CFeedChan
 {
     return ReadFeedDocument(path, channel);
 }
+
+} // namespace corvane

@@ -18,6 +18,8 @@
 #include <string>
 #include <string_view>
 
+namespace corvane {
+
 // The RSS handler object; lives on the stack of one read and fills a channel its caller owns.
 class CFeedReader : public CXmlHandler {
 public:
@@ -46,3 +48,5 @@ int ReadFeedDocument(const std::string& path, std::unique_ptr<CFeedChannel>& cha
 // The same reader over a document in memory (fuzzing and tests).
 int ReadFeedBytes(std::string_view bytes, std::unique_ptr<CFeedChannel>& channel,
     XmlReadStatus* status = nullptr, std::size_t pieceSize = ExpatImpl::PIECE_SIZE);
+
+} // namespace corvane

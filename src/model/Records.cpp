@@ -4,6 +4,8 @@
 #include <utility>
 #include <vector>
 
+namespace corvane {
+
 TextField DuplicateString(const TextField& source)
 {
     if (!source || source->empty())
@@ -207,3 +209,5 @@ std::size_t CFeedChannel::ItemCount() const
         ++count;
     return count;
 }
+
+} // namespace corvane

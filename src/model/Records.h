@@ -25,6 +25,8 @@
 #include <string_view>
 #include <type_traits>
 
+namespace corvane {
+
 // A string field of a record: absent, empty or holding UTF-8 bytes.
 using TextField = std::optional<std::string>;
 
@@ -179,3 +181,5 @@ public:
     void AppendItem(std::unique_ptr<CFeedItem> item, CFeedItem* lastItem = nullptr);
     std::size_t ItemCount() const;
 };
+
+} // namespace corvane

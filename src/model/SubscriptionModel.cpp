@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <unordered_set>
 
+namespace corvane {
+
 namespace {
 
 Qt::CheckState CheckStateOf(int mark)
@@ -470,3 +472,5 @@ bool SubscriptionModel::dropMimeData(
     COutlineItem* dragged = NodeFromPath(data->data(QString::fromLatin1(kNodeMimeType)));
     return dropHandler(dragged, NodeFromIndex(parent));
 }
+
+} // namespace corvane

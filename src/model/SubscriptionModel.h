@@ -40,6 +40,8 @@
 #include <unordered_map>
 #include <vector>
 
+namespace corvane {
+
 constexpr int MARK_UNCHECKED = 1;
 constexpr int MARK_CHECKED = 2;
 constexpr int MARK_MIXED = 3;
@@ -144,3 +146,5 @@ private:
     mutable QHash<const COutlineItem*, int> rowCache;
     DropHandler dropHandler;
 };
+
+} // namespace corvane

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace corvane {
+
 namespace {
 
 constexpr long DefaultConnectTimeout = 30;
@@ -568,3 +570,5 @@ int CWebAccess::ExamineResponse(void* handle, long status, Transfer& transfer)
         curl_easy_getinfo(handle, CURLINFO_FILETIME_T, &transfer.lastModified);
     return WEB_OK;
 }
+
+} // namespace corvane

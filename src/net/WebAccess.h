@@ -30,6 +30,8 @@
 #include <stop_token>
 #include <string>
 
+namespace corvane {
+
 // Results of a fetch. Any other value is the HTTP status of a final response other than 200 (or
 // 304, see DownloadUrl). Every caller treats anything but WEB_OK as failure.
 constexpr int WEB_OK = 1; // status 200 and the whole body arrived
@@ -118,3 +120,5 @@ private:
     std::string lastError;
     bool lastNotModified = false;
 };
+
+} // namespace corvane

@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace corvane {
+
 namespace {
 
 // As many hops as the kernel itself follows before it says ELOOP.
@@ -356,3 +358,5 @@ int RemoveStaleTemporariesOf(const std::string& path)
         return 0;
     return RemoveStaleTemporaries(parts.folder, TemporaryPrefixFor(parts.name));
 }
+
+} // namespace corvane

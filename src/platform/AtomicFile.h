@@ -28,6 +28,8 @@
 #include <string>
 #include <string_view>
 
+namespace corvane {
+
 class AtomicFile {
 public:
     AtomicFile() = default;
@@ -94,3 +96,5 @@ int RemoveStaleTemporaries(const std::string& folder, const std::string& prefix)
 // RemoveStaleTemporaries for the temporaries an AtomicFile with the default prefix leaves for
 // path: in the folder of path's resolved target, with that target's prefix.
 int RemoveStaleTemporariesOf(const std::string& path);
+
+} // namespace corvane

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+namespace corvane {
+
 bool DebugEnabled()
 {
     static const bool enabled = std::getenv("CORVANE_DEBUG") != nullptr;
@@ -19,3 +21,5 @@ void DebugLine(const char* format, ...)
     std::vfprintf(stderr, format, arguments);
     va_end(arguments);
 }
+
+} // namespace corvane

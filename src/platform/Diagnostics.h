@@ -3,8 +3,12 @@
 // reach standard output, where the command-line program prints its results.
 #pragma once
 
+namespace corvane {
+
 // printf-style; a line feed is not added. Thread-safe (one fprintf per call).
 void DebugLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // True while CORVANE_DEBUG is set (read once per process).
 bool DebugEnabled();
+
+} // namespace corvane

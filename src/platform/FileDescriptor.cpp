@@ -3,6 +3,8 @@
 #include <cerrno>
 #include <unistd.h>
 
+namespace corvane {
+
 void FileDescriptor::reset(int replacement) noexcept
 {
     const int previous = std::exchange(descriptor, replacement);
@@ -13,3 +15,5 @@ void FileDescriptor::reset(int replacement) noexcept
     ::close(previous);
     errno = saved;
 }
+
+} // namespace corvane

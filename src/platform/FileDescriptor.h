@@ -8,6 +8,8 @@
 
 #include <utility>
 
+namespace corvane {
+
 class FileDescriptor {
 public:
     FileDescriptor() = default;
@@ -39,3 +41,5 @@ public:
 private:
     int descriptor = -1;
 };
+
+} // namespace corvane

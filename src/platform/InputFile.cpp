@@ -7,6 +7,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace corvane {
+
 namespace {
 
 const char* KindOf(mode_t mode)
@@ -70,3 +72,5 @@ long InputFile::Read(char* buffer, std::size_t count)
             return static_cast<long>(got);
     }
 }
+
+} // namespace corvane

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <string>
 
+namespace corvane {
+
 class InputFile {
 public:
     // Opens path (symbolic links followed) for reading, closing what was open before. Only a
@@ -34,3 +36,5 @@ private:
     FileDescriptor file;
     std::uint64_t size = 0;
 };
+
+} // namespace corvane

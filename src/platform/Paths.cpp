@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+namespace corvane {
+
 namespace {
 
 std::string WithSlash(std::string folder)
@@ -142,3 +144,5 @@ std::string GetBackupFolder()
     const std::string folder = temporary + "backups-" + digest.toHex().left(16).toStdString();
     return MakePrivateFolder(folder) ? folder + "/" : std::string();
 }
+
+} // namespace corvane

@@ -8,6 +8,8 @@
 
 #include <string>
 
+namespace corvane {
+
 // The program folder, ending in '/'. Created (with parents) when missing; a failure to create it
 // is not reported here (the files inside then fail to open, and those callers report it).
 std::string GetProgramFolder();
@@ -41,3 +43,5 @@ std::string GetBackupFolder();
 // The program folder's path as GetProgramFolder gives it, without creating anything (a reader
 // such as "extract" must not leave a folder behind merely by asking for names).
 std::string ProgramFolderPath();
+
+} // namespace corvane

@@ -8,6 +8,8 @@
 #include <string>
 #include <utility>
 
+namespace corvane {
+
 template <class T>
 class Result {
 public:
@@ -55,3 +57,5 @@ public:
 private:
     std::string error;
 };
+
+} // namespace corvane

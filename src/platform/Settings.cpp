@@ -11,6 +11,8 @@
 #include <system_error>
 #include <variant>
 
+namespace corvane {
+
 namespace {
 
 // QSettings caches its per-user folder for the life of the process, so the file path is formed
@@ -273,3 +275,5 @@ bool WriteSettingText(const SettingInfo& setting, const std::string& value, std:
         error = written.Error();
     return written.Ok();
 }
+
+} // namespace corvane

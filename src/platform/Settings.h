@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+namespace corvane {
+
 // The settings that the tree view keeps as members while the program runs.
 struct CorvaneSettings {
     std::string outputPath; // "Path"/"FeedFile": documents folder + "/corvane.mrf"
@@ -100,3 +102,5 @@ std::string CheckSettingText(const SettingInfo& setting, const std::string& valu
 // Stores value (already checked with CheckSettingText); false with a reason naming the
 // settings file when the store could not be written.
 bool WriteSettingText(const SettingInfo& setting, const std::string& value, std::string& error);
+
+} // namespace corvane

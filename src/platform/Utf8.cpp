@@ -1,5 +1,7 @@
 #include "platform/Utf8.h"
 
+namespace corvane {
+
 namespace {
 
 constexpr char32_t REPLACEMENT = 0xFFFD;
@@ -93,3 +95,5 @@ std::string RepairUtf8(std::string_view text)
     }
     return out;
 }
+
+} // namespace corvane

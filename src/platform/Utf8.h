@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+namespace corvane {
+
 // One step of decoding.
 struct Utf8Scalar {
     char32_t value = 0; // the scalar; U+FFFD when the bytes were ill-formed
@@ -26,3 +28,5 @@ void AppendUtf8(std::string& out, char32_t scalar);
 
 // text with every maximal ill-formed subpart replaced by U+FFFD; valid UTF-8 comes back as it was.
 std::string RepairUtf8(std::string_view text);
+
+} // namespace corvane

@@ -15,6 +15,8 @@
 #include <string_view>
 #include <system_error>
 
+namespace corvane {
+
 namespace {
 
 // Dialog texts reach the nodes through this one rule: an empty text stores nothing, so a new
@@ -506,3 +508,5 @@ SaveResult CSubscriptions::ExportOpml(const std::string& path) const
         AddFailure(result, error);
     return result;
 }
+
+} // namespace corvane

@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 // The outcome of writing files: ok, or what failed (the file and the reason).
 struct SaveResult {
     bool ok = true;
@@ -194,3 +196,5 @@ private:
     std::unique_ptr<COutlineItem> clipboardNode;
     std::function<void(int)> syncListener;
 };
+
+} // namespace corvane

@@ -4,6 +4,8 @@
 
 #include <QPushButton>
 
+namespace corvane {
+
 using namespace DialogUnits;
 
 CAboutDlg::CAboutDlg(QWidget* parent)
@@ -20,3 +22,5 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
+
+} // namespace corvane

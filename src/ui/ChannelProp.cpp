@@ -15,6 +15,8 @@
 #include <limits>
 #include <memory>
 
+namespace corvane {
+
 using namespace DialogUnits;
 
 namespace {
@@ -156,3 +158,5 @@ void CChannelProp::accept()
     UpdateData(true);
     QDialog::accept();
 }
+
+} // namespace corvane

@@ -14,6 +14,8 @@
 class QLineEdit;
 class QPushButton;
 
+namespace corvane {
+
 class CChannelProp : public QDialog {
     Q_OBJECT
 public:
@@ -52,3 +54,5 @@ private:
     QLineEdit* descriptionEdit; // edit 1004
     QPushButton* autoRetrieveButton; // 1015
 };
+
+} // namespace corvane

@@ -2,6 +2,8 @@
 // the task pane, the tests and the frame's accessors find an action by number.
 #pragma once
 
+namespace corvane {
+
 namespace CommandId {
 // Tray menu.
 constexpr int TRAY_OPEN = 32771;
@@ -39,3 +41,5 @@ constexpr int APP_EXIT = 57665;
 constexpr int NEXT_PANE = 57680;
 constexpr int PREV_PANE = 57681;
 } // namespace CommandId
+
+} // namespace corvane

@@ -3,6 +3,8 @@
 
 #include <optional>
 
+namespace corvane {
+
 // Whoever handles the view's commands. Thread: GUI thread.
 class CCommandTarget {
 public:
@@ -12,3 +14,5 @@ public:
     // Whether the command is enabled, or nothing when this target does not handle it.
     virtual std::optional<bool> CommandEnabled(int commandId) const = 0;
 };
+
+} // namespace corvane

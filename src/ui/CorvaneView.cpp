@@ -20,6 +20,8 @@
 #include <QStyledItemDelegate>
 #include <QUrl>
 
+namespace corvane {
+
 namespace {
 
 // Layout of one item inside its visual rectangle: the mark picture, the icon, the label.
@@ -689,3 +691,5 @@ void CCorvaneView::keyReleaseEvent(QKeyEvent* event)
     }
     QTreeView::keyReleaseEvent(event);
 }
+
+} // namespace corvane

@@ -30,6 +30,8 @@
 
 class QMenu;
 
+namespace corvane {
+
 class CCorvaneView : public QTreeView, public CCommandTarget {
     Q_OBJECT
 public:
@@ -140,3 +142,5 @@ private:
     CTreeDrag drag;
     QTimer scheduleTimer;
 };
+
+} // namespace corvane

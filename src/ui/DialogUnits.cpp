@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QWidget>
 
+namespace corvane {
+
 namespace DialogUnits {
 
 QLabel* AddPicture(QWidget* dialog, int number, QRect rect, bool bordered)
@@ -83,3 +85,5 @@ void SetTemplateSize(QWidget* dialog, int width, int height)
 }
 
 } // namespace DialogUnits
+
+} // namespace corvane

@@ -7,6 +7,12 @@
 #include <QString>
 #include <cmath>
 
+class QLabel;
+class QFrame;
+class QWidget;
+
+namespace corvane {
+
 namespace DialogUnits {
 inline int X(int units)
 {
@@ -27,9 +33,6 @@ inline QSize Size(int width, int height)
 }
 } // namespace DialogUnits
 
-class QLabel;
-class QFrame;
-class QWidget;
 
 namespace DialogUnits {
 // A static picture of resource number filling rect (dialog units); bordered draws a sunken edge.
@@ -50,3 +53,5 @@ inline QRect U(int left, int top, int width, int height)
     return Rect(left, top, width, height);
 }
 } // namespace DialogUnits
+
+} // namespace corvane

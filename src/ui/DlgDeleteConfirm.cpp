@@ -4,6 +4,8 @@
 
 #include <QPushButton>
 
+namespace corvane {
+
 using namespace DialogUnits;
 
 CDlgDeleteConfirm::CDlgDeleteConfirm(QWidget* parent)
@@ -23,3 +25,5 @@ CDlgDeleteConfirm::CDlgDeleteConfirm(QWidget* parent)
     connect(yes, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
+
+} // namespace corvane

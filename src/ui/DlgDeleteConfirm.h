@@ -4,8 +4,12 @@
 
 #include <QDialog>
 
+namespace corvane {
+
 class CDlgDeleteConfirm : public QDialog {
     Q_OBJECT
 public:
     explicit CDlgDeleteConfirm(QWidget* parent = nullptr);
 };
+
+} // namespace corvane

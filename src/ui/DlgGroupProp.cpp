@@ -7,6 +7,8 @@
 
 #include <limits>
 
+namespace corvane {
+
 using namespace DialogUnits;
 
 CDlgGroupProp::CDlgGroupProp(QWidget* parent)
@@ -61,3 +63,5 @@ void CDlgGroupProp::accept()
     UpdateData(true);
     QDialog::accept();
 }
+
+} // namespace corvane

@@ -11,6 +11,8 @@
 
 class QLineEdit;
 
+namespace corvane {
+
 class CDlgGroupProp : public QDialog {
     Q_OBJECT
 public:
@@ -34,3 +36,5 @@ private:
     QLineEdit* titleEdit; // edit 1004
     QLineEdit* descriptionEdit; // edit 1003
 };
+
+} // namespace corvane

@@ -4,6 +4,8 @@
 
 #include <QPushButton>
 
+namespace corvane {
+
 using namespace DialogUnits;
 
 CDlgImportConfirm::CDlgImportConfirm(QWidget* parent)
@@ -24,3 +26,5 @@ CDlgImportConfirm::CDlgImportConfirm(QWidget* parent)
     connect(yes, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 }
+
+} // namespace corvane

@@ -4,8 +4,12 @@
 
 #include <QDialog>
 
+namespace corvane {
+
 class CDlgImportConfirm : public QDialog {
     Q_OBJECT
 public:
     explicit CDlgImportConfirm(QWidget* parent = nullptr);
 };
+
+} // namespace corvane

@@ -19,6 +19,8 @@
 
 #include <limits>
 
+namespace corvane {
+
 namespace {
 
 constexpr int kLengthStepMinimum = 1;
@@ -359,3 +361,5 @@ bool RunOptionsDialog(QWidget* parent, CorvaneSettings& settings,
         apply(settings);
     return true;
 }
+
+} // namespace corvane

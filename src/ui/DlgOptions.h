@@ -24,6 +24,8 @@ class QSlider;
 class QTimeEdit;
 class QToolButton;
 
+namespace corvane {
+
 // The outcome of reading the length field's text.
 enum class LengthCheck { Ok, NotAnInteger, OutOfRange };
 
@@ -138,3 +140,5 @@ private:
 // is not called. "Repackable" is never changed.
 bool RunOptionsDialog(QWidget* parent, CorvaneSettings& settings,
     const std::function<void(const CorvaneSettings&)>& apply = SaveOptions);
+
+} // namespace corvane

@@ -10,6 +10,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+namespace corvane {
+
 // --- ProgressListener (job thread) ------------------------------------------------------------
 
 template <typename Function> void ProgressListener::Post(Function function)
@@ -230,3 +232,5 @@ void CDlgProgress::ShowEnd(const QString& finalText)
     okButton->setFocus();
     ShowStatus(finalText);
 }
+
+} // namespace corvane

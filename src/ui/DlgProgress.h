@@ -26,6 +26,9 @@ class QFrame;
 class QLabel;
 class QProgressBar;
 class QPushButton;
+
+namespace corvane {
+
 class CDlgProgress;
 
 // The listener a CDlgProgress hands to the job. Not for use on its own.
@@ -106,3 +109,5 @@ private:
     QPushButton* cancelButton = nullptr;
     QFrame* rule = nullptr;
 };
+
+} // namespace corvane

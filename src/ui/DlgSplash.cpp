@@ -5,6 +5,8 @@
 #include <QGuiApplication>
 #include <QScreen>
 
+namespace corvane {
+
 using namespace DialogUnits;
 
 CDlgSplash::CDlgSplash(QWidget* parent)
@@ -26,3 +28,5 @@ void CDlgSplash::ShowCentred()
     raise();
     repaint();
 }
+
+} // namespace corvane

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+namespace corvane {
+
 class CDlgSplash : public QWidget {
     Q_OBJECT
 public:
@@ -11,3 +13,5 @@ public:
     // Shows the window centred on the primary screen and paints it at once.
     void ShowCentred();
 };
+
+} // namespace corvane

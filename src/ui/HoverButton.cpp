@@ -5,6 +5,8 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+namespace corvane {
+
 QSize PictureSize(const QString& path)
 {
     if (path.endsWith(".svg", Qt::CaseInsensitive)) {
@@ -117,3 +119,5 @@ void CHoverButton::hideEvent(QHideEvent* event)
     hovering = false;
     QAbstractButton::hideEvent(event);
 }
+
+} // namespace corvane

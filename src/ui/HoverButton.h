@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QString>
 
+namespace corvane {
+
 class CHoverButton : public QAbstractButton {
     Q_OBJECT
 public:
@@ -51,3 +53,5 @@ private:
 QPixmap LoadPicture(const QString& path, QSize size, qreal pixelRatio);
 // The natural size of a picture file in logical pixels; empty when it cannot be read.
 QSize PictureSize(const QString& path);
+
+} // namespace corvane

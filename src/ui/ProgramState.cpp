@@ -1,5 +1,7 @@
 #include "ui/ProgramState.h"
 
+namespace corvane {
+
 CProgramState::CProgramState()
     : controller(Hooks())
 { }
@@ -20,3 +22,5 @@ StartResult CProgramState::StartWithoutWindow(const UpdateRequest& request, std:
 {
     return controller.StartUpdate(request, silentListener, error);
 }
+
+} // namespace corvane

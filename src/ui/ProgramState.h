@@ -16,6 +16,8 @@
 
 #include <string>
 
+namespace corvane {
+
 class CProgramState : public QObject {
     Q_OBJECT
 public:
@@ -45,3 +47,5 @@ private:
     // Last, so that it goes first: its destructor waits for the jobs that use the members above.
     CUpdateController controller;
 };
+
+} // namespace corvane

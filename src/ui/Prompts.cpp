@@ -3,6 +3,8 @@
 #include <QDialog>
 #include <QFileDialog>
 
+namespace corvane {
+
 namespace {
 CPrompts* installed = nullptr;
 
@@ -55,3 +57,5 @@ CPrompts* SetPrompts(CPrompts* replacement)
     installed = replacement;
     return previous;
 }
+
+} // namespace corvane

@@ -10,6 +10,8 @@
 class QDialog;
 class QWidget;
 
+namespace corvane {
+
 class CPrompts {
 public:
     virtual ~CPrompts() = default;
@@ -34,3 +36,5 @@ public:
 CPrompts& Prompts();
 // Installs replacement (not owned; null restores the default) and returns the previous one.
 CPrompts* SetPrompts(CPrompts* replacement);
+
+} // namespace corvane

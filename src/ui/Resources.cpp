@@ -3,6 +3,8 @@
 #include <QPainter>
 #include <QSvgRenderer>
 
+namespace corvane {
+
 namespace {
 
 struct PictureEntry {
@@ -89,3 +91,5 @@ QString ApplicationTitle()
 {
     return ResourceString(128).section(QLatin1Char('\n'), 0, 0);
 }
+
+} // namespace corvane

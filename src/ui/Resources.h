@@ -13,6 +13,8 @@
 #include <QSize>
 #include <QString>
 
+namespace corvane {
+
 // The tray's icons: the program's own, and the busy one while the scheduled update runs.
 constexpr int TRAY_ICON_NORMAL = 128;
 constexpr int TRAY_ICON_BUSY = 145;
@@ -26,3 +28,5 @@ QString ResourceString(int number);
 
 // The template string's first field, the application title "Corvane".
 QString ApplicationTitle();
+
+} // namespace corvane

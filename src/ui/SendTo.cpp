@@ -22,6 +22,8 @@
 #include <cstring>
 #include <vector>
 
+namespace corvane {
+
 namespace {
 
 // kdeconnect-cli asks its daemon over D-Bus; a daemon that does not answer must not keep the
@@ -461,3 +463,5 @@ CSendTo::Outcome CSendTo::Send(
     }
     return Outcome::Sent;
 }
+
+} // namespace corvane

@@ -25,6 +25,8 @@ class QMenu;
 class QAction;
 class QWidget;
 
+namespace corvane {
+
 struct SendToTarget {
     enum class Kind {
         Program, // run program with arguments (field codes expanded with the package)
@@ -116,3 +118,5 @@ private:
 
 // The warning shown when there is no package to send.
 QString NoPackageText();
+
+} // namespace corvane

@@ -5,6 +5,8 @@
 #include <QLinearGradient>
 #include <QPainter>
 
+namespace corvane {
+
 namespace {
 
 struct ButtonSpec {
@@ -130,3 +132,5 @@ void CTaskBar::paintEvent(QPaintEvent*)
     if (!background.isNull())
         painter.drawPixmap(6, 15, background);
 }
+
+} // namespace corvane

@@ -14,6 +14,8 @@
 #include <functional>
 #include <string>
 
+namespace corvane {
+
 class CHoverButton;
 
 // Command identifiers of the pane's buttons.
@@ -72,3 +74,5 @@ private:
     QPixmap background;
     CSendTo sendTo;
 };
+
+} // namespace corvane

@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QScrollBar>
 
+namespace corvane {
+
 int CTreeDrag::ScrollPeriod(int distance)
 {
     const int period = 6 - distance / 20;
@@ -187,3 +189,5 @@ void CTreeDrag::Drop(const QModelIndex& draggedIndex, const QModelIndex& targetI
     view.expand(movedIndex);
     emit moved(change.save);
 }
+
+} // namespace corvane

@@ -17,8 +17,11 @@
 #include <QPoint>
 #include <QTimer>
 
-class CCorvaneView;
 class QLabel;
+
+namespace corvane {
+
+class CCorvaneView;
 
 class CTreeDrag : public QObject {
     Q_OBJECT
@@ -83,3 +86,5 @@ private:
     QTimer hoverTimer;
     QTimer scrollTimer;
 };
+
+} // namespace corvane

@@ -8,6 +8,8 @@
 #include <QMenu>
 #include <QUrl>
 
+namespace corvane {
+
 CViewHost::~CViewHost() = default;
 
 void CViewHost::RunUpdate(CCorvaneView& view, const UpdateRequest& request)
@@ -42,3 +44,5 @@ qint64 CViewHost::TickCount()
     }();
     return clock.elapsed();
 }
+
+} // namespace corvane

@@ -8,12 +8,15 @@
 
 #include <QtGlobal>
 
-class CCorvaneView;
 class QAction;
 class QMenu;
 class QPoint;
 class QString;
 class QUrl;
+
+namespace corvane {
+
+class CCorvaneView;
 struct UpdateRequest;
 
 class CViewHost {
@@ -35,3 +38,5 @@ public:
     // Millisecond ticks for the drag delay. Default: a monotonic clock.
     virtual qint64 TickCount();
 };
+
+} // namespace corvane

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <utility>
 
+namespace corvane {
+
 namespace {
 
 constexpr const char* INDEX_HEADER = "corvane-cache-index 1";
@@ -161,3 +163,5 @@ std::string CCacheIndex::OriginOf(const std::string& fileName) const
     auto origin = origins.find(fileName);
     return origin == origins.end() ? std::string() : origin->second;
 }
+
+} // namespace corvane

@@ -26,6 +26,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+namespace corvane {
+
 class CCacheIndex {
 public:
     // The index of the cache in dataFolder (ending in '/'). Reads the index file; a missing or
@@ -69,3 +71,5 @@ private:
     std::unordered_set<std::string> claimedThisRun; // file names
     bool changed = false;
 };
+
+} // namespace corvane

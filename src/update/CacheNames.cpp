@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 
+namespace corvane {
+
 namespace {
 
 bool IsSpace(char c)
@@ -94,3 +96,5 @@ std::string CacheFileNamePart(const std::string& address, int kind)
     const std::string folder = ProgramFolderPath() + "data/";
     return CacheFileNameIn(folder, address, kind).substr(folder.size());
 }
+
+} // namespace corvane

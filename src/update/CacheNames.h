@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace corvane {
+
 // Cache file kinds, numbered like the package record types.
 constexpr int CACHE_FEED = 0; // ".xml"
 constexpr int CACHE_MP3 = 1; // ".mp3"
@@ -30,3 +32,5 @@ std::string CacheFileNameVariant(const std::string& address, int kind, int varia
 // The file name part of CacheFileName (the path without the data folder), computed without
 // creating any folder.
 std::string CacheFileNamePart(const std::string& address, int kind);
+
+} // namespace corvane

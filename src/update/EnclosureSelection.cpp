@@ -1,5 +1,7 @@
 #include "update/EnclosureSelection.h"
 
+namespace corvane {
+
 std::vector<SelectedEnclosure> SelectEnclosures(
     const CFeedChannel& channel, const CorvaneSettings& settings)
 {
@@ -16,3 +18,5 @@ std::vector<SelectedEnclosure> SelectEnclosures(
     }
     return selected;
 }
+
+} // namespace corvane

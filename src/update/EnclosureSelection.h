@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 // One enclosure to download (or, for Re-Pack, to find in the cache) and pack.
 struct SelectedEnclosure {
     std::size_t itemNumber = 0; // 1 for the channel's first item, in document order
@@ -21,3 +23,5 @@ struct SelectedEnclosure {
 // takes part. Empty when podcasts are off (settings.podcastOn 0).
 std::vector<SelectedEnclosure> SelectEnclosures(
     const CFeedChannel& channel, const CorvaneSettings& settings);
+
+} // namespace corvane

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+namespace corvane {
+
 namespace {
 
 constexpr std::size_t DEFAULT_PIECE_SIZE = 1 << 20;
@@ -520,3 +522,5 @@ std::string Utf8ToUtf16Le(const std::string& utf8)
     }
     return out;
 }
+
+} // namespace corvane

@@ -16,6 +16,8 @@
 #include <memory>
 #include <string>
 
+namespace corvane {
+
 class AtomicFile;
 
 constexpr std::uint32_t PACKAGE_MAGIC = 0x0001560A;
@@ -119,3 +121,5 @@ std::string Utf8ToUtf16Le(const std::string& utf8);
 // Test hook: the piece size EmbedFile reads with (and, when set, no in-kernel copy), so that
 // tests can put piece boundaries anywhere. 0 restores the default of 1 MiB.
 void SetEmbedPieceSizeForTesting(std::size_t bytes);
+
+} // namespace corvane

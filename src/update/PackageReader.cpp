@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <utility>
 
+namespace corvane {
+
 namespace {
 
 constexpr std::size_t PIECE_SIZE = 1 << 20;
@@ -266,3 +268,5 @@ bool CPackageReader::CopyTo(std::uint64_t offset, std::uint64_t length, const st
     }
     return copied;
 }
+
+} // namespace corvane

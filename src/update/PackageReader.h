@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 struct PackageRecord {
     std::uint64_t offset = 0; // where the record starts (its name length)
     std::uint32_t type = 0; // RECORD_FEED, RECORD_MP3 or RECORD_AMR
@@ -84,3 +86,5 @@ private:
 
 // UTF-16LE bytes to UTF-8; an unpaired surrogate becomes U+FFFD, an odd last byte is ignored.
 std::string Utf16LeToUtf8(const std::string& utf16);
+
+} // namespace corvane

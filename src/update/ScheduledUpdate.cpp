@@ -4,6 +4,8 @@
 
 #include <ctime>
 
+namespace corvane {
+
 LocalTime LocalTime::Now()
 {
     std::time_t now = std::time(nullptr);
@@ -207,3 +209,5 @@ bool CUpdateController::OnScheduleTick(const LocalTime& now)
     }
     return true;
 }
+
+} // namespace corvane

@@ -18,6 +18,8 @@
 #include <string>
 #include <vector>
 
+namespace corvane {
+
 // A local date and time of day, as the schedule compares it.
 struct LocalTime {
     int year = 1970;
@@ -148,3 +150,5 @@ private:
     int connectionsPerHost = 2;
     int conversionThreads = 0;
 };
+
+} // namespace corvane

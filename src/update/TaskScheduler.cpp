@@ -13,6 +13,8 @@
 
 #include <sys/stat.h>
 
+namespace corvane {
+
 namespace {
 
 // The host (with port) of an address, lower-cased: downloads from one host are limited apart
@@ -299,3 +301,5 @@ void CTaskScheduler::Shutdown()
             std::remove(task.amrPath.c_str());
     }
 }
+
+} // namespace corvane

@@ -34,6 +34,8 @@
 #include <utility>
 #include <vector>
 
+namespace corvane {
+
 // One download (or one look into the cache) and what follows it: the parse of a feed document,
 // or the conversion of an enclosure. Fields below "results" are the scheduler's until the task
 // has reached the state the packer waits for.
@@ -140,3 +142,5 @@ private:
 
     std::vector<std::jthread> workers; // last: joined before the state above goes
 };
+
+} // namespace corvane

@@ -14,6 +14,8 @@
 #include <filesystem>
 #include <utility>
 
+namespace corvane {
+
 std::string UpdateFinalText(std::uint64_t packageSize, bool anyFailed)
 {
     // The described text formats the size with %d; a package above 2 GiB must not print a
@@ -427,3 +429,5 @@ void CUpdateJob::Run(std::stop_token stop)
     if (setup.onThreadEnd)
         setup.onThreadEnd();
 }
+
+} // namespace corvane

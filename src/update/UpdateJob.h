@@ -23,6 +23,8 @@
 #include <thread>
 #include <vector>
 
+namespace corvane {
+
 // Implemented by whoever shows a job. Every call comes from the job's packing thread.
 //
 // OnStatus, OnProgressRange, OnProgressStep and OnFinished must not block: they are called while
@@ -174,3 +176,5 @@ private:
     std::stop_source stopSource;
     std::jthread thread;
 };
+
+} // namespace corvane

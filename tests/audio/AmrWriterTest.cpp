@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstdio>
 
+using namespace corvane;
+
 namespace {
 
 // Two seconds of a 300 Hz tone at a speech-like level.

@@ -11,6 +11,8 @@
 #include <memory>
 #include <random>
 
+using namespace corvane;
+
 namespace {
 
 std::vector<std::string> FolderEntries(const std::string& path)

@@ -5,6 +5,8 @@
 
 #include <vector>
 
+using namespace corvane;
+
 namespace {
 
 // Feeds count samples (value i % 1000 for sample i) in pieces of pieceSize; returns the output.

@@ -8,6 +8,8 @@
 
 #include "support/CliRunner.h"
 
+using namespace corvane;
+
 // The last line of a text (a trailing line break ignored).
 inline std::string LastLine(const std::string& text)
 {

@@ -24,6 +24,8 @@
 #include <utility>
 #include <vector>
 
+using namespace corvane;
+
 namespace {
 
 constexpr int TIMED_KILLS = 9;

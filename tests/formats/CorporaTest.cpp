@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+using namespace corvane;
+
 namespace fs = std::filesystem;
 
 namespace {

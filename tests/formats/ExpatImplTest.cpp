@@ -9,6 +9,8 @@
 #include <new>
 #include <string>
 
+using namespace corvane;
+
 namespace {
 
 // Every text field of a channel and its items, one line each, to compare two reads whole.

@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace corvane;
+
 namespace {
 
 const std::string header = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n"

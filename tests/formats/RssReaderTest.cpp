@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+using namespace corvane;
+
 namespace {
 
 std::unique_ptr<CFeedChannel> Read(const std::string& document, int* result = nullptr)

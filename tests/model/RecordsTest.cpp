@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+using namespace corvane;
+
 namespace {
 
 std::unique_ptr<COutlineItem> Node(const char* title)

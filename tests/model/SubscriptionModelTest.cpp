@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace corvane;
+
 namespace {
 
 // The tree as the model presents it: display texts, children in braces.

@@ -14,6 +14,8 @@
 
 #include <sys/stat.h>
 
+using namespace corvane;
+
 namespace {
 
 using namespace std::chrono_literals;

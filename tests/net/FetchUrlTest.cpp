@@ -15,6 +15,8 @@
 #include <thread>
 #include <vector>
 
+using namespace corvane;
+
 namespace {
 
 using namespace std::chrono_literals;

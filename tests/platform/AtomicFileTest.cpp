@@ -17,6 +17,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+using namespace corvane;
+
 namespace {
 
 std::vector<std::string> Entries(const std::string& folder)

@@ -8,6 +8,8 @@
 #include <unistd.h>
 #include <utility>
 
+using namespace corvane;
+
 namespace {
 
 bool IsOpen(int descriptor)

@@ -11,6 +11,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+using namespace corvane;
+
 namespace {
 
 // Everything left in file, read in pieces of three bytes.

@@ -5,6 +5,8 @@
 
 #include <string>
 
+using namespace corvane;
+
 TEST(Result, HoldsTheValueOfASuccess)
 {
     Result<std::string> found(std::string("/home/a/x.conf"));

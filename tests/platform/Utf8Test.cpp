@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+using namespace corvane;
+
 namespace {
 
 const std::string FFFD = "\xEF\xBF\xBD";

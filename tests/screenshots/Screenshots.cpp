@@ -24,6 +24,8 @@
 
 #include <memory>
 
+using namespace corvane;
+
 namespace {
 
 // Saves the pictures into one folder and remembers the files it could not write.

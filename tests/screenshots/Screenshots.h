@@ -9,7 +9,11 @@
 
 #include <functional>
 
+namespace corvane {
 class CCorvaneApp;
+} // namespace corvane
+
+using namespace corvane;
 
 // Writes main.png, channel-properties.png, group-properties.png, delete-confirm.png,
 // import-confirm.png, about.png, task-pane.png (one button under the pointer), options.png,

@@ -13,6 +13,8 @@
 
 #include <cstdio>
 
+using namespace corvane;
+
 int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);

@@ -15,6 +15,8 @@
 #include <sys/stat.h>
 #include <thread>
 
+using namespace corvane;
+
 namespace {
 
 // The tree as text: titles (or "?" for none), children in braces, feeds marked with '*'.

@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace corvane;
+
 namespace {
 
 TEST_F(ViewTest, InitialTreeIsExpandedWithNothingSelectedAndEverythingUnmarked)

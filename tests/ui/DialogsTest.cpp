@@ -17,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace corvane;
+
 namespace {
 
 QStringList Texts(const QWidget& dialog)

@@ -17,6 +17,8 @@
 #include <chrono>
 #include <cstdlib>
 
+using namespace corvane;
+
 using namespace std::chrono_literals;
 
 namespace {

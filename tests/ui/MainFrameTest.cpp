@@ -25,6 +25,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace corvane;
+
 namespace {
 
 // "text|id" for each item, "-" for a separator.

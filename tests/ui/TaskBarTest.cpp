@@ -28,6 +28,8 @@
 #include <cstdlib>
 #include <thread>
 
+using namespace corvane;
+
 namespace {
 
 struct PaneFixture : ::testing::Test {

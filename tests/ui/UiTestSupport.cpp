@@ -99,7 +99,9 @@ QString ScriptedPrompts::SaveFileName(QWidget*, const QString& filter, const QSt
 
 int ScriptedPrompts::RunDialog(QDialog& dialog)
 {
-    dialogsRun << QString::fromLatin1(dialog.metaObject()->className());
+    // The class's own name, without the project namespace.
+    const QString name = QString::fromLatin1(dialog.metaObject()->className());
+    dialogsRun << name.mid(name.lastIndexOf(QLatin1Char(':')) + 1);
     return answerDialog ? answerDialog(dialog) : 2;
 }
 

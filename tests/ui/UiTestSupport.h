@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+using namespace corvane;
+
 // Points CORVANE_HOME, XDG_CONFIG_HOME, XDG_DATA_HOME and XDG_RUNTIME_DIR into a fresh
 // temporary folder for the object's life, and restores the previous values afterwards.
 class PrivateEnvironment {

@@ -22,6 +22,8 @@
 #include <string>
 #include <vector>
 
+using namespace corvane;
+
 // Answers the view's requests as a test scripts them; what no test scripted does what the
 // defaults do. The drag's clock is the test's.
 class ScriptedHost : public CViewHost {

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <utime.h>
 
+using namespace corvane;
+
 namespace {
 
 constexpr std::time_t LAST_MODIFIED = 1700000000; // both addresses: a 304 cannot tell them apart

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace corvane;
+
 namespace {
 
 class CacheNames : public ::testing::Test {

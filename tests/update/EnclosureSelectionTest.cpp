@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+using namespace corvane;
+
 namespace {
 
 // A channel with one item per (url, type); an empty url gives an item without an enclosure.

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <vector>
 
+using namespace corvane;
+
 namespace {
 
 

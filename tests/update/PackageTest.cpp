@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+using namespace corvane;
+
 namespace {
 
 std::string Le32(std::uint32_t value)

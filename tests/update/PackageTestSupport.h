@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+using namespace corvane;
+
 inline std::string Le32(std::uint32_t value)
 {
     return { static_cast<char>(value), static_cast<char>(value >> 8),

@@ -5,6 +5,8 @@
 #include <chrono>
 #include <thread>
 
+using namespace corvane;
+
 namespace {
 
 LocalTime At(int hour, int minute, int second, int day = 7)

@@ -12,6 +12,8 @@
 
 #include <unistd.h>
 
+using namespace corvane;
+
 namespace {
 
 // The loopback port appears in record names (UTF-16LE) and in the feed documents (enclosure

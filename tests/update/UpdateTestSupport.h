@@ -19,6 +19,8 @@
 #include <sys/stat.h>
 #include <vector>
 
+using namespace corvane;
+
 // Records every listener call as one line: "status <text>", "failure <text>", "range <n>",
 // "step", "finished <text>".
 class RecordingListener : public UpdateListener {
