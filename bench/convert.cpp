@@ -159,10 +159,10 @@ int main(int argc, char** argv)
     long peakKilobytes = 0;
     int result = 0;
     for (int round = 0; result == 0 && round < rounds; ++round) {
-        const ChildRun encoded = Run({ self, "--encode-child", raw });
-        const ChildRun converted = Run({ self, "--convert-child", mp3, ours });
-        const ChildRun soxed = Run({ "sox", mp3, "-r", "8000", "-c", "1", "-t", "amr-nb", "-C", "0",
-            theirs, "vol", "0.125" });
+        const ChildRun encoded = Run({self, "--encode-child", raw});
+        const ChildRun converted = Run({self, "--convert-child", mp3, ours});
+        const ChildRun soxed = Run({"sox", mp3, "-r", "8000", "-c", "1", "-t", "amr-nb", "-C", "0",
+            theirs, "vol", "0.125"});
         if (!encoded.ok || !converted.ok || !soxed.ok) {
             std::fprintf(stderr, "round %d failed (encoder %d, ours %d, sox %d)\n", round + 1,
                 encoded.ok, converted.ok, soxed.ok);

@@ -93,14 +93,14 @@ int main(int argc, char** argv)
         const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
         for (int round = 0; result == 0 && round < rounds; ++round) {
             std::filesystem::remove(target);
-            const ChildRun curl = Run({ "curl", "-s", "-o", target, url });
+            const ChildRun curl = Run({"curl", "-s", "-o", target, url});
             if (!curl.ok || !SameSize(target, bytes)) {
                 std::fprintf(stderr, "curl failed\n");
                 result = 1;
                 break;
             }
             std::filesystem::remove(target);
-            const ChildRun ours = Run({ self, "--child", url, target });
+            const ChildRun ours = Run({self, "--child", url, target});
             if (!ours.ok || !SameSize(target, bytes)) {
                 std::fprintf(stderr, "DownloadUrl failed\n");
                 result = 1;

@@ -166,7 +166,7 @@ int main(int argc, char** argv)
             auto podcastSetup = [&](int conversions, const std::string& output) {
                 UpdateJobSetup setup;
                 setup.repack = conversions != 0;
-                setup.feedUrls = { server.Url("/podcast.rss") };
+                setup.feedUrls = {server.Url("/podcast.rss")};
                 setup.outputPath = (home / output).string();
                 setup.settings.podcastOn = 1;
                 setup.settings.podcastFormat = 1;

@@ -89,9 +89,9 @@ int main(int argc, char** argv)
     for (int round = 0; result == 0 && round < rounds; ++round) {
         // Each run starts with nothing left to write back from the one before.
         sync();
-        const ChildRun copied = Run({ "cp", source, copy });
+        const ChildRun copied = Run({"cp", source, copy});
         sync();
-        const ChildRun packed = Run({ self, "--child", source, package });
+        const ChildRun packed = Run({self, "--child", source, package});
         struct stat status { };
         const bool sizeOk = stat(package.c_str(), &status) == 0
             && static_cast<std::uint64_t>(status.st_size) == 8 + 4 + 64 + 8 + bytes;

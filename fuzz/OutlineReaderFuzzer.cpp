@@ -52,8 +52,8 @@ std::string Feeds(const COutlineItem& root)
         if (node->firstChild) {
             pending.push_back(node->firstChild.get());
         } else if (node->xmlurl) {
-            for (const TextField* field : { &node->title, &node->type, &node->htmlurl,
-                     &node->xmlurl, &node->description, &node->text })
+            for (const TextField* field : {&node->title, &node->type, &node->htmlurl, &node->xmlurl,
+                     &node->description, &node->text})
                 AddField(out, *field);
             out += '\n';
         }

@@ -2,11 +2,11 @@
 
 #include "app/InstanceChecker.h"
 #include "app/MainFrame.h"
-#include "ui/Resources.h"
+#include "app/TaskBarSetup.h"
 #include "ui/CorvaneView.h"
 #include "ui/DlgSplash.h"
 #include "ui/ProgramState.h"
-#include "app/TaskBarSetup.h"
+#include "ui/Resources.h"
 
 #include <QApplication>
 #include <QTimer>

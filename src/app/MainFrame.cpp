@@ -1,9 +1,9 @@
 #include "app/MainFrame.h"
 
-#include "ui/CommandIds.h"
-#include "platform/Settings.h"
 #include "app/TrayIcon.h"
+#include "platform/Settings.h"
 #include "ui/AboutDlg.h"
+#include "ui/CommandIds.h"
 #include "ui/Resources.h"
 
 #include <QAction>
@@ -73,16 +73,16 @@ void CMainFrame::BuildMenus()
     editMenu = bar->addMenu(QStringLiteral("&Edit"));
     AddCommand(editMenu, QStringLiteral("&Undo\tCtrl+Z"), CommandId::EDIT_UNDO)
         ->setShortcuts(
-            { QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace) });
+            {QKeySequence(Qt::CTRL | Qt::Key_Z), QKeySequence(Qt::ALT | Qt::Key_Backspace)});
     AddCommand(editMenu, QStringLiteral("Cu&t\tCtrl+X"), CommandId::EDIT_CUT)
         ->setShortcuts(
-            { QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete) });
+            {QKeySequence(Qt::CTRL | Qt::Key_X), QKeySequence(Qt::SHIFT | Qt::Key_Delete)});
     AddCommand(editMenu, QStringLiteral("&Copy\tCtrl+C"), CommandId::EDIT_COPY)
         ->setShortcuts(
-            { QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert) });
+            {QKeySequence(Qt::CTRL | Qt::Key_C), QKeySequence(Qt::CTRL | Qt::Key_Insert)});
     AddCommand(editMenu, QStringLiteral("&Paste\tCtrl+V"), CommandId::EDIT_PASTE)
         ->setShortcuts(
-            { QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert) });
+            {QKeySequence(Qt::CTRL | Qt::Key_V), QKeySequence(Qt::SHIFT | Qt::Key_Insert)});
 
     viewMenu = bar->addMenu(QStringLiteral("&View"));
     AddCommand(viewMenu, QStringLiteral("&Options"), CommandId::OPTIONS)
@@ -94,14 +94,14 @@ void CMainFrame::BuildMenus()
     helpMenu->addSeparator();
     AddCommand(helpMenu, QStringLiteral("&About Corvane..."), CommandId::APP_ABOUT);
 
-    for (QMenu* menu : { fileMenu, editMenu, viewMenu, helpMenu })
+    for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu})
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
     UpdateCommandStates();
 }
 
 QAction* CMainFrame::Action(int commandId) const
 {
-    for (QMenu* menu : { fileMenu, editMenu, viewMenu, helpMenu }) {
+    for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu}) {
         for (QAction* action : menu->actions()) {
             if (!action->isSeparator() && action->data().toInt() == commandId)
                 return action;
@@ -131,7 +131,7 @@ void CMainFrame::SetTaskPane(QWidget* pane)
 
 void CMainFrame::UpdateCommandStates()
 {
-    for (QMenu* menu : { fileMenu, editMenu, viewMenu, helpMenu }) {
+    for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu}) {
         for (QAction* action : menu->actions()) {
             if (action->isSeparator())
                 continue;
@@ -215,7 +215,7 @@ void CMainFrame::closeEvent(QCloseEvent* event)
         return;
     }
     const QRect outer = frameGeometry();
-    SaveWindowPlacement(WindowPlacement { outer.x(), outer.y(), outer.width(), outer.height() });
+    SaveWindowPlacement(WindowPlacement {outer.x(), outer.y(), outer.width(), outer.height()});
     trayIcon->SetIconResource(0);
     event->accept();
     emit exited();

@@ -48,7 +48,8 @@ public:
 CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view)
 {
     CTrayIcon* tray = frame.TrayIcon();
-    QObject::connect(&view.State(), &CProgramState::scheduledBusyChanged, tray,
+    QObject::connect(
+        &view.State(), &CProgramState::scheduledBusyChanged, tray,
         [tray](bool busy) { tray->SetIconResource(busy ? TRAY_ICON_BUSY : TRAY_ICON_NORMAL); },
         Qt::DirectConnection);
     auto* pane = new CTaskBar;

@@ -14,7 +14,7 @@ namespace corvane {
 int AmrFrameBytes(int mode)
 {
     // Speech bits per mode (3GPP TS 26.101), rounded up to bytes, plus the header byte.
-    static const int sizes[8] = { 13, 14, 16, 18, 20, 21, 27, 32 };
+    static const int sizes[8] = {13, 14, 16, 18, 20, 21, 27, 32};
     return mode >= 0 && mode < 8 ? sizes[mode] : 0;
 }
 
@@ -109,7 +109,7 @@ bool AmrFrameWriter::Finish()
     if (pendingCount > 0) {
         // Zeros rather than the previous frame's tail: the frame count is the same either way,
         // and silence does not repeat a fragment of speech at the end.
-        std::fill(pending + pendingCount, pending + AMR_FRAME_SAMPLES, int16_t { 0 });
+        std::fill(pending + pendingCount, pending + AMR_FRAME_SAMPLES, int16_t {0});
         written = EncodePending();
     }
     DebugLine("\n%s%lld%s%lld%s\n", "Frame structure AMR MIME file storage format: ", frames,

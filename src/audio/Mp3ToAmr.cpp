@@ -42,9 +42,8 @@ void SetError(std::string* error, std::string message)
 std::FILE* OpenOutput(AtomicFile& output, const std::string& amrPath, std::string* error)
 {
     std::string message;
-    std::FILE* stream = output.Open(amrPath, AMR_TEMPORARY_PREFIX, message)
-        ? output.Stream(message)
-        : nullptr;
+    std::FILE* stream
+        = output.Open(amrPath, AMR_TEMPORARY_PREFIX, message) ? output.Stream(message) : nullptr;
     if (!stream) {
         SetError(error, message);
         return nullptr;
@@ -182,7 +181,7 @@ int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int 
 
         DecodeOutcome outcome;
         const bool written = EncodeAll(
-            decoder, writer, { volumeIndex, limitOn != 0, lengthSeconds }, control, outcome);
+            decoder, writer, {volumeIndex, limitOn != 0, lengthSeconds}, control, outcome);
         const std::string failure
             = ConversionFailure(mp3Path, amrPath, control, outcome, writer, written);
         if (!failure.empty()) {

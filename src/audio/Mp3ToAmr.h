@@ -38,8 +38,8 @@ struct ConversionControl {
 // or the conversion was stopped. A volumeIndex outside 0..7 is clamped into it.
 // The output is committed through an AtomicFile (temporary AMR_TEMPORARY_PREFIX + "XXXXXX"
 // beside amrPath, renamed over it only on success): on -1 this call leaves nothing at amrPath (a
-// file that stood there before stays as it was). A truncated or damaged MP3 converts what still decodes.
-// error, when given, receives a message that names the file and the reason on -1.
+// file that stood there before stays as it was). A truncated or damaged MP3 converts what still
+// decodes. error, when given, receives a message that names the file and the reason on -1.
 int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int mode, int dtx,
     int volumeIndex, int limitOn, unsigned int lengthSeconds,
     const ConversionControl* control = nullptr, std::string* error = nullptr);

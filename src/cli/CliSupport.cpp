@@ -88,8 +88,7 @@ void PrintError(const std::string& message)
     std::fprintf(stderr, "corvane-cli: %s\n", message.c_str());
 }
 
-std::optional<long long> ParseInteger(const std::string& text, long long minimum,
-                                      long long maximum)
+std::optional<long long> ParseInteger(const std::string& text, long long minimum, long long maximum)
 {
     long long value = 0;
     const char* first = text.data();
@@ -119,13 +118,27 @@ std::string JsonString(const std::string& text)
             continue;
         }
         switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\r': out += "\\r"; break;
-        case '\t': out += "\\t"; break;
-        case '\b': out += "\\b"; break;
-        case '\f': out += "\\f"; break;
+        case '"':
+            out += "\\\"";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\b':
+            out += "\\b";
+            break;
+        case '\f':
+            out += "\\f";
+            break;
         default:
             if (c < 0x20) {
                 char escaped[8];
@@ -160,14 +173,14 @@ bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& st
     pthread_sigmask(SIG_BLOCK, &signals, &previous);
 
     bool interrupted = false;
-    std::atomic<bool> finished { false };
+    std::atomic<bool> finished {false};
     {
         std::jthread worker([&] {
             work();
             finished = true;
         });
         while (!finished) {
-            const timespec wait { 0, 50 * 1000 * 1000 };
+            const timespec wait {0, 50 * 1000 * 1000};
             if (sigtimedwait(&signals, nullptr, &wait) > 0) {
                 stop.request_stop();
                 interrupted = true;

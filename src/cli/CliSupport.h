@@ -11,10 +11,10 @@ namespace corvane {
 
 // Exit codes of every command.
 constexpr int EXIT_DONE = 0;
-constexpr int EXIT_FAILED = 1;          // a message on standard error names the file and reason
+constexpr int EXIT_FAILED = 1; // a message on standard error names the file and reason
 constexpr int EXIT_USAGE = 2;
-constexpr int EXIT_PARTLY_FAILED = 3;   // update: package written, something failed
-constexpr int EXIT_INTERRUPTED = 130;   // Ctrl-C
+constexpr int EXIT_PARTLY_FAILED = 3; // update: package written, something failed
+constexpr int EXIT_INTERRUPTED = 130; // Ctrl-C
 
 // The arguments of one command, after the command's name and the global options.
 class CommandArguments {
@@ -43,8 +43,8 @@ private:
 void PrintError(const std::string& message);
 
 // Parses a whole decimal number in [minimum, maximum]; nullopt when text is anything else.
-std::optional<long long> ParseInteger(const std::string& text, long long minimum,
-                                      long long maximum);
+std::optional<long long> ParseInteger(
+    const std::string& text, long long minimum, long long maximum);
 
 // A JSON string literal for UTF-8 text (quotes included); invalid UTF-8 bytes become U+FFFD.
 std::string JsonString(const std::string& text);

@@ -44,22 +44,22 @@ template <std::size_t N> void PrintText(std::string& out, const NamedField (&fie
 void Describe(const CFeedChannel& channel, bool json, int result, std::string& out)
 {
     const NamedField channelFields[] = {
-        { "title", &channel.title },
-        { "link", &channel.link },
-        { "description", &channel.description },
-        { "language", &channel.language },
-        { "copyright", &channel.copyright },
-        { "managingEditor", &channel.managingEditor },
-        { "webMaster", &channel.webMaster },
-        { "pubDate", &channel.pubDate },
-        { "lastBuildDate", &channel.lastBuildDate },
-        { "category", &channel.category },
-        { "generator", &channel.generator },
-        { "docs", &channel.docs },
-        { "ttl", &channel.ttl },
-        { "rating", &channel.rating },
-        { "skipHours", &channel.skipHours },
-        { "skipDays", &channel.skipDays },
+        {"title", &channel.title},
+        {"link", &channel.link},
+        {"description", &channel.description},
+        {"language", &channel.language},
+        {"copyright", &channel.copyright},
+        {"managingEditor", &channel.managingEditor},
+        {"webMaster", &channel.webMaster},
+        {"pubDate", &channel.pubDate},
+        {"lastBuildDate", &channel.lastBuildDate},
+        {"category", &channel.category},
+        {"generator", &channel.generator},
+        {"docs", &channel.docs},
+        {"ttl", &channel.ttl},
+        {"rating", &channel.rating},
+        {"skipHours", &channel.skipHours},
+        {"skipDays", &channel.skipDays},
     };
     if (json) {
         out += "{\"ok\": ";
@@ -74,19 +74,19 @@ void Describe(const CFeedChannel& channel, bool json, int result, std::string& o
     std::size_t number = 0;
     for (const CFeedItem* item = channel.firstItem.get(); item; item = item->nextItem.get()) {
         const NamedField itemFields[] = {
-            { "title", &item->title },
-            { "link", &item->link },
-            { "description", &item->description },
-            { "author", &item->author },
-            { "category", &item->category },
-            { "comments", &item->comments },
-            { "enclosure", &item->enclosure },
-            { "guid", &item->guid },
-            { "pubDate", &item->pubDate },
-            { "source", &item->source },
-            { "enclosureUrl", &item->enclosureUrl },
-            { "enclosureType", &item->enclosureType },
-            { "enclosureLength", &item->enclosureLength },
+            {"title", &item->title},
+            {"link", &item->link},
+            {"description", &item->description},
+            {"author", &item->author},
+            {"category", &item->category},
+            {"comments", &item->comments},
+            {"enclosure", &item->enclosure},
+            {"guid", &item->guid},
+            {"pubDate", &item->pubDate},
+            {"source", &item->source},
+            {"enclosureUrl", &item->enclosureUrl},
+            {"enclosureType", &item->enclosureType},
+            {"enclosureLength", &item->enclosureLength},
         };
         ++number;
         if (json) {

@@ -5,13 +5,14 @@
 // counts its backups from 0 at each start. So that "corvane-cli undo" can step back through
 // the saves of earlier calls, the command-line program keeps its undo depth (the number of its
 // newest backup) in the file "cli-undo-depth" in the program folder's backup folder, beside the
-// backups themselves: a call in another program folder keeps a depth and backups of its own. Every saving command starts from that depth and writes the new one; undo
-// steps it back. The backups are the desktop program's: a desktop run that saves meanwhile
-// overwrites them from number 1 up, and an undo then restores what that run saved.
+// backups themselves: a call in another program folder keeps a depth and backups of its own. Every
+// saving command starts from that depth and writes the new one; undo steps it back. The backups are
+// the desktop program's: a desktop run that saves meanwhile overwrites them from number 1 up, and
+// an undo then restores what that run saved.
 #include "cli/Commands.h"
 
-#include "subscriptions/Subscriptions.h"
 #include "platform/Paths.h"
+#include "subscriptions/Subscriptions.h"
 
 #include <algorithm>
 #include <cctype>
@@ -227,8 +228,8 @@ int RunRemove(CommandArguments& arguments)
         return EXIT_FAILED;
     COutlineItem* found = nullptr;
     ForEachNode(subscriptions->Root(), [&](COutlineItem* node, int depth) {
-        const bool named = (node->title && *node->title == wanted)
-            || (node->xmlurl && *node->xmlurl == wanted);
+        const bool named
+            = (node->title && *node->title == wanted) || (node->xmlurl && *node->xmlurl == wanted);
         if (depth > 0 && named) {
             found = node;
             return false;

@@ -88,7 +88,7 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request)
 
     bool interrupted = false;
     while (controller.ManualRunning()) {
-        const timespec wait { 0, 100 * 1000 * 1000 };
+        const timespec wait {0, 100 * 1000 * 1000};
         if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
             controller.CancelManual();
             interrupted = true;

@@ -26,12 +26,15 @@ const Command commands[] = {
     {"add", RunAdd, "add URL [--title T] [--group G]  add a feed"},
     {"remove", RunRemove, "remove TITLE-OR-URL         remove a group or feed"},
     {"undo", RunUndo, "undo                        undo the last change to the subscriptions"},
-    {"import", RunImport, "import FILE [--yes]         replace the subscriptions with an OPML file"},
+    {"import", RunImport,
+        "import FILE [--yes]         replace the subscriptions with an OPML file"},
     {"export", RunExport, "export FILE                 write the subscriptions as OPML"},
     {"options", RunOptions, "options [SECTION/ENTRY[=VALUE]]...  show or set settings"},
     {"update", RunUpdateCommand,
-     "update [--feed URL]... [--marked TITLE]... [--output PATH]  update feeds, write the package"},
-    {"repack", RunRepackCommand, "repack [--output PATH]      write the package again from the cache"},
+        "update [--feed URL]... [--marked TITLE]... [--output PATH]  update feeds, write the "
+        "package"},
+    {"repack", RunRepackCommand,
+        "repack [--output PATH]      write the package again from the cache"},
     {"fetch", RunFetch, "fetch URL FILE              download URL into FILE as an update does"},
     {"feed", RunFeed, "feed PATH-OR-URL [--json]   read a feed document and show its items"},
     {"inspect", RunInspect, "inspect PACKAGE [--json]    show the head and records of a package"},
@@ -44,9 +47,10 @@ void PrintUsage(std::FILE* out)
     std::fprintf(out, "usage: corvane-cli [--home DIR] COMMAND [ARGUMENTS]\n\ncommands:\n");
     for (const Command& command : commands)
         std::fprintf(out, "  %s\n", command.summary);
-    std::fprintf(out, "\n--home DIR sets the program folder (default $CORVANE_HOME, else "
-                      "$XDG_DATA_HOME/Corvane).\n'corvane-cli COMMAND --help' describes a "
-                      "command.\n");
+    std::fprintf(out,
+        "\n--home DIR sets the program folder (default $CORVANE_HOME, else "
+        "$XDG_DATA_HOME/Corvane).\n'corvane-cli COMMAND --help' describes a "
+        "command.\n");
 }
 
 } // namespace
@@ -74,8 +78,8 @@ int main(int argc, char** argv)
         setenv("CORVANE_HOME", home.c_str(), 1);
     }
 
-    if (arguments.empty() || arguments.front() == "--help" || arguments.front() == "-h" ||
-        arguments.front() == "help") {
+    if (arguments.empty() || arguments.front() == "--help" || arguments.front() == "-h"
+        || arguments.front() == "help") {
         PrintUsage(arguments.empty() ? stderr : stdout);
         return arguments.empty() ? EXIT_USAGE : EXIT_DONE;
     }

@@ -3,8 +3,8 @@
 namespace corvane {
 
 CCorvaneDoc::CCorvaneDoc()
-    : root(std::make_unique<COutlineItem>()), head(std::make_unique<COutlineHead>())
-{
-}
+    : root(std::make_unique<COutlineItem>())
+    , head(std::make_unique<COutlineHead>())
+{ }
 
 } // namespace corvane

@@ -25,7 +25,8 @@ public:
     // Reads the feed document at path into a new CFeedChannel stored in channel (destroying what
     // it held). The slot holds a channel afterwards whatever happens. Returns 1 when the parse
     // succeeded, 0 when the file could not be opened (also when it is not a regular file, see
-    // platform/InputFile.h) or is not well-formed (what was read before the fault stays in the channel).
+    // platform/InputFile.h) or is not well-formed (what was read before the fault stays in the
+    // channel).
     static int ReadFeedFile(const std::string& path, std::unique_ptr<CFeedChannel>& channel);
 
     // Reads the OPML file at path into a new head and a new root titled "My Subscriptions",
@@ -34,8 +35,7 @@ public:
     // regular file), unreadable, when given, receives why in words without the path (as
     // InputFile gives them); it is left as it was otherwise, also for a malformed document.
     static int ReadOutlineFile(const std::string& path, std::unique_ptr<COutlineHead>& head,
-                               std::unique_ptr<COutlineItem>& root,
-                               std::string* unreadable = nullptr);
+        std::unique_ptr<COutlineItem>& root, std::string* unreadable = nullptr);
 
     // ReadOutlineFile into the document's own root and head.
     int LoadSubscriptions(const std::string& path);

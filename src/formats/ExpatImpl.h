@@ -115,8 +115,7 @@ bool EqualsNoCase(const char* name, std::string_view expected);
 void AppendPendingText(std::string& pending, const XML_Char* text, int length);
 
 // An element (or attribute) name and the record field its text goes to.
-template <typename Record>
-struct NamedField {
+template <typename Record> struct NamedField {
     std::string_view name;
     TextField Record::*field;
 };

@@ -8,21 +8,21 @@ namespace corvane {
 namespace {
 
 constexpr NamedField<COutlineItem> outlineFields[] = {
-    { "title", &COutlineItem::title },
-    { "type", &COutlineItem::type },
-    { "htmlurl", &COutlineItem::htmlurl },
-    { "xmlurl", &COutlineItem::xmlurl },
-    { "text", &COutlineItem::text },
-    { "version", &COutlineItem::version },
-    { "description", &COutlineItem::description },
+    {"title", &COutlineItem::title},
+    {"type", &COutlineItem::type},
+    {"htmlurl", &COutlineItem::htmlurl},
+    {"xmlurl", &COutlineItem::xmlurl},
+    {"text", &COutlineItem::text},
+    {"version", &COutlineItem::version},
+    {"description", &COutlineItem::description},
 };
 
 constexpr NamedField<COutlineHead> headFields[] = {
-    { "title", &COutlineHead::title },
-    { "datecreated", &COutlineHead::datecreated },
-    { "datemodified", &COutlineHead::datemodified },
-    { "ownername", &COutlineHead::ownername },
-    { "owneremail", &COutlineHead::owneremail },
+    {"title", &COutlineHead::title},
+    {"datecreated", &COutlineHead::datecreated},
+    {"datemodified", &COutlineHead::datemodified},
+    {"ownername", &COutlineHead::ownername},
+    {"owneremail", &COutlineHead::owneremail},
 };
 
 template <typename Parse>

@@ -145,7 +145,7 @@ std::unique_ptr<COutlineItem> COutlineItem::Clone() const
         const COutlineItem* source;
         COutlineItem* copy;
     };
-    std::vector<Pending> pending{{this, rootCopy.get()}};
+    std::vector<Pending> pending {{this, rootCopy.get()}};
     while (!pending.empty()) {
         Pending next = pending.back();
         pending.pop_back();

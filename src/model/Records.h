@@ -63,11 +63,11 @@ public:
     TextField version;
     TextField description;
 
-    std::unique_ptr<COutlineItem> firstChild;   // owning
-    std::unique_ptr<COutlineItem> nextSibling;  // owning
-    COutlineItem* prevSibling = nullptr;        // not owning
-    COutlineItem* parent = nullptr;             // not owning; null for the root
-    std::int32_t reserved = 2;                  // kept for layout fidelity; nothing reads it
+    std::unique_ptr<COutlineItem> firstChild; // owning
+    std::unique_ptr<COutlineItem> nextSibling; // owning
+    COutlineItem* prevSibling = nullptr; // not owning
+    COutlineItem* parent = nullptr; // not owning; null for the root
+    std::int32_t reserved = 2; // kept for layout fidelity; nothing reads it
 
     // A node with an xmlurl is a feed; one without is a group.
     bool IsFeed() const { return xmlurl.has_value(); }
@@ -138,7 +138,7 @@ public:
     TextField author;
     TextField category;
     TextField comments;
-    TextField enclosure;  // the enclosure element's text content, as a rule empty
+    TextField enclosure; // the enclosure element's text content, as a rule empty
     TextField guid;
     TextField pubDate;
     TextField source;
@@ -146,8 +146,8 @@ public:
     TextField enclosureType;
     TextField enclosureLength;
 
-    std::unique_ptr<CFeedItem> nextItem;  // owning
-    CFeedItem* prevItem = nullptr;        // not owning
+    std::unique_ptr<CFeedItem> nextItem; // owning
+    CFeedItem* prevItem = nullptr; // not owning
 };
 
 class CFeedChannel {
@@ -174,7 +174,7 @@ public:
     TextField skipHours;
     TextField skipDays;
 
-    std::unique_ptr<CFeedItem> firstItem;  // owning
+    std::unique_ptr<CFeedItem> firstItem; // owning
 
     // Links item as the last item of the list. Null: no-op. A reader that appends many items
     // passes the current last item as lastItem (or null to have it found by walking).

@@ -143,7 +143,7 @@ void SubscriptionModel::SignalMarksChanged(const std::vector<COutlineItem*>& cha
 {
     for (COutlineItem* node : changed) {
         const QModelIndex index = createIndex(RowOf(node), 0, node);
-        emit dataChanged(index, index, { Qt::CheckStateRole });
+        emit dataChanged(index, index, {Qt::CheckStateRole});
     }
 }
 
@@ -270,7 +270,7 @@ bool SubscriptionModel::ReorderChildren(
     }
 
     const QPersistentModelIndex parentIndex(IndexFromNode(parent));
-    emit layoutAboutToBeChanged({ parentIndex }, QAbstractItemModel::VerticalSortHint);
+    emit layoutAboutToBeChanged({parentIndex}, QAbstractItemModel::VerticalSortHint);
     const QModelIndexList persistent = persistentIndexList();
 
     std::vector<std::unique_ptr<COutlineItem>> owned;
@@ -293,7 +293,7 @@ bool SubscriptionModel::ReorderChildren(
         if (node && node != root && node->parent == parent)
             changePersistentIndex(old, createIndex(RowOf(node), old.column(), node));
     }
-    emit layoutChanged({ parentIndex }, QAbstractItemModel::VerticalSortHint);
+    emit layoutChanged({parentIndex}, QAbstractItemModel::VerticalSortHint);
     return true;
 }
 
@@ -408,7 +408,7 @@ Qt::DropActions SubscriptionModel::supportedDropActions() const
 
 QStringList SubscriptionModel::mimeTypes() const
 {
-    return { QString::fromLatin1(kNodeMimeType) };
+    return {QString::fromLatin1(kNodeMimeType)};
 }
 
 QMimeData* SubscriptionModel::mimeData(const QModelIndexList& indexes) const

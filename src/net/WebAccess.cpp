@@ -245,8 +245,8 @@ bool GlobalInit()
 
 // The options of every request: method, protocol, redirects, headers, certificates, time-outs.
 // The first option libcurl refuses ends the setting and is returned.
-CURLcode SetRequestOptions(CURL* handle, CURLU* url, curl_slist* headers, char* errorText,
-    const std::string& agentName)
+CURLcode SetRequestOptions(
+    CURL* handle, CURLU* url, curl_slist* headers, char* errorText, const std::string& agentName)
 {
     CURLcode setup = CURLE_OK;
     auto set = [&](CURLoption option, auto value) {
@@ -436,8 +436,8 @@ long CWebAccess::StallTimeoutSeconds()
 int CWebAccess::Perform(const std::string& address, Transfer& transfer)
 {
     const char* refused = stopToken.stop_requested() ? "the fetch was stopped"
-        : !GlobalInit()                                ? "libcurl cannot be initialised"
-                                                       : nullptr;
+        : !GlobalInit()                              ? "libcurl cannot be initialised"
+                                                     : nullptr;
     if (refused) {
         lastError = refused;
         return WEB_ERR_REQUEST;
@@ -527,8 +527,7 @@ int CWebAccess::DownloadUrl(const std::string& url, const std::string& path)
         return result;
 
     if (transfer.lastModified >= 0) {
-        const timespec times[2]
-            = { { 0, UTIME_NOW }, { static_cast<time_t>(transfer.lastModified), 0 } };
+        const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(transfer.lastModified), 0}};
         ::futimens(file.Descriptor(), times);
     }
     if (!file.Commit(error)) {

@@ -36,8 +36,8 @@ PathParts Split(const std::string& path)
 {
     const std::string::size_type slash = path.rfind('/');
     if (slash == std::string::npos)
-        return { std::string(), path };
-    return { path.substr(0, slash + 1), path.substr(slash + 1) };
+        return {std::string(), path};
+    return {path.substr(0, slash + 1), path.substr(slash + 1)};
 }
 
 std::string OpenableFolder(const std::string& folder)
@@ -64,7 +64,7 @@ std::string RandomLetters()
 {
     static constexpr char alphabet[]
         = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 generator { std::random_device {}() };
+    thread_local std::mt19937_64 generator {std::random_device {}()};
     std::uniform_int_distribution<std::size_t> pick(0, sizeof alphabet - 2);
     std::string letters(RANDOM_LETTERS, ' ');
     for (char& letter : letters)
@@ -99,7 +99,8 @@ bool LockNewTemporary(int fd, const std::string& path)
     // either, and the cleaner removes only what it could lock.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK)
         return false;
-    struct stat opened { }, named { };
+    struct stat opened {
+    }, named {};
     return ::fstat(fd, &opened) == 0 && ::lstat(path.c_str(), &named) == 0
         && SameFile(opened, named);
 }
@@ -113,7 +114,8 @@ bool RemoveIfStale(int folderFd, const std::string& name)
     const int fd = file.get();
     if (fd < 0)
         return false;
-    struct stat opened { }, named { };
+    struct stat opened {
+    }, named {};
     const bool stale = ::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode)
         && ::flock(fd, LOCK_EX | LOCK_NB) == 0
         && ::fstatat(folderFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0
@@ -199,8 +201,8 @@ bool AtomicFile::CreateTemporary(const std::string& prefix, std::string& error)
         if (fd < 0 && errno == EEXIST)
             continue;
         if (fd < 0) {
-            error = "cannot create a temporary file in "
-                + OpenableFolder(Split(candidate).folder) + ": " + Reason(errno);
+            error = "cannot create a temporary file in " + OpenableFolder(Split(candidate).folder)
+                + ": " + Reason(errno);
             return false;
         }
         if (!LockNewTemporary(fd, candidate))

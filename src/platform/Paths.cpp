@@ -139,8 +139,8 @@ std::string GetBackupFolder()
         absolute = std::filesystem::absolute(program, error).lexically_normal().string();
     while (absolute.size() > 1 && absolute.back() == '/')
         absolute.pop_back();
-    const QByteArray digest = QCryptographicHash::hash(
-        QByteArray::fromStdString(absolute), QCryptographicHash::Sha256);
+    const QByteArray digest
+        = QCryptographicHash::hash(QByteArray::fromStdString(absolute), QCryptographicHash::Sha256);
     const std::string folder = temporary + "backups-" + digest.toHex().left(16).toStdString();
     return MakePrivateFolder(folder) ? folder + "/" : std::string();
 }

@@ -10,8 +10,7 @@
 
 namespace corvane {
 
-template <class T>
-class Result {
+template <class T> class Result {
 public:
     // A success holding value.
     Result(T value_)
@@ -37,8 +36,7 @@ private:
     std::string error;
 };
 
-template <>
-class Result<void> {
+template <> class Result<void> {
 public:
     // A success.
     Result() = default;

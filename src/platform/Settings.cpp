@@ -43,22 +43,22 @@ using W = WindowPlacement;
 
 // Section by section in the described order, which is also the order of reading and writing.
 const std::vector<SettingInfo> kSettings = {
-    { "Path", "FeedFile", true, 0, 0, kDefault, kOptions, &S::outputPath },
-    { "Update", "Scheduled", false, 0, 1, kOn, kOptions, &S::scheduleOn },
-    { "Update", "Hour", false, 0, 23, kInvalid, kOptions, &S::scheduleHour },
-    { "Update", "Minute", false, 0, 59, kInvalid, kOptions, &S::scheduleMinute },
-    { "Podcast", "On", false, 0, 1, kOn, kOptions, &S::podcastOn },
-    { "Podcast", "MP3", false, 0, 1, kOn, kOptions, &S::podcastFormat },
-    { "Podcast", "Compression", false, 0, 7, kDefault, kOptions, &S::compression },
-    { "Podcast", "Volume", false, 0, 7, kDefault, kOptions, &S::volume },
-    { "Podcast", "Limit", false, 0, 1, kOn, kOptions, &S::lengthLimitOn },
-    { "Podcast", "Length", false, 1, 4294967295LL, kDefault, kOptions, &S::lengthLimit },
-    { "Podcast", "Download First One Only", false, 0, 1, kOn, kOptions, &S::firstItemOnly },
-    { "Podcast", "Repackable", false, 0, 1, kOn, SettingGroup::Repackable, &S::repackable },
-    { "WinPos", "x", false, kIntMin, kIntMax, kDefault, kWindow, &W::x },
-    { "WinPos", "y", false, kIntMin, kIntMax, kDefault, kWindow, &W::y },
-    { "WinPos", "cx", false, kIntMin, kIntMax, kDefault, kWindow, &W::cx },
-    { "WinPos", "cy", false, kIntMin, kIntMax, kDefault, kWindow, &W::cy },
+    {"Path", "FeedFile", true, 0, 0, kDefault, kOptions, &S::outputPath},
+    {"Update", "Scheduled", false, 0, 1, kOn, kOptions, &S::scheduleOn},
+    {"Update", "Hour", false, 0, 23, kInvalid, kOptions, &S::scheduleHour},
+    {"Update", "Minute", false, 0, 59, kInvalid, kOptions, &S::scheduleMinute},
+    {"Podcast", "On", false, 0, 1, kOn, kOptions, &S::podcastOn},
+    {"Podcast", "MP3", false, 0, 1, kOn, kOptions, &S::podcastFormat},
+    {"Podcast", "Compression", false, 0, 7, kDefault, kOptions, &S::compression},
+    {"Podcast", "Volume", false, 0, 7, kDefault, kOptions, &S::volume},
+    {"Podcast", "Limit", false, 0, 1, kOn, kOptions, &S::lengthLimitOn},
+    {"Podcast", "Length", false, 1, 4294967295LL, kDefault, kOptions, &S::lengthLimit},
+    {"Podcast", "Download First One Only", false, 0, 1, kOn, kOptions, &S::firstItemOnly},
+    {"Podcast", "Repackable", false, 0, 1, kOn, SettingGroup::Repackable, &S::repackable},
+    {"WinPos", "x", false, kIntMin, kIntMax, kDefault, kWindow, &W::x},
+    {"WinPos", "y", false, kIntMin, kIntMax, kDefault, kWindow, &W::y},
+    {"WinPos", "cx", false, kIntMin, kIntMax, kDefault, kWindow, &W::cx},
+    {"WinPos", "cy", false, kIntMin, kIntMax, kDefault, kWindow, &W::cy},
 };
 
 template <class... Handlers> struct Overloaded : Handlers... {
@@ -67,13 +67,12 @@ template <class... Handlers> struct Overloaded : Handlers... {
 
 long long DefaultOf(const SettingInfo& setting)
 {
-    return std::visit(Overloaded {
-                          [](std::string S::*) { return 0LL; },
-                          []<class Value>(Value S::*member) {
-                              return static_cast<long long>(S {}.*member);
-                          },
-                          [](int W::*member) { return static_cast<long long>(W {}.*member); },
-                      },
+    return std::visit(
+        Overloaded {
+            [](std::string S::*) { return 0LL; },
+            []<class Value>(Value S::*member) { return static_cast<long long>(S {}.*member); },
+            [](int W::*member) { return static_cast<long long>(W {}.*member); },
+        },
         setting.member);
 }
 
@@ -111,15 +110,14 @@ std::string ReadText(QSettings& store, const SettingInfo& setting)
 template <class Target> void ReadInto(QSettings& store, Target& target)
 {
     for (const SettingInfo& setting : kSettings) {
-        std::visit(Overloaded {
-                       [&](std::string Target::*member) {
-                           target.*member = ReadText(store, setting);
-                       },
-                       [&]<class Value>(Value Target::*member) {
-                           target.*member = static_cast<Value>(ReadInteger(store, setting));
-                       },
-                       [](auto) {},
-                   },
+        std::visit(
+            Overloaded {
+                [&](std::string Target::*member) { target.*member = ReadText(store, setting); },
+                [&]<class Value>(Value Target::*member) {
+                    target.*member = static_cast<Value>(ReadInteger(store, setting));
+                },
+                [](auto) {},
+            },
             setting.member);
     }
 }

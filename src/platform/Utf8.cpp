@@ -42,24 +42,24 @@ Utf8Scalar DecodeUtf8At(std::string_view text, std::size_t at)
 {
     const auto lead = static_cast<unsigned char>(text[at]);
     if (lead < 0x80)
-        return { lead, 1, true };
+        return {lead, 1, true};
     const Lead expected = ReadLead(lead);
     if (expected.length == 0)
-        return { REPLACEMENT, 1, false };
+        return {REPLACEMENT, 1, false};
     char32_t value = expected.bits;
     std::size_t taken = 1;
     while (taken < expected.length) {
         if (at + taken >= text.size())
-            return { REPLACEMENT, taken, false };
+            return {REPLACEMENT, taken, false};
         const auto next = static_cast<unsigned char>(text[at + taken]);
         const bool fits = taken == 1 ? next >= expected.low && next <= expected.high
                                      : next >= 0x80 && next <= 0xBF;
         if (!fits)
-            return { REPLACEMENT, taken, false };
+            return {REPLACEMENT, taken, false};
         value = (value << 6) | (next & 0x3F);
         ++taken;
     }
-    return { value, taken, true };
+    return {value, taken, true};
 }
 
 void AppendUtf8(std::string& out, char32_t scalar)

@@ -8,11 +8,11 @@
 // WriteOutlineFile, which replaces the file atomically (a reader never sees half a file); a
 // symbolic link there stays a link and the file it leads to is replaced.
 // Before each rewrite the previous content is copied to GetBackupFolder() (one private folder
-// per program folder) + "rchnlbak%03d.cbf" with the new backupCount (numbers above 999 take more digits); Undo copies
-// the newest backup back. When there was no channels file to copy, the backup is written as an
-// empty file, and undoing that step removes the channels file again (the file a link leads to;
-// the link stays), so the tree returns to the bare root instead of a stale backup left by an
-// earlier run.
+// per program folder) + "rchnlbak%03d.cbf" with the new backupCount (numbers above 999 take more
+// digits); Undo copies the newest backup back. When there was no channels file to copy, the backup
+// is written as an empty file, and undoing that step removes the channels file again (the file a
+// link leads to; the link stays), so the tree returns to the bare root instead of a stale backup
+// left by an earlier run.
 //
 // Dialog input arrives as parameters: UTF-8 text, an empty string meaning "the dialog's field
 // was empty" (a new node leaves that field absent; Properties keeps the old value).
@@ -25,9 +25,9 @@
 // from their own threads. Node pointers passed in must belong to this tree.
 #pragma once
 
-#include "platform/Settings.h"
 #include "formats/CorvaneDoc.h"
 #include "model/SubscriptionModel.h"
+#include "platform/Settings.h"
 
 #include <atomic>
 #include <cstdint>
@@ -191,7 +191,7 @@ private:
     CorvaneSettings settings;
     int repackable = 0;
     std::function<void(int)> repackableWriter;
-    std::atomic<int> syncChannels { 1 };
+    std::atomic<int> syncChannels {1};
     std::uint32_t backupCount = 0;
     std::unique_ptr<COutlineItem> clipboardNode;
     std::function<void(int)> syncListener;

@@ -1,10 +1,10 @@
 #include "ui/ChannelProp.h"
 
-#include "ui/DialogUnits.h"
-#include "ui/Prompts.h"
 #include "formats/CorvaneDoc.h"
 #include "net/WebAccess.h"
 #include "platform/Paths.h"
+#include "ui/DialogUnits.h"
+#include "ui/Prompts.h"
 
 #include <QApplication>
 #include <QDir>
@@ -134,8 +134,7 @@ void CChannelProp::OnAutoRetrieve()
     }
     if (result != WEB_OK) {
         Prompts().Message(this, QStringLiteral("Error"),
-            QString::fromStdString(FetchFailureText(xmlurl)),
-            QMessageBox::Warning);
+            QString::fromStdString(FetchFailureText(xmlurl)), QMessageBox::Warning);
         return;
     }
     if (!channel)

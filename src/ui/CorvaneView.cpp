@@ -1,13 +1,13 @@
 #include "ui/CorvaneView.h"
 
-#include "ui/CommandIds.h"
-#include "ui/Prompts.h"
-#include "ui/Resources.h"
+#include "platform/Paths.h"
 #include "ui/ChannelProp.h"
+#include "ui/CommandIds.h"
 #include "ui/DlgDeleteConfirm.h"
 #include "ui/DlgGroupProp.h"
 #include "ui/DlgImportConfirm.h"
-#include "platform/Paths.h"
+#include "ui/Prompts.h"
+#include "ui/Resources.h"
 
 #include <QApplication>
 #include <QDir>
@@ -291,27 +291,27 @@ struct ViewCommand {
 };
 
 constexpr ViewCommand kViewCommands[] = {
-    { CommandId::UPDATE_ALL, &CCorvaneView::OnUpdateAll, false },
-    { CommandId::UPDATE_MARKED, &CCorvaneView::OnUpdateMarked, false },
-    { CommandId::UPDATE_CURRENT, &CCorvaneView::OnUpdateCurrent, false },
-    { CommandId::REPACK, &CCorvaneView::OnRepack, false },
-    { CommandId::SEND_TO, &CCorvaneView::OnSendTo, false },
-    { CommandId::IMPORT_OPML, &CCorvaneView::OnImportOpml, false },
-    { CommandId::EXPORT_OPML, &CCorvaneView::OnExportOpml, false },
-    { CommandId::EDIT_UNDO, &CCorvaneView::OnEditUndo, false },
-    { CommandId::OPTIONS, &CCorvaneView::OnOptions, false },
-    { CommandId::HELP_CONTENTS, &CCorvaneView::OnHelpContents, false },
-    { CommandId::EDIT_CUT, &CCorvaneView::OnCut, true },
-    { CommandId::EDIT_COPY, &CCorvaneView::OnCopy, true },
-    { CommandId::EDIT_PASTE, &CCorvaneView::OnPaste, true },
-    { CommandId::CONTEXT_CUT, &CCorvaneView::OnCut, false },
-    { CommandId::CONTEXT_COPY, &CCorvaneView::OnCopy, false },
-    { CommandId::CONTEXT_PASTE, &CCorvaneView::OnPaste, false },
-    { CommandId::CONTEXT_DELETE, &CCorvaneView::OnDelete, false },
-    { CommandId::NEW_GROUP, &CCorvaneView::OnNewGroup, false },
-    { CommandId::NEW_FEED, &CCorvaneView::OnNewFeed, false },
-    { CommandId::SORT_BY_NAME, &CCorvaneView::OnSortByName, false },
-    { CommandId::PROPERTIES, &CCorvaneView::OnProperties, false },
+    {CommandId::UPDATE_ALL, &CCorvaneView::OnUpdateAll, false},
+    {CommandId::UPDATE_MARKED, &CCorvaneView::OnUpdateMarked, false},
+    {CommandId::UPDATE_CURRENT, &CCorvaneView::OnUpdateCurrent, false},
+    {CommandId::REPACK, &CCorvaneView::OnRepack, false},
+    {CommandId::SEND_TO, &CCorvaneView::OnSendTo, false},
+    {CommandId::IMPORT_OPML, &CCorvaneView::OnImportOpml, false},
+    {CommandId::EXPORT_OPML, &CCorvaneView::OnExportOpml, false},
+    {CommandId::EDIT_UNDO, &CCorvaneView::OnEditUndo, false},
+    {CommandId::OPTIONS, &CCorvaneView::OnOptions, false},
+    {CommandId::HELP_CONTENTS, &CCorvaneView::OnHelpContents, false},
+    {CommandId::EDIT_CUT, &CCorvaneView::OnCut, true},
+    {CommandId::EDIT_COPY, &CCorvaneView::OnCopy, true},
+    {CommandId::EDIT_PASTE, &CCorvaneView::OnPaste, true},
+    {CommandId::CONTEXT_CUT, &CCorvaneView::OnCut, false},
+    {CommandId::CONTEXT_COPY, &CCorvaneView::OnCopy, false},
+    {CommandId::CONTEXT_PASTE, &CCorvaneView::OnPaste, false},
+    {CommandId::CONTEXT_DELETE, &CCorvaneView::OnDelete, false},
+    {CommandId::NEW_GROUP, &CCorvaneView::OnNewGroup, false},
+    {CommandId::NEW_FEED, &CCorvaneView::OnNewFeed, false},
+    {CommandId::SORT_BY_NAME, &CCorvaneView::OnSortByName, false},
+    {CommandId::PROPERTIES, &CCorvaneView::OnProperties, false},
 };
 
 } // namespace

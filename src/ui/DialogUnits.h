@@ -33,7 +33,6 @@ inline QSize Size(int width, int height)
 }
 } // namespace DialogUnits
 
-
 namespace DialogUnits {
 // A static picture of resource number filling rect (dialog units); bordered draws a sunken edge.
 QLabel* AddPicture(QWidget* dialog, int number, QRect unitRect, bool bordered);

@@ -14,22 +14,22 @@ struct PictureEntry {
 };
 
 constexpr PictureEntry kIcons[] = {
-    { 128, ":/icons/program.svg", { 64, 64 } },
-    { 145, ":/icons/busy.svg", { 64, 64 } },
-    { 144, ":/icons/folder-closed.svg", { 16, 16 } },
-    { 134, ":/icons/folder-open.svg", { 16, 16 } },
-    { 135, ":/icons/page.svg", { 16, 16 } },
-    { 141, ":/icons/check-checked.svg", { 16, 16 } },
-    { 142, ":/icons/check-empty.svg", { 16, 16 } },
-    { 143, ":/icons/check-mixed.svg", { 16, 16 } },
+    {128, ":/icons/program.svg", {64, 64}},
+    {145, ":/icons/busy.svg", {64, 64}},
+    {144, ":/icons/folder-closed.svg", {16, 16}},
+    {134, ":/icons/folder-open.svg", {16, 16}},
+    {135, ":/icons/page.svg", {16, 16}},
+    {141, ":/icons/check-checked.svg", {16, 16}},
+    {142, ":/icons/check-empty.svg", {16, 16}},
+    {143, ":/icons/check-mixed.svg", {16, 16}},
 };
 
 constexpr PictureEntry kPictures[] = {
-    { 162, ":/bitmaps/splash.svg", { 225, 277 } },
-    { 163, ":/bitmaps/about-side.svg", { 74, 156 } },
-    { 164, ":/bitmaps/warning-side.svg", { 93, 109 } },
-    { 166, ":/bitmaps/group-banner.svg", { 250, 44 } },
-    { 169, ":/bitmaps/channel-side.svg", { 84, 192 } },
+    {162, ":/bitmaps/splash.svg", {225, 277}},
+    {163, ":/bitmaps/about-side.svg", {74, 156}},
+    {164, ":/bitmaps/warning-side.svg", {93, 109}},
+    {166, ":/bitmaps/group-banner.svg", {250, 44}},
+    {169, ":/bitmaps/channel-side.svg", {84, 192}},
 };
 
 template <std::size_t N> const PictureEntry* Find(const PictureEntry (&table)[N], int number)
@@ -43,7 +43,7 @@ template <std::size_t N> const PictureEntry* Find(const PictureEntry (&table)[N]
 
 QPixmap Render(const char* path, QSize size)
 {
-    QSvgRenderer renderer { QString::fromLatin1(path) };
+    QSvgRenderer renderer {QString::fromLatin1(path)};
     if (!renderer.isValid() || size.isEmpty())
         return {};
     QPixmap pixmap(size);
@@ -62,7 +62,7 @@ QIcon ResourceIcon(int number)
         return {};
     QIcon icon;
     // Small sizes are rendered one by one so the 16-pixel tree icons stay crisp.
-    for (int side : { 16, 22, 24, 32, 48, 64, 128, 256 }) {
+    for (int side : {16, 22, 24, 32, 48, 64, 128, 256}) {
         if (entry->naturalSize.width() <= 16 && side > 32)
             break;
         icon.addPixmap(Render(entry->path, QSize(side, side)));

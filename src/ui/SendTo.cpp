@@ -43,7 +43,7 @@ QStringList MountedRemovableFolders()
     const QString user = CurrentUserName();
     if (user.isEmpty())
         return {};
-    const QStringList parents = { "/run/media/" + user + "/", "/media/" + user + "/" };
+    const QStringList parents = {"/run/media/" + user + "/", "/media/" + user + "/"};
     QStringList folders;
     for (const QStorageInfo& volume : QStorageInfo::mountedVolumes()) {
         if (!volume.isValid() || !volume.isReady() || volume.isReadOnly())
@@ -63,7 +63,7 @@ std::vector<std::pair<QString, QString>> ListKdeConnectDevices(const QString& pr
 {
     QProcess process;
     process.setProgram(program);
-    process.setArguments({ "--list-available", "--id-name-only" });
+    process.setArguments({"--list-available", "--id-name-only"});
     process.setStandardInputFile(QProcess::nullDevice());
     process.start();
     if (!process.waitForFinished(kDeviceListTimeoutMs)) {
@@ -277,7 +277,7 @@ std::vector<SendToTarget> FindSendToTargets(const SendToSources& sources)
         const QDir folder(sources.sendToFolder);
         std::vector<SendToTarget> entries;
         for (const QFileInfo& info :
-            folder.entryInfoList({ "*.desktop" }, QDir::Files | QDir::Readable, QDir::Name)) {
+            folder.entryInfoList({"*.desktop"}, QDir::Files | QDir::Readable, QDir::Name)) {
             SendToTarget target;
             if (ReadDesktopEntry(info.absoluteFilePath(), target))
                 entries.push_back(std::move(target));
@@ -307,7 +307,7 @@ std::vector<SendToTarget> FindSendToTargets(const SendToSources& sources)
             target.kind = SendToTarget::Kind::Program;
             target.label = QObject::tr("%1 (KDE Connect)").arg(name);
             target.program = sources.kdeConnectCli;
-            target.arguments = { "--device", id, "--share", "%f" };
+            target.arguments = {"--device", id, "--share", "%f"};
             targets.push_back(std::move(target));
         }
     }
@@ -317,7 +317,7 @@ std::vector<SendToTarget> FindSendToTargets(const SendToSources& sources)
         target.kind = SendToTarget::Kind::Program;
         target.label = QObject::tr("Bluetooth Device...");
         target.program = sources.bluetoothSendTo;
-        target.arguments = { "%f" };
+        target.arguments = {"%f"};
         targets.push_back(std::move(target));
     }
 

@@ -22,22 +22,22 @@ const char* const kSyncToolTip
     = "Check if you also want to update the subscriptions to the mobile phone";
 
 const ButtonSpec kButtons[] = {
-    { &CTaskBar::updateAllButton, TASK_UPDATE_ALL, "update-all", "Update All Feeds",
-        "Update all feeds include those in subfolders", 26, 67 },
-    { &CTaskBar::updateMarkedButton, TASK_UPDATE_MARKED, "update-marked", "Update Marked Feeds",
-        "Update marked feeds and/or folders only", 26, 82 },
-    { &CTaskBar::updateCurrentButton, TASK_UPDATE_CURRENT, "update-current", "Update Current Feed",
-        "Update current selected feed or folder only", 26, 97 },
-    { &CTaskBar::importButton, TASK_IMPORT_OPML, "import-opml", "Import OPML",
-        "Import subscriptions from an OPML file", 26, 112 },
-    { &CTaskBar::exportButton, TASK_EXPORT_OPML, "export-opml", "Export OPML",
-        "Export subscriptions into an OPML file", 26, 127 },
-    { &CTaskBar::sendToButton, TASK_SEND_TO, "send-to", "Send To",
-        "Send the updated feeds to a mobile phone or the file system", 26, 157 },
-    { &CTaskBar::syncOffButton, TASK_SYNC_OFF, "sync-off", "Synchronize Channels", kSyncToolTip, 26,
-        187 },
-    { &CTaskBar::syncOnButton, TASK_SYNC_ON, "sync-on", "Synchronize Channels", kSyncToolTip, 26,
-        187 },
+    {&CTaskBar::updateAllButton, TASK_UPDATE_ALL, "update-all", "Update All Feeds",
+        "Update all feeds include those in subfolders", 26, 67},
+    {&CTaskBar::updateMarkedButton, TASK_UPDATE_MARKED, "update-marked", "Update Marked Feeds",
+        "Update marked feeds and/or folders only", 26, 82},
+    {&CTaskBar::updateCurrentButton, TASK_UPDATE_CURRENT, "update-current", "Update Current Feed",
+        "Update current selected feed or folder only", 26, 97},
+    {&CTaskBar::importButton, TASK_IMPORT_OPML, "import-opml", "Import OPML",
+        "Import subscriptions from an OPML file", 26, 112},
+    {&CTaskBar::exportButton, TASK_EXPORT_OPML, "export-opml", "Export OPML",
+        "Export subscriptions into an OPML file", 26, 127},
+    {&CTaskBar::sendToButton, TASK_SEND_TO, "send-to", "Send To",
+        "Send the updated feeds to a mobile phone or the file system", 26, 157},
+    {&CTaskBar::syncOffButton, TASK_SYNC_OFF, "sync-off", "Synchronize Channels", kSyncToolTip, 26,
+        187},
+    {&CTaskBar::syncOnButton, TASK_SYNC_ON, "sync-on", "Synchronize Channels", kSyncToolTip, 26,
+        187},
 };
 
 // The pane's template is 109 by 166 dialog units; the background picture is 153 by 199 px and

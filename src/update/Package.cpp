@@ -23,7 +23,7 @@ namespace corvane {
 namespace {
 
 constexpr std::size_t DEFAULT_PIECE_SIZE = 1 << 20;
-std::atomic<std::size_t> pieceSizeForTesting { 0 };
+std::atomic<std::size_t> pieceSizeForTesting {0};
 
 std::size_t PieceSize()
 {
@@ -203,11 +203,11 @@ std::vector<Range> Remaining(std::uint64_t size, const std::vector<Range>& remov
     std::uint64_t at = 0;
     for (const Range& cut : removed) {
         if (cut.begin > at)
-            kept.push_back({ at, cut.begin });
+            kept.push_back({at, cut.begin});
         at = std::max(at, cut.end);
     }
     if (at < size)
-        kept.push_back({ at, size });
+        kept.push_back({at, size});
     return kept;
 }
 
@@ -225,19 +225,19 @@ bool PlanRemovals(const Source& source, std::vector<Range>& removed)
         return false;
 
     // The document type declaration, internal subset and all, unless it opens the file.
-    RangeScanner doctypeScanner(source.file.Descriptor(), { { 0, textEnd } });
+    RangeScanner doctypeScanner(source.file.Descriptor(), {{0, textEnd}});
     const std::uint64_t doctype = FindNeedle(doctypeScanner, "<!DOCTYPE");
     if (doctypeScanner.Failed())
         return false;
     if (doctype != NOT_FOUND && doctype > 0) {
-        RangeScanner walk(source.file.Descriptor(), { { doctype + 8, textEnd } });
+        RangeScanner walk(source.file.Descriptor(), {{doctype + 8, textEnd}});
         int depth = 0;
         for (int c = walk.Next(); c >= 0; c = walk.Next()) {
             if (c == '<') {
                 ++depth;
             } else if (c == '>') {
                 if (depth == 0) {
-                    removed.push_back({ doctype, walk.Offset() + 1 });
+                    removed.push_back({doctype, walk.Offset() + 1});
                     break;
                 }
                 --depth;
@@ -259,7 +259,7 @@ bool PlanRemovals(const Source& source, std::vector<Range>& removed)
             if (c == '"') {
                 // The attribute may begin before the removed declaration and end after it; the
                 // declaration is gone already, so the two cuts join into one.
-                Range cut { attribute, namespaceScanner.Offset() + 1 };
+                Range cut {attribute, namespaceScanner.Offset() + 1};
                 if (!removed.empty() && removed.front().begin >= cut.begin
                     && removed.front().end <= cut.end)
                     removed.front() = cut;
@@ -348,8 +348,8 @@ bool CPackageFile::Write(const void* data, std::size_t count)
 bool CPackageFile::WriteUint32(std::uint32_t value)
 {
     const unsigned char bytes[4]
-        = { static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
-              static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24) };
+        = {static_cast<unsigned char>(value), static_cast<unsigned char>(value >> 8),
+            static_cast<unsigned char>(value >> 16), static_cast<unsigned char>(value >> 24)};
     return Write(bytes, sizeof bytes);
 }
 
@@ -405,8 +405,8 @@ bool CPackageFile::CopyInKernel(int sourceFd, int target, std::uint64_t offset,
     return true;
 }
 
-bool CPackageFile::CopyByHand(int sourceFd, int target, std::uint64_t offset,
-    std::uint64_t length, std::uint64_t done, const std::string& sourcePath)
+bool CPackageFile::CopyByHand(int sourceFd, int target, std::uint64_t offset, std::uint64_t length,
+    std::uint64_t done, const std::string& sourcePath)
 {
     std::vector<char> buffer(
         static_cast<std::size_t>(std::min<std::uint64_t>(PieceSize(), length - done)));
@@ -419,13 +419,13 @@ bool CPackageFile::CopyByHand(int sourceFd, int target, std::uint64_t offset,
         if (got == 0)
             return Fail("cannot pack " + sourcePath + ": the file became shorter while packing");
         for (std::size_t written = 0; written < static_cast<std::size_t>(got);) {
-            const ssize_t put = ::write(
-                target, buffer.data() + written, static_cast<std::size_t>(got) - written);
+            const ssize_t put
+                = ::write(target, buffer.data() + written, static_cast<std::size_t>(got) - written);
             if (put < 0 && errno == EINTR)
                 continue;
             if (put <= 0)
-                return Fail("cannot write package " + finalPath + ": "
-                    + ErrnoText(put < 0 ? errno : EIO));
+                return Fail(
+                    "cannot write package " + finalPath + ": " + ErrnoText(put < 0 ? errno : EIO));
             written += static_cast<std::size_t>(put);
         }
         done += static_cast<std::uint64_t>(got);

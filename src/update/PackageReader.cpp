@@ -61,7 +61,8 @@ bool CPackageReader::ReadExact(std::uint64_t offset, void* buffer, std::size_t s
     auto* bytes = static_cast<char*>(buffer);
     std::size_t done = 0;
     while (done < size) {
-        const ssize_t got = pread(file.Descriptor(), bytes + done, size - done, static_cast<off_t>(offset + done));
+        const ssize_t got = pread(
+            file.Descriptor(), bytes + done, size - done, static_cast<off_t>(offset + done));
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0) {

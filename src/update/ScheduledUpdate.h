@@ -138,7 +138,7 @@ private:
     std::optional<LocalTime> LastManualEnd();
 
     UpdateHooks hooks;
-    std::atomic<bool> updateRunning { false };
+    std::atomic<bool> updateRunning {false};
     std::optional<LocalTime> lastScheduledStart;
     // Written by a manual job's thread as it ends.
     mutable std::mutex manualEndMutex;

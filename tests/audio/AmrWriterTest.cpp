@@ -75,7 +75,7 @@ TEST(EncodeAmrFile, ModeAboveSevenFailsAndLeavesAnEmptyOutput)
 {
     TempDir dir;
     WriteSamples(dir.File("in.raw"), Tone(1600));
-    for (int mode : { 8, 100, -1 }) {
+    for (int mode : {8, 100, -1}) {
         SCOPED_TRACE("mode " + std::to_string(mode));
         const std::string amr = dir.Write("out.amr", "previous content");
         EXPECT_EQ(EncodeAmrFile(dir.File("in.raw"), amr, mode, 0), 1);

@@ -31,7 +31,7 @@ namespace {
 // 0 marks the types that never occur in AMR-NB files.
 int FrameSize(int type)
 {
-    static const int sizes[16] = { 13, 14, 16, 18, 20, 21, 27, 32, 6, 0, 0, 0, 0, 0, 0, 1 };
+    static const int sizes[16] = {13, 14, 16, 18, 20, 21, 27, 32, 6, 0, 0, 0, 0, 0, 0, 1};
     return sizes[type & 15];
 }
 

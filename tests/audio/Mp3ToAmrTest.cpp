@@ -45,13 +45,13 @@ std::string Id3v2WithPicture(const std::string& picture)
     std::string frame = std::string("\0image/jpeg\0\3\0", 14) + picture;
     std::string tag = "APIC";
     const auto size = static_cast<uint32_t>(frame.size());
-    for (int shift : { 24, 16, 8, 0 })
+    for (int shift : {24, 16, 8, 0})
         tag += static_cast<char>((size >> shift) & 0xFF);
     tag += std::string(2, '\0');
     tag += frame;
     std::string header = std::string("ID3\3\0\0", 6);
     const auto total = static_cast<uint32_t>(tag.size());
-    for (int shift : { 21, 14, 7, 0 })
+    for (int shift : {21, 14, 7, 0})
         header += static_cast<char>((total >> shift) & 0x7F);
     return header + tag;
 }
@@ -137,7 +137,7 @@ TEST_F(Mp3ToAmr, OtherVersionsLayersAndRates)
     // VBR 22.05 kHz mono carries gapless information; the small MPEG-2 and 2.5 frames and layer
     // II do not, so the encoder's delay and padding (under 0.2 s) come along.
     EXPECT_EQ(Convert(Input("vbr.mp3"), 0).headers.size(), 125u);
-    for (const char* name : { "mpeg2.mp3", "mpeg25.mp3", "layer2.mp2" }) {
+    for (const char* name : {"mpeg2.mp3", "mpeg25.mp3", "layer2.mp2"}) {
         SCOPED_TRACE(name);
         const std::size_t frames = Convert(Input(name), 0).headers.size();
         EXPECT_GE(frames, 125u);
@@ -259,7 +259,7 @@ TEST_F(Mp3ToAmr, FilesThatCannotBeOpenedAreNamed)
 
 TEST_F(Mp3ToAmr, ModeOutsideTheCodecsGivesNoFile)
 {
-    for (int mode : { 8, -1 }) {
+    for (int mode : {8, -1}) {
         std::string error;
         EXPECT_EQ(ConvertMp3ToAmr(
                       Input("stereo.mp3"), out.File("out.amr"), mode, 0, 4, 0, 0, nullptr, &error),
@@ -277,7 +277,7 @@ TEST_F(Mp3ToAmr, FailureKeepsThePreviousFileAndSuccessReplacesIt)
     EXPECT_EQ(ReadWholeFile(amr), "previous");
     EXPECT_EQ(ConvertMp3ToAmr(Input("stereo.mp3"), amr, 0, 0, 4, 0, 0), 0);
     EXPECT_EQ(ReadWholeFile(amr).size(), 6u + 125u * 13u);
-    EXPECT_EQ(FolderEntries(out.Path()), (std::vector<std::string> { "out.amr", "random.mp3" }));
+    EXPECT_EQ(FolderEntries(out.Path()), (std::vector<std::string> {"out.amr", "random.mp3"}));
 }
 
 TEST_F(Mp3ToAmr, LongestFileNameStillConverts)

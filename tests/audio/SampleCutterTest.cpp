@@ -37,7 +37,7 @@ TEST(SampleCutter, WholeSecondsAndThePartialLastOne)
 {
     // 2.5 seconds: 40,000 bytes.
     for (std::size_t piece :
-        { std::size_t { 1 }, std::size_t { 7 }, std::size_t { 8000 }, std::size_t { 20000 } }) {
+        {std::size_t {1}, std::size_t {7}, std::size_t {8000}, std::size_t {20000}}) {
         SCOPED_TRACE("pieces of " + std::to_string(piece));
         EXPECT_EQ(Cut(20000, 7, false, 0, piece).size(), 20000u);
         EXPECT_EQ(Cut(20000, 7, true, 2, piece).size(), 16000u);

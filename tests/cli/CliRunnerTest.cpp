@@ -24,13 +24,13 @@ TEST(CliRunner, OutputPastTheCapKillsTheRunAndKeepsWhatCame)
 {
     TempDir dir;
     const std::string feed = dir.Write("long.rss", LongFeed());
-    const CliRun whole = RunCli({ "feed", feed });
+    const CliRun whole = RunCli({"feed", feed});
     EXPECT_EQ(whole.exitCode, 0) << whole.err;
     ASSERT_GT(whole.out.size(), 400'000u);
 
     CliRunOptions options;
     options.outputCap = 1000;
-    const CliRun capped = RunCli({ "feed", feed }, options);
+    const CliRun capped = RunCli({"feed", feed}, options);
     EXPECT_EQ(capped.exitCode, -1);
     EXPECT_GT(capped.out.size(), 1000u);
     EXPECT_LT(capped.out.size(), whole.out.size());
@@ -44,7 +44,7 @@ TEST(CliRunner, ARunPastTheTimeLimitIsKilled)
     server.SetDelay("/late.rss", std::chrono::seconds(4));
     CliRunOptions options;
     options.timeLimit = std::chrono::seconds(1);
-    const CliRun run = RunCli({ "feed", server.Url("/late.rss") }, options);
+    const CliRun run = RunCli({"feed", server.Url("/late.rss")}, options);
     EXPECT_EQ(run.exitCode, -1);
     EXPECT_TRUE(run.out.empty()) << run.out;
 }
@@ -54,24 +54,24 @@ class CliRunnerHome : public TestHome { };
 TEST_F(CliRunnerHome, InputEnvironmentAndBothOutputsReachTheRun)
 {
     CliRunOptions options;
-    options.environment = { "XDG_CONFIG_HOME=" + temp.File("other-config") };
-    const CliRun set = RunCli({ "options", "Update/Hour=7", "Update/Hour" }, options);
+    options.environment = {"XDG_CONFIG_HOME=" + temp.File("other-config")};
+    const CliRun set = RunCli({"options", "Update/Hour=7", "Update/Hour"}, options);
     EXPECT_EQ(set.exitCode, 0) << set.err;
     EXPECT_EQ(set.out, "Update/Hour=7\n");
     EXPECT_TRUE(FileExists(temp.File("other-config/Corvane/Corvane.conf")));
     EXPECT_FALSE(FileExists(SettingsPath()));
 
-    const CliRun bad = RunCli({ "options", "Update/Hour=24" }, options);
+    const CliRun bad = RunCli({"options", "Update/Hour=24"}, options);
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_NE(bad.err.find("Update/Hour"), std::string::npos) << bad.err;
 
     const std::string opml = temp.Write("in.opml",
         "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body>"
         "<outline text=\"a\" xmlUrl=\"http://a/\"/></body></opml>");
-    EXPECT_EQ(RunCli({ "import", opml }).exitCode, 1); // no input: no answer
+    EXPECT_EQ(RunCli({"import", opml}).exitCode, 1); // no input: no answer
     EXPECT_FALSE(FileExists(ChannelsPath()));
     options.input = "yes\n";
-    const CliRun accepted = RunCli({ "import", opml }, options);
+    const CliRun accepted = RunCli({"import", opml}, options);
     EXPECT_EQ(accepted.exitCode, 0) << accepted.err;
     EXPECT_TRUE(FileExists(ChannelsPath()));
 }

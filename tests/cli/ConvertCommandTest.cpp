@@ -31,12 +31,12 @@ TEST(ConvertCommand, WritesTheFileWithTheOptions)
     ASSERT_TRUE(RunQuiet("lame --quiet -b 128 " + ShellQuote(wav) + " " + ShellQuote(mp3)));
     const std::string amr = dir.File("out.amr");
 
-    EXPECT_EQ(Cli({ "convert", mp3, amr }), 0);
+    EXPECT_EQ(Cli({"convert", mp3, amr}), 0);
     EXPECT_EQ(ReadWholeFile(amr).size(), 6u + 125u * 13u); // mode 0 by default
 
-    EXPECT_EQ(Cli({ "convert", mp3, amr, "--mode", "7", "--limit", "2", "--volume", "3" }), 0);
+    EXPECT_EQ(Cli({"convert", mp3, amr, "--mode", "7", "--limit", "2", "--volume", "3"}), 0);
     EXPECT_EQ(ReadWholeFile(amr).size(), 6u + 100u * 32u);
-    EXPECT_EQ(Cli({ "convert", "--dtx", "--mode=5", mp3, amr }), 0);
+    EXPECT_EQ(Cli({"convert", "--dtx", "--mode=5", mp3, amr}), 0);
     EXPECT_EQ(static_cast<unsigned char>(ReadWholeFile(amr).at(6)), (5 << 3) | 4);
 }
 
@@ -45,24 +45,24 @@ TEST(ConvertCommand, FailuresNameTheFile)
     TempDir dir;
     const std::string page = dir.Write("page.mp3", "<html><body>Not Found</body></html>");
     std::string errors;
-    EXPECT_EQ(Cli({ "convert", page, dir.File("o.amr") }, &errors), 1);
+    EXPECT_EQ(Cli({"convert", page, dir.File("o.amr")}, &errors), 1);
     EXPECT_NE(errors.find(page), std::string::npos) << errors;
     EXPECT_FALSE(FileExists(dir.File("o.amr")));
 
-    EXPECT_EQ(Cli({ "convert", dir.File("none.mp3"), dir.File("o.amr") }, &errors), 1);
+    EXPECT_EQ(Cli({"convert", dir.File("none.mp3"), dir.File("o.amr")}, &errors), 1);
     EXPECT_NE(errors.find("none.mp3"), std::string::npos) << errors;
 }
 
 TEST(ConvertCommand, WrongUsage)
 {
-    EXPECT_EQ(Cli({ "convert" }), 2);
-    EXPECT_EQ(Cli({ "convert", "a.mp3" }), 2);
-    EXPECT_EQ(Cli({ "convert", "a.mp3", "b.amr", "c" }), 2);
-    EXPECT_EQ(Cli({ "convert", "a.mp3", "b.amr", "--mode", "8" }), 2);
-    EXPECT_EQ(Cli({ "convert", "a.mp3", "b.amr", "--mode", "-1" }), 2);
-    EXPECT_EQ(Cli({ "convert", "a.mp3", "b.amr", "--volume", "x" }), 2);
-    EXPECT_EQ(Cli({ "convert", "a.mp3", "b.amr", "--limit", "1.5" }), 2);
-    EXPECT_EQ(Cli({ "convert", "a.mp3", "b.amr", "--limit" }), 2);
-    EXPECT_EQ(Cli({ "convert", "a.mp3", "b.amr", "--loud" }), 2);
-    EXPECT_EQ(Cli({ "convert", "--help" }), 0);
+    EXPECT_EQ(Cli({"convert"}), 2);
+    EXPECT_EQ(Cli({"convert", "a.mp3"}), 2);
+    EXPECT_EQ(Cli({"convert", "a.mp3", "b.amr", "c"}), 2);
+    EXPECT_EQ(Cli({"convert", "a.mp3", "b.amr", "--mode", "8"}), 2);
+    EXPECT_EQ(Cli({"convert", "a.mp3", "b.amr", "--mode", "-1"}), 2);
+    EXPECT_EQ(Cli({"convert", "a.mp3", "b.amr", "--volume", "x"}), 2);
+    EXPECT_EQ(Cli({"convert", "a.mp3", "b.amr", "--limit", "1.5"}), 2);
+    EXPECT_EQ(Cli({"convert", "a.mp3", "b.amr", "--limit"}), 2);
+    EXPECT_EQ(Cli({"convert", "a.mp3", "b.amr", "--loud"}), 2);
+    EXPECT_EQ(Cli({"convert", "--help"}), 0);
 }

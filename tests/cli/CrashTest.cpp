@@ -19,8 +19,8 @@
 #include <memory>
 #include <random>
 #include <string>
-#include <thread>
 #include <sys/stat.h>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -33,8 +33,8 @@ constexpr int AIMED_KILLS = 4;
 constexpr unsigned int DEFAULT_SEED = 20240611;
 // The kill moments are spread over the first run's duration, held within these bounds so that
 // a very fast or a very loaded machine still gives a campaign of bounded length.
-constexpr std::chrono::milliseconds SHORTEST_RUN { 500 };
-constexpr std::chrono::milliseconds LONGEST_RUN { 8000 };
+constexpr std::chrono::milliseconds SHORTEST_RUN {500};
+constexpr std::chrono::milliseconds LONGEST_RUN {8000};
 
 // Settings that differ from the defaults, so that a lost settings file would show.
 constexpr int CRASH_COMPRESSION = 5;
@@ -85,16 +85,15 @@ protected:
     void ServeCampaign()
     {
         const std::string longAudio = Repeated(TestData("tone-a.mp3"), 60);
-        const std::vector<std::pair<std::string, std::string>> audio
-            = { { "/audio/long-1.mp3", longAudio }, { "/audio/a-1.mp3", TestData("tone-a.mp3") },
-                  { "/audio/b-2.mp3", TestData("tone-b.mp3") }, { "/audio/long-2.mp3", longAudio },
-                  { "/audio/a-3.mp3", TestData("tone-a.mp3") },
-                  { "/audio/b-3.mp3", TestData("tone-b.mp3") } };
+        const std::vector<std::pair<std::string, std::string>> audio = {
+            {"/audio/long-1.mp3", longAudio}, {"/audio/a-1.mp3", TestData("tone-a.mp3")},
+            {"/audio/b-2.mp3", TestData("tone-b.mp3")}, {"/audio/long-2.mp3", longAudio},
+            {"/audio/a-3.mp3", TestData("tone-a.mp3")}, {"/audio/b-3.mp3", TestData("tone-b.mp3")}};
         for (const auto& [path, bytes] : audio)
             server.ServeSlow(path, bytes, 16 * 1024, std::chrono::milliseconds(40));
-        feeds = { { "Alpha", "/alpha.rss", { Url("/audio/long-1.mp3"), Url("/audio/a-1.mp3") } },
-            { "Beta", "/beta.rss", { Url("/audio/b-2.mp3"), Url("/audio/long-2.mp3") } },
-            { "Gamma", "/gamma.rss", { Url("/audio/a-3.mp3"), Url("/audio/b-3.mp3") } } };
+        feeds = {{"Alpha", "/alpha.rss", {Url("/audio/long-1.mp3"), Url("/audio/a-1.mp3")}},
+            {"Beta", "/beta.rss", {Url("/audio/b-2.mp3"), Url("/audio/long-2.mp3")}},
+            {"Gamma", "/gamma.rss", {Url("/audio/a-3.mp3"), Url("/audio/b-3.mp3")}}};
         // Shared with the handlers, which may still run while this fixture is torn down.
         auto requests = std::make_shared<std::atomic<int>>(0);
         for (const CrashFeed& feed : feeds) {
@@ -231,9 +230,9 @@ protected:
     // doing then; an empty stage when the trigger never showed.
     std::pair<int, std::string> RunAndKill(const KillPlan& plan)
     {
-        CliProcess process({ "update", "--output", Output() }, temp.File("stderr"));
+        CliProcess process({"update", "--output", Output()}, temp.File("stderr"));
         if (process.Pid() <= 0)
-            return { -1, "" };
+            return {-1, ""};
         // Bounded: the trigger shows within one run, and a run that ended shows nothing more.
         for (int i = 0; i < 60000 && !plan.trigger.empty() && !process.Ended()
              && Stderr().find(plan.trigger) == std::string::npos;
@@ -243,14 +242,14 @@ protected:
         kill(process.Pid(), SIGKILL);
         const int exitCode = process.Wait();
         if (!plan.trigger.empty() && Stderr().find(plan.trigger) == std::string::npos)
-            return { exitCode, "" };
-        return { exitCode, Stage(LastLine(Stderr())) };
+            return {exitCode, ""};
+        return {exitCode, Stage(LastLine(Stderr()))};
     }
 
     // What the run was doing when it was killed, from the last status line it printed.
     static std::string Stage(const std::string& lastLine)
     {
-        for (const char* stage : { "Downloading", "Converting", "Finished" })
+        for (const char* stage : {"Downloading", "Converting", "Finished"})
             if (lastLine.rfind(stage, 0) == 0)
                 return stage;
         if (lastLine.find(" feeds)") != std::string::npos)
@@ -267,8 +266,7 @@ protected:
         for (const fs::directory_entry& entry : fs::directory_iterator(temp.File("out")))
             if (entry.path().filename().string().front() == '.')
                 left.push_back(entry.path().string());
-        for (const fs::directory_entry& entry :
-            fs::recursive_directory_iterator(home)) {
+        for (const fs::directory_entry& entry : fs::recursive_directory_iterator(home)) {
             const std::string name = entry.path().filename().string();
             if ((name.front() == '.'
                     && entry.path() != CCacheIndex::IndexPathIn(temp.File("home/data/")))
@@ -298,13 +296,13 @@ std::vector<KillPlan> KillPlans(unsigned int seed, std::chrono::milliseconds run
     std::vector<KillPlan> plans;
     const double slice = std::chrono::duration<double, std::micro>(run).count() / TIMED_KILLS;
     for (int i = 0; i < TIMED_KILLS; ++i)
-        plans.push_back({ "",
-            std::chrono::microseconds(static_cast<long long>(slice * (i + within(random)))) });
+        plans.push_back(
+            {"", std::chrono::microseconds(static_cast<long long>(slice * (i + within(random))))});
     for (int i = 0; i < AIMED_KILLS; ++i) {
         const bool commit = i % 2 == 1;
         const double range = commit ? 3000.0 : 8000.0;
-        plans.push_back({ commit ? lastStep : lastConversion,
-            std::chrono::microseconds(static_cast<long long>(range * within(random))) });
+        plans.push_back({commit ? lastStep : lastConversion,
+            std::chrono::microseconds(static_cast<long long>(range * within(random)))});
     }
     return plans;
 }
@@ -324,7 +322,7 @@ TEST_F(CrashTest, KilledUpdateLeavesAWholePackageAndChannelsFile)
     PrepareHome();
 
     const auto started = std::chrono::steady_clock::now();
-    ASSERT_EQ(Cli({ "update", "--output", Output() }), 0) << Stderr();
+    ASSERT_EQ(Cli({"update", "--output", Output()}), 0) << Stderr();
     // The slices end a little before the measured end: later runs may be quicker.
     const auto run = std::clamp(std::chrono::duration_cast<std::chrono::milliseconds>(
                                     (std::chrono::steady_clock::now() - started) * 9 / 10),
@@ -360,7 +358,7 @@ TEST_F(CrashTest, KilledUpdateLeavesAWholePackageAndChannelsFile)
     std::printf("crash campaign: %d of %d kills left a new package\n", newPackages,
         TIMED_KILLS + AIMED_KILLS);
 
-    ASSERT_EQ(Cli({ "update", "--output", Output() }), 0) << Stderr();
+    ASSERT_EQ(Cli({"update", "--output", Output()}), 0) << Stderr();
     const PackageVerdict last = JudgePackage("", generation);
     EXPECT_TRUE(last.isNew);
     EXPECT_EQ(last.problem, "");

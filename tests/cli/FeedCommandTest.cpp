@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <vector>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -37,11 +37,11 @@ QJsonObject ParseObject(const std::string& text)
 
 TEST(FeedCommand, JsonHasEveryFieldAbsentAsNull)
 {
-    const CliRun run = Cli({ "feed", dataDir + "/sample.rss", "--json" });
+    const CliRun run = Cli({"feed", dataDir + "/sample.rss", "--json"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const QJsonObject object = ParseObject(run.out);
-    EXPECT_EQ(object.keys(), (QStringList { "channel", "items", "ok" }));
+    EXPECT_EQ(object.keys(), (QStringList {"channel", "items", "ok"}));
     EXPECT_EQ(object.value("ok"), QJsonValue(true));
 
     const QJsonObject channel = object.value("channel").toObject();
@@ -67,7 +67,7 @@ TEST(FeedCommand, JsonHasEveryFieldAbsentAsNull)
 
 TEST(FeedCommand, TextFormShowsPresentFields)
 {
-    const CliRun run = Cli({ "feed", dataDir + "/windows-1252.rss" });
+    const CliRun run = Cli({"feed", dataDir + "/windows-1252.rss"});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     EXPECT_NE(run.out.find("title: Preise in \xE2\x82\xAC\n"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("title: \xE2\x80\x9CZitat\xE2\x80\x9D\n"), std::string::npos);
@@ -79,7 +79,7 @@ TEST(FeedCommand, FailuresExitOneWithTheFileAndReason)
     TempDir folder;
     const std::string broken
         = folder.Write("broken.rss", "<rss><channel><title>kept</title>\n<item></channel>");
-    const CliRun run = Cli({ "feed", broken, "--json" });
+    const CliRun run = Cli({"feed", broken, "--json"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find(broken), std::string::npos) << run.err;
     EXPECT_NE(run.err.find("line 2"), std::string::npos) << run.err;
@@ -88,7 +88,7 @@ TEST(FeedCommand, FailuresExitOneWithTheFileAndReason)
     EXPECT_EQ(object.value("ok"), QJsonValue(false));
     EXPECT_EQ(object.value("channel").toObject().value("title").toString(), "kept");
 
-    const CliRun missing = Cli({ "feed", folder.File("none.rss") });
+    const CliRun missing = Cli({"feed", folder.File("none.rss")});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("none.rss: cannot open"), std::string::npos) << missing.err;
 }
@@ -98,8 +98,8 @@ TEST(FeedCommand, FifoOrFolderEndsAtOnceWithTheFileAndReason)
     TempDir folder;
     ASSERT_EQ(mkfifo(folder.File("feed.fifo").c_str(), 0600), 0);
     std::filesystem::create_directory(folder.File("feed.d"));
-    for (const char* name : { "feed.fifo", "feed.d" }) {
-        const CliRun run = Cli({ "feed", folder.File(name), "--json" });
+    for (const char* name : {"feed.fifo", "feed.d"}) {
+        const CliRun run = Cli({"feed", folder.File(name), "--json"});
         EXPECT_EQ(run.exitCode, 1) << name;
         EXPECT_NE(run.err.find(folder.File(name) + ": not a regular file"), std::string::npos)
             << run.err;
@@ -109,12 +109,12 @@ TEST(FeedCommand, FifoOrFolderEndsAtOnceWithTheFileAndReason)
 
 TEST(FeedCommand, UsageAndHelp)
 {
-    EXPECT_EQ(Cli({ "feed" }).exitCode, 2);
-    EXPECT_EQ(Cli({ "feed", "a", "b" }).exitCode, 2);
-    const CliRun unknown = Cli({ "feed", "x.rss", "--xml" });
+    EXPECT_EQ(Cli({"feed"}).exitCode, 2);
+    EXPECT_EQ(Cli({"feed", "a", "b"}).exitCode, 2);
+    const CliRun unknown = Cli({"feed", "x.rss", "--xml"});
     EXPECT_EQ(unknown.exitCode, 2);
     EXPECT_NE(unknown.err.find("--xml"), std::string::npos);
-    const CliRun help = Cli({ "feed", "--help" });
+    const CliRun help = Cli({"feed", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: corvane-cli feed "), std::string::npos);
 }

@@ -33,8 +33,7 @@ protected:
         for (std::string word; split >> word;)
             words.push_back(word);
         CliRunOptions options;
-        options.environment
-            = { "XDG_RUNTIME_DIR=" + runtime, "CORVANE_HOME=" + folder.File("home") };
+        options.environment = {"XDG_RUNTIME_DIR=" + runtime, "CORVANE_HOME=" + folder.File("home")};
         return RunCli(words, options);
     }
     std::size_t PrivateTemporaryFiles() const

@@ -17,7 +17,7 @@ TEST(PackageCli, InspectShowsTheHeadAndEachRecord)
 {
     TempDir dir;
     const std::string path = WriteSamplePackage(dir);
-    const CliRun text = RunCli({ "inspect", path });
+    const CliRun text = RunCli({"inspect", path});
     EXPECT_EQ(text.exitCode, 0) << text.err;
     EXPECT_NE(text.out.find("channel list of " + std::to_string(channels.size()) + " bytes"),
         std::string::npos)
@@ -27,7 +27,7 @@ TEST(PackageCli, InspectShowsTheHeadAndEachRecord)
         << text.out;
     EXPECT_NE(text.out.find("amr           0  http://h/e.amr\n"), std::string::npos) << text.out;
 
-    const CliRun json = RunCli({ "inspect", "--json", path });
+    const CliRun json = RunCli({"inspect", "--json", path});
     EXPECT_EQ(json.exitCode, 0) << json.err;
     const std::size_t first = 12 + channels.size();
     const std::size_t second = first + 4 + 34 + 8 + feed.size();
@@ -44,7 +44,7 @@ TEST(PackageCli, InspectShowsTheHeadAndEachRecord)
             + ", \"type\": 2, \"name\": \"http://h/e.amr\", \"length\": 0}]}\n");
 
     const CliRun bare
-        = RunCli({ "inspect", "--json", dir.Write("bare", Le32(PACKAGE_MAGIC) + Le32(0)) });
+        = RunCli({"inspect", "--json", dir.Write("bare", Le32(PACKAGE_MAGIC) + Le32(0))});
     EXPECT_EQ(bare.out, "{\"sync\": 0, \"channels\": null, \"records\": []}\n");
 }
 
@@ -54,28 +54,28 @@ TEST(PackageCli, InspectOfACutPackageFailsNamingFileAndOffset)
     const std::string whole = ReadWholeFile(WriteSamplePackage(dir));
     // Three bytes short of the audio's end: the last record (40 bytes, no data) and 3 more.
     const std::string path = dir.Write("cut.mrf", whole.substr(0, whole.size() - 43));
-    const CliRun json = RunCli({ "inspect", path, "--json" });
+    const CliRun json = RunCli({"inspect", path, "--json"});
     EXPECT_EQ(json.exitCode, 1);
     EXPECT_TRUE(json.out.empty()) << json.out;
     EXPECT_NE(json.err.find(path + ": at offset "), std::string::npos) << json.err;
-    const CliRun text = RunCli({ "inspect", path });
+    const CliRun text = RunCli({"inspect", path});
     EXPECT_EQ(text.exitCode, 1);
     EXPECT_NE(text.out.find("http://h/feed.rss"), std::string::npos) << text.out;
     EXPECT_NE(text.err.find("runs past the end"), std::string::npos) << text.err;
-    EXPECT_EQ(RunCli({ "inspect", dir.File("absent") }).exitCode, 1);
+    EXPECT_EQ(RunCli({"inspect", dir.File("absent")}).exitCode, 1);
 }
 
 TEST(PackageCli, UsageAndHelp)
 {
     TempDir dir;
-    EXPECT_EQ(RunCli({ "inspect" }).exitCode, 2);
-    EXPECT_EQ(RunCli({ "inspect", "a", "b" }).exitCode, 2);
-    EXPECT_EQ(RunCli({ "inspect", "a", "--bogus" }).exitCode, 2);
-    EXPECT_EQ(RunCli({ "extract", "a" }).exitCode, 2);
-    const CliRun inspectHelp = RunCli({ "inspect", "--help" });
+    EXPECT_EQ(RunCli({"inspect"}).exitCode, 2);
+    EXPECT_EQ(RunCli({"inspect", "a", "b"}).exitCode, 2);
+    EXPECT_EQ(RunCli({"inspect", "a", "--bogus"}).exitCode, 2);
+    EXPECT_EQ(RunCli({"extract", "a"}).exitCode, 2);
+    const CliRun inspectHelp = RunCli({"inspect", "--help"});
     EXPECT_EQ(inspectHelp.exitCode, 0);
     EXPECT_NE(inspectHelp.out.find("usage: corvane-cli inspect"), std::string::npos);
-    const CliRun extractHelp = RunCli({ "extract", "--help" });
+    const CliRun extractHelp = RunCli({"extract", "--help"});
     EXPECT_EQ(extractHelp.exitCode, 0);
     EXPECT_NE(extractHelp.out.find("usage: corvane-cli extract"), std::string::npos);
 }
@@ -85,7 +85,7 @@ TEST(PackageCli, ExtractWritesRecordsUnderTheirCacheNames)
     TempDir dir;
     const std::string path = WriteSamplePackage(dir);
     const std::string target = dir.File("out/nested");
-    const CliRun result = RunCli({ "--home", dir.File("home"), "extract", path, target });
+    const CliRun result = RunCli({"--home", dir.File("home"), "extract", path, target});
     EXPECT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(ReadWholeFile(target + "/Corvane.Cha"), channels);
     EXPECT_EQ(ReadWholeFile(target + "/h_feed_rss.xml"), feed);
@@ -102,7 +102,7 @@ TEST(PackageCli, ExtractKeepsNamesInsideTheFolderAndReportsABreak)
     const std::string bytes = Le32(PACKAGE_MAGIC) + Le32(0) + Record("../../evil", 0, "e")
         + Record("/etc/x\x1b[2J", 1, "m") + Record("cut", 0, "") + Le32(9);
     const std::string path = dir.Write("hostile.mrf", bytes);
-    const CliRun result = RunCli({ "extract", path, dir.File("out") });
+    const CliRun result = RunCli({"extract", path, dir.File("out")});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find(path + ": at offset"), std::string::npos) << result.err;
     EXPECT_EQ(ReadWholeFile(dir.File("out/______evil.xml")), "e");
@@ -110,8 +110,7 @@ TEST(PackageCli, ExtractKeepsNamesInsideTheFolderAndReportsABreak)
     EXPECT_EQ(result.out.find('\x1b'), std::string::npos);
     EXPECT_FALSE(FileExists(dir.Path() + "/../evil.xml"));
 
-    const CliRun notPackage
-        = RunCli({ "extract", dir.Write("x", "not a package"), dir.File("o2") });
+    const CliRun notPackage = RunCli({"extract", dir.Write("x", "not a package"), dir.File("o2")});
     EXPECT_EQ(notPackage.exitCode, 1);
     EXPECT_NE(notPackage.err.find("bad magic"), std::string::npos);
     EXPECT_FALSE(FileExists(dir.File("o2")));

@@ -1,7 +1,7 @@
 // corvane-cli's subscription and settings commands, run as a program in a private home.
-#include "support/TestHome.h"
-#include "support/TempDir.h"
 #include "support/CliRunner.h"
+#include "support/TempDir.h"
+#include "support/TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -52,37 +52,36 @@ bool IsFifo(const std::string& path)
 
 TEST_F(SubscriptionCommandsTest, AddListRemoveAndUndoAcrossRuns)
 {
-    EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n");
+    EXPECT_EQ(Cli({"list"}).out, "My Subscriptions\n");
     EXPECT_FALSE(FileExists(ChannelsPath()));
 
     const std::string opml = temp.Write("in.opml",
         Opml("<outline title=\"News\"><outline title=\"a\" "
              "xmlUrl=\"http://a/\"/></outline>"));
-    ASSERT_EQ(Cli({ "import", opml, "--yes" }).exitCode, 0);
-    EXPECT_EQ(Cli({ "add", "http://b/", "--title", "b", "--group", "News" }).exitCode, 0);
-    EXPECT_EQ(Cli({ "add", "http://c/" }).exitCode, 0);
-    EXPECT_EQ(Cli({ "list" }).out,
+    ASSERT_EQ(Cli({"import", opml, "--yes"}).exitCode, 0);
+    EXPECT_EQ(Cli({"add", "http://b/", "--title", "b", "--group", "News"}).exitCode, 0);
+    EXPECT_EQ(Cli({"add", "http://c/"}).exitCode, 0);
+    EXPECT_EQ(Cli({"list"}).out,
         "My Subscriptions\n  News/\n    a  <http://a/>\n    b  <http://b/>\n  <http://c/>\n");
 
-    const CliRun missingGroup = Cli({ "add", "http://d/", "--group", "Nope" });
+    const CliRun missingGroup = Cli({"add", "http://d/", "--group", "Nope"});
     EXPECT_EQ(missingGroup.exitCode, 1);
     EXPECT_NE(missingGroup.err.find("Nope"), std::string::npos);
 
-    EXPECT_EQ(Cli({ "remove", "http://a/" }).exitCode, 0);
-    EXPECT_EQ(Cli({ "remove", "nothing like it" }).exitCode, 1);
-    EXPECT_EQ(
-        Cli({ "list" }).out, "My Subscriptions\n  News/\n    b  <http://b/>\n  <http://c/>\n");
+    EXPECT_EQ(Cli({"remove", "http://a/"}).exitCode, 0);
+    EXPECT_EQ(Cli({"remove", "nothing like it"}).exitCode, 1);
+    EXPECT_EQ(Cli({"list"}).out, "My Subscriptions\n  News/\n    b  <http://b/>\n  <http://c/>\n");
 
     // Four saves so far: each undo steps one back, the last one to no channels file at all.
-    EXPECT_EQ(Cli({ "undo" }).exitCode, 0);
-    EXPECT_EQ(Cli({ "list" }).out,
+    EXPECT_EQ(Cli({"undo"}).exitCode, 0);
+    EXPECT_EQ(Cli({"list"}).out,
         "My Subscriptions\n  News/\n    a  <http://a/>\n    b  <http://b/>\n  <http://c/>\n");
-    EXPECT_EQ(Cli({ "undo" }).exitCode, 0);
-    EXPECT_EQ(Cli({ "undo" }).exitCode, 0);
-    EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n  News/\n    a  <http://a/>\n");
-    EXPECT_EQ(Cli({ "undo" }).exitCode, 0);
+    EXPECT_EQ(Cli({"undo"}).exitCode, 0);
+    EXPECT_EQ(Cli({"undo"}).exitCode, 0);
+    EXPECT_EQ(Cli({"list"}).out, "My Subscriptions\n  News/\n    a  <http://a/>\n");
+    EXPECT_EQ(Cli({"undo"}).exitCode, 0);
     EXPECT_FALSE(FileExists(ChannelsPath()));
-    const CliRun nothing = Cli({ "undo" });
+    const CliRun nothing = Cli({"undo"});
     EXPECT_EQ(nothing.exitCode, 1);
     EXPECT_NE(nothing.err.find("nothing to undo"), std::string::npos);
 }
@@ -93,77 +92,77 @@ TEST_F(SubscriptionCommandsTest, UndoStaysWithinItsProgramFolder)
 {
     const std::string r = temp.File("R"), d = temp.File("D");
     setenv("CORVANE_HOME", r.c_str(), 1);
-    ASSERT_EQ(Cli({ "add", "http://first/" }).exitCode, 0);
-    ASSERT_EQ(Cli({ "add", "http://second/" }).exitCode, 0);
+    ASSERT_EQ(Cli({"add", "http://first/"}).exitCode, 0);
+    ASSERT_EQ(Cli({"add", "http://second/"}).exitCode, 0);
 
     setenv("CORVANE_HOME", d.c_str(), 1);
     const std::string opml = temp.Write("in.opml", Opml("<outline xmlUrl=\"http://d/\"/>"));
-    ASSERT_EQ(Cli({ "import", opml, "--yes" }).exitCode, 0);
+    ASSERT_EQ(Cli({"import", opml, "--yes"}).exitCode, 0);
 
     setenv("CORVANE_HOME", r.c_str(), 1);
-    const CliRun undone = Cli({ "undo" });
+    const CliRun undone = Cli({"undo"});
     EXPECT_EQ(undone.exitCode, 0) << undone.err;
     EXPECT_TRUE(FileExists(r + "/Corvane.Cha"));
-    EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n  <http://first/>\n");
+    EXPECT_EQ(Cli({"list"}).out, "My Subscriptions\n  <http://first/>\n");
 
     // D's one step takes D back to no channels file, and then it has nothing more to undo.
     setenv("CORVANE_HOME", d.c_str(), 1);
-    EXPECT_EQ(Cli({ "undo" }).exitCode, 0);
+    EXPECT_EQ(Cli({"undo"}).exitCode, 0);
     EXPECT_FALSE(FileExists(d + "/Corvane.Cha"));
-    EXPECT_EQ(Cli({ "undo" }).exitCode, 1);
+    EXPECT_EQ(Cli({"undo"}).exitCode, 1);
     setenv("CORVANE_HOME", r.c_str(), 1);
-    EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n  <http://first/>\n");
+    EXPECT_EQ(Cli({"list"}).out, "My Subscriptions\n  <http://first/>\n");
 }
 
 TEST_F(SubscriptionCommandsTest, ImportAsksAndSaysWhenNothingWasFound)
 {
-    EXPECT_EQ(Cli({ "add", "http://keep/" }).exitCode, 0);
+    EXPECT_EQ(Cli({"add", "http://keep/"}).exitCode, 0);
     const std::string before = ReadWholeFile(ChannelsPath());
     const std::string opml = temp.Write("in.opml", Opml("<outline title=\"Only\"/>"));
 
-    const CliRun declined = Cli({ "import", opml }, "n\n");
+    const CliRun declined = Cli({"import", opml}, "n\n");
     EXPECT_EQ(declined.exitCode, 1);
     EXPECT_NE(declined.err.find("All current channels will be overwritten by imported ones, "
                                 "continue?"),
         std::string::npos);
     EXPECT_EQ(ReadWholeFile(ChannelsPath()), before);
-    EXPECT_EQ(Cli({ "import", opml }).exitCode, 1); // no answer at all is no
+    EXPECT_EQ(Cli({"import", opml}).exitCode, 1); // no answer at all is no
 
     const std::string empty = temp.Write("empty.opml", Opml(""));
-    const CliRun nothingFound = Cli({ "import", empty, "--yes" });
+    const CliRun nothingFound = Cli({"import", empty, "--yes"});
     EXPECT_EQ(nothingFound.exitCode, 1);
     EXPECT_NE(nothingFound.err.find("No feed was found in the input file. Please check it."),
         std::string::npos);
-    const CliRun missing = Cli({ "import", temp.File("missing.opml"), "--yes" });
+    const CliRun missing = Cli({"import", temp.File("missing.opml"), "--yes"});
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("missing.opml"), std::string::npos);
     EXPECT_EQ(ReadWholeFile(ChannelsPath()), before);
 
     // One empty group counts as found and replaces the tree; being empty, it is not stored, so
     // the next run finds only the root.
-    EXPECT_EQ(Cli({ "import", opml }, "yes\n").exitCode, 0);
+    EXPECT_EQ(Cli({"import", opml}, "yes\n").exitCode, 0);
     EXPECT_EQ(ReadWholeFile(ChannelsPath()).find("http://keep/"), std::string::npos);
-    EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n");
+    EXPECT_EQ(Cli({"list"}).out, "My Subscriptions\n");
 
-    const CliRun exported = Cli({ "export", temp.File("out.xml") });
+    const CliRun exported = Cli({"export", temp.File("out.xml")});
     EXPECT_EQ(exported.exitCode, 0);
     EXPECT_EQ(ReadWholeFile(temp.File("out.xml")), ReadWholeFile(ChannelsPath()));
-    EXPECT_EQ(Cli({ "export", temp.File("no/folder/out.xml") }).exitCode, 1);
+    EXPECT_EQ(Cli({"export", temp.File("no/folder/out.xml")}).exitCode, 1);
 }
 
 TEST_F(SubscriptionCommandsTest, ImportOfAFifoOrAFolderEndsAtOnceAndKeepsTheTree)
 {
-    EXPECT_EQ(Cli({ "add", "http://keep/" }).exitCode, 0);
+    EXPECT_EQ(Cli({"add", "http://keep/"}).exitCode, 0);
     const std::string before = ReadWholeFile(ChannelsPath());
     WithFifoAndFolder(temp.File("in.opml"), [&](const char* kind) {
-        const CliRun run = Cli({ "import", temp.File("in.opml"), "--yes" });
+        const CliRun run = Cli({"import", temp.File("in.opml"), "--yes"});
         EXPECT_EQ(run.exitCode, 1) << kind;
         EXPECT_NE(run.err.find(temp.File("in.opml") + ": not a regular file"), std::string::npos)
             << run.err;
         EXPECT_NE(run.err.find("No feed was found in the input file."), std::string::npos);
         EXPECT_EQ(ReadWholeFile(ChannelsPath()), before) << kind;
     });
-    EXPECT_EQ(Cli({ "list" }).out, "My Subscriptions\n  <http://keep/>\n");
+    EXPECT_EQ(Cli({"list"}).out, "My Subscriptions\n  <http://keep/>\n");
 }
 
 TEST_F(SubscriptionCommandsTest, ChannelsFileThatIsAFifoOrAFolderIsRefusedAndLeftAlone)
@@ -171,7 +170,7 @@ TEST_F(SubscriptionCommandsTest, ChannelsFileThatIsAFifoOrAFolderIsRefusedAndLef
     std::filesystem::create_directories(home);
     WithFifoAndFolder(ChannelsPath(), [&](const char* kind) {
         for (const std::vector<std::string>& arguments :
-            { std::vector<std::string> { "list" }, { "add", "http://new/" } }) {
+            {std::vector<std::string> {"list"}, {"add", "http://new/"}}) {
             const CliRun run = Cli(arguments);
             EXPECT_EQ(run.exitCode, 1) << kind << " " << arguments[0];
             EXPECT_NE(run.err.find(ChannelsPath() + ": not a regular file"), std::string::npos)
@@ -196,7 +195,7 @@ TEST_F(SubscriptionCommandsTest, ListOfAVeryDeepTreeShowsDepthsAsNumbers)
     std::filesystem::create_directories(home);
     temp.Write("home/Corvane.Cha", Opml(body));
 
-    const CliRun run = Cli({ "list" });
+    const CliRun run = Cli({"list"});
     ASSERT_EQ(run.exitCode, 0) << run.err.substr(0, 500);
     EXPECT_LT(run.out.size(), 10u * 1000 * 1000);
     // Shallow levels keep two spaces a level; past 32 the depth is a number.
@@ -211,37 +210,37 @@ TEST_F(SubscriptionCommandsTest, ListOfAVeryDeepTreeShowsDepthsAsNumbers)
 
 TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
 {
-    const CliRun all = Cli({ "options" });
+    const CliRun all = Cli({"options"});
     EXPECT_EQ(all.exitCode, 0);
     EXPECT_NE(all.out.find("Podcast/Compression=7\n"), std::string::npos);
     EXPECT_NE(all.out.find("Path/FeedFile=" + temp.File("user/Documents/corvane.mrf") + "\n"),
         std::string::npos);
     EXPECT_FALSE(FileExists(SettingsPath()));
 
-    EXPECT_EQ(Cli({ "options", "Podcast/MP3=0", "Podcast/Length=4294967295",
-                      "Podcast/Download First One Only=1" })
+    EXPECT_EQ(Cli({"options", "Podcast/MP3=0", "Podcast/Length=4294967295",
+                      "Podcast/Download First One Only=1"})
                   .exitCode,
         0);
-    EXPECT_EQ(Cli({ "options", "Podcast/MP3", "Podcast/Length" }).out,
+    EXPECT_EQ(Cli({"options", "Podcast/MP3", "Podcast/Length"}).out,
         "Podcast/MP3=0\nPodcast/Length=4294967295\n");
 
     // Anything out of range, not a number or unknown: usage error, and nothing written.
-    for (const char* bad : { "Podcast/Volume=8", "Update/Hour=-1", "Podcast/Length=0",
-             "Update/Minute=5x", "Podcast/Length=4294967296", "Path/FeedFile=" }) {
-        const CliRun run = Cli({ "options", "Update/Hour=7", bad });
+    for (const char* bad : {"Podcast/Volume=8", "Update/Hour=-1", "Podcast/Length=0",
+             "Update/Minute=5x", "Podcast/Length=4294967296", "Path/FeedFile="}) {
+        const CliRun run = Cli({"options", "Update/Hour=7", bad});
         EXPECT_EQ(run.exitCode, 2) << bad;
         EXPECT_FALSE(run.err.empty()) << bad;
     }
-    EXPECT_EQ(Cli({ "options", "Update/Hour" }).out, "Update/Hour=6\n");
-    EXPECT_EQ(Cli({ "options", "Podcast/Nope=1" }).exitCode, 2);
-    EXPECT_EQ(Cli({ "options", "--help" }).exitCode, 0);
+    EXPECT_EQ(Cli({"options", "Update/Hour"}).out, "Update/Hour=6\n");
+    EXPECT_EQ(Cli({"options", "Podcast/Nope=1"}).exitCode, 2);
+    EXPECT_EQ(Cli({"options", "--help"}).exitCode, 0);
 }
 
 TEST_F(SubscriptionCommandsTest, OptionsSayWhyTheSettingsCannotBeWritten)
 {
     temp.Write("blocked", "a file, not a folder");
     setenv("XDG_CONFIG_HOME", temp.File("blocked").c_str(), 1);
-    const CliRun run = Cli({ "options", "Update/Hour=7" });
+    const CliRun run = Cli({"options", "Update/Hour=7"});
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.err.find("cannot write the settings file " + temp.File("blocked")
                   + "/Corvane/Corvane.conf: the file or its folder cannot be written"),
@@ -255,18 +254,17 @@ TEST_F(SubscriptionCommandsTest, OptionsMarkATimeOutsideTheDay)
 {
     temp.Write("config/Corvane/Corvane.conf",
         "[Update]\nScheduled=1\nHour=25\nMinute=30\n[Podcast]\nLimit=5\n");
-    const CliRun all = Cli({ "options" });
+    const CliRun all = Cli({"options"});
     EXPECT_EQ(all.exitCode, 0);
-    EXPECT_NE(
-        all.out.find("Update/Hour=25 (invalid: 0 to 23; the scheduled update never runs)\n"),
+    EXPECT_NE(all.out.find("Update/Hour=25 (invalid: 0 to 23; the scheduled update never runs)\n"),
         std::string::npos)
         << all.out;
     EXPECT_NE(all.out.find("Update/Minute=30\n"), std::string::npos) << all.out;
-    EXPECT_EQ(Cli({ "options", "Podcast/Limit" }).out, "Podcast/Limit=1\n");
+    EXPECT_EQ(Cli({"options", "Podcast/Limit"}).out, "Podcast/Limit=1\n");
 
     // Setting a valid hour clears the mark.
-    EXPECT_EQ(Cli({ "options", "Update/Hour=7" }).exitCode, 0);
-    EXPECT_EQ(Cli({ "options", "Update/Hour" }).out, "Update/Hour=7\n");
+    EXPECT_EQ(Cli({"options", "Update/Hour=7"}).exitCode, 0);
+    EXPECT_EQ(Cli({"options", "Update/Hour"}).out, "Update/Hour=7\n");
 }
 
 } // namespace

@@ -8,25 +8,25 @@ class UpdateCliTest : public UpdateCliFixture { };
 TEST_F(UpdateCliTest, UpdateExitCodesAndFinalTextLast)
 {
     server.Serve("/good.rss", Rss("Good", {}));
-    Subscribe({ { "Good", server.Url("/good.rss") }, { "Bad", server.Url("/bad.rss") } });
+    Subscribe({{"Good", server.Url("/good.rss")}, {"Bad", server.Url("/bad.rss")}});
 
-    EXPECT_EQ(Cli({ "update", "--output", Output() }), 3);
+    EXPECT_EQ(Cli({"update", "--output", Output()}), 3);
     const std::string size = std::to_string(ReadWholeFile(Output()).size());
     EXPECT_EQ(LastLine(Stderr()), UpdateFinalText(std::stoull(size), true));
     EXPECT_NE(Stderr().find(UpdateFailureText(server.Url("/bad.rss"))), std::string::npos);
     EXPECT_EQ(
-        Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/good.rss") }));
+        Unpack(Output()).records, (std::vector<std::string> {"0 " + server.Url("/good.rss")}));
 
-    EXPECT_EQ(Cli({ "update", "--marked", "Good", "--output", Output() }), 0);
+    EXPECT_EQ(Cli({"update", "--marked", "Good", "--output", Output()}), 0);
     EXPECT_EQ(LastLine(Stderr()), UpdateFinalText(ReadWholeFile(Output()).size(), false));
-    EXPECT_EQ(Cli({ "update", "--feed", server.Url("/good.rss"), "--output", Output() }), 0);
+    EXPECT_EQ(Cli({"update", "--feed", server.Url("/good.rss"), "--output", Output()}), 0);
 
-    EXPECT_EQ(Cli({ "update", "--marked", "Nothing by this name", "--output", Output() }), 1);
+    EXPECT_EQ(Cli({"update", "--marked", "Nothing by this name", "--output", Output()}), 1);
     EXPECT_NE(Stderr().find("Nothing by this name"), std::string::npos);
-    EXPECT_EQ(Cli({ "update", "--output", temp.File("no folder/p.mrf") }), 1);
+    EXPECT_EQ(Cli({"update", "--output", temp.File("no folder/p.mrf")}), 1);
     EXPECT_NE(Stderr().find("no folder"), std::string::npos) << Stderr();
-    EXPECT_EQ(Cli({ "update", "--bogus" }), 2);
-    EXPECT_EQ(Cli({ "update", "--help" }), 0);
+    EXPECT_EQ(Cli({"update", "--bogus"}), 2);
+    EXPECT_EQ(Cli({"update", "--help"}), 0);
 }
 
 // A fresh account has no documents folder yet: the first update makes it for the default
@@ -34,18 +34,18 @@ TEST_F(UpdateCliTest, UpdateExitCodesAndFinalTextLast)
 TEST_F(UpdateCliTest, TheFirstUpdateOfAFreshAccountMakesTheDocumentsFolder)
 {
     server.Serve("/good.rss", Rss("Good", {}));
-    Subscribe({ { "Good", server.Url("/good.rss") } });
+    Subscribe({{"Good", server.Url("/good.rss")}});
     const std::string user = temp.File("fresh user");
     ASSERT_EQ(::mkdir(user.c_str(), 0700), 0);
     ScopedEnv userHome("HOME", user);
     ScopedEnv documents("XDG_DOCUMENTS_DIR", std::nullopt);
 
-    EXPECT_EQ(Cli({ "update" }), 0) << Stderr();
+    EXPECT_EQ(Cli({"update"}), 0) << Stderr();
     EXPECT_EQ(Unpack(user + "/Documents/corvane.mrf").records,
-        (std::vector<std::string> { "0 " + server.Url("/good.rss") }));
+        (std::vector<std::string> {"0 " + server.Url("/good.rss")}));
 
     const std::string missing = temp.File("missing folder");
-    EXPECT_EQ(Cli({ "update", "--output", missing + "/corvane.mrf" }), 1);
+    EXPECT_EQ(Cli({"update", "--output", missing + "/corvane.mrf"}), 1);
     EXPECT_NE(Stderr().find("the folder " + missing + " does not exist"), std::string::npos)
         << Stderr();
     EXPECT_FALSE(FileExists(missing));
@@ -54,14 +54,14 @@ TEST_F(UpdateCliTest, TheFirstUpdateOfAFreshAccountMakesTheDocumentsFolder)
 TEST_F(UpdateCliTest, RepackOnlyAfterACompletedUpdate)
 {
     server.Serve("/good.rss", Rss("Good", {}));
-    Subscribe({ { "Good", server.Url("/good.rss") } });
-    EXPECT_EQ(Cli({ "repack", "--output", Output() }), 1);
+    Subscribe({{"Good", server.Url("/good.rss")}});
+    EXPECT_EQ(Cli({"repack", "--output", Output()}), 1);
     EXPECT_NE(Stderr().find("Repackable"), std::string::npos) << Stderr();
     EXPECT_FALSE(FileExists(Output()));
 
-    EXPECT_EQ(Cli({ "update", "--output", Output() }), 0);
+    EXPECT_EQ(Cli({"update", "--output", Output()}), 0);
     const int hits = server.Hits("/good.rss");
-    EXPECT_EQ(Cli({ "repack", "--output", temp.File("out/again.mrf") }), 0);
+    EXPECT_EQ(Cli({"repack", "--output", temp.File("out/again.mrf")}), 0);
     EXPECT_EQ(server.Hits("/good.rss"), hits);
     EXPECT_EQ(ReadWholeFile(temp.File("out/again.mrf")), ReadWholeFile(Output()));
 }
@@ -71,9 +71,9 @@ TEST_F(UpdateCliTest, CtrlCStopsAtOnceAndKeepsThePreviousPackage)
     temp.Write("out/corvane.mrf", "previous package");
     server.Serve("/hang.rss", Rss("Hang", {}));
     server.SetDelay("/hang.rss", std::chrono::seconds(30));
-    Subscribe({ { "Hang", server.Url("/hang.rss") } });
+    Subscribe({{"Hang", server.Url("/hang.rss")}});
 
-    CliProcess process({ "update", "--output", Output() }, temp.File("stderr"));
+    CliProcess process({"update", "--output", Output()}, temp.File("stderr"));
     ASSERT_GT(process.Pid(), 0);
     for (int i = 0; i < 1000 && server.Hits("/hang.rss") == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -106,7 +106,7 @@ TEST_F(UpdateCliTest, PackageWriteErrorFailsTheUpdateAndLeavesRepackableClear)
         FileSizeLimit limit(8000);
         ASSERT_TRUE(limit.Active());
         process = std::make_unique<CliProcess>(
-            std::vector<std::string> { "update", "--output", Output() }, temp.File("stderr"));
+            std::vector<std::string> {"update", "--output", Output()}, temp.File("stderr"));
     }
     ASSERT_GT(process->Pid(), 0);
     EXPECT_EQ(process->Wait(), 1);

@@ -77,53 +77,53 @@ struct Disagreement {
 // fields by rule, and the other parser trims. An enclosure type or length that this reader left
 // absent is not compared (the other parser fills in defaults).
 const std::map<Disagreement, const char*> accepted = {
-    { { "atom_content_encoded", "items" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "atom_content_encoded", "title" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "atom_published_updated", "items" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "atom_published_updated", "title" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "atom_updated", "items" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "atom_updated", "title" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "media_episode_thumbnail_atom", "items" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "media_episode_thumbnail_atom", "title" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "media_episode_thumbnail_atom_group", "items" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "media_episode_thumbnail_atom_group", "title" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "yt-video-link", "items" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "yt-video-link", "title" },
-        "Atom: no item elements, and the last title in the document names the channel" },
-    { { "itunes_type_serial", "order" },
-        "the other parser sorts episodes; this reader keeps document order" },
-    { { "max_episodes", "items" },
-        "the other parser stops at a maximum episode count; this reader keeps every item" },
-    { { "multi_enclosures", "enclosure" },
-        "the other parser counts media:content as a second enclosure" },
-    { { "no_enclosure", "items" }, "the other parser drops items without an enclosure" },
-    { { "no_enclosure", "enclosure" },
+    {{"atom_content_encoded", "items"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"atom_content_encoded", "title"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"atom_published_updated", "items"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"atom_published_updated", "title"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"atom_updated", "items"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"atom_updated", "title"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"media_episode_thumbnail_atom", "items"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"media_episode_thumbnail_atom", "title"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"media_episode_thumbnail_atom_group", "items"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"media_episode_thumbnail_atom_group", "title"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"yt-video-link", "items"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"yt-video-link", "title"},
+        "Atom: no item elements, and the last title in the document names the channel"},
+    {{"itunes_type_serial", "order"},
+        "the other parser sorts episodes; this reader keeps document order"},
+    {{"max_episodes", "items"},
+        "the other parser stops at a maximum episode count; this reader keeps every item"},
+    {{"multi_enclosures", "enclosure"},
+        "the other parser counts media:content as a second enclosure"},
+    {{"no_enclosure", "items"}, "the other parser drops items without an enclosure"},
+    {{"no_enclosure", "enclosure"},
         "the other parser resolves relative enclosure addresses; this reader stores them as "
-        "written" },
-    { { "relative", "enclosure" },
+        "written"},
+    {{"relative", "enclosure"},
         "the other parser resolves relative enclosure addresses; this reader stores them as "
-        "written" },
-    { { "no_guid", "items" },
+        "written"},
+    {{"no_guid", "items"},
         "the other parser invents a title from the enclosure file name; this reader leaves it "
-        "absent" },
-    { { "no_title", "items" },
+        "absent"},
+    {{"no_title", "items"},
         "the other parser invents a title from the enclosure file name; this reader leaves it "
-        "absent" },
-    { { "no_title_multi_enclosure", "items" },
+        "absent"},
+    {{"no_title_multi_enclosure", "items"},
         "the other parser invents a title from the enclosure file name; this reader leaves it "
-        "absent" },
-    { { "no_url", "items" }, "the other parser drops an item whose enclosure has no url" },
+        "absent"},
+    {{"no_url", "items"}, "the other parser drops an item whose enclosure has no url"},
 };
 
 std::set<Disagreement> Compare(const fs::path& feedPath)
@@ -147,7 +147,7 @@ std::set<Disagreement> Compare(const fs::path& feedPath)
     // own choice, not something read from the document.
     const bool namedAfterFile = !channel->title && theirTitle == name;
     if (!namedAfterFile && Trim(channel->title.value_or("")) != Trim(theirTitle))
-        found.insert({ name, "title" });
+        found.insert({name, "title"});
 
     std::vector<const CFeedItem*> items;
     for (const CFeedItem* item = channel->firstItem.get(); item; item = item->nextItem.get())
@@ -164,7 +164,7 @@ std::set<Disagreement> Compare(const fs::path& feedPath)
         auto sortedTheirs = theirs;
         std::sort(sortedOurs.begin(), sortedOurs.end());
         std::sort(sortedTheirs.begin(), sortedTheirs.end());
-        found.insert({ name, sortedOurs == sortedTheirs ? "order" : "items" });
+        found.insert({name, sortedOurs == sortedTheirs ? "order" : "items"});
     }
 
     // Single enclosures: match each of our items to the episode of the same title.
@@ -198,7 +198,7 @@ std::set<Disagreement> Compare(const fs::path& feedPath)
                             == Trim(*item.enclosureLength);
             }
             if (!match)
-                found.insert({ name, "enclosure" });
+                found.insert({name, "enclosure"});
             break;
         }
     }
@@ -210,7 +210,8 @@ std::set<Disagreement> Compare(const fs::path& feedPath)
 TEST(Corpora, PodcastFeedsAgreeWithTheRecordedResultsExceptWhereListed)
 {
     if (!fs::is_directory(corpora))
-        GTEST_SKIP() << "no corpora at " << corpora << " (they stand in shared/ beside the checkout)";
+        GTEST_SKIP() << "no corpora at " << corpora
+                     << " (they stand in shared/ beside the checkout)";
     const auto feeds = FilesUnder(corpora / "podcast-feeds", ".rss");
     ASSERT_GE(feeds.size(), 60u);
     std::set<Disagreement> all;
@@ -230,7 +231,8 @@ TEST(Corpora, PodcastFeedsAgreeWithTheRecordedResultsExceptWhereListed)
 TEST(Corpora, EveryFeedReadsInAnyPieceSize)
 {
     if (!fs::is_directory(corpora))
-        GTEST_SKIP() << "no corpora at " << corpora << " (they stand in shared/ beside the checkout)";
+        GTEST_SKIP() << "no corpora at " << corpora
+                     << " (they stand in shared/ beside the checkout)";
     for (const fs::path& feed : FilesUnder(corpora / "podcast-feeds", ".rss")) {
         std::unique_ptr<CFeedChannel> whole;
         std::unique_ptr<CFeedChannel> bytewise;
@@ -245,14 +247,15 @@ TEST(Corpora, EveryFeedReadsInAnyPieceSize)
 TEST(Corpora, EveryOpmlFileReadsWellFormedOrNot)
 {
     if (!fs::is_directory(corpora))
-        GTEST_SKIP() << "no corpora at " << corpora << " (they stand in shared/ beside the checkout)";
+        GTEST_SKIP() << "no corpora at " << corpora
+                     << " (they stand in shared/ beside the checkout)";
     const auto files = FilesUnder(corpora / "opml", "");
     ASSERT_GE(files.size(), 50u);
     int wellFormed = 0;
     for (const fs::path& file : files) {
         if (file.filename() == "LICENSE")
             continue;
-        for (std::size_t piece : { std::size_t { 256 }, std::size_t { 3 } }) {
+        for (std::size_t piece : {std::size_t {256}, std::size_t {3}}) {
             std::unique_ptr<COutlineHead> head;
             std::unique_ptr<COutlineItem> root;
             XmlReadStatus status;

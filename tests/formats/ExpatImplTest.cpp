@@ -1,7 +1,7 @@
 // The reading frame: piece boundaries, code pages, entity amplification, handler failures.
+#include "formats/CorvaneDoc.h"
 #include "formats/OutlineReader.h"
 #include "formats/RssReader.h"
-#include "formats/CorvaneDoc.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -41,7 +41,7 @@ std::string Dump(const CFeedChannel& channel)
 std::string Dump(const COutlineItem& root)
 {
     std::string out;
-    std::vector<std::pair<const COutlineItem*, int>> pending { { &root, 0 } };
+    std::vector<std::pair<const COutlineItem*, int>> pending {{&root, 0}};
     while (!pending.empty()) {
         auto [node, depth] = pending.back();
         pending.pop_back();
@@ -51,7 +51,7 @@ std::string Dump(const COutlineItem& root)
         for (const COutlineItem* c = node->firstChild.get(); c; c = c->nextSibling.get())
             children.push_back(c);
         for (auto it = children.rbegin(); it != children.rend(); ++it)
-            pending.push_back({ *it, depth + 1 });
+            pending.push_back({*it, depth + 1});
     }
     return out;
 }
@@ -82,7 +82,7 @@ TEST(ExpatImpl, ResultsDoNotDependOnWherePiecesBreak)
     ASSERT_EQ(ReadFeedBytes(feedDocument, reference), 1);
     const std::string expected = Dump(*reference);
     EXPECT_NE(expected.find("Caf\xC3\xA9 & Co \xE2\x82\xAC \xF0\x9F\x8E\xB5"), std::string::npos);
-    for (std::size_t piece : { 1, 2, 3, 7 }) {
+    for (std::size_t piece : {1, 2, 3, 7}) {
         std::unique_ptr<CFeedChannel> channel;
         EXPECT_EQ(ReadFeedBytes(feedDocument, channel, nullptr, piece), 1) << piece;
         EXPECT_EQ(Dump(*channel), expected) << "piece size " << piece;
@@ -95,7 +95,7 @@ TEST(ExpatImpl, ResultsDoNotDependOnWherePiecesBreak)
     EXPECT_EQ(expectedTree,
         "My Subscriptions|-|-\n G & H|-|-\n  F1|http://f/1|t\n  Sub|-|-\n"
         "   F2|http://f/2|-\n F3|http://f/3|-\n");
-    for (std::size_t piece : { 1, 2, 3 }) {
+    for (std::size_t piece : {1, 2, 3}) {
         ASSERT_EQ(ReadOutlineBytes(outlineDocument, head, root, nullptr, piece), 1);
         EXPECT_EQ(Dump(*root), expectedTree) << "piece size " << piece;
         EXPECT_EQ(head->title, "Mine");
@@ -105,7 +105,7 @@ TEST(ExpatImpl, ResultsDoNotDependOnWherePiecesBreak)
 TEST(ExpatImpl, PieceSizeDoesNotChangeWhereAFaultIsFound)
 {
     const std::string broken = "<rss><channel><title>ok</title>\n<item><title>x</item>";
-    for (std::size_t piece : { 1, 2, 3, 256 }) {
+    for (std::size_t piece : {1, 2, 3, 256}) {
         XmlReadStatus status;
         std::unique_ptr<CFeedChannel> channel;
         EXPECT_EQ(ReadFeedBytes(broken, channel, &status, piece), 0);
@@ -165,31 +165,31 @@ struct CodePageSample {
 };
 
 const CodePageSample codePageSamples[] = {
-    { "windows-1250", "\x8A\xE8", "\xC5\xA0\xC4\x8D" }, // S caron, c caron
-    { "windows-1251", "\xC0\xFF", "\xD0\x90\xD1\x8F" }, // Cyrillic A, ya
-    { "windows-1252", "\x80\xE9", "\xE2\x82\xAC\xC3\xA9" }, // euro, e acute
-    { "windows-1253", "\xC1\xE1", "\xCE\x91\xCE\xB1" }, // Alpha, alpha
-    { "windows-1254", "\xD0\xFD", "\xC4\x9E\xC4\xB1" }, // G breve, dotless i
-    { "windows-1255", "\xE0\xA4", "\xD7\x90\xE2\x82\xAA" }, // alef, new sheqel
-    { "windows-1256", "\xC7\x81", "\xD8\xA7\xD9\xBE" }, // alef, peh
-    { "windows-1257", "\xC0\xFE", "\xC4\x84\xC5\xBE" }, // A ogonek, z caron
-    { "windows-1258", "\xC3\xE0", "\xC4\x82\xC3\xA0" }, // A breve, a grave
-    { "iso-8859-2", "\xA1\xB9", "\xC4\x84\xC5\xA1" }, // A ogonek, s caron
-    { "iso-8859-3", "\xA1\xFD", "\xC4\xA6\xC5\xAD" }, // H stroke, u breve
-    { "iso-8859-4", "\xA1\xA2", "\xC4\x84\xC4\xB8" }, // A ogonek, kra
-    { "iso-8859-5", "\xB0\xF0", "\xD0\x90\xE2\x84\x96" }, // Cyrillic A, numero
-    { "iso-8859-6", "\xC7\xAC", "\xD8\xA7\xD8\x8C" }, // alef, Arabic comma
-    { "iso-8859-7", "\xC1\xE1", "\xCE\x91\xCE\xB1" }, // Alpha, alpha
-    { "iso-8859-8", "\xE0\xAA", "\xD7\x90\xC3\x97" }, // alef, multiplication sign
-    { "iso-8859-9", "\xD0\xFD", "\xC4\x9E\xC4\xB1" }, // G breve, dotless i
-    { "iso-8859-10", "\xA1\xBD", "\xC4\x84\xE2\x80\x95" }, // A ogonek, horizontal bar
-    { "iso-8859-11", "\xA1\xDF", "\xE0\xB8\x81\xE0\xB8\xBF" }, // ko kai, baht
-    { "iso-8859-13", "\xA1\xC0", "\xE2\x80\x9D\xC4\x84" }, // right quote, A ogonek
-    { "iso-8859-14", "\xA1\xD0", "\xE1\xB8\x82\xC5\xB4" }, // B dot above, W circumflex
-    { "iso-8859-15", "\xA4\xBD", "\xE2\x82\xAC\xC5\x93" }, // euro, oe
-    { "iso-8859-16", "\xA1\xA4", "\xC4\x84\xE2\x82\xAC" }, // A ogonek, euro
-    { "koi8-r", "\xC1\xE1", "\xD0\xB0\xD0\x90" }, // Cyrillic a, A
-    { "koi8-u", "\xA4\xC1", "\xD1\x94\xD0\xB0" }, // Ukrainian ie, Cyrillic a
+    {"windows-1250", "\x8A\xE8", "\xC5\xA0\xC4\x8D"}, // S caron, c caron
+    {"windows-1251", "\xC0\xFF", "\xD0\x90\xD1\x8F"}, // Cyrillic A, ya
+    {"windows-1252", "\x80\xE9", "\xE2\x82\xAC\xC3\xA9"}, // euro, e acute
+    {"windows-1253", "\xC1\xE1", "\xCE\x91\xCE\xB1"}, // Alpha, alpha
+    {"windows-1254", "\xD0\xFD", "\xC4\x9E\xC4\xB1"}, // G breve, dotless i
+    {"windows-1255", "\xE0\xA4", "\xD7\x90\xE2\x82\xAA"}, // alef, new sheqel
+    {"windows-1256", "\xC7\x81", "\xD8\xA7\xD9\xBE"}, // alef, peh
+    {"windows-1257", "\xC0\xFE", "\xC4\x84\xC5\xBE"}, // A ogonek, z caron
+    {"windows-1258", "\xC3\xE0", "\xC4\x82\xC3\xA0"}, // A breve, a grave
+    {"iso-8859-2", "\xA1\xB9", "\xC4\x84\xC5\xA1"}, // A ogonek, s caron
+    {"iso-8859-3", "\xA1\xFD", "\xC4\xA6\xC5\xAD"}, // H stroke, u breve
+    {"iso-8859-4", "\xA1\xA2", "\xC4\x84\xC4\xB8"}, // A ogonek, kra
+    {"iso-8859-5", "\xB0\xF0", "\xD0\x90\xE2\x84\x96"}, // Cyrillic A, numero
+    {"iso-8859-6", "\xC7\xAC", "\xD8\xA7\xD8\x8C"}, // alef, Arabic comma
+    {"iso-8859-7", "\xC1\xE1", "\xCE\x91\xCE\xB1"}, // Alpha, alpha
+    {"iso-8859-8", "\xE0\xAA", "\xD7\x90\xC3\x97"}, // alef, multiplication sign
+    {"iso-8859-9", "\xD0\xFD", "\xC4\x9E\xC4\xB1"}, // G breve, dotless i
+    {"iso-8859-10", "\xA1\xBD", "\xC4\x84\xE2\x80\x95"}, // A ogonek, horizontal bar
+    {"iso-8859-11", "\xA1\xDF", "\xE0\xB8\x81\xE0\xB8\xBF"}, // ko kai, baht
+    {"iso-8859-13", "\xA1\xC0", "\xE2\x80\x9D\xC4\x84"}, // right quote, A ogonek
+    {"iso-8859-14", "\xA1\xD0", "\xE1\xB8\x82\xC5\xB4"}, // B dot above, W circumflex
+    {"iso-8859-15", "\xA4\xBD", "\xE2\x82\xAC\xC5\x93"}, // euro, oe
+    {"iso-8859-16", "\xA1\xA4", "\xC4\x84\xE2\x82\xAC"}, // A ogonek, euro
+    {"koi8-r", "\xC1\xE1", "\xD0\xB0\xD0\x90"}, // Cyrillic a, A
+    {"koi8-u", "\xA4\xC1", "\xD1\x94\xD0\xB0"}, // Ukrainian ie, Cyrillic a
 };
 
 std::string TitleDocument(const char* encoding, const std::string& title)
@@ -204,7 +204,7 @@ std::string TitleDocument(const char* encoding, const std::string& title)
 TEST(ExpatImpl, EverySupportedCodePageReadsAsciiAndItsOwnCharacters)
 {
     for (const CodePageSample& sample : codePageSamples) {
-        for (std::size_t pieceSize : { std::size_t(1), ExpatImpl::PIECE_SIZE }) {
+        for (std::size_t pieceSize : {std::size_t(1), ExpatImpl::PIECE_SIZE}) {
             std::unique_ptr<CFeedChannel> channel;
             XmlReadStatus status;
             EXPECT_EQ(ReadFeedBytes(TitleDocument(sample.name, "Plain text &amp; 1"), channel,
@@ -236,7 +236,7 @@ TEST(ExpatImpl, UndefinedByteOfACodePageIsAnError)
 
 TEST(ExpatImpl, OtherEncodingsStillFailWithAnEmptyChannel)
 {
-    for (const char* encoding : { "Shift_JIS", "GB2312", "ISO-8859-12", "windows-1259", "cp437" }) {
+    for (const char* encoding : {"Shift_JIS", "GB2312", "ISO-8859-12", "windows-1259", "cp437"}) {
         std::unique_ptr<CFeedChannel> channel;
         XmlReadStatus status;
         const std::string document = std::string("<?xml version=\"1.0\" encoding=\"") + encoding
@@ -320,8 +320,8 @@ TEST(ExpatImpl, ReadersRefuseAFolderBeforeReadingIt)
     EXPECT_EQ(unreadable, "not a regular file (a directory)");
     // A document that opens but is malformed is read, not unreadable.
     unreadable.clear();
-    EXPECT_EQ(CCorvaneDoc::ReadOutlineFile(folder.Write("cut.opml", "<opml><body>"), head, root,
-                  &unreadable),
+    EXPECT_EQ(CCorvaneDoc::ReadOutlineFile(
+                  folder.Write("cut.opml", "<opml><body>"), head, root, &unreadable),
         0);
     EXPECT_EQ(unreadable, "");
 }

@@ -1,7 +1,7 @@
 // OPML reading and writing: the exact document, escaping, round trips, depth, atomic writes.
+#include "formats/CorvaneDoc.h"
 #include "formats/OutlineReader.h"
 #include "formats/OutlineWriter.h"
-#include "formats/CorvaneDoc.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

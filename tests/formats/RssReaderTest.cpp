@@ -282,6 +282,6 @@ TEST(RssReaderFile, LargeDescriptionAndManyItemsRead)
     document += "</channel></rss>";
     std::unique_ptr<CFeedChannel> channel;
     ASSERT_EQ(ReadFeedBytes(document, channel), 1);
-    EXPECT_EQ(channel->description->size(), std::size_t { 4 } << 20);
+    EXPECT_EQ(channel->description->size(), std::size_t {4} << 20);
     EXPECT_EQ(channel->ItemCount(), 200000u);
 }

@@ -1,5 +1,5 @@
-#include "formats/CorvaneDoc.h"
 #include "model/Records.h"
+#include "formats/CorvaneDoc.h"
 
 #include <gtest/gtest.h>
 
@@ -43,9 +43,9 @@ TEST(Records, TextFieldsKeepAbsentAndEmptyApart)
     AssignText(field, "ab\0c", 4);
     EXPECT_EQ(field->size(), 4u);
 
-    EXPECT_FALSE(DuplicateString(TextField{}).has_value());
-    EXPECT_FALSE(DuplicateString(TextField{""}).has_value());
-    EXPECT_EQ(DuplicateString(TextField{"x"}), TextField{"x"});
+    EXPECT_FALSE(DuplicateString(TextField {}).has_value());
+    EXPECT_FALSE(DuplicateString(TextField {""}).has_value());
+    EXPECT_EQ(DuplicateString(TextField {"x"}), TextField {"x"});
 }
 
 TEST(Records, RemoveChildRelinksNeighbours)
@@ -57,21 +57,21 @@ TEST(Records, RemoveChildRelinksNeighbours)
 
     std::unique_ptr<COutlineItem> first = parent.RemoveChild(parent.firstChild.get());
     ASSERT_TRUE(first);
-    EXPECT_EQ(ChildTitles(parent), (Titles{"b", "c"}));
+    EXPECT_EQ(ChildTitles(parent), (Titles {"b", "c"}));
     EXPECT_EQ(parent.firstChild->prevSibling, nullptr);
     EXPECT_EQ(first->nextSibling, nullptr);
-    EXPECT_EQ(first->parent, &parent);  // the parent link is left as it was
+    EXPECT_EQ(first->parent, &parent); // the parent link is left as it was
 
     parent.AppendChild(std::move(first));
     std::unique_ptr<COutlineItem> last = parent.RemoveChild(parent.LastChild());
     EXPECT_EQ(*last->title, "a");
-    EXPECT_EQ(ChildTitles(parent), (Titles{"b", "c"}));
+    EXPECT_EQ(ChildTitles(parent), (Titles {"b", "c"}));
     EXPECT_EQ(parent.LastChild()->nextSibling, nullptr);
 
     COutlineItem stranger;
     EXPECT_EQ(parent.RemoveChild(&stranger), nullptr);
     EXPECT_EQ(parent.RemoveChild(nullptr), nullptr);
-    EXPECT_EQ(ChildTitles(parent), (Titles{"b", "c"}));
+    EXPECT_EQ(ChildTitles(parent), (Titles {"b", "c"}));
 }
 
 TEST(Records, InsertAfterOnlyBehindOwnChildren)
@@ -83,15 +83,15 @@ TEST(Records, InsertAfterOnlyBehindOwnChildren)
 
     auto node = Node("b");
     EXPECT_EQ(parent.InsertAfter(node, other.firstChild.get()), 0);
-    ASSERT_TRUE(node);  // still the caller's
+    ASSERT_TRUE(node); // still the caller's
     EXPECT_EQ(parent.InsertAfter(node, parent.firstChild.get()), 1);
     EXPECT_FALSE(node);
-    EXPECT_EQ(ChildTitles(parent), (Titles{"a", "b", "c"}));
+    EXPECT_EQ(ChildTitles(parent), (Titles {"a", "b", "c"}));
 
     auto tail = Node("d");
     EXPECT_EQ(parent.InsertAfter(tail, parent.LastChild()), 1);
-    EXPECT_EQ(ChildTitles(parent), (Titles{"a", "b", "c", "d"}));
-    EXPECT_EQ(ChildTitles(other), (Titles{"x"}));
+    EXPECT_EQ(ChildTitles(parent), (Titles {"a", "b", "c", "d"}));
+    EXPECT_EQ(ChildTitles(other), (Titles {"x"}));
 }
 
 TEST(Records, AppendingASubtreeKeepsItsChildren)
@@ -101,7 +101,7 @@ TEST(Records, AppendingASubtreeKeepsItsChildren)
     group->AppendChild(Node("f1"));
     group->AppendChild(Node("f2"));
     root.AppendChild(std::move(group));
-    EXPECT_EQ(ChildTitles(*root.firstChild), (Titles{"f1", "f2"}));
+    EXPECT_EQ(ChildTitles(*root.firstChild), (Titles {"f1", "f2"}));
 }
 
 TEST(Records, CloneCopiesChildrenNotSiblingsAndDropsEmptyStrings)
@@ -118,12 +118,12 @@ TEST(Records, CloneCopiesChildrenNotSiblingsAndDropsEmptyStrings)
 
     std::unique_ptr<COutlineItem> copy = root.firstChild->Clone();
     EXPECT_FALSE(copy->description.has_value());
-    EXPECT_EQ(copy->xmlurl, TextField{"http://h/x"});
+    EXPECT_EQ(copy->xmlurl, TextField {"http://h/x"});
     EXPECT_EQ(copy->parent, nullptr);
     EXPECT_EQ(copy->nextSibling, nullptr);
     EXPECT_EQ(copy->reserved, 2);
-    EXPECT_EQ(ChildTitles(*copy), (Titles{"f1", "f2"}));
-    EXPECT_EQ(ChildTitles(*copy->firstChild), (Titles{"deep"}));
+    EXPECT_EQ(ChildTitles(*copy), (Titles {"f1", "f2"}));
+    EXPECT_EQ(ChildTitles(*copy->firstChild), (Titles {"deep"}));
     EXPECT_NE(copy->firstChild.get(), root.firstChild->firstChild.get());
 }
 
@@ -201,14 +201,14 @@ TEST(Records, ForEachNodeWalksASubtreeInDisplayOrderWithDepths)
     ForEachNode(walked, [&](const COutlineItem* node, int depth) {
         seen.push_back(std::to_string(depth) + node->title.value_or("?"));
     });
-    EXPECT_EQ(seen, (Titles { "0root", "1group", "2inner", "2second", "1last" }));
+    EXPECT_EQ(seen, (Titles {"0root", "1group", "2inner", "2second", "1last"}));
 
     seen.clear();
     ForEachNode(walked, [&](COutlineItem* node, int) {
         seen.push_back(node->title.value_or("?"));
         return *node->title != "inner";
     });
-    EXPECT_EQ(seen, (Titles { "root", "group", "inner" }));
+    EXPECT_EQ(seen, (Titles {"root", "group", "inner"}));
 
     ForEachNode(static_cast<COutlineItem*>(nullptr), [](COutlineItem*, int) { ADD_FAILURE(); });
 

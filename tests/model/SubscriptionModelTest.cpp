@@ -223,7 +223,7 @@ TEST_F(SubscriptionModelTest, DropOntoAnItemMovesThroughTheOperations)
     subscriptions->NewFeed(inner, "i", "http://i/", "", "");
     SubscriptionModel& model = subscriptions->Model();
 
-    std::unique_ptr<QMimeData> dragGroup(model.mimeData({ model.IndexFromNode(group) }));
+    std::unique_ptr<QMimeData> dragGroup(model.mimeData({model.IndexFromNode(group)}));
     ASSERT_TRUE(dragGroup);
     // Into its own subtree, between items, or as a copy: refused.
     EXPECT_FALSE(
@@ -240,10 +240,10 @@ TEST_F(SubscriptionModelTest, DropOntoAnItemMovesThroughTheOperations)
     ExpectModelMatchesNodes();
 
     // The mime data names a path, so a drag whose node has gone cannot reach freed memory.
-    std::unique_ptr<QMimeData> dragInner(model.mimeData({ model.IndexFromNode(inner) }));
+    std::unique_ptr<QMimeData> dragInner(model.mimeData({model.IndexFromNode(inner)}));
     subscriptions->Delete(group);
     EXPECT_FALSE(model.dropMimeData(dragInner.get(), Qt::MoveAction, -1, 0, model.RootIndex()));
-    EXPECT_EQ(model.mimeData({ model.RootIndex() }), nullptr);
+    EXPECT_EQ(model.mimeData({model.RootIndex()}), nullptr);
 }
 
 } // namespace

@@ -27,7 +27,7 @@ class DownloadUrlTest : public ::testing::Test {
 protected:
     TestServer server;
     TempDir folder;
-    CWebAccess web { "Velmora RSS Reader" };
+    CWebAccess web {"Velmora RSS Reader"};
     std::string target = folder.File("episode.mp3");
 
     // Only these names are in the folder: no temporary file was left behind.
@@ -51,7 +51,7 @@ TEST_F(DownloadUrlTest, WritesTheWholeBodyByteForByte)
     server.Serve("/episode.mp3", bytes, "audio/mpeg");
     ASSERT_EQ(web.DownloadUrl(server.Url("/episode.mp3"), target), WEB_OK) << web.LastError();
     EXPECT_EQ(ReadWholeFile(target), bytes);
-    ExpectOnly({ "episode.mp3" });
+    ExpectOnly({"episode.mp3"});
 }
 
 TEST_F(DownloadUrlTest, StreamsLargeBodies)
@@ -63,7 +63,7 @@ TEST_F(DownloadUrlTest, StreamsLargeBodies)
     server.ServeFile("/large", source, "audio/mpeg");
     ASSERT_EQ(web.DownloadUrl(server.Url("/large"), target), WEB_OK) << web.LastError();
     EXPECT_TRUE(ReadWholeFile(target) == large);
-    ExpectOnly({ "episode.mp3", "source.bin" });
+    ExpectOnly({"episode.mp3", "source.bin"});
 }
 
 TEST_F(DownloadUrlTest, FailuresNeitherCreateNorChangeTheFile)
@@ -73,7 +73,7 @@ TEST_F(DownloadUrlTest, FailuresNeitherCreateNorChangeTheFile)
     server.Redirect("/loop", "/loop");
 
     // No file yet: none is created.
-    for (const char* path : { "/missing", "/short", "/loop" }) {
+    for (const char* path : {"/missing", "/short", "/loop"}) {
         EXPECT_NE(web.DownloadUrl(server.Url(path), target), WEB_OK) << path;
         ExpectOnly({});
     }
@@ -84,7 +84,7 @@ TEST_F(DownloadUrlTest, FailuresNeitherCreateNorChangeTheFile)
     EXPECT_EQ(web.DownloadUrl(server.Url("/loop"), target), WEB_ERR_REQUEST);
     EXPECT_EQ(web.DownloadUrl("ftp://127.0.0.1/x", target), WEB_ERR_REQUEST);
     EXPECT_EQ(ReadWholeFile(target), "old contents");
-    ExpectOnly({ "episode.mp3" });
+    ExpectOnly({"episode.mp3"});
 }
 
 TEST_F(DownloadUrlTest, EmptyOkBodyWritesNoFile)
@@ -96,7 +96,7 @@ TEST_F(DownloadUrlTest, EmptyOkBodyWritesNoFile)
     SetModificationTime(target, FirstVersionTime);
     EXPECT_EQ(web.DownloadUrl(server.Url("/empty"), target), WEB_OK);
     EXPECT_EQ(ReadWholeFile(target), "old contents");
-    ExpectOnly({ "episode.mp3" });
+    ExpectOnly({"episode.mp3"});
 }
 
 TEST_F(DownloadUrlTest, AStalledDownloadLeavesTheOldFile)
@@ -106,7 +106,7 @@ TEST_F(DownloadUrlTest, AStalledDownloadLeavesTheOldFile)
     server.ServeStall("/stall", std::string(4000, 's'), 0, 20s);
     EXPECT_EQ(web.DownloadUrl(server.Url("/stall"), target), WEB_ERR_REQUEST);
     EXPECT_EQ(ReadWholeFile(target), "old contents");
-    ExpectOnly({ "episode.mp3" });
+    ExpectOnly({"episode.mp3"});
 }
 
 TEST_F(DownloadUrlTest, AStoppedDownloadLeavesNoFile)
@@ -152,7 +152,7 @@ TEST_F(DownloadUrlTest, AnUnchangedBodyIsNotDownloadedAgain)
     EXPECT_EQ(ReadWholeFile(target), "<rss>1</rss>");
     EXPECT_EQ(ModificationTime(target), FirstVersionTime);
     EXPECT_TRUE(web.LastWasNotModified());
-    ExpectOnly({ "episode.mp3" });
+    ExpectOnly({"episode.mp3"});
 
     // Changed on the server: downloaded anew, with the new time.
     server.ServeWithLastModified("/feed.xml", "<rss>2</rss>", SecondVersionTime);
@@ -181,7 +181,7 @@ TEST_F(DownloadUrlTest, ServersIgnoringTheConditionAreJudgedByLastModified)
     EXPECT_EQ(
         IfModifiedSinceOfRequest("/no-dates", 0), TestServer::FormatHttpDate(SecondVersionTime));
     EXPECT_EQ(ReadWholeFile(target), "fresh bytes");
-    ExpectOnly({ "episode.mp3" });
+    ExpectOnly({"episode.mp3"});
 }
 
 TEST_F(DownloadUrlTest, AnEmptyFileIsNoReasonForACondition)
@@ -231,7 +231,7 @@ TEST_F(DownloadUrlTest, ALinkAtTheTargetStaysALink)
     ASSERT_EQ(::lstat(target.c_str(), &status), 0);
     EXPECT_TRUE(S_ISLNK(status.st_mode));
     EXPECT_EQ(ReadWholeFile(real), "new");
-    ExpectOnly({ "episode.mp3", "real.mp3" });
+    ExpectOnly({"episode.mp3", "real.mp3"});
 }
 
 TEST_F(DownloadUrlTest, UnusableTargetsFailBeforeAnyRequest)

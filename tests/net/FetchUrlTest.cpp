@@ -41,7 +41,7 @@ std::vector<int> FillAcceptQueue(int port)
 class FetchUrlTest : public ::testing::Test {
 protected:
     TestServer server;
-    CWebAccess web { "Velmora RSS Reader" };
+    CWebAccess web {"Velmora RSS Reader"};
     std::string body = "previous";
 
     std::string Base() const { return "127.0.0.1:" + std::to_string(server.Port()); }
@@ -159,7 +159,7 @@ TEST_F(FetchUrlTest, HttpsToAPlainHttpServerFails)
 
 TEST_F(FetchUrlTest, StatusOtherThan200IsReturnedAndTheBodyIsUntouched)
 {
-    for (int status : { 404, 500, 403, 204, 201, 410 }) {
+    for (int status : {404, 500, 403, 204, 201, 410}) {
         const std::string path = "/status" + std::to_string(status);
         server.Serve(path, "error page " + std::to_string(status), "text/html", status);
         body = "previous";
@@ -215,10 +215,10 @@ TEST_F(FetchUrlTest, SendsExactlyTheDescribedRequest)
     EXPECT_EQ(requests[0].method, "GET");
     EXPECT_EQ(requests[0].version, "HTTP/1.0");
     const httplib::Headers expected = {
-        { "Host", Base() },
-        { "Accept", "application/*, text/*, image/*, audio/*, video/*" },
-        { "Cache-Control", "no-cache" },
-        { "User-Agent", "Velmora RSS Helper" },
+        {"Host", Base()},
+        {"Accept", "application/*, text/*, image/*, audio/*, video/*"},
+        {"Cache-Control", "no-cache"},
+        {"User-Agent", "Velmora RSS Helper"},
     };
     EXPECT_EQ(requests[0].headers, expected);
 }
@@ -231,7 +231,7 @@ TEST_F(FetchUrlTest, FollowsRedirectChainsToTheFinalAnswer)
     server.Serve("/final", "arrived");
     ASSERT_EQ(web.FetchUrl(server.Url("/one"), body), WEB_OK) << web.LastError();
     EXPECT_EQ(body, "arrived");
-    for (const char* path : { "/one", "/two", "/three", "/final" })
+    for (const char* path : {"/one", "/two", "/three", "/final"})
         EXPECT_EQ(server.Hits(path), 1) << path;
     EXPECT_EQ(server.Requests("/final")[0].query, "x=1");
     // Every hop is the same request.
@@ -283,7 +283,7 @@ TEST_F(FetchUrlTest, RedirectsLeadOnlyToHttpAndHttps)
     server.Redirect("/to-ftp", "ftp://127.0.0.1/x");
     server.Redirect(
         "/to-closed-https", "https://127.0.0.1:" + std::to_string(ClosedLoopbackPort()) + "/x");
-    for (const char* path : { "/to-file", "/to-ftp", "/to-closed-https" }) {
+    for (const char* path : {"/to-file", "/to-ftp", "/to-closed-https"}) {
         EXPECT_EQ(web.FetchUrl(server.Url(path), body), WEB_ERR_REQUEST) << path;
         EXPECT_EQ(body, "previous") << path;
     }
@@ -422,7 +422,7 @@ TEST(WebAccessTimeouts, ComeFromTheEnvironmentWhenSound)
         EXPECT_EQ(CWebAccess::ConnectTimeoutSeconds(), 5);
         EXPECT_EQ(CWebAccess::StallTimeoutSeconds(), 7);
     }
-    for (const char* unsound : { "", "0", "-3", "abc", "5s", "1.5", "99999999999999999999" }) {
+    for (const char* unsound : {"", "0", "-3", "abc", "5s", "1.5", "99999999999999999999"}) {
         ScopedEnvironment connect("CORVANE_CONNECT_TIMEOUT", unsound);
         ScopedEnvironment stall("CORVANE_STALL_TIMEOUT", unsound);
         EXPECT_EQ(CWebAccess::ConnectTimeoutSeconds(), 30) << unsound;

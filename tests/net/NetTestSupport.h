@@ -70,7 +70,7 @@ inline std::time_t ModificationTime(const std::string& path)
 
 inline void SetModificationTime(const std::string& path, std::time_t time)
 {
-    const timespec times[2] = { { time, 0 }, { time, 0 } };
+    const timespec times[2] = {{time, 0}, {time, 0}};
     ::utimensat(AT_FDCWD, path.c_str(), times, 0);
 }
 

@@ -53,7 +53,7 @@ private:
     void Run()
     {
         while (!stopping) {
-            pollfd waiting { listener, POLLIN, 0 };
+            pollfd waiting {listener, POLLIN, 0};
             if (::poll(&waiting, 1, 50) <= 0)
                 continue;
             const int connection = ::accept(listener, nullptr, nullptr);
@@ -64,7 +64,7 @@ private:
             // Bounded: the request head of a client is small.
             for (int reads = 0; reads < 100 && request.find("\r\n\r\n") == std::string::npos;
                  ++reads) {
-                pollfd readable { connection, POLLIN, 0 };
+                pollfd readable {connection, POLLIN, 0};
                 if (::poll(&readable, 1, 100) <= 0)
                     break;
                 const ssize_t got = ::read(connection, buffer, sizeof buffer);
@@ -82,6 +82,6 @@ private:
     std::string reply;
     int listener = -1;
     int port = 0;
-    std::atomic<bool> stopping { false };
+    std::atomic<bool> stopping {false};
     std::thread thread;
 };

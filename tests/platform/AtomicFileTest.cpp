@@ -63,7 +63,7 @@ TEST(AtomicFile, NewFilesGetTheUsualModeAndReplacedFilesKeepTheirs)
     ASSERT_TRUE(WriteFileAtomically(path, "second", error)) << error;
     EXPECT_EQ(ReadWholeFile(path), "second");
     EXPECT_EQ(Mode(path), 0640u);
-    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string> { "file.txt" });
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string> {"file.txt"});
 
     // A private file's replacement is private from its first moment.
     ASSERT_EQ(::chmod(path.c_str(), 0600), 0);
@@ -82,7 +82,7 @@ TEST(AtomicFile, ALinkStaysALinkAndItsTargetGetsTheBytes)
     ASSERT_TRUE(WriteFileAtomically(link, "new", error)) << error;
     EXPECT_TRUE(IsLink(link));
     EXPECT_EQ(ReadWholeFile(real), "new");
-    EXPECT_EQ(Entries(dir.File("real")), std::vector<std::string> { "file.txt" });
+    EXPECT_EQ(Entries(dir.File("real")), std::vector<std::string> {"file.txt"});
 }
 
 TEST(AtomicFile, AChainOfLinksLeadsToTheLastTarget)
@@ -146,7 +146,7 @@ TEST(AtomicFile, TargetsThatAreNoRegularFilesAreRefusedByName)
     EXPECT_NE(error.find(std::strerror(ENOENT)), std::string::npos) << error;
     EXPECT_FALSE(WriteFileAtomically("", "x", error));
     EXPECT_FALSE(WriteFileAtomically(dir.Path() + "/", "x", error));
-    EXPECT_EQ(Entries(dir.File("folder")), std::vector<std::string> { "inside" });
+    EXPECT_EQ(Entries(dir.File("folder")), std::vector<std::string> {"inside"});
 }
 
 TEST(AtomicFile, NothingReachesTheTargetBeforeCommit)
@@ -165,7 +165,7 @@ TEST(AtomicFile, NothingReachesTheTargetBeforeCommit)
         EXPECT_EQ(file.TemporaryPath().rfind(prefix, 0), 0u) << file.TemporaryPath();
     }
     EXPECT_EQ(ReadWholeFile(path), "old");
-    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string> { "file.txt" });
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string> {"file.txt"});
 }
 
 TEST(AtomicFile, AStreamIsFlushedByCommit)
@@ -194,7 +194,7 @@ TEST(AtomicFile, AFailedRenameLeavesNoTemporary)
     std::filesystem::create_directories(path + "/inside"); // took the name meanwhile
     EXPECT_FALSE(file.Commit(error));
     EXPECT_NE(error.find(path), std::string::npos) << error;
-    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string> { "file.txt" });
+    EXPECT_EQ(Entries(dir.Path()), std::vector<std::string> {"file.txt"});
 }
 
 TEST(AtomicFile, ANameNearTheLongestStillGetsATemporary)
@@ -238,9 +238,9 @@ TEST(StaleTemporaries, TheWritersLockKeepsALiveTemporary)
 TEST(StaleTemporaries, OnlyTemporariesOfThatNameGo)
 {
     TempDir dir;
-    const std::vector<std::string> kept = { ".corvane.mrf-old-Ab3dE9", ".corvane.mrf-abc",
-        ".corvane.mrf-Ab3dE9x", ".corvane.mrf-Ab.dE9", ".other.mrf-Ab3dE9", "corvane.mrf",
-        "corvane.mrf-Ab3dE9" };
+    const std::vector<std::string> kept
+        = {".corvane.mrf-old-Ab3dE9", ".corvane.mrf-abc", ".corvane.mrf-Ab3dE9x",
+            ".corvane.mrf-Ab.dE9", ".other.mrf-Ab3dE9", "corvane.mrf", "corvane.mrf-Ab3dE9"};
     for (const std::string& name : kept)
         dir.Write(name, "keep");
     std::filesystem::create_directories(dir.File(".corvane.mrf-Folder"));

@@ -32,7 +32,7 @@ TEST(InputFile, ReadsARegularFileAlsoThroughASymbolicLink)
     TempDir folder;
     const std::string path = folder.Write("feed.xml", "<rss>\n</rss>");
     std::filesystem::create_symlink(path, folder.File("link.xml"));
-    for (const std::string& name : { path, folder.File("link.xml") }) {
+    for (const std::string& name : {path, folder.File("link.xml")}) {
         InputFile file;
         std::string reason;
         ASSERT_TRUE(file.Open(name, reason)) << reason;
@@ -57,11 +57,11 @@ TEST(InputFile, RefusesWhatIsNotARegularFileAndSaysWhatItIs)
     ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
 
     const std::pair<std::string, std::string> cases[] = {
-        { folder.File("folder"), "not a regular file (a directory)" },
-        { folder.File("folder-link"), "not a regular file (a directory)" },
-        { "/dev/null", "not a regular file (a device)" },
-        { socketPath, "not a regular file (a socket)" },
-        { folder.File("missing"), "cannot open: No such file or directory" },
+        {folder.File("folder"), "not a regular file (a directory)"},
+        {folder.File("folder-link"), "not a regular file (a directory)"},
+        {"/dev/null", "not a regular file (a device)"},
+        {socketPath, "not a regular file (a socket)"},
+        {folder.File("missing"), "cannot open: No such file or directory"},
     };
     for (const auto& [path, expected] : cases) {
         InputFile file;

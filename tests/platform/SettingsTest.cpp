@@ -92,9 +92,9 @@ TEST_F(SettingsTest, RepackableAndWindowPlacementAreStoredOnTheirOwn)
     StoreRepackable(1);
     EXPECT_EQ(LoadSettings().repackable, 1);
     QSettings store = Store();
-    EXPECT_EQ(store.allKeys(), QStringList { "Podcast/Repackable" });
+    EXPECT_EQ(store.allKeys(), QStringList {"Podcast/Repackable"});
 
-    SaveWindowPlacement({ -40, 20, 800, 600 });
+    SaveWindowPlacement({-40, 20, 800, 600});
     const WindowPlacement placement = LoadWindowPlacement();
     EXPECT_EQ(placement.x, -40);
     EXPECT_EQ(placement.cx, 800);
@@ -128,12 +128,12 @@ TEST_F(SettingsTest, FlagsReadAnyNonzeroNumberAsOn)
         int CorvaneSettings::*member;
         int read;
     } flags[] = {
-        { "Update/Scheduled", 2, &CorvaneSettings::scheduleOn, 1 },
-        { "Podcast/On", 0, &CorvaneSettings::podcastOn, 0 },
-        { "Podcast/MP3", -1, &CorvaneSettings::podcastFormat, 1 },
-        { "Podcast/Limit", 5, &CorvaneSettings::lengthLimitOn, 1 },
-        { "Podcast/Download First One Only", 255, &CorvaneSettings::firstItemOnly, 1 },
-        { "Podcast/Repackable", 7, &CorvaneSettings::repackable, 1 },
+        {"Update/Scheduled", 2, &CorvaneSettings::scheduleOn, 1},
+        {"Podcast/On", 0, &CorvaneSettings::podcastOn, 0},
+        {"Podcast/MP3", -1, &CorvaneSettings::podcastFormat, 1},
+        {"Podcast/Limit", 5, &CorvaneSettings::lengthLimitOn, 1},
+        {"Podcast/Download First One Only", 255, &CorvaneSettings::firstItemOnly, 1},
+        {"Podcast/Repackable", 7, &CorvaneSettings::repackable, 1},
     };
     for (const auto& flag : flags)
         Store().setValue(flag.entry, flag.stored);
@@ -252,8 +252,8 @@ TEST_F(SettingsTest, AFailedWriteIsReportedNamingTheFileAndTheReason)
     temp.Write("blocked", "a file, not a folder");
     setenv("XDG_CONFIG_HOME", temp.File("blocked").c_str(), 1);
     const std::string expected = "cannot write the settings file " + SettingsFilePath() + ": ";
-    for (const Result<void>& written : { SaveOptions(CorvaneSettings()), StoreRepackable(0),
-             SaveWindowPlacement(WindowPlacement()) }) {
+    for (const Result<void>& written : {SaveOptions(CorvaneSettings()), StoreRepackable(0),
+             SaveWindowPlacement(WindowPlacement())}) {
         EXPECT_FALSE(written.Ok());
         EXPECT_EQ(written.Error().rfind(expected, 0), 0u) << written.Error();
         EXPECT_GT(written.Error().size(), expected.size()) << written.Error();

@@ -22,17 +22,17 @@ const std::string FFFD = "\xEF\xBF\xBD";
 const std::vector<std::pair<std::string, std::string>>& BadCases()
 {
     static const std::vector<std::pair<std::string, std::string>> cases = {
-        { "\xFF", FFFD },
-        { "a\x80z", "a" + FFFD + "z" },
-        { "\xC0\xAF", FFFD + FFFD }, // overlong: the lead cannot start anything
-        { "\xE0\x80\xAF", FFFD + FFFD + FFFD }, // overlong: the second byte breaks it
-        { "\xED\xA0\x80", FFFD + FFFD + FFFD }, // a surrogate
-        { "\xF4\x90\x80\x80", FFFD + FFFD + FFFD + FFFD }, // above U+10FFFF
-        { "\xE2\x82", FFFD }, // cut short at the end: one subpart
-        { "\xE2\x82z", FFFD + "z" }, // cut short, and the breaking byte starts afresh
-        { "\xF0\x9F\x98", FFFD },
-        { "\xF0\x9F\x98\xE2\x82\xAC", FFFD + "\xE2\x82\xAC" },
-        { "\xC3", FFFD },
+        {"\xFF", FFFD},
+        {"a\x80z", "a" + FFFD + "z"},
+        {"\xC0\xAF", FFFD + FFFD}, // overlong: the lead cannot start anything
+        {"\xE0\x80\xAF", FFFD + FFFD + FFFD}, // overlong: the second byte breaks it
+        {"\xED\xA0\x80", FFFD + FFFD + FFFD}, // a surrogate
+        {"\xF4\x90\x80\x80", FFFD + FFFD + FFFD + FFFD}, // above U+10FFFF
+        {"\xE2\x82", FFFD}, // cut short at the end: one subpart
+        {"\xE2\x82z", FFFD + "z"}, // cut short, and the breaking byte starts afresh
+        {"\xF0\x9F\x98", FFFD},
+        {"\xF0\x9F\x98\xE2\x82\xAC", FFFD + "\xE2\x82\xAC"},
+        {"\xC3", FFFD},
     };
     return cases;
 }

@@ -1,7 +1,7 @@
 #include "subscriptions/Subscriptions.h"
 
-#include "support/TestHome.h"
 #include "support/TempDir.h"
+#include "support/TestHome.h"
 
 #include <QSettings>
 
@@ -440,18 +440,17 @@ TEST_F(SubscriptionsTest, CollectFeedsInDisplayOrderAtEveryDepth)
     ASSERT_NE(subscriptions->Model().AppendNode(outside, std::move(below)), nullptr);
 
     using List = std::vector<std::string>;
-    EXPECT_EQ(
-        subscriptions->CollectAllFeeds(top), (List { "http://1/", "http://2/", "http://3/" }));
-    EXPECT_EQ(subscriptions->CollectAllFeeds(two), List { "http://2/" });
+    EXPECT_EQ(subscriptions->CollectAllFeeds(top), (List {"http://1/", "http://2/", "http://3/"}));
+    EXPECT_EQ(subscriptions->CollectAllFeeds(two), List {"http://2/"});
     EXPECT_EQ(subscriptions->CollectAllFeeds(root),
-        (List { "http://1/", "http://2/", "http://3/", "http://5/" }));
+        (List {"http://1/", "http://2/", "http://3/", "http://5/"}));
     EXPECT_TRUE(subscriptions->CollectAllFeeds(nullptr).empty());
 
     EXPECT_TRUE(subscriptions->CollectMarkedFeeds(root).empty());
     subscriptions->ClickMark(three);
     subscriptions->SetMark(deep, MARK_CHECKED);
     subscriptions->SetMark(two, MARK_UNCHECKED); // the group's own mark plays no part
-    EXPECT_EQ(subscriptions->CollectMarkedFeeds(root), List { "http://3/" });
+    EXPECT_EQ(subscriptions->CollectMarkedFeeds(root), List {"http://3/"});
 }
 
 TEST_F(SubscriptionsTest, ImportReplacesTheTreeOnlyWhenSomethingWasFound)
@@ -588,7 +587,7 @@ TEST_F(SubscriptionsTest, ExportThroughLinksAndOntoAFolder)
     ASSERT_EQ(symlink(temp.File("link.opml").c_str(), temp.File("chain.opml").c_str()), 0);
     ASSERT_EQ(symlink("exports/new.opml", temp.File("dangling.opml").c_str()), 0);
 
-    for (const char* name : { "link.opml", "chain.opml", "dangling.opml" }) {
+    for (const char* name : {"link.opml", "chain.opml", "dangling.opml"}) {
         temp.Write("exports/list.opml", "old export");
         const SaveResult written = subscriptions->ExportOpml(temp.File(name));
         EXPECT_TRUE(written.ok) << name << ": " << written.message;
@@ -614,7 +613,7 @@ TEST_F(SubscriptionsTest, SaveTurnsSynchronizeOnAndTellsTheListener)
     subscriptions->SetSyncChannels(0);
     subscriptions->NewGroup(subscriptions->Root(), "G", "");
     EXPECT_EQ(subscriptions->SyncChannels(), 1);
-    EXPECT_EQ(heard, (std::vector<int> { 0, 1 }));
+    EXPECT_EQ(heard, (std::vector<int> {0, 1}));
 }
 
 TEST_F(SubscriptionsTest, BackupNumbersAbove999TakeMoreDigits)
@@ -643,7 +642,7 @@ TEST_F(SubscriptionsTest, DeepTreeIsHandledWithoutRecursion)
     ASSERT_NE(added, nullptr);
 
     EXPECT_EQ(subscriptions->CollectAllFeeds(subscriptions->Root()),
-        std::vector<std::string> { "http://deep/" });
+        std::vector<std::string> {"http://deep/"});
     subscriptions->ClickMark(leaf);
     EXPECT_EQ(subscriptions->Mark(subscriptions->Root()), MARK_CHECKED);
     subscriptions->ClickMark(subscriptions->Root());
@@ -696,7 +695,7 @@ TEST_F(SubscriptionsTest, SetRepackableThatArrivesDuringAWriteWaitsForIt)
     });
     subscriptions->SetRepackable(0);
     second.join();
-    EXPECT_EQ(stored, (std::vector<int> { 0, 1 }));
+    EXPECT_EQ(stored, (std::vector<int> {0, 1}));
     EXPECT_EQ(subscriptions->Repackable(), 1);
 }
 

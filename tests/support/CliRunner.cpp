@@ -21,7 +21,9 @@ using Clock = std::chrono::steady_clock;
 // A file descriptor closed when it goes.
 class Descriptor {
 public:
-    explicit Descriptor(int fd = -1) : fd(fd) { }
+    explicit Descriptor(int fd = -1)
+        : fd(fd)
+    { }
     ~Descriptor() { Close(); }
     Descriptor(const Descriptor&) = delete;
     Descriptor& operator=(const Descriptor&) = delete;
@@ -98,12 +100,12 @@ int InputDescriptor(const std::string& input)
 // run has to be killed.
 bool Drain(int outFd, int errFd, CliRun& run, Clock::time_point deadline, std::size_t cap)
 {
-    pollfd fds[2] = { { outFd, POLLIN, 0 }, { errFd, POLLIN, 0 } };
-    std::string* targets[2] = { &run.out, &run.err };
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string* targets[2] = {&run.out, &run.err};
     int open = 2;
     while (open > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - Clock::now());
+        const auto left
+            = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0)
             return false;
         if (::poll(fds, 2, static_cast<int>(left.count())) < 0)

@@ -21,7 +21,7 @@ struct CliRunOptions {
     std::string input; // standard input; empty: end of file at once
     std::vector<std::string> environment; // "NAME=value" entries set over the test's own
     // A run still going after this is killed, so that no test hangs.
-    std::chrono::seconds timeLimit { 60 };
+    std::chrono::seconds timeLimit {60};
     // 0: none. Else a run whose standard output and error together pass this many bytes is
     // killed, so that a runaway writer cannot fill the disk or the memory; what came is kept.
     std::size_t outputCap = 0;

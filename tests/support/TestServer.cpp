@@ -56,13 +56,13 @@ std::string TestServer::Url(const std::string& path) const
 void TestServer::Dispatch(const httplib::Request& request, httplib::Response& response)
 {
     Handler handler;
-    std::chrono::milliseconds delay { 0 };
+    std::chrono::milliseconds delay {0};
     {
         std::lock_guard lock(mutex);
-        RecordedRequest record { request.method, request.version, request.target,
-            QueryOf(request.target), request.headers };
+        RecordedRequest record {request.method, request.version, request.target,
+            QueryOf(request.target), request.headers};
         // cpp-httplib files the socket's addresses among the headers; no client sent them.
-        for (const char* added : { "LOCAL_ADDR", "LOCAL_PORT", "REMOTE_ADDR", "REMOTE_PORT" })
+        for (const char* added : {"LOCAL_ADDR", "LOCAL_PORT", "REMOTE_ADDR", "REMOTE_PORT"})
             record.headers.erase(added);
         requests[request.path].push_back(std::move(record));
         if (auto found = handlers.find(request.path); found != handlers.end())
@@ -239,9 +239,9 @@ std::vector<TestServer::RecordedRequest> TestServer::Requests(const std::string&
 
 std::string TestServer::FormatHttpDate(std::time_t time)
 {
-    static const char* const days[] = { "Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat" };
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const months[]
-        = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+        = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     std::tm parts {};
     gmtime_r(&time, &parts);
     char text[64];
@@ -254,7 +254,7 @@ std::string TestServer::FormatHttpDate(std::time_t time)
 std::time_t TestServer::ParseHttpDate(const std::string& text)
 {
     static const char* const months[]
-        = { "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+        = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     char day[4] = {}, month[4] = {};
     std::tm parts {};
     if (std::sscanf(text.c_str(), "%3s, %d %3s %d %d:%d:%d GMT", day, &parts.tm_mday, month,

@@ -2,8 +2,8 @@
 // commands, OPML import and export, the update commands. Drag and drop: TreeDragTest.cpp.
 #include "ViewFixture.h"
 
-#include "ui/CommandIds.h"
 #include "platform/Settings.h"
+#include "ui/CommandIds.h"
 
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -19,7 +19,7 @@ TEST_F(ViewTest, InitialTreeIsExpandedWithNothingSelectedAndEverythingUnmarked)
 {
     ASSERT_TRUE(Find("My Subscriptions").isValid());
     EXPECT_FALSE(view->SelectedItem().isValid());
-    for (const char* title : { "My Subscriptions", "News", "Alpha Daily", "Inner Feed" })
+    for (const char* title : {"My Subscriptions", "News", "Alpha Daily", "Inner Feed"})
         EXPECT_EQ(Mark(title), MARK_UNCHECKED) << title;
     EXPECT_TRUE(view->ScheduleTimer().isActive());
     EXPECT_EQ(view->ScheduleTimer().interval(), 1000);
@@ -120,7 +120,7 @@ TEST_F(ViewTest, EditCommandsFollowSelectionClipboardAndBackups)
     EXPECT_TRUE(enabled(EDIT_PASTE));
     EXPECT_TRUE(view->OnCommand(EDIT_PASTE));
     EXPECT_EQ(
-        Children("Podcasts"), (std::vector<std::string> { "Science Hour", "Deep", "Alpha Daily" }));
+        Children("Podcasts"), (std::vector<std::string> {"Science Hour", "Deep", "Alpha Daily"}));
     EXPECT_TRUE(enabled(EDIT_UNDO));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
 }
@@ -171,11 +171,11 @@ TEST_F(ViewTest, RightClickOnEmptyAreaOffersOnlyNewAndAddsUnderRoot)
             topLevel << action->text();
         return FindAction(menu, QStringLiteral("&Group"));
     });
-    EXPECT_EQ(topLevel, QStringList { QStringLiteral("&New") });
+    EXPECT_EQ(topLevel, QStringList {QStringLiteral("&New")});
     EXPECT_FALSE(view->SelectedItem().isValid());
     EXPECT_EQ(Children("My Subscriptions"),
-        (std::vector<std::string> { "News", "Podcasts", "Weather", "Fresh Group" }));
-    EXPECT_EQ(prompts.dialogsRun, QStringList { QStringLiteral("CDlgGroupProp") });
+        (std::vector<std::string> {"News", "Podcasts", "Weather", "Fresh Group"}));
+    EXPECT_EQ(prompts.dialogsRun, QStringList {QStringLiteral("CDlgGroupProp")});
 }
 
 TEST_F(ViewTest, NewFeedWithDefaultsKeepsHttpAddressesAndCancelAddsNothing)
@@ -201,7 +201,7 @@ TEST_F(ViewTest, NewFeedWithDefaultsKeepsHttpAddressesAndCancelAddsNothing)
 TEST_F(ViewTest, DoubleClickOpensPropertiesOnlyForChildlessItems)
 {
     SendMouse(Viewport(), QEvent::MouseButtonDblClick, LabelPoint("Weather"));
-    EXPECT_EQ(prompts.dialogsRun, QStringList { QStringLiteral("CChannelProp") });
+    EXPECT_EQ(prompts.dialogsRun, QStringList {QStringLiteral("CChannelProp")});
     EXPECT_EQ(view->ContextItem(), Find("Weather"));
 
     prompts.dialogsRun.clear();
@@ -243,7 +243,7 @@ TEST_F(ViewTest, DeleteKeyAsksAndShiftDeleteReleaseDoesNot)
     QKeyEvent press(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
     QKeyEvent release(QEvent::KeyRelease, Qt::Key_Delete, Qt::NoModifier);
     QApplication::sendEvent(view.get(), &release); // Cancel
-    EXPECT_EQ(prompts.dialogsRun, QStringList { QStringLiteral("CDlgDeleteConfirm") });
+    EXPECT_EQ(prompts.dialogsRun, QStringList {QStringLiteral("CDlgDeleteConfirm")});
     ASSERT_NE(Node("Weather"), nullptr);
 
     prompts.answerDialog = [](QDialog&) { return 1; };
@@ -275,14 +275,14 @@ TEST_F(ViewTest, CutThenPasteTwiceMakesTwoCopiesAndThreeBackups)
     view->SetContextItem(Find("Deep"));
     view->OnPaste();
     EXPECT_EQ(
-        Children("News"), (std::vector<std::string> { "Alpha Daily", "Beta Times", "Weather" }));
-    EXPECT_EQ(Children("Deep"), (std::vector<std::string> { "Inner Feed", "Weather" }));
+        Children("News"), (std::vector<std::string> {"Alpha Daily", "Beta Times", "Weather"}));
+    EXPECT_EQ(Children("Deep"), (std::vector<std::string> {"Inner Feed", "Weather"}));
     EXPECT_NE(Node("News")->LastChild(), Node("Deep")->LastChild());
     EXPECT_EQ(view->Subscriptions().BackupCount(), 3u);
 
     // Undo walks back one save at a time.
     view->OnCommand(CommandId::EDIT_UNDO);
-    EXPECT_EQ(Children("Deep"), (std::vector<std::string> { "Inner Feed" }));
+    EXPECT_EQ(Children("Deep"), (std::vector<std::string> {"Inner Feed"}));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 2u);
     view->OnCommand(CommandId::EDIT_UNDO);
     view->OnCommand(CommandId::EDIT_UNDO);
@@ -298,11 +298,11 @@ TEST_F(ViewTest, SortByNameFromAFeedSortsItsSiblings)
     Node("Beta Times")->title = "Beta";
     view->SetContextItem(Find("gamma"));
     view->OnSortByName();
-    EXPECT_EQ(Children("News"), (std::vector<std::string> { "Beta", "gamma" }));
+    EXPECT_EQ(Children("News"), (std::vector<std::string> {"Beta", "gamma"}));
     view->SetContextItem(Find("Weather"));
     view->OnSortByName();
     EXPECT_EQ(
-        Children("My Subscriptions"), (std::vector<std::string> { "News", "Podcasts", "Weather" }));
+        Children("My Subscriptions"), (std::vector<std::string> {"News", "Podcasts", "Weather"}));
 }
 
 // --- OPML import and export, Send To, Help, updates ------------------------------------------
@@ -320,7 +320,7 @@ TEST_F(ViewTest, ImportCancelledAtEitherStepChangesNothing)
 
     prompts.openFileAnswer = QString::fromStdString(opml);
     view->OnImportOpml(); // the confirmation is cancelled
-    EXPECT_EQ(prompts.dialogsRun, QStringList { QStringLiteral("CDlgImportConfirm") });
+    EXPECT_EQ(prompts.dialogsRun, QStringList {QStringLiteral("CDlgImportConfirm")});
     EXPECT_NE(Node("News"), nullptr);
     EXPECT_EQ(ReadWholeFile(environment.ChannelsFile()), before);
     EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
@@ -336,7 +336,7 @@ TEST_F(ViewTest, ImportConfirmedReplacesTreeAndClearsRepackable)
     prompts.answerDialog = [](QDialog&) { return 1; };
     view->OnImportOpml();
     EXPECT_EQ(Node("News"), nullptr);
-    EXPECT_EQ(Children("Imported"), (std::vector<std::string> { "One" }));
+    EXPECT_EQ(Children("Imported"), (std::vector<std::string> {"One"}));
     EXPECT_EQ(view->SelectedItem(), view->Model().RootIndex());
     EXPECT_EQ(Mark("My Subscriptions"), MARK_UNCHECKED);
     EXPECT_EQ(view->Subscriptions().Repackable(), 0);
@@ -425,7 +425,7 @@ TEST_F(ViewTest, UpdateCommandsCollectFeedsAndStartOnlyWithSome)
     view->OnCommand(CommandId::UPDATE_CURRENT);
     ASSERT_EQ(started.size(), 1u);
     EXPECT_EQ(started[0].feedUrls,
-        (std::vector<std::string> { "http://science.example/rss", "http://inner.example/rss" }));
+        (std::vector<std::string> {"http://science.example/rss", "http://inner.example/rss"}));
     EXPECT_FALSE(started[0].repack);
 
     ClickMark("Beta Times");
@@ -433,7 +433,7 @@ TEST_F(ViewTest, UpdateCommandsCollectFeedsAndStartOnlyWithSome)
     view->OnCommand(CommandId::UPDATE_MARKED);
     ASSERT_EQ(started.size(), 2u);
     EXPECT_EQ(started[1].feedUrls,
-        (std::vector<std::string> { "http://beta.example/rss", "http://weather.example/rss" }));
+        (std::vector<std::string> {"http://beta.example/rss", "http://weather.example/rss"}));
 
     view->OnCommand(CommandId::UPDATE_ALL);
     ASSERT_EQ(started.size(), 3u);

@@ -74,7 +74,7 @@ TEST(Dialogs, LabelsAreNotCutOff)
     CChannelProp channel;
     CDlgDeleteConfirm remove;
     for (const QWidget* dialog :
-        { static_cast<QWidget*>(&channel), static_cast<QWidget*>(&remove) }) {
+        {static_cast<QWidget*>(&channel), static_cast<QWidget*>(&remove)}) {
         for (const QLabel* label : dialog->findChildren<QLabel*>()) {
             if (label->text().isEmpty() || label->wordWrap())
                 continue;
@@ -91,8 +91,8 @@ TEST(Dialogs, ChannelTabOrderStartsWithTitle)
     channel.show();
     QApplication::processEvents();
     EXPECT_EQ(QApplication::focusWidget(), channel.TitleEdit());
-    QWidget* order[] = { channel.TitleEdit(), channel.XmlUrlEdit(), channel.HtmlUrlEdit(),
-        channel.DescriptionEdit() };
+    QWidget* order[] = {channel.TitleEdit(), channel.XmlUrlEdit(), channel.HtmlUrlEdit(),
+        channel.DescriptionEdit()};
     for (std::size_t i = 0; i + 1 < std::size(order); ++i)
         EXPECT_EQ(order[i]->nextInFocusChain(), order[i + 1]) << i;
 }
@@ -135,7 +135,7 @@ protected:
     {
         const QDir folder(QString::fromStdString(environment.RuntimeFolder() + "/corvane"));
         return static_cast<int>(
-            folder.entryList({ QStringLiteral("NEW*") }, QDir::AllEntries | QDir::Hidden).size());
+            folder.entryList({QStringLiteral("NEW*")}, QDir::AllEntries | QDir::Hidden).size());
     }
 
     PrivateEnvironment environment;

@@ -2,12 +2,12 @@
 // program in one private session.
 #include "UiTestSupport.h"
 
-#include "ui/CommandIds.h"
 #include "app/CorvaneApp.h"
 #include "app/InstanceChecker.h"
 #include "app/MainFrame.h"
-#include "platform/Settings.h"
 #include "app/TrayIcon.h"
+#include "platform/Settings.h"
+#include "ui/CommandIds.h"
 #include "ui/CorvaneView.h"
 #include "ui/Resources.h"
 
@@ -54,16 +54,16 @@ TEST_F(FrameTest, MenusCarryTheirTextsSeparatorsAndCommandIds)
     QStringList titles;
     for (QAction* action : frame.menuBar()->actions())
         titles << action->text();
-    EXPECT_EQ(titles, (QStringList { "&File", "&Edit", "&View", "&Help" }));
+    EXPECT_EQ(titles, (QStringList {"&File", "&Edit", "&View", "&Help"}));
     EXPECT_EQ(Items(frame.FileMenu()),
-        (QStringList { "Update &All Feeds|32777", "Update &Marked Feeds|32778",
+        (QStringList {"Update &All Feeds|32777", "Update &Marked Feeds|32778",
             "Update &Current Feed|32779", "-", "Re-Pack|32803", "Send &To|32794", "-",
-            "&Import OPML File|32781", "&Export OPML File|32782", "-", "E&xit|57665" }));
+            "&Import OPML File|32781", "&Export OPML File|32782", "-", "E&xit|57665"}));
     EXPECT_EQ(Items(frame.EditMenu()),
-        (QStringList { "&Undo|57643", "Cu&t|57635", "&Copy|57634", "&Paste|57637" }));
-    EXPECT_EQ(Items(frame.ViewMenu()), (QStringList { "&Options|32780", "Parse|32801" }));
+        (QStringList {"&Undo|57643", "Cu&t|57635", "&Copy|57634", "&Paste|57637"}));
+    EXPECT_EQ(Items(frame.ViewMenu()), (QStringList {"&Options|32780", "Parse|32801"}));
     ASSERT_EQ(frame.HelpMenu()->actions().size(), 3);
-    EXPECT_EQ(Items(frame.HelpMenu()).mid(0, 2), (QStringList { "&Contents|32798", "-" }));
+    EXPECT_EQ(Items(frame.HelpMenu()).mid(0, 2), (QStringList {"&Contents|32798", "-"}));
     EXPECT_EQ(frame.HelpMenu()->actions()[2]->data().toInt(), CommandId::APP_ABOUT);
 
     const QAction* cut = frame.Action(CommandId::EDIT_CUT);
@@ -111,7 +111,7 @@ TEST_F(FrameTest, CommandsReachTheTargetOnlyWhenEnabled)
     EXPECT_FALSE(frame.Action(CommandId::PARSE)->isEnabled());
     frame.Action(CommandId::UPDATE_ALL)->trigger();
     EXPECT_FALSE(frame.ExecuteCommand(CommandId::EDIT_PASTE));
-    EXPECT_EQ(target.ran, std::vector<int> { CommandId::UPDATE_ALL });
+    EXPECT_EQ(target.ran, std::vector<int> {CommandId::UPDATE_ALL});
     frame.SetView(new QWidget, nullptr); // the target goes before the frame
 }
 
@@ -157,7 +157,7 @@ TEST_F(FrameTest, TrayMenuAndDoubleClick)
     CTrayIcon* tray = frame.TrayIcon();
     EXPECT_EQ(tray->IconResource(), TRAY_ICON_NORMAL);
     EXPECT_EQ(
-        Items(tray->Menu()), (QStringList { "&Open|32771", "&About|57664", "-", "E&xit|32773" }));
+        Items(tray->Menu()), (QStringList {"&Open|32771", "&About|57664", "-", "E&xit|32773"}));
     EXPECT_EQ(tray->Menu()->defaultAction(), tray->Action(CommandId::TRAY_OPEN));
     EXPECT_TRUE(tray->Action(CommandId::TRAY_OPEN)->font().bold());
     EXPECT_EQ(tray->ToolTip(), QStringLiteral("Corvane"));
@@ -255,7 +255,7 @@ TEST_F(FrameTest, StartUpBuildsTheWindowAndALaterCopyEndsWithoutSplash)
     QTest::keyClick(view, Qt::Key_Z, Qt::ControlModifier);
     EXPECT_EQ(view->Model().rowCount(view->Model().RootIndex()), 3);
 
-    running.MainFrame()->close();  // hidden in the tray
+    running.MainFrame()->close(); // hidden in the tray
     CCorvaneApp later;
     EXPECT_FALSE(later.InitInstance(true));
     EXPECT_FALSE(later.SplashVisible());

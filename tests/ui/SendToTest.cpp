@@ -54,28 +54,28 @@ TEST(SendToExec, SplitsByTheQuotingRulesOfDesktopEntries)
 {
     QStringList arguments;
     ASSERT_TRUE(SplitExecLine("prog  --flag %f", arguments));
-    EXPECT_EQ(arguments, QStringList({ "prog", "--flag", "%f" }));
+    EXPECT_EQ(arguments, QStringList({"prog", "--flag", "%f"}));
     ASSERT_TRUE(SplitExecLine(R"("/opt/my tools/send" "a \"b\" \\c" %f)", arguments));
-    EXPECT_EQ(arguments, QStringList({ "/opt/my tools/send", R"(a "b" \c)", "%f" }));
+    EXPECT_EQ(arguments, QStringList({"/opt/my tools/send", R"(a "b" \c)", "%f"}));
     ASSERT_TRUE(SplitExecLine(R"(prog "")", arguments));
-    EXPECT_EQ(arguments, QStringList({ "prog", "" }));
+    EXPECT_EQ(arguments, QStringList({"prog", ""}));
     EXPECT_FALSE(SplitExecLine(R"(prog "unterminated %f)", arguments));
 }
 
 TEST(SendToExec, ExpandsFieldCodesWithoutAShell)
 {
     const QString file = "/home/u/My Documents/corvane.mrf";
-    EXPECT_EQ(ExpandFieldCodes({ "--to", "%f" }, file, "Phone"), QStringList({ "--to", file }));
-    EXPECT_EQ(ExpandFieldCodes({ "%F" }, file, "Phone"), QStringList({ file }));
-    EXPECT_EQ(ExpandFieldCodes({ "%U" }, file, "Phone"),
-        QStringList({ "file:///home/u/My%20Documents/corvane.mrf" }));
-    EXPECT_EQ(ExpandFieldCodes({ "--file=%f", "100%%", "%c" }, file, "Phone"),
-        QStringList({ "--file=" + file, "100%", "Phone" }));
+    EXPECT_EQ(ExpandFieldCodes({"--to", "%f"}, file, "Phone"), QStringList({"--to", file}));
+    EXPECT_EQ(ExpandFieldCodes({"%F"}, file, "Phone"), QStringList({file}));
+    EXPECT_EQ(ExpandFieldCodes({"%U"}, file, "Phone"),
+        QStringList({"file:///home/u/My%20Documents/corvane.mrf"}));
+    EXPECT_EQ(ExpandFieldCodes({"--file=%f", "100%%", "%c"}, file, "Phone"),
+        QStringList({"--file=" + file, "100%", "Phone"}));
     // Dropped codes vanish with their argument; without a file code the file goes last.
-    EXPECT_EQ(ExpandFieldCodes({ "%i", "-x", "%k" }, file, "Phone"), QStringList({ "-x", file }));
+    EXPECT_EQ(ExpandFieldCodes({"%i", "-x", "%k"}, file, "Phone"), QStringList({"-x", file}));
     // A path full of shell syntax stays one argument, untouched.
     const QString nasty = "/tmp/a; rm -rf ~ $(x) `y`.mrf";
-    EXPECT_EQ(ExpandFieldCodes({ "%f" }, nasty, "Phone"), QStringList({ nasty }));
+    EXPECT_EQ(ExpandFieldCodes({"%f"}, nasty, "Phone"), QStringList({nasty}));
 }
 
 TEST(SendToEntries, ReadsApplicationEntriesAndSkipsTheRest)
@@ -91,7 +91,7 @@ TEST(SendToEntries, ReadsApplicationEntriesAndSkipsTheRest)
     EXPECT_EQ(target.kind, SendToTarget::Kind::Program);
     EXPECT_EQ(target.label, "My Phone");
     EXPECT_EQ(target.program, "/opt/s s/send");
-    EXPECT_EQ(target.arguments, QStringList({ "--to", "phone", "%f" }));
+    EXPECT_EQ(target.arguments, QStringList({"--to", "phone", "%f"}));
 
     EXPECT_FALSE(ReadDesktopEntry(
         Q(folder.Write("hidden.desktop", "[Desktop Entry]\nName=H\nExec=h %f\nHidden=true\n")),
@@ -130,18 +130,18 @@ TEST(SendToTargets, ListsEntriesThenVolumesThenDevicesAndFolderLast)
 
     SendToSources sources;
     sources.sendToFolder = Q(home.File("SendTo"));
-    sources.volumeFolders = { Q(home.File("USBSTICK")), Q(home.File("not-mounted")) };
+    sources.volumeFolders = {Q(home.File("USBSTICK")), Q(home.File("not-mounted"))};
     sources.kdeConnectCli = Q(cli);
     sources.bluetoothSendTo = "/usr/bin/bluetooth-sendto";
     const auto targets = FindSendToTargets(sources);
     EXPECT_EQ(Labels(targets),
-        QStringList({ "Alpha Phone", "Zeta Phone", "Removable Disk (USBSTICK)",
-            "Ann Phone (KDE Connect)", "Bluetooth Device...", "Folder..." }));
+        QStringList({"Alpha Phone", "Zeta Phone", "Removable Disk (USBSTICK)",
+            "Ann Phone (KDE Connect)", "Bluetooth Device...", "Folder..."}));
     EXPECT_EQ(targets[2].kind, SendToTarget::Kind::Volume);
-    EXPECT_EQ(targets[3].arguments, QStringList({ "--device", "d1", "--share", "%f" }));
+    EXPECT_EQ(targets[3].arguments, QStringList({"--device", "d1", "--share", "%f"}));
     EXPECT_EQ(targets.back().kind, SendToTarget::Kind::ChooseFolder);
 
-    EXPECT_EQ(Labels(FindSendToTargets(SendToSources {})), QStringList({ "Folder..." }));
+    EXPECT_EQ(Labels(FindSendToTargets(SendToSources {})), QStringList({"Folder..."}));
 }
 
 TEST(SendToTargets, VolumesComeFromTheEnvironmentWhenGiven)
@@ -151,7 +151,7 @@ TEST(SendToTargets, VolumesComeFromTheEnvironmentWhenGiven)
     setenv("CORVANE_SENDTO_VOLUMES", list.c_str(), 1);
     const SendToSources sources = SendToSources::FromEnvironment();
     unsetenv("CORVANE_SENDTO_VOLUMES");
-    EXPECT_EQ(sources.volumeFolders, QStringList({ Q(a.Path()), Q(b.Path()) }));
+    EXPECT_EQ(sources.volumeFolders, QStringList({Q(a.Path()), Q(b.Path())}));
 }
 
 TEST(SendToCopy, CopiesThroughATemporaryAndReplacesAnOlderCopy)
@@ -165,8 +165,8 @@ TEST(SendToCopy, CopiesThroughATemporaryAndReplacesAnOlderCopy)
 
     EXPECT_EQ(CopyFileInto(Q(package), Q(volume.Path())), QString());
     EXPECT_EQ(ReadWholeFile(volume.File("corvane.mrf")), bytes);
-    EXPECT_EQ(QDir(Q(volume.Path())).entryList(QDir::Files | QDir::Hidden),
-        QStringList({ "corvane.mrf" }));
+    EXPECT_EQ(
+        QDir(Q(volume.Path())).entryList(QDir::Files | QDir::Hidden), QStringList({"corvane.mrf"}));
 }
 
 TEST(SendToCopy, ClearsTheTemporaryAKilledCopyLeftAndRefusesAFifo)
@@ -175,8 +175,8 @@ TEST(SendToCopy, ClearsTheTemporaryAKilledCopyLeftAndRefusesAFifo)
     const std::string package = source.Write("corvane.mrf", "new");
     volume.Write(".corvane.mrf-a1b2c3", "half of a package");
     EXPECT_EQ(CopyFileInto(Q(package), Q(volume.Path())), QString());
-    EXPECT_EQ(QDir(Q(volume.Path())).entryList(QDir::Files | QDir::Hidden),
-        QStringList({ "corvane.mrf" }));
+    EXPECT_EQ(
+        QDir(Q(volume.Path())).entryList(QDir::Files | QDir::Hidden), QStringList({"corvane.mrf"}));
 
     const std::string fifo = source.File("fifo.mrf");
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -269,7 +269,7 @@ TEST_F(SendToFixture, NothingFoundShowsFolderOnlyAndCancelRunsNothing)
     owner.show();
     Choose(QString());
     EXPECT_EQ(sendTo.Run(&owner, QPoint(0, 70), Q(package)), CSendTo::Outcome::Cancelled);
-    EXPECT_EQ(shownLabels, QStringList({ "Folder..." }));
+    EXPECT_EQ(shownLabels, QStringList({"Folder..."}));
     EXPECT_EQ(menuPoint, owner.mapToGlobal(QPoint(0, 70)));
     EXPECT_TRUE(messages.isEmpty());
 }
@@ -277,7 +277,7 @@ TEST_F(SendToFixture, NothingFoundShowsFolderOnlyAndCancelRunsNothing)
 TEST_F(SendToFixture, VolumeTargetReceivesACopy)
 {
     TempDir volume;
-    sources.volumeFolders = { Q(volume.Path()) };
+    sources.volumeFolders = {Q(volume.Path())};
     const QString label = "Removable Disk (" + QDir(Q(volume.Path())).dirName() + ")";
     Choose(label);
     EXPECT_EQ(sendTo.Run(nullptr, QPoint(), Q(package)), CSendTo::Outcome::Sent);

@@ -1,6 +1,7 @@
 #include "ui/TaskBar.h"
 
 #include "app/MainFrame.h"
+#include "app/TaskBarSetup.h"
 #include "app/TrayIcon.h"
 #include "subscriptions/Subscriptions.h"
 #include "support/TempDir.h"
@@ -10,7 +11,6 @@
 #include "ui/HoverButton.h"
 #include "ui/ProgramState.h"
 #include "ui/Resources.h"
-#include "app/TaskBarSetup.h"
 
 #include <QApplication>
 #include <QEnterEvent>

@@ -16,27 +16,27 @@ using TreeDragTest = ViewTest;
 
 TEST_F(TreeDragTest, DragStartedWithin60MsOfThePressIsIgnored)
 {
-    Drag("Weather", { LabelPoint("News") }, 59);
+    Drag("Weather", {LabelPoint("News")}, 59);
     EXPECT_FALSE(view->Drag().IsDragging());
     EXPECT_EQ(Node("Weather")->parent, Node("My Subscriptions"));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
 
-    Drag("Weather", { LabelPoint("News") }, 60);
+    Drag("Weather", {LabelPoint("News")}, 60);
     EXPECT_EQ(Node("Weather")->parent, Node("News"));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 1u);
 }
 
 TEST_F(TreeDragTest, RootCannotBeDragged)
 {
-    Drag("My Subscriptions", { LabelPoint("Weather") });
+    Drag("My Subscriptions", {LabelPoint("Weather")});
     EXPECT_EQ(Node("My Subscriptions")->parent, nullptr);
     EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
 }
 
 TEST_F(TreeDragTest, DropOntoOwnDescendantChangesAndSavesNothing)
 {
-    Drag("Podcasts", { LabelPoint("Inner Feed") });
-    EXPECT_EQ(Children("Deep"), (std::vector<std::string> { "Inner Feed" }));
+    Drag("Podcasts", {LabelPoint("Inner Feed")});
+    EXPECT_EQ(Children("Deep"), (std::vector<std::string> {"Inner Feed"}));
     EXPECT_EQ(Node("Podcasts")->parent, Node("My Subscriptions"));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
 }
@@ -44,10 +44,10 @@ TEST_F(TreeDragTest, DropOntoOwnDescendantChangesAndSavesNothing)
 TEST_F(TreeDragTest, DropOntoFeedInAnotherGroupPlacesItBehindThatFeed)
 {
     ClickMark("Science Hour");
-    Drag("Science Hour", { LabelPoint("Alpha Daily") });
-    EXPECT_EQ(Children("News"),
-        (std::vector<std::string> { "Alpha Daily", "Science Hour", "Beta Times" }));
-    EXPECT_EQ(Children("Podcasts"), (std::vector<std::string> { "Deep" }));
+    Drag("Science Hour", {LabelPoint("Alpha Daily")});
+    EXPECT_EQ(
+        Children("News"), (std::vector<std::string> {"Alpha Daily", "Science Hour", "Beta Times"}));
+    EXPECT_EQ(Children("Podcasts"), (std::vector<std::string> {"Deep"}));
     EXPECT_EQ(view->SelectedItem(), Find("Science Hour"));
     EXPECT_EQ(Mark("Science Hour"), MARK_UNCHECKED); // moved items come back unmarked
     EXPECT_EQ(Mark("Podcasts"), MARK_UNCHECKED);
@@ -58,12 +58,12 @@ TEST_F(TreeDragTest, DropOntoFeedInAnotherGroupPlacesItBehindThatFeed)
 TEST_F(TreeDragTest, DropIntoTheLeftEdgeHasNoTarget)
 {
     const QPoint overNews = LabelPoint("News");
-    Drag("Weather", { overNews, QPoint(CTreeDrag::kLeftEdge - 1, overNews.y()) });
+    Drag("Weather", {overNews, QPoint(CTreeDrag::kLeftEdge - 1, overNews.y())});
     EXPECT_EQ(Node("Weather")->parent, Node("My Subscriptions"));
     EXPECT_EQ(view->Subscriptions().BackupCount(), 0u);
 
     // Leaving the edge again picks the item under the pointer once more.
-    Drag("Weather", { QPoint(5, overNews.y()), overNews });
+    Drag("Weather", {QPoint(5, overNews.y()), overNews});
     EXPECT_EQ(Node("Weather")->parent, Node("News"));
 }
 

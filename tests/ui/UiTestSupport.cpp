@@ -20,7 +20,7 @@ public:
         qputenv("QT_QPA_PLATFORM", "offscreen");
         static int argc = 1;
         static char name[] = "test_ui";
-        static char* argv[] = { name, nullptr };
+        static char* argv[] = {name, nullptr};
         application = std::make_unique<QApplication>(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
     }
@@ -34,7 +34,7 @@ private:
     = ::testing::AddGlobalTestEnvironment(new ApplicationEnvironment);
 
 const char* const kVariables[]
-    = { "CORVANE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR" };
+    = {"CORVANE_HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"};
 
 } // namespace
 
@@ -42,7 +42,7 @@ PrivateEnvironment::PrivateEnvironment()
 {
     for (const char* name : kVariables)
         saved.emplace_back(name, qgetenv(name));
-    for (const char* sub : { "home", "config", "data", "run" })
+    for (const char* sub : {"home", "config", "data", "run"})
         QDir().mkpath(QString::fromStdString(folder.File(sub)));
     ::chmod(folder.File("run").c_str(), 0700);
     qputenv("CORVANE_HOME", QByteArray::fromStdString(folder.File("home")));
@@ -80,7 +80,7 @@ ScriptedPrompts::~ScriptedPrompts()
 void ScriptedPrompts::Message(
     QWidget*, const QString& caption, const QString& text, QMessageBox::Icon icon)
 {
-    messages.push_back({ caption, text, icon });
+    messages.push_back({caption, text, icon});
 }
 
 QString ScriptedPrompts::OpenFileName(QWidget*, const QString& filter, const QString& defaultSuffix)

@@ -3,8 +3,8 @@
 // synthetic mouse events sent straight to a widget.
 #pragma once
 
-#include "ui/Prompts.h"
 #include "support/TempDir.h"
+#include "ui/Prompts.h"
 
 #include <QDialog>
 #include <QMouseEvent>

@@ -18,7 +18,7 @@ namespace {
 class CacheNames : public ::testing::Test {
 protected:
     TempDir home;
-    ScopedEnv corvaneHome { "CORVANE_HOME", home.Path() };
+    ScopedEnv corvaneHome {"CORVANE_HOME", home.Path()};
     std::string Data() const { return home.Path() + "/data/"; }
 };
 
@@ -56,7 +56,7 @@ TEST_F(CacheNames, AddressesDifferingInPunctuationShareAFile)
 TEST_F(CacheNames, EveryByteValueIsTreatedAsDescribed)
 {
     // In two halves, so that no name reaches the length at which it is shortened.
-    for (int start : { 1, 128 }) {
+    for (int start : {1, 128}) {
         std::string address = "a";
         for (int byte = start; byte < start + 127 && byte < 256; ++byte)
             address.push_back(static_cast<char>(byte));
@@ -87,7 +87,7 @@ TEST_F(CacheNames, LongNamesAreShortenedTo250KeepingTheExtension)
     const std::string exact = CacheFileName(std::string(room, 'x'), 0);
     EXPECT_EQ(exact.size(), 260u);
     EXPECT_EQ(exact, Data() + std::string(room, 'x') + ".xml");
-    for (int kind : { 0, 1, 2 }) {
+    for (int kind : {0, 1, 2}) {
         const std::string shortened = CacheFileName(std::string(room + 1, 'y'), kind);
         const char* extension = kind == 1 ? ".mp3" : kind == 2 ? ".amr" : ".xml";
         EXPECT_EQ(shortened, Data() + std::string(250 - 4 - Data().size(), 'y') + extension);
@@ -156,8 +156,8 @@ mode_t ModeOf(const std::string& path)
 class PrivateTemp : public ::testing::Test {
 protected:
     TempDir tmp;
-    ScopedEnv tmpdir { "TMPDIR", tmp.Path() };
-    ScopedEnv runtime { "XDG_RUNTIME_DIR", std::nullopt };
+    ScopedEnv tmpdir {"TMPDIR", tmp.Path()};
+    ScopedEnv runtime {"XDG_RUNTIME_DIR", std::nullopt};
     std::string Usual() const { return tmp.Path() + "/corvane-" + std::to_string(getuid()); }
 
     // A private folder of ours, other than the usual one, inside TMPDIR.
@@ -243,7 +243,7 @@ TEST_F(PrivateTemp, EachProgramFolderHasABackupFolderOfItsOwn)
 
     // Another spelling of the same folder, a trailing '/' or a link, shares its backups.
     ASSERT_EQ(symlink((programs.Path() + "/R").c_str(), (programs.Path() + "/link").c_str()), 0);
-    for (const char* spelling : { "/R/", "/link", "/./R" }) {
+    for (const char* spelling : {"/R/", "/link", "/./R"}) {
         ScopedEnv home("CORVANE_HOME", programs.Path() + spelling);
         EXPECT_EQ(GetBackupFolder(), first) << spelling;
     }

@@ -2,8 +2,8 @@
 
 #include "update/PackageTestSupport.h"
 
-#include "support/TempDir.h"
 #include "platform/Paths.h"
+#include "support/TempDir.h"
 #include "update/Package.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 using namespace corvane;
 
 namespace {
-
 
 TEST(PackageReader, ReadsWhatTheWriterWrote)
 {
@@ -121,17 +120,15 @@ TEST(PackageReader, MalformedFieldsAreNamed)
     };
     const std::string head = Le32(PACKAGE_MAGIC) + Le32(0);
     const Case cases[] = {
-        { "", "at offset 0: cut short", 0 },
-        { Le32(0x12345678) + Le32(0), "at offset 0: bad magic number 0x12345678", 0 },
-        { Le32(PACKAGE_MAGIC) + Le32(2), "at offset 4: synchronize flag 2", 0 },
-        { Le32(PACKAGE_MAGIC) + Le32(1) + Le32(5) + "abcd", "at offset 8: channel list length 5",
-            0 },
-        { head + Le32(3) + "abc" + Le32(0) + Le32(0), "at offset 8: odd name length 3", 0 },
-        { head + Record("a", 0, "x") + Record("b", 3, "y"), "at offset 29: unknown record type 3",
-            1 },
-        { head + Record("a", 0, "x") + Le32(0xFFFFFFFE), "at offset 23: name length 4294967294",
-            1 },
-        { head + Le32(0) + Le32(1) + Le32(0xFFFFFFFF), "at offset 16: data length 4294967295", 0 },
+        {"", "at offset 0: cut short", 0},
+        {Le32(0x12345678) + Le32(0), "at offset 0: bad magic number 0x12345678", 0},
+        {Le32(PACKAGE_MAGIC) + Le32(2), "at offset 4: synchronize flag 2", 0},
+        {Le32(PACKAGE_MAGIC) + Le32(1) + Le32(5) + "abcd", "at offset 8: channel list length 5", 0},
+        {head + Le32(3) + "abc" + Le32(0) + Le32(0), "at offset 8: odd name length 3", 0},
+        {head + Record("a", 0, "x") + Record("b", 3, "y"), "at offset 29: unknown record type 3",
+            1},
+        {head + Record("a", 0, "x") + Le32(0xFFFFFFFE), "at offset 23: name length 4294967294", 1},
+        {head + Le32(0) + Le32(1) + Le32(0xFFFFFFFF), "at offset 16: data length 4294967295", 0},
     };
     for (const Case& item : cases) {
         CPackageReader reader;

@@ -20,8 +20,8 @@ namespace {
 
 std::string Le32(std::uint32_t value)
 {
-    return { static_cast<char>(value), static_cast<char>(value >> 8),
-        static_cast<char>(value >> 16), static_cast<char>(value >> 24) };
+    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+        static_cast<char>(value >> 24)};
 }
 
 // Writes a package at dir/out.mrf with body between the magic and Commit; returns its bytes.
@@ -92,7 +92,7 @@ TEST(PackageHead, SyncOnCarriesTheChannelsFileUnchanged)
 TEST(PackageHead, MissingOrEmptyChannelsFileGivesLengthZero)
 {
     TempDir dir;
-    for (const std::string& path : { dir.File("absent.Cha"), dir.Write("empty.Cha", "") }) {
+    for (const std::string& path : {dir.File("absent.Cha"), dir.Write("empty.Cha", "")}) {
         const std::string bytes = BuildPackage(dir,
             [&](CPackageFile& package) { EXPECT_TRUE(WriteChannelsSection(package, 1, path)); });
         EXPECT_EQ(bytes.substr(4), std::string("\x01\x00\x00\x00\x00\x00\x00\x00", 8)) << path;
@@ -225,8 +225,8 @@ TEST(EmbedFile, BytesAfterAZeroByteSurviveARemoval)
 TEST(EmbedFile, MatchesThePlainAlgorithmWhereverPiecesBreak)
 {
     TempDir dir;
-    const std::string tokens[] = { "<!DOCTYPE", "<!DOC", "TYPE", "xmlns=\"", "xmlns", "=\"",
-        "xmlns:a=\"", "<", ">", "\"", "a", " ", "\n", std::string(1, '\0'), "<!", "x" };
+    const std::string tokens[] = {"<!DOCTYPE", "<!DOC", "TYPE", "xmlns=\"", "xmlns", "=\"",
+        "xmlns:a=\"", "<", ">", "\"", "a", " ", "\n", std::string(1, '\0'), "<!", "x"};
     std::mt19937 random(20261207);
     for (int round = 0; round < 300; ++round) {
         std::string document;
@@ -234,7 +234,7 @@ TEST(EmbedFile, MatchesThePlainAlgorithmWhereverPiecesBreak)
         for (int i = 0; i < count; ++i)
             document += tokens[random() % std::size(tokens)];
         const std::string expected = ReferenceEmbedData(document);
-        for (std::size_t piece : { 1u, 2u, 3u, 7u }) {
+        for (std::size_t piece : {1u, 2u, 3u, 7u}) {
             PieceSize size(piece);
             ASSERT_EQ(EmbeddedData(dir, document), expected)
                 << "piece " << piece << ", document: " << document;
@@ -277,7 +277,7 @@ TEST(PackageRecordSource, EmptyGivesZeroLengthMissingGivesNoRecord)
         bool missing = true;
         EXPECT_TRUE(WritePackageRecord(package, "e", RECORD_MP3, empty, &missing));
         EXPECT_FALSE(missing);
-        for (const char* name : { "absent", "fifo", "folder" }) {
+        for (const char* name : {"absent", "fifo", "folder"}) {
             // A FIFO must neither block nor be read: it would hang the job.
             missing = false;
             EXPECT_TRUE(WritePackageRecord(package, name, RECORD_FEED, dir.File(name), &missing));
@@ -382,7 +382,7 @@ TEST(PackageLifecycle, ALinkAtThePackagePathStaysALink)
     // A chain of two links, and a link to a package that does not exist yet.
     ASSERT_EQ(symlink(link.c_str(), dir.File("chain.mrf").c_str()), 0);
     ASSERT_EQ(symlink("synced/new.mrf", dir.File("dangling.mrf").c_str()), 0);
-    for (const char* name : { "chain.mrf", "dangling.mrf" }) {
+    for (const char* name : {"chain.mrf", "dangling.mrf"}) {
         ASSERT_TRUE(CommitMagicAt(dir.File(name), error)) << name << ": " << error;
         EXPECT_TRUE(IsLink(dir.File(name))) << name;
     }
@@ -441,7 +441,7 @@ TEST(PackageLifecycle, FailedWriteIsReportedAndThePreviousPackageStays)
     TempDir dir;
     const std::string audio = dir.Write("a.mp3", std::string(1 << 20, '\0'));
     const std::string finalPath = dir.Write("corvane.mrf", "previous package");
-    for (std::size_t piece : { 0u, 4096u }) {
+    for (std::size_t piece : {0u, 4096u}) {
         PieceSize size(piece);
         std::string error;
         auto package = CPackageFile::Create(finalPath, error);
@@ -493,8 +493,7 @@ TEST(EmbedFile, RealFeedsPackAsThePlainAlgorithmSays)
         GTEST_SKIP() << "no corpora at " << feedsFolder;
     TempDir dir;
     int feeds = 0, shortened = 0;
-    for (const auto& entry :
-        std::filesystem::directory_iterator(feedsFolder)) {
+    for (const auto& entry : std::filesystem::directory_iterator(feedsFolder)) {
         if (entry.path().extension() != ".rss")
             continue;
         const std::string document = ReadWholeFile(entry.path().string());

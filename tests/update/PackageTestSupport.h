@@ -13,8 +13,8 @@ using namespace corvane;
 
 inline std::string Le32(std::uint32_t value)
 {
-    return { static_cast<char>(value), static_cast<char>(value >> 8),
-        static_cast<char>(value >> 16), static_cast<char>(value >> 24) };
+    return {static_cast<char>(value), static_cast<char>(value >> 8), static_cast<char>(value >> 16),
+        static_cast<char>(value >> 24)};
 }
 
 inline std::string Record(const std::string& asciiName, std::uint32_t type, const std::string& data)

@@ -138,7 +138,7 @@ protected:
 TEST_F(ScheduledUpdateTest, TickAtTheSetTimeRunsTheFullUpdateSilently)
 {
     server.Serve("/ok.rss", Rss("Ok", {}));
-    auto controller = MakeController({ server.Url("/bad.rss"), server.Url("/ok.rss") });
+    auto controller = MakeController({server.Url("/bad.rss"), server.Url("/ok.rss")});
 
     EXPECT_FALSE(controller->OnScheduleTick(At(5, 59, 59)));
     EXPECT_EQ(collected, 0);
@@ -151,16 +151,15 @@ TEST_F(ScheduledUpdateTest, TickAtTheSetTimeRunsTheFullUpdateSilently)
     EXPECT_EQ(collected, 1);
 
     EXPECT_FALSE(controller->UpdateRunning());
-    EXPECT_EQ(Tray(), (std::vector<int> { 145, 128 }));
-    EXPECT_EQ(Repackable(), (std::vector<int> { 0, 1 }));
-    EXPECT_EQ(
-        Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/ok.rss") }));
+    EXPECT_EQ(Tray(), (std::vector<int> {145, 128}));
+    EXPECT_EQ(Repackable(), (std::vector<int> {0, 1}));
+    EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> {"0 " + server.Url("/ok.rss")}));
 }
 
 TEST_F(ScheduledUpdateTest, LateTickStartsOnceAndScheduleOffNever)
 {
     server.Serve("/ok.rss", Rss("Ok", {}));
-    auto controller = MakeController({ server.Url("/ok.rss") });
+    auto controller = MakeController({server.Url("/ok.rss")});
     ASSERT_TRUE(controller->OnScheduleTick(At(6, 0, 1)));
     controller->WaitScheduled();
     EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 2)));
@@ -177,10 +176,10 @@ TEST_F(ScheduledUpdateTest, TickWhileAManualJobRunsDoesNothingAndSkipsThatDay)
 {
     server.Serve("/slow.rss", Rss("Slow", {}));
     server.SetDelay("/slow.rss", std::chrono::milliseconds(400));
-    auto controller = MakeController({ server.Url("/slow.rss") });
+    auto controller = MakeController({server.Url("/slow.rss")});
     RecordingListener listener;
     UpdateRequest request;
-    request.feedUrls = { server.Url("/slow.rss") };
+    request.feedUrls = {server.Url("/slow.rss")};
     SetClock(At(6, 0, 1)); // when the job ends
     ASSERT_EQ(controller->StartUpdate(request, listener), StartResult::Started);
     EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 0)));
@@ -203,15 +202,15 @@ TEST_F(ScheduledUpdateTest, TickWhileAManualJobRunsDoesNothingAndSkipsThatDay)
 TEST_F(ScheduledUpdateTest, ManualJobWithinTheSetMinuteBetweenTicksSkipsThatDay)
 {
     server.Serve("/ok.rss", Rss("Ok", {}));
-    auto controller = MakeController({ server.Url("/ok.rss") });
+    auto controller = MakeController({server.Url("/ok.rss")});
     SetClock(At(5, 59, 59));
-    RunManualJob(*controller, { server.Url("/ok.rss") });
+    RunManualJob(*controller, {server.Url("/ok.rss")});
     EXPECT_TRUE(controller->OnScheduleTick(At(6, 0, 20)));
     controller->WaitScheduled();
     EXPECT_EQ(collected, 1);
 
     SetClock(At(6, 0, 5, 8));
-    RunManualJob(*controller, { server.Url("/ok.rss") });
+    RunManualJob(*controller, {server.Url("/ok.rss")});
     EXPECT_FALSE(controller->OnScheduleTick(At(6, 0, 6, 8)));
     EXPECT_EQ(collected, 1);
     EXPECT_EQ(server.Hits("/ok.rss"), 3);
@@ -225,16 +224,16 @@ TEST_F(ScheduledUpdateTest, StoredTimeOutsideTheDayNeverStartsTheUpdate)
     UpdateHooks hooks;
     hooks.collectAllFeeds = [this] {
         ++collected;
-        return std::vector<std::string> { server.Url("/ok.rss") };
+        return std::vector<std::string> {server.Url("/ok.rss")};
     };
     hooks.channelsPath = ChannelsPath();
-    hooks.setRepackable = [](int) { };
+    hooks.setRepackable = [](int) {};
     CUpdateController controller(std::move(hooks));
     const struct {
         const char* time;
         int hour, minute; // as read
-    } cases[] = { { "Hour=25\nMinute=0", 25, 0 }, { "Hour=6\nMinute=60", 6, 60 },
-        { "Hour=noon\nMinute=0", -1, 0 }, { "Hour=-1\nMinute=-1", -1, -1 } };
+    } cases[] = {{"Hour=25\nMinute=0", 25, 0}, {"Hour=6\nMinute=60", 6, 60},
+        {"Hour=noon\nMinute=0", -1, 0}, {"Hour=-1\nMinute=-1", -1, -1}};
     for (const auto& [time, hour, minute] : cases) {
         temp.Write("config/Corvane/Corvane.conf",
             "[Path]\nFeedFile=" + Output() + "\n[Update]\nScheduled=1\n" + time + "\n");
@@ -258,7 +257,7 @@ TEST_F(ScheduledUpdateTest, ManualJobStopsTheScheduledOne)
     server.Serve("/hang.rss", Rss("Hang", {}));
     server.SetDelay("/hang.rss", std::chrono::seconds(30));
     server.Serve("/mine.rss", Rss("Mine", {}));
-    auto controller = MakeController({ server.Url("/hang.rss") });
+    auto controller = MakeController({server.Url("/hang.rss")});
     ASSERT_TRUE(controller->OnScheduleTick(At(6, 0, 0)));
     for (int i = 0; i < 500 && server.Hits("/hang.rss") == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -266,17 +265,17 @@ TEST_F(ScheduledUpdateTest, ManualJobStopsTheScheduledOne)
 
     RecordingListener listener;
     UpdateRequest request;
-    request.feedUrls = { server.Url("/mine.rss") };
+    request.feedUrls = {server.Url("/mine.rss")};
     ASSERT_EQ(controller->StartUpdate(request, listener), StartResult::Started);
     EXPECT_FALSE(controller->ScheduledRunning());
     // The tray went back to normal when the scheduled update ended, before the manual job.
-    EXPECT_EQ(Tray(), (std::vector<int> { 145, 128 }));
+    EXPECT_EQ(Tray(), (std::vector<int> {145, 128}));
     controller->WaitManual();
 
     EXPECT_EQ(
-        Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/mine.rss") }));
+        Unpack(Output()).records, (std::vector<std::string> {"0 " + server.Url("/mine.rss")}));
     // The scheduled update cleared Repackable and never set it; the manual job did.
-    EXPECT_EQ(Repackable(), (std::vector<int> { 0, 0, 1 }));
+    EXPECT_EQ(Repackable(), (std::vector<int> {0, 0, 1}));
     EXPECT_FALSE(controller->UpdateRunning());
 }
 
@@ -289,7 +288,7 @@ TEST_F(ScheduledUpdateTest, NothingToDoAndUnwritablePackageLeaveEverythingAsItWa
     EXPECT_EQ(controller->StartUpdate(request, listener), StartResult::NothingToDo);
     EXPECT_FALSE(controller->UpdateRunning());
 
-    request.feedUrls = { server.Url("/x.rss") };
+    request.feedUrls = {server.Url("/x.rss")};
     request.outputPath = temp.File("missing/corvane.mrf");
     std::string error;
     EXPECT_EQ(controller->StartUpdate(request, listener, &error), StartResult::CannotOpenPackage);

@@ -59,21 +59,21 @@ protected:
     {
         server.Serve("/a.rss",
             Rss("Alpha",
-                { { server.Url("/audio/one.mp3"), "audio/mpeg" },
-                    { server.Url("/audio/two.m4a"), "audio/x-m4a" },
-                    { server.Url("/audio/three.mp3"), "AUDIO/MPEG" },
-                    { server.Url("/audio/four.mp3"), "audio/mpeg" } }),
+                {{server.Url("/audio/one.mp3"), "audio/mpeg"},
+                    {server.Url("/audio/two.m4a"), "audio/x-m4a"},
+                    {server.Url("/audio/three.mp3"), "AUDIO/MPEG"},
+                    {server.Url("/audio/four.mp3"), "audio/mpeg"}}),
             "application/rss+xml");
         server.Serve("/audio/one.mp3", TestData("tone-a.mp3"), "audio/mpeg");
         server.Serve("/audio/two.m4a", "m4a bytes", "audio/x-m4a");
         server.Serve("/audio/three.mp3", TestData("tone-b.mp3"), "audio/mpeg");
         server.Serve("/audio/four.mp3", TestData("tone-b.mp3"), "audio/mpeg");
         server.Serve("/b.rdf", rdfFeed, "application/rdf+xml");
-        server.Serve("/d.rss", Rss("Delta", { { server.Url("/audio/missing.mp3"), "audio/mpeg" } }),
+        server.Serve("/d.rss", Rss("Delta", {{server.Url("/audio/missing.mp3"), "audio/mpeg"}}),
             "application/rss+xml");
         temp.Write("home/Corvane.Cha", channelsFile);
-        return { server.Url("/a.rss"), server.Url("/b.rdf"), server.Url("/c.rss"),
-            server.Url("/d.rss") };
+        return {
+            server.Url("/a.rss"), server.Url("/b.rdf"), server.Url("/c.rss"), server.Url("/d.rss")};
     }
 };
 
@@ -170,37 +170,37 @@ TEST_F(UpdateJobTest, SecondOfThreeFeedsFailsAndSetsRepackableAtTheEnd)
     server.Serve("/3.rss", Rss("Three", {}));
     server.Serve("/2.rss", "gone", "text/plain", 500);
     UpdateJobSetup setup
-        = Setup({ server.Url("/1.rss"), server.Url("/2.rss"), server.Url("/3.rss") });
+        = Setup({server.Url("/1.rss"), server.Url("/2.rss"), server.Url("/3.rss")});
     std::vector<int> repackable;
     setup.setRepackable = [&repackable](int value) { repackable.push_back(value); };
-    std::atomic<bool> running { true };
+    std::atomic<bool> running {true};
     setup.updateRunning = &running;
 
     RecordingListener listener;
     const UpdateJobResult result = Run(setup, listener);
 
     EXPECT_EQ(Unpack(Output()).records,
-        (std::vector<std::string> { "0 " + server.Url("/1.rss"), "0 " + server.Url("/3.rss") }));
-    EXPECT_EQ(listener.Failures(),
-        (std::vector<std::string> { UpdateFailureText(server.Url("/2.rss")) }));
+        (std::vector<std::string> {"0 " + server.Url("/1.rss"), "0 " + server.Url("/3.rss")}));
+    EXPECT_EQ(
+        listener.Failures(), (std::vector<std::string> {UpdateFailureText(server.Url("/2.rss"))}));
     const auto events = listener.Events();
     EXPECT_EQ(std::count(events.begin(), events.end(), "step"), 3);
     EXPECT_EQ(events.back(), "finished failed " + UpdateFinalText(result.packageSize, true));
     EXPECT_EQ(result.packageSize, ReadWholeFile(Output()).size());
-    EXPECT_EQ(repackable, (std::vector<int> { 0, 1 }));
+    EXPECT_EQ(repackable, (std::vector<int> {0, 1}));
     EXPECT_FALSE(running.load());
 }
 
 TEST_F(UpdateJobTest, PodcastOffPacksFeedsOnly)
 {
-    server.Serve("/p.rss", Rss("P", { { server.Url("/e.mp3"), "audio/mpeg" } }));
+    server.Serve("/p.rss", Rss("P", {{server.Url("/e.mp3"), "audio/mpeg"}}));
     server.Serve("/e.mp3", TestData("tone-a.mp3"), "audio/mpeg");
-    UpdateJobSetup setup = Setup({ server.Url("/p.rss") });
+    UpdateJobSetup setup = Setup({server.Url("/p.rss")});
     setup.settings.podcastOn = 0;
     RecordingListener listener;
     const UpdateJobResult result = Run(setup, listener);
     EXPECT_FALSE(result.anyFailed);
-    EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/p.rss") }));
+    EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> {"0 " + server.Url("/p.rss")}));
     EXPECT_EQ(server.Hits("/e.mp3"), 0);
     EXPECT_EQ(listener.Events().back(),
         "finished ok " + UpdateFinalText(ReadWholeFile(Output()).size(), false));
@@ -209,21 +209,20 @@ TEST_F(UpdateJobTest, PodcastOffPacksFeedsOnly)
 TEST_F(UpdateJobTest, FirstItemOnlyLooksAtTheFirstItemAlone)
 {
     // The first item has no enclosure: no audio at all for this feed.
-    server.Serve("/f.rss", Rss("F", { { "", "" }, { server.Url("/e.mp3"), "audio/mpeg" } }));
+    server.Serve("/f.rss", Rss("F", {{"", ""}, {server.Url("/e.mp3"), "audio/mpeg"}}));
     // The first item has one: only that one.
     server.Serve("/g.rss",
-        Rss("G",
-            { { server.Url("/g1.mp3"), "audio/mpeg" }, { server.Url("/g2.mp3"), "audio/mpeg" } }));
+        Rss("G", {{server.Url("/g1.mp3"), "audio/mpeg"}, {server.Url("/g2.mp3"), "audio/mpeg"}}));
     server.Serve("/e.mp3", TestData("tone-a.mp3"), "audio/mpeg");
     server.Serve("/g1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
     server.Serve("/g2.mp3", TestData("tone-b.mp3"), "audio/mpeg");
-    UpdateJobSetup setup = Setup({ server.Url("/f.rss"), server.Url("/g.rss") });
+    UpdateJobSetup setup = Setup({server.Url("/f.rss"), server.Url("/g.rss")});
     setup.settings.firstItemOnly = 1;
     RecordingListener listener;
     Run(setup, listener);
     EXPECT_EQ(Unpack(Output()).records,
-        (std::vector<std::string> { "0 " + server.Url("/f.rss"), "0 " + server.Url("/g.rss"),
-            "1 " + server.Url("/g1.mp3") }));
+        (std::vector<std::string> {"0 " + server.Url("/f.rss"), "0 " + server.Url("/g.rss"),
+            "1 " + server.Url("/g1.mp3")}));
     EXPECT_EQ(server.Hits("/e.mp3") + server.Hits("/g2.mp3"), 0);
 }
 
@@ -239,18 +238,18 @@ TEST_F(UpdateJobTest, ManyConnectionsGiveTheBytesOfOneConnection)
         for (int e = 0; e < f % 4; ++e) {
             const std::string path
                 = "/audio/" + std::to_string(f) + "-" + std::to_string(e) + ".mp3";
-            items.push_back({ server.Url(path), "audio/mpeg" });
+            items.push_back({server.Url(path), "audio/mpeg"});
             server.Serve(path, TestData(e % 2 ? "tone-a.mp3" : "tone-b.mp3") + path, "audio/mpeg");
             if ((f + e) % 3 == 0)
                 server.SetDelay(path, std::chrono::milliseconds(60));
         }
         if (f == 5)
-            items.push_back({ server.Url("/audio/none.mp3"), "audio/mpeg" }); // 404
+            items.push_back({server.Url("/audio/none.mp3"), "audio/mpeg"}); // 404
         // "a.b" and "a-b" map to one cache file; the first answers late, the second at once.
         if (f == 2)
-            items.push_back({ server.Url("/audio/a.b"), "audio/mpeg" });
+            items.push_back({server.Url("/audio/a.b"), "audio/mpeg"});
         if (f == 6)
-            items.push_back({ server.Url("/audio/a-b"), "audio/mpeg" });
+            items.push_back({server.Url("/audio/a-b"), "audio/mpeg"});
         const std::string feed = "/feed" + std::to_string(f) + ".rss";
         server.Serve(feed, Rss("Feed " + std::to_string(f), items), "application/rss+xml");
         server.SetDelay(feed, std::chrono::milliseconds(f % 2 ? 40 : 0));
@@ -286,19 +285,19 @@ TEST_F(UpdateJobTest, ManyConnectionsGiveTheBytesOfOneConnection)
             shared.push_back(unpacked.data[i]);
     EXPECT_EQ(shared,
         (std::vector<std::string> {
-            "first audio behind a shared cache name", "second audio behind a shared cache name" }));
+            "first audio behind a shared cache name", "second audio behind a shared cache name"}));
 }
 
 TEST_F(UpdateJobTest, CancelKeepsThePreviousPackageAndShowsNothingAfter)
 {
     temp.Write("out/corvane.mrf", "previous package");
-    server.Serve("/1.rss", Rss("One", { { server.Url("/1.mp3"), "audio/mpeg" } }));
+    server.Serve("/1.rss", Rss("One", {{server.Url("/1.mp3"), "audio/mpeg"}}));
     server.Serve("/1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
     server.Serve("/2.rss", Rss("Two", {}));
-    UpdateJobSetup setup = Setup({ server.Url("/1.rss"), server.Url("/2.rss") });
+    UpdateJobSetup setup = Setup({server.Url("/1.rss"), server.Url("/2.rss")});
     std::vector<int> repackable;
     setup.setRepackable = [&repackable](int value) { repackable.push_back(value); };
-    std::atomic<bool> running { true };
+    std::atomic<bool> running {true};
     setup.updateRunning = &running;
 
     RecordingListener listener;
@@ -318,7 +317,7 @@ TEST_F(UpdateJobTest, CancelKeepsThePreviousPackageAndShowsNothingAfter)
     EXPECT_FALSE(result.packageWritten);
     EXPECT_EQ(ReadWholeFile(Output()), "previous package");
     EXPECT_EQ(listener.Events().back(), "status " + second);
-    EXPECT_EQ(repackable, (std::vector<int> { 0 })); // Re-Pack stays unavailable
+    EXPECT_EQ(repackable, (std::vector<int> {0})); // Re-Pack stays unavailable
     EXPECT_FALSE(running.load());
     // Nothing but the previous package is left beside it.
     int entries = 0;
@@ -333,7 +332,7 @@ TEST_F(UpdateJobTest, CancelStopsAHangingDownloadAtOnce)
     server.Serve("/slow.rss", Rss("Slow", {}));
     server.SetDelay("/slow.rss", std::chrono::seconds(30));
     RecordingListener listener;
-    CUpdateJob job(Setup({ server.Url("/slow.rss") }), listener);
+    CUpdateJob job(Setup({server.Url("/slow.rss")}), listener);
     std::string error;
     ASSERT_TRUE(job.Start(error)) << error;
     for (int i = 0; i < 500 && server.Hits("/slow.rss") == 0; ++i)
@@ -351,7 +350,7 @@ TEST_F(UpdateJobTest, CancelStopsAHangingDownloadAtOnce)
 
 TEST_F(UpdateJobTest, PackageThatCannotBeCreatedIsReportedAndNothingRuns)
 {
-    UpdateJobSetup setup = Setup({ server.Url("/x.rss") });
+    UpdateJobSetup setup = Setup({server.Url("/x.rss")});
     setup.outputPath = temp.File("no such folder/corvane.mrf");
     RecordingListener listener;
     CUpdateJob job(setup, listener);
@@ -369,20 +368,20 @@ TEST_F(UpdateJobTest, PackageThatCannotBeCreatedIsReportedAndNothingRuns)
 TEST_F(UpdateJobTest, TheNextJobRemovesTheTemporariesOfAKilledJob)
 {
     server.Serve("/f.rss", Rss("F", {}));
-    const std::vector<std::string> stale = { temp.Write("out/.corvane.mrf-Kd93jQ", "half"),
+    const std::vector<std::string> stale = {temp.Write("out/.corvane.mrf-Kd93jQ", "half"),
         temp.Write("home/data/.corvane-download-u8TzQ1", "half"),
-        temp.Write("home/data/.corvane-amr-0aB9cD", "half") };
-    const std::vector<std::string> others = { temp.Write("out/.other.mrf-Kd93jQ", "other"),
-        temp.Write("out/corvane.mrf-Kd93jQ", "not hidden") };
+        temp.Write("home/data/.corvane-amr-0aB9cD", "half")};
+    const std::vector<std::string> others = {temp.Write("out/.other.mrf-Kd93jQ", "other"),
+        temp.Write("out/corvane.mrf-Kd93jQ", "not hidden")};
     AtomicFile livePackage, liveDownload;
     std::string error;
     ASSERT_TRUE(livePackage.Open(Output(), error)) << error;
-    ASSERT_TRUE(liveDownload.Open(
-        temp.File("home/data/other.xml"), DOWNLOAD_TEMPORARY_PREFIX, error))
+    ASSERT_TRUE(
+        liveDownload.Open(temp.File("home/data/other.xml"), DOWNLOAD_TEMPORARY_PREFIX, error))
         << error;
 
     RecordingListener listener;
-    EXPECT_TRUE(Run(Setup({ server.Url("/f.rss") }), listener).packageWritten);
+    EXPECT_TRUE(Run(Setup({server.Url("/f.rss")}), listener).packageWritten);
     for (const std::string& path : stale)
         EXPECT_FALSE(FileExists(path)) << path;
     for (const std::string& path : others)
@@ -401,27 +400,25 @@ TEST_F(UpdateJobTest, EmptyFirstDownloadIsAFailedFeed)
     server.Serve("/ok.rss", Rss("Ok", {}));
     RecordingListener listener;
     const UpdateJobResult result
-        = Run(Setup({ server.Url("/empty.rss"), server.Url("/ok.rss") }), listener);
+        = Run(Setup({server.Url("/empty.rss"), server.Url("/ok.rss")}), listener);
     EXPECT_TRUE(result.anyFailed);
     EXPECT_TRUE(result.packageWritten);
-    EXPECT_EQ(
-        Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/ok.rss") }));
+    EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> {"0 " + server.Url("/ok.rss")}));
     EXPECT_EQ(listener.Failures(),
-        (std::vector<std::string> { UpdateFailureText(server.Url("/empty.rss")) }));
+        (std::vector<std::string> {UpdateFailureText(server.Url("/empty.rss"))}));
 }
 
 // A silent job (the scheduled update) shows no failure but still packs the other feeds.
 TEST_F(UpdateJobTest, SilentJobShowsNoFailure)
 {
     server.Serve("/ok.rss", Rss("Ok", {}));
-    UpdateJobSetup setup = Setup({ server.Url("/bad.rss"), server.Url("/ok.rss") });
+    UpdateJobSetup setup = Setup({server.Url("/bad.rss"), server.Url("/ok.rss")});
     setup.reportFailures = false;
     RecordingListener listener;
     const UpdateJobResult result = Run(setup, listener);
     EXPECT_TRUE(listener.Failures().empty());
     EXPECT_TRUE(result.packageWritten);
-    EXPECT_EQ(
-        Unpack(Output()).records, (std::vector<std::string> { "0 " + server.Url("/ok.rss") }));
+    EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> {"0 " + server.Url("/ok.rss")}));
 }
 
 // Audio converted to AMR, then Re-Pack after switching the format to MP3: the same feeds from the
@@ -429,12 +426,11 @@ TEST_F(UpdateJobTest, SilentJobShowsNoFailure)
 TEST_F(UpdateJobTest, RepackAfterSwitchingToMp3UsesTheCacheOnly)
 {
     server.Serve("/p.rss",
-        Rss("P",
-            { { server.Url("/e1.mp3"), "audio/mpeg" }, { server.Url("/e2.mp3"), "audio/mpeg" } }));
+        Rss("P", {{server.Url("/e1.mp3"), "audio/mpeg"}, {server.Url("/e2.mp3"), "audio/mpeg"}}));
     server.Serve("/q.rss", Rss("Q", {}));
     server.Serve("/e1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
     server.Serve("/e2.mp3", TestData("tone-b.mp3"), "audio/mpeg");
-    const std::vector<std::string> feeds = { server.Url("/p.rss"), server.Url("/q.rss") };
+    const std::vector<std::string> feeds = {server.Url("/p.rss"), server.Url("/q.rss")};
 
     UpdateJobSetup update = Setup(feeds);
     update.settings.podcastFormat = 1;
@@ -442,8 +438,8 @@ TEST_F(UpdateJobTest, RepackAfterSwitchingToMp3UsesTheCacheOnly)
     ASSERT_FALSE(Run(update, updateListener).anyFailed);
     Unpacked unpacked = Unpack(Output());
     ASSERT_EQ(unpacked.records,
-        (std::vector<std::string> { "0 " + feeds[0], "2 " + server.Url("/e1.mp3"),
-            "2 " + server.Url("/e2.mp3"), "0 " + feeds[1] }));
+        (std::vector<std::string> {"0 " + feeds[0], "2 " + server.Url("/e1.mp3"),
+            "2 " + server.Url("/e2.mp3"), "0 " + feeds[1]}));
     EXPECT_EQ(unpacked.data[1].substr(0, 6), "#!AMR\n");
     EXPECT_EQ(unpacked.data[2].substr(0, 6), "#!AMR\n");
     const auto events = updateListener.Events();
@@ -463,8 +459,8 @@ TEST_F(UpdateJobTest, RepackAfterSwitchingToMp3UsesTheCacheOnly)
     EXPECT_FALSE(result.anyFailed);
     unpacked = Unpack(Output());
     EXPECT_EQ(unpacked.records,
-        (std::vector<std::string> { "0 " + feeds[0], "1 " + server.Url("/e1.mp3"),
-            "1 " + server.Url("/e2.mp3"), "0 " + feeds[1] }));
+        (std::vector<std::string> {"0 " + feeds[0], "1 " + server.Url("/e1.mp3"),
+            "1 " + server.Url("/e2.mp3"), "0 " + feeds[1]}));
     EXPECT_EQ(unpacked.data[1], TestData("tone-a.mp3"));
     EXPECT_EQ(unpacked.data[2], TestData("tone-b.mp3"));
     EXPECT_EQ(server.Hits("/p.rss") + server.Hits("/e1.mp3") + server.Hits("/e2.mp3"), hits);
@@ -476,12 +472,11 @@ TEST_F(UpdateJobTest, RepackAfterSwitchingToMp3UsesTheCacheOnly)
 TEST_F(UpdateJobTest, RepackWithFilesMissingFromTheCache)
 {
     server.Serve("/p.rss",
-        Rss("P",
-            { { server.Url("/e1.mp3"), "audio/mpeg" }, { server.Url("/e2.mp3"), "audio/mpeg" } }));
+        Rss("P", {{server.Url("/e1.mp3"), "audio/mpeg"}, {server.Url("/e2.mp3"), "audio/mpeg"}}));
     server.Serve("/q.rss", Rss("Q", {}));
     server.Serve("/e1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
     server.Serve("/e2.mp3", TestData("tone-b.mp3"), "audio/mpeg");
-    const std::vector<std::string> feeds = { server.Url("/q.rss"), server.Url("/p.rss") };
+    const std::vector<std::string> feeds = {server.Url("/q.rss"), server.Url("/p.rss")};
     RecordingListener updateListener;
     ASSERT_TRUE(Run(Setup(feeds), updateListener).packageWritten);
     std::filesystem::remove(CacheFileName(feeds[0], CACHE_FEED));
@@ -494,9 +489,9 @@ TEST_F(UpdateJobTest, RepackWithFilesMissingFromTheCache)
     EXPECT_TRUE(result.anyFailed);
     EXPECT_TRUE(result.packageWritten);
     EXPECT_EQ(Unpack(Output()).records,
-        (std::vector<std::string> { "0 " + feeds[1], "1 " + server.Url("/e1.mp3") }));
-    EXPECT_EQ(listener.Failures(),
-        (std::vector<std::string> { UpdateFailureText(server.Url("/e2.mp3")) }));
+        (std::vector<std::string> {"0 " + feeds[1], "1 " + server.Url("/e1.mp3")}));
+    EXPECT_EQ(
+        listener.Failures(), (std::vector<std::string> {UpdateFailureText(server.Url("/e2.mp3"))}));
     EXPECT_EQ(listener.Events().back(),
         "finished failed " + UpdateFinalText(ReadWholeFile(Output()).size(), true));
 }
@@ -506,20 +501,19 @@ TEST_F(UpdateJobTest, UndecodableEnclosureIsAFailedEnclosure)
 {
     server.Serve("/p.rss",
         Rss("P",
-            { { server.Url("/text.mp3"), "audio/mpeg" },
-                { server.Url("/tone.mp3"), "audio/mpeg" } }));
+            {{server.Url("/text.mp3"), "audio/mpeg"}, {server.Url("/tone.mp3"), "audio/mpeg"}}));
     server.Serve("/text.mp3", std::string(3000, 'x'), "audio/mpeg");
     server.Serve("/tone.mp3", TestData("tone-a.mp3"), "audio/mpeg");
-    UpdateJobSetup setup = Setup({ server.Url("/p.rss") });
+    UpdateJobSetup setup = Setup({server.Url("/p.rss")});
     setup.settings.podcastFormat = 1;
     RecordingListener listener;
     const UpdateJobResult result = Run(setup, listener);
     EXPECT_TRUE(result.anyFailed);
     const Unpacked unpacked = Unpack(Output());
     EXPECT_EQ(unpacked.records,
-        (std::vector<std::string> { "0 " + server.Url("/p.rss"), "2 " + server.Url("/tone.mp3") }));
+        (std::vector<std::string> {"0 " + server.Url("/p.rss"), "2 " + server.Url("/tone.mp3")}));
     EXPECT_EQ(listener.Failures(),
-        (std::vector<std::string> { UpdateFailureText(server.Url("/text.mp3")) }));
+        (std::vector<std::string> {UpdateFailureText(server.Url("/text.mp3"))}));
     EXPECT_FALSE(FileExists(CacheFileName(server.Url("/text.mp3"), CACHE_AMR)));
 }
 
@@ -565,7 +559,7 @@ TEST_F(UpdateJobTest, PackageWriteErrorEndsTheJobAndKeepsThePreviousPackage)
     EXPECT_EQ(events.back(),
         "finished failed The package " + Output() + " was not written: File too large");
     EXPECT_EQ(result.finalText, events.back().substr(std::string("finished failed ").size()));
-    EXPECT_EQ(repackable, std::vector<int> { 0 });
+    EXPECT_EQ(repackable, std::vector<int> {0});
     EXPECT_EQ(ReadWholeFile(Output()), "previous package");
     int entries = 0;
     for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(temp.File("out")))
@@ -591,13 +585,13 @@ TEST(UpdateNotWrittenTextTest, NamesThePackageAndTheReason)
 // and packs the cached MP3, so both packages are the same.
 TEST_F(UpdateJobTest, UnchangedAudioIsNotDownloadedAgain)
 {
-    server.Serve("/p.rss", Rss("P", { { server.Url("/e.mp3"), "audio/mpeg" } }));
+    server.Serve("/p.rss", Rss("P", {{server.Url("/e.mp3"), "audio/mpeg"}}));
     server.ServeWithLastModified("/e.mp3", TestData("tone-a.mp3"), 1700000000, "audio/mpeg");
     RecordingListener first;
-    ASSERT_FALSE(Run(Setup({ server.Url("/p.rss") }), first).anyFailed);
+    ASSERT_FALSE(Run(Setup({server.Url("/p.rss")}), first).anyFailed);
     const std::string package = ReadWholeFile(Output());
     RecordingListener second;
-    ASSERT_FALSE(Run(Setup({ server.Url("/p.rss") }), second).anyFailed);
+    ASSERT_FALSE(Run(Setup({server.Url("/p.rss")}), second).anyFailed);
     EXPECT_EQ(ReadWholeFile(Output()), package);
     const auto requests = server.Requests("/e.mp3");
     ASSERT_EQ(requests.size(), 2u);

@@ -102,7 +102,7 @@ protected:
     void SetUp() override
     {
         TestHome::SetUp();
-        for (const std::string& folder : { home, temp.File("out") })
+        for (const std::string& folder : {home, temp.File("out")})
             ::mkdir(folder.c_str(), 0700);
         setenv("no_proxy", "*", 1);
         unsetenv("http_proxy");
