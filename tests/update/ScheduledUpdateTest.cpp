@@ -234,9 +234,11 @@ TEST_F(ScheduledUpdateTest, StoredTimeOutsideTheDayNeverStartsTheUpdate)
         int hour, minute; // as read
     } cases[] = {{"Hour=25\nMinute=0", 25, 0}, {"Hour=6\nMinute=60", 6, 60},
         {"Hour=noon\nMinute=0", -1, 0}, {"Hour=-1\nMinute=-1", -1, -1}};
+    std::string padding; // QSettings takes a file of the same size and time for unchanged
     for (const auto& [time, hour, minute] : cases) {
+        padding += ';';
         temp.Write("config/Corvane/Corvane.conf",
-            "[Path]\nFeedFile=" + Output() + "\n[Update]\nScheduled=1\n" + time + "\n");
+            padding + "\n[Path]\nFeedFile=" + Output() + "\n[Update]\nScheduled=1\n" + time + "\n");
         const CorvaneSettings read = LoadSettings();
         ASSERT_EQ(read.scheduleOn, 1);
         EXPECT_EQ(read.scheduleHour, hour) << time;
