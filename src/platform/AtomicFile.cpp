@@ -180,6 +180,11 @@ bool AtomicFile::Open(
     targetPath = target;
     const std::string prefix
         = temporaryPrefix.empty() ? TemporaryPrefixFor(parts.name) : temporaryPrefix;
+    // A temporary named for this target can only be a killed writer's, or a live one's, which
+    // keeps its lock: the dead ones go now, whoever writes the file. (A shared prefix belongs to
+    // many targets; its owner clears those.)
+    if (temporaryPrefix.empty())
+        RemoveStaleTemporaries(parts.folder, prefix);
     if (!CreateTemporary(parts.folder + prefix, error)) {
         error = "cannot write " + named + ": " + error;
         targetPath.clear();

@@ -1,7 +1,8 @@
 // The one way Corvane replaces a file: write everything under a hidden temporary name beside the
 // final file, flush it to disk, rename it over the final file, flush the folder. A reader sees
 // the old content or the new, never half of it; a failure or a crash leaves the old file as it
-// was (and at worst a hidden temporary, which RemoveStaleTemporaries clears later).
+// was (and at worst a hidden temporary, which the next write of that file clears, or
+// RemoveStaleTemporaries for a temporary of a shared prefix).
 //
 // Symbolic links. The final file is where the path's symbolic links lead (a chain of them, and a
 // dangling one: the file is then created where the link points); the links themselves stay
@@ -37,13 +38,15 @@ public:
     AtomicFile(const AtomicFile&) = delete;
     AtomicFile& operator=(const AtomicFile&) = delete;
 
-    // Resolves path's links, checks the target and creates the locked temporary. False with a
+    // Resolves path's links, checks the target, removes the target's temporaries that no live
+    // writer holds (RemoveStaleTemporariesOf) and creates the locked temporary. False with a
     // message in error when path is empty, the target is not a regular file, the links loop, or
     // the folder cannot take the temporary (a missing folder among them). The target itself is
     // not touched before Commit. Call once.
     bool Open(const std::string& path, std::string& error);
     // The same with a temporary named temporaryPrefix + "XXXXXX" (a short fixed prefix for
-    // targets whose names may be close to the longest a folder takes).
+    // targets whose names may be close to the longest a folder takes). Removes no temporaries:
+    // the prefix is shared by other targets, and its owner clears them.
     bool Open(const std::string& path, const std::string& temporaryPrefix, std::string& error);
 
     // The temporary's descriptor, open for writing; -1 when not open.

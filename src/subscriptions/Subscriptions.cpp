@@ -451,28 +451,31 @@ TreeChange CSubscriptions::Move(COutlineItem* dragged, COutlineItem* target)
 
 // --- feeds for an update job ------------------------------------------------------------------
 
-std::vector<std::string> CSubscriptions::CollectAllFeeds(const COutlineItem* node) const
+namespace {
+
+// The xmlurl of every childless feed at or below node that takes, in display order.
+template <class Takes>
+std::vector<std::string> CollectFeeds(const COutlineItem* node, const Takes& takes)
 {
     std::vector<std::string> feeds;
-    if (!node)
-        return feeds;
     ForEachNode(node, [&](const COutlineItem* each, int) {
-        if (!each->HasChildren() && each->IsFeed())
+        if (!each->HasChildren() && each->IsFeed() && takes(each))
             feeds.push_back(*each->xmlurl);
     });
     return feeds;
 }
 
+} // namespace
+
+std::vector<std::string> CSubscriptions::CollectAllFeeds(const COutlineItem* node) const
+{
+    return CollectFeeds(node, [](const COutlineItem*) { return true; });
+}
+
 std::vector<std::string> CSubscriptions::CollectMarkedFeeds(const COutlineItem* node) const
 {
-    std::vector<std::string> feeds;
-    if (!node)
-        return feeds;
-    ForEachNode(node, [&](const COutlineItem* each, int) {
-        if (!each->HasChildren() && each->IsFeed() && model->Mark(each) == MARK_CHECKED)
-            feeds.push_back(*each->xmlurl);
-    });
-    return feeds;
+    return CollectFeeds(
+        node, [this](const COutlineItem* each) { return model->Mark(each) == MARK_CHECKED; });
 }
 
 // --- OPML exchange ----------------------------------------------------------------------------

@@ -349,7 +349,6 @@ QString CopyThroughAtomicFile(const std::string& sourcePath, const std::string& 
     std::string reason;
     if (!source.Open(sourcePath, reason))
         return Sentence("cannot read " + sourcePath + ": " + reason);
-    RemoveStaleTemporariesOf(destination);
     AtomicFile target;
     std::string error;
     if (!target.Open(destination, error))

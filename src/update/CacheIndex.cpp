@@ -82,6 +82,8 @@ bool Exists(const std::string& path)
 CCacheIndex::CCacheIndex(std::string dataFolder)
     : folder(std::move(dataFolder))
 {
+    // What a killed save left goes at every job's start, not only at the next change.
+    RemoveStaleTemporariesOf(IndexPath());
     Load();
 }
 

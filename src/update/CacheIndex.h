@@ -31,7 +31,8 @@ namespace corvane {
 class CCacheIndex {
 public:
     // The index of the cache in dataFolder (ending in '/'). Reads the index file; a missing or
-    // unreadable one is an empty index (every file of unknown origin).
+    // unreadable one is an empty index (every file of unknown origin). Removes the temporaries a
+    // killed save of the index left.
     explicit CCacheIndex(std::string dataFolder);
 
     // Full update: the cache path that address (of kind CACHE_FEED or CACHE_MP3) downloads

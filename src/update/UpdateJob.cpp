@@ -4,7 +4,6 @@
 
 #include "audio/Mp3ToAmr.h"
 #include "net/WebAccess.h"
-#include "update/CacheIndex.h"
 #include "update/CacheNames.h"
 #include "update/Package.h"
 #include "update/TaskScheduler.h"
@@ -52,16 +51,12 @@ int VolumeIndexFromVolume(int volume)
 
 namespace {
 
-// The temporaries that a killed job (of this or another process) left beside the package, beside
-// the channels file and in the cache (downloads, conversions, the cache index). A job that still
-// writes holds the lock on its own, and those stay.
-void RemoveLeftoversOfKilledJobs(const std::string& outputPath, const std::string& channelsPath)
+// The temporaries that a killed job (of this or another process) left in the cache under the
+// shared download and conversion prefixes. (The package's go when it is written, the cache
+// index's when it is read.) A job that still writes holds the lock on its own, and those stay.
+void RemoveLeftoversOfKilledJobs()
 {
-    RemoveStaleTemporariesOf(outputPath);
-    if (!channelsPath.empty())
-        RemoveStaleTemporariesOf(channelsPath);
     const std::string data = GetDataFolder();
-    RemoveStaleTemporariesOf(CCacheIndex::IndexPathIn(data));
     RemoveStaleTemporaries(data, DOWNLOAD_TEMPORARY_PREFIX);
     RemoveStaleTemporaries(data, AMR_TEMPORARY_PREFIX);
 }
@@ -120,6 +115,8 @@ private:
     void Status(const std::string& text);
     void Failure(const std::string& text);
     void ProgressStep();
+    // What the status line says of a feed or an enclosure before its turn.
+    const char* Verb() const { return setup.repack ? "Packing " : "Downloading "; }
     void Begin();
     CTaskScheduler::Options SchedulerOptions() const;
     Packed WriteRecord(
@@ -268,11 +265,10 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
     }
     scheduler.MarkPacked(feed);
 
-    const std::string verb = setup.repack ? "Packing " : "Downloading ";
     for (UpdateTask* enclosure : feed.enclosures) {
         if (stop.stop_requested())
             return Packed::Stopped;
-        Status(verb + enclosure->url);
+        Status(Verb() + enclosure->url);
         if (!scheduler.WaitFor(*enclosure, UpdateTask::State::Converting))
             return Packed::Stopped;
         if (const Packed packed = PackEnclosure(scheduler, *enclosure); packed != Packed::Go)
@@ -284,10 +280,9 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
 // The feeds strictly in list order, each with a progress step.
 CUpdateJob::Impl::Packed CUpdateJob::Impl::PackAll(CTaskScheduler& scheduler)
 {
-    const std::string verb = setup.repack ? "Packing " : "Downloading ";
     for (std::size_t i = 0; i < setup.feedUrls.size(); ++i) {
         UpdateTask& feed = scheduler.Feed(i);
-        Status(verb + feed.url);
+        Status(Verb() + feed.url);
         if (!scheduler.WaitFor(feed, UpdateTask::State::Done))
             return Packed::Stopped;
         if (const Packed packed = PackFeed(scheduler, feed); packed != Packed::Go)
@@ -376,7 +371,7 @@ bool CUpdateJob::Start(std::string& error)
         error = "the update job was already started";
         return false;
     }
-    RemoveLeftoversOfKilledJobs(setup.outputPath, setup.channelsPath);
+    RemoveLeftoversOfKilledJobs();
     if (!HavePackageFolder(setup.outputPath, error))
         return false;
     impl->package = CPackageFile::Create(setup.outputPath, error);
