@@ -9,6 +9,8 @@
 #include <ctime>
 #include <pthread.h>
 #include <thread>
+
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace corvane {
@@ -157,6 +159,21 @@ std::string JsonString(const std::string& text)
 bool StderrIsTerminal()
 {
     return isatty(STDERR_FILENO) == 1;
+}
+
+int StderrColumns()
+{
+    winsize size {};
+    if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+    return 80;
+}
+
+std::string Megabytes(std::uint64_t bytes)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
 }
 
 bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& stop)

@@ -1,6 +1,7 @@
 // Small helpers shared by the commands of corvane-cli: argument handling, exit codes, JSON text.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <stop_token>
@@ -51,6 +52,11 @@ std::string JsonString(const std::string& text);
 
 // True when standard error is a terminal (progress is shown only then).
 bool StderrIsTerminal();
+// The terminal's width in columns when standard error is one, else 80.
+int StderrColumns();
+
+// A byte count as megabytes with one decimal: "12.3 MB".
+std::string Megabytes(std::uint64_t bytes);
 
 // Runs work on a thread of its own until it returns. Ctrl-C, SIGTERM or SIGHUP meanwhile
 // requests a stop through stop and then still waits for work, which should end soon after the

@@ -48,13 +48,6 @@ int Usage(const std::string& message)
     return EXIT_USAGE;
 }
 
-std::string Megabytes(std::uint64_t bytes)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-    return text;
-}
-
 } // namespace
 
 int RunFetch(CommandArguments& arguments)

@@ -7,6 +7,7 @@
 #include "update/ScheduledUpdate.h"
 #include "update/UpdateJob.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -19,27 +20,107 @@ namespace corvane {
 
 namespace {
 
-// Prints what the progress dialog would show. Called from the job's thread.
+// Prints what the progress dialog would show, and the reason of each failure on the line after
+// it. On a terminal, the running downloads and conversions are shown besides, on one line that
+// is rewritten in place and cleared before each printed line; elsewhere only the lines are
+// printed. The listener calls come from the job's thread, the progress from the main thread.
 class PrintingListener : public UpdateListener {
 public:
-    void OnStatus(const std::string& text) override { Print(text); }
+    explicit PrintingListener(bool terminal)
+        : terminal(terminal)
+    { }
+    void OnStatus(const std::string& text) override { Print({text}); }
     void OnProgressRange(int maximum) override { total = maximum; }
     void OnProgressStep() override
     {
         ++done;
-        Print("(" + std::to_string(done) + "/" + std::to_string(total) + " feeds)");
+        Print({"(" + std::to_string(done) + "/" + std::to_string(total) + " feeds)"});
     }
-    void OnFailure(const std::string& text) override { Print("Error: " + text); }
-    void OnFinished(const std::string& finalText, bool) override { Print(finalText); }
+    void OnFailure(const std::string& text, const std::string& reason) override
+    {
+        std::vector<std::string> lines {"Error: " + text};
+        if (!reason.empty())
+            lines.push_back("  Reason: " + reason);
+        Print(lines);
+    }
+    void OnFinished(const std::string& finalText, bool) override { Print({finalText}); }
+
+    // Shows the running work on the progress line (terminal only); none clears it.
+    void ShowRunningWork(const std::vector<RunningWork>& work)
+    {
+        if (!terminal)
+            return;
+        std::lock_guard lock(mutex);
+        const std::string line = ProgressLine(work, StderrColumns() - 1);
+        if (line == shownLine)
+            return;
+        std::fprintf(stderr, "\r\033[K%s", line.c_str());
+        std::fflush(stderr);
+        shownLine = line;
+    }
 
 private:
-    void Print(const std::string& line)
+    void Print(const std::vector<std::string>& lines)
     {
         std::lock_guard lock(mutex);
-        std::fprintf(stderr, "%s\n", line.c_str());
+        if (!shownLine.empty()) {
+            std::fputs("\r\033[K", stderr);
+            shownLine.clear();
+        }
+        for (const std::string& line : lines)
+            std::fprintf(stderr, "%s\n", line.c_str());
         std::fflush(stderr);
     }
+
+    // "episode-12.mp3 3.1 of 40.0 MB (7%) | converting episode-11.mp3 (55%)", cut to width.
+    static std::string ProgressLine(const std::vector<RunningWork>& work, int width)
+    {
+        std::string line;
+        for (const RunningWork& item : work) {
+            if (!line.empty())
+                line += " | ";
+            line += Describe(item);
+        }
+        if (width > 0 && line.size() > static_cast<std::size_t>(width)) {
+            std::size_t cut = static_cast<std::size_t>(width);
+            while (cut > 0 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
+                --cut; // never inside a UTF-8 sequence
+            line.resize(cut);
+        }
+        return line;
+    }
+
+    static std::string Describe(const RunningWork& item)
+    {
+        const std::string name = ShortName(item.url);
+        if (item.kind == RunningWork::Kind::Conversion)
+            return "converting " + name + " (" + Percent(item.fraction) + ")";
+        if (item.total == 0)
+            return name + " " + Megabytes(item.received);
+        return name + " " + Megabytes(item.received) + " of " + Megabytes(item.total) + " ("
+            + Percent(static_cast<double>(item.received) / static_cast<double>(item.total)) + ")";
+    }
+
+    // The address's last path segment, which names an episode better than its host does.
+    static std::string ShortName(const std::string& url)
+    {
+        std::string path = url.substr(0, url.find_first_of("?#"));
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        const std::size_t slash = path.rfind('/');
+        std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+        return name.empty() ? url : name;
+    }
+
+    static std::string Percent(double fraction)
+    {
+        const int percent = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * 100.0);
+        return std::to_string(percent) + "%";
+    }
+
+    const bool terminal;
     std::mutex mutex;
+    std::string shownLine; // the progress line as it stands on the terminal; empty: none
     int total = 0;
     int done = 0;
 };
@@ -74,7 +155,7 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request)
     sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
 
-    PrintingListener listener;
+    PrintingListener listener(StderrIsTerminal());
     std::string error;
     const StartResult started = controller.StartUpdate(request, listener, &error);
     if (started != StartResult::Started) {
@@ -88,7 +169,8 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request)
 
     bool interrupted = false;
     while (controller.ManualRunning()) {
-        const timespec wait {0, 100 * 1000 * 1000};
+        listener.ShowRunningWork(controller.ManualRunningWork());
+        const timespec wait {0, 200 * 1000 * 1000};
         if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
             controller.CancelManual();
             interrupted = true;
@@ -96,6 +178,7 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request)
         }
     }
     controller.WaitManual();
+    listener.ShowRunningWork({});
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
     const UpdateJobResult result = controller.ManualResult();
@@ -110,6 +193,7 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request)
 
 const char* const updateHelp
     = "usage: corvane-cli update [--feed URL]... [--marked TITLE]... [--output PATH]\n"
+      "                          [--connections N]\n"
       "\n"
       "Downloads feeds into the download cache (with podcasts on, also their audio/mpeg\n"
       "enclosures, kept as MP3 or converted to AMR as the Podcast settings say) and writes the\n"
@@ -119,8 +203,14 @@ const char* const updateHelp
       "  --marked TITLE  mark the feed or group with this title and update the marked feeds\n"
       "                  (repeatable)\n"
       "  --output PATH   write the package here instead of \"Path\"/\"FeedFile\"\n"
+      "  --connections N download at most N files at once, also from one host (1 to 64;\n"
+      "                  default 8 at once, 6 from one host)\n"
       "\n"
-      "Status texts, progress and failures go to standard error, the final text last.\n"
+      "Status texts, failures with their reasons and progress go to standard error, the final\n"
+      "text last. On a terminal one line, rewritten in place, shows the running downloads and\n"
+      "conversions. A download that fails for a passing reason (no connection, a time-out, a\n"
+      "5xx or 429 answer) is tried again up to 3 times; an interrupted audio download is\n"
+      "continued where it broke off.\n"
       "Exit status: 0 all went well, 3 the package was written but something failed, 1 no package\n"
       "was written, 2 bad usage, 130 interrupted (Ctrl-C; the previous package is kept).\n";
 
@@ -146,6 +236,7 @@ int RunUpdateCommand(CommandArguments& arguments)
     const std::vector<std::string> feeds = arguments.TakeOptions("--feed");
     const std::vector<std::string> titles = arguments.TakeOptions("--marked");
     const std::optional<std::string> output = arguments.TakeOption("--output");
+    const std::optional<std::string> connections = arguments.TakeOption("--connections");
     const std::vector<std::string> rest = arguments.Positionals();
     if (!arguments.UsageError().empty() || !rest.empty()) {
         PrintError(!arguments.UsageError().empty() ? arguments.UsageError()
@@ -157,12 +248,20 @@ int RunUpdateCommand(CommandArguments& arguments)
         PrintError("--output needs a file path");
         return EXIT_USAGE;
     }
+    const std::optional<long long> connectionCount
+        = connections ? ParseInteger(*connections, 1, 64) : std::optional<long long>(0);
+    if (!connectionCount) {
+        PrintError("bad value '" + *connections
+            + "' for --connections: expected a whole number from 1 to 64");
+        return EXIT_USAGE;
+    }
 
     CSubscriptions subscriptions;
     subscriptions.Load();
 
     UpdateRequest request;
     request.outputPath = output.value_or(std::string());
+    request.connections = static_cast<int>(*connectionCount);
     request.feedUrls = feeds;
     if (!titles.empty()) {
         for (const std::string& title : titles) {

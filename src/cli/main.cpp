@@ -31,8 +31,8 @@ const Command commands[] = {
     {"export", RunExport, "export FILE                 write the subscriptions as OPML"},
     {"options", RunOptions, "options [SECTION/ENTRY[=VALUE]]...  show or set settings"},
     {"update", RunUpdateCommand,
-        "update [--feed URL]... [--marked TITLE]... [--output PATH]  update feeds, write the "
-        "package"},
+        "update [--feed URL]... [--marked TITLE]... [--output PATH] [--connections N]  update "
+        "feeds, write the package"},
     {"repack", RunRepackCommand,
         "repack [--output PATH]      write the package again from the cache"},
     {"fetch", RunFetch, "fetch URL FILE              download URL into FILE as an update does"},

@@ -42,7 +42,7 @@ void ProgressListener::OnProgressStep()
     Post([this] { dialog.Step(); });
 }
 
-void ProgressListener::OnFailure(const std::string& text)
+void ProgressListener::OnFailure(const std::string& text, const std::string& reason)
 {
     // The job must wait until the box is closed. A blocking queued call would deadlock when the
     // GUI thread waits for the job after Cancel, so the wait is on a condition that Cancel also
@@ -56,9 +56,10 @@ void ProgressListener::OnFailure(const std::string& text)
     }
     QMetaObject::invokeMethod(
         &dialog,
-        [this, ticket, message = QString::fromStdString(text)] {
+        [this, ticket, message = QString::fromStdString(text),
+            detail = QString::fromStdString(reason)] {
             if (!Cancelled())
-                dialog.ShowFailure(message);
+                dialog.ShowFailure(message, detail);
             std::lock_guard lock(mutex);
             failuresAnswered = std::max(failuresAnswered, ticket);
             answered.notify_all();
@@ -132,9 +133,11 @@ CDlgProgress::CDlgProgress(CUpdateController& controller_, UpdateRequest request
     connect(okButton, &QPushButton::clicked, this, &CDlgProgress::accept);
     connect(cancelButton, &QPushButton::clicked, this, &CDlgProgress::reject);
 
-    showFailure = [](QWidget* owner, const QString& text) {
+    showFailure = [](QWidget* owner, const QString& text, const QString& reason) {
         QMessageBox box(
             QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, owner);
+        if (!reason.isEmpty())
+            box.setDetailedText(reason);
         box.exec();
     };
 }
@@ -217,10 +220,10 @@ void CDlgProgress::Step()
     progressBar->setValue(std::min(progressBar->value() + 1, progressBar->maximum()));
 }
 
-void CDlgProgress::ShowFailure(const QString& text)
+void CDlgProgress::ShowFailure(const QString& text, const QString& reason)
 {
     if (showFailure)
-        showFailure(this, text);
+        showFailure(this, text, reason);
 }
 
 void CDlgProgress::ShowEnd(const QString& finalText)

@@ -40,7 +40,7 @@ public:
     void OnStatus(const std::string& text) override;
     void OnProgressRange(int maximum) override;
     void OnProgressStep() override;
-    void OnFailure(const std::string& text) override;
+    void OnFailure(const std::string& text, const std::string& reason) override;
     void OnFinished(const std::string& finalText, bool anyFailed) override;
 
     // From the GUI thread: no further call is shown, and a waiting OnFailure returns.
@@ -70,8 +70,9 @@ public:
     int Run(std::string* error = nullptr);
 
     // Shows one failure of the job and returns when the user closed it. The default is a modal
-    // "Error" box with the warning icon, owned by the dialog. Tests answer it here.
-    std::function<void(QWidget* owner, const QString& text)> showFailure;
+    // "Error" box with the warning icon, owned by the dialog, with the reason (when there is one)
+    // as its detail text. Tests answer it here.
+    std::function<void(QWidget* owner, const QString& text, const QString& reason)> showFailure;
 
     // The start result of the last Run().
     StartResult LastStart() const { return lastStart; }
@@ -95,7 +96,7 @@ private:
     void FitStatusText();
     void SetRange(int maximum);
     void Step();
-    void ShowFailure(const QString& text);
+    void ShowFailure(const QString& text, const QString& reason);
     void ShowEnd(const QString& finalText);
 
     CUpdateController& controller;

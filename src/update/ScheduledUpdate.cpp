@@ -2,6 +2,7 @@
 
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <ctime>
 
 namespace corvane {
@@ -68,6 +69,11 @@ UpdateJobResult CUpdateController::ManualResult() const
     return manualJob ? manualJob->Result() : UpdateJobResult {};
 }
 
+std::vector<RunningWork> CUpdateController::ManualRunningWork() const
+{
+    return manualJob ? manualJob->RunningWorkNow() : std::vector<RunningWork> {};
+}
+
 void CUpdateController::SetConcurrency(
     int connections_, int connectionsPerHost_, int conversionThreads_)
 {
@@ -126,6 +132,10 @@ StartResult CUpdateController::StartUpdate(
 
     UpdateJobSetup setup
         = MakeSetup(request.repack, request.feedUrls, request.outputPath, MANUAL_UPDATE_AGENT);
+    if (request.connections > 0) {
+        setup.connections = request.connections;
+        setup.connectionsPerHost = std::min(setup.connectionsPerHost, request.connections);
+    }
     setup.onThreadEnd = [this] {
         const LocalTime end = hooks.now ? hooks.now() : LocalTime::Now();
         std::lock_guard lock(manualEndMutex);

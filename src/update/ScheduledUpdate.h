@@ -85,6 +85,8 @@ struct UpdateRequest {
     bool repack = false;
     std::vector<std::string> feedUrls; // tree order; empty: nothing to do
     std::string outputPath; // empty: the settings' outputPath
+    // Downloads at once for this job, also the limit for one host; 0: the controller's.
+    int connections = 0;
 };
 
 enum class StartResult {
@@ -119,6 +121,8 @@ public:
     bool ManualRunning() const;
     // The last manual job's result (valid once ManualRunning() is false).
     UpdateJobResult ManualResult() const;
+    // The manual job's running downloads and conversions (empty when none runs).
+    std::vector<RunningWork> ManualRunningWork() const;
 
     // The schedule timer's tick. Starts the scheduled update when ScheduledUpdateDue says so with
     // the current settings and the end of the last manual job; returns true when it started one.
@@ -146,8 +150,8 @@ private:
     SilentUpdateListener silentListener;
     std::unique_ptr<CUpdateJob> manualJob;
     std::unique_ptr<CUpdateJob> scheduledJob;
-    int connections = 4;
-    int connectionsPerHost = 2;
+    int connections = DEFAULT_CONNECTIONS;
+    int connectionsPerHost = DEFAULT_CONNECTIONS_PER_HOST;
     int conversionThreads = 0;
 };
 

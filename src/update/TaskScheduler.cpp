@@ -75,9 +75,9 @@ void CTaskScheduler::Start(const std::vector<std::string>& feedUrls)
         for (UpdateTask& task : feeds)
             feedTasks.push_back(AddTask(std::move(task)));
     }
-    const std::size_t downloads = std::min<std::size_t>(
-        static_cast<std::size_t>(options.connections), std::max<std::size_t>(feedUrls.size(), 1));
-    for (std::size_t i = 0; i < downloads; ++i)
+    // As many download workers as connections, however few the feeds: one feed's enclosures
+    // download side by side too.
+    for (int i = 0; i < options.connections; ++i)
         workers.emplace_back([this] { DownloadWorker(); });
     for (int i = 0; i < options.conversionThreads; ++i)
         workers.emplace_back([this] { ConvertWorker(); });
@@ -159,15 +159,28 @@ UpdateTask* CTaskScheduler::NextDownload()
     return nullptr;
 }
 
-int CTaskScheduler::Fetch(const UpdateTask& task) const
+int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error) const
 {
-    if (options.repack)
-        return task.inCache && FileExists(task.cachePath) ? WEB_OK : 0;
-    if (!task.cacheError.empty())
+    if (options.repack) {
+        if (task.inCache && FileExists(task.cachePath))
+            return WEB_OK;
+        error = "the download cache holds no copy of it";
+        return 0;
+    }
+    if (!task.cacheError.empty()) {
+        error = task.cacheError;
         return WEB_ERR_REQUEST;
+    }
+    const RunningWorkTicket ticket(options.board, RunningWork::Kind::Download, task.url);
     CWebAccess web(options.agentName);
     web.SetStopToken(stop);
-    return web.DownloadUrl(task.url, task.cachePath);
+    web.SetProgressCallback([&ticket](std::uint64_t received, std::uint64_t total) {
+        ticket.SetBytes(received, total);
+    });
+    const int result = web.DownloadUrl(task.url, task.cachePath);
+    if (result != WEB_OK)
+        error = web.LastError();
+    return result;
 }
 
 // The enclosures of a fetched feed document, with the settings read for it.
@@ -195,11 +208,12 @@ std::vector<UpdateTask> CTaskScheduler::ReadEnclosures(
 }
 
 // Called with the mutex held.
-void CTaskScheduler::FinishDownload(
-    UpdateTask& task, int result, CorvaneSettings settings, std::vector<UpdateTask> found)
+void CTaskScheduler::FinishDownload(UpdateTask& task, int result, std::string error,
+    CorvaneSettings settings, std::vector<UpdateTask> found)
 {
     --activeByHost[task.host];
     task.fetchResult = result;
+    task.fetchError = std::move(error);
     if (task.kind == UpdateTask::Kind::Feed) {
         task.settings = settings;
         task.found = std::move(found);
@@ -228,14 +242,15 @@ void CTaskScheduler::DownloadWorker()
             return;
         lock.unlock();
 
-        const int result = Fetch(*task);
+        std::string error;
+        const int result = Fetch(*task, error);
         CorvaneSettings settings;
         std::vector<UpdateTask> found;
         if (task->kind == UpdateTask::Kind::Feed && result == WEB_OK)
             found = ReadEnclosures(*task, settings);
 
         lock.lock();
-        FinishDownload(*task, result, settings, std::move(found));
+        FinishDownload(*task, result, std::move(error), settings, std::move(found));
     }
 }
 
@@ -251,8 +266,10 @@ void CTaskScheduler::ConvertWorker()
         toConvert.erase(toConvert.begin());
         lock.unlock();
 
+        const RunningWorkTicket ticket(options.board, RunningWork::Kind::Conversion, task->url);
         ConversionControl control;
         control.stop = stop;
+        control.progress = [&ticket](double fraction) { ticket.SetFraction(fraction); };
         std::string error;
         const CorvaneSettings& settings = task->settings;
         const int converted = ConvertMp3ToAmr(task->cachePath, task->amrPath,

@@ -19,6 +19,7 @@
 
 #include "platform/Settings.h"
 #include "update/CacheIndex.h"
+#include "update/RunningWork.h"
 
 #include <condition_variable>
 #include <cstddef>
@@ -70,6 +71,7 @@ struct UpdateTask {
 
     // Results.
     int fetchResult = 0;
+    std::string fetchError; // why the download failed, in words (empty on WEB_OK)
     int convertResult = -1;
     std::string convertError;
     std::vector<UpdateTask> found; // feed: enclosures read, not yet scheduled
@@ -86,6 +88,8 @@ public:
         int conversionThreads = 1; // at least 1
         // The podcast settings, read once per feed as its items are walked (any thread).
         std::function<CorvaneSettings()> readSettings;
+        // Where the running downloads and conversions show their progress; may be null.
+        CRunningWorkBoard* board = nullptr;
     };
 
     CTaskScheduler(Options options, std::stop_token stop);
@@ -113,10 +117,10 @@ private:
     void PlaceInCache(std::vector<UpdateTask>& batch);
     void ScheduleReadFeeds();
     UpdateTask* NextDownload();
-    int Fetch(const UpdateTask& task) const;
+    int Fetch(const UpdateTask& task, std::string& error) const;
     std::vector<UpdateTask> ReadEnclosures(const UpdateTask& feed, CorvaneSettings& settings) const;
-    void FinishDownload(
-        UpdateTask& task, int result, CorvaneSettings settings, std::vector<UpdateTask> found);
+    void FinishDownload(UpdateTask& task, int result, std::string error, CorvaneSettings settings,
+        std::vector<UpdateTask> found);
     void DownloadWorker();
     void ConvertWorker();
 

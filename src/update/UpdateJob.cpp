@@ -88,21 +88,32 @@ bool HavePackageFolder(const std::string& finalPath, std::string& error)
     return true;
 }
 
+// Why a file that the download (or, for Re-Pack, the look into the cache) gave could not be
+// packed. A download that succeeds without a body leaves no file where there was none.
+std::string MissingSourceText(bool repack, const std::string& path)
+{
+    if (!repack)
+        return "the server sent no data and the download cache holds no earlier copy";
+    return "the cache file " + path + " cannot be read";
+}
+
 } // namespace
 
 // One run of the job: the listener gate, the packer and the commit. The downloads, parses and
 // conversions are the scheduler's; this side takes their results strictly in package order, so
 // every listener call comes from the job's one thread.
 struct CUpdateJob::Impl {
-    Impl(const UpdateJobSetup& setup_, UpdateListener& listener_)
+    Impl(const UpdateJobSetup& setup_, UpdateListener& listener_, CRunningWorkBoard& board_)
         : setup(setup_)
         , listener(listener_)
+        , board(board_)
     { }
 
     UpdateJobResult Execute(std::stop_token stop);
 
     const UpdateJobSetup& setup;
     UpdateListener& listener;
+    CRunningWorkBoard& board;
     std::unique_ptr<CPackageFile> package;
 
     // Listener calls and Cancel meet here, so that after Cancel() nothing more is shown.
@@ -113,7 +124,7 @@ private:
     enum class Packed { Go, Stopped, WriteError };
 
     void Status(const std::string& text);
-    void Failure(const std::string& text);
+    void Failure(const std::string& text, const std::string& reason);
     void ProgressStep();
     // What the status line says of a feed or an enclosure before its turn.
     const char* Verb() const { return setup.repack ? "Packing " : "Downloading "; }
@@ -138,7 +149,7 @@ void CUpdateJob::Impl::Status(const std::string& text)
         listener.OnStatus(text);
 }
 
-void CUpdateJob::Impl::Failure(const std::string& text)
+void CUpdateJob::Impl::Failure(const std::string& text, const std::string& reason)
 {
     anyFailed = true;
     if (!setup.reportFailures)
@@ -149,7 +160,7 @@ void CUpdateJob::Impl::Failure(const std::string& text)
             return;
     }
     // Not under the lock: the listener may wait for the user, who may press Cancel meanwhile.
-    listener.OnFailure(text);
+    listener.OnFailure(text, reason);
 }
 
 void CUpdateJob::Impl::ProgressStep()
@@ -182,6 +193,7 @@ CTaskScheduler::Options CUpdateJob::Impl::SchedulerOptions() const
     options.connections = setup.connections;
     options.connectionsPerHost = setup.connectionsPerHost;
     options.conversionThreads = setup.conversionThreads;
+    options.board = &board;
     options.readSettings
         = [this] { return setup.readSettings ? setup.readSettings() : setup.settings; };
     return options;
@@ -206,7 +218,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
     CTaskScheduler& scheduler, UpdateTask& enclosure)
 {
     if (enclosure.fetchResult != WEB_OK) {
-        Failure(UpdateFailureText(enclosure.url));
+        Failure(UpdateFailureText(enclosure.url), enclosure.fetchError);
         scheduler.MarkPacked(enclosure);
         return Packed::Go;
     }
@@ -218,7 +230,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
             return Packed::Stopped;
         if (enclosure.convertResult != 0) {
             // Undecodable audio: no record at all, never an empty AMR record.
-            Failure(UpdateFailureText(enclosure.url));
+            Failure(UpdateFailureText(enclosure.url), enclosure.convertError);
             scheduler.MarkPacked(enclosure);
             return Packed::Go;
         }
@@ -232,7 +244,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
     if (enclosure.convert)
         std::remove(enclosure.amrPath.c_str());
     if (written == Packed::Go && missing)
-        Failure(UpdateFailureText(enclosure.url));
+        Failure(UpdateFailureText(enclosure.url), MissingSourceText(setup.repack, source));
     scheduler.MarkPacked(enclosure);
     return written;
 }
@@ -244,7 +256,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
         if (setup.repack)
             anyFailed = true; // a feed missing from the cache costs no message
         else
-            Failure(UpdateFailureText(feed.url));
+            Failure(UpdateFailureText(feed.url), feed.fetchError);
         scheduler.MarkPacked(feed);
         for (UpdateTask* enclosure : feed.enclosures)
             scheduler.MarkPacked(*enclosure);
@@ -261,7 +273,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
         if (setup.repack)
             anyFailed = true;
         else
-            Failure(UpdateFailureText(feed.url));
+            Failure(UpdateFailureText(feed.url), MissingSourceText(setup.repack, feed.cachePath));
     }
     scheduler.MarkPacked(feed);
 
@@ -314,7 +326,7 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
         }
     }
     if (!outcome.cancelled && !packageError.empty())
-        Failure(packageError); // outside the lock: the user answers it
+        Failure(packageError, std::string()); // outside the lock: the user answers it
     std::lock_guard lock(listenerMutex);
     outcome.anyFailed = anyFailed;
     outcome.packageWritten = committed;
@@ -350,7 +362,7 @@ UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
 CUpdateJob::CUpdateJob(UpdateJobSetup setup_, UpdateListener& listener_)
     : setup(std::move(setup_))
     , listener(listener_)
-    , impl(std::make_unique<Impl>(setup, listener))
+    , impl(std::make_unique<Impl>(setup, listener, board))
 {
     setup.connections = std::max(1, setup.connections);
     setup.connectionsPerHost = std::max(1, setup.connectionsPerHost);

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "platform/Settings.h"
+#include "update/RunningWork.h"
 
 #include <atomic>
 #include <cstdint>
@@ -42,7 +43,9 @@ public:
     virtual void OnProgressStep() = 0;
     // A failure the user must acknowledge: the job waits until this returns.
     // text is "Failed to get <address>, please check the URL and the Internet connection."
-    virtual void OnFailure(const std::string& text) = 0;
+    // (or the package's write error); reason says what went wrong in words ("HTTP status 404",
+    // "Connection refused", a disk error), for a detail line beside the text; it may be empty.
+    virtual void OnFailure(const std::string& text, const std::string& reason) = 0;
     // The job reached its end (not called after a cancel). finalText is the status shown last:
     // UpdateFinalText when the package was written, else UpdateNotWrittenText.
     virtual void OnFinished(const std::string& finalText, bool anyFailed) = 0;
@@ -54,13 +57,19 @@ public:
     void OnStatus(const std::string&) override { }
     void OnProgressRange(int) override { }
     void OnProgressStep() override { }
-    void OnFailure(const std::string&) override { }
+    void OnFailure(const std::string&, const std::string&) override { }
     void OnFinished(const std::string&, bool) override { }
 };
 
 // The user agents of the two kinds of full update.
 inline constexpr const char* MANUAL_UPDATE_AGENT = "Velmora RSS Reader";
 inline constexpr const char* SCHEDULED_UPDATE_AGENT = "RSS Reader";
+
+// The connection limits of a job that sets none. Six to one host is what web browsers allow
+// themselves; a podcast's episodes usually all come from one host, and a daily update of a few
+// feeds should not queue its episodes one behind the other.
+inline constexpr int DEFAULT_CONNECTIONS = 8;
+inline constexpr int DEFAULT_CONNECTIONS_PER_HOST = 6;
 
 // Everything one job needs, copied into it at construction.
 struct UpdateJobSetup {
@@ -95,8 +104,8 @@ struct UpdateJobSetup {
 
     // Concurrency: downloads at once (at least 1), downloads at once from one host (at least 1),
     // conversions at once (0: std::thread::hardware_concurrency()).
-    int connections = 4;
-    int connectionsPerHost = 2;
+    int connections = DEFAULT_CONNECTIONS;
+    int connectionsPerHost = DEFAULT_CONNECTIONS_PER_HOST;
     int conversionThreads = 0;
 };
 
@@ -159,6 +168,8 @@ public:
     bool Running() const { return running.load(); }
     // Valid once Running() is false.
     UpdateJobResult Result() const;
+    // The downloads and conversions running now (any thread, at any time).
+    std::vector<RunningWork> RunningWorkNow() const { return board.Snapshot(); }
 
 private:
     struct Impl;
@@ -166,6 +177,7 @@ private:
 
     UpdateJobSetup setup;
     UpdateListener& listener;
+    CRunningWorkBoard board;
     std::unique_ptr<Impl> impl;
     std::atomic<bool> running {false};
     mutable std::mutex resultMutex;

@@ -3,6 +3,12 @@
 
 #include "support/ScopedEnv.h"
 
+#include <cstdlib>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
 class UpdateCliTest : public UpdateCliFixture { };
 
 TEST_F(UpdateCliTest, UpdateExitCodesAndFinalTextLast)
@@ -13,7 +19,12 @@ TEST_F(UpdateCliTest, UpdateExitCodesAndFinalTextLast)
     EXPECT_EQ(Cli({"update", "--output", Output()}), 3);
     const std::string size = std::to_string(ReadWholeFile(Output()).size());
     EXPECT_EQ(LastLine(Stderr()), UpdateFinalText(std::stoull(size), true));
-    EXPECT_NE(Stderr().find(UpdateFailureText(server.Url("/bad.rss"))), std::string::npos);
+    // The described message, then why on the next line. Not a terminal: no progress line.
+    EXPECT_NE(Stderr().find("Error: " + UpdateFailureText(server.Url("/bad.rss"))
+                  + "\n  Reason: HTTP status 404\n"),
+        std::string::npos)
+        << Stderr();
+    EXPECT_EQ(Stderr().find('\r'), std::string::npos);
     EXPECT_EQ(
         Unpack(Output()).records, (std::vector<std::string> {"0 " + server.Url("/good.rss")}));
 
@@ -26,6 +37,9 @@ TEST_F(UpdateCliTest, UpdateExitCodesAndFinalTextLast)
     EXPECT_EQ(Cli({"update", "--output", temp.File("no folder/p.mrf")}), 1);
     EXPECT_NE(Stderr().find("no folder"), std::string::npos) << Stderr();
     EXPECT_EQ(Cli({"update", "--bogus"}), 2);
+    EXPECT_EQ(Cli({"update", "--connections", "0"}), 2);
+    EXPECT_NE(Stderr().find("--connections"), std::string::npos);
+    EXPECT_EQ(Cli({"update", "--connections", "1", "--output", Output()}), 3);
     EXPECT_EQ(Cli({"update", "--help"}), 0);
 }
 
@@ -115,4 +129,67 @@ TEST_F(UpdateCliTest, PackageWriteErrorFailsTheUpdateAndLeavesRepackableClear)
     EXPECT_EQ(Stderr().find("Finished."), std::string::npos);
     EXPECT_EQ(ReadWholeFile(Output()), "previous package");
     EXPECT_EQ(LoadSettings().repackable, 0);
+}
+
+namespace {
+
+// The controller side of a pseudo-terminal, whose other side a child opens by its name.
+class PseudoTerminal {
+public:
+    PseudoTerminal()
+        : master(posix_openpt(O_RDWR | O_NOCTTY))
+    {
+        if (master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0)
+            name = ptsname(master);
+    }
+    ~PseudoTerminal()
+    {
+        if (master >= 0)
+            close(master);
+    }
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    const std::string& Name() const { return name; }
+    // Everything written so far (the child has ended: the reads end when nothing is left).
+    std::string Drain() const
+    {
+        std::string text;
+        pollfd ready {master, POLLIN, 0};
+        char buffer[4096];
+        while (poll(&ready, 1, 200) == 1 && (ready.revents & POLLIN)) {
+            const ssize_t got = read(master, buffer, sizeof buffer);
+            if (got <= 0)
+                break;
+            text.append(buffer, static_cast<std::size_t>(got));
+        }
+        return text;
+    }
+
+private:
+    int master;
+    std::string name;
+};
+
+} // namespace
+
+// On a terminal the running downloads show on one line rewritten in place, which is cleared
+// before the next printed line.
+TEST_F(UpdateCliTest, ATerminalShowsTheRunningDownloadsOnOneLine)
+{
+    server.ServeSlow(
+        "/audio/episode.mp3", std::string(64 * 1024, 'a'), 4096, std::chrono::milliseconds(80));
+    server.Serve("/slow.rss", Rss("Slow", {{server.Url("/audio/episode.mp3"), "audio/mpeg"}}));
+    Subscribe({{"Slow", server.Url("/slow.rss")}});
+    ASSERT_EQ(Cli({"options", "Podcast/MP3=0"}), 0); // pack the audio as it came
+    PseudoTerminal terminal;
+    ASSERT_FALSE(terminal.Name().empty());
+    CliProcess update({"update", "--output", Output()}, terminal.Name());
+    ASSERT_EQ(update.Wait(), 0);
+    const std::string shown = terminal.Drain();
+    EXPECT_NE(shown.find("\r\033[Kepisode.mp3 "), std::string::npos) << shown;
+    EXPECT_NE(shown.find(" of 0.1 MB ("), std::string::npos) << shown;
+    EXPECT_NE(shown.find("\r\033[K(1/1 feeds)"), std::string::npos) << shown;
+    EXPECT_NE(
+        shown.find(UpdateFinalText(ReadWholeFile(Output()).size(), false)), std::string::npos);
 }

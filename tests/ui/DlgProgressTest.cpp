@@ -147,12 +147,13 @@ TEST_F(JobFixture, WholeJobWithAFailureShowsTheBoxAndTheFinalText)
     EXPECT_EQ(dialog.StatusLabel()->text(), "Updating...");
     EXPECT_EQ(dialog.size(), QSize(411, 112)); // the template's 274 by 70 units
 
-    QStringList failures;
+    QStringList failures, reasons;
     bool okDuringJob = true, cancelDuringJob = false, repackDuringJob = true,
          scheduledDuringJob = true;
-    dialog.showFailure = [&](QWidget* owner, const QString& text) {
+    dialog.showFailure = [&](QWidget* owner, const QString& text, const QString& reason) {
         EXPECT_EQ(owner, &dialog);
         failures << text;
+        reasons << reason;
         okDuringJob = dialog.OkButton()->isEnabled();
         cancelDuringJob = dialog.CancelButton()->isEnabled();
         repackDuringJob = CanRepack(repackable, controller->UpdateRunning());
@@ -164,6 +165,7 @@ TEST_F(JobFixture, WholeJobWithAFailureShowsTheBoxAndTheFinalText)
 
     EXPECT_EQ(
         failures, QStringList(QString::fromStdString(UpdateFailureText(server.Url("/b.xml")))));
+    EXPECT_EQ(reasons, QStringList("HTTP status 404")); // the box's detail text
     EXPECT_FALSE(okDuringJob);
     EXPECT_TRUE(cancelDuringJob);
     EXPECT_FALSE(repackDuringJob);
@@ -190,7 +192,7 @@ TEST_F(JobFixture, WholeJobWithAFailureShowsTheBoxAndTheFinalText)
     // Re-Pack from the cache: the feed that failed has no cached document, which counts as a
     // failure without a box.
     CDlgProgress repack(*controller, Request({"/a.xml", "/b.xml", "/c.xml"}, true));
-    repack.showFailure = [&](QWidget*, const QString& text) { failures << text; };
+    repack.showFailure = [&](QWidget*, const QString& text, const QString&) { failures << text; };
     PressOkAtTheEnd(repack);
     EXPECT_EQ(repack.Run(), 0);
     EXPECT_EQ(failures.size(), 1);
@@ -206,7 +208,7 @@ TEST_F(JobFixture, CancelMidJobKeepsThePreviousPackageAndShowsNothingMore)
     server.SetDelay("/slow.xml", 4000ms);
 
     CDlgProgress dialog(*controller, Request({"/a.xml", "/slow.xml", "/c.xml"}));
-    dialog.showFailure = [](QWidget*, const QString& text) {
+    dialog.showFailure = [](QWidget*, const QString& text, const QString&) {
         ADD_FAILURE() << "unexpected failure box: " << text.toStdString();
     };
     const QString slow = QString::fromStdString(server.Url("/slow.xml"));
@@ -235,7 +237,7 @@ TEST_F(JobFixture, CancelWhileAFailureBoxIsOpenEndsTheJob)
 {
     int boxes = 0;
     CDlgProgress dialog(*controller, Request({"/b.xml", "/missing.xml", "/a.xml"}));
-    dialog.showFailure = [&](QWidget*, const QString&) {
+    dialog.showFailure = [&](QWidget*, const QString&, const QString&) {
         ++boxes;
         dialog.CancelButton()->click();
     };
@@ -288,7 +290,7 @@ TEST_F(JobFixture, ManualJobStopsTheScheduledUpdateFirst)
     ASSERT_EQ(TrayIcons(), std::vector<int>({TRAY_ICON_BUSY}));
 
     CDlgProgress dialog(*controller, Request({"/a.xml"}));
-    dialog.showFailure = [](QWidget*, const QString& text) {
+    dialog.showFailure = [](QWidget*, const QString& text, const QString&) {
         ADD_FAILURE() << "unexpected failure box: " << text.toStdString();
     };
     PressOkAtTheEnd(dialog);

@@ -600,28 +600,69 @@ TEST_F(UpdateJobTest, UnchangedAudioIsNotDownloadedAgain)
 }
 
 // The default job fetches at most two documents at once from one host, and does use both.
-TEST_F(UpdateJobTest, AtMostTwoConnectionsToOneHost)
+// Serves each path after 300 ms and counts how many of its requests are answered at once.
+class OverlapCounter {
+public:
+    void Serve(TestServer& server, const std::string& path, std::string body)
+    {
+        server.Handle(
+            path, [this, &server, body](const httplib::Request&, httplib::Response& response) {
+                {
+                    std::lock_guard lock(mutex);
+                    most = std::max(most, ++active);
+                }
+                server.Sleep(std::chrono::milliseconds(300));
+                {
+                    std::lock_guard lock(mutex);
+                    --active;
+                }
+                response.set_content(body, "application/octet-stream");
+            });
+    }
+    int Most() const
+    {
+        std::lock_guard lock(mutex);
+        return most;
+    }
+
+private:
+    mutable std::mutex mutex;
+    int active = 0;
+    int most = 0;
+};
+
+TEST_F(UpdateJobTest, OneHostGetsAtMostItsConnectionLimit)
 {
-    std::mutex mutex;
-    int active = 0, most = 0;
+    OverlapCounter counter;
     std::vector<std::string> feeds;
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < DEFAULT_CONNECTIONS; ++i) {
         const std::string path = "/" + std::to_string(i) + ".rss";
-        server.Handle(path, [&, i](const httplib::Request&, httplib::Response& response) {
-            {
-                std::lock_guard lock(mutex);
-                most = std::max(most, ++active);
-            }
-            server.Sleep(std::chrono::milliseconds(300));
-            {
-                std::lock_guard lock(mutex);
-                --active;
-            }
-            response.set_content(Rss("Feed " + std::to_string(i), {}), "application/rss+xml");
-        });
+        counter.Serve(server, path, Rss("Feed " + std::to_string(i), {}));
         feeds.push_back(server.Url(path));
     }
     RecordingListener listener;
     EXPECT_FALSE(Run(Setup(feeds), listener).anyFailed);
-    EXPECT_EQ(most, 2);
+    EXPECT_EQ(counter.Most(), DEFAULT_CONNECTIONS_PER_HOST);
+}
+
+TEST_F(UpdateJobTest, OneFeedsEnclosuresDownloadSideBySide)
+{
+    OverlapCounter counter;
+    std::vector<std::pair<std::string, std::string>> items;
+    for (int i = 0; i < 4; ++i) {
+        const std::string path = "/episode" + std::to_string(i) + ".mp3";
+        counter.Serve(server, path, "audio " + std::to_string(i));
+        items.emplace_back(server.Url(path), "audio/mpeg");
+    }
+    server.Serve("/feed.rss", Rss("Feed", items), "application/rss+xml");
+    RecordingListener listener;
+    UpdateJobSetup setup = Setup({server.Url("/feed.rss")});
+    setup.connections = 3;
+    const UpdateJobResult result = Run(setup, listener);
+    EXPECT_FALSE(result.anyFailed);
+    EXPECT_EQ(counter.Most(), 3);
+    std::vector<std::string> expected {"0 " + server.Url("/feed.rss")};
+    for (const auto& [url, type] : items)
+        expected.push_back("1 " + url);
+    EXPECT_EQ(Unpack(Output()).records, expected); // in item order, whatever finished first
 }

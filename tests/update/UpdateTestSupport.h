@@ -33,7 +33,12 @@ public:
     }
     void OnProgressRange(int maximum) override { Add("range " + std::to_string(maximum)); }
     void OnProgressStep() override { Add("step"); }
-    void OnFailure(const std::string& text) override { Add("failure " + text); }
+    void OnFailure(const std::string& text, const std::string& reason) override
+    {
+        Add("failure " + text);
+        std::lock_guard lock(mutex);
+        reasons.push_back(reason);
+    }
     void OnFinished(const std::string& finalText, bool anyFailed) override
     {
         Add(std::string("finished ") + (anyFailed ? "failed " : "ok ") + finalText);
@@ -51,6 +56,12 @@ public:
                 failures.push_back(event.substr(8));
         return failures;
     }
+    // The reason given with each failure, in order.
+    std::vector<std::string> Reasons() const
+    {
+        std::lock_guard lock(mutex);
+        return reasons;
+    }
     // Called on the job's thread after each status line is recorded.
     std::function<void(const std::string&)> onStatus;
 
@@ -62,6 +73,7 @@ private:
     }
     mutable std::mutex mutex;
     std::vector<std::string> events;
+    std::vector<std::string> reasons;
 };
 
 // Lowers the file size limit of this process for its lifetime, as a full disk would stop a
