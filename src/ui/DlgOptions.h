@@ -136,7 +136,7 @@ private:
 
 // The View menu's "&Options": copies settings into a CDlgOptions, runs it modally and, on OK,
 // copies the values back into settings and hands them to apply, which keeps and stores the
-// eleven entries (default SaveOptions). Returns true on OK. On Cancel nothing changes and apply
+// twelve entries (default SaveOptions). Returns true on OK. On Cancel nothing changes and apply
 // is not called. "Repackable" is never changed.
 bool RunOptionsDialog(QWidget* parent, CorvaneSettings& settings,
     const std::function<void(const CorvaneSettings&)>& apply = SaveOptions);
