@@ -2,6 +2,8 @@
 
 #include <array>
 #include <cstddef>
+#include <iterator>
+#include <utility>
 
 namespace corvane {
 

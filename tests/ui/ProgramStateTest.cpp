@@ -91,3 +91,21 @@ TEST(ProgramState, JobsUseTheSettingsMembersEvenWhenTheFileCouldNotBeWritten)
     EXPECT_TRUE(controller.OnScheduleTick(LocalTime {2026, 12, 8, 6, 0, 0}));
     controller.WaitScheduled();
 }
+
+TEST(ProgramState, NewestEpisodesCountIsReadAtStartAndKeptByOptions)
+{
+    PrivateEnvironment environment;
+    std::string error;
+    ASSERT_TRUE(WriteSettingText(*FindSetting("Podcast/Newest"), "7", error)) << error;
+    CProgramState state;
+    CSubscriptions& subscriptions = state.Subscriptions();
+    EXPECT_EQ(subscriptions.Settings().newest, 0); // nothing read yet
+    subscriptions.Load();
+    EXPECT_EQ(subscriptions.Settings().newest, 7);
+
+    CorvaneSettings options = subscriptions.Settings();
+    options.newest = 3;
+    ASSERT_TRUE(subscriptions.ApplyOptions(options).Ok());
+    EXPECT_EQ(subscriptions.Settings().newest, 3);
+    EXPECT_EQ(LoadSettings().newest, 3);
+}
