@@ -54,6 +54,7 @@ const std::vector<SettingInfo> kSettings = {
     {"Podcast", "Limit", false, 0, 1, kOn, kOptions, &S::lengthLimitOn},
     {"Podcast", "Length", false, 1, 4294967295LL, kDefault, kOptions, &S::lengthLimit},
     {"Podcast", "Download First One Only", false, 0, 1, kOn, kOptions, &S::firstItemOnly},
+    {"Podcast", "Newest", false, 0, 1000, kDefault, kOptions, &S::newest},
     {"Podcast", "Repackable", false, 0, 1, kOn, SettingGroup::Repackable, &S::repackable},
     {"WinPos", "x", false, kIntMin, kIntMax, kDefault, kWindow, &W::x},
     {"WinPos", "y", false, kIntMin, kIntMax, kDefault, kWindow, &W::y},

@@ -27,6 +27,7 @@ struct CorvaneSettings {
     int lengthLimitOn = 0; // "Podcast"/"Limit"
     std::uint32_t lengthLimit = 1200; // "Podcast"/"Length", seconds, 1..4294967295
     int firstItemOnly = 0; // "Podcast"/"Download First One Only"
+    int newest = 0; // "Podcast"/"Newest": 0 every episode, 1..1000 that many newest per feed
     int repackable = 0; // "Podcast"/"Repackable"
 };
 
@@ -40,7 +41,7 @@ CorvaneSettings LoadSettings();
 // Each writer below stores its entries at once and fails when the settings file cannot be
 // written: "cannot write the settings file <path>: <reason>".
 
-// Writes the eleven entries of the Options dialog in its order (all but "Repackable").
+// Writes the twelve entries of the Options dialog in its order (all but "Repackable").
 Result<void> SaveOptions(const CorvaneSettings& settings);
 
 // Writes "Podcast"/"Repackable".
@@ -88,7 +89,7 @@ struct SettingInfo {
     SettingMember member;
 };
 
-// The sixteen entries, section by section in the described order.
+// The seventeen entries, section by section in the described order.
 const std::vector<SettingInfo>& AllSettings();
 // The entry "SECTION/ENTRY" (exact names), or null.
 const SettingInfo* FindSetting(const std::string& sectionSlashEntry);

@@ -1,6 +1,7 @@
 #include "ui/DlgOptions.h"
 
 #include "ui/DialogUnits.h"
+#include "ui/DlgMoreOptions.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -133,6 +134,9 @@ void CDlgOptions::CreateControls()
     secondsLabel = Place(new QLabel(tr("Seconds"), this), 286, 112, 28, 8);
     firstItemCheck
         = Place(new QCheckBox(tr("Download The First Item Only"), this), 180, 127, 111, 10);
+    // In the free corner below the picture, on the Podcast group's left edge: every control
+    // of the template keeps its place.
+    moreButton = Place(new QPushButton(tr("More Options..."), this), 74, 150, 60, 14);
     okButton = Place(new QPushButton(tr("OK"), this), 218, 150, 50, 14);
     cancelButton = Place(new QPushButton(tr("Cancel"), this), 274, 150, 50, 14);
     okButton->setDefault(true);
@@ -167,7 +171,7 @@ void CDlgOptions::FitTexts()
     const std::pair<QWidget*, int> texts[]
         = {{scheduleCheck, 177}, {podcastCheck, 178}, {mp3Radio, 178}, {amrRadio, 178},
             {compressionLabel, 239}, {volumeLabel, 239}, {lowLabel, 299}, {highLabel, 322},
-            {limitCheck, 244}, {secondsLabel, 322}, {firstItemCheck, 322}};
+            {limitCheck, 244}, {secondsLabel, 322}, {firstItemCheck, 322}, {moreButton, 212}};
     for (const auto& [widget, rightEdge] : texts)
         FitText(widget, DialogUnits::X(rightEdge) - widget->x());
 }
@@ -176,14 +180,15 @@ void CDlgOptions::ConnectControls()
 {
     // Tab order follows the template.
     QWidget* order[] = {pathEdit, browseButton, scheduleCheck, timePicker, podcastCheck, mp3Radio,
-        amrRadio, compressionSlider, volumeSlider, limitCheck, lengthEdit, firstItemCheck, okButton,
-        cancelButton};
+        amrRadio, compressionSlider, volumeSlider, limitCheck, lengthEdit, firstItemCheck,
+        moreButton, okButton, cancelButton};
     for (std::size_t i = 1; i < std::size(order); ++i)
         setTabOrder(order[i - 1], order[i]);
 
     connect(okButton, &QPushButton::clicked, this, &CDlgOptions::accept);
     connect(cancelButton, &QPushButton::clicked, this, &CDlgOptions::reject);
     connect(browseButton, &QPushButton::clicked, this, &CDlgOptions::OnBrowse);
+    connect(moreButton, &QPushButton::clicked, this, &CDlgOptions::OnMoreOptions);
     connect(podcastCheck, &QCheckBox::clicked, this, &CDlgOptions::OnPodcastClicked);
     connect(mp3Radio, &QRadioButton::clicked, this, &CDlgOptions::OnPodcastClicked);
     connect(amrRadio, &QRadioButton::clicked, this, &CDlgOptions::OnPodcastClicked);
@@ -208,6 +213,13 @@ void CDlgOptions::SetUpDefaultPrompts()
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return QString();
         return dialog.selectedFiles().first();
+    };
+    chooseNewest = [](QWidget* owner, int current) -> std::optional<int> {
+        CDlgMoreOptions dialog(owner);
+        dialog.SetNewest(current);
+        if (dialog.exec() != QDialog::Accepted)
+            return std::nullopt;
+        return dialog.Newest();
     };
 }
 
@@ -309,6 +321,14 @@ void CDlgOptions::OnBrowse()
     // Refilling from the values undoes edits made in other controls since they were last read.
     FillControls();
     ApplyEnableRules();
+}
+
+void CDlgOptions::OnMoreOptions()
+{
+    if (!chooseNewest)
+        return;
+    if (const std::optional<int> chosen = chooseNewest(this, values.newest))
+        values.newest = *chosen;
 }
 
 void CDlgOptions::accept()

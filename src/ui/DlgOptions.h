@@ -1,5 +1,6 @@
 // The Options dialog: edits the output file, the daily scheduled download and the podcast
-// options of the settings store.
+// options of the settings store. "More Options..." opens CDlgMoreOptions for the number of newest
+// episodes per feed, which is kept in the dialog's values and stored with them on OK.
 //
 // The caller copies its settings into the dialog's values (SetValues), runs it modally and, on
 // Accepted, copies Values() back and writes them with SaveOptions. RunOptionsDialog does all of
@@ -13,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 
 class QCheckBox;
@@ -52,6 +54,9 @@ public:
     // Asks for the output file, starting from the current path; an empty result means Cancel.
     // The default is a file-open dialog with the "News Feed File (*.nff)" filter.
     std::function<QString(QWidget* parent, const QString& current)> chooseFile;
+    // Asks for the number of newest episodes per feed, starting from current; nullopt means
+    // Cancel. The default runs CDlgMoreOptions modally.
+    std::function<std::optional<int>(QWidget* parent, int current)> chooseNewest;
 
     // Enables the controls from the values: the radio buttons with "Support Podcast"; the
     // sliders, their labels, "Length Limit" and "Download The First Item Only" also need the
@@ -66,6 +71,9 @@ public:
 
     // The "..." button.
     void OnBrowse();
+    // The "More Options..." button: on OK of the question, the number of newest episodes goes
+    // into the values; the other controls are left as they are.
+    void OnMoreOptions();
 
     // Access for tests and the screenshot script.
     QLineEdit* PathEdit() const { return pathEdit; }
@@ -87,6 +95,7 @@ public:
     QToolButton* LengthDown() const { return lengthDown; }
     QLabel* SecondsLabel() const { return secondsLabel; }
     QCheckBox* FirstItemCheck() const { return firstItemCheck; }
+    QPushButton* MoreButton() const { return moreButton; }
     QPushButton* OkButton() const { return okButton; }
     QPushButton* CancelButton() const { return cancelButton; }
 
@@ -130,14 +139,15 @@ private:
     QToolButton* lengthDown = nullptr;
     QLabel* secondsLabel = nullptr;
     QCheckBox* firstItemCheck = nullptr;
+    QPushButton* moreButton = nullptr;
     QPushButton* okButton = nullptr;
     QPushButton* cancelButton = nullptr;
 };
 
 // The View menu's "&Options": copies settings into a CDlgOptions, runs it modally and, on OK,
-// copies the values back into settings and hands them to apply, which keeps and stores the
-// eleven entries (default SaveOptions). Returns true on OK. On Cancel nothing changes and apply
-// is not called. "Repackable" is never changed.
+// copies the values back into settings (the number of newest episodes included) and hands them
+// to apply, which keeps and stores the twelve entries (default SaveOptions). Returns true on OK. On
+// Cancel nothing changes and apply is not called. "Repackable" is never changed.
 bool RunOptionsDialog(QWidget* parent, CorvaneSettings& settings,
     const std::function<void(const CorvaneSettings&)>& apply = SaveOptions);
 

@@ -11,6 +11,9 @@ CProgramState::~CProgramState() = default;
 UpdateHooks CProgramState::Hooks()
 {
     UpdateHooks hooks;
+    // The members, as Options left them: a settings file that could not be written, or that was
+    // changed from outside, must not undo the user's choices while the program runs.
+    hooks.readSettings = [this] { return subscriptions.Settings(); };
     hooks.collectAllFeeds = [this] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
     hooks.syncChannels = [this] { return subscriptions.SyncChannels(); };
     hooks.setRepackable = [this](int value) { subscriptions.SetRepackable(value); };

@@ -5,7 +5,9 @@
 // it to the tree view, which shows its model and runs its commands on it.
 //
 // No widgets. Thread: made, used and destroyed on the GUI thread. The controller's hooks run on
-// job threads and touch only thread-safe members (Repackable, SyncChannels) and the signal.
+// job threads and touch only thread-safe members (Settings, Repackable, SyncChannels) and the
+// signal. Jobs and the schedule take their settings from the subscriptions' members, not from
+// the settings file.
 // Destruction stops the jobs before the subscriptions they read go.
 #pragma once
 

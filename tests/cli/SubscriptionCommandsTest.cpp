@@ -213,6 +213,9 @@ TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
     const CliRun all = Cli({"options"});
     EXPECT_EQ(all.exitCode, 0);
     EXPECT_NE(all.out.find("Podcast/Compression=7\n"), std::string::npos);
+    EXPECT_NE(
+        all.out.find("Podcast/Download First One Only=0\nPodcast/Newest=0\n"), std::string::npos)
+        << all.out;
     EXPECT_NE(all.out.find("Path/FeedFile=" + temp.File("user/Documents/corvane.mrf") + "\n"),
         std::string::npos);
     EXPECT_FALSE(FileExists(SettingsPath()));
@@ -223,10 +226,12 @@ TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
         0);
     EXPECT_EQ(Cli({"options", "Podcast/MP3", "Podcast/Length"}).out,
         "Podcast/MP3=0\nPodcast/Length=4294967295\n");
+    EXPECT_EQ(Cli({"options", "Podcast/Newest=25", "Podcast/Newest"}).out, "Podcast/Newest=25\n");
 
     // Anything out of range, not a number or unknown: usage error, and nothing written.
     for (const char* bad : {"Podcast/Volume=8", "Update/Hour=-1", "Podcast/Length=0",
-             "Update/Minute=5x", "Podcast/Length=4294967296", "Path/FeedFile="}) {
+             "Update/Minute=5x", "Podcast/Length=4294967296",
+             "Path/FeedFile=", "Podcast/Newest=1001", "Podcast/Newest=-1"}) {
         const CliRun run = Cli({"options", "Update/Hour=7", bad});
         EXPECT_EQ(run.exitCode, 2) << bad;
         EXPECT_FALSE(run.err.empty()) << bad;

@@ -32,6 +32,7 @@ TEST_F(SettingsTest, EmptyStoreGivesDefaultsWithoutWriting)
     EXPECT_EQ(settings.lengthLimitOn, 0);
     EXPECT_EQ(settings.lengthLimit, 1200u);
     EXPECT_EQ(settings.firstItemOnly, 0);
+    EXPECT_EQ(settings.newest, 0);
     EXPECT_EQ(settings.repackable, 0);
     const WindowPlacement placement = LoadWindowPlacement();
     EXPECT_EQ(placement.x, 10);
@@ -58,6 +59,7 @@ TEST_F(SettingsTest, OptionsRoundTripUnderTheDescribedNames)
     settings.lengthLimitOn = 1;
     settings.lengthLimit = 4294967295u;
     settings.firstItemOnly = 1;
+    settings.newest = 1000;
     settings.repackable = 1; // not one of the dialog's entries
     SaveOptions(settings);
 
@@ -73,11 +75,13 @@ TEST_F(SettingsTest, OptionsRoundTripUnderTheDescribedNames)
     EXPECT_EQ(read.lengthLimitOn, 1);
     EXPECT_EQ(read.lengthLimit, 4294967295u);
     EXPECT_EQ(read.firstItemOnly, 1);
+    EXPECT_EQ(read.newest, 1000);
     EXPECT_EQ(read.repackable, 0);
 
     QSettings store = Store();
     EXPECT_EQ(store.value("Update/Hour").toInt(), 23);
     EXPECT_EQ(store.value("Podcast/Download First One Only").toInt(), 1);
+    EXPECT_EQ(store.value("Podcast/Newest").toInt(), 1000);
     EXPECT_EQ(store.value("Podcast/Length").toULongLong(), 4294967295ull);
     EXPECT_FALSE(store.contains("Podcast/Repackable"));
     EXPECT_FALSE(store.contains("WinPos/x"));
@@ -116,6 +120,38 @@ TEST_F(SettingsTest, HandEditedValuesOutsideTheirRangeReadAsDefaults)
     EXPECT_EQ(settings.lengthLimit, 1200u);
     EXPECT_EQ(settings.podcastFormat, 0);
     EXPECT_EQ(ReadSettingText(*FindSetting("Podcast/Compression")), "7");
+}
+
+// The number of newest episodes sizes how much a feed downloads: a hand-edited value outside 0 to
+// 1000, or no number at all, reads as 0 (every episode, as before the entry existed) rather than
+// as some other count nobody chose.
+TEST_F(SettingsTest, NewestEpisodesEntryDefaultsRangeAndPlace)
+{
+    const SettingInfo* newest = FindSetting("Podcast/Newest");
+    ASSERT_NE(newest, nullptr);
+    EXPECT_EQ(newest->minimum, 0);
+    EXPECT_EQ(newest->maximum, 1000);
+    EXPECT_EQ(newest->group, SettingGroup::Options);
+    EXPECT_EQ(ReadSettingText(*newest), "0");
+    // Right after "Download First One Only", before "Repackable".
+    const auto& all = AllSettings();
+    const auto at = static_cast<std::size_t>(newest - all.data());
+    ASSERT_GT(at, 0u);
+    EXPECT_STREQ(all[at - 1].entry, "Download First One Only");
+    EXPECT_STREQ(all[at + 1].entry, "Repackable");
+
+    for (const auto& [stored, read] : std::vector<std::pair<QVariant, int>> {{QVariant(1), 1},
+             {QVariant(1000), 1000}, {QVariant(0), 0}, {QVariant(1001), 0}, {QVariant(-1), 0},
+             {QVariant("ten"), 0}, {QVariant(" 25 "), 25}}) {
+        Store().setValue("Podcast/Newest", stored);
+        EXPECT_EQ(LoadSettings().newest, read) << stored.toString().toStdString();
+        EXPECT_EQ(ReadSettingText(*newest), std::to_string(read));
+    }
+    EXPECT_EQ(CheckSettingText(*newest, "1000"), "");
+    EXPECT_EQ(CheckSettingText(*newest, "0"), "");
+    EXPECT_EQ(CheckSettingText(*newest, "1001"),
+        "bad value '1001' for Podcast/Newest: expected a whole number from 0 to 1000");
+    EXPECT_NE(CheckSettingText(*newest, "-1"), "");
 }
 
 // Zero is off and anything else is on, wherever these values are used; a hand-edited 2 must
@@ -189,7 +225,7 @@ TEST_F(SettingsTest, TheFileFollowsXdgConfigHome)
 
 TEST_F(SettingsTest, EntriesAreFoundByExactName)
 {
-    EXPECT_EQ(AllSettings().size(), 16u);
+    EXPECT_EQ(AllSettings().size(), 17u);
     const SettingInfo* length = FindSetting("Podcast/Length");
     ASSERT_NE(length, nullptr);
     EXPECT_EQ(length->minimum, 1);

@@ -8,6 +8,7 @@
 #include "ui/DlgDeleteConfirm.h"
 #include "ui/DlgGroupProp.h"
 #include "ui/DlgImportConfirm.h"
+#include "ui/DlgMoreOptions.h"
 #include "ui/DlgOptions.h"
 #include "ui/DlgProgress.h"
 #include "ui/HoverButton.h"
@@ -159,6 +160,10 @@ void TakeTaskPanePictures(
         options.show();
         QApplication::processEvents();
         pictures.Save(options.grab(), "options.png");
+        // What its "More Options..." button opens.
+        CDlgMoreOptions more(&options);
+        more.SetNewest(view.Subscriptions().Settings().newest);
+        pictures.SaveShown(more, "more-options.png");
     }
     TakeProgressPicture(frame, view, pictures);
     TakeSendToPicture(frame, pane, pictures);

@@ -1,6 +1,8 @@
 #include "ui/DlgOptions.h"
 
 #include "support/TempDir.h"
+#include "ui/DialogUnits.h"
+#include "ui/DlgMoreOptions.h"
 
 #include <QCheckBox>
 #include <QLabel>
@@ -9,6 +11,7 @@
 #include <QRadioButton>
 #include <QSettings>
 #include <QSlider>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
@@ -36,6 +39,7 @@ CorvaneSettings SampleSettings()
     settings.lengthLimitOn = 1;
     settings.lengthLimit = 900;
     settings.firstItemOnly = 0;
+    settings.newest = 12;
     settings.repackable = 1;
     return settings;
 }
@@ -113,21 +117,118 @@ TEST_F(OptionsFixture, ControlsShowTheValuesWithTheirRanges)
 
 TEST_F(OptionsFixture, NoTextIsCutOffAndNoControlsOverlap)
 {
-    const QList<QWidget*> controls = {dialog.PathEdit(), dialog.BrowseButton(),
-        dialog.ScheduleCheck(), dialog.TimePicker(), dialog.PodcastCheck(), dialog.Mp3Radio(),
-        dialog.AmrRadio(), dialog.CompressionLabel(), dialog.CompressionSlider(),
-        dialog.VolumeLabel(), dialog.VolumeSlider(), dialog.LowLabel(), dialog.HighLabel(),
-        dialog.LimitCheck(), dialog.LengthEdit(), dialog.LengthUp(), dialog.LengthDown(),
-        dialog.SecondsLabel(), dialog.FirstItemCheck(), dialog.OkButton(), dialog.CancelButton()};
+    const QList<QWidget*> controls
+        = {dialog.PathEdit(), dialog.BrowseButton(), dialog.ScheduleCheck(), dialog.TimePicker(),
+            dialog.PodcastCheck(), dialog.Mp3Radio(), dialog.AmrRadio(), dialog.CompressionLabel(),
+            dialog.CompressionSlider(), dialog.VolumeLabel(), dialog.VolumeSlider(),
+            dialog.LowLabel(), dialog.HighLabel(), dialog.LimitCheck(), dialog.LengthEdit(),
+            dialog.LengthUp(), dialog.LengthDown(), dialog.SecondsLabel(), dialog.FirstItemCheck(),
+            dialog.MoreButton(), dialog.OkButton(), dialog.CancelButton()};
     for (QWidget* control : controls) {
         EXPECT_TRUE(dialog.rect().contains(control->geometry()));
         const bool text = qobject_cast<QLabel*>(control) || qobject_cast<QCheckBox*>(control)
-            || qobject_cast<QRadioButton*>(control);
+            || qobject_cast<QRadioButton*>(control) || control == dialog.MoreButton();
         if (text) {
             EXPECT_GE(control->width(), control->sizeHint().width())
                 << control->property("text").toString().toStdString();
         }
     }
+    for (qsizetype i = 0; i < controls.size(); ++i) {
+        for (qsizetype j = i + 1; j < controls.size(); ++j)
+            EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
+                << i << " / " << j;
+    }
+}
+
+// "More Options..." was added in the free corner: every control of the template is where the
+// template puts it (text controls may have grown to the right, never moved).
+TEST_F(OptionsFixture, EveryTemplateControlKeepsItsPlace)
+{
+    const std::pair<QWidget*, QRect> places[] = {{dialog.PathEdit(), {86, 19, 211, 14}},
+        {dialog.BrowseButton(), {299, 18, 15, 14}}, {dialog.ScheduleCheck(), {85, 47, 82, 10}},
+        {dialog.TimePicker(), {179, 46, 52, 15}}, {dialog.PodcastCheck(), {85, 81, 69, 10}},
+        {dialog.Mp3Radio(), {85, 96, 61, 10}}, {dialog.AmrRadio(), {85, 111, 87, 10}},
+        {dialog.CompressionLabel(), {180, 82, 42, 8}},
+        {dialog.CompressionSlider(), {241, 81, 71, 10}}, {dialog.VolumeLabel(), {180, 97, 24, 8}},
+        {dialog.VolumeSlider(), {241, 96, 71, 10}}, {dialog.LowLabel(), {241, 72, 14, 8}},
+        {dialog.HighLabel(), {301, 72, 15, 8}}, {dialog.LimitCheck(), {180, 111, 54, 10}},
+        {dialog.SecondsLabel(), {286, 112, 28, 8}}, {dialog.FirstItemCheck(), {180, 127, 111, 10}},
+        {dialog.OkButton(), {218, 150, 50, 14}}, {dialog.CancelButton(), {274, 150, 50, 14}}};
+    for (const auto& [control, units] : places) {
+        const QRect expected
+            = DialogUnits::Rect(units.x(), units.y(), units.width(), units.height());
+        const QRect actual = control->geometry();
+        EXPECT_EQ(actual.topLeft(), expected.topLeft()) << control->metaObject()->className();
+        EXPECT_EQ(actual.height(), expected.height()) << control->metaObject()->className();
+        EXPECT_GE(actual.width(), expected.width()) << control->metaObject()->className();
+    }
+    EXPECT_EQ(dialog.OkButton()->geometry(), DialogUnits::Rect(218, 150, 50, 14));
+    EXPECT_EQ(dialog.CancelButton()->geometry(), DialogUnits::Rect(274, 150, 50, 14));
+    EXPECT_EQ(dialog.MoreButton()->text(), "More Options...");
+    EXPECT_LT(dialog.MoreButton()->geometry().right(), dialog.OkButton()->x());
+}
+
+TEST_F(OptionsFixture, MoreOptionsPutsTheNewestCountIntoTheValues)
+{
+    int shown = -1;
+    std::optional<int> answer = 250;
+    dialog.chooseNewest = [&](QWidget*, int current) {
+        shown = current;
+        return answer;
+    };
+    dialog.LengthEdit()->setText("77"); // not read: the question leaves other controls alone
+    QTest::mouseClick(dialog.MoreButton(), Qt::LeftButton);
+    EXPECT_EQ(shown, 12);
+    EXPECT_EQ(dialog.Values().newest, 250);
+    EXPECT_EQ(dialog.LengthEdit()->text(), "77");
+
+    answer = std::nullopt; // Cancel of the question
+    QTest::mouseClick(dialog.MoreButton(), Qt::LeftButton);
+    EXPECT_EQ(shown, 250);
+    EXPECT_EQ(dialog.Values().newest, 250);
+
+    // Other edits (Browse refills the controls from the values) keep the count.
+    dialog.chooseFile = [](QWidget*, const QString&) { return QStringLiteral("/tmp/x.nff"); };
+    QTest::mouseClick(dialog.BrowseButton(), Qt::LeftButton);
+    dialog.accept();
+    EXPECT_EQ(dialog.Values().newest, 250);
+}
+
+TEST(MoreOptions, SpinBoxKeepsToTheSettingsRange)
+{
+    CDlgMoreOptions more;
+    EXPECT_EQ(more.NewestSpin()->minimum(), 0);
+    EXPECT_EQ(more.NewestSpin()->maximum(), 1000);
+    more.SetNewest(5);
+    EXPECT_EQ(more.Newest(), 5);
+    more.SetNewest(5000);
+    EXPECT_EQ(more.Newest(), 1000);
+    more.SetNewest(-3);
+    EXPECT_EQ(more.Newest(), 0);
+    EXPECT_TRUE(more.OkButton()->isDefault());
+
+    // Typed but not yet confirmed with Enter: OK takes it.
+    more.NewestSpin()->selectAll();
+    QTest::keyClicks(more.NewestSpin(), "42");
+    more.accept();
+    EXPECT_EQ(more.result(), QDialog::Accepted);
+    EXPECT_EQ(more.Newest(), 42);
+}
+
+TEST(MoreOptions, NoTextIsCutOffAndNoControlsOverlap)
+{
+    CDlgMoreOptions more;
+    const QList<QWidget*> controls = {more.NewestLabel(), more.NewestSpin(), more.NoteLabel(),
+        more.OkButton(), more.CancelButton()};
+    for (QWidget* control : controls) {
+        const QRect place = control->geometry();
+        EXPECT_TRUE(more.rect().contains(place))
+            << control->metaObject()->className() << " at " << place.x() << "," << place.y() << " "
+            << place.width() << "x" << place.height();
+    }
+    EXPECT_GE(more.NewestLabel()->width(), more.NewestLabel()->sizeHint().width());
+    EXPECT_GE(
+        more.NoteLabel()->height(), more.NoteLabel()->heightForWidth(more.NoteLabel()->width()));
     for (qsizetype i = 0; i < controls.size(); ++i) {
         for (qsizetype j = i + 1; j < controls.size(); ++j)
             EXPECT_FALSE(controls[i]->geometry().intersects(controls[j]->geometry()))
@@ -345,6 +446,32 @@ struct ConfigHome {
     bool hadOld = false;
 };
 
+// Sets the count in the "More Options" dialog once it is up and presses its OK or Cancel.
+void AnswerMoreOptions(int count, const char* which)
+{
+    QTimer::singleShot(0, [count, which] {
+        auto* more = qobject_cast<CDlgMoreOptions*>(QApplication::activeModalWidget());
+        ASSERT_NE(more, nullptr);
+        more->NewestSpin()->setValue(count);
+        QTest::mouseClick(
+            std::string(which) == "OK" ? more->OkButton() : more->CancelButton(), Qt::LeftButton);
+    });
+}
+
+// Opens "More Options" from the Options dialog once that is up, answers it with OK, then presses
+// the Options dialog's OK or Cancel.
+void SetNewestThenPress(int count, const char* which)
+{
+    QTimer::singleShot(0, [count, which] {
+        auto* dialog = qobject_cast<CDlgOptions*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        AnswerMoreOptions(count, "OK");
+        QTest::mouseClick(dialog->MoreButton(), Qt::LeftButton);
+        QTest::mouseClick(std::string(which) == "OK" ? dialog->OkButton() : dialog->CancelButton(),
+            Qt::LeftButton);
+    });
+}
+
 // Presses a button of the modal dialog once it is up.
 void PressWhenShown(const char* which)
 {
@@ -358,7 +485,7 @@ void PressWhenShown(const char* which)
 
 } // namespace
 
-TEST(OptionsStore, OkWithoutChangesWritesAllElevenEntries)
+TEST(OptionsStore, OkWithoutChangesWritesAllTwelveEntries)
 {
     ConfigHome home;
     CorvaneSettings settings = SampleSettings();
@@ -375,6 +502,7 @@ TEST(OptionsStore, OkWithoutChangesWritesAllElevenEntries)
     EXPECT_EQ(store.value("Podcast/Compression").toInt(), 3);
     EXPECT_EQ(store.value("Podcast/Volume").toInt(), 5);
     EXPECT_EQ(store.value("Podcast/Download First One Only").toInt(), 0);
+    EXPECT_EQ(store.value("Podcast/Newest").toInt(), 12);
     EXPECT_EQ(store.value("Update/Scheduled").toInt(), 1);
     EXPECT_EQ(store.value("Update/Hour").toInt(), 7);
     EXPECT_EQ(store.value("Update/Minute").toInt(), 45);
@@ -390,4 +518,33 @@ TEST(OptionsStore, CancelWritesNothing)
     EXPECT_FALSE(RunOptionsDialog(nullptr, settings));
     EXPECT_FALSE(FileExists(home.File()));
     EXPECT_EQ(settings.outputPath, SampleSettings().outputPath);
+}
+
+TEST(OptionsStore, NewestFromMoreOptionsIsStoredOnOkAndLostOnCancel)
+{
+    ConfigHome home;
+    CorvaneSettings settings = SampleSettings();
+    SetNewestThenPress(3, "Cancel");
+    EXPECT_FALSE(RunOptionsDialog(nullptr, settings));
+    EXPECT_EQ(settings.newest, 12);
+    EXPECT_FALSE(FileExists(home.File()));
+
+    // The question's own Cancel changes nothing either.
+    QTimer::singleShot(0, [] {
+        auto* dialog = qobject_cast<CDlgOptions*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        AnswerMoreOptions(9, "Cancel");
+        QTest::mouseClick(dialog->MoreButton(), Qt::LeftButton);
+        QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+    });
+    ASSERT_TRUE(RunOptionsDialog(nullptr, settings));
+    EXPECT_EQ(settings.newest, 12);
+
+    SetNewestThenPress(3, "OK");
+    ASSERT_TRUE(RunOptionsDialog(nullptr, settings));
+    EXPECT_EQ(settings.newest, 3);
+    EXPECT_EQ(settings.repackable, 1);
+    QSettings store(QString::fromStdString(home.File()), QSettings::IniFormat);
+    EXPECT_EQ(store.value("Podcast/Newest").toInt(), 3);
+    EXPECT_EQ(LoadSettings().newest, 3);
 }

@@ -64,3 +64,112 @@ TEST(EnclosureSelection, NothingWithPodcastsOff)
     off.podcastOn = 0;
     EXPECT_TRUE(SelectEnclosures(*Channel({{"a.mp3", "audio/mpeg"}}), off).empty());
 }
+
+namespace {
+
+// A channel of audio/mpeg items, one per pubDate; an absent date gives an item without one.
+std::unique_ptr<CFeedChannel> Dated(const std::vector<std::optional<std::string>>& dates)
+{
+    auto channel = std::make_unique<CFeedChannel>();
+    CFeedItem* last = nullptr;
+    int number = 0;
+    for (const auto& date : dates) {
+        auto item = std::make_unique<CFeedItem>();
+        item->enclosureUrl = "e" + std::to_string(++number) + ".mp3";
+        item->enclosureType = "audio/mpeg";
+        item->pubDate = date;
+        CFeedItem* added = item.get();
+        channel->AppendItem(std::move(item), last);
+        last = added;
+    }
+    return channel;
+}
+
+CorvaneSettings Newest(int count, bool firstItemOnly = false)
+{
+    CorvaneSettings settings = Podcasts(firstItemOnly);
+    settings.newest = count;
+    return settings;
+}
+
+const std::string kJan1 = "Mon, 01 Jan 2024 08:00:00 GMT";
+const std::string kJan2 = "Tue, 02 Jan 2024 08:00:00 GMT";
+const std::string kJan3 = "2024-01-03T08:00:00Z";
+const std::string kJan4 = "Thu, 4 jan 2024 09:00:00 +0100";
+
+} // namespace
+
+TEST(EnclosureSelection, NewestTakesTheLatestDatesInDocumentOrder)
+{
+    // Feeds list newest first as a rule, but not always: the dates decide.
+    const auto channel = Dated({kJan2, kJan4, kJan1, kJan3});
+    EXPECT_EQ(Urls(SelectEnclosures(*channel, Newest(2))),
+        (std::vector<std::string> {"2 e2.mp3", "4 e4.mp3"}));
+    EXPECT_EQ(Urls(SelectEnclosures(*channel, Newest(1))), (std::vector<std::string> {"2 e2.mp3"}));
+    EXPECT_EQ(Urls(SelectEnclosures(*channel, Newest(3))),
+        (std::vector<std::string> {"1 e1.mp3", "2 e2.mp3", "4 e4.mp3"}));
+}
+
+TEST(EnclosureSelection, NewestZeroOrAtLeastTheCandidatesTakesEveryOne)
+{
+    const auto channel = Dated({kJan2, kJan4, kJan1});
+    const std::vector<std::string> all = {"1 e1.mp3", "2 e2.mp3", "3 e3.mp3"};
+    EXPECT_EQ(Urls(SelectEnclosures(*channel, Newest(0))), all);
+    EXPECT_EQ(Urls(SelectEnclosures(*channel, Newest(3))), all);
+    EXPECT_EQ(Urls(SelectEnclosures(*channel, Newest(1000))), all);
+}
+
+TEST(EnclosureSelection, NewestCountsOnlyTheItemsThatTakePart)
+{
+    // Items without an audio/mpeg enclosure are not candidates, however new.
+    auto channel = Channel({{"a.mp3", "audio/mpeg"}, {"b.ogg", "audio/ogg"}, {"", ""},
+        {"d.mp3", "audio/mpeg"}, {"e.mp3", "audio/mpeg"}});
+    const std::string dates[] = {kJan1, kJan4, kJan4, kJan2, kJan3};
+    CFeedItem* item = channel->firstItem.get();
+    for (const std::string& date : dates) {
+        item->pubDate = date;
+        item = item->nextItem.get();
+    }
+    EXPECT_EQ(Urls(SelectEnclosures(*channel, Newest(2))),
+        (std::vector<std::string> {"4 d.mp3", "5 e.mp3"}));
+}
+
+TEST(EnclosureSelection, NewestRanksUndatedItemsLastInDocumentOrder)
+{
+    const std::optional<std::string> none;
+    const std::string unreadable = "sometime last week";
+    // Undated alone: the first ones in the document.
+    EXPECT_EQ(Urls(SelectEnclosures(*Dated({none, unreadable, none, ""}), Newest(2))),
+        (std::vector<std::string> {"1 e1.mp3", "2 e2.mp3"}));
+    // Mixed: every dated item comes before any undated one, even an old date.
+    const auto mixed = Dated({none, kJan1, unreadable, kJan3, none});
+    EXPECT_EQ(Urls(SelectEnclosures(*mixed, Newest(2))),
+        (std::vector<std::string> {"2 e2.mp3", "4 e4.mp3"}));
+    EXPECT_EQ(Urls(SelectEnclosures(*mixed, Newest(3))),
+        (std::vector<std::string> {"1 e1.mp3", "2 e2.mp3", "4 e4.mp3"}));
+    EXPECT_EQ(Urls(SelectEnclosures(*mixed, Newest(4))),
+        (std::vector<std::string> {"1 e1.mp3", "2 e2.mp3", "3 e3.mp3", "4 e4.mp3"}));
+}
+
+TEST(EnclosureSelection, NewestKeepsDocumentOrderAmongEqualDates)
+{
+    // The same moment written three ways, and once more later.
+    const auto channel
+        = Dated({kJan1, "2024-01-01T09:00:00+01:00", "01 Jan 24 03:00:00 EST", kJan1, kJan2});
+    EXPECT_EQ(Urls(SelectEnclosures(*channel, Newest(3))),
+        (std::vector<std::string> {"1 e1.mp3", "2 e2.mp3", "5 e5.mp3"}));
+    EXPECT_EQ(Urls(SelectEnclosures(*channel, Newest(1))), (std::vector<std::string> {"5 e5.mp3"}));
+}
+
+TEST(EnclosureSelection, FirstItemOnlyWinsOverNewest)
+{
+    // Only the first item is looked at, even though it is the oldest.
+    const auto channel = Dated({kJan1, kJan4, kJan3});
+    EXPECT_EQ(
+        Urls(SelectEnclosures(*channel, Newest(2, true))), (std::vector<std::string> {"1 e1.mp3"}));
+    EXPECT_TRUE(
+        SelectEnclosures(*Channel({{"", ""}, {"b.mp3", "audio/mpeg"}}), Newest(5, true)).empty());
+    CorvaneSettings off = Newest(2);
+    off.podcastOn = 0;
+    EXPECT_TRUE(SelectEnclosures(*channel, off).empty());
+}
