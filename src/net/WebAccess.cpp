@@ -556,13 +556,17 @@ int CWebAccess::Transfer::OnProgress(
 std::chrono::milliseconds RetryPolicy::PauseBefore(
     int retry, std::optional<std::chrono::seconds> retryAfter) const
 {
-    const std::chrono::milliseconds ceiling = std::max(maximumPause, std::chrono::milliseconds(0));
-    std::chrono::milliseconds pause = std::clamp(firstPause, std::chrono::milliseconds(0), ceiling);
+    using std::chrono::milliseconds;
+    // Every step stays within the ceiling, so that no doubling or conversion can overflow.
+    const milliseconds ceiling = std::max(maximumPause, milliseconds(0));
+    milliseconds pause = std::clamp(firstPause, milliseconds(0), ceiling);
     for (int doubled = 1; doubled < retry && pause < ceiling; ++doubled)
-        pause = std::min(pause * 2, ceiling);
-    if (retryAfter)
-        pause = std::max(pause, std::chrono::duration_cast<std::chrono::milliseconds>(*retryAfter));
-    return std::clamp(pause, std::chrono::milliseconds(0), ceiling);
+        pause = pause > ceiling / 2 ? ceiling : pause * 2;
+    if (retryAfter && *retryAfter > std::chrono::duration_cast<std::chrono::seconds>(pause))
+        pause = *retryAfter >= std::chrono::duration_cast<std::chrono::seconds>(ceiling)
+            ? ceiling
+            : std::chrono::duration_cast<milliseconds>(*retryAfter);
+    return pause;
 }
 
 RetryPolicy RetryPolicy::FromEnvironment()

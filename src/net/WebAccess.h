@@ -154,20 +154,23 @@ public:
     // Resuming (SetResumable(true)). The body streams into the partial file
     // PartialDownloadPath(target) instead (target: path with its links resolved), which this call
     // creates if needed and holds under an exclusive flock while it writes; a partial that another
-    // writer holds is left alone and the download goes into the temporary as above, without
-    // resuming. When the 200's response carries a validator (a strong ETag, else a Last-Modified
-    // at least a second older than its Date), the metadata file PartialMetadataPath(target) is
-    // written (through an AtomicFile) before the first byte, naming the address, the validator
-    // and the announced length. An attempt that breaks off transiently (cut short, reset, a
-    // time-out, 5xx, 429: LastFailureIsTransient) or by a stop keeps the partial and its metadata;
-    // any other failure, a 304 and an empty 200 remove both. When a partial with bytes and the
-    // metadata of the same address stand, the next request of that address into that target (a
-    // retry, or the next call) sends Range: bytes=<partial's size>- and If-Range: <the ETag, else
-    // the Last-Modified>, and no If-Modified-Since. A 206 whose Content-Range continues at the
-    // partial's size, ends the file and announces the same total appends; a 200 (the server
-    // ignored the range, or the file changed) starts over with its body. A 416, a 206 that does
-    // not continue the partial, and a 200 carrying a Content-Range discard the partial and start
-    // over with one more request in the same attempt. Partials of another address are discarded.
+    // writer holds, or whose name the folder cannot take, is left alone and the download goes
+    // into the temporary as above, without resuming. When the 200's response carries a validator
+    // (a strong ETag, else a Last-Modified at least a second older than its Date), the metadata
+    // file PartialMetadataPath(target) is written (through an AtomicFile) before the first byte,
+    // naming the address, the validator and the announced length; without one the partial is
+    // only a temporary. An attempt that breaks off transiently (cut short, reset, a time-out,
+    // 5xx, 429: LastFailureIsTransient) or by a stop keeps the partial and its metadata; any
+    // other failure, a 304 and an empty 200 remove both. When a partial with bytes stands with
+    // the metadata of the same address (and fewer bytes than its announced length), the next
+    // request of that address into that target (a retry, or the next call) sends
+    // "Range: bytes=<partial's size>-" and "If-Range: <the ETag, else the Last-Modified>", and no
+    // If-Modified-Since. A 206 whose Content-Range continues at the partial's size, runs to the
+    // end and announces the same total (and whose strong ETag, if any, is the same) appends; a
+    // 200 (the server ignored the range, or the file changed) starts over with its body. A 416, a
+    // 206 that does not continue the partial or does not add up to the total, and a 200 carrying
+    // a Content-Range discard the partial and start over with one more request (with
+    // If-Modified-Since as above) in the same attempt. Partials of another address are discarded.
     // The whole file is committed by renaming the partial over the target, with the permission
     // bits and modification time described above; nothing partial ever stands at the target's
     // name.

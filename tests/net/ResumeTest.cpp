@@ -11,10 +11,13 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
+#include <cstring>
 #include <memory>
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -274,6 +277,18 @@ TEST_F(ResumeTest, APartialHeldByAnotherWriterIsLeftAlone)
     EXPECT_TRUE(FileExists(metadata));
 }
 
+// The partial's name would be longer than a folder entry may be: the download goes on without.
+TEST_F(ResumeTest, ANameTooLongForAPartialDownloadsWithoutResuming)
+{
+    const std::string longName = folder.File(std::string(250, 'n') + ".mp3");
+    server.ServeRanges("/episode.mp3", bytes, "\"v1\"", -1, 1, CutAt);
+    EXPECT_EQ(web.DownloadUrl(server.Url("/episode.mp3"), longName), WEB_ERR_REQUEST);
+    ExpectOnly({});
+    ASSERT_EQ(web.DownloadUrl(server.Url("/episode.mp3"), longName), WEB_OK) << web.LastError();
+    EXPECT_EQ(Header("/episode.mp3", 1, "Range"), "");
+    EXPECT_TRUE(ReadWholeFile(longName) == bytes);
+}
+
 TEST_F(ResumeTest, WithoutAValidatorNothingIsKept)
 {
     server.ServeCutShort("/plain", bytes.substr(0, CutAt), bytes.size());
@@ -282,6 +297,43 @@ TEST_F(ResumeTest, WithoutAValidatorNothingIsKept)
     // A weak tag does not name the bytes exactly.
     server.ServeRanges("/weak", bytes, "W/\"v1\"", -1, 1, CutAt);
     EXPECT_EQ(web.DownloadUrl(server.Url("/weak"), target), WEB_ERR_REQUEST);
+    ExpectOnly({});
+}
+
+// Files may grow to limit bytes; a write beyond fails (EFBIG) instead of raising SIGXFSZ.
+class ScopedFileSizeLimit {
+public:
+    explicit ScopedFileSizeLimit(rlim_t limit)
+    {
+        ::getrlimit(RLIMIT_FSIZE, &previous);
+        previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit lower = previous;
+        lower.rlim_cur = limit;
+        ::setrlimit(RLIMIT_FSIZE, &lower);
+    }
+    ~ScopedFileSizeLimit()
+    {
+        ::setrlimit(RLIMIT_FSIZE, &previous);
+        std::signal(SIGXFSZ, previousHandler);
+    }
+    ScopedFileSizeLimit(const ScopedFileSizeLimit&) = delete;
+    ScopedFileSizeLimit& operator=(const ScopedFileSizeLimit&) = delete;
+
+private:
+    rlimit previous {};
+    void (*previousHandler)(int) = SIG_DFL;
+};
+
+// A full disk is no failure to wait out, and what it left takes space: the partial goes.
+TEST_F(ResumeTest, ALocalWriteFailureTakesThePartialAlong)
+{
+    server.ServeRanges("/episode.mp3", bytes, "\"v1\"");
+    {
+        ScopedFileSizeLimit limit(CutAt);
+        EXPECT_EQ(web.DownloadUrl(server.Url("/episode.mp3"), target), WEB_ERR_REQUEST);
+    }
+    EXPECT_EQ(web.LastError(), "cannot write the downloaded file: " + std::string(strerror(EFBIG)));
+    EXPECT_FALSE(web.LastFailureIsTransient());
     ExpectOnly({});
 }
 
