@@ -1,12 +1,17 @@
 #include "net/WebAccess.h"
 
+#include "net/PartialDownload.h"
+#include "net/ResponseHeaders.h"
 #include "platform/AtomicFile.h"
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <utility>
 
@@ -21,6 +26,7 @@ constexpr long DefaultConnectTimeout = 30;
 constexpr long DefaultStallTimeout = 60;
 constexpr long MaximumTimeout = 86400;
 constexpr long MaximumRedirects = 20;
+constexpr long long MaximumPauseMilliseconds = 86400LL * 1000;
 // Large enough to keep up with a local disk, small enough that a download's memory does not
 // depend on the body's size.
 constexpr long ReceiveBufferSize = 256 * 1024;
@@ -186,6 +192,43 @@ long TimeoutFromEnvironment(const char* name, long fallback)
     return value;
 }
 
+// A whole number of milliseconds from 0 to a day, else fallback.
+std::chrono::milliseconds PauseFromEnvironment(const char* name, std::chrono::milliseconds fallback)
+{
+    const char* text = std::getenv(name);
+    if (!text || !*text)
+        return fallback;
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    if (errno != 0 || *end != '\0' || value < 0 || value > MaximumPauseMilliseconds)
+        return fallback;
+    return std::chrono::milliseconds(value);
+}
+
+// Failures of the connection or the transfer that a later attempt may not meet: refused or
+// reset connections, time-outs, bodies cut short, replies that never came. Not: addresses that
+// cannot be resolved or used, certificates, protocol errors, local errors.
+bool IsTransientTransferFailure(CURLcode performed)
+{
+    switch (performed) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool IsTransientStatus(long status)
+{
+    return (status >= 500 && status <= 599) || status == 429;
+}
+
 bool IsSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
@@ -284,13 +327,15 @@ CURLcode SetRequestOptions(
 
 // What a transfer that libcurl ended with an error means: WEB_ERR_STATUS for a reply whose
 // status line could not be read, else WEB_ERR_REQUEST; error receives why in words.
+// transient receives whether the failure may pass by itself; a failure of ours never does.
 int PerformFailure(CURLcode performed, long status, const std::string& failure,
-    const char* errorText, std::string& error)
+    const char* errorText, std::string& error, bool& transient)
 {
     if (!failure.empty())
         error = failure;
     else
         error = *errorText ? errorText : curl_easy_strerror(performed);
+    transient = failure.empty() && IsTransientTransferFailure(performed);
     // A status line that starts like HTTP but cannot be read ends as "weird server reply" or
     // "unsupported HTTP version" with no status; after a readable status line the same codes
     // mean a broken header or a refused redirect, which are failed requests.
@@ -302,7 +347,7 @@ int PerformFailure(CURLcode performed, long status, const std::string& failure,
 
 } // namespace
 
-// The state one fetch shares with libcurl's callbacks. The callbacks never throw: they record
+// The state one request shares with libcurl's callbacks. The callbacks never throw: they record
 // what went wrong here and return libcurl's abort value.
 struct CWebAccess::Transfer {
     CURL* handle = nullptr;
@@ -312,6 +357,20 @@ struct CWebAccess::Transfer {
     const std::stop_token* stop = nullptr;
     const ProgressCallback* progress = nullptr;
 
+    // Resuming: the sink is the partial of this download, which continues from requestedFrom
+    // (0: no range asked) when the answer is a fitting 206.
+    PartialDownload* partial = nullptr;
+    const std::string* address = nullptr;
+    std::uint64_t requestedFrom = 0;
+    PartialMetadata resumed; // what the partial's metadata said, when requestedFrom > 0
+    std::string rangeOption; // "<requestedFrom>-"
+    std::uint64_t bodyOffset = 0; // bytes in the sink before this body
+    std::uint64_t wholeLength = 0; // of a continued file
+    bool continued = false; // the body is a 206 that continues the partial
+    bool restart = false; // the answer cannot continue the partial: start over
+
+    ResponseHeaders response;
+    bool bodyStarted = false;
     std::uint64_t received = 0;
     std::uint64_t reported = 0;
     bool unwantedBody = false; // the final answer is not a 200: its body is not read
@@ -320,11 +379,19 @@ struct CWebAccess::Transfer {
     curl_off_t lastModified = -1;
     std::string failure;
 
+    static std::size_t OnHeader(
+        char* data, std::size_t size, std::size_t count, void* user) noexcept;
     static std::size_t OnBody(char* data, std::size_t size, std::size_t count, void* user) noexcept;
     static int OnProgress(
         void* user, curl_off_t total, curl_off_t now, curl_off_t, curl_off_t) noexcept;
-    // Makes handle deliver its body and progress here, with the conditions of this transfer.
+    // Makes handle deliver its headers, body and progress here, with the conditions of this
+    // transfer.
     CURLcode Attach(CURL* handle);
+    // At the first byte of the body: whether it is wanted, and where it begins.
+    bool StartBody();
+    bool ContinuePartial();
+    bool StartPartial();
+    bool Write(const char* data, std::size_t length);
 };
 
 CURLcode CWebAccess::Transfer::Attach(CURL* handle_)
@@ -335,6 +402,8 @@ CURLcode CWebAccess::Transfer::Attach(CURL* handle_)
         if (setup == CURLE_OK)
             setup = curl_easy_setopt(handle, option, value);
     };
+    set(CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
+    set(CURLOPT_HEADERDATA, static_cast<void*>(this));
     set(CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
     set(CURLOPT_WRITEDATA, static_cast<void*>(this));
     set(CURLOPT_NOPROGRESS, 0L);
@@ -346,7 +415,98 @@ CURLcode CWebAccess::Transfer::Attach(CURL* handle_)
         set(CURLOPT_TIMECONDITION, static_cast<long>(CURL_TIMECOND_IFMODSINCE));
         set(CURLOPT_TIMEVALUE_LARGE, static_cast<curl_off_t>(ifModifiedSince));
     }
+    if (requestedFrom > 0) {
+        rangeOption = std::to_string(requestedFrom) + "-";
+        set(CURLOPT_RANGE, rangeOption.c_str());
+    }
     return setup;
+}
+
+std::size_t CWebAccess::Transfer::OnHeader(
+    char* data, std::size_t size, std::size_t count, void* user) noexcept
+{
+    auto& transfer = *static_cast<Transfer*>(user);
+    const std::size_t length = size * count;
+    try {
+        transfer.response.Take(std::string_view(data, length));
+    } catch (...) {
+        transfer.failure = "out of memory";
+        return 0;
+    }
+    return length;
+}
+
+bool CWebAccess::Transfer::StartBody()
+{
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    if (status == 206 && requestedFrom > 0)
+        return ContinuePartial();
+    if (status != 200) {
+        unwantedBody = true;
+        return false;
+    }
+    // A 200 that carries a Content-Range is a piece passed off as the whole file.
+    if (requestedFrom > 0 && !response.contentRange.empty()) {
+        restart = true;
+        return false;
+    }
+    return !partial || StartPartial();
+}
+
+bool CWebAccess::Transfer::ContinuePartial()
+{
+    ContentRange range;
+    const std::string etag = StrongEtag(response);
+    const bool continues = ParseContentRange(response.contentRange, range)
+        && range.first == requestedFrom && range.total && range.last + 1 == *range.total
+        && (!resumed.length || *resumed.length == *range.total)
+        && (resumed.etag.empty() || etag.empty() || etag == resumed.etag);
+    if (!continues) {
+        restart = true;
+        return false;
+    }
+    continued = true;
+    bodyOffset = requestedFrom;
+    wholeLength = *range.total;
+    return true;
+}
+
+bool CWebAccess::Transfer::StartPartial()
+{
+    // The body is the whole file: the server ignored the range, or the file changed.
+    if (!partial->StartOver(failure))
+        return false;
+    PartialMetadata metadata;
+    metadata.address = *address;
+    metadata.etag = StrongEtag(response);
+    metadata.lastModified = StrongLastModified(response);
+    std::uint64_t length = 0;
+    if (ParseByteCount(response.contentLength, length))
+        metadata.length = length;
+    // Without a validator the partial serves as a plain temporary and goes if the body breaks.
+    partial->Record(metadata);
+    return true;
+}
+
+bool CWebAccess::Transfer::Write(const char* data, std::size_t length)
+{
+    if (memory) {
+        memory->append(data, length);
+        return true;
+    }
+    std::size_t written = 0;
+    while (written < length) {
+        const ssize_t step = ::write(descriptor, data + written, length - written);
+        if (step < 0) {
+            if (errno == EINTR)
+                continue;
+            failure = std::string("cannot write the downloaded file: ") + std::strerror(errno);
+            return false;
+        }
+        written += static_cast<std::size_t>(step);
+    }
+    return true;
 }
 
 std::size_t CWebAccess::Transfer::OnBody(
@@ -354,32 +514,15 @@ std::size_t CWebAccess::Transfer::OnBody(
 {
     auto& transfer = *static_cast<Transfer*>(user);
     const std::size_t length = size * count;
-    long status = 0;
-    curl_easy_getinfo(transfer.handle, CURLINFO_RESPONSE_CODE, &status);
-    if (status != 200) {
-        transfer.unwantedBody = true;
-        return CURL_WRITEFUNC_ERROR;
-    }
-    if (transfer.memory) {
-        try {
-            transfer.memory->append(data, length);
-        } catch (...) {
-            transfer.failure = "out of memory";
+    try {
+        if (!transfer.bodyStarted && !transfer.StartBody())
             return CURL_WRITEFUNC_ERROR;
-        }
-    } else {
-        std::size_t written = 0;
-        while (written < length) {
-            const ssize_t step = ::write(transfer.descriptor, data + written, length - written);
-            if (step < 0) {
-                if (errno == EINTR)
-                    continue;
-                transfer.failure
-                    = std::string("cannot write the downloaded file: ") + std::strerror(errno);
-                return CURL_WRITEFUNC_ERROR;
-            }
-            written += static_cast<std::size_t>(step);
-        }
+        transfer.bodyStarted = true;
+        if (!transfer.Write(data, length))
+            return CURL_WRITEFUNC_ERROR;
+    } catch (...) {
+        transfer.failure = "out of memory";
+        return CURL_WRITEFUNC_ERROR;
     }
     transfer.received += length;
     return length;
@@ -393,17 +536,52 @@ int CWebAccess::Transfer::OnProgress(
         transfer.stopped = true;
         return 1;
     }
-    if (*transfer.progress && now > 0 && static_cast<std::uint64_t>(now) != transfer.reported) {
-        transfer.reported = static_cast<std::uint64_t>(now);
-        try {
-            (*transfer.progress)(
-                transfer.reported, total > 0 ? static_cast<std::uint64_t>(total) : 0);
-        } catch (...) {
-            transfer.failure = "the progress report failed";
-            return 1;
-        }
+    if (!*transfer.progress || now <= 0)
+        return 0;
+    // A continued file counts the bytes it had.
+    const std::uint64_t received = transfer.bodyOffset + static_cast<std::uint64_t>(now);
+    if (received == transfer.reported)
+        return 0;
+    transfer.reported = received;
+    try {
+        (*transfer.progress)(
+            received, total > 0 ? transfer.bodyOffset + static_cast<std::uint64_t>(total) : 0);
+    } catch (...) {
+        transfer.failure = "the progress report failed";
+        return 1;
     }
     return 0;
+}
+
+std::chrono::milliseconds RetryPolicy::PauseBefore(
+    int retry, std::optional<std::chrono::seconds> retryAfter) const
+{
+    using std::chrono::milliseconds;
+    // Every step stays within the ceiling, so that no doubling or conversion can overflow.
+    const milliseconds ceiling = std::max(maximumPause, milliseconds(0));
+    milliseconds pause = std::clamp(firstPause, milliseconds(0), ceiling);
+    for (int doubled = 1; doubled < retry && pause < ceiling; ++doubled)
+        pause = pause > ceiling / 2 ? ceiling : pause * 2;
+    if (retryAfter && *retryAfter > std::chrono::duration_cast<std::chrono::seconds>(pause))
+        pause = *retryAfter >= std::chrono::duration_cast<std::chrono::seconds>(ceiling)
+            ? ceiling
+            : std::chrono::duration_cast<milliseconds>(*retryAfter);
+    return pause;
+}
+
+RetryPolicy RetryPolicy::FromEnvironment()
+{
+    RetryPolicy policy;
+    policy.firstPause = PauseFromEnvironment("CORVANE_RETRY_PAUSE_MS", policy.firstPause);
+    policy.maximumPause = PauseFromEnvironment("CORVANE_RETRY_MAX_PAUSE_MS", policy.maximumPause);
+    return policy;
+}
+
+RetryPolicy RetryPolicy::None()
+{
+    RetryPolicy policy;
+    policy.retries = 0;
+    return policy;
 }
 
 CWebAccess::CWebAccess(
@@ -423,6 +601,16 @@ void CWebAccess::SetProgressCallback(ProgressCallback progress)
     progressCallback = std::move(progress);
 }
 
+void CWebAccess::SetRetryPolicy(RetryPolicy policy)
+{
+    retryPolicy = policy;
+}
+
+void CWebAccess::SetResumable(bool resumable_)
+{
+    resumable = resumable_;
+}
+
 long CWebAccess::ConnectTimeoutSeconds()
 {
     return TimeoutFromEnvironment("CORVANE_CONNECT_TIMEOUT", DefaultConnectTimeout);
@@ -433,12 +621,48 @@ long CWebAccess::StallTimeoutSeconds()
     return TimeoutFromEnvironment("CORVANE_STALL_TIMEOUT", DefaultStallTimeout);
 }
 
+void CWebAccess::ClearOutcome()
+{
+    lastError.clear();
+    lastNotModified = false;
+    lastTransient = false;
+    lastRetryAfter.reset();
+}
+
+int CWebAccess::WithRetries(const std::function<int()>& attempt)
+{
+    lastAttempts = 0;
+    for (;;) {
+        const int result = attempt();
+        ++lastAttempts;
+        if (result == WEB_OK || !lastTransient || lastAttempts > retryPolicy.retries)
+            return result;
+        if (!PauseBeforeRetry(retryPolicy.PauseBefore(lastAttempts, lastRetryAfter))) {
+            lastError = "the fetch was stopped";
+            lastTransient = false;
+            return WEB_ERR_REQUEST;
+        }
+    }
+}
+
+bool CWebAccess::PauseBeforeRetry(std::chrono::milliseconds pause) const
+{
+    // Woken by the stop itself, not by polling it.
+    std::mutex mutex;
+    std::condition_variable_any woken;
+    std::unique_lock lock(mutex);
+    woken.wait_for(lock, stopToken, pause, [] { return false; });
+    return !stopToken.stop_requested();
+}
+
 int CWebAccess::Perform(const std::string& address, Transfer& transfer)
 {
+    ClearOutcome();
     const char* refused = stopToken.stop_requested() ? "the fetch was stopped"
         : !GlobalInit()                              ? "libcurl cannot be initialised"
                                                      : nullptr;
     if (refused) {
+        transfer.stopped = stopToken.stop_requested();
         lastError = refused;
         return WEB_ERR_REQUEST;
     }
@@ -450,6 +674,8 @@ int CWebAccess::Perform(const std::string& address, Transfer& transfer)
     bool built = easy.get() != nullptr;
     for (const char* line : RequestHeaderLines)
         built = built && headers.Append(line);
+    if (transfer.requestedFrom > 0)
+        built = built && headers.Append(("If-Range: " + transfer.resumed.Validator()).c_str());
     if (!built) {
         lastError = "out of memory";
         return WEB_ERR_REQUEST;
@@ -466,29 +692,47 @@ int CWebAccess::Perform(const std::string& address, Transfer& transfer)
         lastError = std::string("libcurl refused an option: ") + curl_easy_strerror(setup);
         return WEB_ERR_REQUEST;
     }
-
-    CURLcode performed;
-    {
-        CurlSingleTransfer single(handle);
-        std::stop_callback wake(stopToken, [&single] { single.Wake(); });
-        performed = single.Run(stopToken);
-    }
+    const int performed = Run(handle, transfer);
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    return Outcome(handle, performed, status, errorText, transfer);
+}
 
+int CWebAccess::Run(void* handle, Transfer& transfer)
+{
+    CurlSingleTransfer single(static_cast<CURL*>(handle));
+    std::stop_callback wake(stopToken, [&single] { single.Wake(); });
+    const CURLcode performed = single.Run(stopToken);
+    if (!transfer.response.retryAfter.empty())
+        lastRetryAfter = ParseRetryAfter(transfer.response.retryAfter, std::time(nullptr));
+    return performed;
+}
+
+int CWebAccess::Outcome(
+    void* handle, int performed, long status, const char* errorText, Transfer& transfer)
+{
     if (transfer.stopped || stopToken.stop_requested()) {
+        transfer.stopped = true;
         lastError = "the fetch was stopped";
         return WEB_ERR_REQUEST;
     }
-    if (performed != CURLE_OK && !transfer.unwantedBody)
-        return PerformFailure(performed, status, transfer.failure, errorText, lastError);
+    if (transfer.restart) {
+        lastError = "the server's answer does not continue the partial download";
+        return WEB_ERR_REQUEST;
+    }
+    const auto code = static_cast<CURLcode>(performed);
+    if (code != CURLE_OK && !transfer.unwantedBody)
+        return PerformFailure(code, status, transfer.failure, errorText, lastError, lastTransient);
     return ExamineResponse(handle, status, transfer);
 }
 
 int CWebAccess::FetchUrl(std::string url, std::string& body)
 {
-    lastError.clear();
-    lastNotModified = false;
+    return WithRetries([&] { return FetchOnce(url, body); });
+}
+
+int CWebAccess::FetchOnce(const std::string& url, std::string& body)
+{
     std::string received;
     Transfer transfer;
     transfer.memory = &received;
@@ -500,40 +744,82 @@ int CWebAccess::FetchUrl(std::string url, std::string& body)
 
 int CWebAccess::DownloadUrl(const std::string& url, const std::string& path)
 {
-    lastError.clear();
-    lastNotModified = false;
+    return WithRetries([&] { return DownloadOnce(url, path); });
+}
+
+int CWebAccess::DownloadOnce(const std::string& url, const std::string& path)
+{
+    ClearOutcome();
     if (path.empty()) {
         lastError = "no file name to download into";
         return WEB_ERR_REQUEST;
     }
     // A link at the target stays a link: the download replaces the file it points to.
     AtomicFile file;
-    std::string error;
-    if (!file.Open(path, DOWNLOAD_TEMPORARY_PREFIX, error)) {
-        lastError = error;
+    if (!file.Open(path, DOWNLOAD_TEMPORARY_PREFIX, lastError))
         return WEB_ERR_REQUEST;
-    }
     struct stat status { };
-    const bool exists = ::stat(file.TargetPath().c_str(), &status) == 0;
-    Transfer transfer;
-    transfer.descriptor = file.Descriptor();
     // An empty file is no copy worth keeping; ask for the whole body then.
-    if (exists && status.st_size > 0)
-        transfer.ifModifiedSince = status.st_mtime;
+    const bool haveCopy = ::stat(file.TargetPath().c_str(), &status) == 0 && status.st_size > 0;
+    PartialDownload partial;
+    const bool resuming = resumable && partial.Open(file.TargetPath());
+    for (bool restarted = false;; restarted = true) {
+        Transfer transfer;
+        transfer.descriptor = resuming ? partial.Descriptor() : file.Descriptor();
+        if (resuming) {
+            transfer.partial = &partial;
+            transfer.address = &url;
+            transfer.requestedFrom = partial.Continuable(url, transfer.resumed);
+        }
+        // A partial is continued without a condition: its bytes are of a newer file than the copy.
+        if (haveCopy && transfer.requestedFrom == 0)
+            transfer.ifModifiedSince = status.st_mtime;
+        const int result = Perform(url, transfer);
+        if (transfer.restart && !restarted) {
+            std::string ignored;
+            partial.StartOver(ignored);
+            continue;
+        }
+        return resuming ? FinishPartial(result, transfer, file, partial)
+                        : FinishTemporary(result, transfer, file);
+    }
+}
 
-    const int result = Perform(url, transfer);
+int CWebAccess::FinishTemporary(int result, Transfer& transfer, AtomicFile& file)
+{
     lastNotModified = result == WEB_OK && transfer.notModified;
     if (result != WEB_OK || transfer.notModified || transfer.received == 0)
         return result;
-
     if (transfer.lastModified >= 0) {
         const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(transfer.lastModified), 0}};
         ::futimens(file.Descriptor(), times);
     }
-    if (!file.Commit(error)) {
-        lastError = error;
+    if (!file.Commit(lastError))
         return WEB_ERR_REQUEST;
+    return WEB_OK;
+}
+
+int CWebAccess::FinishPartial(
+    int result, Transfer& transfer, AtomicFile& file, PartialDownload& partial)
+{
+    lastNotModified = result == WEB_OK && transfer.notModified;
+    if (result != WEB_OK) {
+        // What broke off may be continued; what the server refused or we failed at may not.
+        partial.Settle(lastTransient || transfer.stopped);
+        return result;
     }
+    if (transfer.notModified || transfer.received == 0) {
+        partial.Remove();
+        return result;
+    }
+    // The mode the temporary was given is the one the file must have: the replaced file's, or a
+    // new file's.
+    struct stat temporary { };
+    const unsigned int mode = ::fstat(file.Descriptor(), &temporary) == 0
+        ? static_cast<unsigned int>(temporary.st_mode & 07777)
+        : 0600;
+    if (!partial.CommitTo(file.TargetPath(), mode, transfer.lastModified, lastError))
+        return WEB_ERR_REQUEST;
     return WEB_OK;
 }
 
@@ -548,13 +834,24 @@ int CWebAccess::ExamineResponse(void* handle, long status, Transfer& transfer)
         lastError = "the response has no readable status line";
         return WEB_ERR_STATUS;
     }
+    if (transfer.requestedFrom > 0 && (status == 416 || (status == 206 && !transfer.continued))) {
+        transfer.restart = true;
+        lastError = "the server's answer does not continue the partial download";
+        return WEB_ERR_REQUEST;
+    }
     if (status == 304 && transfer.ifModifiedSince >= 0) {
         transfer.notModified = true;
         return WEB_OK;
     }
-    if (status != 200) {
+    if (status != 200 && !transfer.continued) {
         lastError = "HTTP status " + std::to_string(status);
+        lastTransient = IsTransientStatus(status);
         return static_cast<int>(status);
+    }
+    if (transfer.continued && transfer.bodyOffset + transfer.received != transfer.wholeLength) {
+        transfer.restart = true;
+        lastError = "the server's answer does not continue the partial download";
+        return WEB_ERR_REQUEST;
     }
     if (transfer.ifModifiedSince >= 0) {
         // libcurl itself drops a 200 body whose Last-Modified is not newer than the condition.

@@ -1,14 +1,15 @@
-// CWebAccess: Corvane's only way onto the network. One synchronous HTTP GET per call, on the
-// calling thread, through one libcurl easy handle per fetch.
+// CWebAccess: Corvane's only way onto the network. One synchronous HTTP GET per attempt, on the
+// calling thread, through one libcurl easy handle per request.
 //
 // Requests go out as HTTP/1.0 GETs with the header block
 //   Accept: application/*, text/*, image/*, audio/*, video/*
 //   Cache-Control: no-cache
 //   User-Agent: Velmora RSS Helper
-// besides Host (and Authorization for user info, If-Modified-Since for a conditional download).
-// The block's User-Agent line wins over the session's agent name, so every request carries the
-// same User-Agent whichever caller made it (the agent name reaches only a proxy, in the CONNECT
-// of an https fetch). No Accept-Encoding is sent, nothing is decoded.
+// besides Host (and Authorization for user info, If-Modified-Since for a conditional download,
+// Range and If-Range for a resumed one). The block's User-Agent line wins over the session's agent
+// name, so every request carries the same User-Agent whichever caller made it (the agent name
+// reaches only a proxy, in the CONNECT of an https fetch). No Accept-Encoding is sent, nothing is
+// decoded.
 //
 // URLs are parsed with libcurl's URL parser after surrounding white space is trimmed: only http
 // and https with a host are fetched (ports, user info, queries; spaces and bytes beyond ASCII are
@@ -19,18 +20,27 @@
 //
 // No fetch hangs forever: a connection that is not made within the connect time-out (30 s, or
 // CORVANE_CONNECT_TIMEOUT seconds) and a transfer slower than 1 byte/s for the stall time-out
-// (60 s, or CORVANE_STALL_TIMEOUT seconds) end the fetch with WEB_ERR_REQUEST. A stop requested
-// through the stop token ends it within a second with WEB_ERR_REQUEST.
+// (60 s, or CORVANE_STALL_TIMEOUT seconds) end the attempt with WEB_ERR_REQUEST. A stop requested
+// through the stop token ends the fetch within a second with WEB_ERR_REQUEST, also while it
+// pauses before a retry.
+//
+// Retries are off unless SetRetryPolicy asks for them; resuming is off unless SetResumable asks
+// for it. Without either, every call is exactly one request.
 //
 // Thread: one object per thread and use; objects are never shared.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <stop_token>
 #include <string>
 
 namespace corvane {
+
+class AtomicFile;
+class PartialDownload;
 
 // Results of a fetch. Any other value is the HTTP status of a final response other than 200 (or
 // 304, see DownloadUrl). Every caller treats anything but WEB_OK as failure.
@@ -48,6 +58,39 @@ std::string FetchFailureText(const std::string& address);
 // The name with which the temporary file of a download begins.
 inline constexpr const char* DOWNLOAD_TEMPORARY_PREFIX = ".corvane-download-";
 
+// The name with which the partial file of a resumable download begins: the partial of
+// "<folder>/<name>" is "<folder>/" + PARTIAL_DOWNLOAD_PREFIX + "<name>", and its metadata is the
+// partial's path + PARTIAL_METADATA_SUFFIX. Both are mode 0600.
+inline constexpr const char* PARTIAL_DOWNLOAD_PREFIX = ".corvane-partial-";
+inline constexpr const char* PARTIAL_METADATA_SUFFIX = ".meta";
+
+// The partial file and the metadata file of a download into targetPath (a path whose links are
+// already resolved: the partial stands beside the file the download replaces).
+std::string PartialDownloadPath(const std::string& targetPath);
+std::string PartialMetadataPath(const std::string& targetPath);
+
+// How often and after which pauses a fetch that failed transiently is tried again (see
+// CWebAccess::LastFailureIsTransient). A default-constructed policy is the one of the update job:
+// 3 retries after 1 s, 2 s and 4 s.
+struct RetryPolicy {
+    int retries = 3; // attempts after the first; 0 or less: none
+    std::chrono::milliseconds firstPause {1000}; // doubled before each further retry
+    std::chrono::milliseconds maximumPause {60000}; // no pause is longer, Retry-After or not
+
+    // The pause before retry number retry (1 for the first): firstPause doubled retry - 1 times,
+    // at least retryAfter when the failed response asked for that, never above maximumPause, never
+    // below 0.
+    std::chrono::milliseconds PauseBefore(
+        int retry, std::optional<std::chrono::seconds> retryAfter) const;
+
+    // RetryPolicy{} with firstPause from CORVANE_RETRY_PAUSE_MS and maximumPause from
+    // CORVANE_RETRY_MAX_PAUSE_MS when they hold a whole number of milliseconds from 0 to 86400000
+    // (tests shorten the pauses this way); otherwise the defaults. Read at every call.
+    static RetryPolicy FromEnvironment();
+    // No retries: one attempt per call. What a CWebAccess does until told otherwise.
+    static RetryPolicy None();
+};
+
 class CWebAccess {
 public:
     // agentName identifies the client ("Velmora RSS Reader", or "RSS Reader" for the scheduled
@@ -61,14 +104,31 @@ public:
     CWebAccess& operator=(const CWebAccess&) = delete;
 
     // A stop requested on this token ends the running fetch (and refuses later ones) with
-    // WEB_ERR_REQUEST, leaving no file behind. The update job's Cancel relies on it.
+    // WEB_ERR_REQUEST, leaving no file behind at the target (a resumable download may keep its
+    // partial file, see SetResumable). A pause before a retry ends at once. The update job's
+    // Cancel relies on it.
     void SetStopToken(std::stop_token stop);
 
     // Called from the fetching thread as bytes arrive: received so far, and the announced total
     // (0 when unknown). Optional. It should not throw; an exception it throws is caught and ends
-    // the fetch with WEB_ERR_REQUEST.
+    // the fetch with WEB_ERR_REQUEST. A resumed download counts the bytes it already had, so
+    // received and total are those of the whole file; a retry or a restart counts from its own
+    // start again.
     using ProgressCallback = std::function<void(std::uint64_t received, std::uint64_t total)>;
     void SetProgressCallback(ProgressCallback progress);
+
+    // Retries for FetchUrl and DownloadUrl: after an attempt whose failure is transient
+    // (LastFailureIsTransient), the call waits policy.PauseBefore(n, LastRetryAfter()) and tries
+    // again, up to policy.retries times; the result, LastError and the other Last... accessors are
+    // then those of the last attempt. Any other failure, or WEB_OK, ends the call at once. A stop
+    // during a pause ends the call with WEB_ERR_REQUEST ("the fetch was stopped"). Default:
+    // RetryPolicy::None().
+    void SetRetryPolicy(RetryPolicy policy);
+    const RetryPolicy& GetRetryPolicy() const { return retryPolicy; }
+
+    // Whether DownloadUrl keeps what a broken-off transfer received, to continue from there next
+    // time. Off by default. See DownloadUrl.
+    void SetResumable(bool resumable);
 
     // Fetches url into body. On WEB_OK body holds the whole response body (NUL bytes included);
     // on any other result body is left exactly as the caller passed it. The body is held in
@@ -90,6 +150,30 @@ public:
     // request is sent. The file is committed through an AtomicFile whose temporary
     // DOWNLOAD_TEMPORARY_PREFIX + "XXXXXX" stands in the target's folder, locked, only while the
     // download runs (a killed process leaves it for RemoveStaleTemporaries).
+    //
+    // Resuming (SetResumable(true)). The body streams into the partial file
+    // PartialDownloadPath(target) instead (target: path with its links resolved), which this call
+    // creates if needed and holds under an exclusive flock while it writes; a partial that another
+    // writer holds, or whose name the folder cannot take, is left alone and the download goes
+    // into the temporary as above, without resuming. When the 200's response carries a validator
+    // (a strong ETag, else a Last-Modified at least a second older than its Date), the metadata
+    // file PartialMetadataPath(target) is written (through an AtomicFile) before the first byte,
+    // naming the address, the validator and the announced length; without one the partial is
+    // only a temporary. An attempt that breaks off transiently (cut short, reset, a time-out,
+    // 5xx, 429: LastFailureIsTransient) or by a stop keeps the partial and its metadata; any
+    // other failure, a 304 and an empty 200 remove both. When a partial with bytes stands with
+    // the metadata of the same address (and fewer bytes than its announced length), the next
+    // request of that address into that target (a retry, or the next call) sends
+    // "Range: bytes=<partial's size>-" and "If-Range: <the ETag, else the Last-Modified>", and no
+    // If-Modified-Since. A 206 whose Content-Range continues at the partial's size, runs to the
+    // end and announces the same total (and whose strong ETag, if any, is the same) appends; a
+    // 200 (the server ignored the range, or the file changed) starts over with its body. A 416, a
+    // 206 that does not continue the partial or does not add up to the total, and a 200 carrying
+    // a Content-Range discard the partial and start over with one more request (with
+    // If-Modified-Since as above) in the same attempt. Partials of another address are discarded.
+    // The whole file is committed by renaming the partial over the target, with the permission
+    // bits and modification time described above; nothing partial ever stands at the target's
+    // name.
     int DownloadUrl(const std::string& url, const std::string& path);
 
     const std::string& AgentName() const { return agentName; }
@@ -99,9 +183,24 @@ public:
     bool LastWasNotModified() const { return lastNotModified; }
 
     // What went wrong in the last fetch that did not end in WEB_OK, in words ("Connection refused",
-    // "the address is not an http or https URL", "HTTP status 404", ...); empty after WEB_OK.
-    // For diagnostics only: callers show their described messages.
+    // "the address is not an http or https URL", "HTTP status 404", "cannot write the downloaded
+    // file: No space left on device", ...); empty after WEB_OK. For diagnostics: the update job
+    // prints it after its described message.
     const std::string& LastError() const { return lastError; }
+
+    // Whether the last fetch failed in a way that may pass by itself: the connection was refused
+    // or reset, a connect or stall time-out, a body cut short, an empty reply, HTTP 5xx or 429.
+    // False after WEB_OK, other statuses, a bad address, a stop, local file errors and anything
+    // else.
+    bool LastFailureIsTransient() const { return lastTransient; }
+
+    // The Retry-After of the last final response, as a delay from when it arrived (an HTTP date
+    // in the past is 0 s); empty when it had none or it could not be read.
+    std::optional<std::chrono::seconds> LastRetryAfter() const { return lastRetryAfter; }
+
+    // How many attempts the last FetchUrl or DownloadUrl made: 1 + the retries it took. (A
+    // restart within an attempt, see DownloadUrl, does not count.)
+    int LastAttempts() const { return lastAttempts; }
 
     // The time-outs in force: CORVANE_CONNECT_TIMEOUT / CORVANE_STALL_TIMEOUT when they hold a
     // whole number of seconds from 1 to 86400, else 30 and 60. Read at every fetch.
@@ -110,15 +209,36 @@ public:
 
 private:
     struct Transfer;
+    // Runs attempt until it succeeds, fails other than transiently, or the retries are spent.
+    int WithRetries(const std::function<int()>& attempt);
+    // Waits pause unless a stop comes first; false then.
+    bool PauseBeforeRetry(std::chrono::milliseconds pause) const;
+    // Forgets what the request before said.
+    void ClearOutcome();
+    int FetchOnce(const std::string& url, std::string& body);
+    int DownloadOnce(const std::string& url, const std::string& path);
+    // What a download's request left: the file committed, or left as it was.
+    int FinishTemporary(int result, Transfer& transfer, AtomicFile& file);
+    int FinishPartial(int result, Transfer& transfer, AtomicFile& file, PartialDownload& partial);
+
+    // One request: its options, its transfer (a CURLcode) and what its response means.
     int Perform(const std::string& url, Transfer& transfer);
+    int Run(void* handle, Transfer& transfer);
+    int Outcome(
+        void* handle, int performed, long status, const char* errorText, Transfer& transfer);
     // What the finished transfer's response with status means (handle: its CURL easy handle).
     int ExamineResponse(void* handle, long status, Transfer& transfer);
 
     std::string agentName;
     std::stop_token stopToken;
     ProgressCallback progressCallback;
+    RetryPolicy retryPolicy = RetryPolicy::None();
+    bool resumable = false;
     std::string lastError;
     bool lastNotModified = false;
+    bool lastTransient = false;
+    std::optional<std::chrono::seconds> lastRetryAfter;
+    int lastAttempts = 0;
 };
 
 } // namespace corvane

@@ -303,11 +303,13 @@ TEST_F(FetchUrlTest, StalledTransfersEnd)
     server.ServeStall("/stall-body", std::string(100, 'x'), 0, 20s);
     EXPECT_EQ(web.FetchUrl(server.Url("/stall-body"), body), WEB_ERR_REQUEST);
     EXPECT_NE(web.LastError().find("too slow"), std::string::npos) << web.LastError();
+    EXPECT_TRUE(web.LastFailureIsTransient());
     // Not even headers come.
     server.Serve("/stall-head", "late");
     server.SetDelay("/stall-head", 20s);
     EXPECT_EQ(web.FetchUrl(server.Url("/stall-head"), body), WEB_ERR_REQUEST);
     EXPECT_NE(web.LastError().find("too slow"), std::string::npos) << web.LastError();
+    EXPECT_TRUE(web.LastFailureIsTransient());
     EXPECT_EQ(body, "previous");
 }
 
@@ -332,6 +334,7 @@ TEST_F(FetchUrlTest, ConnectionsThatAreNeverAcceptedTimeOut)
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(web.FetchUrl(deaf.Url("/"), body), WEB_ERR_REQUEST);
     EXPECT_NE(web.LastError().find("Timeout"), std::string::npos) << web.LastError();
+    EXPECT_TRUE(web.LastFailureIsTransient());
     for (int filler : fillers)
         ::close(filler);
 }
@@ -353,6 +356,7 @@ TEST_F(FetchUrlTest, StopFromAnotherThreadEndsTheFetchWithinASecond)
     EXPECT_EQ(result, WEB_ERR_REQUEST);
     EXPECT_EQ(body, "previous");
     EXPECT_LT(returned - stopped, 1000ms);
+    EXPECT_FALSE(web.LastFailureIsTransient());
 
     // A fetch still waiting for its connection stops as quickly.
     {

@@ -1,6 +1,7 @@
 #include "TestServer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <fstream>
 #include <memory>
@@ -9,6 +10,20 @@
 namespace {
 
 constexpr std::size_t FilePieceSize = 256 * 1024;
+
+// The first byte of "bytes=<first>-", or false for any other Range.
+bool OpenRangeStart(const std::string& range, std::size_t& first)
+{
+    const std::string unit = "bytes=";
+    if (range.compare(0, unit.size(), unit) != 0 || range.size() < unit.size() + 2
+        || range.back() != '-')
+        return false;
+    const std::string digits = range.substr(unit.size(), range.size() - unit.size() - 1);
+    if (digits.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    first = static_cast<std::size_t>(std::stoull(digits));
+    return true;
+}
 
 std::string QueryOf(const std::string& target)
 {
@@ -70,6 +85,9 @@ void TestServer::Dispatch(const httplib::Request& request, httplib::Response& re
         if (auto found = delays.find(request.path); found != delays.end())
             delay = found->second;
     }
+    // cpp-httplib would cut any body to a requested range, also one sent with status 200, which
+    // no real server does; the request is the server's own object, not a constant.
+    const_cast<httplib::Request&>(request).ranges.clear();
     // cpp-httplib answers HTTP/1.1 and offers keep-alive even to a 1.0 client that did not ask
     // for it; say plainly that the connection ends.
     if (request.version == "HTTP/1.0" && request.get_header_value("Connection") != "keep-alive")
@@ -212,6 +230,51 @@ void TestServer::ServeWithLastModified(
                 }
             }
             response.set_content(body, contentType.c_str());
+        });
+}
+
+void TestServer::ServeRanges(const std::string& path, std::string body, std::string etag,
+    std::time_t lastModified, int cutAnswers, std::size_t cutAfter)
+{
+    auto shared = std::make_shared<const std::string>(std::move(body));
+    auto cutsLeft = std::make_shared<std::atomic<int>>(cutAnswers);
+    Handle(path,
+        [shared, etag, lastModified, cutsLeft, cutAfter](
+            const httplib::Request& request, httplib::Response& response) {
+            const std::string modified = lastModified == -1 ? "" : FormatHttpDate(lastModified);
+            response.set_header("Date", FormatHttpDate(std::time(nullptr)));
+            if (!etag.empty())
+                response.set_header("ETag", etag);
+            if (!modified.empty())
+                response.set_header("Last-Modified", modified);
+            const std::string ifRange = request.get_header_value("If-Range");
+            const bool current = !request.has_header("If-Range")
+                || (!ifRange.empty() && (ifRange == etag || ifRange == modified));
+            std::size_t first = 0;
+            const bool ranged = current && request.has_header("Range")
+                && OpenRangeStart(request.get_header_value("Range"), first);
+            if (ranged && first >= shared->size()) {
+                response.status = 416;
+                response.set_header("Content-Range", "bytes */" + std::to_string(shared->size()));
+                return;
+            }
+            if (!ranged)
+                first = 0;
+            response.status = ranged ? 206 : 200;
+            if (ranged)
+                response.set_header("Content-Range",
+                    "bytes " + std::to_string(first) + "-" + std::to_string(shared->size() - 1)
+                        + "/" + std::to_string(shared->size()));
+            // Cut answers stop after cutAfter bytes of what they announce.
+            const std::size_t length = shared->size() - first;
+            const std::size_t sent
+                = cutsLeft->fetch_sub(1) > 0 ? std::min(cutAfter, length) : length;
+            response.set_content_provider(length, "application/octet-stream",
+                [shared, first, sent](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                    if (offset >= sent)
+                        return false; // drops the connection before the announced length
+                    return sink.write(shared->data() + first + offset, sent - offset);
+                });
         });
 }
 

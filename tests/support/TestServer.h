@@ -7,6 +7,9 @@
 //
 // Endpoints are matched on the exact path, without the query string; a later registration on the
 // same path replaces the earlier one. A path without an endpoint answers 404 with an empty body.
+// Range headers are left to the endpoint: the library's own range answering is off, so every
+// endpoint but ServeRanges answers a range request as a server without range support does, with
+// its whole body and its own status.
 // Every request is recorded (method, version, target, query, headers) under its path, whether or
 // not an endpoint exists, so tests can check what a client sent.
 //
@@ -75,6 +78,15 @@ public:
     // If-Modified-Since is not earlier than lastModified gets 304 with no body.
     void ServeWithLastModified(const std::string& path, std::string body, std::time_t lastModified,
         std::string contentType = "application/octet-stream");
+    // A file served the way a server with range support serves it. Every answer carries Date
+    // (now), and ETag: etag and Last-Modified: lastModified unless they are empty / -1. A request
+    // with "Range: bytes=<first>-" whose If-Range, if it has one, is the ETag or the Last-Modified
+    // date gets 206 with Content-Range "bytes <first>-<size - 1>/<size>" and the rest of body, or
+    // 416 with "Content-Range: bytes */<size>" when first is not within body. Every other request
+    // gets 200 with the whole body. The first cutAnswers answers send only the first cutAfter
+    // bytes of the body they announce, then drop the connection.
+    void ServeRanges(const std::string& path, std::string body, std::string etag,
+        std::time_t lastModified = -1, int cutAnswers = 0, std::size_t cutAfter = 0);
 
     // Requests seen on path.
     int Hits(const std::string& path) const;
