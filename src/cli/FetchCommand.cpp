@@ -33,8 +33,10 @@ const char* const fetchHelp
       "FILE is replaced only by a complete, non-empty body with status 200. When FILE exists, the\n"
       "server is asked whether the address changed since FILE's modification time; an unchanged\n"
       "address (304) leaves FILE as it is and counts as success.\n"
+      "A failure that may pass (no connection, a time-out, a 5xx or 429 answer) is tried again up\n"
+      "to 3 times, after 1, 2 and 4 seconds (or as the server's Retry-After asks, at most 60).\n"
       "Time-outs: CORVANE_CONNECT_TIMEOUT (default 30) and CORVANE_STALL_TIMEOUT (default 60)\n"
-      "seconds.\n"
+      "seconds; the first pause before a retry: CORVANE_RETRY_PAUSE_MS (default 1000).\n"
       "\n"
       "Exit codes: 0 result 1, 1 any other result, 2 wrong usage, 130 interrupted.\n";
 
@@ -65,6 +67,7 @@ int RunFetch(CommandArguments& arguments)
     const std::string& file = positionals[1];
 
     CWebAccess web("Velmora RSS Reader");
+    web.SetRetryPolicy(RetryPolicy::FromEnvironment());
     std::stop_source stop;
     web.SetStopToken(stop.get_token());
     const bool showProgress = StderrIsTerminal();

@@ -174,6 +174,10 @@ int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error) const
     const RunningWorkTicket ticket(options.board, RunningWork::Kind::Download, task.url);
     CWebAccess web(options.agentName);
     web.SetStopToken(stop);
+    // A passing failure (a 503, a reset) is tried again; an episode that broke off continues
+    // where it stopped, now or in the next update. Feeds are small enough to fetch whole.
+    web.SetRetryPolicy(RetryPolicy::FromEnvironment());
+    web.SetResumable(task.kind == UpdateTask::Kind::Enclosure);
     web.SetProgressCallback([&ticket](std::uint64_t received, std::uint64_t total) {
         ticket.SetBytes(received, total);
     });

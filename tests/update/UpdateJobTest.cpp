@@ -189,6 +189,84 @@ TEST_F(UpdateJobTest, SecondOfThreeFeedsFailsAndSetsRepackableAtTheEnd)
     EXPECT_EQ(result.packageSize, ReadWholeFile(Output()).size());
     EXPECT_EQ(repackable, (std::vector<int> {0, 1}));
     EXPECT_FALSE(running.load());
+    EXPECT_EQ(server.Hits("/2.rss"), 4); // a 5xx may pass: tried again three times
+    EXPECT_EQ(listener.Reasons(), (std::vector<std::string> {"HTTP status 500"}));
+}
+
+// A passing failure that passes is no failure; a 404 is asked once; a 429 is tried again.
+TEST_F(UpdateJobTest, RetriesByStatus)
+{
+    int unavailable = 0;
+    server.Handle("/busy.rss", [&](const httplib::Request&, httplib::Response& response) {
+        if (unavailable++ < 2) {
+            response.status = 503;
+            return;
+        }
+        response.set_content(Rss("Busy", {}), "application/rss+xml");
+    });
+    int limited = 0;
+    server.Handle("/limited.rss", [&](const httplib::Request&, httplib::Response& response) {
+        if (limited++ == 0) {
+            response.status = 429;
+            response.set_header("Retry-After", "0");
+            return;
+        }
+        response.set_content(Rss("Limited", {}), "application/rss+xml");
+    });
+    RecordingListener listener;
+    const UpdateJobResult result = Run(
+        Setup({server.Url("/busy.rss"), server.Url("/missing.rss"), server.Url("/limited.rss")}),
+        listener);
+    EXPECT_EQ(server.Hits("/busy.rss"), 3);
+    EXPECT_EQ(server.Hits("/missing.rss"), 1);
+    EXPECT_EQ(server.Hits("/limited.rss"), 2);
+    EXPECT_EQ(listener.Failures(),
+        (std::vector<std::string> {UpdateFailureText(server.Url("/missing.rss"))}));
+    EXPECT_EQ(listener.Reasons(), (std::vector<std::string> {"HTTP status 404"}));
+    EXPECT_EQ(Unpack(Output()).records,
+        (std::vector<std::string> {
+            "0 " + server.Url("/busy.rss"), "0 " + server.Url("/limited.rss")}));
+    EXPECT_TRUE(result.anyFailed);
+}
+
+// Cancel during the pause before a retry ends the job at once.
+TEST_F(UpdateJobTest, CancelDuringARetryPauseEndsAtOnce)
+{
+    setenv("CORVANE_RETRY_PAUSE_MS", "30000", 1);
+    server.Serve("/down.rss", "", "text/plain", 503);
+    RecordingListener listener;
+    CUpdateJob job(Setup({server.Url("/down.rss")}), listener);
+    std::string error;
+    ASSERT_TRUE(job.Start(error)) << error;
+    for (int i = 0; i < 500 && server.Hits("/down.rss") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(server.Hits("/down.rss"), 1);
+    const auto cancelled = std::chrono::steady_clock::now();
+    job.Cancel();
+    job.Wait();
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::seconds(2));
+    EXPECT_TRUE(job.Result().cancelled);
+    EXPECT_EQ(server.Hits("/down.rss"), 1);
+    EXPECT_TRUE(listener.Failures().empty());
+}
+
+// An episode whose download breaks off is continued from where it stopped, not fetched again.
+TEST_F(UpdateJobTest, AnEpisodeThatBreaksOffContinuesWhereItStopped)
+{
+    std::string audio(300 * 1024, '\0');
+    for (std::size_t i = 0; i < audio.size(); ++i)
+        audio[i] = static_cast<char>(i * 7 % 251);
+    server.ServeRanges("/episode.mp3", audio, "\"v1\"", -1, 1, 100 * 1024);
+    server.Serve("/feed.rss", Rss("Feed", {{server.Url("/episode.mp3"), "audio/mpeg"}}));
+    RecordingListener listener;
+    const UpdateJobResult result = Run(Setup({server.Url("/feed.rss")}), listener);
+    EXPECT_FALSE(result.anyFailed) << ::testing::PrintToString(listener.Events());
+    ASSERT_EQ(server.Hits("/episode.mp3"), 2);
+    const auto headers = server.RequestHeaders("/episode.mp3");
+    EXPECT_EQ(headers[1].count("Range") ? headers[1].find("Range")->second : "", "bytes=102400-");
+    const Unpacked unpacked = Unpack(Output());
+    ASSERT_EQ(unpacked.records.size(), 2u);
+    EXPECT_EQ(ReadWholeFile(CacheFileName(server.Url("/episode.mp3"), CACHE_MP3)), audio);
 }
 
 TEST_F(UpdateJobTest, PodcastOffPacksFeedsOnly)

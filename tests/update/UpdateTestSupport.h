@@ -118,6 +118,8 @@ protected:
             ::mkdir(folder.c_str(), 0700);
         setenv("no_proxy", "*", 1);
         unsetenv("http_proxy");
+        // Failing answers are tried again as in real use, after pauses of milliseconds.
+        setenv("CORVANE_RETRY_PAUSE_MS", "5", 1);
     }
 
     std::string Output() const { return temp.File("out/corvane.mrf"); }
