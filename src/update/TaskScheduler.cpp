@@ -120,8 +120,6 @@ void CTaskScheduler::PlaceInCache(std::vector<UpdateTask>& batch)
             else if (claim.newClaim)
                 newlyClaimed.push_back(&task);
         }
-        if (task.convert) // ".mp3" becomes ".amr": the conversion belongs to that file
-            task.amrPath = task.cachePath.substr(0, task.cachePath.size() - 4) + ".amr";
     }
     std::string error;
     if (!cacheIndex->SaveIfChanged(error)) {
@@ -205,7 +203,7 @@ void CTaskScheduler::FinishDownload(
         task.found = std::move(found);
         task.state = UpdateTask::State::Done;
         ScheduleReadFeeds();
-    } else if (result == WEB_OK && task.convert) {
+    } else if (result == WEB_OK && task.convert && !task.amrKept) {
         task.state = UpdateTask::State::Converting;
         toConvert.emplace(task.order, &task);
         convertCondition.notify_one();
@@ -233,10 +231,20 @@ void CTaskScheduler::DownloadWorker()
         std::vector<UpdateTask> found;
         if (task->kind == UpdateTask::Kind::Feed && result == WEB_OK)
             found = ReadEnclosures(*task, settings);
+        else if (result == WEB_OK && task->convert)
+            FindKeptConversion(*task);
 
         lock.lock();
         FinishDownload(*task, result, settings, std::move(found));
     }
+}
+
+// The name of the enclosure's conversion for the MP3 now in the cache and the task's settings,
+// and whether a job before made it. Called without the mutex: it looks at files.
+void CTaskScheduler::FindKeptConversion(UpdateTask& task) const
+{
+    task.amrPath = KeptAmrPath(task.cachePath, AmrSettingsFrom(task.settings));
+    task.amrKept = !task.amrPath.empty() && FileExists(task.amrPath);
 }
 
 void CTaskScheduler::ConvertWorker()
@@ -253,13 +261,18 @@ void CTaskScheduler::ConvertWorker()
 
         ConversionControl control;
         control.stop = stop;
+        control.fileMode = 0600; // the user's audio, kept in the cache
         std::string error;
-        const CorvaneSettings& settings = task->settings;
-        const int converted = ConvertMp3ToAmr(task->cachePath, task->amrPath,
-            AmrModeFromCompression(settings.compression), 0, VolumeIndexFromVolume(settings.volume),
-            settings.lengthLimitOn, settings.lengthLimit, &control, &error);
+        const AmrSettings amr = AmrSettingsFrom(task->settings);
+        int converted = -1;
+        if (task->amrPath.empty())
+            error = "cannot convert " + task->cachePath + ": the file is not there";
+        else
+            converted = ConvertMp3ToAmr(task->cachePath, task->amrPath, amr.mode, 0,
+                amr.volumeIndex, amr.limitOn, amr.lengthSeconds, &control, &error);
 
         lock.lock();
+        ++conversions;
         task->convertResult = converted;
         task->convertError = std::move(error);
         task->state = UpdateTask::State::Done;
@@ -296,10 +309,6 @@ void CTaskScheduler::Shutdown()
         convertCondition.notify_all();
     }
     workers.clear(); // joins
-    for (UpdateTask& task : tasks) {
-        if (task.convert && task.convertResult == 0 && !task.packed)
-            std::remove(task.amrPath.c_str());
-    }
 }
 
 } // namespace corvane

@@ -49,6 +49,16 @@ int VolumeIndexFromVolume(int volume)
     return volume >= 0 && volume <= 7 ? volume : 4;
 }
 
+AmrSettings AmrSettingsFrom(const CorvaneSettings& settings)
+{
+    AmrSettings amr;
+    amr.mode = AmrModeFromCompression(settings.compression);
+    amr.volumeIndex = VolumeIndexFromVolume(settings.volume);
+    amr.limitOn = settings.lengthLimitOn != 0 ? 1 : 0;
+    amr.lengthSeconds = settings.lengthLimit;
+    return amr;
+}
+
 namespace {
 
 // The temporaries that a killed job (of this or another process) left in the cache under the
@@ -212,7 +222,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
     }
     std::uint32_t type = RECORD_MP3;
     std::string source = enclosure.cachePath;
-    if (enclosure.convert) {
+    if (enclosure.convert && !enclosure.amrKept) {
         Status("Converting " + enclosure.url);
         if (!scheduler.WaitFor(enclosure, UpdateTask::State::Done))
             return Packed::Stopped;
@@ -222,6 +232,8 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
             scheduler.MarkPacked(enclosure);
             return Packed::Go;
         }
+    }
+    if (enclosure.convert) {
         type = RECORD_AMR;
         source = enclosure.amrPath;
     }
@@ -229,8 +241,6 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
         return Packed::Stopped;
     bool missing = false;
     const Packed written = WriteRecord(enclosure.url, type, source, missing);
-    if (enclosure.convert)
-        std::remove(enclosure.amrPath.c_str());
     if (written == Packed::Go && missing)
         Failure(UpdateFailureText(enclosure.url));
     scheduler.MarkPacked(enclosure);
@@ -344,7 +354,9 @@ UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
     scheduler.Start(setup.feedUrls);
     const bool stopped = PackAll(scheduler) == Packed::Stopped;
     scheduler.Shutdown();
-    return End(stopped || stop.stop_requested());
+    UpdateJobResult outcome = End(stopped || stop.stop_requested());
+    outcome.conversions = scheduler.Conversions();
+    return outcome;
 }
 
 CUpdateJob::CUpdateJob(UpdateJobSetup setup_, UpdateListener& listener_)

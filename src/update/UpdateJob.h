@@ -12,6 +12,7 @@
 #pragma once
 
 #include "platform/Settings.h"
+#include "update/CacheNames.h"
 
 #include <atomic>
 #include <cstdint>
@@ -109,6 +110,7 @@ struct UpdateJobResult {
     std::uint64_t packageSize = 0; // the committed package's length
     std::string finalText; // as given to OnFinished
     std::string packageError; // a package write or commit error, naming the file
+    std::size_t conversions = 0; // MP3s converted to AMR by this job (kept ones not counted)
 };
 
 // The texts of the job, exactly as shown.
@@ -124,6 +126,8 @@ std::string UpdateNotWrittenText(const std::string& outputPath, const std::strin
 // and the volume index (volume 0..7, else 4).
 int AmrModeFromCompression(int compression);
 int VolumeIndexFromVolume(int volume);
+// All four conversion settings of the podcast settings (the length counts with the limit on).
+AmrSettings AmrSettingsFrom(const CorvaneSettings& settings);
 
 // One update job. Create it, Start() it, then either let it run to its end or Cancel() it.
 //
@@ -133,7 +137,8 @@ int VolumeIndexFromVolume(int volume);
 // After Cancel() returns, the listener gets no further OnStatus, OnProgress*, OnFinished call and
 // the package file at outputPath is never touched; a listener inside OnFailure at that moment
 // returns normally and the job then ends. Cache files stay whole: a download that is stopped
-// leaves nothing behind (the fetcher's rule) and unpacked AMR files are deleted.
+// leaves nothing behind (the fetcher's rule), a stopped conversion leaves nothing at its name,
+// and finished conversions stay for the next job.
 class CUpdateJob {
 public:
     CUpdateJob(UpdateJobSetup setup, UpdateListener& listener);
