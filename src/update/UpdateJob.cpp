@@ -5,6 +5,7 @@
 #include "audio/Mp3ToAmr.h"
 #include "net/WebAccess.h"
 #include "update/CacheNames.h"
+#include "update/CachePrune.h"
 #include "update/Package.h"
 #include "update/TaskScheduler.h"
 
@@ -135,6 +136,7 @@ private:
     Packed PackEnclosure(CTaskScheduler& scheduler, UpdateTask& enclosure);
     Packed PackAll(CTaskScheduler& scheduler);
     UpdateJobResult End(bool stopped);
+    void Prune(UpdateJobResult& outcome);
 
     std::stop_token stop;
     bool anyFailed = false;
@@ -346,6 +348,22 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
     return outcome;
 }
 
+// After the commit, so that nothing the new package came from is touched before it stands, and
+// with the settings of now, which the next Re-Pack will use.
+void CUpdateJob::Impl::Prune(UpdateJobResult& outcome)
+{
+    const CorvaneSettings settings = setup.readSettings ? setup.readSettings() : setup.settings;
+    if (!settings.prune)
+        return;
+    PruneOptions options;
+    options.stop = stop;
+    const PruneResult pruned = PruneCache(*setup.pruneFeedUrls, settings, options);
+    outcome.pruned = true;
+    outcome.prunedFiles = pruned.files;
+    outcome.prunedBytes = pruned.bytes;
+    outcome.pruneErrors = pruned.errors;
+}
+
 UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
 {
     stop = std::move(stopToken);
@@ -356,6 +374,8 @@ UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
     scheduler.Shutdown();
     UpdateJobResult outcome = End(stopped || stop.stop_requested());
     outcome.conversions = scheduler.Conversions();
+    if (outcome.packageWritten && !outcome.cancelled && !setup.repack && setup.pruneFeedUrls)
+        Prune(outcome);
     return outcome;
 }
 

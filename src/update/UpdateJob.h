@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -84,6 +85,12 @@ struct UpdateJobSetup {
     // thread. May be empty.
     std::function<void(int)> setRepackable;
 
+    // Full update only: when set, and the settings read at the end still have prune on, the
+    // cache is pruned (PruneCache) against these feeds once the package was committed; not after
+    // a cancel or a package write error. They must be every feed of the tree (with this job's),
+    // or the files of the feeds left out go. The result says what went.
+    std::optional<std::vector<std::string>> pruneFeedUrls;
+
     // false (the scheduled update): OnFailure is never called.
     bool reportFailures = true;
 
@@ -111,6 +118,12 @@ struct UpdateJobResult {
     std::string finalText; // as given to OnFinished
     std::string packageError; // a package write or commit error, naming the file
     std::size_t conversions = 0; // MP3s converted to AMR by this job (kept ones not counted)
+    // The prune after the update (see UpdateJobSetup::pruneFeedUrls): whether it ran, what it
+    // removed, and the files it could not remove.
+    bool pruned = false;
+    std::size_t prunedFiles = 0;
+    std::uint64_t prunedBytes = 0;
+    std::vector<std::string> pruneErrors;
 };
 
 // The texts of the job, exactly as shown.

@@ -18,7 +18,8 @@ protected:
     {
         UpdateFixture::SetUp();
         server.Serve("/p.rss",
-            Rss("P", {{server.Url("/e1.mp3"), "audio/mpeg"}, {server.Url("/e2.mp3"), "audio/mpeg"}}));
+            Rss("P",
+                {{server.Url("/e1.mp3"), "audio/mpeg"}, {server.Url("/e2.mp3"), "audio/mpeg"}}));
         server.ServeWithLastModified("/e1.mp3", TestData("tone-a.mp3"), 1700000000, "audio/mpeg");
         server.ServeWithLastModified("/e2.mp3", TestData("tone-b.mp3"), 1700000000, "audio/mpeg");
     }
@@ -92,9 +93,8 @@ TEST_F(KeptConversionTest, SecondUpdatePacksTheKeptConversions)
     EXPECT_EQ(server.Requests("/e1.mp3")[1].headers.count("If-Modified-Since"), 1u);
     // Each kept enclosure is announced once, as a download, and packed at once.
     const auto events = second.Events();
-    EXPECT_EQ(std::count(events.begin(), events.end(),
-                  "status Downloading " + server.Url("/e1.mp3")),
-        1);
+    EXPECT_EQ(
+        std::count(events.begin(), events.end(), "status Downloading " + server.Url("/e1.mp3")), 1);
 }
 
 TEST_F(KeptConversionTest, RepackAfterTheUpdateConvertsNothing)
