@@ -22,7 +22,8 @@ const char* const cleanHelp
     = "usage: corvane-cli clean [--dry-run]\n"
       "\n"
       "Removes from the download cache what no feed of the channels file needs any more: the\n"
-      "documents of feeds no longer subscribed, the MP3s of episodes no longer listed or no longer\n"
+      "documents of feeds no longer subscribed, the MP3s of episodes no longer listed or no "
+      "longer\n"
       "taken by the Podcast settings, AMR conversions made with other settings or from older\n"
       "versions of an MP3, and partial downloads of such files. Everything Re-Pack needs stays.\n"
       "Other files in the data folder are left alone.\n"
@@ -48,8 +49,7 @@ bool ChannelsReadWhole(std::string& error)
     if (CCorvaneDoc::ReadOutlineFile(path, head, root, &reason))
         return true;
     error = "cannot read the channels file " + path
-        + (reason.empty() ? std::string(" completely") : ": " + reason)
-        + "; nothing was removed";
+        + (reason.empty() ? std::string(" completely") : ": " + reason) + "; nothing was removed";
     return false;
 }
 

@@ -80,6 +80,7 @@ std::string CacheFileNameIn(
 
 constexpr const char* KEPT_AMR_TAG = "~a";
 constexpr std::size_t DIGEST_DIGITS = 16;
+constexpr std::size_t KEPT_SUFFIX = 2 + DIGEST_DIGITS + 4; // "~a", the digest, ".amr"
 
 QByteArray ShortDigest(const QByteArray& input)
 {
@@ -106,18 +107,35 @@ std::string CacheFileNameVariant(const std::string& address, int kind, int varia
     return CacheFileNameIn(GetDataFolder(), address, kind, "~" + digest.toStdString());
 }
 
+namespace {
+
+// The folder (with its '/'), the file name and the name without ".mp3" of an MP3's path.
+struct Mp3Name {
+    std::string folder;
+    std::string fileName;
+    std::string stem;
+};
+
+Mp3Name SplitMp3Path(const std::string& mp3Path)
+{
+    Mp3Name name;
+    const std::size_t slash = mp3Path.rfind('/');
+    name.folder = slash == std::string::npos ? std::string() : mp3Path.substr(0, slash + 1);
+    name.fileName = mp3Path.substr(name.folder.size());
+    name.stem = name.fileName;
+    if (name.stem.size() >= 4 && name.stem.compare(name.stem.size() - 4, 4, ".mp3") == 0)
+        name.stem.erase(name.stem.size() - 4);
+    return name;
+}
+
+} // namespace
+
 std::string KeptAmrPath(const std::string& mp3Path, const AmrSettings& settings)
 {
     struct stat mp3 { };
     if (::stat(mp3Path.c_str(), &mp3) != 0)
         return {};
-    const std::size_t slash = mp3Path.rfind('/');
-    const std::string folder
-        = slash == std::string::npos ? std::string() : mp3Path.substr(0, slash + 1);
-    const std::string fileName = mp3Path.substr(folder.size());
-    std::string stem = fileName;
-    if (stem.size() >= 4 && stem.compare(stem.size() - 4, 4, ".mp3") == 0)
-        stem.erase(stem.size() - 4);
+    const auto [folder, fileName, stem] = SplitMp3Path(mp3Path);
 
     // The length counts only while the limit is on: without it the output is the same for any.
     const bool limitOn = settings.limitOn != 0;
@@ -136,7 +154,7 @@ std::string KeptAmrPath(const std::string& mp3Path, const AmrSettings& settings)
 bool IsKeptAmrName(const std::string& fileName)
 {
     const std::size_t tagLength = std::string(KEPT_AMR_TAG).size();
-    const std::size_t suffixLength = tagLength + DIGEST_DIGITS + 4;
+    const std::size_t suffixLength = KEPT_SUFFIX;
     if (fileName.size() <= suffixLength)
         return false;
     const std::string suffix = fileName.substr(fileName.size() - suffixLength);
@@ -149,6 +167,14 @@ bool IsKeptAmrName(const std::string& fileName)
             return false;
     }
     return true;
+}
+
+bool IsWholeKeptAmrNameOf(const std::string& fileName, const std::string& mp3Path)
+{
+    const Mp3Name mp3 = SplitMp3Path(mp3Path);
+    return mp3.folder.size() + mp3.stem.size() + KEPT_SUFFIX <= LONGEST_NAME
+        && fileName.size() == mp3.stem.size() + KEPT_SUFFIX
+        && fileName.compare(0, mp3.stem.size(), mp3.stem) == 0 && IsKeptAmrName(fileName);
 }
 
 std::string CacheFileNamePart(const std::string& address, int kind)

@@ -56,4 +56,9 @@ std::string KeptAmrPath(const std::string& mp3Path, const AmrSettings& settings)
 // True for a file name (without folder) of the form KeptAmrPath gives.
 bool IsKeptAmrName(const std::string& fileName);
 
+// True when fileName (without folder) is a kept conversion of the MP3 at mp3Path, of any version
+// and settings, under a name that was not cut. (A cut name may as well be another MP3's whose
+// name begins the same: those are never taken for this MP3's.)
+bool IsWholeKeptAmrNameOf(const std::string& fileName, const std::string& mp3Path);
+
 } // namespace corvane

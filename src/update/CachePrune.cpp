@@ -86,7 +86,8 @@ bool CollectNeeded(const CCacheIndex& index, const std::string& folder,
 
 bool EndsWith(const std::string& text, const std::string& end)
 {
-    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+    return text.size() >= end.size()
+        && text.compare(text.size() - end.size(), end.size(), end) == 0;
 }
 
 // A name a cache file can have: a stem without the punctuation that cache names never keep, and

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 namespace corvane {
@@ -37,6 +38,31 @@ bool FileExists(const std::string& path)
 {
     struct stat info { };
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// After a conversion: the MP3's other kept conversions, made from an older version of it (which
+// no job can use again) or with other settings, so that a server that never answers 304, whose
+// MP3s are new files at every update, does not add a conversion per episode at every update.
+void RemoveOtherConversions(const std::string& mp3Path, const std::string& keptPath)
+{
+    const std::size_t slash = keptPath.rfind('/');
+    const std::string folder = keptPath.substr(0, slash + 1);
+    const std::string keptName = keptPath.substr(folder.size());
+    DIR* directory = ::opendir(folder.c_str());
+    if (!directory)
+        return;
+    std::vector<std::string> others;
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != keptName && IsWholeKeptAmrNameOf(name, mp3Path))
+            others.push_back(folder + name);
+    }
+    ::closedir(directory);
+    for (const std::string& path : others) {
+        struct stat status { };
+        if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+            std::remove(path.c_str());
+    }
 }
 
 } // namespace
@@ -270,6 +296,9 @@ void CTaskScheduler::ConvertWorker()
         else
             converted = ConvertMp3ToAmr(task->cachePath, task->amrPath, amr.mode, 0,
                 amr.volumeIndex, amr.limitOn, amr.lengthSeconds, &control, &error);
+
+        if (converted == 0)
+            RemoveOtherConversions(task->cachePath, task->amrPath);
 
         lock.lock();
         ++conversions;

@@ -212,6 +212,26 @@ TEST_F(CacheNames, KeptConversionNamesNeverMeetOtherCacheNames)
     EXPECT_TRUE(IsKeptAmrName("x~a0123456789abcdef.amr"));
 }
 
+// The kept conversions of one MP3 are told from those of any other, also of its variants; cut
+// names are never claimed for it.
+TEST_F(CacheNames, KeptConversionsOfOneMp3)
+{
+    const std::string mp3 = CacheFileName("http://host/e.mp3", CACHE_MP3);
+    EXPECT_TRUE(IsWholeKeptAmrNameOf("host_e_mp3~a0123456789abcdef.amr", mp3));
+    EXPECT_FALSE(IsWholeKeptAmrNameOf("host_e_mp3.amr", mp3));
+    EXPECT_FALSE(IsWholeKeptAmrNameOf("host_e_mp3x~a0123456789abcdef.amr", mp3));
+    EXPECT_FALSE(IsWholeKeptAmrNameOf("host_e_mp3~0123456789abcdef~a0123456789abcdef.amr", mp3));
+    const std::string variant = CacheFileNameVariant("http://host/e.mp3", CACHE_MP3, 1);
+    const std::string variantStem
+        = variant.substr(Data().size(), variant.size() - Data().size() - 4);
+    EXPECT_TRUE(IsWholeKeptAmrNameOf(variantStem + "~a0123456789abcdef.amr", variant));
+    EXPECT_FALSE(IsWholeKeptAmrNameOf(variantStem + "~a0123456789abcdef.amr", mp3));
+
+    const std::string longMp3 = CacheFileName("http://host/" + std::string(300, 'n'), CACHE_MP3);
+    const std::string longStem = longMp3.substr(Data().size(), longMp3.size() - Data().size() - 4);
+    EXPECT_FALSE(IsWholeKeptAmrNameOf(longStem + "~a0123456789abcdef.amr", longMp3));
+}
+
 // A long MP3 name: the kept name is cut to 250 bytes, keeping "~a", the digest and ".amr".
 TEST_F(CacheNames, LongKeptConversionNamesAreShortenedKeepingTheDigest)
 {

@@ -21,7 +21,8 @@ protected:
     {
         UpdateFixture::SetUp();
         server.Serve("/a.rss",
-            Rss("A", {{server.Url("/a1.mp3"), "audio/mpeg"}, {server.Url("/a2.mp3"), "audio/mpeg"}}));
+            Rss("A",
+                {{server.Url("/a1.mp3"), "audio/mpeg"}, {server.Url("/a2.mp3"), "audio/mpeg"}}));
         server.Serve("/b.rss", Rss("B", {{server.Url("/b1.mp3"), "audio/mpeg"}}));
         for (const char* path : {"/a1.mp3", "/b1.mp3"})
             server.ServeWithLastModified(path, TestData("tone-a.mp3"), 1700000000, "audio/mpeg");
@@ -133,36 +134,43 @@ TEST_F(CachePruneTest, RemovesExactlyTheUnreferencedFiles)
     EXPECT_EQ(PruneSummaryText(again), "Removed 0 files, 0 bytes freed.");
 }
 
-// Conversions of other settings and of older MP3 versions go; a Re-Pack afterwards packs the
-// package of before, byte for byte, and converts nothing.
+// Conversions left by other settings (a job killed before it cleared them, or a switch to MP3
+// which converts nothing) and under the old names go; a Re-Pack afterwards packs the package of
+// before, byte for byte, and converts nothing.
 TEST_F(CachePruneTest, RepackAfterPruningPacksTheSamePackage)
 {
     const UpdateJobSetup update = AmrSetup(Feeds());
     Written(update);
     const std::string package = ReadWholeFile(Output());
-    const std::string oldA1 = KeptOf("/a1.mp3", update.settings);
+    const std::string a1 = NameOf(Mp3("/a1.mp3"));
+    const std::string leftover = Data() + a1.substr(0, a1.size() - 4) + "~a0123456789abcdef.amr";
+    const std::string oldStyle = CacheFileName(server.Url("/a1.mp3"), CACHE_AMR);
+    for (const std::string& path : {leftover, oldStyle})
+        temp.Write(path.substr(temp.Path().size() + 1), "#!AMR\n");
 
+    PruneResult result = PruneCache(Feeds(), update.settings);
+    EXPECT_TRUE(result.errors.empty());
+    EXPECT_EQ(result.removed, (std::vector<std::string> {oldStyle, leftover}));
+    UpdateJobResult repack = Written(AmrSetup(Feeds(), true));
+    EXPECT_FALSE(repack.anyFailed);
+    EXPECT_EQ(repack.conversions, 0u);
+    EXPECT_TRUE(ReadWholeFile(Output()) == package);
+
+    // Louder, then MP3s as they are: the louder conversions stay until pruned.
     UpdateJobSetup louder = AmrSetup(Feeds(), true);
     louder.settings.volume = 6;
     EXPECT_EQ(Written(louder).conversions, 3u);
-    server.ServeWithLastModified("/a1.mp3", TestData("tone-b.mp3"), 1700000500, "audio/mpeg");
-    EXPECT_EQ(Written(update).conversions, 1u);
-    const std::string newPackage = ReadWholeFile(Output());
-    EXPECT_NE(newPackage, package);
-    ASSERT_NE(KeptOf("/a1.mp3", update.settings), oldA1);
-
-    const PruneResult result = PruneCache(Feeds(), update.settings);
-    EXPECT_TRUE(result.errors.empty());
-    // Three conversions of the louder settings (made from the old a1) and the old a1's own.
-    EXPECT_EQ(result.files, 4u);
-    EXPECT_FALSE(FileExists(oldA1));
+    UpdateJobSetup asMp3 = AmrSetup(Feeds(), true);
+    asMp3.settings.podcastFormat = 0;
+    EXPECT_EQ(Written(asMp3).conversions, 0u);
+    const std::string mp3Package = ReadWholeFile(Output());
+    result = PruneCache(Feeds(), asMp3.settings);
+    EXPECT_EQ(result.files, 3u);
     for (const std::string& path : result.removed)
         EXPECT_TRUE(IsKeptAmrName(NameOf(path))) << path;
-
-    const UpdateJobResult repack = Written(AmrSetup(Feeds(), true));
+    repack = Written(asMp3);
     EXPECT_FALSE(repack.anyFailed);
-    EXPECT_EQ(repack.conversions, 0u);
-    EXPECT_TRUE(ReadWholeFile(Output()) == newPackage);
+    EXPECT_TRUE(ReadWholeFile(Output()) == mp3Package);
 }
 
 // An episode the settings no longer take (here: only the first item) loses its MP3 and its
@@ -198,8 +206,8 @@ TEST_F(CachePruneTest, EpisodesAndFormsTheSettingsNoLongerTakeGo)
     result = PruneCache(Feeds(), off);
     EXPECT_EQ(result.removed, (std::vector<std::string> {Mp3("/a1.mp3"), Mp3("/b1.mp3")}));
     EXPECT_EQ(Files(),
-        (std::set<std::string> {NameOf(Feed("/a.rss")), NameOf(Feed("/b.rss")),
-            ".corvane-cache-index"}));
+        (std::set<std::string> {
+            NameOf(Feed("/a.rss")), NameOf(Feed("/b.rss")), ".corvane-cache-index"}));
 }
 
 TEST_F(CachePruneTest, DryRunRemovesNothing)

@@ -114,13 +114,14 @@ TEST_F(KeptConversionTest, RepackAfterTheUpdateConvertsNothing)
     EXPECT_EQ(server.Hits("/p.rss") + server.Hits("/e1.mp3") + server.Hits("/e2.mp3"), hits);
 }
 
-// Any of the four conversion settings makes another conversion, kept beside the first; the
-// length does not count while the limit is off.
+// Any of the four conversion settings makes another conversion, which replaces the one of the
+// settings before; the length does not count while the limit is off.
 TEST_F(KeptConversionTest, ChangedSettingsConvertAgain)
 {
     RecordingListener first;
     ASSERT_EQ(Run(AmrSetup(), first).conversions, 2u);
     const std::string firstKept = Kept(Mp3("/e1.mp3"), AmrSetup().settings);
+    const std::string firstBytes = ReadWholeFile(firstKept);
 
     UpdateJobSetup louder = AmrSetup(true);
     louder.settings.volume = 6;
@@ -131,21 +132,43 @@ TEST_F(KeptConversionTest, ChangedSettingsConvertAgain)
     const std::string louderKept = Kept(Mp3("/e1.mp3"), louder.settings);
     EXPECT_NE(louderKept, firstKept);
     EXPECT_TRUE(FileExists(louderKept));
-    EXPECT_TRUE(FileExists(firstKept));
-    EXPECT_FALSE(ReadWholeFile(louderKept) == ReadWholeFile(firstKept));
+    EXPECT_FALSE(FileExists(firstKept));
+    EXPECT_FALSE(ReadWholeFile(louderKept) == firstBytes);
 
-    UpdateJobSetup otherLength = AmrSetup(true);
+    UpdateJobSetup otherLength = louder;
     otherLength.settings.lengthLimit = 5; // the limit is off
     RecordingListener third;
     EXPECT_EQ(Run(otherLength, third).conversions, 0u);
 
     for (auto change : {+[](CorvaneSettings& s) { s.compression = 3; },
-             +[](CorvaneSettings& s) { s.lengthLimitOn = 1; }}) {
-        UpdateJobSetup changed = AmrSetup(true);
+             +[](CorvaneSettings& s) { s.lengthLimitOn = 1; },
+             +[](CorvaneSettings& s) { s.volume = 4; }}) {
+        UpdateJobSetup changed = louder;
         change(changed.settings);
         RecordingListener listener;
         EXPECT_EQ(Run(changed, listener).conversions, 2u);
     }
+    // Back at the first settings: the same bytes as the first time.
+    EXPECT_TRUE(ReadWholeFile(firstKept) == firstBytes);
+}
+
+// A server that never answers 304 gives a new MP3 file at every update: each is converted, and
+// only the conversion of the newest stays.
+TEST_F(KeptConversionTest, OneConversionPerEpisodeStays)
+{
+    server.Serve("/e1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
+    server.Serve("/e2.mp3", TestData("tone-b.mp3"), "audio/mpeg");
+    for (int run = 0; run < 3; ++run) {
+        RecordingListener listener;
+        EXPECT_EQ(Run(AmrSetup(), listener).conversions, 2u);
+    }
+    int kept = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(home + "/data")) {
+        if (entry.path().extension() == ".amr")
+            ++kept;
+    }
+    EXPECT_EQ(kept, 2);
+    EXPECT_TRUE(FileExists(Kept(Mp3("/e1.mp3"), AmrSetup().settings)));
 }
 
 // A new version of an MP3 on the server replaces the cached file: it is converted again, the
@@ -164,6 +187,7 @@ TEST_F(KeptConversionTest, ChangedMp3ConvertsAgain)
     const std::string newKept = Kept(Mp3("/e1.mp3"), AmrSetup().settings);
     EXPECT_NE(newKept, oldKept);
     ASSERT_TRUE(FileExists(newKept));
+    EXPECT_FALSE(FileExists(oldKept)); // made from a file that is gone
     const Unpacked unpacked = Unpack(Output());
     ASSERT_EQ(unpacked.data.size(), 3u);
     EXPECT_TRUE(unpacked.data[1] == ReadWholeFile(newKept));
