@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace corvane {
 
 namespace {
@@ -38,12 +40,19 @@ void SetError(std::string* error, std::string message)
         *error = std::move(message);
 }
 
-// Opens the output through an AtomicFile, with a large buffer on its stream.
-std::FILE* OpenOutput(AtomicFile& output, const std::string& amrPath, std::string* error)
+// Opens the output through an AtomicFile, with a large buffer on its stream and, when fileMode
+// is nonzero, those permission bits.
+std::FILE* OpenOutput(
+    AtomicFile& output, const std::string& amrPath, unsigned int fileMode, std::string* error)
 {
     std::string message;
-    std::FILE* stream
-        = output.Open(amrPath, AMR_TEMPORARY_PREFIX, message) ? output.Stream(message) : nullptr;
+    bool opened = output.Open(amrPath, AMR_TEMPORARY_PREFIX, message);
+    if (opened && fileMode != 0 && ::fchmod(output.Descriptor(), fileMode) != 0) {
+        message = "cannot set the permissions of " + output.TemporaryPath() + ": "
+            + std::strerror(errno);
+        opened = false;
+    }
+    std::FILE* stream = opened ? output.Stream(message) : nullptr;
     if (!stream) {
         SetError(error, message);
         return nullptr;
@@ -174,7 +183,7 @@ int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int 
         if (!decoder.Open(mp3Path, error))
             return -1;
         AtomicFile output;
-        std::FILE* stream = OpenOutput(output, amrPath, error);
+        std::FILE* stream = OpenOutput(output, amrPath, control ? control->fileMode : 0, error);
         if (!stream)
             return -1;
         AmrFrameWriter writer(stream, mode, dtx == 1);

@@ -31,6 +31,10 @@ struct ConversionControl {
     // 0..1 of the input consumed, rising; called on the decoding thread while the conversion
     // runs, and with 1.0 on the calling thread once amrPath was written. It must not throw.
     std::function<void(double fraction)> progress;
+    // Nonzero: the permission bits amrPath gets (0600 for a private file), set on the temporary
+    // before its first byte, so the file is never seen with wider ones. Zero: those of the file
+    // it replaces, else 0666 less the umask.
+    unsigned int fileMode = 0;
 };
 
 // Returns 0 when amrPath was written, -1 when the input holds no decodable MPEG audio (empty,

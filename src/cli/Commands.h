@@ -41,4 +41,7 @@ int RunExport(CommandArguments& arguments);
 // OptionsCommand.cpp: the settings store.
 int RunOptions(CommandArguments& arguments);
 
+// CleanCommand.cpp: pruning the download cache against the channels file's tree.
+int RunClean(CommandArguments& arguments);
+
 } // namespace corvane

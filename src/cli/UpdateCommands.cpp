@@ -143,6 +143,8 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request)
     hooks.readSettings = [&subscriptions] { return subscriptions.Settings(); };
     hooks.syncChannels = [&subscriptions] { return subscriptions.SyncChannels(); };
     hooks.setRepackable = [&subscriptions](int value) { subscriptions.SetRepackable(value); };
+    hooks.collectAllFeeds
+        = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
     CUpdateController controller(std::move(hooks));
 
     // Ctrl-C and termination are taken here, not by a handler: the job's threads inherit the

@@ -35,6 +35,8 @@ const Command commands[] = {
         "feeds, write the package"},
     {"repack", RunRepackCommand,
         "repack [--output PATH]      write the package again from the cache"},
+    {"clean", RunClean,
+        "clean [--dry-run]           remove cache files that no feed needs any more"},
     {"fetch", RunFetch, "fetch URL FILE              download URL into FILE as an update does"},
     {"feed", RunFeed, "feed PATH-OR-URL [--json]   read a feed document and show its items"},
     {"inspect", RunInspect, "inspect PACKAGE [--json]    show the head and records of a package"},

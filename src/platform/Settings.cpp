@@ -47,6 +47,7 @@ const std::vector<SettingInfo> kSettings = {
     {"Update", "Scheduled", false, 0, 1, kOn, kOptions, &S::scheduleOn},
     {"Update", "Hour", false, 0, 23, kInvalid, kOptions, &S::scheduleHour},
     {"Update", "Minute", false, 0, 59, kInvalid, kOptions, &S::scheduleMinute},
+    {"Update", "Prune", false, 0, 1, kOn, kOptions, &S::prune},
     {"Podcast", "On", false, 0, 1, kOn, kOptions, &S::podcastOn},
     {"Podcast", "MP3", false, 0, 1, kOn, kOptions, &S::podcastFormat},
     {"Podcast", "Compression", false, 0, 7, kDefault, kOptions, &S::compression},

@@ -20,6 +20,7 @@ struct CorvaneSettings {
     int scheduleOn = 0; // "Update"/"Scheduled"
     int scheduleHour = 6; // "Update"/"Hour", 0..23; outside: the schedule never runs
     int scheduleMinute = 0; // "Update"/"Minute", 0..59; outside: the schedule never runs
+    int prune = 0; // "Update"/"Prune": 1 removes unneeded cache files after each full update
     int podcastOn = 1; // "Podcast"/"On"
     int podcastFormat = 1; // "Podcast"/"MP3": 0 original MP3, 1 re-compressed AMR
     int compression = 7; // "Podcast"/"Compression", 0..7
@@ -41,7 +42,8 @@ CorvaneSettings LoadSettings();
 // Each writer below stores its entries at once and fails when the settings file cannot be
 // written: "cannot write the settings file <path>: <reason>".
 
-// Writes the twelve entries of the Options dialog in its order (all but "Repackable").
+// Writes the entries of the Options dialog group in their order (all but "Repackable" and the
+// window's).
 Result<void> SaveOptions(const CorvaneSettings& settings);
 
 // Writes "Podcast"/"Repackable".
@@ -89,7 +91,7 @@ struct SettingInfo {
     SettingMember member;
 };
 
-// The seventeen entries, section by section in the described order.
+// Every entry, section by section in the described order.
 const std::vector<SettingInfo>& AllSettings();
 // The entry "SECTION/ENTRY" (exact names), or null.
 const SettingInfo* FindSetting(const std::string& sectionSlashEntry);

@@ -80,7 +80,7 @@ public:
     // --- settings -----------------------------------------------------------------------------
     // The settings members as read by Load (repackable as of the last SetRepackable). Any thread.
     CorvaneSettings Settings() const;
-    // The Options dialog's OK: keeps the members and stores the twelve entries (not Repackable).
+    // The Options dialog's OK: keeps the members and stores the Options entries (not Repackable).
     // Fails, the members kept all the same, when the settings file cannot be written.
     Result<void> ApplyOptions(const CorvaneSettings& options);
     int Repackable() const;

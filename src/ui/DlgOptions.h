@@ -146,8 +146,8 @@ private:
 
 // The View menu's "&Options": copies settings into a CDlgOptions, runs it modally and, on OK,
 // copies the values back into settings (the number of newest episodes included) and hands them
-// to apply, which keeps and stores the twelve entries (default SaveOptions). Returns true on OK. On
-// Cancel nothing changes and apply is not called. "Repackable" is never changed.
+// to apply, which keeps and stores the Options entries (default SaveOptions). Returns true on OK.
+// On Cancel nothing changes and apply is not called. "Repackable" is never changed.
 bool RunOptionsDialog(QWidget* parent, CorvaneSettings& settings,
     const std::function<void(const CorvaneSettings&)>& apply = SaveOptions);
 

@@ -166,4 +166,31 @@ std::string CCacheIndex::OriginOf(const std::string& fileName) const
     return origin == origins.end() ? std::string() : origin->second;
 }
 
+std::vector<std::string> CCacheIndex::NamesOf(const std::string& address, int kind) const
+{
+    std::vector<std::string> names;
+    for (int variant = 0; variant < VARIANTS; ++variant) {
+        const std::string name = CacheFileNameVariant(address, kind, variant).substr(folder.size());
+        if (OriginOf(name) == address && origins.count(name))
+            names.push_back(name);
+    }
+    return names;
+}
+
+std::vector<std::string> CCacheIndex::FileNames() const
+{
+    std::vector<std::string> names;
+    names.reserve(origins.size());
+    for (const auto& entry : origins)
+        names.push_back(entry.first);
+    return names;
+}
+
+void CCacheIndex::Forget(const std::string& fileName)
+{
+    if (origins.erase(fileName) > 0)
+        changed = true;
+    claimedThisRun.erase(fileName);
+}
+
 } // namespace corvane

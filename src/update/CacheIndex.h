@@ -25,6 +25,7 @@
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 namespace corvane {
 
@@ -57,6 +58,15 @@ public:
 
     // The address the file name (without folder) was fetched from; empty when unknown.
     std::string OriginOf(const std::string& fileName) const;
+
+    // The file names (without folder) that the index gives to address for kind: the files that
+    // were fetched from it and the names claimed for its downloads, whether or not a file is
+    // there now.
+    std::vector<std::string> NamesOf(const std::string& address, int kind) const;
+    // Every file name the index has a line for.
+    std::vector<std::string> FileNames() const;
+    // Drops the line of the file name (a removed file); SaveIfChanged writes it.
+    void Forget(const std::string& fileName);
 
     std::string IndexPath() const { return IndexPathIn(folder); }
     static std::string IndexPathIn(const std::string& dataFolder)

@@ -4,8 +4,27 @@
 
 #include <algorithm>
 #include <ctime>
+#include <unordered_set>
 
 namespace corvane {
+
+namespace {
+
+// The feeds a prune after a full update keeps the files of: the whole tree, collected as the
+// job starts, and this job's own feeds besides (an address given on the command line need not be
+// in the tree, and what the job has just fetched is never pruned at once).
+std::vector<std::string> PruneFeeds(
+    std::vector<std::string> tree, const std::vector<std::string>& jobFeeds)
+{
+    const std::unordered_set<std::string> inTree(tree.begin(), tree.end());
+    for (const std::string& url : jobFeeds) {
+        if (!inTree.count(url))
+            tree.push_back(url);
+    }
+    return tree;
+}
+
+} // namespace
 
 LocalTime LocalTime::Now()
 {
@@ -106,6 +125,8 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
     setup.connections = connections;
     setup.connectionsPerHost = connectionsPerHost;
     setup.conversionThreads = conversionThreads;
+    if (!repack && setup.settings.prune && hooks.collectAllFeeds)
+        setup.pruneFeedUrls = PruneFeeds(hooks.collectAllFeeds(), setup.feedUrls);
     return setup;
 }
 

@@ -63,7 +63,9 @@ struct UpdateHooks {
     // while a job runs (the podcast settings, once per feed): must be thread-safe.
     // Empty: LoadSettings().
     std::function<CorvaneSettings()> readSettings;
-    // Every feed under the tree's root, in tree order. Called on the thread of OnScheduleTick.
+    // Every feed under the tree's root, in tree order. Called on the thread of OnScheduleTick
+    // and StartUpdate. Without it no job prunes the cache ("Update"/"Prune"): a prune needs the
+    // whole tree.
     std::function<std::vector<std::string>()> collectAllFeeds;
     // The synchronize flag at the moment a job starts. Called on the starting thread.
     std::function<int()> syncChannels;

@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cstdio>
 
+#include <dirent.h>
 #include <sys/stat.h>
 
 namespace corvane {
@@ -37,6 +38,31 @@ bool FileExists(const std::string& path)
 {
     struct stat info { };
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// After a conversion: the MP3's other kept conversions, made from an older version of it (which
+// no job can use again) or with other settings, so that a server that never answers 304, whose
+// MP3s are new files at every update, does not add a conversion per episode at every update.
+void RemoveOtherConversions(const std::string& mp3Path, const std::string& keptPath)
+{
+    const std::size_t slash = keptPath.rfind('/');
+    const std::string folder = keptPath.substr(0, slash + 1);
+    const std::string keptName = keptPath.substr(folder.size());
+    DIR* directory = ::opendir(folder.c_str());
+    if (!directory)
+        return;
+    std::vector<std::string> others;
+    while (const dirent* entry = ::readdir(directory)) {
+        const std::string name = entry->d_name;
+        if (name != keptName && IsWholeKeptAmrNameOf(name, mp3Path))
+            others.push_back(folder + name);
+    }
+    ::closedir(directory);
+    for (const std::string& path : others) {
+        struct stat status { };
+        if (::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode))
+            std::remove(path.c_str());
+    }
 }
 
 } // namespace
@@ -120,8 +146,6 @@ void CTaskScheduler::PlaceInCache(std::vector<UpdateTask>& batch)
             else if (claim.newClaim)
                 newlyClaimed.push_back(&task);
         }
-        if (task.convert) // ".mp3" becomes ".amr": the conversion belongs to that file
-            task.amrPath = task.cachePath.substr(0, task.cachePath.size() - 4) + ".amr";
     }
     std::string error;
     if (!cacheIndex->SaveIfChanged(error)) {
@@ -223,7 +247,7 @@ void CTaskScheduler::FinishDownload(UpdateTask& task, int result, std::string er
         task.found = std::move(found);
         task.state = UpdateTask::State::Done;
         ScheduleReadFeeds();
-    } else if (result == WEB_OK && task.convert) {
+    } else if (result == WEB_OK && task.convert && !task.amrKept) {
         task.state = UpdateTask::State::Converting;
         toConvert.emplace(task.order, &task);
         convertCondition.notify_one();
@@ -252,10 +276,20 @@ void CTaskScheduler::DownloadWorker()
         std::vector<UpdateTask> found;
         if (task->kind == UpdateTask::Kind::Feed && result == WEB_OK)
             found = ReadEnclosures(*task, settings);
+        else if (result == WEB_OK && task->convert)
+            FindKeptConversion(*task);
 
         lock.lock();
         FinishDownload(*task, result, std::move(error), settings, std::move(found));
     }
+}
+
+// The name of the enclosure's conversion for the MP3 now in the cache and the task's settings,
+// and whether a job before made it. Called without the mutex: it looks at files.
+void CTaskScheduler::FindKeptConversion(UpdateTask& task) const
+{
+    task.amrPath = KeptAmrPath(task.cachePath, AmrSettingsFrom(task.settings));
+    task.amrKept = !task.amrPath.empty() && FileExists(task.amrPath);
 }
 
 void CTaskScheduler::ConvertWorker()
@@ -274,13 +308,21 @@ void CTaskScheduler::ConvertWorker()
         ConversionControl control;
         control.stop = stop;
         control.progress = [&ticket](double fraction) { ticket.SetFraction(fraction); };
+        control.fileMode = 0600; // the user's audio, kept in the cache
         std::string error;
-        const CorvaneSettings& settings = task->settings;
-        const int converted = ConvertMp3ToAmr(task->cachePath, task->amrPath,
-            AmrModeFromCompression(settings.compression), 0, VolumeIndexFromVolume(settings.volume),
-            settings.lengthLimitOn, settings.lengthLimit, &control, &error);
+        const AmrSettings amr = AmrSettingsFrom(task->settings);
+        int converted = -1;
+        if (task->amrPath.empty())
+            error = "cannot convert " + task->cachePath + ": the file is not there";
+        else
+            converted = ConvertMp3ToAmr(task->cachePath, task->amrPath, amr.mode, 0,
+                amr.volumeIndex, amr.limitOn, amr.lengthSeconds, &control, &error);
+
+        if (converted == 0)
+            RemoveOtherConversions(task->cachePath, task->amrPath);
 
         lock.lock();
+        ++conversions;
         task->convertResult = converted;
         task->convertError = std::move(error);
         task->state = UpdateTask::State::Done;
@@ -317,10 +359,6 @@ void CTaskScheduler::Shutdown()
         convertCondition.notify_all();
     }
     workers.clear(); // joins
-    for (UpdateTask& task : tasks) {
-        if (task.convert && task.convertResult == 0 && !task.packed)
-            std::remove(task.amrPath.c_str());
-    }
 }
 
 } // namespace corvane

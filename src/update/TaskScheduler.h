@@ -55,7 +55,10 @@ struct UpdateTask {
     std::string url;
     std::string host; // empty for Re-Pack, which has no connections to limit
     std::string cachePath; // ".xml" for a feed, ".mp3" for an enclosure
-    std::string amrPath; // an enclosure to be re-compressed: its conversion
+    // An enclosure to be re-compressed: its kept conversion (KeptAmrPath), known once the MP3 is
+    // in the cache; amrKept when a job before made it, so that none runs now.
+    std::string amrPath;
+    bool amrKept = false;
     bool convert = false;
     CorvaneSettings settings; // the podcast settings the task was made with
 
@@ -106,9 +109,12 @@ public:
     // The packer is done with task: a task waiting for the same cache file may go.
     void MarkPacked(UpdateTask& task);
 
-    // Ends and joins the workers, and removes converted audio that was never packed (a stop, a
-    // package write error) so that none is left in the cache.
+    // Ends and joins the workers. Conversions that were made but not packed (a stop, a package
+    // write error) stay: they are whole, and the next job packs them without converting again.
     void Shutdown();
+
+    // How many conversions ran (not counting kept ones). Valid after Shutdown.
+    std::size_t Conversions() const { return conversions; }
 
 private:
     using Order = std::pair<std::size_t, std::size_t>;
@@ -122,6 +128,7 @@ private:
     void FinishDownload(UpdateTask& task, int result, std::string error, CorvaneSettings settings,
         std::vector<UpdateTask> found);
     void DownloadWorker();
+    void FindKeptConversion(UpdateTask& task) const;
     void ConvertWorker();
 
     Options options;
@@ -142,6 +149,7 @@ private:
     std::unordered_map<std::string, UpdateTask*> lastUserOfFile;
     std::unordered_map<std::string, int> activeByHost;
     std::size_t scheduledFeeds = 0; // feeds whose enclosures are scheduled: a prefix of the list
+    std::size_t conversions = 0;
     bool shutdown = false;
 
     std::vector<std::jthread> workers; // last: joined before the state above goes

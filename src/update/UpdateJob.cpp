@@ -5,6 +5,7 @@
 #include "audio/Mp3ToAmr.h"
 #include "net/WebAccess.h"
 #include "update/CacheNames.h"
+#include "update/CachePrune.h"
 #include "update/Package.h"
 #include "update/TaskScheduler.h"
 
@@ -47,6 +48,16 @@ int AmrModeFromCompression(int compression)
 int VolumeIndexFromVolume(int volume)
 {
     return volume >= 0 && volume <= 7 ? volume : 4;
+}
+
+AmrSettings AmrSettingsFrom(const CorvaneSettings& settings)
+{
+    AmrSettings amr;
+    amr.mode = AmrModeFromCompression(settings.compression);
+    amr.volumeIndex = VolumeIndexFromVolume(settings.volume);
+    amr.limitOn = settings.lengthLimitOn != 0 ? 1 : 0;
+    amr.lengthSeconds = settings.lengthLimit;
+    return amr;
 }
 
 namespace {
@@ -136,6 +147,7 @@ private:
     Packed PackEnclosure(CTaskScheduler& scheduler, UpdateTask& enclosure);
     Packed PackAll(CTaskScheduler& scheduler);
     UpdateJobResult End(bool stopped);
+    void Prune(UpdateJobResult& outcome);
 
     std::stop_token stop;
     bool anyFailed = false;
@@ -224,7 +236,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
     }
     std::uint32_t type = RECORD_MP3;
     std::string source = enclosure.cachePath;
-    if (enclosure.convert) {
+    if (enclosure.convert && !enclosure.amrKept) {
         Status("Converting " + enclosure.url);
         if (!scheduler.WaitFor(enclosure, UpdateTask::State::Done))
             return Packed::Stopped;
@@ -234,6 +246,8 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
             scheduler.MarkPacked(enclosure);
             return Packed::Go;
         }
+    }
+    if (enclosure.convert) {
         type = RECORD_AMR;
         source = enclosure.amrPath;
     }
@@ -241,8 +255,6 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
         return Packed::Stopped;
     bool missing = false;
     const Packed written = WriteRecord(enclosure.url, type, source, missing);
-    if (enclosure.convert)
-        std::remove(enclosure.amrPath.c_str());
     if (written == Packed::Go && missing)
         Failure(UpdateFailureText(enclosure.url), MissingSourceText(setup.repack, source));
     scheduler.MarkPacked(enclosure);
@@ -348,6 +360,22 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
     return outcome;
 }
 
+// After the commit, so that nothing the new package came from is touched before it stands, and
+// with the settings of now, which the next Re-Pack will use.
+void CUpdateJob::Impl::Prune(UpdateJobResult& outcome)
+{
+    const CorvaneSettings settings = setup.readSettings ? setup.readSettings() : setup.settings;
+    if (!settings.prune)
+        return;
+    PruneOptions options;
+    options.stop = stop;
+    const PruneResult pruned = PruneCache(*setup.pruneFeedUrls, settings, options);
+    outcome.pruned = true;
+    outcome.prunedFiles = pruned.files;
+    outcome.prunedBytes = pruned.bytes;
+    outcome.pruneErrors = pruned.errors;
+}
+
 UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
 {
     stop = std::move(stopToken);
@@ -356,7 +384,11 @@ UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
     scheduler.Start(setup.feedUrls);
     const bool stopped = PackAll(scheduler) == Packed::Stopped;
     scheduler.Shutdown();
-    return End(stopped || stop.stop_requested());
+    UpdateJobResult outcome = End(stopped || stop.stop_requested());
+    outcome.conversions = scheduler.Conversions();
+    if (outcome.packageWritten && !outcome.cancelled && !setup.repack && setup.pruneFeedUrls)
+        Prune(outcome);
+    return outcome;
 }
 
 CUpdateJob::CUpdateJob(UpdateJobSetup setup_, UpdateListener& listener_)

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "platform/Settings.h"
+#include "update/CacheNames.h"
 #include "update/RunningWork.h"
 
 #include <atomic>
@@ -19,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -92,6 +94,12 @@ struct UpdateJobSetup {
     // thread. May be empty.
     std::function<void(int)> setRepackable;
 
+    // Full update only: when set, and the settings read at the end still have prune on, the
+    // cache is pruned (PruneCache) against these feeds once the package was committed; not after
+    // a cancel or a package write error. They must be every feed of the tree (with this job's),
+    // or the files of the feeds left out go. The result says what went.
+    std::optional<std::vector<std::string>> pruneFeedUrls;
+
     // false (the scheduled update): OnFailure is never called.
     bool reportFailures = true;
 
@@ -118,6 +126,13 @@ struct UpdateJobResult {
     std::uint64_t packageSize = 0; // the committed package's length
     std::string finalText; // as given to OnFinished
     std::string packageError; // a package write or commit error, naming the file
+    std::size_t conversions = 0; // MP3s converted to AMR by this job (kept ones not counted)
+    // The prune after the update (see UpdateJobSetup::pruneFeedUrls): whether it ran, what it
+    // removed, and the files it could not remove.
+    bool pruned = false;
+    std::size_t prunedFiles = 0;
+    std::uint64_t prunedBytes = 0;
+    std::vector<std::string> pruneErrors;
 };
 
 // The texts of the job, exactly as shown.
@@ -133,6 +148,8 @@ std::string UpdateNotWrittenText(const std::string& outputPath, const std::strin
 // and the volume index (volume 0..7, else 4).
 int AmrModeFromCompression(int compression);
 int VolumeIndexFromVolume(int volume);
+// All four conversion settings of the podcast settings (the length counts with the limit on).
+AmrSettings AmrSettingsFrom(const CorvaneSettings& settings);
 
 // One update job. Create it, Start() it, then either let it run to its end or Cancel() it.
 //
@@ -142,7 +159,8 @@ int VolumeIndexFromVolume(int volume);
 // After Cancel() returns, the listener gets no further OnStatus, OnProgress*, OnFinished call and
 // the package file at outputPath is never touched; a listener inside OnFailure at that moment
 // returns normally and the job then ends. Cache files stay whole: a download that is stopped
-// leaves nothing behind (the fetcher's rule) and unpacked AMR files are deleted.
+// leaves nothing behind (the fetcher's rule), a stopped conversion leaves nothing at its name,
+// and finished conversions stay for the next job.
 class CUpdateJob {
 public:
     CUpdateJob(UpdateJobSetup setup, UpdateListener& listener);

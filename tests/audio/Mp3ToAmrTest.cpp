@@ -10,6 +10,7 @@
 #include <dirent.h>
 #include <memory>
 #include <random>
+#include <sys/stat.h>
 
 using namespace corvane;
 
@@ -332,4 +333,30 @@ TEST_F(Mp3ToAmr, ProgressRisesToOne)
         EXPECT_GE(reports[i], reports[i - 1]);
     EXPECT_GE(reports.front(), 0.0);
     EXPECT_EQ(reports.back(), 1.0);
+}
+
+// A private output is private from its first byte, whatever the umask, and also when it
+// replaces a file that was open to others.
+TEST_F(Mp3ToAmr, FileModeIsTheOutputsFromTheStart)
+{
+    const mode_t previous = ::umask(022);
+    ConversionControl control;
+    control.fileMode = 0600;
+    const std::string amr = out.File("out.amr");
+    EXPECT_EQ(ConvertMp3ToAmr(Input("stereo.mp3"), amr, 0, 0, 4, 0, 0, &control), 0);
+    struct stat status { };
+    ASSERT_EQ(::stat(amr.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    ASSERT_EQ(::chmod(amr.c_str(), 0644), 0);
+    EXPECT_EQ(ConvertMp3ToAmr(Input("stereo.mp3"), amr, 0, 0, 4, 0, 0, &control), 0);
+    ASSERT_EQ(::stat(amr.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+    // Without one, the usual rule: 0666 less the umask.
+    const std::string plain = out.File("plain.amr");
+    EXPECT_EQ(ConvertMp3ToAmr(Input("stereo.mp3"), plain, 0, 0, 4, 0, 0), 0);
+    ASSERT_EQ(::stat(plain.c_str(), &status), 0);
+    EXPECT_EQ(status.st_mode & 0777, 0644u);
+    ::umask(previous);
 }

@@ -8,6 +8,7 @@
 
 #include "formats/OutlineReader.h"
 #include "update/CacheIndex.h"
+#include "update/CacheNames.h"
 
 #include <algorithm>
 #include <atomic>
@@ -124,6 +125,16 @@ protected:
     }
 
     std::string Url(const std::string& path) const { return server.Url(path); }
+
+    // The conversion settings of PrepareHome.
+    static AmrSettings KeptSettings()
+    {
+        CorvaneSettings settings;
+        settings.compression = CRASH_COMPRESSION;
+        settings.volume = CRASH_VOLUME;
+        settings.lengthLimitOn = 0;
+        return AmrSettingsFrom(settings);
+    }
 
     // The feed document of one request: its number is in every title, so a package tells which
     // run fetched it.
@@ -258,7 +269,8 @@ protected:
     }
 
     // Every temporary file a run may make that is still there: hidden names beside the package
-    // and anywhere in the program folder, and re-compressed audio in the download cache.
+    // and anywhere in the program folder, and re-compressed audio in the download cache other
+    // than the one kept conversion of each episode (the complete update made every one anew).
     std::vector<std::string> LeftTemporaries() const
     {
         namespace fs = std::filesystem;
@@ -271,8 +283,19 @@ protected:
             if ((name.front() == '.'
                     && entry.path() != CCacheIndex::IndexPathIn(temp.File("home/data/")))
                 || (entry.path().extension() == ".amr"
-                    && entry.path().parent_path().filename() == "data"))
+                    && entry.path().parent_path().filename() == "data" && !IsKeptAmrName(name)))
                 left.push_back(entry.path().string());
+        }
+        for (const CrashFeed& feed : feeds) {
+            for (const std::string& url : feed.enclosures) {
+                const std::string mp3 = CacheFileName(url, CACHE_MP3);
+                for (const fs::directory_entry& entry : fs::directory_iterator(home + "/data")) {
+                    const std::string name = entry.path().filename().string();
+                    if (IsWholeKeptAmrNameOf(name, mp3)
+                        && entry.path() != KeptAmrPath(mp3, KeptSettings()))
+                        left.push_back(entry.path().string());
+                }
+            }
         }
         std::sort(left.begin(), left.end());
         return left;

@@ -25,6 +25,7 @@ TEST_F(SettingsTest, EmptyStoreGivesDefaultsWithoutWriting)
     EXPECT_EQ(settings.scheduleOn, 0);
     EXPECT_EQ(settings.scheduleHour, 6);
     EXPECT_EQ(settings.scheduleMinute, 0);
+    EXPECT_EQ(settings.prune, 0);
     EXPECT_EQ(settings.podcastOn, 1);
     EXPECT_EQ(settings.podcastFormat, 1);
     EXPECT_EQ(settings.compression, 7);
@@ -225,7 +226,7 @@ TEST_F(SettingsTest, TheFileFollowsXdgConfigHome)
 
 TEST_F(SettingsTest, EntriesAreFoundByExactName)
 {
-    EXPECT_EQ(AllSettings().size(), 17u);
+    EXPECT_EQ(AllSettings().size(), 18u);
     const SettingInfo* length = FindSetting("Podcast/Length");
     ASSERT_NE(length, nullptr);
     EXPECT_EQ(length->minimum, 1);

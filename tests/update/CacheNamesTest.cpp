@@ -5,8 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -151,6 +154,106 @@ mode_t ModeOf(const std::string& path)
     struct stat status { };
     lstat(path.c_str(), &status);
     return status.st_mode;
+}
+
+// The kept conversion's name: the MP3's name, "~a", a digest of the MP3's version and the
+// settings, ".amr".
+TEST_F(CacheNames, KeptConversionNameFollowsTheMp3AndTheSettings)
+{
+    const std::string mp3 = CacheFileName("http://host/e.mp3", CACHE_MP3);
+    ASSERT_EQ(mkdir(Data().c_str(), 0700), 0);
+    EXPECT_EQ(KeptAmrPath(mp3, {}), ""); // not there yet
+    {
+        std::ofstream(mp3, std::ios::binary) << "first";
+    }
+    const AmrSettings settings {0, 4, 0, 1200};
+    const std::string kept = KeptAmrPath(mp3, settings);
+    ASSERT_EQ(kept.size(), (Data() + "host_e_mp3~a0123456789abcdef.amr").size()) << kept;
+    EXPECT_EQ(kept.rfind(Data() + "host_e_mp3~a", 0), 0u) << kept;
+    EXPECT_TRUE(IsKeptAmrName(kept.substr(Data().size())));
+    EXPECT_EQ(KeptAmrPath(mp3, settings), kept);
+
+    // Every setting counts; the length only with the limit on.
+    EXPECT_NE(KeptAmrPath(mp3, {1, 4, 0, 1200}), kept);
+    EXPECT_NE(KeptAmrPath(mp3, {0, 5, 0, 1200}), kept);
+    EXPECT_NE(KeptAmrPath(mp3, {0, 4, 1, 1200}), kept);
+    EXPECT_EQ(KeptAmrPath(mp3, {0, 4, 0, 60}), kept);
+    EXPECT_NE(KeptAmrPath(mp3, {0, 4, 1, 60}), KeptAmrPath(mp3, {0, 4, 1, 1200}));
+    EXPECT_EQ(KeptAmrPath(mp3, {0, 4, 2, 60}), KeptAmrPath(mp3, {0, 4, 1, 60}));
+
+    // Another version: a new time to the nanosecond, or a new file put in its place.
+    struct stat status { };
+    ASSERT_EQ(::stat(mp3.c_str(), &status), 0);
+    timespec times[2] = {status.st_atim, status.st_mtim};
+    times[1].tv_nsec = (times[1].tv_nsec + 1) % 1000000000;
+    ASSERT_EQ(utimensat(AT_FDCWD, mp3.c_str(), times, 0), 0);
+    const std::string touched = KeptAmrPath(mp3, settings);
+    EXPECT_NE(touched, kept);
+    const std::string other = Data() + "other";
+    {
+        std::ofstream(other, std::ios::binary) << "first";
+    }
+    ASSERT_EQ(utimensat(AT_FDCWD, other.c_str(), times, 0), 0);
+    ASSERT_EQ(std::rename(other.c_str(), mp3.c_str()), 0);
+    EXPECT_NE(KeptAmrPath(mp3, settings), touched);
+}
+
+TEST_F(CacheNames, KeptConversionNamesNeverMeetOtherCacheNames)
+{
+    const std::string address = "http://host/e.mp3";
+    for (int kind : {CACHE_FEED, CACHE_MP3, CACHE_AMR}) {
+        for (int variant = 0; variant < 4; ++variant)
+            EXPECT_FALSE(IsKeptAmrName(CacheFileNameVariant(address, kind, variant)))
+                << kind << " " << variant;
+    }
+    EXPECT_FALSE(IsKeptAmrName("x~a0123456789abcde.amr")); // 15 digits
+    EXPECT_FALSE(IsKeptAmrName("x~a0123456789abcdeF.amr"));
+    EXPECT_FALSE(IsKeptAmrName("~a0123456789abcdef.amr")); // no name before it
+    EXPECT_TRUE(IsKeptAmrName("x~a0123456789abcdef.amr"));
+}
+
+// The kept conversions of one MP3 are told from those of any other, also of its variants; cut
+// names are never claimed for it.
+TEST_F(CacheNames, KeptConversionsOfOneMp3)
+{
+    const std::string mp3 = CacheFileName("http://host/e.mp3", CACHE_MP3);
+    EXPECT_TRUE(IsWholeKeptAmrNameOf("host_e_mp3~a0123456789abcdef.amr", mp3));
+    EXPECT_FALSE(IsWholeKeptAmrNameOf("host_e_mp3.amr", mp3));
+    EXPECT_FALSE(IsWholeKeptAmrNameOf("host_e_mp3x~a0123456789abcdef.amr", mp3));
+    EXPECT_FALSE(IsWholeKeptAmrNameOf("host_e_mp3~0123456789abcdef~a0123456789abcdef.amr", mp3));
+    const std::string variant = CacheFileNameVariant("http://host/e.mp3", CACHE_MP3, 1);
+    const std::string variantStem
+        = variant.substr(Data().size(), variant.size() - Data().size() - 4);
+    EXPECT_TRUE(IsWholeKeptAmrNameOf(variantStem + "~a0123456789abcdef.amr", variant));
+    EXPECT_FALSE(IsWholeKeptAmrNameOf(variantStem + "~a0123456789abcdef.amr", mp3));
+
+    const std::string longMp3 = CacheFileName("http://host/" + std::string(300, 'n'), CACHE_MP3);
+    const std::string longStem = longMp3.substr(Data().size(), longMp3.size() - Data().size() - 4);
+    EXPECT_FALSE(IsWholeKeptAmrNameOf(longStem + "~a0123456789abcdef.amr", longMp3));
+}
+
+// A long MP3 name: the kept name is cut to 250 bytes, keeping "~a", the digest and ".amr".
+TEST_F(CacheNames, LongKeptConversionNamesAreShortenedKeepingTheDigest)
+{
+    ASSERT_EQ(mkdir(Data().c_str(), 0700), 0);
+    const std::string mp3 = CacheFileName("http://host/" + std::string(300, 'n'), CACHE_MP3);
+    ASSERT_EQ(mp3.size(), 250u);
+    {
+        std::ofstream(mp3, std::ios::binary) << "audio";
+    }
+    const std::string kept = KeptAmrPath(mp3, {});
+    EXPECT_EQ(kept.size(), 250u);
+    EXPECT_EQ(kept.rfind(Data() + "host_nnn", 0), 0u);
+    EXPECT_TRUE(IsKeptAmrName(kept.substr(Data().size())));
+
+    const std::string shortMp3 = CacheFileName("http://host/" + std::string(200, 's'), CACHE_MP3);
+    {
+        std::ofstream(shortMp3, std::ios::binary) << "audio";
+    }
+    const std::string shortKept = KeptAmrPath(shortMp3, {});
+    const std::size_t whole = shortMp3.size() - 4 + 22; // "~a" + 16 digits + ".amr"
+    EXPECT_EQ(shortKept.size(), whole > 260 ? 250u : whole);
+    EXPECT_TRUE(IsKeptAmrName(shortKept.substr(Data().size())));
 }
 
 class PrivateTemp : public ::testing::Test {

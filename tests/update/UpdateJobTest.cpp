@@ -523,9 +523,11 @@ TEST_F(UpdateJobTest, RepackAfterSwitchingToMp3UsesTheCacheOnly)
     const auto events = updateListener.Events();
     EXPECT_NE(std::find(events.begin(), events.end(), "status Converting " + server.Url("/e1.mp3")),
         events.end());
-    // The AMR files are temporary; the MP3s stay in the cache.
+    // The conversions are kept under their own names, beside the MP3s.
     EXPECT_FALSE(FileExists(CacheFileName(server.Url("/e1.mp3"), CACHE_AMR)));
-    EXPECT_TRUE(FileExists(CacheFileName(server.Url("/e1.mp3"), CACHE_MP3)));
+    const std::string mp3 = CacheFileName(server.Url("/e1.mp3"), CACHE_MP3);
+    EXPECT_TRUE(FileExists(mp3));
+    EXPECT_TRUE(FileExists(KeptAmrPath(mp3, AmrSettingsFrom(update.settings))));
 
     const int hits = server.Hits("/p.rss") + server.Hits("/e1.mp3") + server.Hits("/e2.mp3");
     UpdateJobSetup repack = Setup(feeds);
@@ -593,6 +595,8 @@ TEST_F(UpdateJobTest, UndecodableEnclosureIsAFailedEnclosure)
     EXPECT_EQ(listener.Failures(),
         (std::vector<std::string> {UpdateFailureText(server.Url("/text.mp3"))}));
     EXPECT_FALSE(FileExists(CacheFileName(server.Url("/text.mp3"), CACHE_AMR)));
+    EXPECT_FALSE(FileExists(KeptAmrPath(
+        CacheFileName(server.Url("/text.mp3"), CACHE_MP3), AmrSettingsFrom(setup.settings))));
 }
 
 // A package that cannot be written to its end (here: a file size limit, as a full disk would)

@@ -1,0 +1,109 @@
+// corvane-cli clean: removes the download cache's files that no feed of the channels file needs
+// any more, as an update with "Update"/"Prune" on does after the package was written.
+#include "cli/Commands.h"
+
+#include "formats/CorvaneDoc.h"
+#include "platform/Paths.h"
+#include "subscriptions/Subscriptions.h"
+#include "update/CachePrune.h"
+
+#include <cstdio>
+#include <memory>
+#include <stop_token>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace corvane {
+
+namespace {
+
+const char* const cleanHelp
+    = "usage: corvane-cli clean [--dry-run]\n"
+      "\n"
+      "Removes from the download cache what no feed of the channels file needs any more: the\n"
+      "documents of feeds no longer subscribed, the MP3s of episodes no longer listed or no "
+      "longer\n"
+      "taken by the Podcast settings, AMR conversions made with other settings or from older\n"
+      "versions of an MP3, and partial downloads of such files. Everything Re-Pack needs stays.\n"
+      "Other files in the data folder are left alone.\n"
+      "\n"
+      "  --dry-run   list the files that would be removed and remove nothing\n"
+      "\n"
+      "The removed files (with --dry-run: the files to remove) are listed on standard output,\n"
+      "one a line, then the total, for example \"Removed 12 files, 340.2 MB freed.\"\n"
+      "Exit status: 0 done, 1 the channels file could not be read or a file could not be\n"
+      "removed (the message names it), 2 bad usage, 130 interrupted.\n";
+
+// The tree must be the whole tree: a channels file that could not be read completely would
+// make every feed it lost look unsubscribed, and its files would go.
+bool ChannelsReadWhole(std::string& error)
+{
+    const std::string path = GetChannelsFilePath();
+    struct stat status { };
+    if (::stat(path.c_str(), &status) != 0)
+        return true; // no channels file: no feed
+    std::unique_ptr<COutlineHead> head;
+    std::unique_ptr<COutlineItem> root;
+    std::string reason;
+    if (CCorvaneDoc::ReadOutlineFile(path, head, root, &reason))
+        return true;
+    error = "cannot read the channels file " + path
+        + (reason.empty() ? std::string(" completely") : ": " + reason) + "; nothing was removed";
+    return false;
+}
+
+} // namespace
+
+int RunClean(CommandArguments& arguments)
+{
+    if (arguments.WantsHelp()) {
+        std::fputs(cleanHelp, stdout);
+        return EXIT_DONE;
+    }
+    const bool dryRun = arguments.TakeFlag("--dry-run");
+    const std::vector<std::string> rest = arguments.Positionals();
+    if (!arguments.UsageError().empty() || !rest.empty()) {
+        PrintError(!arguments.UsageError().empty() ? arguments.UsageError()
+                                                   : "unexpected argument '" + rest.front() + "'");
+        std::fputs(cleanHelp, stderr);
+        return EXIT_USAGE;
+    }
+    std::string error;
+    if (!ChannelsReadWhole(error)) {
+        PrintError(error);
+        return EXIT_FAILED;
+    }
+
+    CSubscriptions subscriptions;
+    subscriptions.Load();
+    const std::vector<std::string> feeds = subscriptions.CollectAllFeeds(subscriptions.Root());
+    const CorvaneSettings settings = subscriptions.Settings();
+
+    std::stop_source stop;
+    PruneResult result;
+    const bool interrupted = RunUntilInterrupted(
+        [&] {
+            PruneOptions options;
+            options.dryRun = dryRun;
+            options.stop = stop.get_token();
+            result = PruneCache(feeds, settings, options);
+        },
+        stop);
+
+    for (const std::string& path : result.removed)
+        std::printf("%s\n", path.c_str());
+    std::printf("%s\n", PruneSummaryText(result, dryRun).c_str());
+    std::fflush(stdout);
+    for (const std::string& message : result.errors)
+        PrintError(message);
+    if (interrupted || result.stopped) {
+        std::fprintf(stderr,
+            dryRun ? "Interrupted.\n"
+                   : "Interrupted; the files listed were removed, the others stay.\n");
+        return EXIT_INTERRUPTED;
+    }
+    return result.errors.empty() ? EXIT_DONE : EXIT_FAILED;
+}
+
+} // namespace corvane
