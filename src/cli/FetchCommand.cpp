@@ -50,6 +50,29 @@ int Usage(const std::string& message)
     return EXIT_USAGE;
 }
 
+// Shows a large download's progress on one rewritten line, at most five times a second;
+// shown is set once anything was printed.
+CWebAccess::ProgressCallback ProgressPrinter(bool& shown)
+{
+    auto lastShown = std::chrono::steady_clock::time_point();
+    return [&shown, lastShown](std::uint64_t received, std::uint64_t total) mutable {
+        if (received < ProgressThreshold && total < ProgressThreshold)
+            return;
+        const auto now = std::chrono::steady_clock::now();
+        if (shown && now - lastShown < std::chrono::milliseconds(200) && received != total)
+            return;
+        lastShown = now;
+        shown = true;
+        if (total > 0)
+            std::fprintf(stderr, "\rdownloading: %s of %s (%3d%%) ", Megabytes(received).c_str(),
+                Megabytes(total).c_str(),
+                static_cast<int>(received * 100 / std::max<std::uint64_t>(total, 1)));
+        else
+            std::fprintf(stderr, "\rdownloading: %s ", Megabytes(received).c_str());
+        std::fflush(stderr);
+    };
+}
+
 } // namespace
 
 int RunFetch(CommandArguments& arguments)
@@ -70,29 +93,9 @@ int RunFetch(CommandArguments& arguments)
     web.SetRetryPolicy(RetryPolicy::FromEnvironment());
     std::stop_source stop;
     web.SetStopToken(stop.get_token());
-    const bool showProgress = StderrIsTerminal();
     bool progressShown = false;
-    if (showProgress) {
-        auto lastShown = std::chrono::steady_clock::time_point();
-        web.SetProgressCallback(
-            [&progressShown, lastShown](std::uint64_t received, std::uint64_t total) mutable {
-                if (received < ProgressThreshold && total < ProgressThreshold)
-                    return;
-                const auto now = std::chrono::steady_clock::now();
-                if (progressShown && now - lastShown < std::chrono::milliseconds(200)
-                    && received != total)
-                    return;
-                lastShown = now;
-                progressShown = true;
-                if (total > 0)
-                    std::fprintf(stderr, "\rdownloading: %s of %s (%3d%%) ",
-                        Megabytes(received).c_str(), Megabytes(total).c_str(),
-                        static_cast<int>(received * 100 / std::max<std::uint64_t>(total, 1)));
-                else
-                    std::fprintf(stderr, "\rdownloading: %s ", Megabytes(received).c_str());
-                std::fflush(stderr);
-            });
-    }
+    if (StderrIsTerminal())
+        web.SetProgressCallback(ProgressPrinter(progressShown));
 
     int result = WEB_ERR_REQUEST;
     const bool interrupted
