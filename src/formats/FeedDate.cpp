@@ -189,10 +189,11 @@ bool ReadZoneName(Cursor& cursor, int& offsetSeconds)
     return true;
 }
 
-// "HH:MM[:SS]" with one- or two-digit hours, as RFC 822 dates write it.
-bool ReadClock(Cursor& cursor, Fields& fields)
+// "HH:MM[:SS]", with hours of at least hourDigits digits (RFC 822 dates may write one, ISO 8601
+// always writes two).
+bool ReadClock(Cursor& cursor, Fields& fields, std::size_t hourDigits = 1)
 {
-    const std::optional<int> hour = cursor.Number(1, 2);
+    const std::optional<int> hour = cursor.Number(hourDigits, 2);
     if (!hour || !cursor.Skip(':'))
         return false;
     const std::optional<int> minute = cursor.Number(2, 2);
@@ -285,22 +286,11 @@ std::optional<std::int64_t> ParseRfc822(Cursor& cursor, Fields& fields)
 // "THH:MM[:SS[.fraction]][zone]" after an ISO date.
 bool ReadIsoTime(Cursor& cursor, Fields& fields)
 {
-    const std::optional<int> hour = cursor.Number(2, 2);
-    if (!hour || !cursor.Skip(':'))
+    if (!ReadClock(cursor, fields, 2))
         return false;
-    const std::optional<int> minute = cursor.Number(2, 2);
-    if (!minute)
+    // Fractions of a second follow the seconds only; they do not change the ranking.
+    if ((cursor.Skip('.') || cursor.Skip(',')) && !cursor.SkipDigits())
         return false;
-    fields.hour = *hour;
-    fields.minute = *minute;
-    if (cursor.Skip(':')) {
-        const std::optional<int> second = cursor.Number(2, 2);
-        if (!second)
-            return false;
-        fields.second = *second;
-        if ((cursor.Skip('.') || cursor.Skip(',')) && !cursor.SkipDigits())
-            return false;
-    }
     if (cursor.Skip('Z') || cursor.Skip('z'))
         return true;
     if (cursor.Peek() == '+' || cursor.Peek() == '-')
