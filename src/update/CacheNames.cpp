@@ -3,6 +3,9 @@
 #include <QByteArray>
 #include <QCryptographicHash>
 
+#include <algorithm>
+#include <string_view>
+
 #include <sys/stat.h>
 
 namespace corvane {
@@ -123,7 +126,7 @@ Mp3Name SplitMp3Path(const std::string& mp3Path)
     name.folder = slash == std::string::npos ? std::string() : mp3Path.substr(0, slash + 1);
     name.fileName = mp3Path.substr(name.folder.size());
     name.stem = name.fileName;
-    if (name.stem.size() >= 4 && name.stem.compare(name.stem.size() - 4, 4, ".mp3") == 0)
+    if (name.stem.ends_with(".mp3"))
         name.stem.erase(name.stem.size() - 4);
     return name;
 }
@@ -175,6 +178,18 @@ bool IsWholeKeptAmrNameOf(const std::string& fileName, const std::string& mp3Pat
     return mp3.folder.size() + mp3.stem.size() + KEPT_SUFFIX <= LONGEST_NAME
         && fileName.size() == mp3.stem.size() + KEPT_SUFFIX
         && fileName.compare(0, mp3.stem.size(), mp3.stem) == 0 && IsKeptAmrName(fileName);
+}
+
+bool IsCacheFileName(const std::string& fileName)
+{
+    if (!fileName.ends_with(".xml") && !fileName.ends_with(".mp3") && !fileName.ends_with(".amr"))
+        return false;
+    const std::string_view stem = std::string_view(fileName).substr(0, fileName.size() - 4);
+    // '_' stands for the punctuation of the address; '~' begins a variant's or a conversion's
+    // digest.
+    return !stem.empty() && std::none_of(stem.begin(), stem.end(), [](char c) {
+        return IsPunctuation(c) && c != '_' && c != '~';
+    });
 }
 
 std::string CacheFileNamePart(const std::string& address, int kind)

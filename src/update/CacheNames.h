@@ -53,6 +53,11 @@ struct AmrSettings {
 // cannot be looked at (it does not exist).
 std::string KeptAmrPath(const std::string& mp3Path, const AmrSettings& settings);
 
+// True for a file name (without folder) that CacheFileName, its variants or KeptAmrPath can
+// give: one of the extensions ".xml", ".mp3" or ".amr" after a non-empty name that holds no
+// printable ASCII punctuation but '_' and '~'.
+bool IsCacheFileName(const std::string& fileName);
+
 // True for a file name (without folder) of the form KeptAmrPath gives.
 bool IsKeptAmrName(const std::string& fileName);
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <unordered_set>
 
 #include <dirent.h>
@@ -85,39 +86,17 @@ bool CollectNeeded(const CCacheIndex& index, const std::string& folder,
     return true;
 }
 
-bool EndsWith(const std::string& text, const std::string& end)
-{
-    return text.size() >= end.size()
-        && text.compare(text.size() - end.size(), end.size(), end) == 0;
-}
-
-// A name a cache file can have: a stem without the punctuation that cache names never keep, and
-// one of the three extensions.
-bool IsCacheFileName(const std::string& name)
-{
-    if (!EndsWith(name, ".xml") && !EndsWith(name, ".mp3") && !EndsWith(name, ".amr"))
-        return false;
-    const std::string stem = name.substr(0, name.size() - 4);
-    if (stem.empty())
-        return false;
-    return std::none_of(stem.begin(), stem.end(), [](char c) {
-        const auto value = static_cast<signed char>(c);
-        const bool punctuation = (value >= 33 && value <= 47) || (value >= 58 && value <= 64)
-            || (value >= 91 && value <= 96) || value >= 123;
-        return punctuation && c != '_' && c != '~';
-    });
-}
-
 // The cache file a partial download is for; empty when name is no partial download.
 std::string PartialTarget(const std::string& name)
 {
-    const std::string prefix = PARTIAL_DOWNLOAD_PREFIX;
-    if (name.rfind(prefix, 0) != 0)
+    const std::string_view prefix = PARTIAL_DOWNLOAD_PREFIX;
+    const std::string_view suffix = PARTIAL_METADATA_SUFFIX;
+    if (!name.starts_with(prefix))
         return {};
     std::string target = name.substr(prefix.size());
-    if (EndsWith(target, PARTIAL_METADATA_SUFFIX))
-        target.erase(target.size() - std::strlen(PARTIAL_METADATA_SUFFIX));
-    const bool download = EndsWith(target, ".xml") || EndsWith(target, ".mp3");
+    if (target.ends_with(suffix))
+        target.erase(target.size() - suffix.size());
+    const bool download = target.ends_with(".xml") || target.ends_with(".mp3");
     return download && IsCacheFileName(target) ? target : std::string();
 }
 
