@@ -23,7 +23,8 @@ const char* const sendHelp
       "\n"
       "Hands the package to a target of the desktop program's Send To menu: a program of the\n"
       "SendTo folder, a removable volume, a storage of a phone or camera mounted over MTP or\n"
-      "PTP (\"Acme Phone X1 \xe2\x80\x93 Internal shared storage\"), a KDE Connect device, Bluetooth.\n"
+      "PTP (\"Acme Phone X1 \xe2\x80\x93 Internal shared storage\"), a KDE Connect device, "
+      "Bluetooth.\n"
       "TARGET is a name as --list prints it (letter case aside), or a folder path. A copy is\n"
       "written under a temporary name and renamed when complete; where the device refuses the\n"
       "rename, the file is written under its own name and its size checked.\n"
@@ -111,9 +112,9 @@ int RunSend(CommandArguments& arguments)
     const std::vector<std::string> rest = arguments.Positionals();
     const bool fits = list ? rest.empty() && !package : rest.size() == 1;
     if (!arguments.UsageError().empty() || !fits || (package && package->empty())) {
-        PrintError(!arguments.UsageError().empty()
-                ? arguments.UsageError()
-                : list ? "--list takes no target" : "send needs one TARGET (or --list)");
+        PrintError(!arguments.UsageError().empty() ? arguments.UsageError()
+                : list                             ? "--list takes no target"
+                                                   : "send needs one TARGET (or --list)");
         std::fputs(sendHelp, stderr);
         return EXIT_USAGE;
     }

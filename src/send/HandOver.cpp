@@ -71,8 +71,7 @@ HandOverResult HandOver(const SendToTarget& target, const QString& packagePath,
         result.sent = result.error.isEmpty();
         return result;
     }
-    const QString folder
-        = target.kind == SendToTarget::Kind::Volume ? target.folder : chosenFolder;
+    const QString folder = target.kind == SendToTarget::Kind::Volume ? target.folder : chosenFolder;
     result.error = CopyFileInto(absolutePackage, folder, &result.copyPath);
     result.sent = result.error.isEmpty();
     return result;
@@ -91,8 +90,8 @@ QString HandOverReport(
     return QObject::tr("Handed %1 to %2.").arg(name, target.label);
 }
 
-bool PickTarget(const std::vector<SendToTarget>& targets, const QString& name,
-    SendToTarget& picked, QString& error)
+bool PickTarget(const std::vector<SendToTarget>& targets, const QString& name, SendToTarget& picked,
+    QString& error)
 {
     for (Qt::CaseSensitivity sensitivity : {Qt::CaseSensitive, Qt::CaseInsensitive}) {
         std::vector<const SendToTarget*> found;
@@ -122,8 +121,9 @@ bool PickTarget(const std::vector<SendToTarget>& targets, const QString& name,
     }
     const QStringList known = ListedLabels(targets);
     error = QObject::tr("no Send To target or folder is named '%1'; the targets are: %2")
-                .arg(name, known.isEmpty() ? QObject::tr("(none; give a folder path)")
-                                           : "'" + known.join("', '") + "'");
+                .arg(name,
+                    known.isEmpty() ? QObject::tr("(none; give a folder path)")
+                                    : "'" + known.join("', '") + "'");
     return false;
 }
 

@@ -74,8 +74,8 @@ bool CreateTemporary(
         if (!created.valid() && errno == EEXIST)
             continue;
         if (!created.valid()) {
-            error = "cannot write " + target + ": cannot create a temporary file there: "
-                + Reason(errno);
+            error = "cannot write " + target
+                + ": cannot create a temporary file there: " + Reason(errno);
             return false;
         }
         // Devices without flock give no lock, and then no cleaner can take one either.
@@ -109,8 +109,8 @@ bool WriteAll(const std::string& sourcePath, FileDescriptor& file, const std::st
         if (got == 0)
             break;
         for (long done = 0; done < got;) {
-            const ssize_t wrote = ::write(file.get(), buffer.data() + done,
-                static_cast<std::size_t>(got - done));
+            const ssize_t wrote
+                = ::write(file.get(), buffer.data() + done, static_cast<std::size_t>(got - done));
             if (wrote < 0 && errno == EINTR)
                 continue;
             if (wrote <= 0) {
@@ -147,10 +147,12 @@ bool WriteDirectly(const std::string& sourcePath, const std::string& target, std
         error = "cannot create " + target + ": " + Reason(errno);
         return false;
     }
-    struct stat source { }, written {};
+    struct stat source {
+    }, written {};
     bool ok = WriteAll(sourcePath, file, target, error);
-    if (ok && (::stat(sourcePath.c_str(), &source) != 0 || ::stat(target.c_str(), &written) != 0
-                  || written.st_size != source.st_size)) {
+    if (ok
+        && (::stat(sourcePath.c_str(), &source) != 0 || ::stat(target.c_str(), &written) != 0
+            || written.st_size != source.st_size)) {
         error = target + " holds " + std::to_string(written.st_size) + " bytes instead of "
             + std::to_string(source.st_size);
         ok = false;
@@ -169,7 +171,8 @@ void SyncFolder(const std::string& folder)
         ::fsync(opened.get());
 }
 
-QString CopyToTarget(const std::string& sourcePath, const std::string& target, const CopySteps& steps)
+QString CopyToTarget(
+    const std::string& sourcePath, const std::string& target, const CopySteps& steps)
 {
     struct stat status { };
     if (::stat(target.c_str(), &status) == 0 && !S_ISREG(status.st_mode))
@@ -191,8 +194,9 @@ QString CopyToTarget(const std::string& sourcePath, const std::string& target, c
     ::unlink(temporary.c_str());
     if (WriteDirectly(sourcePath, target, error))
         return QString();
-    return Sentence("cannot copy " + sourcePath + " to " + target + ": the folder refuses a rename ("
-        + renameReason + "), and writing the file directly failed: " + error);
+    return Sentence("cannot copy " + sourcePath + " to " + target
+        + ": the folder refuses a rename (" + renameReason
+        + "), and writing the file directly failed: " + error);
 }
 
 } // namespace
@@ -201,8 +205,8 @@ CopySteps::CopySteps()
     : rename([](const char* from, const char* to) { return ::rename(from, to); })
 { }
 
-QString CopyFileInto(const QString& sourcePath, const QString& folder, QString* destination,
-    const CopySteps& steps)
+QString CopyFileInto(
+    const QString& sourcePath, const QString& folder, QString* destination, const CopySteps& steps)
 {
     const QFileInfo sourceInfo(sourcePath);
     const QString finalPath = QDir(folder).filePath(sourceInfo.fileName());

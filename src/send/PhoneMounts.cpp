@@ -56,9 +56,11 @@ std::vector<GvfsDevice> GvfsDevices(const QString& gvfsFolder)
     std::vector<GvfsDevice> devices;
     if (gvfsFolder.isEmpty())
         return devices;
-    for (const QFileInfo& info : QDir(gvfsFolder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+    for (const QFileInfo& info :
+        QDir(gvfsFolder).entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QString type, host;
-        if (!ParseGvfsMountName(info.fileName(), type, host) || (type != "mtp" && type != "gphoto2"))
+        if (!ParseGvfsMountName(info.fileName(), type, host)
+            || (type != "mtp" && type != "gphoto2"))
             continue;
         devices.push_back({DeviceNameFromHost(type, host), host, info.absoluteFilePath()});
     }
@@ -87,7 +89,8 @@ bool ParseGvfsMountName(const QString& name, QString& type, QString& host)
     for (const QString& pair : name.mid(colon + 1).split(',')) {
         const qsizetype equals = pair.indexOf('=');
         if (equals > 0 && pair.left(equals) == "host")
-            foundHost = QString::fromUtf8(QByteArray::fromPercentEncoding(pair.mid(equals + 1).toUtf8()));
+            foundHost
+                = QString::fromUtf8(QByteArray::fromPercentEncoding(pair.mid(equals + 1).toUtf8()));
     }
     if (foundHost.isEmpty())
         return false;

@@ -337,8 +337,8 @@ std::vector<SendToTarget> FindSendToTargets(const SendToSources& sources)
         }
     }
     if (!sources.bluetoothSendTo.isEmpty()) {
-        targets.push_back(ProgramTarget(
-            QObject::tr("Bluetooth Device..."), sources.bluetoothSendTo, {"%f"}));
+        targets.push_back(
+            ProgramTarget(QObject::tr("Bluetooth Device..."), sources.bluetoothSendTo, {"%f"}));
     }
     SendToTarget chooser;
     chooser.kind = SendToTarget::Kind::ChooseFolder;

@@ -129,9 +129,9 @@ TEST(HandOver, CopiesIntoAVolumeOrAChosenFolderAndSaysWhere)
     EXPECT_EQ(HandOverReport(chooser, Q(package), intoFolder),
         "Sent corvane.mrf to " + Q(chosen.File("corvane.mrf")) + ".");
 
-    const HandOverResult failed = HandOver(
-        Target(SendToTarget::Kind::Volume, "Gone", Q(phone.File("unplugged"))), Q(package),
-        noProgram);
+    const HandOverResult failed
+        = HandOver(Target(SendToTarget::Kind::Volume, "Gone", Q(phone.File("unplugged"))),
+            Q(package), noProgram);
     EXPECT_FALSE(failed.sent);
     EXPECT_TRUE(failed.error.contains(Q(phone.File("unplugged/corvane.mrf"))))
         << failed.error.toStdString();
@@ -168,7 +168,8 @@ TEST(HandOver, AProgramThatDoesNotEndIsStoppedAtTheTimeLimit)
 {
     TempDir folder;
     const ScopedEnv limit("CORVANE_SEND_PROGRAM_TIMEOUT", "0.2");
-    const std::string program = WriteExecutable(folder, "bluetooth-sendto", "#!/bin/sh\nexec sleep 30\n");
+    const std::string program
+        = WriteExecutable(folder, "bluetooth-sendto", "#!/bin/sh\nexec sleep 30\n");
     const QString error = RunProgramToItsEnd(Q(program), {"x"});
     EXPECT_TRUE(error.contains("did not end in time")) << error.toStdString();
 }

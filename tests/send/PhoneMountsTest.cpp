@@ -62,15 +62,14 @@ TEST(PhoneMounts, NamesTheDeviceWithoutItsSerial)
 
 TEST(PhoneMounts, FindsTheMtpFuseMountsOfAMountsTable)
 {
-    const QByteArray table
-        = "/dev/sda1 / ext4 rw,relatime 0 0\n"
-          "gvfsd-fuse /run/user/1000/gvfs fuse.gvfsd-fuse rw,nosuid 0 0\n"
-          "jmtpfs /home/ann/Phone fuse.jmtpfs rw,nosuid,nodev 0 0\n"
-          "simple-mtpfs /home/ann/My\\040Phone fuse.simple-mtpfs rw 0 0\n"
-          "go-mtpfs /mnt/tab fuse rw 0 0\n"
-          "sshfs#ann@host: /mnt/remote fuse.sshfs rw 0 0\n"
-          "\n"
-          "broken-line\n";
+    const QByteArray table = "/dev/sda1 / ext4 rw,relatime 0 0\n"
+                             "gvfsd-fuse /run/user/1000/gvfs fuse.gvfsd-fuse rw,nosuid 0 0\n"
+                             "jmtpfs /home/ann/Phone fuse.jmtpfs rw,nosuid,nodev 0 0\n"
+                             "simple-mtpfs /home/ann/My\\040Phone fuse.simple-mtpfs rw 0 0\n"
+                             "go-mtpfs /mnt/tab fuse rw 0 0\n"
+                             "sshfs#ann@host: /mnt/remote fuse.sshfs rw 0 0\n"
+                             "\n"
+                             "broken-line\n";
     EXPECT_EQ(ParseMtpFuseMounts(table),
         std::vector<QString>({"/home/ann/Phone", "/home/ann/My Phone", "/mnt/tab"}));
     EXPECT_TRUE(IsMtpFileSystemType("fuse.aft-mtp-mount"));
@@ -89,16 +88,16 @@ TEST(PhoneMounts, ListsEveryStorageOfGvfsAndFuseDevices)
     MakeFolder(gvfs + "/smb-share:server=nas,share=music/Albums");
     MakeFolder(fuse.File("Phone/Internal storage"));
     const std::string mounts = fuse.Write("mounts",
-        "jmtpfs " + fuse.File("Phone") + " fuse.jmtpfs rw 0 0\n"
-            + "jmtpfs " + fuse.File("gone") + " fuse.jmtpfs rw 0 0\n");
+        "jmtpfs " + fuse.File("Phone") + " fuse.jmtpfs rw 0 0\n" + "jmtpfs " + fuse.File("gone")
+            + " fuse.jmtpfs rw 0 0\n");
 
     std::vector<QString> labels;
     for (const PhoneStorage& storage : FindPhoneStorages(Q(gvfs), Q(mounts)))
         labels.push_back(PhoneStorageLabel(storage));
     EXPECT_EQ(labels,
-        std::vector<QString>({"Acme Phone X1 \u2013 Internal shared storage",
-            "Acme Phone X1 \u2013 SD card", "Zeta Camera Z9 \u2013 Card",
-            "Phone \u2013 Internal storage"}));
+        std::vector<QString>(
+            {"Acme Phone X1 \u2013 Internal shared storage", "Acme Phone X1 \u2013 SD card",
+                "Zeta Camera Z9 \u2013 Card", "Phone \u2013 Internal storage"}));
     const auto storages = FindPhoneStorages(Q(gvfs), QString());
     ASSERT_EQ(storages.size(), 3u);
     EXPECT_EQ(storages[1].folder, Q(gvfs + "/mtp:host=Acme_Phone_X1_0123ABC/SD card"));

@@ -1,6 +1,6 @@
 // The Send To targets and the copy, without a window.
-#include "send/PackageCopy.h"
 #include "send/SendTargets.h"
+#include "send/PackageCopy.h"
 
 #include "support/TempDir.h"
 
@@ -196,4 +196,3 @@ TEST(SendToCopy, ReportsAFolderThatCannotBeWritten)
         EXPECT_EQ(ReadWholeFile(volume.File("corvane.mrf")), "old");
     }
 }
-
