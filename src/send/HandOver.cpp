@@ -90,14 +90,25 @@ QString HandOverReport(
     return QObject::tr("Handed %1 to %2.").arg(name, target.label);
 }
 
+namespace {
+
+// A name as typed on a command line: letter case, the dash a keyboard has for the label's en
+// dash, and runs of spaces do not matter.
+QString LooseName(const QString& name)
+{
+    return QString(name).replace(QChar(0x2013), '-').simplified().toCaseFolded();
+}
+
+} // namespace
+
 bool PickTarget(const std::vector<SendToTarget>& targets, const QString& name, SendToTarget& picked,
     QString& error)
 {
-    for (Qt::CaseSensitivity sensitivity : {Qt::CaseSensitive, Qt::CaseInsensitive}) {
+    for (const bool loose : {false, true}) {
         std::vector<const SendToTarget*> found;
         for (const SendToTarget& target : targets) {
             if (target.kind != SendToTarget::Kind::ChooseFolder
-                && target.label.compare(name, sensitivity) == 0)
+                && (loose ? LooseName(target.label) == LooseName(name) : target.label == name))
                 found.push_back(&target);
         }
         if (found.size() == 1) {

@@ -46,10 +46,10 @@ HandOverResult HandOver(const SendToTarget& target, const QString& packagePath,
 QString HandOverReport(
     const SendToTarget& target, const QString& packagePath, const HandOverResult& result);
 
-// The target that name picks for corvane-cli: the target labelled name (letter case ignored
-// when no label matches exactly), else an existing folder at the path name (a copy into it,
-// labelled by the folder's path). "Folder..." is never picked: its folder is the path. False
-// with a message when no target or more than one has that name.
+// The target that name picks for corvane-cli: the target labelled name (when no label matches
+// exactly: letter case, runs of spaces and '-' for the en dash aside), else an existing folder at
+// the path name (a copy into it, labelled by the folder's path). "Folder..." is never picked: its
+// folder is the path. False with a message when no target or more than one has that name.
 bool PickTarget(const std::vector<SendToTarget>& targets, const QString& name, SendToTarget& picked,
     QString& error);
 

@@ -120,8 +120,9 @@ bool WriteAll(const std::string& sourcePath, FileDescriptor& file, const std::st
             done += wrote;
         }
     }
-    // EINVAL: a file system that has nothing to sync.
-    if (::fsync(file.get()) != 0 && errno != EINVAL) {
+    // EINVAL, ENOSYS, ENOTSUP: a file system (a FUSE device among them) that has nothing to
+    // sync; its close below still reports a transfer that failed.
+    if (::fsync(file.get()) != 0 && errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
         error = "cannot write " + shownName + ": " + Reason(errno);
         return false;
     }

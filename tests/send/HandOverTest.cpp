@@ -188,6 +188,8 @@ TEST(HandOver, PicksATargetByItsLabelOrAFolderPath)
     QString error;
     ASSERT_TRUE(PickTarget(targets, "Acme Phone X1 \u2013 SD card", picked, error));
     EXPECT_EQ(picked.folder, "/phone/sd");
+    ASSERT_TRUE(PickTarget(targets, "acme phone x1 -  sd card", picked, error));
+    EXPECT_EQ(picked.folder, "/phone/sd");
     ASSERT_TRUE(PickTarget(targets, "bluetooth device...", picked, error));
     EXPECT_EQ(picked.kind, SendToTarget::Kind::Program);
     ASSERT_TRUE(PickTarget(targets, Q(folder.Path()), picked, error));
