@@ -44,4 +44,13 @@ int RunOptions(CommandArguments& arguments);
 // CleanCommand.cpp: pruning the download cache against the channels file's tree.
 int RunClean(CommandArguments& arguments);
 
+// SendCommand.cpp: the package to a Send To target.
+int RunSend(CommandArguments& arguments);
+// True when target names a Send To target or a folder now; else prints why (with the known
+// targets) and gives false.
+bool CheckSendTarget(const std::string& target);
+// After an update that ended with updateCode: sends the package at packagePath (empty:
+// "Path"/"FeedFile") to target when the update wrote it, and gives the exit code to end with.
+int SendAfterUpdate(int updateCode, const std::string& target, const std::string& packagePath);
+
 } // namespace corvane

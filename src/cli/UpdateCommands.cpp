@@ -195,7 +195,7 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request)
 
 const char* const updateHelp
     = "usage: corvane-cli update [--feed URL]... [--marked TITLE]... [--output PATH]\n"
-      "                          [--connections N]\n"
+      "                          [--connections N] [--send TARGET]\n"
       "\n"
       "Downloads feeds into the download cache (with podcasts on, also their audio/mpeg\n"
       "enclosures, kept as MP3 or converted to AMR as the Podcast settings say) and writes the\n"
@@ -207,6 +207,8 @@ const char* const updateHelp
       "  --output PATH   write the package here instead of \"Path\"/\"FeedFile\"\n"
       "  --connections N download at most N files at once, also from one host (1 to 64;\n"
       "                  default 8 at once, 6 from one host)\n"
+      "  --send TARGET   once the package is written, hand it to TARGET as 'corvane-cli send'\n"
+      "                  does (the target is checked before the update starts)\n"
       "\n"
       "Status texts, failures with their reasons and progress go to standard error, the final\n"
       "text last. On a terminal one line, rewritten in place, shows the running downloads and\n"
@@ -214,7 +216,8 @@ const char* const updateHelp
       "5xx or 429 answer) is tried again up to 3 times; an interrupted audio download is\n"
       "continued where it broke off.\n"
       "Exit status: 0 all went well, 3 the package was written but something failed, 1 no package\n"
-      "was written, 2 bad usage, 130 interrupted (Ctrl-C; the previous package is kept).\n";
+      "was written (or --send failed), 2 bad usage, 130 interrupted (Ctrl-C; the previous package\n"
+      "is kept).\n";
 
 const char* const repackHelp
     = "usage: corvane-cli repack [--output PATH]\n"
@@ -239,6 +242,7 @@ int RunUpdateCommand(CommandArguments& arguments)
     const std::vector<std::string> titles = arguments.TakeOptions("--marked");
     const std::optional<std::string> output = arguments.TakeOption("--output");
     const std::optional<std::string> connections = arguments.TakeOption("--connections");
+    const std::optional<std::string> sendTarget = arguments.TakeOption("--send");
     const std::vector<std::string> rest = arguments.Positionals();
     if (!arguments.UsageError().empty() || !rest.empty()) {
         PrintError(!arguments.UsageError().empty() ? arguments.UsageError()
@@ -257,6 +261,8 @@ int RunUpdateCommand(CommandArguments& arguments)
             + "' for --connections: expected a whole number from 1 to 64");
         return EXIT_USAGE;
     }
+    if (sendTarget && !CheckSendTarget(*sendTarget))
+        return EXIT_FAILED;
 
     CSubscriptions subscriptions;
     subscriptions.Load();
@@ -282,7 +288,8 @@ int RunUpdateCommand(CommandArguments& arguments)
     }
     if (feeds.empty() && titles.empty())
         request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
-    return RunJob(subscriptions, request);
+    const int code = RunJob(subscriptions, request);
+    return sendTarget ? SendAfterUpdate(code, *sendTarget, request.outputPath) : code;
 }
 
 int RunRepackCommand(CommandArguments& arguments)

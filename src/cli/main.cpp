@@ -31,12 +31,13 @@ const Command commands[] = {
     {"export", RunExport, "export FILE                 write the subscriptions as OPML"},
     {"options", RunOptions, "options [SECTION/ENTRY[=VALUE]]...  show or set settings"},
     {"update", RunUpdateCommand,
-        "update [--feed URL]... [--marked TITLE]... [--output PATH] [--connections N]  update "
-        "feeds, write the package"},
+        "update [--feed URL]... [--marked TITLE]... [--output PATH] [--connections N] [--send "
+        "TARGET]  update feeds, write the package"},
     {"repack", RunRepackCommand,
         "repack [--output PATH]      write the package again from the cache"},
     {"clean", RunClean,
         "clean [--dry-run]           remove cache files that no feed needs any more"},
+    {"send", RunSend, "send --list | TARGET        hand the package to a Send To target"},
     {"fetch", RunFetch, "fetch URL FILE              download URL into FILE as an update does"},
     {"feed", RunFeed, "feed PATH-OR-URL [--json]   read a feed document and show its items"},
     {"inspect", RunInspect, "inspect PACKAGE [--json]    show the head and records of a package"},

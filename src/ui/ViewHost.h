@@ -29,6 +29,8 @@ public:
     // Shows the Send To menu for the package at globalPos. Default: nothing.
     virtual void ShowSendTo(
         CCorvaneView& view, const QString& packagePath, const QPoint& globalPos);
+    // Shows text in the frame's status bar. Default: nothing.
+    virtual void ShowStatusText(const QString& text);
     // Shows the Options dialog. Default: nothing.
     virtual void ShowOptions(CCorvaneView& view);
     // Opens the help. Default: QDesktopServices::openUrl.
