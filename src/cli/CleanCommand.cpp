@@ -18,23 +18,6 @@ namespace corvane {
 
 namespace {
 
-const char* const cleanHelp
-    = "usage: corvane-cli clean [--dry-run]\n"
-      "\n"
-      "Removes from the download cache what no feed of the channels file needs any more: the\n"
-      "documents of feeds no longer subscribed, the MP3s of episodes no longer listed or no "
-      "longer\n"
-      "taken by the Podcast settings, AMR conversions made with other settings or from older\n"
-      "versions of an MP3, and partial downloads of such files. Everything Re-Pack needs stays.\n"
-      "Other files in the data folder are left alone.\n"
-      "\n"
-      "  --dry-run   list the files that would be removed and remove nothing\n"
-      "\n"
-      "The removed files (with --dry-run: the files to remove) are listed on standard output,\n"
-      "one a line, then the total, for example \"Removed 12 files, 340.2 MB freed.\"\n"
-      "Exit status: 0 done, 1 the channels file could not be read or a file could not be\n"
-      "removed (the message names it), 2 bad usage, 130 interrupted.\n";
-
 // The tree must be the whole tree: a channels file that could not be read completely would
 // make every feed it lost look unsubscribed, and its files would go.
 bool ChannelsReadWhole(std::string& error)
@@ -55,20 +38,25 @@ bool ChannelsReadWhole(std::string& error)
 
 } // namespace
 
-int RunClean(CommandArguments& arguments)
+int RunClean(CommandLine& arguments)
 {
-    if (arguments.WantsHelp()) {
-        std::fputs(cleanHelp, stdout);
-        return EXIT_DONE;
-    }
-    const bool dryRun = arguments.TakeFlag("--dry-run");
-    const std::vector<std::string> rest = arguments.Positionals();
-    if (!arguments.UsageError().empty() || !rest.empty()) {
-        PrintError(!arguments.UsageError().empty() ? arguments.UsageError()
-                                                   : "unexpected argument '" + rest.front() + "'");
-        std::fputs(cleanHelp, stderr);
-        return EXIT_USAGE;
-    }
+    arguments.Describe(
+        "Removes from the download cache what no feed of the channels file needs any more: the\n"
+        "documents of feeds no longer subscribed, the MP3s of episodes no longer listed or no "
+        "longer\ntaken by the Podcast settings, AMR conversions made with other settings or from "
+        "older\nversions of an MP3, and partial downloads of such files. Everything Re-Pack needs "
+        "stays.\nOther files in the data folder are left alone.");
+    arguments.Flag("dry-run", "list the files that would be removed and remove nothing");
+    arguments.Flag("quiet", "print nothing but failures");
+    arguments.Epilogue(
+        "The removed files (with --dry-run: the files to remove) are listed on standard output,\n"
+        "one a line, then the total, for example \"Removed 12 files, 340.2 MB freed.\"\n"
+        "Exit status: 0 done, 1 the channels file could not be read or a file could not be\n"
+        "removed (the message names it), 2 bad usage, 130 interrupted.\n");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const bool dryRun = arguments.Has("dry-run");
+    const bool quiet = arguments.Has("quiet");
     std::string error;
     if (!ChannelsReadWhole(error)) {
         PrintError(error);
@@ -91,9 +79,11 @@ int RunClean(CommandArguments& arguments)
         },
         stop);
 
-    for (const std::string& path : result.removed)
-        std::printf("%s\n", path.c_str());
-    std::printf("%s\n", PruneSummaryText(result, dryRun).c_str());
+    if (!quiet) {
+        for (const std::string& path : result.removed)
+            std::printf("%s\n", path.c_str());
+        std::printf("%s\n", PruneSummaryText(result, dryRun).c_str());
+    }
     std::fflush(stdout);
     for (const std::string& message : result.errors)
         PrintError(message);

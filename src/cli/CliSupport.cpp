@@ -1,10 +1,14 @@
 #include "cli/CliSupport.h"
 
-#include "platform/Utf8.h"
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
 
 #include <atomic>
 #include <charconv>
+#include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <ctime>
 #include <pthread.h>
@@ -15,74 +19,190 @@
 
 namespace corvane {
 
-CommandArguments::CommandArguments(std::vector<std::string> arguments_)
-    : arguments(std::move(arguments_))
+namespace {
+
+// Arguments are bytes, and a file name need not be UTF-8: they pass through the parser as
+// Latin-1, one character a byte, so every value comes back exactly as it was given.
+QString FromBytes(const std::string& bytes)
 {
-    for (auto it = arguments.begin(); it != arguments.end();) {
-        if (*it == "--help" || *it == "-h") {
-            help = true;
-            it = arguments.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
-bool CommandArguments::TakeFlag(const std::string& name)
+std::string ToBytes(const QString& text)
 {
-    bool found = false;
-    for (auto it = arguments.begin(); it != arguments.end();) {
-        if (*it == name) {
-            found = true;
-            it = arguments.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    return found;
+    return text.toLatin1().toStdString();
 }
 
-std::vector<std::string> CommandArguments::TakeOptions(const std::string& name)
+// The parser wraps an option's description itself: line breaks in it would break its layout.
+QString OneLine(const std::string& description)
+{
+    QString text = QString::fromStdString(description);
+    text.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return text;
+}
+
+} // namespace
+
+std::string ParserError(const QCommandLineParser& parser)
+{
+    const QStringList unknown = parser.unknownOptionNames();
+    if (unknown.isEmpty())
+        return parser.errorText().toStdString();
+    // The parser gives the name without its dashes; the user typed them.
+    return "unknown option " + std::string(unknown.first().size() == 1 ? "-" : "--")
+        + ToBytes(unknown.first());
+}
+
+struct CommandLine::Declarations {
+    QCommandLineParser parser;
+    QCommandLineOption help {QStringList {"h", "help"}, "show this text"};
+    std::vector<std::string> once; // options that may be given only once
+    std::string usage; // the positionals as the usage line shows them
+    std::size_t required = 0;
+    std::size_t allowed = 0;
+    std::string epilogue;
+    std::string countError;
+};
+
+CommandLine::CommandLine(std::string command_, std::vector<std::string> arguments_)
+    : command(std::move(command_))
+    , arguments(std::move(arguments_))
+    , declared(std::make_unique<Declarations>())
+{
+    declared->parser.addOption(declared->help);
+}
+
+CommandLine::~CommandLine() = default;
+
+void CommandLine::Describe(const std::string& description)
+{
+    declared->parser.setApplicationDescription(QString::fromStdString(description));
+}
+
+void CommandLine::Epilogue(const std::string& epilogue)
+{
+    declared->epilogue = epilogue;
+}
+
+void CommandLine::Flag(const std::string& name, const std::string& description)
+{
+    declared->parser.addOption(
+        QCommandLineOption(QString::fromStdString(name), OneLine(description)));
+}
+
+void CommandLine::Option(
+    const std::string& name, const std::string& valueName, const std::string& description)
+{
+    Repeated(name, valueName, description);
+    declared->once.push_back(name);
+}
+
+void CommandLine::Repeated(
+    const std::string& name, const std::string& valueName, const std::string& description)
+{
+    declared->parser.addOption(QCommandLineOption(
+        QString::fromStdString(name), OneLine(description), QString::fromStdString(valueName)));
+}
+
+void CommandLine::Positional(const std::string& name, const std::string& description)
+{
+    declared->parser.addPositionalArgument(
+        QString::fromStdString(name), QString::fromStdString(description));
+    declared->usage += " " + name;
+    ++declared->required;
+    ++declared->allowed;
+}
+
+void CommandLine::Optional(const std::string& name, const std::string& description)
+{
+    declared->parser.addPositionalArgument(QString::fromStdString(name),
+        QString::fromStdString(description), QString::fromStdString("[" + name + "]"));
+    declared->usage += " [" + name + "]";
+    ++declared->allowed;
+}
+
+void CommandLine::MoreOf(const std::string& name, const std::string& description)
+{
+    declared->parser.addPositionalArgument(QString::fromStdString(name),
+        QString::fromStdString(description), QString::fromStdString("[" + name + "]..."));
+    declared->usage += " [" + name + "]...";
+    declared->allowed = SIZE_MAX;
+}
+
+void CommandLine::CountError(const std::string& message)
+{
+    declared->countError = message;
+}
+
+std::optional<int> CommandLine::Parse()
+{
+    QStringList list {QString::fromStdString(command)}; // the parser skips the first
+    for (const std::string& argument : arguments)
+        list.append(FromBytes(argument));
+    QCommandLineParser& parser = declared->parser;
+    const bool parsed = parser.parse(list);
+    // --help wins over any other fault, so that a half-typed command line can still ask.
+    if (parser.isSet(declared->help)) {
+        std::fputs(HelpText().c_str(), stdout);
+        return EXIT_DONE;
+    }
+    if (!parsed)
+        return UsageError(ParserError(parser));
+    for (const std::string& name : declared->once) {
+        if (parser.values(QString::fromStdString(name)).size() > 1)
+            return UsageError("--" + name + " given more than once");
+    }
+    for (const QString& positional : parser.positionalArguments())
+        positionals.push_back(ToBytes(positional));
+    if (positionals.size() < declared->required || positionals.size() > declared->allowed) {
+        if (!declared->countError.empty())
+            return UsageError(declared->countError);
+        return UsageError(positionals.size() < declared->required
+                ? "missing argument"
+                : "unexpected argument '" + positionals[declared->allowed] + "'");
+    }
+    return std::nullopt;
+}
+
+bool CommandLine::Has(const std::string& name) const
+{
+    return declared->parser.isSet(QString::fromStdString(name));
+}
+
+std::optional<std::string> CommandLine::Value(const std::string& name) const
+{
+    if (!Has(name))
+        return std::nullopt;
+    return ToBytes(declared->parser.value(QString::fromStdString(name)));
+}
+
+std::vector<std::string> CommandLine::Values(const std::string& name) const
 {
     std::vector<std::string> values;
-    const std::string withEquals = name + "=";
-    for (auto it = arguments.begin(); it != arguments.end();) {
-        if (*it == name) {
-            if (it + 1 == arguments.end()) {
-                usageError = name + " needs a value";
-                it = arguments.erase(it);
-                continue;
-            }
-            values.push_back(*(it + 1));
-            it = arguments.erase(it, it + 2);
-        } else if (it->rfind(withEquals, 0) == 0) {
-            values.push_back(it->substr(withEquals.size()));
-            it = arguments.erase(it);
-        } else {
-            ++it;
-        }
-    }
+    for (const QString& value : declared->parser.values(QString::fromStdString(name)))
+        values.push_back(ToBytes(value));
     return values;
 }
 
-std::optional<std::string> CommandArguments::TakeOption(const std::string& name)
+std::string CommandLine::HelpText() const
 {
-    std::vector<std::string> values = TakeOptions(name);
-    if (values.empty())
-        return std::nullopt;
-    if (values.size() > 1)
-        usageError = name + " given more than once";
-    return values.back();
+    // The parser's first line names the executable as the process was started; the command
+    // is what the user needs to see.
+    const std::string parsers = declared->parser.helpText().toStdString();
+    const std::size_t firstLineEnd = parsers.find('\n');
+    std::string text = "usage: corvane-cli " + command + declared->usage + " [options]\n";
+    if (firstLineEnd != std::string::npos)
+        text += parsers.substr(firstLineEnd + 1);
+    if (!declared->epilogue.empty())
+        text += "\n" + declared->epilogue;
+    return text;
 }
 
-std::vector<std::string> CommandArguments::Positionals()
+int CommandLine::UsageError(const std::string& message) const
 {
-    for (const std::string& argument : arguments) {
-        if (argument.size() > 1 && argument[0] == '-' && usageError.empty()) {
-            usageError = "unknown option " + argument;
-        }
-    }
-    return arguments;
+    PrintError(message);
+    std::fputs(HelpText().c_str(), stderr);
+    return EXIT_USAGE;
 }
 
 void PrintError(const std::string& message)
@@ -101,59 +221,6 @@ std::optional<long long> ParseInteger(const std::string& text, long long minimum
     if (text.empty() || error != std::errc() || end != last || value < minimum || value > maximum)
         return std::nullopt;
     return value;
-}
-
-std::string JsonString(const std::string& text)
-{
-    std::string out;
-    out.reserve(text.size() + 2);
-    out += '"';
-    for (std::size_t i = 0; i < text.size();) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x80) {
-            const Utf8Scalar scalar = DecodeUtf8At(text, i);
-            if (scalar.valid)
-                out.append(text, i, scalar.length);
-            else
-                AppendUtf8(out, scalar.value);
-            i += scalar.length;
-            continue;
-        }
-        switch (c) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\b':
-            out += "\\b";
-            break;
-        case '\f':
-            out += "\\f";
-            break;
-        default:
-            if (c < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-                out += escaped;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-        ++i;
-    }
-    out += '"';
-    return out;
 }
 
 bool StderrIsTerminal()
@@ -181,13 +248,13 @@ bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& st
     // The signals are taken by this thread with sigtimedwait, not by a handler: the work's
     // threads inherit the blocked mask, and the stop request lets the work remove its
     // unfinished output before the command ends.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGHUP);
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &signals, &previous);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
 
     bool interrupted = false;
     std::atomic<bool> finished {false};
@@ -198,7 +265,7 @@ bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& st
         });
         while (!finished) {
             const timespec wait {0, 50 * 1000 * 1000};
-            if (sigtimedwait(&signals, nullptr, &wait) > 0) {
+            if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
                 stop.request_stop();
                 interrupted = true;
                 break;

@@ -1,12 +1,19 @@
 // Small helpers shared by the commands of corvane-cli: argument handling, exit codes, JSON text.
 #pragma once
 
+#include <QtGlobal>
+
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <stop_token>
 #include <string>
 #include <vector>
+
+QT_BEGIN_NAMESPACE
+class QCommandLineParser;
+QT_END_NAMESPACE
 
 namespace corvane {
 
@@ -17,28 +24,73 @@ constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_PARTLY_FAILED = 3; // update: package written, something failed
 constexpr int EXIT_INTERRUPTED = 130; // Ctrl-C
 
-// The arguments of one command, after the command's name and the global options.
-class CommandArguments {
+// The arguments of one command, after the command's name and the global options, read with
+// QCommandLineParser. A command declares its options and positional arguments, calls Parse()
+// and then reads them:
+//
+//     arguments.Describe("Reads the feed document ...");
+//     arguments.Flag("json", "print one JSON object");
+//     arguments.Option("output", "PATH", "write the package here");
+//     arguments.Repeated("feed", "URL", "update this feed address (repeatable)");
+//     arguments.Positional("PATH", "the feed document");
+//     if (const std::optional<int> code = arguments.Parse())
+//         return *code;
+//     const bool json = arguments.Has("json");
+//
+// Every command has -h/--help, whose text the parser builds from the declarations. The bytes
+// of every value and positional come back exactly as given, whether or not they are UTF-8.
+class CommandLine {
 public:
-    explicit CommandArguments(std::vector<std::string> arguments);
+    CommandLine(std::string command, std::vector<std::string> arguments);
+    ~CommandLine();
+    CommandLine(const CommandLine&) = delete;
+    CommandLine& operator=(const CommandLine&) = delete;
 
-    // Removes "--name" and says whether it was there.
-    bool TakeFlag(const std::string& name);
-    // Removes "--name VALUE" (or "--name=VALUE") and gives VALUE; every occurrence when
-    // TakeOptions. A missing value sets UsageError().
-    std::optional<std::string> TakeOption(const std::string& name);
-    std::vector<std::string> TakeOptions(const std::string& name);
-    // What is left: positional arguments. An unknown "--option" left over is a usage error.
-    std::vector<std::string> Positionals();
+    // The paragraph under the usage line, and the text the help ends with (exit status).
+    void Describe(const std::string& description);
+    void Epilogue(const std::string& epilogue);
+    // "--name", present or not.
+    void Flag(const std::string& name, const std::string& description);
+    // "--name VALUE" or "--name=VALUE", at most once; Repeated: any number of times.
+    void Option(
+        const std::string& name, const std::string& valueName, const std::string& description);
+    void Repeated(
+        const std::string& name, const std::string& valueName, const std::string& description);
+    // The positional arguments, in order: Positional ones must be there, Optional ones may be
+    // left out, and MoreOf (declared last) takes any number.
+    void Positional(const std::string& name, const std::string& description);
+    void Optional(const std::string& name, const std::string& description);
+    void MoreOf(const std::string& name, const std::string& description);
+    // The usage error shown when the number of positionals is wrong (default: "missing
+    // argument" or "unexpected argument 'X'").
+    void CountError(const std::string& message);
 
-    bool WantsHelp() const { return help; }
-    const std::string& UsageError() const { return usageError; }
+    // Parses. Nothing: go on and read the arguments. Else the command's exit code: EXIT_DONE
+    // after --help printed the help on standard output, EXIT_USAGE after an unknown option, a
+    // missing value, an option given twice or a wrong number of positionals (the reason and the
+    // help on standard error).
+    std::optional<int> Parse();
+
+    bool Has(const std::string& name) const;
+    std::optional<std::string> Value(const std::string& name) const;
+    std::vector<std::string> Values(const std::string& name) const;
+    const std::vector<std::string>& Positionals() const { return positionals; }
+
+    // The help text: "usage: corvane-cli COMMAND ..." and what the parser lists.
+    std::string HelpText() const;
+    // Prints "corvane-cli: message" and the help on standard error; gives EXIT_USAGE.
+    int UsageError(const std::string& message) const;
 
 private:
+    struct Declarations;
+    std::string command;
     std::vector<std::string> arguments;
-    std::string usageError;
-    bool help = false;
+    std::unique_ptr<Declarations> declared;
+    std::vector<std::string> positionals;
 };
+
+// Why parser refused the arguments, naming the option as typed ("unknown option --xml").
+std::string ParserError(const QCommandLineParser& parser);
 
 // Prints "corvane-cli: <message>" to standard error.
 void PrintError(const std::string& message);
@@ -46,9 +98,6 @@ void PrintError(const std::string& message);
 // Parses a whole decimal number in [minimum, maximum]; nullopt when text is anything else.
 std::optional<long long> ParseInteger(
     const std::string& text, long long minimum, long long maximum);
-
-// A JSON string literal for UTF-8 text (quotes included); invalid UTF-8 bytes become U+FFFD.
-std::string JsonString(const std::string& text);
 
 // True when standard error is a terminal (progress is shown only then).
 bool StderrIsTerminal();
@@ -64,6 +113,6 @@ std::string Megabytes(std::uint64_t bytes);
 bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& stop);
 
 // A command: takes its arguments, returns an exit code. The table in main.cpp names them.
-using CommandFunction = int (*)(CommandArguments&);
+using CommandFunction = int (*)(CommandLine&);
 
 } // namespace corvane

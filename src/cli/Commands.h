@@ -6,18 +6,18 @@
 namespace corvane {
 
 // PackageCommands.cpp: looking into a package file.
-int RunInspect(CommandArguments& arguments);
-int RunExtract(CommandArguments& arguments);
+int RunInspect(CommandLine& arguments);
+int RunExtract(CommandLine& arguments);
 
 // UpdateCommands.cpp: the update job and Re-Pack.
-int RunUpdateCommand(CommandArguments& arguments);
-int RunRepackCommand(CommandArguments& arguments);
+int RunUpdateCommand(CommandLine& arguments);
+int RunRepackCommand(CommandLine& arguments);
 
 // ConvertCommand.cpp: one MP3 file to an AMR-NB file.
-int RunConvert(CommandArguments& arguments);
+int RunConvert(CommandLine& arguments);
 
 // FetchCommand.cpp: one download into a file.
-int RunFetch(CommandArguments& arguments);
+int RunFetch(CommandLine& arguments);
 // True when text starts with "http://" or "https://" (in any case).
 bool IsWebAddress(const std::string& text);
 // Downloads url into a new file in the private temporary folder and gives its path, which the
@@ -25,27 +25,27 @@ bool IsWebAddress(const std::string& text);
 std::string DownloadToPrivateFile(const std::string& url);
 
 // FeedCommand.cpp: one feed document read as an update reads it.
-int RunFeed(CommandArguments& arguments);
+int RunFeed(CommandLine& arguments);
 // Reads the feed document at path and prints it (text, or JSON with json); shownName names it in
 // the failure message (a downloaded temporary file is shown as its address). Returns the exit code.
 int ShowFeedDocument(const std::string& path, const std::string& shownName, bool json);
 
 // SubscriptionCommands.cpp: the subscription tree and its channels file.
-int RunList(CommandArguments& arguments);
-int RunAdd(CommandArguments& arguments);
-int RunRemove(CommandArguments& arguments);
-int RunUndo(CommandArguments& arguments);
-int RunImport(CommandArguments& arguments);
-int RunExport(CommandArguments& arguments);
+int RunList(CommandLine& arguments);
+int RunAdd(CommandLine& arguments);
+int RunRemove(CommandLine& arguments);
+int RunUndo(CommandLine& arguments);
+int RunImport(CommandLine& arguments);
+int RunExport(CommandLine& arguments);
 
 // OptionsCommand.cpp: the settings store.
-int RunOptions(CommandArguments& arguments);
+int RunOptions(CommandLine& arguments);
 
 // CleanCommand.cpp: pruning the download cache against the channels file's tree.
-int RunClean(CommandArguments& arguments);
+int RunClean(CommandLine& arguments);
 
 // SendCommand.cpp: the package to a Send To target.
-int RunSend(CommandArguments& arguments);
+int RunSend(CommandLine& arguments);
 // True when target names a Send To target or a folder now; else prints why (with the known
 // targets) and gives false.
 bool CheckSendTarget(const std::string& target);

@@ -13,40 +13,17 @@ namespace corvane {
 
 namespace {
 
-const char* const convertHelp
-    = "usage: corvane-cli convert IN.mp3 OUT.amr [--mode 0-7] [--volume 0-7] [--limit SECONDS]\n"
-      "                           [--dtx]\n"
-      "\n"
-      "Decodes IN.mp3 (MPEG-1, 2 or 2.5, layers I to III), mixes it to mono at 8000 Hz, lowers\n"
-      "the volume and writes it as AMR-NB speech to OUT.amr, as podcasts are re-compressed for\n"
-      "the phone.\n"
-      "  --mode M      AMR-NB mode, 0 (4.75 kbit/s, the default) to 7 (12.2 kbit/s)\n"
-      "  --volume V    0 to 7: the samples are divided by 2 to the power of 7-V (default 4)\n"
-      "  --limit S     keep only the first S whole seconds (default: everything)\n"
-      "  --dtx         discontinuous transmission (silence is sent as comfort-noise frames)\n"
-      "OUT.amr is replaced only when the conversion succeeds.\n"
-      "\n"
-      "Exit codes: 0 OUT.amr written, 1 the input holds no MPEG audio or a file cannot be opened\n"
-      "(the message names which), 2 wrong usage, 130 interrupted.\n";
-
-int Usage(const std::string& message)
-{
-    PrintError(message);
-    std::fputs(convertHelp, stderr);
-    return EXIT_USAGE;
-}
-
 // Reads an optional whole-number option; false (with the usage message printed) when malformed.
-bool NumberOption(CommandArguments& arguments, const char* name, long long minimum,
+bool NumberOption(const CommandLine& arguments, const char* name, long long minimum,
     long long maximum, long long& value)
 {
-    const std::optional<std::string> text = arguments.TakeOption(name);
+    const std::optional<std::string> text = arguments.Value(name);
     if (!text)
         return true;
     const std::optional<long long> number = ParseInteger(*text, minimum, maximum);
     if (!number) {
-        Usage(std::string(name) + " takes a whole number from " + std::to_string(minimum) + " to "
-            + std::to_string(maximum) + ", not '" + *text + "'");
+        arguments.UsageError("--" + std::string(name) + " takes a whole number from "
+            + std::to_string(minimum) + " to " + std::to_string(maximum) + ", not '" + *text + "'");
         return false;
     }
     value = *number;
@@ -55,27 +32,37 @@ bool NumberOption(CommandArguments& arguments, const char* name, long long minim
 
 } // namespace
 
-int RunConvert(CommandArguments& arguments)
+int RunConvert(CommandLine& arguments)
 {
-    if (arguments.WantsHelp()) {
-        std::fputs(convertHelp, stdout);
-        return EXIT_DONE;
-    }
+    arguments.Describe(
+        "Decodes IN.mp3 (MPEG-1, 2 or 2.5, layers I to III), mixes it to mono at 8000 Hz, lowers\n"
+        "the volume and writes it as AMR-NB speech to OUT.amr, as podcasts are re-compressed for\n"
+        "the phone. OUT.amr is replaced only when the conversion succeeds.");
+    arguments.Positional("IN.mp3", "the MP3 file");
+    arguments.Positional("OUT.amr", "the AMR file to write");
+    arguments.Option("mode", "M", "AMR-NB mode, 0 (4.75 kbit/s, the default) to 7 (12.2 kbit/s)");
+    arguments.Option(
+        "volume", "V", "0 to 7: the samples are divided by 2 to the power of 7-V (default 4)");
+    arguments.Option("limit", "S", "keep only the first S whole seconds (default: everything)");
+    arguments.Flag("dtx", "discontinuous transmission (silence is sent as comfort-noise frames)");
+    arguments.Flag("quiet", "no progress, even on a terminal");
+    arguments.CountError("convert needs IN.mp3 and OUT.amr");
+    arguments.Epilogue("Exit codes: 0 OUT.amr written, 1 the input holds no MPEG audio or a file "
+                       "cannot be opened\n(the message names which), 2 wrong usage, 130 "
+                       "interrupted.\n");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
     long long mode = 0;
     long long volume = 4;
     long long limit = -1;
-    if (!NumberOption(arguments, "--mode", 0, 7, mode)
-        || !NumberOption(arguments, "--volume", 0, 7, volume)
-        || !NumberOption(arguments, "--limit", 0, UINT_MAX, limit))
+    if (!NumberOption(arguments, "mode", 0, 7, mode)
+        || !NumberOption(arguments, "volume", 0, 7, volume)
+        || !NumberOption(arguments, "limit", 0, UINT_MAX, limit))
         return EXIT_USAGE;
-    const bool dtx = arguments.TakeFlag("--dtx");
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (!arguments.UsageError().empty())
-        return Usage(arguments.UsageError());
-    if (positionals.size() != 2)
-        return Usage("convert needs IN.mp3 and OUT.amr");
+    const bool dtx = arguments.Has("dtx");
+    const std::vector<std::string>& positionals = arguments.Positionals();
 
-    const bool showProgress = StderrIsTerminal();
+    const bool showProgress = StderrIsTerminal() && !arguments.Has("quiet");
     std::stop_source stop;
     ConversionControl control;
     control.stop = stop.get_token();

@@ -1,6 +1,11 @@
 // corvane-cli feed: reads a feed document the way an update does and shows what came out.
+#include "cli/CliJson.h"
 #include "cli/Commands.h"
 #include "formats/RssReader.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 
 #include <cstdio>
 #include <string>
@@ -14,17 +19,13 @@ struct NamedField {
     const TextField* value;
 };
 
-template <std::size_t N> void PrintJsonObject(std::string& out, const NamedField (&fields)[N])
+template <std::size_t N> QJsonObject JsonObject(const NamedField (&fields)[N])
 {
-    out += '{';
-    for (std::size_t i = 0; i < N; ++i) {
-        if (i)
-            out += ", ";
-        out += JsonString(fields[i].name);
-        out += ": ";
-        out += fields[i].value->has_value() ? JsonString(**fields[i].value) : "null";
-    }
-    out += '}';
+    QJsonObject object;
+    for (const NamedField& field : fields)
+        object.insert(field.name,
+            field.value->has_value() ? QJsonValue(JsonText(**field.value)) : QJsonValue());
+    return object;
 }
 
 // Present fields only, one per line; an empty one shows as "".
@@ -41,6 +42,7 @@ template <std::size_t N> void PrintText(std::string& out, const NamedField (&fie
     }
 }
 
+// The channel's fields, then each item's: as text into out, or as one JSON object.
 void Describe(const CFeedChannel& channel, bool json, int result, std::string& out)
 {
     const NamedField channelFields[] = {
@@ -61,16 +63,11 @@ void Describe(const CFeedChannel& channel, bool json, int result, std::string& o
         {"skipHours", &channel.skipHours},
         {"skipDays", &channel.skipDays},
     };
-    if (json) {
-        out += "{\"ok\": ";
-        out += result == 1 ? "true" : "false";
-        out += ", \"channel\": ";
-        PrintJsonObject(out, channelFields);
-        out += ", \"items\": [";
-    } else {
+    if (!json) {
         out += "channel\n";
         PrintText(out, channelFields);
     }
+    QJsonArray items;
     std::size_t number = 0;
     for (const CFeedItem* item = channel.firstItem.get(); item; item = item->nextItem.get()) {
         const NamedField itemFields[] = {
@@ -90,31 +87,20 @@ void Describe(const CFeedChannel& channel, bool json, int result, std::string& o
         };
         ++number;
         if (json) {
-            if (number > 1)
-                out += ", ";
-            PrintJsonObject(out, itemFields);
+            items.append(JsonObject(itemFields));
         } else {
             out += "item " + std::to_string(number) + "\n";
             PrintText(out, itemFields);
         }
     }
-    if (json)
-        out += "]}\n";
-    else
+    if (json) {
+        const QJsonObject object {
+            {"ok", result == 1}, {"channel", JsonObject(channelFields)}, {"items", items}};
+        out += QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString() + "\n";
+    } else {
         out += std::to_string(number) + (number == 1 ? " item\n" : " items\n");
+    }
 }
-
-const char* const usage
-    = "usage: corvane-cli feed PATH-OR-URL [--json]\n"
-      "\n"
-      "Reads the feed document at PATH as an update reads it and shows the\n"
-      "channel's fields and its items (fields that did not occur are left out;\n"
-      "an empty one shows as \"\"). An http or https URL is downloaded first\n"
-      "into a private temporary file, which is deleted afterwards.\n"
-      "  --json  one JSON object {\"ok\": ..., \"channel\": {...}, \"items\":\n"
-      "          [...]} with every field, absent ones as null\n"
-      "Exit status: 0 read, 1 unreadable or not well-formed (what was read\n"
-      "before the fault is still shown), 2 wrong usage.\n";
 
 } // namespace
 
@@ -134,29 +120,32 @@ int ShowFeedDocument(const std::string& path, const std::string& shownName, bool
     return EXIT_DONE;
 }
 
-int RunFeed(CommandArguments& arguments)
+int RunFeed(CommandLine& arguments)
 {
-    if (arguments.WantsHelp()) {
-        std::fputs(usage, stdout);
-        return EXIT_DONE;
-    }
-    const bool json = arguments.TakeFlag("--json");
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (!arguments.UsageError().empty() || positionals.size() != 1) {
-        PrintError(!arguments.UsageError().empty() ? arguments.UsageError()
-                                                   : "feed needs exactly one PATH");
-        std::fputs(usage, stderr);
-        return EXIT_USAGE;
-    }
-    if (IsWebAddress(positionals[0])) {
-        const std::string downloaded = DownloadToPrivateFile(positionals[0]);
+    arguments.Describe("Reads the feed document at PATH as an update reads it and shows the\n"
+                       "channel's fields and its items (fields that did not occur are left out;\n"
+                       "an empty one shows as \"\"). An http or https URL is downloaded first\n"
+                       "into a private temporary file, which is deleted afterwards.");
+    arguments.Positional("PATH-OR-URL", "the feed document, or its http or https address");
+    arguments.Flag("json",
+        "one JSON object {\"ok\": ..., \"channel\": {...}, \"items\": [...]} with every\n"
+        "field, absent ones as null");
+    arguments.CountError("feed needs exactly one PATH");
+    arguments.Epilogue("Exit status: 0 read, 1 unreadable or not well-formed (what was read\n"
+                       "before the fault is still shown), 2 wrong usage.\n");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const bool json = arguments.Has("json");
+    const std::string& path = arguments.Positionals()[0];
+    if (IsWebAddress(path)) {
+        const std::string downloaded = DownloadToPrivateFile(path);
         if (downloaded.empty())
             return EXIT_FAILED;
-        const int code = ShowFeedDocument(downloaded, positionals[0], json);
+        const int code = ShowFeedDocument(downloaded, path, json);
         std::remove(downloaded.c_str());
         return code;
     }
-    return ShowFeedDocument(positionals[0], positionals[0], json);
+    return ShowFeedDocument(path, path, json);
 }
 
 } // namespace corvane

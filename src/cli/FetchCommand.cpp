@@ -21,34 +21,8 @@ namespace corvane {
 
 namespace {
 
-const char* const fetchHelp
-    = "usage: corvane-cli fetch URL FILE\n"
-      "\n"
-      "Downloads URL (http or https) into FILE the way an update downloads feeds and podcasts, "
-      "and\n"
-      "prints the fetcher's result: 1 for success, -20 when no connection or no complete body "
-      "came\n"
-      "(also for a malformed address, a redirect loop or a time-out), -21 when the reply had no\n"
-      "readable status line, or the HTTP status of any other answer.\n"
-      "FILE is replaced only by a complete, non-empty body with status 200. When FILE exists, the\n"
-      "server is asked whether the address changed since FILE's modification time; an unchanged\n"
-      "address (304) leaves FILE as it is and counts as success.\n"
-      "A failure that may pass (no connection, a time-out, a 5xx or 429 answer) is tried again up\n"
-      "to 3 times, after 1, 2 and 4 seconds (or as the server's Retry-After asks, at most 60).\n"
-      "Time-outs: CORVANE_CONNECT_TIMEOUT (default 30) and CORVANE_STALL_TIMEOUT (default 60)\n"
-      "seconds; the first pause before a retry: CORVANE_RETRY_PAUSE_MS (default 1000).\n"
-      "\n"
-      "Exit codes: 0 result 1, 1 any other result, 2 wrong usage, 130 interrupted.\n";
-
 // Progress appears only once a body is this large, so small fetches print nothing extra.
 constexpr std::uint64_t ProgressThreshold = 1024 * 1024;
-
-int Usage(const std::string& message)
-{
-    PrintError(message);
-    std::fputs(fetchHelp, stderr);
-    return EXIT_USAGE;
-}
 
 // Shows a large download's progress on one rewritten line, at most five times a second;
 // shown is set once anything was printed.
@@ -75,19 +49,30 @@ CWebAccess::ProgressCallback ProgressPrinter(bool& shown)
 
 } // namespace
 
-int RunFetch(CommandArguments& arguments)
+int RunFetch(CommandLine& arguments)
 {
-    if (arguments.WantsHelp()) {
-        std::fputs(fetchHelp, stdout);
-        return EXIT_DONE;
-    }
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (!arguments.UsageError().empty())
-        return Usage(arguments.UsageError());
-    if (positionals.size() != 2)
-        return Usage("fetch needs a URL and a FILE");
-    const std::string& url = positionals[0];
-    const std::string& file = positionals[1];
+    arguments.Describe(
+        "Downloads URL (http or https) into FILE the way an update downloads feeds and podcasts, "
+        "and\nprints the fetcher's result: 1 for success, -20 when no connection or no complete "
+        "body came\n(also for a malformed address, a redirect loop or a time-out), -21 when the "
+        "reply had no\nreadable status line, or the HTTP status of any other answer.\n"
+        "FILE is replaced only by a complete, non-empty body with status 200. When FILE exists, "
+        "the\nserver is asked whether the address changed since FILE's modification time; an "
+        "unchanged\naddress (304) leaves FILE as it is and counts as success.\n"
+        "A failure that may pass (no connection, a time-out, a 5xx or 429 answer) is tried again "
+        "up\nto 3 times, after 1, 2 and 4 seconds (or as the server's Retry-After asks, at most "
+        "60).\nTime-outs: CORVANE_CONNECT_TIMEOUT (default 30) and CORVANE_STALL_TIMEOUT "
+        "(default 60)\nseconds; the first pause before a retry: CORVANE_RETRY_PAUSE_MS (default "
+        "1000).");
+    arguments.Positional("URL", "the address to download");
+    arguments.Positional("FILE", "the file to write");
+    arguments.CountError("fetch needs a URL and a FILE");
+    arguments.Epilogue("Exit codes: 0 result 1, 1 any other result, 2 wrong usage, 130 "
+                       "interrupted.\n");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const std::string& url = arguments.Positionals()[0];
+    const std::string& file = arguments.Positionals()[1];
 
     CWebAccess web("Velmora RSS Reader");
     web.SetRetryPolicy(RetryPolicy::FromEnvironment());

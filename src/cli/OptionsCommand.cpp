@@ -1,8 +1,12 @@
 // corvane-cli options: shows or sets the entries of the settings store.
+#include "cli/CliJson.h"
 #include "cli/Commands.h"
 
 #include "platform/Settings.h"
 
+#include <QJsonObject>
+
+#include <climits>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -11,13 +15,6 @@
 namespace corvane {
 
 namespace {
-
-const char* kOptionsUsage
-    = "usage: corvane-cli options [SECTION/ENTRY[=VALUE]]...\n"
-      "Without arguments shows every setting; SECTION/ENTRY shows one; SECTION/ENTRY=VALUE sets\n"
-      "it (for example Podcast/MP3=0). Entry names are those of the settings file, spaces and\n"
-      "capitals included (\"Podcast/Download First One Only=1\"). Nothing is written unless every\n"
-      "value given is valid.\n";
 
 std::string Name(const SettingInfo& setting)
 {
@@ -29,19 +26,42 @@ void Show(const SettingInfo& setting)
     std::printf("%s=%s\n", Name(setting).c_str(), ReadSettingText(setting).c_str());
 }
 
+// Every setting as {"SECTION/ENTRY": value}: a number for an integer setting, else a string.
+void ShowAllAsJson()
+{
+    QJsonObject object;
+    for (const SettingInfo& setting : AllSettings()) {
+        const std::string text = ReadSettingText(setting);
+        const std::optional<long long> number
+            = setting.isText ? std::nullopt : ParseInteger(text, LLONG_MIN, LLONG_MAX);
+        object.insert(JsonText(Name(setting)),
+            number ? QJsonValue(static_cast<qint64>(*number)) : QJsonValue(JsonText(text)));
+    }
+    PrintJson(object);
+}
+
 } // namespace
 
-int RunOptions(CommandArguments& arguments)
+int RunOptions(CommandLine& arguments)
 {
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (arguments.WantsHelp()) {
-        std::printf("%s", kOptionsUsage);
+    arguments.Describe(
+        "Without arguments shows every setting; SECTION/ENTRY shows one; SECTION/ENTRY=VALUE sets\n"
+        "it (for example Podcast/MP3=0). Entry names are those of the settings file, spaces and\n"
+        "capitals included (\"Podcast/Download First One Only=1\"). Nothing is written unless "
+        "every\n"
+        "value given is valid.");
+    arguments.MoreOf("SECTION/ENTRY[=VALUE]", "a setting to show, or to set to VALUE");
+    arguments.Flag("json",
+        "show every setting as one JSON object {\"SECTION/ENTRY\": value, ...} (numbers as\n"
+        "numbers); only without arguments");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const std::vector<std::string>& positionals = arguments.Positionals();
+    if (arguments.Has("json")) {
+        if (!positionals.empty())
+            return arguments.UsageError("--json shows every setting and takes no SECTION/ENTRY");
+        ShowAllAsJson();
         return EXIT_DONE;
-    }
-    if (!arguments.UsageError().empty()) {
-        PrintError(arguments.UsageError());
-        std::fprintf(stderr, "%s", kOptionsUsage);
-        return EXIT_USAGE;
     }
     if (positionals.empty()) {
         for (const SettingInfo& setting : AllSettings())

@@ -1,9 +1,13 @@
 // corvane-cli inspect and extract: looking into a package file.
+#include "cli/CliJson.h"
 #include "cli/Commands.h"
 
 #include "update/CacheNames.h"
 #include "update/Package.h"
 #include "update/PackageReader.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
 
 #include <cstdio>
 #include <filesystem>
@@ -44,66 +48,49 @@ std::string Printable(const std::string& text)
     return out;
 }
 
-const char* const inspectHelp
-    = "usage: corvane-cli inspect PACKAGE [--json]\n"
-      "\n"
-      "Shows the head of a package file and one line per record: type, data length, name.\n"
-      "--json prints one object instead:\n"
-      "  {\"sync\": 0|1, \"channels\": LENGTH or null,\n"
-      "   \"records\": [{\"offset\": O, \"type\": T, \"name\": \"...\", \"length\": D}, ...]}\n"
-      "where offset is where the record starts.\n"
-      "\n"
-      "Exit codes: 0 done, 1 the package cannot be read or breaks (the message names the offset),\n"
-      "2 wrong usage.\n";
-
-const char* const extractHelp
-    = "usage: corvane-cli extract PACKAGE DIR\n"
-      "\n"
-      "Writes the data of each record of a package file into DIR (created when missing), named as\n"
-      "the download cache names its files, and the channel list, when the package carries one, as\n"
-      "Corvane.Cha. Records that share a name overwrite one another, as in the cache. A package\n"
-      "that breaks part-way has the records before the break extracted and exits 1.\n"
-      "\n"
-      "Exit codes: 0 done, 1 failed (the message names the file and the reason), 2 wrong usage.\n";
+// The head and records of a package that was read whole.
+QJsonObject PackageObject(const CPackageReader& reader)
+{
+    QJsonArray records;
+    for (const PackageRecord& record : reader.Records()) {
+        records.append(QJsonObject {{"offset", static_cast<qint64>(record.offset)},
+            {"type", static_cast<qint64>(record.type)}, {"name", JsonText(record.name)},
+            {"length", static_cast<qint64>(record.dataLength)}});
+    }
+    return QJsonObject {{"sync", static_cast<qint64>(reader.SyncFlag())},
+        {"channels",
+            reader.ChannelsOffset() ? QJsonValue(static_cast<qint64>(reader.ChannelsLength()))
+                                    : QJsonValue()},
+        {"records", records}};
+}
 
 } // namespace
 
-int RunInspect(CommandArguments& arguments)
+int RunInspect(CommandLine& arguments)
 {
-    if (arguments.WantsHelp()) {
-        std::fputs(inspectHelp, stdout);
-        return EXIT_DONE;
-    }
-    const bool json = arguments.TakeFlag("--json");
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (!arguments.UsageError().empty() || positionals.size() != 1) {
-        PrintError(
-            arguments.UsageError().empty() ? "inspect needs one PACKAGE" : arguments.UsageError());
-        std::fputs(inspectHelp, stderr);
-        return EXIT_USAGE;
-    }
+    arguments.Describe(
+        "Shows the head of a package file and one line per record: type, data length, name.");
+    arguments.Positional("PACKAGE", "the package file");
+    arguments.Flag("json",
+        "print one object instead: {\"sync\": 0|1, \"channels\": LENGTH or null,\n"
+        "\"records\": [{\"offset\": O, \"type\": T, \"name\": \"...\", \"length\": D}, ...]}\n"
+        "where offset is where the record starts");
+    arguments.CountError("inspect needs one PACKAGE");
+    arguments.Epilogue("Exit codes: 0 done, 1 the package cannot be read or breaks (the message "
+                       "names the offset),\n2 wrong usage.\n");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const bool json = arguments.Has("json");
 
     CPackageReader reader;
-    const bool ok = reader.Open(positionals[0]);
+    const bool ok = reader.Open(arguments.Positionals()[0]);
     if (json) {
         // Half an object would only mislead a program: on failure, nothing on standard output.
         if (!ok) {
             PrintError(reader.Error());
             return EXIT_FAILED;
         }
-        std::string out = "{\"sync\": " + std::to_string(reader.SyncFlag()) + ", \"channels\": ";
-        out += reader.ChannelsOffset() ? std::to_string(reader.ChannelsLength()) : "null";
-        out += ", \"records\": [";
-        bool first = true;
-        for (const PackageRecord& record : reader.Records()) {
-            out += first ? "" : ", ";
-            first = false;
-            out += "{\"offset\": " + std::to_string(record.offset) + ", \"type\": "
-                + std::to_string(record.type) + ", \"name\": " + JsonString(record.name)
-                + ", \"length\": " + std::to_string(record.dataLength) + "}";
-        }
-        out += "]}\n";
-        std::fputs(out.c_str(), stdout);
+        PrintJson(PackageObject(reader));
         return EXIT_DONE;
     }
 
@@ -130,21 +117,24 @@ int RunInspect(CommandArguments& arguments)
     return EXIT_DONE;
 }
 
-int RunExtract(CommandArguments& arguments)
+int RunExtract(CommandLine& arguments)
 {
-    if (arguments.WantsHelp()) {
-        std::fputs(extractHelp, stdout);
-        return EXIT_DONE;
-    }
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (!arguments.UsageError().empty() || positionals.size() != 2) {
-        PrintError(arguments.UsageError().empty() ? "extract needs PACKAGE and DIR"
-                                                  : arguments.UsageError());
-        std::fputs(extractHelp, stderr);
-        return EXIT_USAGE;
-    }
-    const std::string& packagePath = positionals[0];
-    const std::string& folder = positionals[1];
+    arguments.Describe(
+        "Writes the data of each record of a package file into DIR (created when missing), named "
+        "as\nthe download cache names its files, and the channel list, when the package carries "
+        "one, as\nCorvane.Cha. Records that share a name overwrite one another, as in the cache. "
+        "A package\nthat breaks part-way has the records before the break extracted and exits 1.");
+    arguments.Positional("PACKAGE", "the package file");
+    arguments.Positional("DIR", "the folder to write into");
+    arguments.Flag("quiet", "do not list the files written");
+    arguments.CountError("extract needs PACKAGE and DIR");
+    arguments.Epilogue("Exit codes: 0 done, 1 failed (the message names the file and the "
+                       "reason), 2 wrong usage.\n");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const bool quiet = arguments.Has("quiet");
+    const std::string& packagePath = arguments.Positionals()[0];
+    const std::string& folder = arguments.Positionals()[1];
 
     CPackageReader reader;
     const bool ok = reader.Open(packagePath);
@@ -168,7 +158,8 @@ int RunExtract(CommandArguments& arguments)
             PrintError(reader.Error());
             return EXIT_FAILED;
         }
-        std::printf("channels %10u  %s\n", reader.ChannelsLength(), Printable(target).c_str());
+        if (!quiet)
+            std::printf("channels %10u  %s\n", reader.ChannelsLength(), Printable(target).c_str());
     }
     for (const PackageRecord& record : reader.Records()) {
         // The cache's names cannot leave the folder: '/' and '.' become '_'.
@@ -178,8 +169,9 @@ int RunExtract(CommandArguments& arguments)
             PrintError(reader.Error());
             return EXIT_FAILED;
         }
-        std::printf(
-            "%-8s %10u  %s\n", TypeName(record.type), record.dataLength, Printable(target).c_str());
+        if (!quiet)
+            std::printf("%-8s %10u  %s\n", TypeName(record.type), record.dataLength,
+                Printable(target).c_str());
     }
     std::fflush(stdout);
     if (!ok) {

@@ -17,27 +17,6 @@ namespace corvane {
 
 namespace {
 
-const char* const sendHelp
-    = "usage: corvane-cli send --list\n"
-      "       corvane-cli send [--package PATH] TARGET\n"
-      "\n"
-      "Hands the package to a target of the desktop program's Send To menu: a program of the\n"
-      "SendTo folder, a removable volume, a storage of a phone or camera mounted over MTP or\n"
-      "PTP (\"Acme Phone X1 \xe2\x80\x93 Internal shared storage\"), a KDE Connect device,\n"
-      "Bluetooth. TARGET is a name as --list prints it (letter case aside, '-' for its dash),\n"
-      "or a folder path. A copy is written under a temporary name and renamed when complete;\n"
-      "where the device refuses the rename, the file is written under its own name and its\n"
-      "size checked.\n"
-      "\n"
-      "  --list          print the targets, one a line, and send nothing\n"
-      "  --package PATH  send this file instead of \"Path\"/\"FeedFile\"\n"
-      "\n"
-      "Where the package went is printed on standard output. A program target is waited for:\n"
-      "kdeconnect-cli ends once the device has the file queued.\n"
-      "Exit status: 0 the package was copied (or the program ended with status 0), 1 no package,\n"
-      "an unknown target (the known ones are named) or a failed copy (the reason is named), 2 bad\n"
-      "usage.\n";
-
 QString PackageToSend(const std::string& packagePath)
 {
     const std::string path = packagePath.empty() ? LoadSettings().outputPath : packagePath;
@@ -101,23 +80,38 @@ int SendAfterUpdate(int updateCode, const std::string& target, const std::string
     return sent == EXIT_DONE ? updateCode : sent;
 }
 
-int RunSend(CommandArguments& arguments)
+int RunSend(CommandLine& arguments)
 {
-    if (arguments.WantsHelp()) {
-        std::fputs(sendHelp, stdout);
-        return EXIT_DONE;
-    }
-    const bool list = arguments.TakeFlag("--list");
-    const std::optional<std::string> package = arguments.TakeOption("--package");
+    arguments.Describe(
+        "Hands the package to a target of the desktop program's Send To menu: a program of the\n"
+        "SendTo folder, a removable volume, a storage of a phone or camera mounted over MTP or\n"
+        "PTP (\"Acme Phone X1 \xe2\x80\x93 Internal shared storage\"), a KDE Connect device,\n"
+        "Bluetooth. TARGET is a name as --list prints it (letter case aside, '-' for its dash),\n"
+        "or a folder path. A copy is written under a temporary name and renamed when complete;\n"
+        "where the device refuses the rename, the file is written under its own name and its\n"
+        "size checked.");
+    arguments.Flag("list", "print the targets, one a line, and send nothing");
+    arguments.Option("package", "PATH", "send this file instead of \"Path\"/\"FeedFile\"");
+    arguments.Optional("TARGET", "a name as --list prints it, or a folder path");
+    arguments.Epilogue(
+        "Where the package went is printed on standard output. A program target is waited for:\n"
+        "kdeconnect-cli ends once the device has the file queued.\n"
+        "Exit status: 0 the package was copied (or the program ended with status 0), 1 no "
+        "package,\n"
+        "an unknown target (the known ones are named) or a failed copy (the reason is named), 2 "
+        "bad\n"
+        "usage.\n");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const bool list = arguments.Has("list");
+    const std::optional<std::string> package = arguments.Value("package");
     const std::vector<std::string> rest = arguments.Positionals();
-    const bool fits = list ? rest.empty() && !package : rest.size() == 1;
-    if (!arguments.UsageError().empty() || !fits || (package && package->empty())) {
-        PrintError(!arguments.UsageError().empty() ? arguments.UsageError()
-                : list                             ? "--list takes no target"
-                                                   : "send needs one TARGET (or --list)");
-        std::fputs(sendHelp, stderr);
-        return EXIT_USAGE;
-    }
+    if (list && (!rest.empty() || package))
+        return arguments.UsageError("--list takes no target");
+    if (!list && rest.size() != 1)
+        return arguments.UsageError("send needs one TARGET (or --list)");
+    if (package && package->empty())
+        return arguments.UsageError("--package needs a file path");
     return list ? ListSendTargets() : SendPackage(rest.front(), package.value_or(std::string()));
 }
 

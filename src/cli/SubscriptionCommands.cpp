@@ -9,10 +9,14 @@
 // saving command starts from that depth and writes the new one; undo steps it back. The backups are
 // the desktop program's: a desktop run that saves meanwhile overwrites them from number 1 up, and
 // an undo then restores what that run saved.
+#include "cli/CliJson.h"
 #include "cli/Commands.h"
 
 #include "platform/Paths.h"
 #include "subscriptions/Subscriptions.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <cctype>
@@ -79,25 +83,11 @@ int Finish(const CSubscriptions& subscriptions, const SaveResult& save)
     return EXIT_DONE;
 }
 
-// Usage errors and --help, shared by every command here. Returns -1 to go on.
-int CheckUsage(CommandArguments& arguments, const char* usage,
-    const std::vector<std::string>& positionals, std::size_t minimum, std::size_t maximum)
+// Every command here that changes the tree prints nothing on success; --quiet is accepted so
+// that scripts can pass it to every command alike.
+void DeclareQuiet(CommandLine& arguments)
 {
-    if (arguments.WantsHelp()) {
-        std::printf("%s", usage);
-        return EXIT_DONE;
-    }
-    std::string error = arguments.UsageError();
-    if (error.empty() && positionals.size() < minimum)
-        error = "missing argument";
-    if (error.empty() && positionals.size() > maximum)
-        error = "unexpected argument '" + positionals[maximum] + "'";
-    if (!error.empty()) {
-        PrintError(error);
-        std::fprintf(stderr, "%s", usage);
-        return EXIT_USAGE;
-    }
-    return -1;
+    arguments.Flag("quiet", "print nothing but failures (this command prints nothing else)");
 }
 
 bool AskToContinue(const std::string& question)
@@ -126,44 +116,73 @@ std::string ListIndent(int depth)
     return indent;
 }
 
-const char* kListUsage
-    = "usage: corvane-cli list\n"
-      "Shows the subscription tree, indented: groups by title, feeds by title and address.\n"
-      "Deeper than 32 levels the depth shows as a number instead, as in \"[depth 40] title\".\n";
+// Nested objects stop at this depth: deeper nodes are listed, with their depth, as siblings of
+// the node at this depth, so a tree 100,000 levels deep gives JSON that any
+// reader can take in (Qt's and Python's readers refuse far less nesting).
+constexpr int kJsonNestingLevels = 64;
 
-const char* kAddUsage
-    = "usage: corvane-cli add URL [--title TITLE] [--group GROUP]\n"
-      "Adds a feed with the address URL as the last child of the root, or of the first group\n"
-      "titled GROUP. Saves the channels file with a backup that 'undo' restores.\n";
-
-const char* kRemoveUsage
-    = "usage: corvane-cli remove TITLE-OR-URL\n"
-      "Removes the first group or feed, in display order, whose title or address is the text\n"
-      "given (a group with everything in it).\n";
-
-const char* kUndoUsage
-    = "usage: corvane-cli undo\n"
-      "Restores the channels file as it was before the last change made by corvane-cli, one\n"
-      "step per call, as far back as the backups of this session reach.\n";
-
-const char* kImportUsage
-    = "usage: corvane-cli import FILE [--yes]\n"
-      "Replaces all subscriptions with those of the OPML file FILE. Asks first unless --yes.\n";
-
-const char* kExportUsage = "usage: corvane-cli export FILE\n"
-                           "Writes all subscriptions to FILE as OPML.\n";
-
-} // namespace
-
-int RunList(CommandArguments& arguments)
+const char* MarkName(int mark)
 {
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (const int code = CheckUsage(arguments, kListUsage, positionals, 0, 0); code >= 0)
-        return code;
-    auto subscriptions = Open();
-    if (!subscriptions)
-        return EXIT_FAILED;
-    const COutlineItem* root = subscriptions->Root();
+    switch (mark) {
+    case MARK_CHECKED:
+        return "checked";
+    case MARK_MIXED:
+        return "mixed";
+    default:
+        return "unchecked";
+    }
+}
+
+QJsonObject NodeObject(const CSubscriptions& subscriptions, const COutlineItem* node, int depth)
+{
+    const bool feed = node->IsFeed() && !node->HasChildren();
+    QJsonObject object {{"kind", feed ? "feed" : "group"},
+        {"title", JsonText(node->title ? *node->title : "")}, {"depth", depth},
+        {"mark", MarkName(subscriptions.Mark(node))}};
+    if (node->xmlurl)
+        object.insert("address", JsonText(*node->xmlurl));
+    if (!feed)
+        object.insert("children", QJsonArray());
+    return object;
+}
+
+// A group whose children are still coming in the walk below.
+struct OpenGroup {
+    QJsonObject object;
+    QJsonArray children;
+    int level; // its depth, at most kJsonNestingLevels
+};
+
+// The tree as one object, built in one walk: each group is closed into its parent's children
+// when the walk leaves it.
+QJsonObject TreeObject(const CSubscriptions& subscriptions)
+{
+    std::vector<OpenGroup> open;
+    const auto closeFrom = [&open](int level) {
+        while (open.size() > 1 && open.back().level >= level) {
+            OpenGroup done = std::move(open.back());
+            open.pop_back();
+            if (done.object.contains("children"))
+                done.object.insert("children", done.children);
+            open.back().children.append(done.object);
+        }
+    };
+    ForEachNode(subscriptions.Root(), [&](const COutlineItem* node, int depth) {
+        const int level = std::min(depth, kJsonNestingLevels);
+        closeFrom(level);
+        open.push_back({NodeObject(subscriptions, node, depth), QJsonArray(), level});
+        return true;
+    });
+    closeFrom(1);
+    if (open.empty())
+        return QJsonObject();
+    open.front().object.insert("children", open.front().children);
+    return open.front().object;
+}
+
+void PrintTree(const CSubscriptions& subscriptions)
+{
+    const COutlineItem* root = subscriptions.Root();
     std::printf("%s\n", root->title ? root->title->c_str() : "");
     ForEachNode(root, [](const COutlineItem* node, int depth) {
         if (depth == 0)
@@ -178,17 +197,46 @@ int RunList(CommandArguments& arguments)
         }
         return true;
     });
+}
+
+} // namespace
+
+int RunList(CommandLine& arguments)
+{
+    arguments.Describe(
+        "Shows the subscription tree, indented: groups by title, feeds by title and address.\n"
+        "Deeper than 32 levels the depth shows as a number instead, as in \"[depth 40] title\".");
+    arguments.Flag("json",
+        "one JSON object instead: the root, each node with \"kind\" (group or feed), \"title\",\n"
+        "\"depth\", \"mark\" (checked, unchecked, mixed), a feed's \"address\" and a group's\n"
+        "\"children\"; nodes deeper than 64 levels stand, with their depth, beside the node at\n"
+        "level 64 that leads to them");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    auto subscriptions = Open();
+    if (!subscriptions)
+        return EXIT_FAILED;
+    if (arguments.Has("json"))
+        PrintJson(TreeObject(*subscriptions));
+    else
+        PrintTree(*subscriptions);
     return EXIT_DONE;
 }
 
-int RunAdd(CommandArguments& arguments)
+int RunAdd(CommandLine& arguments)
 {
-    const std::optional<std::string> title = arguments.TakeOption("--title");
-    const std::optional<std::string> group = arguments.TakeOption("--group");
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (const int code = CheckUsage(arguments, kAddUsage, positionals, 1, 1); code >= 0)
-        return code;
-    const std::string& url = positionals[0];
+    arguments.Describe(
+        "Adds a feed with the address URL as the last child of the root, or of the first group\n"
+        "titled GROUP. Saves the channels file with a backup that 'undo' restores.");
+    arguments.Positional("URL", "the feed's address");
+    arguments.Option("title", "TITLE", "the feed's title");
+    arguments.Option("group", "GROUP", "add it to the first group with this title");
+    DeclareQuiet(arguments);
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const std::optional<std::string> title = arguments.Value("title");
+    const std::optional<std::string> group = arguments.Value("group");
+    const std::string& url = arguments.Positionals()[0];
     if (url.empty()) {
         PrintError("the feed address is empty");
         return EXIT_USAGE;
@@ -216,12 +264,16 @@ int RunAdd(CommandArguments& arguments)
     return Finish(*subscriptions, change.save);
 }
 
-int RunRemove(CommandArguments& arguments)
+int RunRemove(CommandLine& arguments)
 {
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (const int code = CheckUsage(arguments, kRemoveUsage, positionals, 1, 1); code >= 0)
-        return code;
-    const std::string& wanted = positionals[0];
+    arguments.Describe(
+        "Removes the first group or feed, in display order, whose title or address is the text\n"
+        "given (a group with everything in it).");
+    arguments.Positional("TITLE-OR-URL", "the title or address of the group or feed");
+    DeclareQuiet(arguments);
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const std::string& wanted = arguments.Positionals()[0];
 
     auto subscriptions = Open();
     if (!subscriptions)
@@ -245,11 +297,14 @@ int RunRemove(CommandArguments& arguments)
     return Finish(*subscriptions, change.save);
 }
 
-int RunUndo(CommandArguments& arguments)
+int RunUndo(CommandLine& arguments)
 {
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (const int code = CheckUsage(arguments, kUndoUsage, positionals, 0, 0); code >= 0)
-        return code;
+    arguments.Describe(
+        "Restores the channels file as it was before the last change made by corvane-cli, one\n"
+        "step per call, as far back as the backups of this session reach.");
+    DeclareQuiet(arguments);
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
     auto subscriptions = Open();
     if (!subscriptions)
         return EXIT_FAILED;
@@ -261,13 +316,17 @@ int RunUndo(CommandArguments& arguments)
     return Finish(*subscriptions, undone);
 }
 
-int RunImport(CommandArguments& arguments)
+int RunImport(CommandLine& arguments)
 {
-    const bool yes = arguments.TakeFlag("--yes");
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (const int code = CheckUsage(arguments, kImportUsage, positionals, 1, 1); code >= 0)
-        return code;
-    const std::string& path = positionals[0];
+    arguments.Describe(
+        "Replaces all subscriptions with those of the OPML file FILE. Asks first unless --yes.");
+    arguments.Positional("FILE", "the OPML file");
+    arguments.Flag("yes", "do not ask");
+    DeclareQuiet(arguments);
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const bool yes = arguments.Has("yes");
+    const std::string& path = arguments.Positionals()[0];
 
     auto subscriptions = Open();
     if (!subscriptions)
@@ -288,15 +347,17 @@ int RunImport(CommandArguments& arguments)
     return Finish(*subscriptions, change.save);
 }
 
-int RunExport(CommandArguments& arguments)
+int RunExport(CommandLine& arguments)
 {
-    const std::vector<std::string> positionals = arguments.Positionals();
-    if (const int code = CheckUsage(arguments, kExportUsage, positionals, 1, 1); code >= 0)
-        return code;
+    arguments.Describe("Writes all subscriptions to FILE as OPML.");
+    arguments.Positional("FILE", "the OPML file to write");
+    DeclareQuiet(arguments);
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
     auto subscriptions = Open();
     if (!subscriptions)
         return EXIT_FAILED;
-    const SaveResult written = subscriptions->ExportOpml(positionals[0]);
+    const SaveResult written = subscriptions->ExportOpml(arguments.Positionals()[0]);
     if (!written.ok) {
         PrintError(written.message);
         return EXIT_FAILED;

@@ -1,11 +1,17 @@
 // corvane-cli update and repack: the update job without the progress dialog. Status texts,
 // progress and failures go to standard error, the final text last. Ctrl-C is Cancel.
+#include "cli/CliJson.h"
 #include "cli/Commands.h"
 
 #include "platform/Settings.h"
 #include "subscriptions/Subscriptions.h"
+#include "update/Package.h"
+#include "update/PackageReader.h"
 #include "update/ScheduledUpdate.h"
 #include "update/UpdateJob.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
 
 #include <algorithm>
 #include <csignal>
@@ -26,15 +32,22 @@ namespace {
 // printed. The listener calls come from the job's thread, the progress from the main thread.
 class PrintingListener : public UpdateListener {
 public:
-    explicit PrintingListener(bool terminal)
-        : terminal(terminal)
+    // quiet: only the failures, their reasons and, when something failed, the final text.
+    PrintingListener(bool terminal, bool quiet)
+        : terminal(terminal && !quiet)
+        , quiet(quiet)
     { }
-    void OnStatus(const std::string& text) override { Print({text}); }
+    void OnStatus(const std::string& text) override
+    {
+        if (!quiet)
+            Print({text});
+    }
     void OnProgressRange(int maximum) override { total = maximum; }
     void OnProgressStep() override
     {
         ++done;
-        Print({"(" + std::to_string(done) + "/" + std::to_string(total) + " feeds)"});
+        if (!quiet)
+            Print({"(" + std::to_string(done) + "/" + std::to_string(total) + " feeds)"});
     }
     void OnFailure(const std::string& text, const std::string& reason) override
     {
@@ -42,8 +55,21 @@ public:
         if (!reason.empty())
             lines.push_back("  Reason: " + reason);
         Print(lines);
+        std::lock_guard lock(mutex);
+        failures.push_back({text, reason});
     }
-    void OnFinished(const std::string& finalText, bool) override { Print({finalText}); }
+    void OnFinished(const std::string& finalText, bool anyFailed) override
+    {
+        if (!quiet || anyFailed)
+            Print({finalText});
+    }
+
+    // Every failure heard, in order (after the job's end).
+    std::vector<std::pair<std::string, std::string>> Failures()
+    {
+        std::lock_guard lock(mutex);
+        return failures;
+    }
 
     // Shows the running work on the progress line (terminal only); none clears it.
     void ShowRunningWork(const std::vector<RunningWork>& work)
@@ -119,7 +145,9 @@ private:
     }
 
     const bool terminal;
+    const bool quiet;
     std::mutex mutex;
+    std::vector<std::pair<std::string, std::string>> failures; // text, reason
     std::string shownLine; // the progress line as it stands on the terminal; empty: none
     int total = 0;
     int done = 0;
@@ -136,39 +164,123 @@ std::vector<COutlineItem*> FindByTitle(COutlineItem* root, const std::string& ti
     return found;
 }
 
-// Runs the job and waits for its end or for Ctrl-C; gives the exit code.
-int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request)
-{
-    UpdateHooks hooks;
-    hooks.readSettings = [&subscriptions] { return subscriptions.Settings(); };
-    hooks.syncChannels = [&subscriptions] { return subscriptions.SyncChannels(); };
-    hooks.setRepackable = [&subscriptions](int value) { subscriptions.SetRepackable(value); };
-    hooks.collectAllFeeds
-        = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
-    CUpdateController controller(std::move(hooks));
+// How update and repack show themselves: quiet prints only failures; json adds one object on
+// standard output at the end.
+struct JobOutput {
+    bool quiet = false;
+    bool json = false;
+};
 
+// What the JSON object of update and repack says.
+struct JobReport {
+    std::string packagePath;
+    bool written = false;
+    std::uint64_t size = 0;
+    std::vector<std::pair<std::string, std::string>> failures; // text, reason
+    int exitStatus = EXIT_FAILED;
+};
+
+const char* RecordTypeName(std::uint32_t type)
+{
+    switch (type) {
+    case RECORD_FEED:
+        return "feed";
+    case RECORD_MP3:
+        return "mp3";
+    case RECORD_AMR:
+        return "amr";
+    default:
+        return "?";
+    }
+}
+
+// The address a failure text names, when it is the failed download's sentence.
+QJsonValue FailedAddress(const std::string& text)
+{
+    const std::string sentence = UpdateFailureText("\x01");
+    const std::string head = sentence.substr(0, sentence.find('\x01'));
+    const std::string tail = sentence.substr(sentence.find('\x01') + 1);
+    if (text.size() < head.size() + tail.size() || text.compare(0, head.size(), head) != 0
+        || text.compare(text.size() - tail.size(), tail.size(), tail) != 0)
+        return QJsonValue::Null;
+    return JsonText(text.substr(head.size(), text.size() - head.size() - tail.size()));
+}
+
+// The records as the written package holds them, read back from it; null (after saying why)
+// when it cannot be read.
+QJsonValue PackageRecords(const std::string& path)
+{
+    CPackageReader reader;
+    if (!reader.Open(path)) {
+        PrintError(reader.Error());
+        return QJsonValue::Null;
+    }
+    QJsonArray records;
+    for (const PackageRecord& record : reader.Records()) {
+        records.append(
+            QJsonObject {{"address", JsonText(record.name)}, {"type", RecordTypeName(record.type)},
+                {"size", static_cast<qint64>(record.dataLength)}});
+    }
+    return records;
+}
+
+void PrintReport(const JobReport& report)
+{
+    QJsonArray failures;
+    for (const auto& [text, reason] : report.failures) {
+        failures.append(QJsonObject {{"address", FailedAddress(text)}, {"message", JsonText(text)},
+            {"reason", JsonText(reason)}});
+    }
+    QJsonObject object {{"package", JsonText(report.packagePath)},
+        {"packageWritten", report.written},
+        {"size", report.written ? QJsonValue(static_cast<qint64>(report.size)) : QJsonValue()},
+        {"records", report.written ? PackageRecords(report.packagePath) : QJsonArray()},
+        {"failures", failures}, {"exitStatus", report.exitStatus}};
+    PrintJson(object);
+}
+
+// Ends a command of this file: prints the JSON object when asked for, gives the exit code.
+int Finish(const JobOutput& output, JobReport report, int exitStatus)
+{
+    report.exitStatus = exitStatus;
+    if (output.json)
+        PrintReport(report);
+    return exitStatus;
+}
+
+// Where the job writes the package.
+std::string PackagePath(const CSubscriptions& subscriptions, const UpdateRequest& request)
+{
+    return request.outputPath.empty() ? subscriptions.Settings().outputPath : request.outputPath;
+}
+
+// Prints a failure that ends the command before any job ran.
+int FailEarly(const JobOutput& output, const std::string& packagePath, const std::string& message)
+{
+    PrintError(message);
+    JobReport report;
+    report.packagePath = packagePath;
+    report.failures.push_back({message, ""});
+    return Finish(output, report, EXIT_FAILED);
+}
+
+// Ctrl-C, termination and a hang-up: each cancels the job.
+sigset_t StopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+// Waits for the running job's end or for Ctrl-C; true when Ctrl-C (or a termination) came.
+bool WaitForJob(CUpdateController& controller, PrintingListener& listener)
+{
     // Ctrl-C and termination are taken here, not by a handler: the job's threads inherit the
     // blocked mask, and this thread waits for them with a time-out.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
-
-    PrintingListener listener(StderrIsTerminal());
-    std::string error;
-    const StartResult started = controller.StartUpdate(request, listener, &error);
-    if (started != StartResult::Started) {
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        if (started == StartResult::CannotOpenPackage)
-            PrintError(error);
-        else
-            PrintError("there is no feed to update; the package was left as it was");
-        return EXIT_FAILED;
-    }
-
+    const sigset_t stopSignals = StopSignals();
     bool interrupted = false;
     while (controller.ManualRunning()) {
         listener.ShowRunningWork(controller.ManualRunningWork());
@@ -181,79 +293,121 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request)
     }
     controller.WaitManual();
     listener.ShowRunningWork({});
+    return interrupted;
+}
+
+// Runs the job and waits for its end or for Ctrl-C; gives the exit code.
+int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const JobOutput& output)
+{
+    UpdateHooks hooks;
+    hooks.readSettings = [&subscriptions] { return subscriptions.Settings(); };
+    hooks.syncChannels = [&subscriptions] { return subscriptions.SyncChannels(); };
+    hooks.setRepackable = [&subscriptions](int value) { subscriptions.SetRepackable(value); };
+    hooks.collectAllFeeds
+        = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
+    CUpdateController controller(std::move(hooks));
+
+    JobReport report;
+    report.packagePath = PackagePath(subscriptions, request);
+
+    // The signals are blocked before the job's threads start, which inherit the mask.
+    const sigset_t stopSignals = StopSignals();
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+
+    PrintingListener listener(StderrIsTerminal(), output.quiet);
+    std::string error;
+    const StartResult started = controller.StartUpdate(request, listener, &error);
+    if (started != StartResult::Started) {
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        return FailEarly(output, report.packagePath,
+            started == StartResult::CannotOpenPackage
+                ? error
+                : "there is no feed to update; the package was left as it was");
+    }
+    const bool interrupted = WaitForJob(controller, listener);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
     const UpdateJobResult result = controller.ManualResult();
+    report.failures = listener.Failures();
+    report.written = result.packageWritten && !interrupted && !result.cancelled;
+    report.size = result.packageSize;
     if (interrupted || result.cancelled) {
         std::fprintf(stderr, "Cancelled; the previous package was kept.\n");
-        return EXIT_INTERRUPTED;
+        return Finish(output, report, EXIT_INTERRUPTED);
     }
     if (!result.packageWritten)
-        return EXIT_FAILED;
-    return result.anyFailed ? EXIT_PARTLY_FAILED : EXIT_DONE;
+        return Finish(output, report, EXIT_FAILED);
+    return Finish(output, report, result.anyFailed ? EXIT_PARTLY_FAILED : EXIT_DONE);
 }
 
-const char* const updateHelp
-    = "usage: corvane-cli update [--feed URL]... [--marked TITLE]... [--output PATH]\n"
-      "                          [--connections N] [--send TARGET]\n"
-      "\n"
-      "Downloads feeds into the download cache (with podcasts on, also their audio/mpeg\n"
-      "enclosures, kept as MP3 or converted to AMR as the Podcast settings say) and writes the\n"
-      "package. Without options every feed of the channels file is updated.\n"
-      "\n"
-      "  --feed URL      update this feed address (repeatable)\n"
-      "  --marked TITLE  mark the feed or group with this title and update the marked feeds\n"
-      "                  (repeatable)\n"
-      "  --output PATH   write the package here instead of \"Path\"/\"FeedFile\"\n"
-      "  --connections N download at most N files at once, also from one host (1 to 64;\n"
-      "                  default 8 at once, 6 from one host)\n"
-      "  --send TARGET   once the package is written, hand it to TARGET as 'corvane-cli send'\n"
-      "                  does (the target is checked before the update starts)\n"
-      "\n"
-      "Status texts, failures with their reasons and progress go to standard error, the final\n"
-      "text last. On a terminal one line, rewritten in place, shows the running downloads and\n"
-      "conversions. A download that fails for a passing reason (no connection, a time-out, a\n"
-      "5xx or 429 answer) is tried again up to 3 times; an interrupted audio download is\n"
-      "continued where it broke off.\n"
-      "Exit status: 0 all went well, 3 the package was written but something failed, 1 no package\n"
-      "was written (or --send failed), 2 bad usage, 130 interrupted (Ctrl-C; the previous package\n"
-      "is kept).\n";
+const char* const jsonHelp
+    = "one JSON object on standard output at the end: {\"package\": PATH, \"packageWritten\":\n"
+      "true|false, \"size\": BYTES or null, \"records\": [{\"address\", \"type\" (feed, mp3, "
+      "amr),\n"
+      "\"size\"}...], \"failures\": [{\"address\" (null when no download), \"message\", "
+      "\"reason\"}...],\n"
+      "\"exitStatus\": N}";
+const char* const quietHelp
+    = "print nothing when all goes well; only failures, their reasons and the final text";
 
-const char* const repackHelp
-    = "usage: corvane-cli repack [--output PATH]\n"
-      "\n"
-      "Writes the package again from the download cache, without the network, converting the\n"
-      "audio with the current Podcast settings. Only after a full update has completed\n"
-      "(\"Podcast\"/\"Repackable\" is 1).\n"
-      "\n"
-      "  --output PATH   write the package here instead of \"Path\"/\"FeedFile\"\n"
-      "\n"
-      "Exit status as for update.\n";
+// The options update and repack share.
+void DeclareJobOptions(CommandLine& arguments)
+{
+    arguments.Option("output", "PATH", "write the package here instead of \"Path\"/\"FeedFile\"");
+    arguments.Flag("quiet", quietHelp);
+    arguments.Flag("json", jsonHelp);
+}
+
+// Reads what DeclareJobOptions declared; false after a usage error.
+bool ReadJobOptions(const CommandLine& arguments, std::string& outputPath, JobOutput& output)
+{
+    const std::optional<std::string> path = arguments.Value("output");
+    if (path && path->empty()) {
+        PrintError("--output needs a file path");
+        return false;
+    }
+    outputPath = path.value_or(std::string());
+    output.quiet = arguments.Has("quiet");
+    output.json = arguments.Has("json");
+    return true;
+}
 
 } // namespace
 
-int RunUpdateCommand(CommandArguments& arguments)
+int RunUpdateCommand(CommandLine& arguments)
 {
-    if (arguments.WantsHelp()) {
-        std::fputs(updateHelp, stdout);
-        return EXIT_DONE;
-    }
-    const std::vector<std::string> feeds = arguments.TakeOptions("--feed");
-    const std::vector<std::string> titles = arguments.TakeOptions("--marked");
-    const std::optional<std::string> output = arguments.TakeOption("--output");
-    const std::optional<std::string> connections = arguments.TakeOption("--connections");
-    const std::optional<std::string> sendTarget = arguments.TakeOption("--send");
-    const std::vector<std::string> rest = arguments.Positionals();
-    if (!arguments.UsageError().empty() || !rest.empty()) {
-        PrintError(!arguments.UsageError().empty() ? arguments.UsageError()
-                                                   : "unexpected argument '" + rest.front() + "'");
-        std::fputs(updateHelp, stderr);
+    arguments.Describe(
+        "Downloads feeds into the download cache (with podcasts on, also their audio/mpeg\n"
+        "enclosures, kept as MP3 or converted to AMR as the Podcast settings say) and writes the\n"
+        "package. Without options every feed of the channels file is updated.");
+    arguments.Repeated("feed", "URL", "update this feed address (repeatable)");
+    arguments.Repeated("marked", "TITLE",
+        "mark the feed or group with this title and update the marked feeds (repeatable)");
+    arguments.Option("send", "TARGET",
+        "once the package is written, hand it to TARGET as 'corvane-cli send' does (the target "
+        "is checked before the update starts)");
+    arguments.Option("connections", "N",
+        "download at most N files at once, also from one host (1 to 64; default 8 at once, 6 "
+        "from one host)");
+    DeclareJobOptions(arguments);
+    arguments.Epilogue(
+        "Status texts, failures with their reasons and progress go to standard error, the final\n"
+        "text last. On a terminal one line, rewritten in place, shows the running downloads and\n"
+        "conversions. A download that fails for a passing reason (no connection, a time-out, a\n"
+        "5xx or 429 answer) is tried again up to 3 times; an interrupted audio download is\n"
+        "continued where it broke off.\n"
+        "Exit status: 0 all went well, 3 the package was written but something failed, 1 no "
+        "package\nwas written (or --send failed), 2 bad usage, 130 interrupted (Ctrl-C; the "
+        "previous package is "
+        "kept).\n");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    UpdateRequest request;
+    JobOutput output;
+    if (!ReadJobOptions(arguments, request.outputPath, output))
         return EXIT_USAGE;
-    }
-    if (output && output->empty()) {
-        PrintError("--output needs a file path");
-        return EXIT_USAGE;
-    }
+    const std::optional<std::string> connections = arguments.Value("connections");
     const std::optional<long long> connectionCount
         = connections ? ParseInteger(*connections, 1, 64) : std::optional<long long>(0);
     if (!connectionCount) {
@@ -261,70 +415,62 @@ int RunUpdateCommand(CommandArguments& arguments)
             + "' for --connections: expected a whole number from 1 to 64");
         return EXIT_USAGE;
     }
+    request.connections = static_cast<int>(*connectionCount);
+    request.feedUrls = arguments.Values("feed");
+    const std::vector<std::string> titles = arguments.Values("marked");
+    const std::optional<std::string> sendTarget = arguments.Value("send");
     if (sendTarget && !CheckSendTarget(*sendTarget))
         return EXIT_FAILED;
 
     CSubscriptions subscriptions;
     subscriptions.Load();
-
-    UpdateRequest request;
-    request.outputPath = output.value_or(std::string());
-    request.connections = static_cast<int>(*connectionCount);
-    request.feedUrls = feeds;
-    if (!titles.empty()) {
-        for (const std::string& title : titles) {
-            std::vector<COutlineItem*> nodes = FindByTitle(subscriptions.Root(), title);
-            if (nodes.empty()) {
-                PrintError("no feed or group is titled '" + title + "' in the channels file");
-                return EXIT_FAILED;
-            }
-            for (COutlineItem* node : nodes) {
-                subscriptions.SetMark(node, MARK_CHECKED);
-                subscriptions.UpdateParentMarks(node);
-            }
+    for (const std::string& title : titles) {
+        std::vector<COutlineItem*> nodes = FindByTitle(subscriptions.Root(), title);
+        if (nodes.empty()) {
+            return FailEarly(output, PackagePath(subscriptions, request),
+                "no feed or group is titled '" + title + "' in the channels file");
         }
+        for (COutlineItem* node : nodes) {
+            subscriptions.SetMark(node, MARK_CHECKED);
+            subscriptions.UpdateParentMarks(node);
+        }
+    }
+    if (!titles.empty()) {
         std::vector<std::string> marked = subscriptions.CollectMarkedFeeds(subscriptions.Root());
         request.feedUrls.insert(request.feedUrls.end(), marked.begin(), marked.end());
     }
-    if (feeds.empty() && titles.empty())
+    if (request.feedUrls.empty() && titles.empty())
         request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
-    const int code = RunJob(subscriptions, request);
+    const int code = RunJob(subscriptions, request, output);
     return sendTarget ? SendAfterUpdate(code, *sendTarget, request.outputPath) : code;
 }
 
-int RunRepackCommand(CommandArguments& arguments)
+int RunRepackCommand(CommandLine& arguments)
 {
-    if (arguments.WantsHelp()) {
-        std::fputs(repackHelp, stdout);
-        return EXIT_DONE;
-    }
-    const std::optional<std::string> output = arguments.TakeOption("--output");
-    const std::vector<std::string> rest = arguments.Positionals();
-    if (!arguments.UsageError().empty() || !rest.empty()) {
-        PrintError(!arguments.UsageError().empty() ? arguments.UsageError()
-                                                   : "unexpected argument '" + rest.front() + "'");
-        std::fputs(repackHelp, stderr);
+    arguments.Describe(
+        "Writes the package again from the download cache, without the network, converting the\n"
+        "audio with the current Podcast settings. Only after a full update has completed\n"
+        "(\"Podcast\"/\"Repackable\" is 1).");
+    DeclareJobOptions(arguments);
+    arguments.Epilogue("Exit status as for update.\n");
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    UpdateRequest request;
+    JobOutput output;
+    if (!ReadJobOptions(arguments, request.outputPath, output))
         return EXIT_USAGE;
-    }
-    if (output && output->empty()) {
-        PrintError("--output needs a file path");
-        return EXIT_USAGE;
-    }
 
     CSubscriptions subscriptions;
     subscriptions.Load();
     // No job of this process runs before this point.
     if (!CanRepack(subscriptions.Repackable(), false)) {
-        PrintError("Re-Pack is not available: the last full update did not complete "
-                   "(\"Podcast\"/\"Repackable\" is not 1). Run 'corvane-cli update' first.");
-        return EXIT_FAILED;
+        return FailEarly(output, PackagePath(subscriptions, request),
+            "Re-Pack is not available: the last full update did not complete "
+            "(\"Podcast\"/\"Repackable\" is not 1). Run 'corvane-cli update' first.");
     }
-
-    UpdateRequest request;
     request.repack = true;
-    request.outputPath = output.value_or(std::string());
     request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
-    return RunJob(subscriptions, request);
+    return RunJob(subscriptions, request, output);
 }
 
 } // namespace corvane

@@ -3,9 +3,13 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,21 +26,21 @@ struct Command {
 // Every command of the program, in the order --help lists them.
 const Command commands[] = {
     {"help", nullptr, "help                        show this text"},
-    {"list", RunList, "list                        show the subscription tree"},
+    {"list", RunList, "list [--json]               show the subscription tree"},
     {"add", RunAdd, "add URL [--title T] [--group G]  add a feed"},
     {"remove", RunRemove, "remove TITLE-OR-URL         remove a group or feed"},
     {"undo", RunUndo, "undo                        undo the last change to the subscriptions"},
     {"import", RunImport,
         "import FILE [--yes]         replace the subscriptions with an OPML file"},
     {"export", RunExport, "export FILE                 write the subscriptions as OPML"},
-    {"options", RunOptions, "options [SECTION/ENTRY[=VALUE]]...  show or set settings"},
+    {"options", RunOptions, "options [SECTION/ENTRY[=VALUE]]... [--json]  show or set settings"},
     {"update", RunUpdateCommand,
-        "update [--feed URL]... [--marked TITLE]... [--output PATH] [--connections N] [--send "
-        "TARGET]  update feeds, write the package"},
+        "update [--feed URL]... [--marked TITLE]... [--output PATH] [--connections N] [--quiet] "
+        "[--json] [--send TARGET]  update feeds, write the package"},
     {"repack", RunRepackCommand,
-        "repack [--output PATH]      write the package again from the cache"},
+        "repack [--output PATH] [--quiet] [--json]  write the package again from the cache"},
     {"clean", RunClean,
-        "clean [--dry-run]           remove cache files that no feed needs any more"},
+        "clean [--dry-run] [--quiet] remove cache files that no feed needs any more"},
     {"send", RunSend, "send --list | TARGET        hand the package to a Send To target"},
     {"fetch", RunFetch, "fetch URL FILE              download URL into FILE as an update does"},
     {"feed", RunFeed, "feed PATH-OR-URL [--json]   read a feed document and show its items"},
@@ -47,52 +51,82 @@ const Command commands[] = {
 
 void PrintUsage(std::FILE* out)
 {
-    std::fprintf(out, "usage: corvane-cli [--home DIR] COMMAND [ARGUMENTS]\n\ncommands:\n");
+    std::fprintf(out,
+        "usage: corvane-cli [--home DIR] COMMAND [ARGUMENTS]\n"
+        "       corvane-cli --version\n\ncommands:\n");
     for (const Command& command : commands)
         std::fprintf(out, "  %s\n", command.summary);
     std::fprintf(out,
         "\n--home DIR sets the program folder (default $CORVANE_HOME, else "
-        "$XDG_DATA_HOME/Corvane).\n'corvane-cli COMMAND --help' describes a "
-        "command.\n");
+        "$XDG_DATA_HOME/Corvane).\n--version (-v) prints the version.\n"
+        "'corvane-cli COMMAND --help' describes a command.\n");
+}
+
+// The options before the command's name. The command and everything after it are left to the
+// command, as positionals: an option there is the command's.
+struct GlobalOptions {
+    std::optional<std::string> home;
+    bool version = false;
+    bool help = false;
+    std::vector<std::string> rest; // the command's name and its arguments
+};
+
+std::optional<GlobalOptions> ParseGlobalOptions(int argc, char** argv)
+{
+    QCommandLineParser parser;
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
+    const QCommandLineOption home("home", "the program folder", "DIR");
+    const QCommandLineOption version({"v", "version"}, "print the version");
+    const QCommandLineOption help({"h", "help"}, "show this text");
+    parser.addOptions({home, version, help});
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLatin1(argv[i])); // bytes kept, see CommandLine
+    if (!parser.parse(arguments)) {
+        PrintError(ParserError(parser));
+        return std::nullopt;
+    }
+    GlobalOptions options;
+    if (parser.isSet(home))
+        options.home = parser.values(home).constLast().toLatin1().toStdString();
+    options.version = parser.isSet(version);
+    options.help = parser.isSet(help);
+    for (const QString& argument : parser.positionalArguments())
+        options.rest.push_back(argument.toLatin1().toStdString());
+    return options;
 }
 
 } // namespace
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> arguments(argv + 1, argv + argc);
-
-    // Global options stand before the command's name.
-    while (!arguments.empty() && arguments.front().rfind("--home", 0) == 0) {
-        std::string home;
-        if (arguments.front() == "--home") {
-            if (arguments.size() < 2) {
-                PrintError("--home needs a folder");
-                return EXIT_USAGE;
-            }
-            home = arguments[1];
-            arguments.erase(arguments.begin(), arguments.begin() + 2);
-        } else if (arguments.front().rfind("--home=", 0) == 0) {
-            home = arguments.front().substr(7);
-            arguments.erase(arguments.begin());
-        } else {
-            break;
-        }
-        setenv("CORVANE_HOME", home.c_str(), 1);
+    std::optional<GlobalOptions> options = ParseGlobalOptions(argc, argv);
+    if (!options) {
+        PrintUsage(stderr);
+        return EXIT_USAGE;
     }
-
-    if (arguments.empty() || arguments.front() == "--help" || arguments.front() == "-h"
-        || arguments.front() == "help") {
-        PrintUsage(arguments.empty() ? stderr : stdout);
-        return arguments.empty() ? EXIT_USAGE : EXIT_DONE;
+    if (options->home)
+        setenv("CORVANE_HOME", options->home->c_str(), 1);
+    if (options->version) {
+        std::printf("corvane-cli %s\n", CORVANE_VERSION);
+        return EXIT_DONE;
+    }
+    std::vector<std::string>& arguments = options->rest;
+    if (options->help || (!arguments.empty() && arguments.front() == "help")) {
+        PrintUsage(stdout);
+        return EXIT_DONE;
+    }
+    if (arguments.empty()) {
+        PrintUsage(stderr);
+        return EXIT_USAGE;
     }
 
     const std::string name = arguments.front();
     arguments.erase(arguments.begin());
     for (const Command& command : commands) {
         if (name == command.name && command.run) {
-            CommandArguments commandArguments(std::move(arguments));
-            return command.run(commandArguments);
+            CommandLine commandLine(name, std::move(arguments));
+            return command.run(commandLine);
         }
     }
     PrintError("unknown command '" + name + "'");

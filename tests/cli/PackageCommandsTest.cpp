@@ -32,20 +32,19 @@ TEST(PackageCli, InspectShowsTheHeadAndEachRecord)
     const std::size_t first = 12 + channels.size();
     const std::size_t second = first + 4 + 34 + 8 + feed.size();
     const std::size_t third = second + 4 + 30 + 8 + audio.size();
+    // One line, written by QJsonDocument: keys in order, no spaces.
     EXPECT_EQ(json.out,
-        "{\"sync\": 1, \"channels\": " + std::to_string(channels.size())
-            + ", \"records\": [{\"offset\": " + std::to_string(first)
-            + ", \"type\": 0, \"name\": \"http://h/feed.rss\", \"length\": 35}, "
-              "{\"offset\": "
+        "{\"channels\":" + std::to_string(channels.size())
+            + ",\"records\":[{\"length\":35,\"name\":\"http://h/feed.rss\",\"offset\":"
+            + std::to_string(first)
+            + ",\"type\":0},{\"length\":12,\"name\":\"http://h/\xC3\xA9p.mp3\",\"offset\":"
             + std::to_string(second)
-            + ", \"type\": 1, \"name\": \"http://h/\xC3\xA9p.mp3\", \"length\": 12}, "
-              "{\"offset\": "
-            + std::to_string(third)
-            + ", \"type\": 2, \"name\": \"http://h/e.amr\", \"length\": 0}]}\n");
+            + ",\"type\":1},{\"length\":0,\"name\":\"http://h/e.amr\",\"offset\":"
+            + std::to_string(third) + ",\"type\":2}],\"sync\":1}\n");
 
     const CliRun bare
         = RunCli({"inspect", "--json", dir.Write("bare", Le32(PACKAGE_MAGIC) + Le32(0))});
-    EXPECT_EQ(bare.out, "{\"sync\": 0, \"channels\": null, \"records\": []}\n");
+    EXPECT_EQ(bare.out, "{\"channels\":null,\"records\":[],\"sync\":0}\n");
 }
 
 TEST(PackageCli, InspectOfACutPackageFailsNamingFileAndOffset)

@@ -1,0 +1,25 @@
+#include "cli/CliJson.h"
+
+#include "platform/Utf8.h"
+
+#include <QJsonDocument>
+
+#include <cstdio>
+
+namespace corvane {
+
+QString JsonText(const std::string& utf8)
+{
+    const std::string repaired = RepairUtf8(utf8);
+    return QString::fromUtf8(repaired.data(), static_cast<qsizetype>(repaired.size()));
+}
+
+void PrintJson(const QJsonObject& object)
+{
+    const QByteArray text = QJsonDocument(object).toJson(QJsonDocument::Compact);
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+} // namespace corvane
