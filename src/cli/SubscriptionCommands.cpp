@@ -148,10 +148,32 @@ const char* kUndoUsage
 
 const char* kImportUsage
     = "usage: corvane-cli import FILE [--yes]\n"
-      "Replaces all subscriptions with those of the OPML file FILE. Asks first unless --yes.\n";
+      "       corvane-cli import --merge FILE\n"
+      "Replaces all subscriptions with those of the OPML file FILE. Asks first unless --yes.\n"
+      "With --merge, adds the feeds of FILE whose address is not subscribed yet, in groups\n"
+      "named as in FILE, and removes nothing.\n";
 
-const char* kExportUsage = "usage: corvane-cli export FILE\n"
-                           "Writes all subscriptions to FILE as OPML.\n";
+const char* kExportUsage
+    = "usage: corvane-cli export [--format opml|opml2] FILE\n"
+      "Writes all subscriptions to FILE as OPML: as the channels file (opml, the default), or\n"
+      "as OPML 2.0 for other programs (opml2).\n";
+
+// A merge, after the arguments are read: the summary on success.
+int MergeFile(CSubscriptions& subscriptions, const std::string& path)
+{
+    std::string unreadable;
+    const MergeOutcome merged = subscriptions.MergeOpml(path, &unreadable);
+    if (!merged.foundFeeds) {
+        if (!unreadable.empty())
+            PrintError(unreadable);
+        PrintError("No feed was found in the input file. Please check it.");
+        return EXIT_FAILED;
+    }
+    std::printf("%s\n", merged.Summary().c_str());
+    if (!merged.change.changed)
+        return EXIT_DONE;
+    return Finish(subscriptions, merged.change.save);
+}
 
 } // namespace
 
@@ -264,14 +286,19 @@ int RunUndo(CommandArguments& arguments)
 int RunImport(CommandArguments& arguments)
 {
     const bool yes = arguments.TakeFlag("--yes");
+    const std::optional<std::string> merge = arguments.TakeOption("--merge");
     const std::vector<std::string> positionals = arguments.Positionals();
-    if (const int code = CheckUsage(arguments, kImportUsage, positionals, 1, 1); code >= 0)
+    const std::size_t wanted = merge ? 0 : 1;
+    if (const int code = CheckUsage(arguments, kImportUsage, positionals, wanted, wanted);
+        code >= 0)
         return code;
-    const std::string& path = positionals[0];
 
     auto subscriptions = Open();
     if (!subscriptions)
         return EXIT_FAILED;
+    if (merge)
+        return MergeFile(*subscriptions, *merge);
+    const std::string& path = positionals[0];
     if (!yes
         && !AskToContinue("All current channels will be overwritten by imported ones, continue?")) {
         PrintError("nothing imported");
@@ -290,13 +317,19 @@ int RunImport(CommandArguments& arguments)
 
 int RunExport(CommandArguments& arguments)
 {
+    const std::string format = arguments.TakeOption("--format").value_or("opml");
     const std::vector<std::string> positionals = arguments.Positionals();
     if (const int code = CheckUsage(arguments, kExportUsage, positionals, 1, 1); code >= 0)
         return code;
+    if (format != "opml" && format != "opml2") {
+        PrintError("unknown export format '" + format + "' (expected opml or opml2)");
+        return EXIT_USAGE;
+    }
     auto subscriptions = Open();
     if (!subscriptions)
         return EXIT_FAILED;
-    const SaveResult written = subscriptions->ExportOpml(positionals[0]);
+    const SaveResult written = subscriptions->ExportOpml(
+        positionals[0], format == "opml2" ? OpmlExport::Opml2 : OpmlExport::ChannelsFile);
     if (!written.ok) {
         PrintError(written.message);
         return EXIT_FAILED;

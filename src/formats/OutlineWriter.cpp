@@ -96,17 +96,18 @@ const TextField& FirstPresent(const TextField& first, const TextField& second)
     return (first && !first->empty()) ? first : second;
 }
 
-// "text" is what OPML requires and what most readers show: the node's own text, else its title;
-// a feed with neither is named by its address. "title" mirrors it when the node has none.
+// "text" is what OPML requires and what most readers show, so it carries the name this program
+// shows: the title, else the node's text; a feed with neither is named by its address. "title"
+// carries the same name.
 void AppendOpml2Names(std::string& out, const COutlineItem& node, bool feed)
 {
-    TextField text = FirstPresent(node.text, node.title);
-    if (feed && (!text || text->empty()))
-        text = node.xmlurl;
-    if (!text)
-        text = std::string();
-    AppendAttribute(out, "text", text);
-    AppendAttribute(out, "title", FirstPresent(node.title, text));
+    TextField name = FirstPresent(node.title, node.text);
+    if (feed && (!name || name->empty()))
+        name = node.xmlurl;
+    if (!name)
+        name = std::string();
+    AppendAttribute(out, "text", name);
+    AppendAttribute(out, "title", name);
 }
 
 void WriteOpml2Node(const COutlineItem& node, std::size_t depth, std::string& out)

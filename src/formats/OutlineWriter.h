@@ -41,7 +41,8 @@ int WriteOutlineFile(
 // OPML 2.0 for other programs, which look for "text", "xmlUrl" and "htmlUrl" in their standard
 // spelling: LF line ends, a tab of indentation a level, a head with the fixed title and
 // dateCreated (created, seconds since the epoch, as RFC 822 in UTC). Every outline has "text"
-// and "title" (the node's text, else its title; a feed with neither is named by its address).
+// and "title", both the name shown here (the title, else the node's text; a feed with neither is
+// named by its address).
 // Feeds (childless nodes with an xmlurl) add type="rss", xmlUrl and htmlUrl (when present) and
 // description; groups, empty ones too, add description. A node with children is a group, as in
 // the channels file. Never used for the channels file, which the phone reads.

@@ -420,7 +420,7 @@ TEST(Opml2Writer, ExactDocumentForGroupsFeedsAndNames)
           "\t\t\t</outline>\n"
           "\t\t</outline>\n"
           "\t\t<outline text=\"Empty Group\" title=\"Empty Group\"/>\n"
-          "\t\t<outline text=\"Beta text\" title=\"Beta\" type=\"rss\" xmlUrl=\"http://b/\"/>\n"
+          "\t\t<outline text=\"Beta\" title=\"Beta\" type=\"rss\" xmlUrl=\"http://b/\"/>\n"
           "\t</body>\n"
           "</opml>\n";
     EXPECT_EQ(Opml2DocumentText(root, 1709634030), expected);
