@@ -45,7 +45,8 @@ bool SameName(std::string_view left, std::string_view right)
     if (left.size() != right.size())
         return false;
     for (std::size_t i = 0; i < left.size(); ++i) {
-        auto fold = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        auto fold
+            = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
         if (fold(left[i]) != fold(right[i]))
             return false;
     }

@@ -170,9 +170,9 @@ TEST(AtomReader, RssWithAtomElementsStaysRss)
 TEST(AtomReader, CutOffDocumentKeepsWhatEnded)
 {
     std::unique_ptr<CFeedChannel> channel;
-    EXPECT_EQ(ReadFeedBytes(Feed("<entry><title>Whole</title></entry><entry><title>Cut")
-                                .substr(0, 120),
-                  channel),
+    EXPECT_EQ(
+        ReadFeedBytes(
+            Feed("<entry><title>Whole</title></entry><entry><title>Cut").substr(0, 120), channel),
         0);
     ASSERT_NE(channel->firstItem, nullptr);
     EXPECT_EQ(channel->firstItem->title, "Whole");
