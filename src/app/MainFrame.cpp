@@ -66,6 +66,9 @@ void CMainFrame::BuildMenus()
     AddCommand(fileMenu, QStringLiteral("Send &To"), CommandId::SEND_TO);
     fileMenu->addSeparator();
     AddCommand(fileMenu, QStringLiteral("&Import OPML File"), CommandId::IMPORT_OPML);
+    AddCommand(fileMenu, QStringLiteral("&Merge OPML File..."), CommandId::MERGE_OPML)
+        ->setStatusTip(
+            QStringLiteral("Add the feeds of an OPML file that are not subscribed yet."));
     AddCommand(fileMenu, QStringLiteral("&Export OPML File"), CommandId::EXPORT_OPML);
     fileMenu->addSeparator();
     AddCommand(fileMenu, QStringLiteral("E&xit"), CommandId::APP_EXIT);

@@ -121,6 +121,23 @@ std::string ListIndent(int depth)
 // reader can take in (Qt's and Python's readers refuse far less nesting).
 constexpr int kJsonNestingLevels = 64;
 
+// A merge, after the arguments are read: the summary on success.
+int MergeFile(CSubscriptions& subscriptions, const std::string& path)
+{
+    std::string unreadable;
+    const MergeOutcome merged = subscriptions.MergeOpml(path, &unreadable);
+    if (!merged.foundFeeds) {
+        if (!unreadable.empty())
+            PrintError(unreadable);
+        PrintError("No feed was found in the input file. Please check it.");
+        return EXIT_FAILED;
+    }
+    std::printf("%s\n", merged.Summary().c_str());
+    if (!merged.change.changed)
+        return EXIT_DONE;
+    return Finish(subscriptions, merged.change.save);
+}
+
 const char* MarkName(int mark)
 {
     switch (mark) {
@@ -319,18 +336,29 @@ int RunUndo(CommandLine& arguments)
 int RunImport(CommandLine& arguments)
 {
     arguments.Describe(
-        "Replaces all subscriptions with those of the OPML file FILE. Asks first unless --yes.");
-    arguments.Positional("FILE", "the OPML file");
+        "Replaces all subscriptions with those of the OPML file FILE. Asks first unless --yes.\n"
+        "With --merge FILE, adds the feeds of FILE whose address is not subscribed yet, in groups\n"
+        "named as in FILE, and removes nothing.");
+    arguments.Optional("FILE", "the OPML file");
     arguments.Flag("yes", "do not ask");
+    arguments.Option("merge", "FILE", "add the new feeds of FILE instead of replacing the tree");
     DeclareQuiet(arguments);
     if (const std::optional<int> code = arguments.Parse())
         return *code;
     const bool yes = arguments.Has("yes");
-    const std::string& path = arguments.Positionals()[0];
+    const std::optional<std::string> merge = arguments.Value("merge");
+    const std::vector<std::string> positionals = arguments.Positionals();
+    if (merge && !positionals.empty())
+        return arguments.UsageError("import --merge takes its FILE after --merge only");
+    if (!merge && positionals.size() != 1)
+        return arguments.UsageError("import needs one FILE");
 
     auto subscriptions = Open();
     if (!subscriptions)
         return EXIT_FAILED;
+    if (merge)
+        return MergeFile(*subscriptions, *merge);
+    const std::string& path = positionals[0];
     if (!yes
         && !AskToContinue("All current channels will be overwritten by imported ones, continue?")) {
         PrintError("nothing imported");
@@ -349,15 +377,22 @@ int RunImport(CommandLine& arguments)
 
 int RunExport(CommandLine& arguments)
 {
-    arguments.Describe("Writes all subscriptions to FILE as OPML.");
+    arguments.Describe("Writes all subscriptions to FILE as OPML: as the channels file (opml, the\n"
+                       "default), or as OPML 2.0 for other programs (opml2).");
     arguments.Positional("FILE", "the OPML file to write");
+    arguments.Option("format", "FORMAT", "opml (the default) or opml2");
     DeclareQuiet(arguments);
     if (const std::optional<int> code = arguments.Parse())
         return *code;
+    const std::string format = arguments.Value("format").value_or("opml");
+    if (format != "opml" && format != "opml2")
+        return arguments.UsageError(
+            "unknown export format '" + format + "' (expected opml or opml2)");
     auto subscriptions = Open();
     if (!subscriptions)
         return EXIT_FAILED;
-    const SaveResult written = subscriptions->ExportOpml(arguments.Positionals()[0]);
+    const SaveResult written = subscriptions->ExportOpml(arguments.Positionals()[0],
+        format == "opml2" ? OpmlExport::Opml2 : OpmlExport::ChannelsFile);
     if (!written.ok) {
         PrintError(written.message);
         return EXIT_FAILED;

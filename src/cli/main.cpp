@@ -31,8 +31,9 @@ const Command commands[] = {
     {"remove", RunRemove, "remove TITLE-OR-URL         remove a group or feed"},
     {"undo", RunUndo, "undo                        undo the last change to the subscriptions"},
     {"import", RunImport,
-        "import FILE [--yes]         replace the subscriptions with an OPML file"},
-    {"export", RunExport, "export FILE                 write the subscriptions as OPML"},
+        "import FILE [--yes] | --merge FILE  replace the subscriptions with an OPML file, or add "
+        "its new feeds"},
+    {"export", RunExport, "export [--format opml|opml2] FILE  write the subscriptions as OPML"},
     {"options", RunOptions, "options [SECTION/ENTRY[=VALUE]]... [--json]  show or set settings"},
     {"update", RunUpdateCommand,
         "update [--feed URL]... [--marked TITLE]... [--output PATH] [--connections N] [--quiet] "

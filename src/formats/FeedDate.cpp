@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstddef>
+#include <cstdio>
 #include <iterator>
 #include <utility>
 
@@ -354,6 +355,33 @@ std::optional<std::int64_t> ParseFeedDate(std::string_view text)
     if (LooksLikeIso(text))
         return ParseIso8601(cursor, fields);
     return ParseRfc822(cursor, fields);
+}
+
+std::string FormatRfc822Date(std::int64_t seconds)
+{
+    // The inverse of DaysFromCivil, in the same 400-year eras from 1 March of year 0.
+    const std::int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+    const std::int64_t secondOfDay = seconds - days * 86400;
+    const std::int64_t shifted = days + 719468;
+    const std::int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const std::int64_t dayOfEra = shifted - era * 146097;
+    const std::int64_t yearOfEra
+        = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const std::int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const std::int64_t monthIndex = (5 * dayOfYear + 2) / 153; // 0 is March
+    const int day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
+    const int month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
+    const std::int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    // 1970-01-01 was a Thursday.
+    const std::int64_t weekday = ((days % 7) + 7 + 4) % 7;
+    static constexpr const char* weekdays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* months[]
+        = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    char text[64];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04lld %02d:%02d:%02d GMT", weekdays[weekday],
+        day, months[month - 1], static_cast<long long>(year), static_cast<int>(secondOfDay / 3600),
+        static_cast<int>(secondOfDay / 60 % 60), static_cast<int>(secondOfDay % 60));
+    return text;
 }
 
 } // namespace corvane

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace corvane {
@@ -34,5 +35,9 @@ std::optional<std::int64_t> ParseFeedDate(std::string_view text);
 // Days from 1970-01-01 to the given date of the proleptic Gregorian calendar (negative before).
 // month 1..12, day 1..31; the caller checks the ranges.
 std::int64_t DaysFromCivil(std::int64_t year, int month, int day);
+
+// The moment as RFC 822 writes it in UTC, for example "Tue, 05 Mar 2024 09:20:30 GMT", the form
+// OPML heads and RSS dates use. ParseFeedDate reads it back to the same second.
+std::string FormatRfc822Date(std::int64_t seconds);
 
 } // namespace corvane

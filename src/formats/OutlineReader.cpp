@@ -70,6 +70,10 @@ void COutlineReader::HandleStart(const XML_Char* name, const XML_Char** attribut
             }
             DebugLine("Attribute %s: %s\n", pair[0], pair[1]);
         }
+        // Most programs write only "text", the one name OPML requires; without this the list
+        // would show and store blank names.
+        if (!added->title && added->text)
+            added->title = added->text;
     } else if (EqualsNoCase(name, "head")) {
         readState = InHead;
     }

@@ -6,6 +6,10 @@
 // recurse and append children through a last-child hint, so a list of 100,000 outlines or an
 // outline 100,000 levels deep reads in linear time and bounded stack.
 //
+// An outline without a "title" attribute but with "text" takes its text as its title too, so a
+// list written by a program that knows only "text" shows names (and the channels file, written
+// from the tree, then carries them as titles). An outline with both keeps both as they are.
+//
 // Thread: each read has its own reader, parser, head and root.
 #pragma once
 

@@ -1,8 +1,10 @@
 #include "formats/OutlineWriter.h"
 
+#include "formats/FeedDate.h"
 #include "platform/AtomicFile.h"
 #include "platform/Utf8.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace corvane {
@@ -75,6 +77,52 @@ void WriteChildless(const COutlineItem& node, std::string& out)
     AppendAttribute(out, "text", node.text);
     out += "/>";
     out += lineEnd;
+}
+
+// --- OPML 2.0 for other programs ----------------------------------------------------------
+
+// Tabs, because a tab at the start of a line is no part of any text for lax readers (ours
+// included), where spaces would be. Indentation stops growing here, so a very deep tree writes in
+// size linear in its nodes.
+constexpr std::size_t kOpml2IndentLevels = 32;
+
+void AppendIndent(std::string& out, std::size_t depth)
+{
+    out.append(std::min(depth, kOpml2IndentLevels), '\t');
+}
+
+const TextField& FirstPresent(const TextField& first, const TextField& second)
+{
+    return (first && !first->empty()) ? first : second;
+}
+
+// "text" is what OPML requires and what most readers show, so it carries the name this program
+// shows: the title, else the node's text; a feed with neither is named by its address. "title"
+// carries the same name.
+void AppendOpml2Names(std::string& out, const COutlineItem& node, bool feed)
+{
+    TextField name = FirstPresent(node.title, node.text);
+    if (feed && (!name || name->empty()))
+        name = node.xmlurl;
+    if (!name)
+        name = std::string();
+    AppendAttribute(out, "text", name);
+    AppendAttribute(out, "title", name);
+}
+
+void WriteOpml2Node(const COutlineItem& node, std::size_t depth, std::string& out)
+{
+    const bool feed = node.IsFeed() && !node.HasChildren();
+    AppendIndent(out, depth);
+    out += "<outline";
+    AppendOpml2Names(out, node, feed);
+    if (feed) {
+        AppendAttribute(out, "type", std::string("rss"));
+        AppendAttribute(out, "xmlUrl", node.xmlurl);
+        AppendAttribute(out, "htmlUrl", node.htmlurl);
+    }
+    AppendAttribute(out, "description", node.description);
+    out += node.HasChildren() ? ">\n" : "/>\n";
 }
 
 } // namespace
@@ -164,6 +212,49 @@ int WriteOutlineFile(const std::string& path, const COutlineItem& root, std::str
 {
     std::string reason;
     if (WriteFileAtomically(path, OutlineDocumentText(root), reason))
+        return 1;
+    if (error)
+        *error = reason;
+    return 0;
+}
+
+std::string Opml2DocumentText(const COutlineItem& root, std::int64_t created)
+{
+    std::string out;
+    out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    out += "<opml version=\"2.0\">\n";
+    out += "\t<head>\n";
+    out += "\t\t<title>News Subscriptions</title>\n";
+    out += "\t\t<dateCreated>" + FormatRfc822Date(created) + "</dateCreated>\n";
+    out += "\t</head>\n";
+    out += "\t<body>\n";
+    // Children of the root at depth 2 (inside opml and body); closing tags as each subtree ends.
+    ForEachNode(&root, [&](const COutlineItem* node, int depth) {
+        if (depth == 0)
+            return;
+        WriteOpml2Node(*node, static_cast<std::size_t>(depth) + 1, out);
+        if (node->HasChildren())
+            return;
+        // Close every group whose last descendant this node is.
+        const COutlineItem* closing = node;
+        int level = depth;
+        while (!closing->nextSibling && level > 1) {
+            closing = closing->parent;
+            --level;
+            AppendIndent(out, static_cast<std::size_t>(level) + 1);
+            out += "</outline>\n";
+        }
+    });
+    out += "\t</body>\n";
+    out += "</opml>\n";
+    return out;
+}
+
+int WriteOpml2File(
+    const std::string& path, const COutlineItem& root, std::int64_t created, std::string* error)
+{
+    std::string reason;
+    if (WriteFileAtomically(path, Opml2DocumentText(root, created), reason))
         return 1;
     if (error)
         *error = reason;

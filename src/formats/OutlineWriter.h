@@ -15,6 +15,7 @@
 
 #include "model/Records.h"
 
+#include <cstdint>
 #include <string>
 
 namespace corvane {
@@ -36,5 +37,19 @@ std::string OutlineDocumentText(const COutlineItem& root);
 // the reason.
 int WriteOutlineFile(
     const std::string& path, const COutlineItem& root, std::string* error = nullptr);
+
+// OPML 2.0 for other programs, which look for "text", "xmlUrl" and "htmlUrl" in their standard
+// spelling: LF line ends, a tab of indentation a level, a head with the fixed title and
+// dateCreated (created, seconds since the epoch, as RFC 822 in UTC). Every outline has "text"
+// and "title", both the name shown here (the title, else the node's text; a feed with neither is
+// named by its address).
+// Feeds (childless nodes with an xmlurl) add type="rss", xmlUrl and htmlUrl (when present) and
+// description; groups, empty ones too, add description. A node with children is a group, as in
+// the channels file. Never used for the channels file, which the phone reads.
+std::string Opml2DocumentText(const COutlineItem& root, std::int64_t created);
+
+// Writes Opml2DocumentText atomically, as WriteOutlineFile writes its document.
+int WriteOpml2File(const std::string& path, const COutlineItem& root, std::int64_t created,
+    std::string* error = nullptr);
 
 } // namespace corvane

@@ -1,5 +1,6 @@
 #include "formats/RssReader.h"
 
+#include "formats/AtomReader.h"
 #include "formats/CorvaneDoc.h"
 #include "platform/Diagnostics.h"
 
@@ -68,6 +69,15 @@ CFeedReader::CFeedReader(CFeedChannel& channel_)
 
 void CFeedReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
 {
+    if (!rootSeen) {
+        rootSeen = true;
+        if (std::optional<std::string> prefix = AtomPrefixOfRoot(name))
+            atom = std::make_unique<CAtomReader>(*channel, std::move(*prefix));
+    }
+    if (atom) {
+        atom->HandleStart(name, attributes);
+        return;
+    }
     if (EqualsNoCase(name, "rss") || EqualsNoCase(name, "rdf")) {
         DebugLine("We got an RSS document.\n");
     } else if (EqualsNoCase(name, "item")) {
@@ -102,11 +112,19 @@ void CFeedReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
 
 void CFeedReader::HandleText(const XML_Char* text, int length)
 {
+    if (atom) {
+        atom->HandleText(text, length);
+        return;
+    }
     AppendPendingText(pendingText, text, length);
 }
 
 void CFeedReader::HandleEnd(const XML_Char* name)
 {
+    if (atom) {
+        atom->HandleEnd(name);
+        return;
+    }
     switch (readState) {
     case InChannel:
         StoreNamedField(*channel, channelFields, name, pendingText);

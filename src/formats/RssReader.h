@@ -8,6 +8,9 @@
 // bytes (below 0x20) of every piece the parser reports dropped, so line breaks and tab
 // indentation vanish while spaces stay.
 //
+// A document whose root element is an Atom feed is read by the Atom reader (formats/AtomReader.h)
+// into the same records instead.
+//
 // Thread: each read has its own reader, parser and channel; reads may run on several threads.
 #pragma once
 
@@ -37,6 +40,12 @@ public:
     std::string pendingText;
     CFeedChannel* channel; // not owning
     CFeedItem* currentItem = nullptr; // the item most recently started; lives in channel's list
+
+private:
+    // Set at the root element when it is an Atom feed: every event then goes to it, and the RSS
+    // rules above play no part. An RSS document reads exactly as before.
+    std::unique_ptr<CXmlHandler> atom;
+    bool rootSeen = false;
 };
 
 // ReadFeedFile with the details a caller needs to tell the user why a read failed, and the

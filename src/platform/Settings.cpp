@@ -56,6 +56,7 @@ const std::vector<SettingInfo> kSettings = {
     {"Podcast", "Length", false, 1, 4294967295LL, kDefault, kOptions, &S::lengthLimit},
     {"Podcast", "Download First One Only", false, 0, 1, kOn, kOptions, &S::firstItemOnly},
     {"Podcast", "Newest", false, 0, 1000, kDefault, kOptions, &S::newest},
+    {"Podcast", "Any MP3 Type", false, 0, 1, kOn, kOptions, &S::anyMp3Type},
     {"Podcast", "Repackable", false, 0, 1, kOn, SettingGroup::Repackable, &S::repackable},
     {"WinPos", "x", false, kIntMin, kIntMax, kDefault, kWindow, &W::x},
     {"WinPos", "y", false, kIntMin, kIntMax, kDefault, kWindow, &W::y},

@@ -29,6 +29,7 @@ struct CorvaneSettings {
     std::uint32_t lengthLimit = 1200; // "Podcast"/"Length", seconds, 1..4294967295
     int firstItemOnly = 0; // "Podcast"/"Download First One Only"
     int newest = 0; // "Podcast"/"Newest": 0 every episode, 1..1000 that many newest per feed
+    int anyMp3Type = 0; // "Podcast"/"Any MP3 Type": 1 also takes audio/mp3 and its other names
     int repackable = 0; // "Podcast"/"Repackable"
 };
 

@@ -7,6 +7,8 @@
 
 #include <QFile>
 
+#include <chrono>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -14,6 +16,7 @@
 #include <filesystem>
 #include <string_view>
 #include <system_error>
+#include <unordered_set>
 
 namespace corvane {
 
@@ -503,13 +506,95 @@ TreeChange CSubscriptions::ImportOpml(const std::string& path, std::string* unre
     return change;
 }
 
-SaveResult CSubscriptions::ExportOpml(const std::string& path) const
+SaveResult CSubscriptions::ExportOpml(const std::string& path, OpmlExport format) const
 {
     SaveResult result;
     std::string error;
-    if (!WriteOutlineFile(path, *doc.root, &error))
+    const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+        std::chrono::system_clock::now().time_since_epoch())
+                                 .count();
+    const int written = format == OpmlExport::Opml2 ? WriteOpml2File(path, *doc.root, now, &error)
+                                                    : WriteOutlineFile(path, *doc.root, &error);
+    if (!written)
         AddFailure(result, error);
     return result;
+}
+
+std::string MergeOutcome::Summary() const
+{
+    return "Added " + std::to_string(added) + (added == 1 ? " feed" : " feeds") + ", skipped "
+        + std::to_string(skipped) + " already subscribed.";
+}
+
+COutlineItem* CSubscriptions::MergeTarget(
+    const COutlineItem& fileFeed, std::vector<COutlineItem*>& touched)
+{
+    // The feed's groups in the file, outermost last; the file's root is left out.
+    std::vector<const COutlineItem*> chain;
+    for (const COutlineItem* up = fileFeed.parent; up && up->parent; up = up->parent)
+        chain.push_back(up);
+    COutlineItem* target = Root();
+    for (auto group = chain.rbegin(); group != chain.rend(); ++group) {
+        COutlineItem* found = nullptr;
+        for (COutlineItem* child = target->firstChild.get(); child && !found;
+             child = child->nextSibling.get()) {
+            if (CanHoldChildren(child) && child->title == (*group)->title)
+                found = child;
+        }
+        if (!found) {
+            auto made = std::make_unique<COutlineItem>();
+            made->title = (*group)->title;
+            made->text = (*group)->text;
+            made->description = (*group)->description;
+            touched.push_back(target);
+            found = model->AppendNode(target, std::move(made));
+        }
+        target = found;
+    }
+    return target;
+}
+
+MergeOutcome CSubscriptions::MergeOpml(const std::string& path, std::string* unreadable)
+{
+    MergeOutcome outcome;
+    std::unique_ptr<COutlineHead> head;
+    std::unique_ptr<COutlineItem> fileRoot;
+    std::string reason;
+    // As for an import, a part read up to a fault still counts.
+    CCorvaneDoc::ReadOutlineFile(path, head, fileRoot, &reason);
+    if (unreadable && !reason.empty())
+        *unreadable = path + ": " + reason;
+
+    std::unordered_set<std::string> held;
+    ForEachNode(Root(), [&](const COutlineItem* node, int) {
+        if (node->IsFeed())
+            held.insert(*node->xmlurl);
+    });
+    std::vector<COutlineItem*> touched;
+    ForEachNode(fileRoot.get(), [&](const COutlineItem* node, int) {
+        if (!node->IsFeed() || node->HasChildren())
+            return;
+        outcome.foundFeeds = true;
+        if (!held.insert(*node->xmlurl).second) {
+            ++outcome.skipped;
+            return;
+        }
+        COutlineItem* target = MergeTarget(*node, touched);
+        model->AppendNode(target, node->Clone());
+        touched.push_back(target);
+        ++outcome.added;
+    });
+    if (outcome.added == 0)
+        return outcome;
+    // Each parent once: a list of thousands of feeds into one group stays linear.
+    std::sort(touched.begin(), touched.end());
+    touched.erase(std::unique(touched.begin(), touched.end()), touched.end());
+    for (COutlineItem* parent : touched)
+        model->UpdateParentMarks(parent);
+    outcome.change.changed = true;
+    outcome.change.save = SaveChannels();
+    SetRepackable(0);
+    return outcome;
 }
 
 } // namespace corvane

@@ -55,6 +55,22 @@ struct TreeChange {
 
 // Groups before feeds; then titles byte by byte as unsigned values after mapping A-Z to a-z
 // (no other folding). An absent title compares as an empty one. Returns -1, 0 or 1.
+// Which OPML an export writes.
+enum class OpmlExport {
+    ChannelsFile, // exactly as the channels file: what this program has always exported
+    Opml2, // OPML 2.0 for other programs
+};
+
+// The outcome of MergeOpml.
+struct MergeOutcome {
+    bool foundFeeds = false; // the file held at least one feed
+    std::size_t added = 0;
+    std::size_t skipped = 0; // already in the tree, or twice in the file
+    TreeChange change; // changed only when something was added
+    // "Added 2 feeds, skipped 1 already subscribed." for the caller to show.
+    std::string Summary() const;
+};
+
 int CompareByKindAndTitle(const COutlineItem& a, const COutlineItem& b);
 
 class CSubscriptions {
@@ -176,13 +192,26 @@ public:
     // read at all (missing, no permission, not a regular file), unreadable, when given,
     // receives "<path>: <reason>".
     TreeChange ImportOpml(const std::string& path, std::string* unreadable = nullptr);
-    // Writes the tree to path as the channels file is written. Not ok when it cannot be written.
-    SaveResult ExportOpml(const std::string& path) const;
+    // Writes the tree to path: as the channels file is written (the default), or as OPML 2.0
+    // for other programs (Opml2DocumentText, dated now). Not ok when it cannot be written.
+    SaveResult ExportOpml(
+        const std::string& path, OpmlExport format = OpmlExport::ChannelsFile) const;
+    // Adds the feeds of the OPML file at path whose address the tree does not hold yet, each
+    // under groups titled as its groups in that file (an existing group of the same title at
+    // the same place is used, else one is made, only when a feed goes into it). Nothing is
+    // removed or changed. With at least one feed added: one save (one backup), repackable 0,
+    // marks recomputed, changed true. A feed whose address is already in the tree, or came
+    // earlier in the file, is skipped. foundFeeds is false when the file holds no feed at all
+    // (the caller says "No feed was found in the input file. Please check it."); unreadable as
+    // for ImportOpml.
+    MergeOutcome MergeOpml(const std::string& path, std::string* unreadable = nullptr);
 
 private:
     // The save, repackable and marks steps that end the operations that add or remove nodes.
     TreeChange Finish(COutlineItem* node, COutlineItem* marksFrom);
     void ResetModel();
+    // MergeOpml's placing of one feed: the group chain under the root, found or made.
+    COutlineItem* MergeTarget(const COutlineItem& fileFeed, std::vector<COutlineItem*>& touched);
 
     CCorvaneDoc doc;
     std::unique_ptr<SubscriptionModel> model;

@@ -24,6 +24,7 @@ constexpr int UPDATE_CURRENT = 32779;
 constexpr int OPTIONS = 32780;
 constexpr int IMPORT_OPML = 32781;
 constexpr int EXPORT_OPML = 32782;
+constexpr int MERGE_OPML = 32811;
 constexpr int SEND_TO = 32794;
 constexpr int HELP_CONTENTS = 32798;
 constexpr int PARSE = 32801;

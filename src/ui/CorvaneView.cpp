@@ -245,6 +245,7 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
     case CommandId::UPDATE_CURRENT:
     case CommandId::SEND_TO:
     case CommandId::IMPORT_OPML:
+    case CommandId::MERGE_OPML:
     case CommandId::EXPORT_OPML:
     case CommandId::OPTIONS:
     case CommandId::HELP_CONTENTS:
@@ -297,6 +298,7 @@ constexpr ViewCommand kViewCommands[] = {
     {CommandId::REPACK, &CCorvaneView::OnRepack, false},
     {CommandId::SEND_TO, &CCorvaneView::OnSendTo, false},
     {CommandId::IMPORT_OPML, &CCorvaneView::OnImportOpml, false},
+    {CommandId::MERGE_OPML, &CCorvaneView::OnMergeOpml, false},
     {CommandId::EXPORT_OPML, &CCorvaneView::OnExportOpml, false},
     {CommandId::EDIT_UNDO, &CCorvaneView::OnEditUndo, false},
     {CommandId::OPTIONS, &CCorvaneView::OnOptions, false},
@@ -488,14 +490,42 @@ void CCorvaneView::OnImportOpml()
     ReportSave(change.save);
 }
 
-void CCorvaneView::OnExportOpml()
+void CCorvaneView::OnMergeOpml()
 {
-    const QString path
-        = Prompts().SaveFileName(this, QStringLiteral("OPML Files (*.xml)"), QStringLiteral("xml"));
+    const QString path = Prompts().OpenFileName(this,
+        QStringLiteral("All OPML Files (*.opml *.xml);;All Files (*)"), QStringLiteral("opml"));
     if (path.isEmpty())
         return;
+    // Nothing is removed, so nothing needs confirming.
+    const MergeOutcome merged = subscriptions.MergeOpml(QFile::encodeName(path).toStdString());
+    if (!merged.foundFeeds) {
+        Prompts().Message(this, QStringLiteral("Error"),
+            QStringLiteral("No feed was found in the input file. Please check it."),
+            QMessageBox::Warning);
+        return;
+    }
+    Prompts().Message(this, QStringLiteral("Merge OPML File"),
+        QString::fromStdString(merged.Summary()), QMessageBox::Information);
+    if (merged.change.changed)
+        ReportSave(merged.change.save);
+}
+
+void CCorvaneView::OnExportOpml()
+{
+    // The first entry is the described export (the channels file's form); the second is OPML 2.0
+    // for other programs.
+    const QString channelsForm = QStringLiteral("OPML Files (*.xml)");
+    QString chosen;
+    const QString path = Prompts().SaveFileNameAndFilter(this,
+        channelsForm + QStringLiteral(";;OPML 2.0 for other programs (*.opml)"),
+        QStringLiteral("xml"), chosen);
+    if (path.isEmpty())
+        return;
+    const OpmlExport format = chosen.startsWith(QStringLiteral("OPML 2.0"))
+        ? OpmlExport::Opml2
+        : OpmlExport::ChannelsFile;
     // A file that could not be written is said so; silence would pass for success.
-    ReportSave(subscriptions.ExportOpml(QFile::encodeName(path).toStdString()));
+    ReportSave(subscriptions.ExportOpml(QFile::encodeName(path).toStdString(), format));
 }
 
 void CCorvaneView::OnSendTo()

@@ -77,6 +77,8 @@ public:
     void OnSortByName();
     void OnEditUndo();
     void OnImportOpml();
+    // File menu "Merge OPML File...": adds the chosen file's new feeds and says how many.
+    void OnMergeOpml();
     void OnExportOpml();
     void OnSendTo();
     void OnOptions();

@@ -214,12 +214,13 @@ void CDlgOptions::SetUpDefaultPrompts()
             return QString();
         return dialog.selectedFiles().first();
     };
-    chooseNewest = [](QWidget* owner, int current) -> std::optional<int> {
+    chooseMoreOptions
+        = [](QWidget* owner, const MoreOptionsValues& current) -> std::optional<MoreOptionsValues> {
         CDlgMoreOptions dialog(owner);
-        dialog.SetNewest(current);
+        dialog.SetValues(current);
         if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
-        return dialog.Newest();
+        return dialog.Values();
     };
 }
 
@@ -325,10 +326,13 @@ void CDlgOptions::OnBrowse()
 
 void CDlgOptions::OnMoreOptions()
 {
-    if (!chooseNewest)
+    if (!chooseMoreOptions)
         return;
-    if (const std::optional<int> chosen = chooseNewest(this, values.newest))
-        values.newest = *chosen;
+    if (const std::optional<MoreOptionsValues> chosen
+        = chooseMoreOptions(this, {values.newest, values.anyMp3Type})) {
+        values.newest = chosen->newest;
+        values.anyMp3Type = chosen->anyMp3Type;
+    }
 }
 
 void CDlgOptions::accept()

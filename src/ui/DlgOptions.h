@@ -8,6 +8,7 @@
 #pragma once
 
 #include "platform/Settings.h"
+#include "ui/DlgMoreOptions.h"
 
 #include <QDialog>
 #include <QString>
@@ -54,9 +55,12 @@ public:
     // Asks for the output file, starting from the current path; an empty result means Cancel.
     // The default is a file-open dialog with the "News Feed File (*.nff)" filter.
     std::function<QString(QWidget* parent, const QString& current)> chooseFile;
-    // Asks for the number of newest episodes per feed, starting from current; nullopt means
-    // Cancel. The default runs CDlgMoreOptions modally.
-    std::function<std::optional<int>(QWidget* parent, int current)> chooseNewest;
+    // Asks for the values of "More Options" (the number of newest episodes per feed, any MP3
+    // type), starting from current; nullopt means Cancel. The default runs CDlgMoreOptions
+    // modally.
+    std::function<std::optional<MoreOptionsValues>(
+        QWidget* parent, const MoreOptionsValues& current)>
+        chooseMoreOptions;
 
     // Enables the controls from the values: the radio buttons with "Support Podcast"; the
     // sliders, their labels, "Length Limit" and "Download The First Item Only" also need the
@@ -71,8 +75,8 @@ public:
 
     // The "..." button.
     void OnBrowse();
-    // The "More Options..." button: on OK of the question, the number of newest episodes goes
-    // into the values; the other controls are left as they are.
+    // The "More Options..." button: on OK of the question, the number of newest episodes and
+    // the MP3 type rule go into the values; the other controls are left as they are.
     void OnMoreOptions();
 
     // Access for tests and the screenshot script.

@@ -2,6 +2,7 @@
 
 #include <QDialog>
 #include <QFileDialog>
+#include <QRegularExpression>
 
 namespace corvane {
 
@@ -21,6 +22,13 @@ QString AskForFile(QWidget* parent, const QString& filter, const QString& defaul
         return {};
     return dialog.selectedFiles().first();
 }
+// The extension of a filter entry's first pattern: "xml" for "OPML Files (*.xml)".
+QString SuffixOfFilter(const QString& entry)
+{
+    static const QRegularExpression pattern(QStringLiteral("\\*\\.([A-Za-z0-9]+)"));
+    const QRegularExpressionMatch match = pattern.match(entry);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
 } // namespace
 
 void CPrompts::Message(
@@ -38,6 +46,26 @@ QString CPrompts::OpenFileName(QWidget* parent, const QString& filter, const QSt
 QString CPrompts::SaveFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix)
 {
     return AskForFile(parent, filter, defaultSuffix, QFileDialog::AcceptSave);
+}
+
+QString CPrompts::SaveFileNameAndFilter(
+    QWidget* parent, const QString& filter, const QString& defaultSuffix, QString& chosenFilter)
+{
+    QFileDialog dialog(parent);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(defaultSuffix);
+    QObject::connect(
+        &dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& entry) {
+            const QString suffix = SuffixOfFilter(entry);
+            if (!suffix.isEmpty())
+                dialog.setDefaultSuffix(suffix);
+        });
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    chosenFilter = dialog.selectedNameFilter();
+    return dialog.selectedFiles().first();
 }
 
 int CPrompts::RunDialog(QDialog& dialog)

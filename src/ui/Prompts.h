@@ -28,6 +28,12 @@ public:
     virtual QString SaveFileName(
         QWidget* parent, const QString& filter, const QString& defaultSuffix);
 
+    // As SaveFileName for a filter of several entries; chosenFilter receives the entry the user
+    // left selected, and a name typed without an extension gets that entry's own (its first
+    // pattern's) rather than defaultSuffix.
+    virtual QString SaveFileNameAndFilter(QWidget* parent, const QString& filter,
+        const QString& defaultSuffix, QString& chosenFilter);
+
     // Runs a modal dialog: 1 for OK/Yes, 2 for Cancel, Escape or the close box.
     virtual int RunDialog(QDialog& dialog);
 };

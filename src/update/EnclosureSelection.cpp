@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 namespace corvane {
 
@@ -15,9 +16,22 @@ struct Candidate {
     std::optional<std::int64_t> published; // the item's pubDate, when it can be read
 };
 
-bool TakesPart(const CFeedItem& item)
+bool SameNoCase(std::string_view left, std::string_view right)
 {
-    return item.enclosureUrl && item.enclosureType && *item.enclosureType == "audio/mpeg";
+    if (left.size() != right.size())
+        return false;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        auto fold
+            = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (fold(left[i]) != fold(right[i]))
+            return false;
+    }
+    return true;
+}
+
+bool TakesPart(const CFeedItem& item, bool anyMp3Type)
+{
+    return item.enclosureUrl && item.enclosureType && IsMp3Type(*item.enclosureType, anyMp3Type);
 }
 
 // The newest count candidates, kept in document order. Dated items rank newest first, undated
@@ -41,6 +55,20 @@ void KeepNewest(std::vector<Candidate>& candidates, std::size_t count)
 
 } // namespace
 
+bool IsMp3Type(std::string_view type, bool anyMp3Type)
+{
+    if (!anyMp3Type)
+        return type == "audio/mpeg";
+    // The names real feeds give MP3 besides the registered one.
+    static constexpr std::string_view names[]
+        = {"audio/mpeg", "audio/mp3", "audio/x-mp3", "audio/mpeg3", "audio/x-mpeg"};
+    for (std::string_view name : names) {
+        if (SameNoCase(type, name))
+            return true;
+    }
+    return false;
+}
+
 std::vector<SelectedEnclosure> SelectEnclosures(
     const CFeedChannel& channel, const CorvaneSettings& settings)
 {
@@ -51,7 +79,7 @@ std::vector<SelectedEnclosure> SelectEnclosures(
     std::size_t itemNumber = 0;
     for (const CFeedItem* item = channel.firstItem.get(); item; item = item->nextItem.get()) {
         ++itemNumber;
-        if (TakesPart(*item)) {
+        if (TakesPart(*item, settings.anyMp3Type != 0)) {
             candidates.push_back({{itemNumber, *item->enclosureUrl},
                 item->pubDate ? ParseFeedDate(*item->pubDate) : std::nullopt});
         }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace corvane {
@@ -18,9 +19,14 @@ struct SelectedEnclosure {
     std::string url;
 };
 
-// The items whose enclosure URL is present and whose type is "audio/mpeg" exactly, in document
-// order. With settings.firstItemOnly set, only the first item is looked at, whether or not it
-// takes part. Empty when podcasts are off (settings.podcastOn 0).
+// Whether an enclosure of this type is MP3 audio an update takes: "audio/mpeg" exactly, or with
+// anyMp3Type also "audio/mp3", "audio/x-mp3", "audio/mpeg3" and "audio/x-mpeg", all five in any
+// case (the setting "Podcast"/"Any MP3 Type").
+bool IsMp3Type(std::string_view type, bool anyMp3Type);
+
+// The items whose enclosure URL is present and whose type IsMp3Type (with settings.anyMp3Type),
+// in document order. With settings.firstItemOnly set, only the first item is looked at, whether or
+// not it takes part. Empty when podcasts are off (settings.podcastOn 0).
 //
 // With settings.newest N above 0 (and firstItemOnly clear), only the N newest of those items are
 // taken: ranked by their pubDate (ParseFeedDate), newest first; items without a readable date

@@ -150,6 +150,48 @@ TEST_F(SubscriptionCommandsTest, ImportAsksAndSaysWhenNothingWasFound)
     EXPECT_EQ(Cli({"export", temp.File("no/folder/out.xml")}).exitCode, 1);
 }
 
+TEST_F(SubscriptionCommandsTest, ImportMergeAddsWhatIsNewAndSaysHowMany)
+{
+    EXPECT_EQ(Cli({"add", "http://keep/", "--title", "Keep"}).exitCode, 0);
+    const std::string opml = temp.Write("more.opml",
+        Opml("<outline text=\"Talk\"><outline text=\"New\" xmlUrl=\"http://new/\"/>"
+             "<outline text=\"Keep again\" xmlUrl=\"http://keep/\"/></outline>"));
+    // Nothing is removed, so nothing is asked.
+    const CliRun merged = Cli({"import", "--merge", opml});
+    EXPECT_EQ(merged.exitCode, 0) << merged.err;
+    EXPECT_EQ(merged.out, "Added 1 feed, skipped 1 already subscribed.\n");
+    EXPECT_EQ(Cli({"list"}).out,
+        "My Subscriptions\n  Keep  <http://keep/>\n  Talk/\n    New  <http://new/>\n");
+    // One save: one undo returns to the tree before the merge.
+    EXPECT_EQ(Cli({"undo"}).exitCode, 0);
+    EXPECT_EQ(Cli({"list"}).out, "My Subscriptions\n  Keep  <http://keep/>\n");
+
+    const CliRun nothing = Cli({"import", "--merge", temp.Write("e.opml", Opml(""))});
+    EXPECT_EQ(nothing.exitCode, 1);
+    EXPECT_NE(nothing.err.find("No feed was found in the input file. Please check it."),
+        std::string::npos);
+    EXPECT_EQ(Cli({"import", "--merge", opml, "extra"}).exitCode, 2);
+    EXPECT_EQ(Cli({"import", "--merge"}).exitCode, 2);
+}
+
+TEST_F(SubscriptionCommandsTest, ExportFormatOpml2)
+{
+    EXPECT_EQ(Cli({"add", "http://a/", "--title", "A"}).exitCode, 0);
+    const CliRun exported = Cli({"export", "--format", "opml2", temp.File("two.opml")});
+    EXPECT_EQ(exported.exitCode, 0) << exported.err;
+    const std::string text = ReadWholeFile(temp.File("two.opml"));
+    EXPECT_NE(text.find("<opml version=\"2.0\">"), std::string::npos);
+    EXPECT_NE(text.find("<outline text=\"A\" title=\"A\" type=\"rss\" xmlUrl=\"http://a/\"/>"),
+        std::string::npos)
+        << text;
+    EXPECT_EQ(Cli({"export", "--format", "opml", temp.File("one.xml")}).exitCode, 0);
+    EXPECT_EQ(ReadWholeFile(temp.File("one.xml")), ReadWholeFile(ChannelsPath()));
+    const CliRun bad = Cli({"export", "--format", "json", temp.File("x")});
+    EXPECT_EQ(bad.exitCode, 2);
+    EXPECT_NE(bad.err.find("unknown export format 'json'"), std::string::npos);
+    EXPECT_FALSE(FileExists(temp.File("x")));
+}
+
 TEST_F(SubscriptionCommandsTest, ImportOfAFifoOrAFolderEndsAtOnceAndKeepsTheTree)
 {
     EXPECT_EQ(Cli({"add", "http://keep/"}).exitCode, 0);
@@ -213,8 +255,9 @@ TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
     const CliRun all = Cli({"options"});
     EXPECT_EQ(all.exitCode, 0);
     EXPECT_NE(all.out.find("Podcast/Compression=7\n"), std::string::npos);
-    EXPECT_NE(
-        all.out.find("Podcast/Download First One Only=0\nPodcast/Newest=0\n"), std::string::npos)
+    EXPECT_NE(all.out.find(
+                  "Podcast/Download First One Only=0\nPodcast/Newest=0\nPodcast/Any MP3 Type=0\n"),
+        std::string::npos)
         << all.out;
     EXPECT_NE(all.out.find("Path/FeedFile=" + temp.File("user/Documents/corvane.mrf") + "\n"),
         std::string::npos);

@@ -141,3 +141,16 @@ TEST(FeedDate, NonsenseIsRejected)
         EXPECT_EQ(Parse(bad), std::nullopt) << "'" << bad << "'";
     }
 }
+
+TEST(FeedDate, FormatRfc822DateWritesUtcAndReadsBack)
+{
+    EXPECT_EQ(FormatRfc822Date(kMarch5), "Tue, 05 Mar 2024 10:20:30 GMT");
+    EXPECT_EQ(FormatRfc822Date(0), "Thu, 01 Jan 1970 00:00:00 GMT");
+    EXPECT_EQ(FormatRfc822Date(-1), "Wed, 31 Dec 1969 23:59:59 GMT");
+    EXPECT_EQ(FormatRfc822Date(951825600), "Tue, 29 Feb 2000 12:00:00 GMT");
+    // Every day across several leap years and both sides of the epoch comes back to the second.
+    for (std::int64_t day = -800; day < 20000; day += 7) {
+        const std::int64_t moment = day * 86400 + 12345;
+        EXPECT_EQ(Parse(FormatRfc822Date(moment)), moment) << FormatRfc822Date(moment);
+    }
+}

@@ -175,6 +175,56 @@ TEST(OutlineReader, AttributesAndHeadFields)
     EXPECT_EQ(node->text, "line one line two");
 }
 
+TEST(OutlineReader, TextOnlyOutlinesTakeTheirTextAsTitle)
+{
+    // As most programs write a list: groups and feeds named by "text" alone, nested.
+    auto root = ReadBack("<opml version=\"2.0\"><body>"
+                         "<outline text=\"Tech\"><outline text=\"Inner\">"
+                         "<outline text=\"Deep Feed\" type=\"rss\" xmlUrl=\"http://d\"/>"
+                         "</outline></outline>"
+                         "<outline text=\"Loose &amp; Co\" xmlUrl=\"http://l\"/>"
+                         "</body></opml>");
+    const COutlineItem* tech = root->firstChild.get();
+    ASSERT_NE(tech, nullptr);
+    EXPECT_EQ(tech->title, "Tech");
+    EXPECT_EQ(tech->text, "Tech");
+    ASSERT_NE(tech->firstChild, nullptr);
+    EXPECT_EQ(tech->firstChild->title, "Inner");
+    const COutlineItem* deep = tech->firstChild->firstChild.get();
+    ASSERT_NE(deep, nullptr);
+    EXPECT_EQ(deep->title, "Deep Feed");
+    EXPECT_EQ(deep->xmlurl, "http://d");
+    const COutlineItem* loose = tech->nextSibling.get();
+    ASSERT_NE(loose, nullptr);
+    EXPECT_EQ(loose->title, "Loose & Co");
+
+    // Written back, the feeds carry the title; the group is named by it too.
+    const std::string written = OutlineDocumentText(*root);
+    EXPECT_NE(written.find("<outline title=\"Tech\">\r\n"), std::string::npos);
+    EXPECT_NE(written.find("<outline title=\"Loose &amp; Co\" xmlurl=\"http://l\" "
+                           "text=\"Loose &amp; Co\"/>\r\n"),
+        std::string::npos);
+}
+
+TEST(OutlineReader, OutlinesWithBothTitleAndTextKeepBoth)
+{
+    auto root = ReadBack("<opml><body><outline title=\"Shown\" text=\"Other\" xmlurl=\"http://x\"/>"
+                         "<outline title=\"\" text=\"T\" xmlurl=\"http://y\"/>"
+                         "<outline xmlurl=\"http://z\"/></body></opml>");
+    const COutlineItem* both = root->firstChild.get();
+    ASSERT_NE(both, nullptr);
+    EXPECT_EQ(both->title, "Shown");
+    EXPECT_EQ(both->text, "Other");
+    const COutlineItem* emptyTitle = both->nextSibling.get();
+    ASSERT_NE(emptyTitle, nullptr);
+    EXPECT_EQ(emptyTitle->title, "");
+    EXPECT_EQ(emptyTitle->text, "T");
+    const COutlineItem* neither = emptyTitle->nextSibling.get();
+    ASSERT_NE(neither, nullptr);
+    EXPECT_FALSE(neither->title.has_value());
+    EXPECT_FALSE(neither->text.has_value());
+}
+
 TEST(OutlineReader, DocumentsWithoutOutlines)
 {
     auto fromRss = ReadBack("<rss><channel><title>x</title></channel></rss>");
@@ -335,4 +385,90 @@ TEST(OutlineFile, FailedWriteLeavesTheOldFile)
         ++entries;
     }
     EXPECT_EQ(entries, 1); // no temporary file left behind
+}
+
+TEST(Opml2Writer, ExactDocumentForGroupsFeedsAndNames)
+{
+    COutlineItem root;
+    root.title = "My Subscriptions";
+    COutlineItem* news = Add(root, "News & Views");
+    news->description = "daily";
+    COutlineItem* alpha = Add(*news, "Alpha", "http://a/rss?x=1&y=2");
+    alpha->htmlurl = "http://a/";
+    alpha->type = "link"; // another program's type; feeds are always written as rss
+    COutlineItem* inner = Add(*news, "Inner");
+    Add(*inner, std::nullopt, "http://untitled/");
+    Add(root, "Empty Group");
+    COutlineItem* beta = Add(root, "Beta", "http://b/");
+    beta->text = "Beta text";
+
+    const std::string expected
+        = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+          "<opml version=\"2.0\">\n"
+          "\t<head>\n"
+          "\t\t<title>News Subscriptions</title>\n"
+          "\t\t<dateCreated>Tue, 05 Mar 2024 10:20:30 GMT</dateCreated>\n"
+          "\t</head>\n"
+          "\t<body>\n"
+          "\t\t<outline text=\"News &amp; Views\" title=\"News &amp; Views\" "
+          "description=\"daily\">\n"
+          "\t\t\t<outline text=\"Alpha\" title=\"Alpha\" type=\"rss\" "
+          "xmlUrl=\"http://a/rss?x=1&amp;y=2\" htmlUrl=\"http://a/\"/>\n"
+          "\t\t\t<outline text=\"Inner\" title=\"Inner\">\n"
+          "\t\t\t\t<outline text=\"http://untitled/\" title=\"http://untitled/\" type=\"rss\" "
+          "xmlUrl=\"http://untitled/\"/>\n"
+          "\t\t\t</outline>\n"
+          "\t\t</outline>\n"
+          "\t\t<outline text=\"Empty Group\" title=\"Empty Group\"/>\n"
+          "\t\t<outline text=\"Beta\" title=\"Beta\" type=\"rss\" xmlUrl=\"http://b/\"/>\n"
+          "\t</body>\n"
+          "</opml>\n";
+    EXPECT_EQ(Opml2DocumentText(root, 1709634030), expected);
+}
+
+TEST(Opml2Writer, ReadsBackWithOurReader)
+{
+    COutlineItem root;
+    root.title = "My Subscriptions";
+    COutlineItem* group = Add(root, "G");
+    COutlineItem* feed = Add(*group, "F \"quoted\" <x>", "http://f/");
+    feed->htmlurl = "http://f/home";
+    Add(root, "Top", "http://t/");
+    std::unique_ptr<COutlineHead> head;
+    auto back = ReadBack(Opml2DocumentText(root, 0), &head);
+    EXPECT_EQ(head->title, "News Subscriptions");
+    EXPECT_EQ(head->datecreated, "Thu, 01 Jan 1970 00:00:00 GMT");
+    const COutlineItem* readGroup = back->firstChild.get();
+    ASSERT_NE(readGroup, nullptr);
+    EXPECT_EQ(readGroup->title, "G");
+    EXPECT_FALSE(readGroup->IsFeed());
+    const COutlineItem* readFeed = readGroup->firstChild.get();
+    ASSERT_NE(readFeed, nullptr);
+    EXPECT_EQ(readFeed->title, "F \"quoted\" <x>");
+    EXPECT_EQ(readFeed->xmlurl, "http://f/");
+    EXPECT_EQ(readFeed->htmlurl, "http://f/home");
+    EXPECT_EQ(readFeed->type, "rss");
+    ASSERT_NE(readGroup->nextSibling, nullptr);
+    EXPECT_EQ(readGroup->nextSibling->xmlurl, "http://t/");
+}
+
+TEST(Opml2Writer, DeepTreeWritesWithBoundedIndentation)
+{
+    COutlineItem root;
+    root.title = "My Subscriptions";
+    COutlineItem* parent = &root;
+    constexpr int depth = 20000;
+    for (int i = 0; i < depth; ++i)
+        parent = Add(*parent, "g");
+    Add(*parent, "leaf", "http://leaf/");
+    const std::string text = Opml2DocumentText(root, 0);
+    EXPECT_LT(text.size(), static_cast<std::size_t>(depth) * 200);
+    std::unique_ptr<COutlineHead> head;
+    std::unique_ptr<COutlineItem> back;
+    ASSERT_EQ(ReadOutlineBytes(text, head, back), 1);
+    const COutlineItem* node = back.get();
+    for (int i = 0; i <= depth && node; ++i)
+        node = node->firstChild.get();
+    ASSERT_NE(node, nullptr);
+    EXPECT_EQ(node->xmlurl, "http://leaf/");
 }

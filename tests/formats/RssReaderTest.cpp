@@ -193,14 +193,22 @@ TEST(RssReader, Rss1ItemsBesideTheChannel)
     EXPECT_EQ(items[1]->title, "b");
 }
 
-TEST(RssReader, AtomHasNoItemsAndTheLastTitleWins)
+TEST(RssReader, AtomRootHandsTheDocumentToTheAtomReader)
 {
     int result = 0;
     auto channel = Read("<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>Feed</title>"
                         "<entry><title>E1</title></entry><entry><title>E2</title></entry></feed>",
         &result);
     EXPECT_EQ(result, 1);
-    EXPECT_EQ(channel->title, "E2");
+    EXPECT_EQ(channel->title, "Feed");
+    auto items = Items(*channel);
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[1]->title, "E2");
+
+    // Anything else keeps the RSS rules: entries count for nothing, the last title wins.
+    channel = Read("<other><title>Feed</title><entry><title>E1</title></entry></other>", &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(channel->title, "E1");
     EXPECT_EQ(channel->firstItem, nullptr);
 }
 

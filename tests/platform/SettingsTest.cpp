@@ -134,12 +134,13 @@ TEST_F(SettingsTest, NewestEpisodesEntryDefaultsRangeAndPlace)
     EXPECT_EQ(newest->maximum, 1000);
     EXPECT_EQ(newest->group, SettingGroup::Options);
     EXPECT_EQ(ReadSettingText(*newest), "0");
-    // Right after "Download First One Only", before "Repackable".
+    // Right after "Download First One Only", before "Any MP3 Type" and "Repackable".
     const auto& all = AllSettings();
     const auto at = static_cast<std::size_t>(newest - all.data());
     ASSERT_GT(at, 0u);
     EXPECT_STREQ(all[at - 1].entry, "Download First One Only");
-    EXPECT_STREQ(all[at + 1].entry, "Repackable");
+    EXPECT_STREQ(all[at + 1].entry, "Any MP3 Type");
+    EXPECT_STREQ(all[at + 2].entry, "Repackable");
 
     for (const auto& [stored, read] : std::vector<std::pair<QVariant, int>> {{QVariant(1), 1},
              {QVariant(1000), 1000}, {QVariant(0), 0}, {QVariant(1001), 0}, {QVariant(-1), 0},
@@ -153,6 +154,23 @@ TEST_F(SettingsTest, NewestEpisodesEntryDefaultsRangeAndPlace)
     EXPECT_EQ(CheckSettingText(*newest, "1001"),
         "bad value '1001' for Podcast/Newest: expected a whole number from 0 to 1000");
     EXPECT_NE(CheckSettingText(*newest, "-1"), "");
+}
+
+TEST_F(SettingsTest, AnyMp3TypeIsAnOptionsFlagOffByDefault)
+{
+    const SettingInfo* any = FindSetting("Podcast/Any MP3 Type");
+    ASSERT_NE(any, nullptr);
+    EXPECT_EQ(any->group, SettingGroup::Options);
+    EXPECT_EQ(ReadSettingText(*any), "0");
+    EXPECT_EQ(LoadSettings().anyMp3Type, 0);
+    CorvaneSettings settings = LoadSettings();
+    settings.anyMp3Type = 1;
+    ASSERT_TRUE(SaveOptions(settings));
+    EXPECT_EQ(Store().value("Podcast/Any MP3 Type").toInt(), 1);
+    EXPECT_EQ(LoadSettings().anyMp3Type, 1);
+    Store().setValue("Podcast/Any MP3 Type", 7); // a flag: any nonzero number is on
+    EXPECT_EQ(LoadSettings().anyMp3Type, 1);
+    EXPECT_NE(CheckSettingText(*any, "2"), "");
 }
 
 // Zero is off and anything else is on, wherever these values are used; a hand-edited 2 must
@@ -226,7 +244,7 @@ TEST_F(SettingsTest, TheFileFollowsXdgConfigHome)
 
 TEST_F(SettingsTest, EntriesAreFoundByExactName)
 {
-    EXPECT_EQ(AllSettings().size(), 18u);
+    EXPECT_EQ(AllSettings().size(), 19u);
     const SettingInfo* length = FindSetting("Podcast/Length");
     ASSERT_NE(length, nullptr);
     EXPECT_EQ(length->minimum, 1);

@@ -700,3 +700,83 @@ TEST_F(SubscriptionsTest, SetRepackableThatArrivesDuringAWriteWaitsForIt)
 }
 
 } // namespace
+
+TEST_F(SubscriptionsTest, MergeAddsNewFeedsUnderTheFilesGroupsWithOneSave)
+{
+    auto subscriptions = StartWithFile(); // { News{ a*, b* }, c* }
+    subscriptions->SetRepackable(1);
+    subscriptions->ClickMark(Child(subscriptions->Root(), 0)); // News checked
+    const std::uint32_t count = subscriptions->BackupCount();
+    const std::string channelsBefore = ReadWholeFile(ChannelsPath());
+    const std::string other = temp.Write("other.opml",
+        "<opml version=\"2.0\"><body>"
+        "<outline text=\"News\"><outline text=\"B again\" xmlUrl=\"http://b/\"/>"
+        "<outline text=\"d\" xmlUrl=\"http://d/\"/></outline>"
+        "<outline text=\"Music\"><outline text=\"Deep\"><outline text=\"e\" xmlUrl=\"http://e/\"/>"
+        "</outline><outline text=\"c twice\" xmlUrl=\"http://c/\"/></outline>"
+        "<outline text=\"f\" xmlUrl=\"http://f/\"/><outline text=\"f dup\" xmlUrl=\"http://f/\"/>"
+        "<outline text=\"Empty\"/>"
+        "</body></opml>");
+    const MergeOutcome merged = subscriptions->MergeOpml(other);
+    EXPECT_TRUE(merged.foundFeeds);
+    EXPECT_EQ(merged.added, 3u);
+    EXPECT_EQ(merged.skipped, 3u);
+    EXPECT_EQ(merged.Summary(), "Added 3 feeds, skipped 3 already subscribed.");
+    ASSERT_TRUE(merged.change.changed);
+    EXPECT_TRUE(merged.change.save.ok) << merged.change.save.message;
+    // Nothing removed; groups found by title or made only where a new feed goes.
+    EXPECT_EQ(
+        Shape(subscriptions->Root()), "My Subscriptions{News{a*,b*,d*},c*,Music{Deep{e*}},f*}");
+    EXPECT_EQ(subscriptions->BackupCount(), count + 1);
+    EXPECT_EQ(ReadWholeFile(BackupFile(static_cast<int>(count) + 1)), channelsBefore);
+    EXPECT_EQ(subscriptions->Repackable(), 0);
+    // The checked group now holds an unchecked feed.
+    EXPECT_EQ(subscriptions->Mark(Child(subscriptions->Root(), 0)), MARK_MIXED);
+
+    // What was saved is what the next run sees.
+    auto again = Start();
+    EXPECT_EQ(Shape(again->Root()), Shape(subscriptions->Root()));
+}
+
+TEST_F(SubscriptionsTest, MergeOfNothingNewChangesNothing)
+{
+    auto subscriptions = StartWithFile();
+    const std::uint32_t count = subscriptions->BackupCount();
+    const std::string before = Shape(subscriptions->Root());
+    const std::string same
+        = temp.Write("same.opml", "<opml><body><outline xmlUrl=\"http://a/\"/></body></opml>");
+    const MergeOutcome merged = subscriptions->MergeOpml(same);
+    EXPECT_TRUE(merged.foundFeeds);
+    EXPECT_EQ(merged.added, 0u);
+    EXPECT_EQ(merged.skipped, 1u);
+    EXPECT_FALSE(merged.change.changed);
+    EXPECT_EQ(subscriptions->BackupCount(), count);
+    EXPECT_EQ(Shape(subscriptions->Root()), before);
+
+    const std::string groupsOnly
+        = temp.Write("groups.opml", "<opml><body><outline text=\"G\"/></body></opml>");
+    EXPECT_FALSE(subscriptions->MergeOpml(groupsOnly).foundFeeds);
+    std::string unreadable;
+    EXPECT_FALSE(subscriptions->MergeOpml(temp.File("missing.opml"), &unreadable).foundFeeds);
+    EXPECT_NE(unreadable.find("missing.opml"), std::string::npos) << unreadable;
+    EXPECT_EQ(Shape(subscriptions->Root()), before);
+    EXPECT_EQ(subscriptions->BackupCount(), count);
+}
+
+TEST_F(SubscriptionsTest, ExportAsOpml2ForOtherPrograms)
+{
+    auto subscriptions = StartWithFile();
+    const std::string exported = temp.File("out.opml");
+    EXPECT_TRUE(subscriptions->ExportOpml(exported, OpmlExport::Opml2).ok);
+    const std::string text = ReadWholeFile(exported);
+    EXPECT_EQ(
+        text.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<opml version=\"2.0\">\n", 0), 0u);
+    EXPECT_NE(text.find("<dateCreated>"), std::string::npos);
+    EXPECT_NE(
+        text.find("\t\t<outline text=\"News\" title=\"News\">\n"
+                  "\t\t\t<outline text=\"a\" title=\"a\" type=\"rss\" xmlUrl=\"http://a/\"/>\n"),
+        std::string::npos)
+        << text;
+    // The channels file itself is untouched by the export.
+    EXPECT_EQ(ReadWholeFile(ChannelsPath()).find("<opml version=\"1.0\">\r\n"), 41u);
+}

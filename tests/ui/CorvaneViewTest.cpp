@@ -381,6 +381,54 @@ TEST_F(ViewTest, ExportWritesTheTreeAndReportsAFileItCannotWrite)
     EXPECT_TRUE(prompts.messages[0].text.contains(QStringLiteral("out.xml")));
 }
 
+TEST_F(ViewTest, ExportOffersOpml2AsTheSecondFilter)
+{
+    prompts.saveFileAnswer = QString::fromStdString(environment.Folder().File("first.xml"));
+    view->OnExportOpml();
+    EXPECT_EQ(prompts.lastFilter,
+        QStringLiteral("OPML Files (*.xml);;OPML 2.0 for other programs (*.opml)"));
+    // The first entry is the default and writes the channels file's form.
+    EXPECT_EQ(
+        ReadWholeFile(environment.Folder().File("first.xml"))
+            .rfind("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\r\n<opml version=\"1.0\">\r\n", 0),
+        0u);
+
+    prompts.saveFileAnswer = QString::fromStdString(environment.Folder().File("other.opml"));
+    prompts.saveFilterAnswer = QStringLiteral("OPML 2.0 for other programs (*.opml)");
+    view->OnExportOpml();
+    const std::string text = ReadWholeFile(environment.Folder().File("other.opml"));
+    EXPECT_NE(text.find("<opml version=\"2.0\">"), std::string::npos);
+    EXPECT_NE(text.find("text=\"Inner Feed\" title=\"Inner Feed\" type=\"rss\""), std::string::npos)
+        << text;
+    EXPECT_TRUE(prompts.messages.empty());
+}
+
+TEST_F(ViewTest, MergeAddsNewFeedsWithoutAskingAndSaysHowMany)
+{
+    prompts.openFileAnswer = QString::fromStdString(environment.Folder().Write("merge.opml",
+        "<opml><body><outline text=\"News\"><outline text=\"Gamma\" xmlUrl=\"http://gamma/\"/>"
+        "</outline><outline text=\"Again\" xmlUrl=\"http://weather.example/rss\"/></body></opml>"));
+    const std::uint32_t count = view->Subscriptions().BackupCount();
+    view->OnMergeOpml();
+    EXPECT_TRUE(prompts.dialogsRun.isEmpty());
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(
+        prompts.messages[0].text, QStringLiteral("Added 1 feed, skipped 1 already subscribed."));
+    EXPECT_EQ(prompts.messages[0].icon, QMessageBox::Information);
+    const std::vector<std::string> news = Children("News");
+    ASSERT_FALSE(news.empty());
+    EXPECT_EQ(news.back(), "Gamma");
+    EXPECT_NE(Node("Weather"), nullptr);
+    EXPECT_EQ(view->Subscriptions().BackupCount(), count + 1);
+
+    prompts.openFileAnswer = QString::fromStdString(
+        environment.Folder().Write("none.opml", "<opml><body></body></opml>"));
+    view->OnMergeOpml();
+    ASSERT_EQ(prompts.messages.size(), 2u);
+    EXPECT_EQ(prompts.messages[1].text,
+        QStringLiteral("No feed was found in the input file. Please check it."));
+}
+
 TEST_F(ViewTest, SendToWithoutPackageWarnsAndWithPackageShowsTheMenu)
 {
     QString shownFor;

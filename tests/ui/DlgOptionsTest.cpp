@@ -171,21 +171,27 @@ TEST_F(OptionsFixture, EveryTemplateControlKeepsItsPlace)
 TEST_F(OptionsFixture, MoreOptionsPutsTheNewestCountIntoTheValues)
 {
     int shown = -1;
-    std::optional<int> answer = 250;
-    dialog.chooseNewest = [&](QWidget*, int current) {
-        shown = current;
+    int shownAnyType = -1;
+    std::optional<MoreOptionsValues> answer = MoreOptionsValues {250, 1};
+    dialog.chooseMoreOptions = [&](QWidget*, const MoreOptionsValues& current) {
+        shown = current.newest;
+        shownAnyType = current.anyMp3Type;
         return answer;
     };
     dialog.LengthEdit()->setText("77"); // not read: the question leaves other controls alone
     QTest::mouseClick(dialog.MoreButton(), Qt::LeftButton);
     EXPECT_EQ(shown, 12);
+    EXPECT_EQ(shownAnyType, 0);
     EXPECT_EQ(dialog.Values().newest, 250);
+    EXPECT_EQ(dialog.Values().anyMp3Type, 1);
     EXPECT_EQ(dialog.LengthEdit()->text(), "77");
 
     answer = std::nullopt; // Cancel of the question
     QTest::mouseClick(dialog.MoreButton(), Qt::LeftButton);
     EXPECT_EQ(shown, 250);
+    EXPECT_EQ(shownAnyType, 1);
     EXPECT_EQ(dialog.Values().newest, 250);
+    EXPECT_EQ(dialog.Values().anyMp3Type, 1);
 
     // Other edits (Browse refills the controls from the values) keep the count.
     dialog.chooseFile = [](QWidget*, const QString&) { return QStringLiteral("/tmp/x.nff"); };
@@ -215,11 +221,24 @@ TEST(MoreOptions, SpinBoxKeepsToTheSettingsRange)
     EXPECT_EQ(more.Newest(), 42);
 }
 
+TEST(MoreOptions, AnyMp3TypeCheckBoxShowsAndGivesItsValue)
+{
+    CDlgMoreOptions more;
+    more.SetValues({7, 1});
+    EXPECT_TRUE(more.AnyMp3TypeCheck()->isChecked());
+    EXPECT_EQ(more.Values().newest, 7);
+    QTest::mouseClick(more.AnyMp3TypeCheck(), Qt::LeftButton);
+    EXPECT_EQ(more.Values().anyMp3Type, 0);
+    more.SetValues({0, 0});
+    EXPECT_FALSE(more.AnyMp3TypeCheck()->isChecked());
+    EXPECT_GE(more.AnyMp3TypeCheck()->width(), more.AnyMp3TypeCheck()->sizeHint().width());
+}
+
 TEST(MoreOptions, NoTextIsCutOffAndNoControlsOverlap)
 {
     CDlgMoreOptions more;
-    const QList<QWidget*> controls = {more.NewestLabel(), more.NewestSpin(), more.NoteLabel(),
-        more.OkButton(), more.CancelButton()};
+    const QList<QWidget*> controls = {more.NewestLabel(), more.NewestSpin(), more.AnyMp3TypeCheck(),
+        more.NoteLabel(), more.OkButton(), more.CancelButton()};
     for (QWidget* control : controls) {
         const QRect place = control->geometry();
         EXPECT_TRUE(more.rect().contains(place))

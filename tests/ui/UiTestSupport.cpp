@@ -97,6 +97,16 @@ QString ScriptedPrompts::SaveFileName(QWidget*, const QString& filter, const QSt
     return saveFileAnswer;
 }
 
+QString ScriptedPrompts::SaveFileNameAndFilter(
+    QWidget*, const QString& filter, const QString& defaultSuffix, QString& chosenFilter)
+{
+    lastFilter = filter;
+    lastDefaultSuffix = defaultSuffix;
+    chosenFilter = saveFilterAnswer.isEmpty() ? filter.section(QStringLiteral(";;"), 0, 0)
+                                              : saveFilterAnswer;
+    return saveFileAnswer;
+}
+
 int ScriptedPrompts::RunDialog(QDialog& dialog)
 {
     // The class's own name, without the project namespace.

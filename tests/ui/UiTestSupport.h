@@ -59,6 +59,8 @@ public:
     // Paths "chosen" in the file dialogs; empty: cancelled.
     QString openFileAnswer;
     QString saveFileAnswer;
+    // The filter entry "chosen" with saveFileAnswer; empty: the first entry of the filter.
+    QString saveFilterAnswer;
     QString lastFilter;
     QString lastDefaultSuffix;
 
@@ -68,6 +70,8 @@ public:
         QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
     QString SaveFileName(
         QWidget* parent, const QString& filter, const QString& defaultSuffix) override;
+    QString SaveFileNameAndFilter(QWidget* parent, const QString& filter,
+        const QString& defaultSuffix, QString& chosenFilter) override;
     int RunDialog(QDialog& dialog) override;
 
 private:

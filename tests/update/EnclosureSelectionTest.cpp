@@ -173,3 +173,42 @@ TEST(EnclosureSelection, FirstItemOnlyWinsOverNewest)
     off.podcastOn = 0;
     EXPECT_TRUE(SelectEnclosures(*channel, off).empty());
 }
+
+TEST(EnclosureSelection, AnyMp3TypeTakesTheOtherNamesOfMp3)
+{
+    const auto channel = Channel(
+        {{"http://x/1", "audio/mpeg"}, {"http://x/2", "audio/mp3"}, {"http://x/3", "audio/x-mp3"},
+            {"http://x/4", "audio/mpeg3"}, {"http://x/5", "audio/x-mpeg"},
+            {"http://x/6", "AUDIO/MP3"}, {"http://x/7", "Audio/MPEG"}, {"http://x/8", "audio/ogg"},
+            {"http://x/9", "audio/mp4"}, {"http://x/10", "audio/mpeg; charset=x"}});
+    CorvaneSettings settings = Podcasts(false);
+    // Off (the default): "audio/mpeg" exactly, as always.
+    EXPECT_EQ(settings.anyMp3Type, 0);
+    EXPECT_EQ(
+        Urls(SelectEnclosures(*channel, settings)), std::vector<std::string>({"1 http://x/1"}));
+    settings.anyMp3Type = 1;
+    EXPECT_EQ(Urls(SelectEnclosures(*channel, settings)),
+        std::vector<std::string>({"1 http://x/1", "2 http://x/2", "3 http://x/3", "4 http://x/4",
+            "5 http://x/5", "6 http://x/6", "7 http://x/7"}));
+    EXPECT_TRUE(IsMp3Type("audio/x-MPEG", true));
+    EXPECT_FALSE(IsMp3Type("audio/x-mpeg", false));
+    EXPECT_FALSE(IsMp3Type("", true));
+}
+
+TEST(EnclosureSelection, AnyMp3TypeWithFirstItemOnlyAndNewest)
+{
+    auto channel = Channel({{"http://x/1", "audio/mp3"}, {"http://x/2", "audio/mpeg"}});
+    CorvaneSettings settings = Podcasts(true);
+    settings.anyMp3Type = 1;
+    EXPECT_EQ(
+        Urls(SelectEnclosures(*channel, settings)), std::vector<std::string>({"1 http://x/1"}));
+    settings.anyMp3Type = 0;
+    EXPECT_TRUE(SelectEnclosures(*channel, settings).empty());
+    channel->firstItem->pubDate = "Tue, 05 Mar 2024 10:00:00 GMT";
+    channel->firstItem->nextItem->pubDate = "Mon, 04 Mar 2024 10:00:00 GMT";
+    settings = Podcasts(false);
+    settings.anyMp3Type = 1;
+    settings.newest = 1;
+    EXPECT_EQ(
+        Urls(SelectEnclosures(*channel, settings)), std::vector<std::string>({"1 http://x/1"}));
+}
