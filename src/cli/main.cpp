@@ -2,6 +2,7 @@
 // program.
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "platform/Installation.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +81,10 @@ int main(int argc, char** argv)
         setenv("CORVANE_HOME", home.c_str(), 1);
     }
 
+    if (!arguments.empty() && arguments.front() == "--version") {
+        std::printf("corvane-cli %s\n", ProgramVersion());
+        return EXIT_DONE;
+    }
     if (arguments.empty() || arguments.front() == "--help" || arguments.front() == "-h"
         || arguments.front() == "help") {
         PrintUsage(arguments.empty() ? stderr : stdout);
