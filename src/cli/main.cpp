@@ -2,6 +2,7 @@
 // program.
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
+#include "platform/Installation.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -109,7 +110,7 @@ int main(int argc, char** argv)
     if (options->home)
         setenv("CORVANE_HOME", options->home->c_str(), 1);
     if (options->version) {
-        std::printf("corvane-cli %s\n", CORVANE_VERSION);
+        std::printf("corvane-cli %s\n", ProgramVersion());
         return EXIT_DONE;
     }
     std::vector<std::string>& arguments = options->rest;

@@ -1,5 +1,6 @@
 #include "ui/CorvaneView.h"
 
+#include "platform/Installation.h"
 #include "platform/Paths.h"
 #include "ui/ChannelProp.h"
 #include "ui/CommandIds.h"
@@ -9,10 +10,7 @@
 #include "ui/Prompts.h"
 #include "ui/Resources.h"
 
-#include <QApplication>
-#include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
@@ -92,24 +90,6 @@ private:
     CCorvaneView& view;
     QIcon closedFolder, openFolder, page, unchecked, checked, mixed;
 };
-
-// The help's first page: beside the channels file when the user put one there, else the
-// installed copy, else the one of the source tree.
-QString FindHelpIndex()
-{
-    const QStringList candidates {
-        QString::fromStdString(GetProgramFolder()) + QStringLiteral("help/index.html"),
-        QApplication::applicationDirPath() + QStringLiteral("/../share/corvane/help/index.html"),
-#ifdef CORVANE_SOURCE_HELP_DIR
-        QStringLiteral(CORVANE_SOURCE_HELP_DIR "/index.html"),
-#endif
-    };
-    for (const QString& candidate : candidates) {
-        if (QFileInfo::exists(candidate))
-            return QFileInfo(candidate).absoluteFilePath();
-    }
-    return candidates.front();
-}
 
 } // namespace
 
@@ -550,7 +530,18 @@ void CCorvaneView::OnOptions()
 
 void CCorvaneView::OnHelpContents()
 {
-    host->OpenUrl(QUrl::fromLocalFile(FindHelpIndex()));
+    const std::string index = FindHelpIndex();
+    if (index.empty()) {
+        // Opening a page that is not there would leave the user with a browser's bare error.
+        QStringList places;
+        for (const std::string& place : HelpIndexCandidates(GetProgramFolder(), ExecutableFolder()))
+            places << QString::fromStdString(place);
+        Prompts().Message(this, QStringLiteral("Warning"),
+            QStringLiteral("The help was not found. It is looked for at:\n") + places.join('\n'),
+            QMessageBox::Warning);
+        return;
+    }
+    host->OpenUrl(QUrl::fromLocalFile(QString::fromStdString(index)));
 }
 
 void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
