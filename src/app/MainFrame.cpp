@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QMenuBar>
+#include <QSystemTrayIcon>
 
 namespace corvane {
 
@@ -29,10 +30,22 @@ CMainFrame::CMainFrame(QWidget* parent)
         [this](int commandId) { ExecuteCommand(commandId); });
     trayIcon->SetIconResource(TRAY_ICON_NORMAL);
 
+    RestorePlacement();
+}
+
+void CMainFrame::RestorePlacement()
+{
+    // "WinPos" holds the window's own normal geometry, without the window manager's frame: the
+    // frame's margins are unknown until the window is mapped, and mixing the outer rectangle
+    // on save with the inner one on restore grew the window by the frame at every start.
     const WindowPlacement placement = LoadWindowPlacement();
-    requestedOuterSize = QSize(placement.cx, placement.cy);
-    move(placement.x, placement.y);
-    resize(requestedOuterSize);
+    setGeometry(placement.x, placement.y, placement.cx, placement.cy);
+}
+
+void CMainFrame::SavePlacement()
+{
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    SaveWindowPlacement(WindowPlacement {normal.x(), normal.y(), normal.width(), normal.height()});
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -194,28 +207,19 @@ void CMainFrame::Exit()
     close();
 }
 
-void CMainFrame::showEvent(QShowEvent* event)
-{
-    QMainWindow::showEvent(event);
-    // The stored size is the outer rectangle; once the frame's margins are known, the client
-    // area shrinks by them so that the stored and the restored rectangles agree.
-    if (!placementAdjusted) {
-        placementAdjusted = true;
-        const QSize margins = frameGeometry().size() - geometry().size();
-        if (!margins.isEmpty() && frameGeometry().size() != requestedOuterSize)
-            resize(requestedOuterSize - margins);
-    }
-}
-
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
     if (!exiting) {
-        hide();
+        // Hidden, the window comes back only through the tray icon; without a notification
+        // area that would leave the program running out of reach.
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            hide();
+        else
+            showMinimized();
         event->ignore();
         return;
     }
-    const QRect outer = frameGeometry();
-    SaveWindowPlacement(WindowPlacement {outer.x(), outer.y(), outer.width(), outer.height()});
+    SavePlacement();
     trayIcon->SetIconResource(0);
     event->accept();
     emit exited();

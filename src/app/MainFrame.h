@@ -1,7 +1,8 @@
 // CMainFrame: the main window. Holds the menu bar (File, Edit, View, Help), the task pane docked
-// at the left, the tray icon and the tree view as its central widget. Closing the window only
-// hides it; "E&xit" from the File menu or the tray menu stores "WinPos" from the window's outer
-// rectangle and ends the program.
+// at the left, the tray icon and the tree view as its central widget. Closing the window
+// hides it (minimises it when the desktop has no notification area); "E&xit" from the File menu or
+// the tray menu stores "WinPos" from the window's normal geometry (without the frame) and ends the
+// program.
 //
 // Commands: every menu action carries its command identifier as QAction::data(). A triggered
 // action goes to the frame's own handlers (Open, Exit, About) or else to the command target (the
@@ -77,10 +78,11 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildMenus();
+    void RestorePlacement();
+    void SavePlacement();
     QAction* AddCommand(QMenu* menu, const QString& text, int commandId);
 
     std::unique_ptr<CTrayIcon> trayIcon;
@@ -91,8 +93,6 @@ private:
     QMenu* helpMenu = nullptr;
     CCommandTarget* commandTarget = nullptr; // not owned
     bool exiting = false;
-    bool placementAdjusted = false;
-    QSize requestedOuterSize;
 };
 
 } // namespace corvane
