@@ -11,6 +11,7 @@
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 
 namespace corvane {
@@ -22,6 +23,8 @@ CMainFrame::CMainFrame(QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/icons/program.svg")));
     SetDocumentTitle(QStringLiteral("Velmora"));
     BuildMenus();
+    BuildPaneKeys();
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
     showAbout = [this] {
         CAboutDlg about(this);
         about.exec();
@@ -110,6 +113,62 @@ void CMainFrame::BuildMenus()
     for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu})
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
     UpdateCommandStates();
+}
+
+void CMainFrame::BuildPaneKeys()
+{
+    const struct {
+        QKeySequence key;
+        int commandId;
+        int step;
+    } keys[] = {{QKeySequence(Qt::Key_F6), CommandId::NEXT_PANE, 1},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F6), CommandId::PREV_PANE, -1}};
+    for (const auto& key : keys) {
+        auto* action = new QAction(this);
+        action->setShortcut(key.key);
+        action->setData(key.commandId);
+        const int step = key.step;
+        connect(action, &QAction::triggered, this, [this, step] { SwitchPane(step); });
+        addAction(action);
+    }
+}
+
+QWidget* CMainFrame::FocusablePart(QWidget* pane) const
+{
+    if (!pane || !pane->isVisible())
+        return nullptr;
+    if (pane->focusPolicy() & Qt::TabFocus)
+        return pane;
+    // A pane made of buttons takes the focus on its first button.
+    for (QWidget* child : pane->findChildren<QWidget*>()) {
+        if ((child->focusPolicy() & Qt::TabFocus) && child->isVisible() && child->isEnabled())
+            return child;
+    }
+    return nullptr;
+}
+
+void CMainFrame::SwitchPane(int step)
+{
+    std::vector<QWidget*> panes;
+    for (QWidget* pane : {taskPaneDock ? taskPaneDock->widget() : nullptr, centralWidget()}) {
+        if (FocusablePart(pane))
+            panes.push_back(pane);
+    }
+    if (panes.empty())
+        return;
+    const int count = static_cast<int>(panes.size());
+    int current = -1;
+    for (int i = 0; i < count; ++i) {
+        if (panes[i]->isAncestorOf(focusWidget()) || panes[i] == focusWidget())
+            current = i;
+    }
+    const int next = current < 0 ? 0 : ((current + step) % count + count) % count;
+    FocusablePart(panes[next])->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CMainFrame::ShowStatusText(const QString& text)
+{
+    statusBar()->showMessage(text);
 }
 
 QAction* CMainFrame::Action(int commandId) const

@@ -9,6 +9,9 @@
 // view), which also decides the enablement (refreshed when a menu opens and whenever the target
 // reports a change). Others find actions by identifier through Action().
 //
+// The status bar at the bottom shows the menu items' prompts while they are highlighted and
+// whatever ShowStatusText puts there.
+//
 // Thread: GUI thread only.
 #pragma once
 
@@ -56,6 +59,13 @@ public:
     QMenu* HelpMenu() const { return helpMenu; }
     CTrayIcon* TrayIcon() const { return trayIcon.get(); }
 
+    // Shows text in the status bar until the next prompt replaces it.
+    void ShowStatusText(const QString& text);
+
+    // F6 / Shift+F6: the keyboard focus goes to the next / previous visible pane (the task pane,
+    // the view), round the end.
+    void SwitchPane(int step);
+
     // Re-reads every action's enablement from the command target.
     void UpdateCommandStates();
 
@@ -81,6 +91,8 @@ protected:
 
 private:
     void BuildMenus();
+    void BuildPaneKeys();
+    QWidget* FocusablePart(QWidget* pane) const;
     void RestorePlacement();
     void SavePlacement();
     QAction* AddCommand(QMenu* menu, const QString& text, int commandId);

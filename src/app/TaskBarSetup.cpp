@@ -19,6 +19,9 @@ namespace {
 // the Options dialog.
 class CWindowHost : public CViewHost {
 public:
+    explicit CWindowHost(CMainFrame& frame)
+        : frame(frame)
+    { }
     void RunUpdate(CCorvaneView& view, const UpdateRequest& request) override
     {
         CDlgProgress dialog(view.UpdateController(), request, &view);
@@ -41,6 +44,10 @@ public:
         RunOptionsDialog(&view, settings,
             [&view](const CorvaneSettings& values) { view.Subscriptions().ApplyOptions(values); });
     }
+    void ShowStatusText(const QString& text) override { frame.ShowStatusText(text); }
+
+private:
+    CMainFrame& frame; // owns the view, which owns the host
 };
 
 } // namespace
@@ -85,7 +92,7 @@ CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view)
         }
     });
 
-    view.SetHost(std::make_unique<CWindowHost>());
+    view.SetHost(std::make_unique<CWindowHost>(frame));
 
     frame.SetTaskPane(pane);
     return pane;

@@ -35,6 +35,8 @@ QAction* CViewHost::ExecMenu(QMenu& menu, const QPoint& globalPos)
     return menu.exec(globalPos);
 }
 
+void CViewHost::ShowStatusText(const QString&) { }
+
 qint64 CViewHost::TickCount()
 {
     static QElapsedTimer clock = [] {

@@ -35,6 +35,8 @@ public:
     virtual bool OpenUrl(const QUrl& url);
     // Shows a context menu at globalPos and returns the chosen action. Default: QMenu::exec.
     virtual QAction* ExecMenu(QMenu& menu, const QPoint& globalPos);
+    // Tells the user something in passing (where a package went). Default: nothing.
+    virtual void ShowStatusText(const QString& text);
     // Millisecond ticks for the drag delay. Default: a monotonic clock.
     virtual qint64 TickCount();
 };

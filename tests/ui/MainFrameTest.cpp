@@ -14,10 +14,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
 
@@ -151,6 +154,45 @@ TEST_F(FrameTest, ExitStoresTheWindowsOwnGeometry)
 
     CMainFrame again;
     EXPECT_EQ(again.geometry(), outer);
+}
+
+TEST_F(FrameTest, F6AndShiftF6SwitchBetweenTheTaskPaneAndTheView)
+{
+    CMainFrame frame;
+    auto* pane = new QWidget;
+    auto* button = new QPushButton(QStringLiteral("Update"), pane);
+    auto* view = new QLineEdit;
+    frame.SetTaskPane(pane);
+    frame.SetView(view, nullptr);
+    frame.show();
+    frame.activateWindow();
+    QApplication::setActiveWindow(&frame);
+    view->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(view->hasFocus());
+    QTest::keyClick(&frame, Qt::Key_F6);
+    EXPECT_TRUE(button->hasFocus());
+    QTest::keyClick(&frame, Qt::Key_F6);
+    EXPECT_TRUE(view->hasFocus());
+    QTest::keyClick(&frame, Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_TRUE(button->hasFocus());
+    QTest::keyClick(&frame, Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_TRUE(view->hasFocus());
+}
+
+TEST_F(FrameTest, StatusBarShowsPromptsAndPassingText)
+{
+    CMainFrame frame;
+    frame.show();
+    QApplication::processEvents();
+    ASSERT_NE(frame.findChild<QStatusBar*>(), nullptr);
+    EXPECT_TRUE(frame.statusBar()->isVisible());
+    QAction* updateAll = frame.Action(CommandId::UPDATE_ALL);
+    updateAll->showStatusText(&frame);
+    EXPECT_EQ(frame.statusBar()->currentMessage(),
+        QStringLiteral("Download feeds of all subscribed channels."));
+    frame.ShowStatusText(QStringLiteral("Sent to My Phone."));
+    EXPECT_EQ(frame.statusBar()->currentMessage(), QStringLiteral("Sent to My Phone."));
 }
 
 TEST_F(FrameTest, TrayMenuAndDoubleClick)

@@ -15,7 +15,6 @@
 
 #include <memory>
 
-
 namespace {
 
 constexpr int kWaitMs = 15000;
@@ -45,7 +44,8 @@ public:
 };
 
 // Runs a short command and returns its standard output, or an empty string after kWaitMs.
-QString RunTool(const QString& program, const QStringList& arguments, const QProcessEnvironment& env)
+QString RunTool(
+    const QString& program, const QStringList& arguments, const QProcessEnvironment& env)
 {
     QProcess process;
     process.setProcessEnvironment(env);
@@ -114,8 +114,8 @@ protected:
     QString StartAndExit()
     {
         Background program(QStringLiteral(CORVANE_GUI_PATH), {}, env);
-        const QString window = RunTool("xdotool",
-            {"search", "--sync", "--onlyvisible", "--name", " - Corvane$"}, env)
+        const QString window = RunTool(
+            "xdotool", {"search", "--sync", "--onlyvisible", "--name", " - Corvane$"}, env)
                                    .section('\n', 0, 0);
         if (window.isEmpty())
             return {};
@@ -140,8 +140,8 @@ TEST_F(RealDisplay, WindowKeepsItsSizeOverRestarts)
     for (int start = 0; start < 3; ++start) {
         sizes.push_back(StartAndExit());
         QSettings settings(ConfigFile(), QSettings::IniFormat);
-        stored.push_back(settings.value("WinPos/cx").toString() + "x"
-            + settings.value("WinPos/cy").toString());
+        stored.push_back(
+            settings.value("WinPos/cx").toString() + "x" + settings.value("WinPos/cy").toString());
     }
     EXPECT_EQ(sizes[0], QStringLiteral("500x350"));
     EXPECT_EQ(stored[0], QStringLiteral("500x350"));
