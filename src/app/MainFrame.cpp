@@ -4,11 +4,13 @@
 #include "platform/Settings.h"
 #include "ui/AboutDlg.h"
 #include "ui/CommandIds.h"
+#include "ui/Prompts.h"
 #include "ui/Resources.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDockWidget>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -27,7 +29,7 @@ CMainFrame::CMainFrame(QWidget* parent)
     statusBar()->setObjectName(QStringLiteral("statusBar"));
     showAbout = [this] {
         CAboutDlg about(this);
-        about.exec();
+        ExecModal(about);
     };
     connect(trayIcon.get(), &CTrayIcon::commandTriggered, this,
         [this](int commandId) { ExecuteCommand(commandId); });
@@ -263,7 +265,23 @@ void CMainFrame::ShowInFront()
 void CMainFrame::Exit()
 {
     exiting = true;
+    CloseOpenDialogs();
     close();
+}
+
+void CMainFrame::CloseOpenDialogs()
+{
+    // Each dialog is cancelled as by its Cancel button, so that a running update stops at its
+    // next safe point and keeps the previous package; its modal loop returns once this
+    // handler has. A bounded loop: a dialog that refuses to go is left to the program's end.
+    for (int i = 0; i < 16; ++i) {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            break;
+        dialog->reject();
+        if (dialog->isVisible())
+            dialog->hide();
+    }
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)

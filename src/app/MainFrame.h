@@ -75,7 +75,8 @@ public:
 
     // "&Open": the window in its normal state, in front.
     void ShowInFront();
-    // "E&xit": sets exiting and closes the window, which stores "WinPos" and ends the program.
+    // "E&xit": sets exiting, cancels the open dialogs (a running update stops as by its Cancel
+    // button) and closes the window, which stores "WinPos" and ends the program.
     void Exit();
     bool IsExiting() const { return exiting; }
 
@@ -92,6 +93,7 @@ protected:
 private:
     void BuildMenus();
     void BuildPaneKeys();
+    void CloseOpenDialogs();
     QWidget* FocusablePart(QWidget* pane) const;
     void RestorePlacement();
     void SavePlacement();

@@ -5,6 +5,7 @@
 #include "ui/CorvaneView.h"
 #include "ui/DlgOptions.h"
 #include "ui/DlgProgress.h"
+#include "ui/Prompts.h"
 #include "ui/Resources.h"
 #include "ui/SendTo.h"
 #include "ui/TaskBar.h"
@@ -28,8 +29,11 @@ public:
         std::string error;
         // A package that cannot be created is said, not passed over in silence: the user would
         // otherwise believe the phone gets fresh feeds.
-        if (dialog.Run(&error) < 0)
-            QMessageBox::warning(&view, QStringLiteral("Error"), QString::fromStdString(error));
+        if (dialog.Run(&error) < 0) {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
+                QString::fromStdString(error), QMessageBox::Ok, &view);
+            ExecModal(box);
+        }
         emit view.commandStatesChanged();
     }
     void ShowSendTo(

@@ -5,6 +5,14 @@
 
 namespace corvane {
 
+int ExecModal(QDialog& dialog)
+{
+    // Set before the dialog is first mapped; exec() keeps a modality chosen beforehand.
+    if (dialog.parentWidget())
+        dialog.setWindowModality(Qt::WindowModal);
+    return dialog.exec();
+}
+
 namespace {
 CPrompts* installed = nullptr;
 
@@ -17,7 +25,7 @@ QString AskForFile(QWidget* parent, const QString& filter, const QString& defaul
         mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(defaultSuffix);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().first();
 }
@@ -27,7 +35,7 @@ void CPrompts::Message(
     QWidget* parent, const QString& caption, const QString& text, QMessageBox::Icon icon)
 {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
-    box.exec();
+    ExecModal(box);
 }
 
 QString CPrompts::OpenFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix)
@@ -42,7 +50,7 @@ QString CPrompts::SaveFileName(QWidget* parent, const QString& filter, const QSt
 
 int CPrompts::RunDialog(QDialog& dialog)
 {
-    return dialog.exec() == QDialog::Accepted ? 1 : 2;
+    return ExecModal(dialog) == QDialog::Accepted ? 1 : 2;
 }
 
 CPrompts& Prompts()

@@ -9,10 +9,12 @@
 #include "platform/Settings.h"
 #include "ui/CommandIds.h"
 #include "ui/CorvaneView.h"
+#include "ui/Prompts.h"
 #include "ui/Resources.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
@@ -23,6 +25,7 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 #include <thread>
@@ -193,6 +196,31 @@ TEST_F(FrameTest, StatusBarShowsPromptsAndPassingText)
         QStringLiteral("Download feeds of all subscribed channels."));
     frame.ShowStatusText(QStringLiteral("Sent to My Phone."));
     EXPECT_EQ(frame.statusBar()->currentMessage(), QStringLiteral("Sent to My Phone."));
+}
+
+TEST_F(FrameTest, DialogsBlockOnlyTheWindowAndExitFromTheTrayCancelsThem)
+{
+    CMainFrame frame;
+    frame.show();
+    QApplication::processEvents();
+    QDialog dialog(&frame);
+    bool rejected = false;
+    QObject::connect(&dialog, &QDialog::rejected, [&rejected] { rejected = true; });
+    Qt::WindowModality modality = Qt::NonModal;
+    bool trayEnabled = false;
+    QTimer::singleShot(0, &frame, [&] {
+        modality = dialog.windowModality();
+        trayEnabled = frame.TrayIcon()->Action(CommandId::TRAY_EXIT)->isEnabled();
+        frame.TrayIcon()->Action(CommandId::TRAY_EXIT)->trigger();
+    });
+    QTimer::singleShot(5000, &dialog, [&dialog] { dialog.done(42); }); // only if Exit failed
+    const int result = ExecModal(dialog);
+    EXPECT_EQ(modality, Qt::WindowModal);
+    EXPECT_TRUE(trayEnabled);
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_TRUE(rejected);
+    EXPECT_TRUE(frame.IsExiting());
+    EXPECT_FALSE(frame.isVisible());
 }
 
 TEST_F(FrameTest, TrayMenuAndDoubleClick)

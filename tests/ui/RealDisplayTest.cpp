@@ -151,6 +151,35 @@ TEST_F(RealDisplay, WindowKeepsItsSizeOverRestarts)
     }
 }
 
+TEST_F(RealDisplay, TrayMenuExitsWhileADialogIsOpen)
+{
+    if (QStandardPaths::findExecutable("trayer").isEmpty())
+        GTEST_SKIP() << "trayer is not installed (scripts/install-deps installs it)";
+    Background tray("trayer",
+        {"--edge", "bottom", "--align", "right", "--widthtype", "pixel", "--width", "100",
+            "--heighttype", "pixel", "--height", "32"},
+        env);
+    QThread::msleep(500);
+    Background program(QStringLiteral(CORVANE_GUI_PATH), {}, env);
+    const QString window
+        = RunTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", " - Corvane$"}, env)
+              .section('\n', 0, 0);
+    ASSERT_FALSE(window.isEmpty());
+    QThread::msleep(2500); // the splash goes first
+    RunTool("xdotool", {"windowactivate", "--sync", window}, env);
+    RunTool("xdotool", {"key", "--delay", "150", "alt+h", "a"}, env); // the About box
+    ASSERT_FALSE(
+        RunTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^About Corvane$"}, env)
+            .isEmpty());
+    // The program's icon is the only one in the tray at the screen's bottom right corner.
+    RunTool("xdotool", {"mousemove", "1010", "752", "click", "3"}, env);
+    QThread::msleep(500);
+    RunTool("xdotool", {"key", "x"}, env);
+    EXPECT_TRUE(program.process.waitForFinished(kWaitMs));
+    QSettings settings(ConfigFile(), QSettings::IniFormat);
+    EXPECT_EQ(settings.value("WinPos/cx").toInt(), 500);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
