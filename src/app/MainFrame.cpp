@@ -4,13 +4,17 @@
 #include "platform/Settings.h"
 #include "ui/AboutDlg.h"
 #include "ui/CommandIds.h"
+#include "ui/Prompts.h"
 #include "ui/Resources.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDockWidget>
 #include <QMenuBar>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
 
 namespace corvane {
 
@@ -21,18 +25,32 @@ CMainFrame::CMainFrame(QWidget* parent)
     setWindowIcon(QIcon(QStringLiteral(":/icons/program.svg")));
     SetDocumentTitle(QStringLiteral("Velmora"));
     BuildMenus();
+    BuildPaneKeys();
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
     showAbout = [this] {
         CAboutDlg about(this);
-        about.exec();
+        ExecModal(about);
     };
     connect(trayIcon.get(), &CTrayIcon::commandTriggered, this,
         [this](int commandId) { ExecuteCommand(commandId); });
     trayIcon->SetIconResource(TRAY_ICON_NORMAL);
 
+    RestorePlacement();
+}
+
+void CMainFrame::RestorePlacement()
+{
+    // "WinPos" holds the window's own normal geometry, without the window manager's frame: the
+    // frame's margins are unknown until the window is mapped, and mixing the outer rectangle
+    // on save with the inner one on restore grew the window by the frame at every start.
     const WindowPlacement placement = LoadWindowPlacement();
-    requestedOuterSize = QSize(placement.cx, placement.cy);
-    move(placement.x, placement.y);
-    resize(requestedOuterSize);
+    setGeometry(placement.x, placement.y, placement.cx, placement.cy);
+}
+
+void CMainFrame::SavePlacement()
+{
+    const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
+    SaveWindowPlacement(WindowPlacement {normal.x(), normal.y(), normal.width(), normal.height()});
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -100,6 +118,62 @@ void CMainFrame::BuildMenus()
     for (QMenu* menu : {fileMenu, editMenu, viewMenu, helpMenu})
         connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandStates);
     UpdateCommandStates();
+}
+
+void CMainFrame::BuildPaneKeys()
+{
+    const struct {
+        QKeySequence key;
+        int commandId;
+        int step;
+    } keys[] = {{QKeySequence(Qt::Key_F6), CommandId::NEXT_PANE, 1},
+        {QKeySequence(Qt::SHIFT | Qt::Key_F6), CommandId::PREV_PANE, -1}};
+    for (const auto& key : keys) {
+        auto* action = new QAction(this);
+        action->setShortcut(key.key);
+        action->setData(key.commandId);
+        const int step = key.step;
+        connect(action, &QAction::triggered, this, [this, step] { SwitchPane(step); });
+        addAction(action);
+    }
+}
+
+QWidget* CMainFrame::FocusablePart(QWidget* pane) const
+{
+    if (!pane || !pane->isVisible())
+        return nullptr;
+    if (pane->focusPolicy() & Qt::TabFocus)
+        return pane;
+    // A pane made of buttons takes the focus on its first button.
+    for (QWidget* child : pane->findChildren<QWidget*>()) {
+        if ((child->focusPolicy() & Qt::TabFocus) && child->isVisible() && child->isEnabled())
+            return child;
+    }
+    return nullptr;
+}
+
+void CMainFrame::SwitchPane(int step)
+{
+    std::vector<QWidget*> panes;
+    for (QWidget* pane : {taskPaneDock ? taskPaneDock->widget() : nullptr, centralWidget()}) {
+        if (FocusablePart(pane))
+            panes.push_back(pane);
+    }
+    if (panes.empty())
+        return;
+    const int count = static_cast<int>(panes.size());
+    int current = -1;
+    for (int i = 0; i < count; ++i) {
+        if (panes[i]->isAncestorOf(focusWidget()) || panes[i] == focusWidget())
+            current = i;
+    }
+    const int next = current < 0 ? 0 : ((current + step) % count + count) % count;
+    FocusablePart(panes[next])->setFocus(Qt::ShortcutFocusReason);
+}
+
+void CMainFrame::ShowStatusText(const QString& text)
+{
+    statusBar()->showMessage(text);
 }
 
 QAction* CMainFrame::Action(int commandId) const
@@ -194,31 +268,38 @@ void CMainFrame::ShowInFront()
 void CMainFrame::Exit()
 {
     exiting = true;
+    CloseOpenDialogs();
     close();
 }
 
-void CMainFrame::showEvent(QShowEvent* event)
+void CMainFrame::CloseOpenDialogs()
 {
-    QMainWindow::showEvent(event);
-    // The stored size is the outer rectangle; once the frame's margins are known, the client
-    // area shrinks by them so that the stored and the restored rectangles agree.
-    if (!placementAdjusted) {
-        placementAdjusted = true;
-        const QSize margins = frameGeometry().size() - geometry().size();
-        if (!margins.isEmpty() && frameGeometry().size() != requestedOuterSize)
-            resize(requestedOuterSize - margins);
+    // Each dialog is cancelled as by its Cancel button, so that a running update stops at its
+    // next safe point and keeps the previous package; its modal loop returns once this
+    // handler has. A bounded loop: a dialog that refuses to go is left to the program's end.
+    for (int i = 0; i < 16; ++i) {
+        auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            break;
+        dialog->reject();
+        if (dialog->isVisible())
+            dialog->hide();
     }
 }
 
 void CMainFrame::closeEvent(QCloseEvent* event)
 {
     if (!exiting) {
-        hide();
+        // Hidden, the window comes back only through the tray icon; without a notification
+        // area that would leave the program running out of reach.
+        if (QSystemTrayIcon::isSystemTrayAvailable())
+            hide();
+        else
+            showMinimized();
         event->ignore();
         return;
     }
-    const QRect outer = frameGeometry();
-    SaveWindowPlacement(WindowPlacement {outer.x(), outer.y(), outer.width(), outer.height()});
+    SavePlacement();
     trayIcon->SetIconResource(0);
     event->accept();
     emit exited();

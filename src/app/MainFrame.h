@@ -1,12 +1,16 @@
 // CMainFrame: the main window. Holds the menu bar (File, Edit, View, Help), the task pane docked
-// at the left, the tray icon and the tree view as its central widget. Closing the window only
-// hides it; "E&xit" from the File menu or the tray menu stores "WinPos" from the window's outer
-// rectangle and ends the program.
+// at the left, the tray icon and the tree view as its central widget. Closing the window
+// hides it (minimises it when the desktop has no notification area); "E&xit" from the File menu or
+// the tray menu stores "WinPos" from the window's normal geometry (without the frame) and ends the
+// program.
 //
 // Commands: every menu action carries its command identifier as QAction::data(). A triggered
 // action goes to the frame's own handlers (Open, Exit, About) or else to the command target (the
 // view), which also decides the enablement (refreshed when a menu opens and whenever the target
 // reports a change). Others find actions by identifier through Action().
+//
+// The status bar at the bottom shows the menu items' prompts while they are highlighted and
+// whatever ShowStatusText puts there.
 //
 // Thread: GUI thread only.
 #pragma once
@@ -55,6 +59,13 @@ public:
     QMenu* HelpMenu() const { return helpMenu; }
     CTrayIcon* TrayIcon() const { return trayIcon.get(); }
 
+    // Shows text in the status bar until the next prompt replaces it.
+    void ShowStatusText(const QString& text);
+
+    // F6 / Shift+F6: the keyboard focus goes to the next / previous visible pane (the task pane,
+    // the view), round the end.
+    void SwitchPane(int step);
+
     // Re-reads every action's enablement from the command target.
     void UpdateCommandStates();
 
@@ -64,7 +75,8 @@ public:
 
     // "&Open": the window in its normal state, in front.
     void ShowInFront();
-    // "E&xit": sets exiting and closes the window, which stores "WinPos" and ends the program.
+    // "E&xit": sets exiting, cancels the open dialogs (a running update stops as by its Cancel
+    // button) and closes the window, which stores "WinPos" and ends the program.
     void Exit();
     bool IsExiting() const { return exiting; }
 
@@ -77,10 +89,14 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void showEvent(QShowEvent* event) override;
 
 private:
     void BuildMenus();
+    void BuildPaneKeys();
+    void CloseOpenDialogs();
+    QWidget* FocusablePart(QWidget* pane) const;
+    void RestorePlacement();
+    void SavePlacement();
     QAction* AddCommand(QMenu* menu, const QString& text, int commandId);
 
     std::unique_ptr<CTrayIcon> trayIcon;
@@ -91,8 +107,6 @@ private:
     QMenu* helpMenu = nullptr;
     CCommandTarget* commandTarget = nullptr; // not owned
     bool exiting = false;
-    bool placementAdjusted = false;
-    QSize requestedOuterSize;
 };
 
 } // namespace corvane

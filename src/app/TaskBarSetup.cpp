@@ -5,6 +5,7 @@
 #include "ui/CorvaneView.h"
 #include "ui/DlgOptions.h"
 #include "ui/DlgProgress.h"
+#include "ui/Prompts.h"
 #include "ui/Resources.h"
 #include "ui/SendTo.h"
 #include "ui/TaskBar.h"
@@ -19,14 +20,20 @@ namespace {
 // the Options dialog.
 class CWindowHost : public CViewHost {
 public:
+    explicit CWindowHost(CMainFrame& frame)
+        : frame(frame)
+    { }
     void RunUpdate(CCorvaneView& view, const UpdateRequest& request) override
     {
         CDlgProgress dialog(view.UpdateController(), request, &view);
         std::string error;
         // A package that cannot be created is said, not passed over in silence: the user would
         // otherwise believe the phone gets fresh feeds.
-        if (dialog.Run(&error) < 0)
-            QMessageBox::warning(&view, QStringLiteral("Error"), QString::fromStdString(error));
+        if (dialog.Run(&error) < 0) {
+            QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
+                QString::fromStdString(error), QMessageBox::Ok, &view);
+            ExecModal(box);
+        }
         emit view.commandStatesChanged();
     }
     void ShowSendTo(
@@ -41,6 +48,10 @@ public:
         RunOptionsDialog(&view, settings,
             [&view](const CorvaneSettings& values) { view.Subscriptions().ApplyOptions(values); });
     }
+    void ShowStatusText(const QString& text) override { frame.ShowStatusText(text); }
+
+private:
+    CMainFrame& frame; // owns the view, which owns the host
 };
 
 } // namespace
@@ -85,7 +96,7 @@ CTaskBar* InstallTaskPane(CMainFrame& frame, CCorvaneView& view)
         }
     });
 
-    view.SetHost(std::make_unique<CWindowHost>());
+    view.SetHost(std::make_unique<CWindowHost>(frame));
 
     frame.SetTaskPane(pane);
     return pane;

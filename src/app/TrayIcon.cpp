@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QMenu>
 #include <QThread>
+#include <QTimer>
 
 namespace corvane {
 
@@ -14,7 +15,12 @@ CTrayIcon::CTrayIcon(int iconId, QObject* parent)
     , id(iconId)
     , menu(std::make_unique<QMenu>(QStringLiteral("Tray(&T)")))
     , icon(std::make_unique<QSystemTrayIcon>())
+    , trayWatch(std::make_unique<QTimer>())
 {
+    bool valid = false;
+    const int watchMs = qEnvironmentVariableIntValue("CORVANE_TRAY_WATCH_MS", &valid);
+    trayWatch->setInterval(valid && watchMs > 0 ? watchMs : 2000);
+    connect(trayWatch.get(), &QTimer::timeout, this, &CTrayIcon::ShowWhenTrayAppears);
     auto addCommand = [this](const QString& text, int commandId) {
         QAction* action = menu->addAction(text);
         action->setData(commandId);
@@ -55,6 +61,7 @@ void CTrayIcon::ApplyIconResource(int number)
 {
     iconResource = number;
     if (number == 0) {
+        trayWatch->stop();
         icon->hide();
         return;
     }
@@ -63,6 +70,22 @@ void CTrayIcon::ApplyIconResource(int number)
     if (!ResourceString(number).isEmpty())
         icon->setToolTip(ApplicationTitle());
     icon->setIcon(ResourceIcon(number));
+    icon->show();
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        trayWatch->start();
+}
+
+void CTrayIcon::ShowWhenTrayAppears()
+{
+    if (iconResource == 0) {
+        trayWatch->stop();
+        return;
+    }
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        return;
+    trayWatch->stop();
+    // Shown while there was no tray, the icon went nowhere; showing it again docks it.
+    icon->hide();
     icon->show();
 }
 

@@ -1,5 +1,7 @@
 // CTrayIcon: the program's icon in the desktop's notification area, with its menu
 // "&Open" (default, bold), "&About", a separator and "E&xit". A double click acts as "&Open".
+// Without a notification area the icon waits, and shows once one appears
+// (CORVANE_TRAY_WATCH_MS between looks, default 2000).
 // Chosen commands leave through commandTriggered with their identifiers (32771, 57664, 32773).
 //
 // Thread: owned and used on the GUI thread, except SetIconResource, which the update jobs may
@@ -14,6 +16,7 @@
 
 class QAction;
 class QMenu;
+class QTimer;
 
 namespace corvane {
 
@@ -43,11 +46,15 @@ signals:
 
 private:
     void ApplyIconResource(int number);
+    void ShowWhenTrayAppears();
 
     int id;
     int iconResource = 0;
     std::unique_ptr<QMenu> menu;
     std::unique_ptr<QSystemTrayIcon> icon;
+    // Looks for a notification area that appears after the icon was asked for (a panel started
+    // late); runs only while the icon is wanted and has nowhere to go.
+    std::unique_ptr<QTimer> trayWatch;
 };
 
 } // namespace corvane

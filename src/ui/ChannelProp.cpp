@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLineEdit>
+#include <QMetaObject>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -33,15 +34,6 @@ std::string Trimmed(const TextField& field)
     const std::size_t last = text.find_last_not_of(kSpace);
     return text.substr(first, last - first + 1);
 }
-
-// The wait cursor for as long as the fetch and the parse take, restored on every path.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 } // namespace
 
@@ -106,43 +98,118 @@ bool CChannelProp::LooksLikeAddress(const std::string& address)
             || address.find("https://") != std::string::npos);
 }
 
+// What the worker found: the fetch's result, the reason of a failure, the channel read.
+struct CChannelProp::RetrieveOutcome {
+    int result = WEB_ERR_REQUEST;
+    std::string reason;
+    std::unique_ptr<CFeedChannel> channel;
+    bool stopped = false;
+};
+
+CChannelProp::~CChannelProp()
+{
+    StopRetrieve();
+}
+
+std::shared_ptr<CChannelProp::RetrieveOutcome> CChannelProp::Fetch(
+    const std::string& address, std::stop_token stop)
+{
+    auto outcome = std::make_shared<RetrieveOutcome>();
+    CWebAccess webAccess("Velmora RSS Reader");
+    webAccess.SetStopToken(stop);
+    // A private folder of our own: the download lands at a name that does not exist yet, so
+    // the fetch is never a conditional request against an empty placeholder, and nobody else
+    // can read or replace the file. The folder goes with everything in it.
+    QTemporaryDir folder(
+        QString::fromStdString(GetPrivateTempFolder()) + QStringLiteral("NEWXXXXXX"));
+    if (!folder.isValid()) {
+        outcome->reason = "no private temporary folder: " + folder.errorString().toStdString();
+        return outcome;
+    }
+    const std::string path = QDir(folder.path()).filePath(QStringLiteral("feed.xml")).toStdString();
+    outcome->result = webAccess.DownloadUrl(address, path);
+    outcome->reason = webAccess.LastError();
+    outcome->stopped = stop.stop_requested();
+    if (outcome->result == WEB_OK && !outcome->stopped)
+        CCorvaneDoc::ReadFeedFile(path, outcome->channel);
+    return outcome;
+}
+
 void CChannelProp::OnAutoRetrieve()
 {
+    // While a fetch runs the button is "Cancel".
+    if (Retrieving()) {
+        StopRetrieve();
+        return;
+    }
     UpdateData(true);
     if (!LooksLikeAddress(xmlurl)) {
         Prompts().Message(this, QStringLiteral("Error"),
             QStringLiteral("Please enter a valid URL."), QMessageBox::Warning);
         return;
     }
-    int result = WEB_ERR_REQUEST;
-    std::unique_ptr<CFeedChannel> channel;
-    {
-        WaitCursor waitCursor;
-        CWebAccess webAccess("Velmora RSS Reader");
-        // A private folder of our own: the download lands at a name that does not exist yet, so
-        // the fetch is never a conditional request against an empty placeholder, and nobody else
-        // can read or replace the file. The folder goes with everything in it.
-        QTemporaryDir folder(
-            QString::fromStdString(GetPrivateTempFolder()) + QStringLiteral("NEWXXXXXX"));
-        if (folder.isValid()) {
-            const std::string path
-                = QDir(folder.path()).filePath(QStringLiteral("feed.xml")).toStdString();
-            result = webAccess.DownloadUrl(xmlurl, path);
-            if (result == WEB_OK)
-                CCorvaneDoc::ReadFeedFile(path, channel);
-        }
-    }
-    if (result != WEB_OK) {
-        Prompts().Message(this, QStringLiteral("Error"),
-            QString::fromStdString(FetchFailureText(xmlurl)), QMessageBox::Warning);
+    autoRetrieveButton->setText(QStringLiteral("Cancel"));
+    setCursor(Qt::BusyCursor);
+    const std::string address = xmlurl;
+    const int generation = ++retrieveGeneration;
+    // The fetch may take up to the stall time-out against a slow server; the dialog stays
+    // responsive meanwhile. The outcome comes back queued to the GUI thread; a dialog that is
+    // gone by then has stopped and joined the worker, and Qt drops the queued call.
+    worker = std::jthread([this, address, generation](std::stop_token stop) {
+        auto outcome = Fetch(address, stop);
+        QMetaObject::invokeMethod(
+            this,
+            [this, outcome, address, generation] {
+                if (generation == retrieveGeneration)
+                    FinishRetrieve(*outcome, address);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+bool CChannelProp::Retrieving() const
+{
+    return worker.joinable();
+}
+
+void CChannelProp::StopRetrieve()
+{
+    if (!worker.joinable())
+        return;
+    worker.request_stop();
+    worker.join();
+    // The worker's queued outcome may still arrive; it belongs to no fetch any more.
+    ++retrieveGeneration;
+    autoRetrieveButton->setText(QStringLiteral("Auto Retrieve"));
+    unsetCursor();
+}
+
+void CChannelProp::FinishRetrieve(const RetrieveOutcome& outcome, const std::string& address)
+{
+    worker.join();
+    autoRetrieveButton->setText(QStringLiteral("Auto Retrieve"));
+    unsetCursor();
+    if (outcome.stopped)
+        return;
+    if (outcome.result != WEB_OK) {
+        QString text = QString::fromStdString(FetchFailureText(address));
+        if (!outcome.reason.empty())
+            text += QStringLiteral("\n\n") + QString::fromStdString(outcome.reason);
+        Prompts().Message(this, QStringLiteral("Error"), text, QMessageBox::Warning);
         return;
     }
-    if (!channel)
+    if (!outcome.channel)
         return;
-    title = Trimmed(channel->title);
-    description = Trimmed(channel->description);
-    htmlurl = Trimmed(channel->link);
+    title = Trimmed(outcome.channel->title);
+    description = Trimmed(outcome.channel->description);
+    htmlurl = Trimmed(outcome.channel->link);
     UpdateData(false);
+}
+
+void CChannelProp::reject()
+{
+    StopRetrieve();
+    QDialog::reject();
 }
 
 void CChannelProp::showEvent(QShowEvent* event)
@@ -154,6 +221,7 @@ void CChannelProp::showEvent(QShowEvent* event)
 
 void CChannelProp::accept()
 {
+    StopRetrieve();
     UpdateData(true);
     QDialog::accept();
 }

@@ -3,13 +3,18 @@
 //
 // The caller may set the members before RunDialog/exec and reads them after a result of 1 (OK
 // copies the fields into the members; Cancel does not). Members hold UTF-8. Modal; GUI thread.
-// "Auto Retrieve" fetches synchronously on the GUI thread (under a wait cursor) into a private
-// temporary file that is removed afterwards; failures are told through Prompts().Message.
+// "Auto Retrieve" fetches on a worker thread into a private temporary file that is removed
+// afterwards, with the dialog responsive; meanwhile the button is "Cancel", and Cancel, OK,
+// closing the dialog or its end stop the fetch and join the worker. Failures are told through
+// Prompts().Message, naming the address and the reason.
 #pragma once
 
 #include <QDialog>
 
+#include <memory>
+#include <stop_token>
 #include <string>
+#include <thread>
 
 class QLineEdit;
 class QPushButton;
@@ -20,6 +25,7 @@ class CChannelProp : public QDialog {
     Q_OBJECT
 public:
     explicit CChannelProp(QWidget* parent = nullptr);
+    ~CChannelProp() override;
 
     std::string title;
     std::string xmlurl = "http://";
@@ -29,8 +35,10 @@ public:
     // saveAndValidate true: fields into members; false: members into fields.
     void UpdateData(bool saveAndValidate);
 
-    // The handler of "Auto Retrieve" (button 1015).
+    // The handler of "Auto Retrieve" (button 1015): starts the fetch, or stops a running one.
     void OnAutoRetrieve();
+    // True from the start of a fetch until its outcome has been shown or it was stopped.
+    bool Retrieving() const;
 
     // True when address is long enough (10 characters or more) and holds "http://" or
     // "https://" anywhere.
@@ -43,6 +51,7 @@ public:
     QPushButton* AutoRetrieveButton() const { return autoRetrieveButton; }
 
     void accept() override;
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -53,6 +62,14 @@ private:
     QLineEdit* htmlurlEdit; // edit 1003
     QLineEdit* descriptionEdit; // edit 1004
     QPushButton* autoRetrieveButton; // 1015
+
+    struct RetrieveOutcome;
+    static std::shared_ptr<RetrieveOutcome> Fetch(const std::string& address, std::stop_token stop);
+    void FinishRetrieve(const RetrieveOutcome& outcome, const std::string& address);
+    void StopRetrieve();
+
+    int retrieveGeneration = 0; // which fetch a queued outcome belongs to
+    std::jthread worker; // the running fetch; last, so it is stopped before the rest goes
 };
 
 } // namespace corvane

@@ -2,6 +2,7 @@
 
 #include "ui/DialogUnits.h"
 #include "ui/DlgMoreOptions.h"
+#include "ui/Prompts.h"
 
 #include <QCheckBox>
 #include <QFileDialog>
@@ -201,7 +202,9 @@ void CDlgOptions::ConnectControls()
 void CDlgOptions::SetUpDefaultPrompts()
 {
     showMessage = [this](const QString& text) {
-        QMessageBox::warning(this, QStringLiteral("Corvane"), text);
+        QMessageBox box(
+            QMessageBox::Warning, QStringLiteral("Corvane"), text, QMessageBox::Ok, this);
+        ExecModal(box);
     };
     chooseFile = [](QWidget* owner, const QString& current) {
         QFileDialog dialog(owner, QString(), current, QStringLiteral("News Feed File (*.nff)"));
@@ -210,7 +213,7 @@ void CDlgOptions::SetUpDefaultPrompts()
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setDefaultSuffix(QStringLiteral("nff"));
         dialog.setOption(QFileDialog::ReadOnly, false);
-        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
             return QString();
         return dialog.selectedFiles().first();
     };
@@ -218,7 +221,7 @@ void CDlgOptions::SetUpDefaultPrompts()
         = [](QWidget* owner, const MoreOptionsValues& current) -> std::optional<MoreOptionsValues> {
         CDlgMoreOptions dialog(owner);
         dialog.SetValues(current);
-        if (dialog.exec() != QDialog::Accepted)
+        if (ExecModal(dialog) != QDialog::Accepted)
             return std::nullopt;
         return dialog.Values();
     };
@@ -376,7 +379,7 @@ bool RunOptionsDialog(QWidget* parent, CorvaneSettings& settings,
 {
     CDlgOptions dialog(parent);
     dialog.SetValues(settings);
-    if (dialog.exec() != QDialog::Accepted)
+    if (ExecModal(dialog) != QDialog::Accepted)
         return false;
     const int repackable = settings.repackable;
     settings = dialog.Values();

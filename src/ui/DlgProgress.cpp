@@ -1,6 +1,7 @@
 #include "ui/DlgProgress.h"
 
 #include "ui/DialogUnits.h"
+#include "ui/Prompts.h"
 
 #include <QFrame>
 #include <QIcon>
@@ -138,7 +139,7 @@ CDlgProgress::CDlgProgress(CUpdateController& controller_, UpdateRequest request
             QMessageBox::Warning, QStringLiteral("Error"), text, QMessageBox::Ok, owner);
         if (!reason.isEmpty())
             box.setDetailedText(reason);
-        box.exec();
+        ExecModal(box);
     };
 }
 
@@ -166,7 +167,7 @@ int CDlgProgress::Run(std::string* error)
     case StartResult::Busy:
         return 0;
     }
-    exec();
+    ExecModal(*this);
     // After OK the job has ended; after Cancel it stops at its next safe point, which is close:
     // the listener no longer waits for the GUI, so this cannot deadlock.
     controller.WaitManual();

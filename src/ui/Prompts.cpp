@@ -6,6 +6,14 @@
 
 namespace corvane {
 
+int ExecModal(QDialog& dialog)
+{
+    // Set before the dialog is first mapped; exec() keeps a modality chosen beforehand.
+    if (dialog.parentWidget())
+        dialog.setWindowModality(Qt::WindowModal);
+    return dialog.exec();
+}
+
 namespace {
 CPrompts* installed = nullptr;
 
@@ -18,7 +26,7 @@ QString AskForFile(QWidget* parent, const QString& filter, const QString& defaul
         mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile : QFileDialog::AnyFile);
     dialog.setNameFilter(filter);
     dialog.setDefaultSuffix(defaultSuffix);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     return dialog.selectedFiles().first();
 }
@@ -35,7 +43,7 @@ void CPrompts::Message(
     QWidget* parent, const QString& caption, const QString& text, QMessageBox::Icon icon)
 {
     QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
-    box.exec();
+    ExecModal(box);
 }
 
 QString CPrompts::OpenFileName(QWidget* parent, const QString& filter, const QString& defaultSuffix)
@@ -70,7 +78,7 @@ QString CPrompts::SaveFileNameAndFilter(
 
 int CPrompts::RunDialog(QDialog& dialog)
 {
-    return dialog.exec() == QDialog::Accepted ? 1 : 2;
+    return ExecModal(dialog) == QDialog::Accepted ? 1 : 2;
 }
 
 CPrompts& Prompts()

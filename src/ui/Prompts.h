@@ -12,6 +12,10 @@ class QWidget;
 
 namespace corvane {
 
+// Runs dialog modal to its own window only: the rest of the program (the tray icon's menu with
+// Open and Exit) stays usable. A dialog without a parent is modal to the whole program.
+int ExecModal(QDialog& dialog);
+
 class CPrompts {
 public:
     virtual ~CPrompts() = default;

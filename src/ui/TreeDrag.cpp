@@ -71,9 +71,11 @@ void CTreeDrag::BeginDrag(const QModelIndex& index, const QPoint& pos)
     dragItem = index;
     dropTarget = QModelIndex();
     QWidget* viewport = view.viewport();
-    const QRect itemRect = view.visualRect(index).intersected(viewport->rect());
-    const QPixmap picture
-        = viewport->grab(itemRect.adjusted(0, 0, std::min(0, itemRect.width() - 200), 0));
+    // The picture is the item itself (check box, icon, label), not the empty rest of its row;
+    // a short item is never cut.
+    QRect itemRect = view.visualRect(index).intersected(viewport->rect());
+    itemRect.setWidth(std::min(itemRect.width(), view.sizeHintForIndex(index).width()));
+    const QPixmap picture = viewport->grab(itemRect);
     if (picture.isNull())
         return;
     dragging = true;

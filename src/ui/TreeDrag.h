@@ -52,6 +52,8 @@ public:
     QModelIndex DropTarget() const { return dropTarget; }
     // The item drawn highlighted as the place of the drop.
     QModelIndex DropHighlight() const { return dropHighlight; }
+    // The picture that follows the pointer while dragging, or null.
+    const QLabel* DragImage() const { return dragImage; }
 
     // The timers' handlers (public so that tests drive them tick by tick).
     void OnHoverTimer();

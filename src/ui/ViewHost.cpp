@@ -23,8 +23,6 @@ void CViewHost::RunUpdate(CCorvaneView& view, const UpdateRequest& request)
 
 void CViewHost::ShowSendTo(CCorvaneView&, const QString&, const QPoint&) { }
 
-void CViewHost::ShowStatusText(const QString&) { }
-
 void CViewHost::ShowOptions(CCorvaneView&) { }
 
 bool CViewHost::OpenUrl(const QUrl& url)
@@ -36,6 +34,8 @@ QAction* CViewHost::ExecMenu(QMenu& menu, const QPoint& globalPos)
 {
     return menu.exec(globalPos);
 }
+
+void CViewHost::ShowStatusText(const QString&) { }
 
 qint64 CViewHost::TickCount()
 {

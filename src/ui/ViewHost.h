@@ -29,14 +29,14 @@ public:
     // Shows the Send To menu for the package at globalPos. Default: nothing.
     virtual void ShowSendTo(
         CCorvaneView& view, const QString& packagePath, const QPoint& globalPos);
-    // Shows text in the frame's status bar. Default: nothing.
-    virtual void ShowStatusText(const QString& text);
     // Shows the Options dialog. Default: nothing.
     virtual void ShowOptions(CCorvaneView& view);
     // Opens the help. Default: QDesktopServices::openUrl.
     virtual bool OpenUrl(const QUrl& url);
     // Shows a context menu at globalPos and returns the chosen action. Default: QMenu::exec.
     virtual QAction* ExecMenu(QMenu& menu, const QPoint& globalPos);
+    // Tells the user something in passing (where a package went). Default: nothing.
+    virtual void ShowStatusText(const QString& text);
     // Millisecond ticks for the drag delay. Default: a monotonic clock.
     virtual qint64 TickCount();
 };

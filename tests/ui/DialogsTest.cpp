@@ -11,9 +11,12 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <chrono>
 
 #include <gtest/gtest.h>
 
@@ -123,6 +126,15 @@ protected:
     {
         dialog.XmlUrlEdit()->setText(QString::fromStdString(address));
         dialog.OnAutoRetrieve();
+        WaitForRetrieve();
+    }
+    void WaitForRetrieve()
+    {
+        QElapsedTimer waited;
+        waited.start();
+        while (dialog.Retrieving() && waited.elapsed() < 10000)
+            QApplication::processEvents(QEventLoop::AllEvents, 20);
+        EXPECT_FALSE(dialog.Retrieving());
     }
     void Prefill()
     {
@@ -164,7 +176,7 @@ TEST_F(AutoRetrieveTest, FillsTrimmedFieldsFromTheFeed)
     ASSERT_EQ(headers.size(), 1u);
     EXPECT_EQ(headers[0].count("If-Modified-Since"), 0u);
     EXPECT_EQ(TemporaryLeftovers(), 0);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr); // the wait cursor is gone
+    EXPECT_EQ(dialog.cursor().shape(), Qt::ArrowCursor); // the busy cursor is gone
 }
 
 TEST_F(AutoRetrieveTest, AFeedWithoutDescriptionClearsTheField)
@@ -184,13 +196,15 @@ TEST_F(AutoRetrieveTest, NotFoundShowsTheFailureAndKeepsTheFields)
     Retrieve(address);
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].caption, QStringLiteral("Error"));
-    EXPECT_EQ(prompts.messages[0].text,
+    EXPECT_TRUE(prompts.messages[0].text.startsWith(
         QStringLiteral("Failed to get %1, please check the URL and the Internet connection.")
-            .arg(QString::fromStdString(address)));
+            .arg(QString::fromStdString(address))))
+        << prompts.messages[0].text.toStdString();
+    EXPECT_TRUE(prompts.messages[0].text.contains(QStringLiteral("404")))
+        << prompts.messages[0].text.toStdString();
     EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("old title"));
     EXPECT_EQ(dialog.DescriptionEdit()->text(), QStringLiteral("old description"));
     EXPECT_EQ(TemporaryLeftovers(), 0);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
 
 TEST_F(AutoRetrieveTest, ABodyThatIsNoFeedEmptiesTheFieldsWithoutAMessage)
@@ -202,6 +216,40 @@ TEST_F(AutoRetrieveTest, ABodyThatIsNoFeedEmptiesTheFieldsWithoutAMessage)
     EXPECT_EQ(dialog.TitleEdit()->text(), QString());
     EXPECT_EQ(dialog.HtmlUrlEdit()->text(), QString());
     EXPECT_EQ(dialog.DescriptionEdit()->text(), QString());
+    EXPECT_EQ(TemporaryLeftovers(), 0);
+}
+
+TEST_F(AutoRetrieveTest, RunsOnAWorkerAndTheButtonCancelsIt)
+{
+    server.Serve("/slow.xml", "<rss><channel><title>Late</title></channel></rss>");
+    server.SetDelay("/slow.xml", std::chrono::milliseconds(3000));
+    Prefill();
+    dialog.XmlUrlEdit()->setText(QString::fromStdString(server.Url("/slow.xml")));
+    dialog.OnAutoRetrieve();
+    // The call returned at once: the fetch runs on and the button offers to stop it.
+    EXPECT_TRUE(dialog.Retrieving());
+    EXPECT_EQ(dialog.AutoRetrieveButton()->text(), QStringLiteral("Cancel"));
+    QApplication::processEvents();
+    dialog.AutoRetrieveButton()->click();
+    EXPECT_FALSE(dialog.Retrieving());
+    EXPECT_EQ(dialog.AutoRetrieveButton()->text(), QStringLiteral("Auto Retrieve"));
+    QApplication::processEvents();
+    EXPECT_TRUE(prompts.messages.empty()); // a cancel is no failure to report
+    EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("old title"));
+    EXPECT_EQ(TemporaryLeftovers(), 0);
+}
+
+TEST_F(AutoRetrieveTest, ClosingTheDialogStopsTheFetch)
+{
+    server.Serve("/slow.xml", "<rss><channel><title>Late</title></channel></rss>");
+    server.SetDelay("/slow.xml", std::chrono::milliseconds(3000));
+    dialog.XmlUrlEdit()->setText(QString::fromStdString(server.Url("/slow.xml")));
+    dialog.OnAutoRetrieve();
+    ASSERT_TRUE(dialog.Retrieving());
+    dialog.reject();
+    EXPECT_FALSE(dialog.Retrieving());
+    QApplication::processEvents();
+    EXPECT_TRUE(prompts.messages.empty());
     EXPECT_EQ(TemporaryLeftovers(), 0);
 }
 

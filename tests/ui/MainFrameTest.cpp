@@ -9,16 +9,23 @@
 #include "platform/Settings.h"
 #include "ui/CommandIds.h"
 #include "ui/CorvaneView.h"
+#include "ui/Prompts.h"
 #include "ui/Resources.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 #include <thread>
@@ -116,16 +123,18 @@ TEST_F(FrameTest, CommandsReachTheTargetOnlyWhenEnabled)
     frame.SetView(new QWidget, nullptr); // the target goes before the frame
 }
 
-TEST_F(FrameTest, DefaultPlacementAndCloseOnlyHides)
+TEST_F(FrameTest, DefaultPlacementAndCloseMinimisesWithoutATray)
 {
     CMainFrame frame;
     frame.showAbout = [] {};
     frame.show();
     QApplication::processEvents();
-    EXPECT_EQ(frame.frameGeometry().topLeft(), QPoint(10, 10));
-    EXPECT_EQ(frame.frameGeometry().size(), QSize(500, 350));
+    EXPECT_EQ(frame.geometry(), QRect(10, 10, 500, 350));
+    ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     frame.close();
-    EXPECT_FALSE(frame.isVisible());
+    // Without a notification area the window would be out of reach hidden: it is minimised.
+    EXPECT_TRUE(frame.isVisible());
+    EXPECT_TRUE(frame.isMinimized());
     EXPECT_FALSE(frame.IsExiting());
     EXPECT_EQ(ReadWholeFile(environment.ConfigFile()).find("WinPos"), std::string::npos);
 
@@ -134,14 +143,13 @@ TEST_F(FrameTest, DefaultPlacementAndCloseOnlyHides)
     EXPECT_FALSE(frame.isMinimized());
 }
 
-TEST_F(FrameTest, ExitStoresTheOuterRectangle)
+TEST_F(FrameTest, ExitStoresTheWindowsOwnGeometry)
 {
     CMainFrame frame;
     frame.show();
-    frame.move(40, 60);
-    frame.resize(640, 420);
+    frame.setGeometry(40, 60, 640, 420);
     QApplication::processEvents();
-    const QRect outer = frame.frameGeometry();
+    const QRect outer = frame.normalGeometry();
     frame.ExecuteCommand(CommandId::TRAY_EXIT);
     EXPECT_TRUE(frame.IsExiting());
     EXPECT_FALSE(frame.isVisible());
@@ -149,7 +157,71 @@ TEST_F(FrameTest, ExitStoresTheOuterRectangle)
     EXPECT_EQ(QRect(stored.x, stored.y, stored.cx, stored.cy), outer);
 
     CMainFrame again;
-    EXPECT_EQ(again.pos(), outer.topLeft());
+    EXPECT_EQ(again.geometry(), outer);
+}
+
+TEST_F(FrameTest, F6AndShiftF6SwitchBetweenTheTaskPaneAndTheView)
+{
+    CMainFrame frame;
+    auto* pane = new QWidget;
+    auto* button = new QPushButton(QStringLiteral("Update"), pane);
+    auto* view = new QLineEdit;
+    frame.SetTaskPane(pane);
+    frame.SetView(view, nullptr);
+    frame.show();
+    frame.activateWindow();
+    QApplication::setActiveWindow(&frame);
+    view->setFocus();
+    QApplication::processEvents();
+    ASSERT_TRUE(view->hasFocus());
+    QTest::keyClick(&frame, Qt::Key_F6);
+    EXPECT_TRUE(button->hasFocus());
+    QTest::keyClick(&frame, Qt::Key_F6);
+    EXPECT_TRUE(view->hasFocus());
+    QTest::keyClick(&frame, Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_TRUE(button->hasFocus());
+    QTest::keyClick(&frame, Qt::Key_F6, Qt::ShiftModifier);
+    EXPECT_TRUE(view->hasFocus());
+}
+
+TEST_F(FrameTest, StatusBarShowsPromptsAndPassingText)
+{
+    CMainFrame frame;
+    frame.show();
+    QApplication::processEvents();
+    ASSERT_NE(frame.findChild<QStatusBar*>(), nullptr);
+    EXPECT_TRUE(frame.statusBar()->isVisible());
+    QAction* updateAll = frame.Action(CommandId::UPDATE_ALL);
+    updateAll->showStatusText(&frame);
+    EXPECT_EQ(frame.statusBar()->currentMessage(),
+        QStringLiteral("Download feeds of all subscribed channels."));
+    frame.ShowStatusText(QStringLiteral("Sent to My Phone."));
+    EXPECT_EQ(frame.statusBar()->currentMessage(), QStringLiteral("Sent to My Phone."));
+}
+
+TEST_F(FrameTest, DialogsBlockOnlyTheWindowAndExitFromTheTrayCancelsThem)
+{
+    CMainFrame frame;
+    frame.show();
+    QApplication::processEvents();
+    QDialog dialog(&frame);
+    bool rejected = false;
+    QObject::connect(&dialog, &QDialog::rejected, [&rejected] { rejected = true; });
+    Qt::WindowModality modality = Qt::NonModal;
+    bool trayEnabled = false;
+    QTimer::singleShot(0, &frame, [&] {
+        modality = dialog.windowModality();
+        trayEnabled = frame.TrayIcon()->Action(CommandId::TRAY_EXIT)->isEnabled();
+        frame.TrayIcon()->Action(CommandId::TRAY_EXIT)->trigger();
+    });
+    QTimer::singleShot(5000, &dialog, [&dialog] { dialog.done(42); }); // only if Exit failed
+    const int result = ExecModal(dialog);
+    EXPECT_EQ(modality, Qt::WindowModal);
+    EXPECT_TRUE(trayEnabled);
+    EXPECT_EQ(result, QDialog::Rejected);
+    EXPECT_TRUE(rejected);
+    EXPECT_TRUE(frame.IsExiting());
+    EXPECT_FALSE(frame.isVisible());
 }
 
 TEST_F(FrameTest, TrayMenuAndDoubleClick)

@@ -4,6 +4,7 @@
 
 #include "ui/TreeDrag.h"
 
+#include <QLabel>
 #include <QScrollBar>
 
 #include <gtest/gtest.h>
@@ -65,6 +66,20 @@ TEST_F(TreeDragTest, DropIntoTheLeftEdgeHasNoTarget)
     // Leaving the edge again picks the item under the pointer once more.
     Drag("Weather", {QPoint(5, overNews.y()), overNews});
     EXPECT_EQ(Node("Weather")->parent, Node("News"));
+}
+
+TEST_F(TreeDragTest, TheDragPictureOfAShortItemIsWhole)
+{
+    const QPoint start = LabelPoint("Weather");
+    SendMouse(Viewport(), QEvent::MouseButtonPress, start);
+    clock += 100;
+    SendMouse(Viewport(), QEvent::MouseMove, start + QPoint(12, 0), Qt::NoButton);
+    ASSERT_TRUE(view->Drag().IsDragging());
+    ASSERT_NE(view->Drag().DragImage(), nullptr);
+    const int whole = view->sizeHintForIndex(Find("Weather")).width();
+    ASSERT_LT(whole, 200); // a short item
+    EXPECT_EQ(view->Drag().DragImage()->width(), whole);
+    SendMouse(Viewport(), QEvent::MouseButtonRelease, start + QPoint(12, 0), Qt::NoButton);
 }
 
 TEST_F(TreeDragTest, HoveringOverACollapsedGroupSelectsAndExpandsIt)
