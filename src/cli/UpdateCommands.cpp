@@ -32,7 +32,9 @@ namespace {
 // printed. The listener calls come from the job's thread, the progress from the main thread.
 class PrintingListener : public UpdateListener {
 public:
-    // quiet: only the failures, their reasons and, when something failed, the final text.
+    // quiet: only the failures and their reasons. The final text is left to RunJob then, which
+    // prints it only when no package was written: the summary of a written one is what the exit
+    // status already says.
     PrintingListener(bool terminal, bool quiet)
         : terminal(terminal && !quiet)
         , quiet(quiet)
@@ -58,9 +60,9 @@ public:
         std::lock_guard lock(mutex);
         failures.push_back({text, reason});
     }
-    void OnFinished(const std::string& finalText, bool anyFailed) override
+    void OnFinished(const std::string& finalText, bool) override
     {
-        if (!quiet || anyFailed)
+        if (!quiet)
             Print({finalText});
     }
 
@@ -336,8 +338,11 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
         std::fprintf(stderr, "Cancelled; the previous package was kept.\n");
         return Finish(output, report, EXIT_INTERRUPTED);
     }
-    if (!result.packageWritten)
+    if (!result.packageWritten) {
+        if (output.quiet && result.finished)
+            std::fprintf(stderr, "%s\n", result.finalText.c_str());
         return Finish(output, report, EXIT_FAILED);
+    }
     return Finish(output, report, result.anyFailed ? EXIT_PARTLY_FAILED : EXIT_DONE);
 }
 
@@ -349,7 +354,8 @@ const char* const jsonHelp
       "\"reason\"}...],\n"
       "\"exitStatus\": N}";
 const char* const quietHelp
-    = "print nothing when all goes well; only failures, their reasons and the final text";
+    = "print nothing when all goes well; only failures and their reasons (and, when no\n"
+      "package was written, the line that says so); the exit status tells the rest";
 
 // The options update and repack share.
 void DeclareJobOptions(CommandLine& arguments)
