@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <pthread.h>
 #include <string>
@@ -171,6 +172,8 @@ std::vector<COutlineItem*> FindByTitle(COutlineItem* root, const std::string& ti
 struct JobOutput {
     bool quiet = false;
     bool json = false;
+    // Called with the job's exit code once it ended; gives the command's. Empty: nothing.
+    std::function<int(int)> afterJob;
 };
 
 // What the JSON object of update and repack says.
@@ -241,9 +244,13 @@ void PrintReport(const JobReport& report)
     PrintJson(object);
 }
 
-// Ends a command of this file: prints the JSON object when asked for, gives the exit code.
+// Ends a command of this file: runs what comes after the job (update --send, which may change
+// the exit code), then prints the JSON object when asked for, so that its exit status is the
+// one the command ends with; gives the exit code.
 int Finish(const JobOutput& output, JobReport report, int exitStatus)
 {
+    if (output.afterJob)
+        exitStatus = output.afterJob(exitStatus);
     report.exitStatus = exitStatus;
     if (output.json)
         PrintReport(report);
@@ -447,8 +454,14 @@ int RunUpdateCommand(CommandLine& arguments)
     }
     if (request.feedUrls.empty() && titles.empty())
         request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
-    const int code = RunJob(subscriptions, request, output);
-    return sendTarget ? SendAfterUpdate(code, *sendTarget, request.outputPath) : code;
+    if (sendTarget) {
+        // Standard output holds nothing but the JSON object when one is asked for.
+        std::FILE* report = output.json ? stderr : stdout;
+        output.afterJob = [&sendTarget, &request, report](int code) {
+            return SendAfterUpdate(code, *sendTarget, request.outputPath, report);
+        };
+    }
+    return RunJob(subscriptions, request, output);
 }
 
 int RunRepackCommand(CommandLine& arguments)

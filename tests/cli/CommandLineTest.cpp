@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <type_traits>
@@ -82,8 +83,8 @@ protected:
     {
         EXPECT_EQ(Text(object.value("package")), path);
         EXPECT_TRUE(object.value("packageWritten").toBool());
-        EXPECT_EQ(object.value("size").toInteger(-1),
-            static_cast<qint64>(ReadWholeFile(path).size()));
+        EXPECT_EQ(
+            object.value("size").toInteger(-1), static_cast<qint64>(ReadWholeFile(path).size()));
         EXPECT_EQ(RecordsInJson(object), RecordsInPackage(path));
     }
 
@@ -357,6 +358,40 @@ TEST_F(CommandLineTest, RepackJsonDescribesThePackageAndAnEarlyFailure)
     EXPECT_EQ(object.value("exitStatus").toInt(-1), 0);
 }
 
+// update --send with --json: where the package went goes to standard error, and the object's
+// exit status is the one the command ends with, a failed send included.
+TEST_F(CommandLineTest, UpdateJsonWithSendKeepsStandardOutputForTheObject)
+{
+    server.Serve("/good.rss", Rss("Good", {}));
+    Subscribe({{"Good", server.Url("/good.rss")}});
+    const std::string phone = temp.File("phone");
+    std::filesystem::create_directories(phone);
+    CliRunOptions options;
+    options.timeLimit = std::chrono::seconds(30);
+    options.environment
+        = {"CORVANE_MOUNTS_FILE=" + temp.File("no mounts"), "CORVANE_SENDTO_VOLUMES="};
+
+    const CliRun sent
+        = RunCli({"update", "--json", "--output", Output(), "--send", phone}, options);
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    const QJsonObject object = OneObject(sent);
+    ExpectPackage(object, Output());
+    EXPECT_EQ(object.value("exitStatus").toInt(-1), 0);
+    EXPECT_EQ(ReadWholeFile(phone + "/corvane.mrf"), ReadWholeFile(Output()));
+    EXPECT_NE(sent.err.find("Sent corvane.mrf to " + phone), std::string::npos) << sent.err;
+
+    // A folder in the package's place on the phone: the copy cannot land.
+    std::filesystem::remove(phone + "/corvane.mrf");
+    std::filesystem::create_directories(phone + "/corvane.mrf/taken");
+    const CliRun refused
+        = RunCli({"update", "--json", "--output", Output(), "--send", phone}, options);
+    EXPECT_EQ(refused.exitCode, 1) << refused.err;
+    const QJsonObject failed = OneObject(refused);
+    EXPECT_TRUE(failed.value("packageWritten").toBool());
+    EXPECT_EQ(failed.value("exitStatus").toInt(-1), 1);
+    EXPECT_TRUE(FileExists(phone + "/corvane.mrf/taken"));
+}
+
 // "depth kind title <address>" for every node, in tree order: of the JSON tree...
 void Flatten(const QJsonObject& node, std::vector<std::string>& lines)
 {
@@ -396,9 +431,9 @@ TEST_F(CommandLineTest, ListJsonIsTheChannelsFilesTree)
         ASSERT_TRUE(subscriptions.NewFeed(local, "Town", "http://town.invalid/", "", "").changed);
         ASSERT_TRUE(subscriptions.NewFeed(news, "World", "http://world.invalid/", "", "").changed);
         ASSERT_TRUE(subscriptions.NewGroup(subscriptions.Root(), "Empty", "").changed);
-        ASSERT_TRUE(subscriptions
-                        .NewFeed(subscriptions.Root(), "Talk", "http://talk.invalid/rss", "", "")
-                        .changed);
+        ASSERT_TRUE(
+            subscriptions.NewFeed(subscriptions.Root(), "Talk", "http://talk.invalid/rss", "", "")
+                .changed);
     }
     const CliRun run = Run({"list", "--json"});
     EXPECT_EQ(run.exitCode, 0) << run.err;
