@@ -3,6 +3,8 @@
 
 #include "cli/CliSupport.h"
 
+#include <cstdio>
+
 namespace corvane {
 
 // PackageCommands.cpp: looking into a package file.
@@ -51,6 +53,9 @@ int RunSend(CommandLine& arguments);
 bool CheckSendTarget(const std::string& target);
 // After an update that ended with updateCode: sends the package at packagePath (empty:
 // "Path"/"FeedFile") to target when the update wrote it, and gives the exit code to end with.
-int SendAfterUpdate(int updateCode, const std::string& target, const std::string& packagePath);
+// Where the package went is printed on report (standard error when standard output is kept for
+// the update's JSON).
+int SendAfterUpdate(
+    int updateCode, const std::string& target, const std::string& packagePath, std::FILE* report);
 
 } // namespace corvane

@@ -43,7 +43,7 @@ int ListSendTargets()
     return EXIT_DONE;
 }
 
-int SendPackage(const std::string& target, const std::string& packagePath)
+int SendPackage(const std::string& target, const std::string& packagePath, std::FILE* report)
 {
     const QString package = PackageToSend(packagePath);
     const QFileInfo packageInfo(package);
@@ -64,11 +64,12 @@ int SendPackage(const std::string& target, const std::string& packagePath)
         PrintError(result.error.toStdString());
         return EXIT_FAILED;
     }
-    std::printf("%s\n", HandOverReport(picked, package, result).toUtf8().constData());
+    std::fprintf(report, "%s\n", HandOverReport(picked, package, result).toUtf8().constData());
     return EXIT_DONE;
 }
 
-int SendAfterUpdate(int updateCode, const std::string& target, const std::string& packagePath)
+int SendAfterUpdate(
+    int updateCode, const std::string& target, const std::string& packagePath, std::FILE* report)
 {
     // A package written with some feeds failed is still the newest one: the phone gets it, and
     // the update's exit status stays unless the send fails.
@@ -76,7 +77,7 @@ int SendAfterUpdate(int updateCode, const std::string& target, const std::string
         std::fprintf(stderr, "The package was not sent: the update did not write it.\n");
         return updateCode;
     }
-    const int sent = SendPackage(target, packagePath);
+    const int sent = SendPackage(target, packagePath, report);
     return sent == EXIT_DONE ? updateCode : sent;
 }
 
@@ -112,7 +113,8 @@ int RunSend(CommandLine& arguments)
         return arguments.UsageError("send needs one TARGET (or --list)");
     if (package && package->empty())
         return arguments.UsageError("--package needs a file path");
-    return list ? ListSendTargets() : SendPackage(rest.front(), package.value_or(std::string()));
+    return list ? ListSendTargets()
+                : SendPackage(rest.front(), package.value_or(std::string()), stdout);
 }
 
 } // namespace corvane

@@ -17,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <mutex>
 #include <pthread.h>
 #include <string>
@@ -32,7 +33,9 @@ namespace {
 // printed. The listener calls come from the job's thread, the progress from the main thread.
 class PrintingListener : public UpdateListener {
 public:
-    // quiet: only the failures, their reasons and, when something failed, the final text.
+    // quiet: only the failures and their reasons. The final text is left to RunJob then, which
+    // prints it only when no package was written: the summary of a written one is what the exit
+    // status already says.
     PrintingListener(bool terminal, bool quiet)
         : terminal(terminal && !quiet)
         , quiet(quiet)
@@ -58,9 +61,9 @@ public:
         std::lock_guard lock(mutex);
         failures.push_back({text, reason});
     }
-    void OnFinished(const std::string& finalText, bool anyFailed) override
+    void OnFinished(const std::string& finalText, bool) override
     {
-        if (!quiet || anyFailed)
+        if (!quiet)
             Print({finalText});
     }
 
@@ -169,6 +172,8 @@ std::vector<COutlineItem*> FindByTitle(COutlineItem* root, const std::string& ti
 struct JobOutput {
     bool quiet = false;
     bool json = false;
+    // Called with the job's exit code once it ended; gives the command's. Empty: nothing.
+    std::function<int(int)> afterJob;
 };
 
 // What the JSON object of update and repack says.
@@ -239,9 +244,13 @@ void PrintReport(const JobReport& report)
     PrintJson(object);
 }
 
-// Ends a command of this file: prints the JSON object when asked for, gives the exit code.
+// Ends a command of this file: runs what comes after the job (update --send, which may change
+// the exit code), then prints the JSON object when asked for, so that its exit status is the
+// one the command ends with; gives the exit code.
 int Finish(const JobOutput& output, JobReport report, int exitStatus)
 {
+    if (output.afterJob)
+        exitStatus = output.afterJob(exitStatus);
     report.exitStatus = exitStatus;
     if (output.json)
         PrintReport(report);
@@ -336,8 +345,11 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
         std::fprintf(stderr, "Cancelled; the previous package was kept.\n");
         return Finish(output, report, EXIT_INTERRUPTED);
     }
-    if (!result.packageWritten)
+    if (!result.packageWritten) {
+        if (output.quiet && result.finished)
+            std::fprintf(stderr, "%s\n", result.finalText.c_str());
         return Finish(output, report, EXIT_FAILED);
+    }
     return Finish(output, report, result.anyFailed ? EXIT_PARTLY_FAILED : EXIT_DONE);
 }
 
@@ -349,7 +361,8 @@ const char* const jsonHelp
       "\"reason\"}...],\n"
       "\"exitStatus\": N}";
 const char* const quietHelp
-    = "print nothing when all goes well; only failures, their reasons and the final text";
+    = "print nothing when all goes well; only failures and their reasons (and, when no\n"
+      "package was written, the line that says so); the exit status tells the rest";
 
 // The options update and repack share.
 void DeclareJobOptions(CommandLine& arguments)
@@ -441,8 +454,14 @@ int RunUpdateCommand(CommandLine& arguments)
     }
     if (request.feedUrls.empty() && titles.empty())
         request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
-    const int code = RunJob(subscriptions, request, output);
-    return sendTarget ? SendAfterUpdate(code, *sendTarget, request.outputPath) : code;
+    if (sendTarget) {
+        // Standard output holds nothing but the JSON object when one is asked for.
+        std::FILE* report = output.json ? stderr : stdout;
+        output.afterJob = [&sendTarget, &request, report](int code) {
+            return SendAfterUpdate(code, *sendTarget, request.outputPath, report);
+        };
+    }
+    return RunJob(subscriptions, request, output);
 }
 
 int RunRepackCommand(CommandLine& arguments)
