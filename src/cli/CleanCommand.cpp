@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "subscriptions/Subscriptions.h"
 #include "update/CachePrune.h"
+#include "update/FolderLock.h"
 
 #include <cstdio>
 #include <memory>
@@ -33,7 +34,8 @@ const char* const cleanHelp
       "The removed files (with --dry-run: the files to remove) are listed on standard output,\n"
       "one a line, then the total, for example \"Removed 12 files, 340.2 MB freed.\"\n"
       "Exit status: 0 done, 1 the channels file could not be read or a file could not be\n"
-      "removed (the message names it), 2 bad usage, 130 interrupted.\n";
+      "removed (the message names it), 2 bad usage, 75 an update of the program folder was\n"
+      "running (nothing was removed), 130 interrupted.\n";
 
 // The tree must be the whole tree: a channels file that could not be read completely would
 // make every feed it lost look unsubscribed, and its files would go.
@@ -73,6 +75,13 @@ int RunClean(CommandArguments& arguments)
     if (!ChannelsReadWhole(error)) {
         PrintError(error);
         return EXIT_FAILED;
+    }
+
+    // An update running meanwhile would add cache files that the tree read here cannot know.
+    ProgramFolderLock lock;
+    if (bool busy = false; !lock.Take(FolderLockWait(), {}, error, &busy)) {
+        PrintError(error);
+        return busy ? EXIT_BUSY : EXIT_FAILED;
     }
 
     CSubscriptions subscriptions;

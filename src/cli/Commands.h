@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/CliSupport.h"
+#include "update/UpdateJob.h"
 
 namespace corvane {
 
@@ -43,5 +44,13 @@ int RunOptions(CommandArguments& arguments);
 
 // CleanCommand.cpp: pruning the download cache against the channels file's tree.
 int RunClean(CommandArguments& arguments);
+
+// ScheduleCommand.cpp: the daily update as a systemd user timer.
+int RunSchedule(CommandArguments& arguments);
+int ScheduleOn();
+int ScheduleOff();
+int ScheduleStatus();
+// The desktop notification of a headless update's end, when HeadlessRunNotifies says so.
+void NotifyHeadlessRun(const UpdateJobResult& result, const std::string& packagePath);
 
 } // namespace corvane

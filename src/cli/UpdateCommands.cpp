@@ -4,6 +4,7 @@
 
 #include "platform/Settings.h"
 #include "subscriptions/Subscriptions.h"
+#include "update/LastRun.h"
 #include "update/ScheduledUpdate.h"
 #include "update/UpdateJob.h"
 
@@ -184,13 +185,12 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request)
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
     const UpdateJobResult result = controller.ManualResult();
-    if (interrupted || result.cancelled) {
+    NotifyHeadlessRun(result,
+        request.outputPath.empty() ? subscriptions.Settings().outputPath : request.outputPath);
+    const int status = RunExitStatus(result, interrupted);
+    if (status == EXIT_INTERRUPTED)
         std::fprintf(stderr, "Cancelled; the previous package was kept.\n");
-        return EXIT_INTERRUPTED;
-    }
-    if (!result.packageWritten)
-        return EXIT_FAILED;
-    return result.anyFailed ? EXIT_PARTLY_FAILED : EXIT_DONE;
+    return status;
 }
 
 const char* const updateHelp
@@ -213,8 +213,11 @@ const char* const updateHelp
       "conversions. A download that fails for a passing reason (no connection, a time-out, a\n"
       "5xx or 429 answer) is tried again up to 3 times; an interrupted audio download is\n"
       "continued where it broke off.\n"
+      "Another update of the same program folder (the desktop program, the timer) is waited for\n"
+      "a few seconds (CORVANE_LOCK_WAIT_MS); then this one gives up and changes nothing.\n"
       "Exit status: 0 all went well, 3 the package was written but something failed, 1 no package\n"
-      "was written, 2 bad usage, 130 interrupted (Ctrl-C; the previous package is kept).\n";
+      "was written, 2 bad usage, 75 another update was running, 130 interrupted (Ctrl-C; the\n"
+      "previous package is kept).\n";
 
 const char* const repackHelp
     = "usage: corvane-cli repack [--output PATH]\n"

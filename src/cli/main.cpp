@@ -37,6 +37,8 @@ const Command commands[] = {
         "repack [--output PATH]      write the package again from the cache"},
     {"clean", RunClean,
         "clean [--dry-run]           remove cache files that no feed needs any more"},
+    {"schedule", RunSchedule,
+        "schedule on|off|status      run the daily update as a systemd user timer"},
     {"fetch", RunFetch, "fetch URL FILE              download URL into FILE as an update does"},
     {"feed", RunFeed, "feed PATH-OR-URL [--json]   read a feed document and show its items"},
     {"inspect", RunInspect, "inspect PACKAGE [--json]    show the head and records of a package"},
