@@ -43,7 +43,8 @@ const char* const scheduleHelp
       "\n"
       "  on      write corvane-update.timer and corvane-update.service into\n"
       "          $XDG_CONFIG_HOME/systemd/user (default ~/.config/systemd/user), set\n"
-      "          \"Update\"/\"Scheduled\" to 1, and enable the timer with systemctl --user (or say\n"
+      "          \"Update\"/\"Scheduled\" to 1, and enable the timer with systemctl --user (or "
+      "say\n"
       "          which commands to run when systemctl is not there)\n"
       "  off     disable the timer, remove both files, set \"Update\"/\"Scheduled\" to 0\n"
       "  status  the time, whether the timer is installed and active, the last update's result\n"
@@ -88,7 +89,8 @@ std::string FindOnPath(const std::string& name)
 }
 
 // Reads what the child writes until it closes its end or the deadline passes.
-void ReadUntilClosed(int descriptor, std::string& output, std::chrono::steady_clock::time_point deadline)
+void ReadUntilClosed(
+    int descriptor, std::string& output, std::chrono::steady_clock::time_point deadline)
 {
     char buffer[4096];
     for (;;) {
@@ -138,7 +140,8 @@ ChildRun RunChild(const std::string& program, const std::vector<std::string>& ar
     posix_spawn_file_actions_adddup2(&actions, writing.get(), 1);
     posix_spawn_file_actions_adddup2(&actions, writing.get(), 2);
     pid_t child = -1;
-    const int spawned = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int spawned
+        = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     writing.reset();
     if (spawned != 0) {
@@ -146,7 +149,8 @@ ChildRun RunChild(const std::string& program, const std::vector<std::string>& ar
         return run;
     }
     run.started = true;
-    ReadUntilClosed(reading.get(), run.output, std::chrono::steady_clock::now() + std::chrono::seconds(60));
+    ReadUntilClosed(
+        reading.get(), run.output, std::chrono::steady_clock::now() + std::chrono::seconds(60));
     int status = 0;
     if (::waitpid(child, &status, WNOHANG) == 0) {
         ::kill(child, SIGKILL); // past the time limit, or it left its output open to a grandchild
@@ -175,9 +179,10 @@ bool Systemctl(const std::string& systemctl, const std::vector<std::string>& arg
     while (!output.empty() && output.back() == '\n')
         output.pop_back();
     PrintError("'" + CommandText(arguments) + "' failed"
-        + (run.started ? (run.exitStatus < 0 ? std::string(" (killed)")
-                                             : " with exit status " + std::to_string(run.exitStatus))
-                       : std::string())
+        + (run.started
+                ? (run.exitStatus < 0 ? std::string(" (killed)")
+                                      : " with exit status " + std::to_string(run.exitStatus))
+                : std::string())
         + (output.empty() ? std::string() : ":\n" + output));
     return false;
 }
@@ -218,9 +223,10 @@ int ScheduleOn()
     const CorvaneSettings settings = LoadSettings();
     if (settings.scheduleHour < 0 || settings.scheduleHour > 23 || settings.scheduleMinute < 0
         || settings.scheduleMinute > 59) {
-        PrintError("the time of the schedule is not valid (Update/Hour=" + ReadSettingText(*FindSetting("Update/Hour"))
-            + ", Update/Minute=" + ReadSettingText(*FindSetting("Update/Minute"))
-            + " in " + SettingsFilePath() + "); set it with 'corvane-cli options Update/Hour=6 Update/Minute=0'");
+        PrintError("the time of the schedule is not valid (Update/Hour="
+            + ReadSettingText(*FindSetting("Update/Hour")) + ", Update/Minute="
+            + ReadSettingText(*FindSetting("Update/Minute")) + " in " + SettingsFilePath()
+            + "); set it with 'corvane-cli options Update/Hour=6 Update/Minute=0'");
         return EXIT_FAILED;
     }
     const std::string program = ThisProgram();
@@ -236,8 +242,8 @@ int ScheduleOn()
         PrintError("cannot create the folder " + SystemdUserUnitFolder() + ": " + made.message());
         return EXIT_FAILED;
     }
-    if (!WriteUnit(ScheduleServicePath(), units.service) || !WriteUnit(ScheduleTimerPath(), units.timer)
-        || !SetScheduled(1))
+    if (!WriteUnit(ScheduleServicePath(), units.service)
+        || !WriteUnit(ScheduleTimerPath(), units.timer) || !SetScheduled(1))
         return EXIT_FAILED;
     std::printf("The daily update runs at %s: wrote %s and %s.\n",
         TimeText(settings.scheduleHour, settings.scheduleMinute).c_str(),

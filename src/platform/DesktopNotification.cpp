@@ -24,9 +24,10 @@ QString ConnectionName()
 
 QDBusMessage NotifyCall(const DesktopNotification& notification)
 {
-    QDBusMessage call = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    QDBusMessage call
+        = QDBusMessage::createMethodCall(QStringLiteral("org.freedesktop.Notifications"),
+            QStringLiteral("/org/freedesktop/Notifications"),
+            QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     call << QString::fromStdString(notification.appName) << static_cast<uint>(0)
          << QString::fromStdString(notification.iconName)
          << QString::fromStdString(notification.summary)
@@ -67,8 +68,8 @@ bool SendDesktopNotification(
             error = "cannot connect to the session bus " + address + ": "
                 + bus.lastError().message().toStdString();
         } else {
-            const QDBusMessage reply
-                = bus.call(NotifyCall(notification), QDBus::Block, static_cast<int>(timeout.count()));
+            const QDBusMessage reply = bus.call(
+                NotifyCall(notification), QDBus::Block, static_cast<int>(timeout.count()));
             sent = reply.type() == QDBusMessage::ReplyMessage;
             if (!sent)
                 error = "the notification service on the session bus " + address

@@ -14,8 +14,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 #include <ctime>
+#include <unistd.h>
 
 namespace corvane {
 
@@ -35,7 +35,8 @@ QJsonObject ToJson(const LastRun& run)
 {
     QJsonArray failures;
     for (const UpdateFailure& failure : run.failures)
-        failures.append(QJsonObject {{"address", Q(failure.address)}, {"reason", Q(failure.reason)}});
+        failures.append(
+            QJsonObject {{"address", Q(failure.address)}, {"reason", Q(failure.reason)}});
     return QJsonObject {
         {"time", static_cast<qint64>(run.time)},
         {"program", Q(run.program)},
@@ -209,7 +210,8 @@ UpdateNotice UpdateNoticeOf(const UpdateJobResult& result, const std::string& pa
         notice.body = result.finalText.empty() ? result.packageError : result.finalText;
         return notice;
     }
-    const std::string size = SizeText(result.packageSize) + " (" + std::to_string(result.packageSize) + " bytes)";
+    const std::string size
+        = SizeText(result.packageSize) + " (" + std::to_string(result.packageSize) + " bytes)";
     if (!result.anyFailed) {
         notice.summary = "Corvane: feeds updated";
         notice.body = "The package " + packagePath + " is ready for the phone: " + size + ".";
