@@ -79,7 +79,7 @@ bool ProgramFolderLock::Take(
             error = "cannot lock " + path + ": " + std::strerror(errno);
             return false;
         }
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left <= std::chrono::milliseconds::zero()
             || !PauseUnlessStopped(std::min(left, kPollInterval), stop)) {
