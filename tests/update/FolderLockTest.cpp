@@ -25,8 +25,7 @@ TEST_F(FolderLockTest, SecondHolderWaitsThenGivesUpNamingTheFolder)
     EXPECT_FALSE(second.Take(100ms, {}, error, &busy));
     EXPECT_TRUE(busy);
     EXPECT_EQ(error,
-        "another update is running on the program folder " + home
-            + "/; this one was skipped");
+        "another update is running on the program folder " + home + "/; this one was skipped");
 
     // Once the first lets go the lock is free again, within the wait.
     std::thread release([&] {
@@ -126,8 +125,7 @@ TEST_F(FolderLockTest, CancelDuringTheWaitEndsTheJob)
     for (int i = 0; i < 500 && listener.Events().empty(); ++i)
         std::this_thread::sleep_for(2ms);
     ASSERT_EQ(listener.Events().size(), 1u);
-    EXPECT_EQ(listener.Events()[0],
-        "status Waiting for the other update of " + home + "/ to end");
+    EXPECT_EQ(listener.Events()[0], "status Waiting for the other update of " + home + "/ to end");
     job.Cancel();
     job.Wait();
     EXPECT_TRUE(job.Result().cancelled);

@@ -1,7 +1,7 @@
 // The systemd timer and service texts, and where they go.
+#include "update/ScheduleUnits.h"
 #include "support/ScopedEnv.h"
 #include "support/TestHome.h"
-#include "update/ScheduleUnits.h"
 
 #include <gtest/gtest.h>
 
@@ -15,8 +15,8 @@ TEST(ScheduleUnitsTest, TimerRunsDailyAtTheSetTimeAndCatchesUpAfterSleep)
     EXPECT_NE(units.timer.find("\nUnit=corvane-update.service\n"), std::string::npos);
     EXPECT_NE(units.timer.find("[Install]\nWantedBy=timers.target\n"), std::string::npos);
     EXPECT_NE(units.service.find("\nType=oneshot\n"), std::string::npos);
-    EXPECT_NE(units.service.find("\nExecStart=/usr/bin/corvane-cli update --quiet\n"),
-        std::string::npos)
+    EXPECT_NE(
+        units.service.find("\nExecStart=/usr/bin/corvane-cli update --quiet\n"), std::string::npos)
         << units.service;
     EXPECT_EQ(units.service.find("Environment="), std::string::npos);
 
@@ -54,7 +54,8 @@ TEST(ScheduleUnitsTest, CronLineQuotesForTheShell)
 {
     EXPECT_EQ(ScheduleCronLine(6, 0, "/usr/bin/corvane-cli"),
         "0 6 * * * /usr/bin/corvane-cli update --quiet");
-    EXPECT_EQ(ScheduleCronLine(7, 30, "/home/a b/cli"), "30 7 * * * '/home/a b/cli' update --quiet");
+    EXPECT_EQ(
+        ScheduleCronLine(7, 30, "/home/a b/cli"), "30 7 * * * '/home/a b/cli' update --quiet");
     EXPECT_EQ(ScheduleCronLine(7, 30, "/x/it's"), "30 7 * * * '/x/it'\\''s' update --quiet");
     EXPECT_EQ(ScheduleCronLine(7, 30, "/x/100%"), "30 7 * * * '/x/100'\\%'' update --quiet");
 }
