@@ -2,6 +2,7 @@
 // and two updates of one program folder at once.
 #include "CliTestSupport.h"
 
+#include "support/PrivateBus.h"
 #include "update/LastRun.h"
 
 #include <cstdlib>
@@ -60,8 +61,8 @@ TEST_F(ScheduleCommandTest, OnWritesTheUnitsSetsScheduledAndEnablesTheTimer)
         std::string::npos)
         << service;
     EXPECT_NE(service.find("Environment=XDG_CONFIG_HOME=" + config + "\n"), std::string::npos);
-    EXPECT_EQ(ReadWholeFile(log),
-        "--user daemon-reload\n--user enable --now corvane-update.timer\n");
+    EXPECT_EQ(
+        ReadWholeFile(log), "--user daemon-reload\n--user enable --now corvane-update.timer\n");
     EXPECT_EQ(RunCli({"options", "Update/Scheduled"}).out, "Update/Scheduled=1\n");
 
     const CliRun status = Schedule("status");
@@ -80,8 +81,8 @@ TEST_F(ScheduleCommandTest, OffLeavesNothing)
     ASSERT_EQ(off.exitCode, 0) << off.err;
     EXPECT_FALSE(FileExists(TimerPath()));
     EXPECT_FALSE(FileExists(ServicePath()));
-    EXPECT_EQ(ReadWholeFile(log),
-        "--user disable --now corvane-update.timer\n--user daemon-reload\n");
+    EXPECT_EQ(
+        ReadWholeFile(log), "--user disable --now corvane-update.timer\n--user daemon-reload\n");
     EXPECT_EQ(RunCli({"options", "Update/Scheduled"}).out, "Update/Scheduled=0\n");
     EXPECT_NE(Schedule("status").out.find("Timer: not installed"), std::string::npos);
 }
@@ -148,6 +149,34 @@ TEST_F(ScheduleCommandTest, TwoUpdatesAtOnceOneRunsTheOtherSkips)
     EXPECT_FALSE(FileExists(temp.File("out/second.mrf")));
     EXPECT_TRUE(Unpack(Output()).ok);
     EXPECT_EQ(server.Hits("/feed.xml"), 1);
+}
+
+// The timer's run has no one watching: under systemd (INVOCATION_ID) the update tells the
+// desktop how it went; on a terminal or in a script it does not.
+TEST_F(ScheduleCommandTest, AnUpdateUnderSystemdSendsTheNotification)
+{
+    testbus::PrivateBus bus;
+    if (!bus.Ok())
+        GTEST_SKIP() << "no dbus-daemon";
+    const std::string calls = temp.File("calls");
+    ASSERT_TRUE(bus.StartService(CORVANE_NOTIFICATION_STANDIN, calls));
+    server.Serve("/feed.xml", "<rss><channel><title>A</title></channel></rss>");
+    Subscribe({{"A", server.Url("/feed.xml")}});
+    CliRunOptions plain;
+    plain.environment = {"INVOCATION_ID=", "CORVANE_NOTIFY="};
+    ASSERT_EQ(RunCli({"update", "--output", Output()}, plain).exitCode, 0);
+    EXPECT_FALSE(FileExists(calls));
+
+    CliRunOptions underSystemd;
+    underSystemd.environment = {"INVOCATION_ID=0123456789abcdef", "CORVANE_NOTIFY="};
+    const CliRun run = RunCli({"update", "--output", Output()}, underSystemd);
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const std::string size = std::to_string(std::filesystem::file_size(Output()));
+    EXPECT_EQ(LastLine(ReadWholeFile(calls))
+                  .rfind("Corvane|Corvane: feeds updated|The package " + Output(), 0),
+        0u)
+        << ReadWholeFile(calls);
+    EXPECT_NE(ReadWholeFile(calls).find("(" + size + " bytes)"), std::string::npos);
 }
 
 } // namespace
