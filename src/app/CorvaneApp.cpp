@@ -3,6 +3,7 @@
 #include "app/InstanceChecker.h"
 #include "app/MainFrame.h"
 #include "app/TaskBarSetup.h"
+#include "app/UpdateNotifier.h"
 #include "ui/CorvaneView.h"
 #include "ui/DlgSplash.h"
 #include "ui/ProgramState.h"
@@ -44,6 +45,7 @@ bool CCorvaneApp::InitInstance(bool showSplash)
     view = new CCorvaneView(*state, frame.get());
     frame->SetView(view, view);
     InstallTaskPane(*frame, *view);
+    InstallUpdateNotifier(*frame, *view);
     connect(
         view, &CCorvaneView::commandStatesChanged, frame.get(), &CMainFrame::UpdateCommandStates);
     view->OnInitialUpdate();

@@ -117,6 +117,12 @@ QString CTrayIcon::ToolTip() const
     return icon->toolTip();
 }
 
+void CTrayIcon::ShowMessage(
+    const QString& title, const QString& text, QSystemTrayIcon::MessageIcon kind)
+{
+    icon->showMessage(title, text, kind);
+}
+
 bool CTrayIcon::IsShown() const
 {
     return icon->isVisible();

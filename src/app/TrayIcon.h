@@ -36,6 +36,10 @@ public:
     // "&Open"; context request: the menu), else 0.
     int HandleNotification(QSystemTrayIcon::ActivationReason reason);
 
+    // A balloon message beside the icon, for news that no window shows (GUI thread).
+    void ShowMessage(const QString& title, const QString& text,
+        QSystemTrayIcon::MessageIcon kind = QSystemTrayIcon::Information);
+
     QMenu* Menu() const { return menu.get(); }
     QAction* Action(int commandId) const;
     QString ToolTip() const;

@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "subscriptions/Subscriptions.h"
 #include "update/CachePrune.h"
+#include "update/FolderLock.h"
 
 #include <cstdio>
 #include <memory>
@@ -52,7 +53,8 @@ int RunClean(CommandLine& arguments)
         "The removed files (with --dry-run: the files to remove) are listed on standard output,\n"
         "one a line, then the total, for example \"Removed 12 files, 340.2 MB freed.\"\n"
         "Exit status: 0 done, 1 the channels file could not be read or a file could not be\n"
-        "removed (the message names it), 2 bad usage, 130 interrupted.\n");
+        "removed (the message names it), 2 bad usage, 75 an update of the program folder was\n"
+        "running (nothing was removed), 130 interrupted.\n");
     if (const std::optional<int> code = arguments.Parse())
         return *code;
     const bool dryRun = arguments.Has("dry-run");
@@ -61,6 +63,13 @@ int RunClean(CommandLine& arguments)
     if (!ChannelsReadWhole(error)) {
         PrintError(error);
         return EXIT_FAILED;
+    }
+
+    // An update running meanwhile would add cache files that the tree read here cannot know.
+    ProgramFolderLock lock;
+    if (bool busy = false; !lock.Take(FolderLockWait(), {}, error, &busy)) {
+        PrintError(error);
+        return busy ? EXIT_BUSY : EXIT_FAILED;
     }
 
     CSubscriptions subscriptions;

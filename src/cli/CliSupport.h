@@ -22,6 +22,7 @@ constexpr int EXIT_DONE = 0;
 constexpr int EXIT_FAILED = 1; // a message on standard error names the file and reason
 constexpr int EXIT_USAGE = 2;
 constexpr int EXIT_PARTLY_FAILED = 3; // update: package written, something failed
+constexpr int EXIT_BUSY = 75; // another update held the program folder; nothing was done
 constexpr int EXIT_INTERRUPTED = 130; // Ctrl-C
 
 // The arguments of one command, after the command's name and the global options, read with

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/CliSupport.h"
+#include "update/UpdateJob.h"
 
 #include <cstdio>
 
@@ -57,5 +58,13 @@ bool CheckSendTarget(const std::string& target);
 // the update's JSON).
 int SendAfterUpdate(
     int updateCode, const std::string& target, const std::string& packagePath, std::FILE* report);
+
+// ScheduleCommand.cpp: the daily update as a systemd user timer.
+int RunSchedule(CommandLine& arguments);
+int ScheduleOn();
+int ScheduleOff();
+int ScheduleStatus();
+// The desktop notification of a headless update's end, when HeadlessRunNotifies says so.
+void NotifyHeadlessRun(const UpdateJobResult& result, const std::string& packagePath);
 
 } // namespace corvane

@@ -5,6 +5,7 @@
 
 #include "platform/Settings.h"
 #include "subscriptions/Subscriptions.h"
+#include "update/LastRun.h"
 #include "update/Package.h"
 #include "update/PackageReader.h"
 #include "update/ScheduledUpdate.h"
@@ -338,6 +339,8 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
     const UpdateJobResult result = controller.ManualResult();
+    NotifyHeadlessRun(result,
+        request.outputPath.empty() ? subscriptions.Settings().outputPath : request.outputPath);
     report.failures = listener.Failures();
     report.written = result.packageWritten && !interrupted && !result.cancelled;
     report.size = result.packageSize;
@@ -345,6 +348,8 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
         std::fprintf(stderr, "Cancelled; the previous package was kept.\n");
         return Finish(output, report, EXIT_INTERRUPTED);
     }
+    if (result.folderBusy)
+        return Finish(output, report, EXIT_BUSY);
     if (!result.packageWritten) {
         if (output.quiet && result.finished)
             std::fprintf(stderr, "%s\n", result.finalText.c_str());
@@ -410,10 +415,11 @@ int RunUpdateCommand(CommandLine& arguments)
         "conversions. A download that fails for a passing reason (no connection, a time-out, a\n"
         "5xx or 429 answer) is tried again up to 3 times; an interrupted audio download is\n"
         "continued where it broke off.\n"
-        "Exit status: 0 all went well, 3 the package was written but something failed, 1 no "
-        "package\nwas written (or --send failed), 2 bad usage, 130 interrupted (Ctrl-C; the "
-        "previous package is "
-        "kept).\n");
+        "Another update of the same program folder (the desktop program, the timer) is waited for\n"
+        "a few seconds (CORVANE_LOCK_WAIT_MS); then this one gives up and changes nothing.\n"
+        "Exit status: 0 all went well, 3 the package was written but something failed, 1 no\n"
+        "package was written (or --send failed), 2 bad usage, 75 another update was running,\n"
+        "130 interrupted (Ctrl-C; the previous package is kept).\n");
     if (const std::optional<int> code = arguments.Parse())
         return *code;
     UpdateRequest request;

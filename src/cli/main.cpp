@@ -44,6 +44,8 @@ const Command commands[] = {
     {"clean", RunClean,
         "clean [--dry-run] [--quiet] remove cache files that no feed needs any more"},
     {"send", RunSend, "send --list | TARGET        hand the package to a Send To target"},
+    {"schedule", RunSchedule,
+        "schedule on|off|status      run the daily update as a systemd user timer"},
     {"fetch", RunFetch, "fetch URL FILE              download URL into FILE as an update does"},
     {"feed", RunFeed, "feed PATH-OR-URL [--json]   read a feed document and show its items"},
     {"inspect", RunInspect, "inspect PACKAGE [--json]    show the head and records of a package"},

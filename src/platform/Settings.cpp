@@ -48,6 +48,7 @@ const std::vector<SettingInfo> kSettings = {
     {"Update", "Hour", false, 0, 23, kInvalid, kOptions, &S::scheduleHour},
     {"Update", "Minute", false, 0, 59, kInvalid, kOptions, &S::scheduleMinute},
     {"Update", "Prune", false, 0, 1, kOn, kOptions, &S::prune},
+    {"Update", "Catch Up", false, 0, 1, kOn, kOptions, &S::catchUp},
     {"Podcast", "On", false, 0, 1, kOn, kOptions, &S::podcastOn},
     {"Podcast", "MP3", false, 0, 1, kOn, kOptions, &S::podcastFormat},
     {"Podcast", "Compression", false, 0, 7, kDefault, kOptions, &S::compression},

@@ -21,6 +21,7 @@ struct CorvaneSettings {
     int scheduleHour = 6; // "Update"/"Hour", 0..23; outside: the schedule never runs
     int scheduleMinute = 0; // "Update"/"Minute", 0..59; outside: the schedule never runs
     int prune = 0; // "Update"/"Prune": 1 removes unneeded cache files after each full update
+    int catchUp = 0; // "Update"/"Catch Up": 1 runs a scheduled update missed while off or asleep
     int podcastOn = 1; // "Podcast"/"On"
     int podcastFormat = 1; // "Podcast"/"MP3": 0 original MP3, 1 re-compressed AMR
     int compression = 7; // "Podcast"/"Compression", 0..7

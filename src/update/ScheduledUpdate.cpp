@@ -1,8 +1,12 @@
 #include "update/ScheduledUpdate.h"
 
 #include "platform/Paths.h"
+#include "update/LastRun.h"
+#include "update/ScheduleUnits.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <unordered_set>
 
@@ -24,11 +28,52 @@ std::vector<std::string> PruneFeeds(
     return tree;
 }
 
+bool IsLeapYear(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int DaysInMonth(int year, int month)
+{
+    static constexpr int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && IsLeapYear(year) ? 29 : days[(month - 1) % 12];
+}
+
+LocalTime DayBefore(LocalTime time)
+{
+    if (--time.day >= 1)
+        return time;
+    if (--time.month < 1) {
+        time.month = 12;
+        --time.year;
+    }
+    time.day = DaysInMonth(time.year, time.month);
+    return time;
+}
+
+const char* KindName(JobKind kind)
+{
+    switch (kind) {
+    case JobKind::Repack:
+        return "Re-Pack";
+    case JobKind::Scheduled:
+        return "scheduled update";
+    case JobKind::Update:
+        break;
+    }
+    return "update";
+}
+
 } // namespace
 
 LocalTime LocalTime::Now()
 {
-    std::time_t now = std::time(nullptr);
+    return FromEpoch(static_cast<std::int64_t>(std::time(nullptr)));
+}
+
+LocalTime LocalTime::FromEpoch(std::int64_t seconds)
+{
+    std::time_t now = static_cast<std::time_t>(seconds);
     std::tm parts {};
     localtime_r(&now, &parts);
     LocalTime time;
@@ -57,6 +102,25 @@ bool ScheduledUpdateDue(const LocalTime& now, int scheduleOn, int scheduleHour, 
     if (lastManualEnd && lastManualEnd->SameMinute(now))
         return false;
     return true;
+}
+
+LocalTime LastOccurrence(const LocalTime& now, int hour, int minute)
+{
+    LocalTime occurrence = now;
+    occurrence.hour = hour;
+    occurrence.minute = minute;
+    occurrence.second = 0;
+    return occurrence <= now ? occurrence : DayBefore(occurrence);
+}
+
+bool CatchUpDue(const LocalTime& now, int scheduleOn, int scheduleHour, int scheduleMinute,
+    bool updateRunning, const std::optional<LocalTime>& lastUpdate)
+{
+    if (!scheduleOn || updateRunning || !lastUpdate)
+        return false;
+    if (scheduleHour < 0 || scheduleHour > 23 || scheduleMinute < 0 || scheduleMinute > 59)
+        return false;
+    return *lastUpdate < LastOccurrence(now, scheduleHour, scheduleMinute);
 }
 
 CUpdateController::CUpdateController(UpdateHooks hooks_)
@@ -106,6 +170,29 @@ CorvaneSettings CUpdateController::ReadSettings() const
     return hooks.readSettings ? hooks.readSettings() : LoadSettings();
 }
 
+void CUpdateController::SetJobEndedListener(JobEndedListener listener)
+{
+    std::lock_guard lock(jobEndedMutex);
+    jobEnded = std::move(listener);
+}
+
+// On the job's thread: the record first, so that whoever hears of the end finds it written.
+void CUpdateController::JobEnded(
+    const UpdateJobResult& result, JobKind kind, const std::string& packagePath)
+{
+    const Result<void> written = WriteLastRun(
+        LastRunOf(result, program_invocation_short_name, KindName(kind), packagePath));
+    if (!written)
+        std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, written.Error().c_str());
+    JobEndedListener listener;
+    {
+        std::lock_guard lock(jobEndedMutex);
+        listener = jobEnded;
+    }
+    if (listener)
+        listener(result, kind);
+}
+
 UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string> feedUrls,
     const std::string& outputPath, const std::string& agent)
 {
@@ -127,6 +214,11 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
     setup.conversionThreads = conversionThreads;
     if (!repack && setup.settings.prune && hooks.collectAllFeeds)
         setup.pruneFeedUrls = PruneFeeds(hooks.collectAllFeeds(), setup.feedUrls);
+    const JobKind kind = repack           ? JobKind::Repack
+        : agent == SCHEDULED_UPDATE_AGENT ? JobKind::Scheduled
+                                          : JobKind::Update;
+    setup.onResult = [this, kind, path = setup.outputPath](
+                         const UpdateJobResult& result) { JobEnded(result, kind, path); };
     return setup;
 }
 
@@ -203,20 +295,56 @@ std::optional<LocalTime> CUpdateController::LastManualEnd()
     return lastManualEnd;
 }
 
+// The latest update known: this controller's, or another process's from the program folder's
+// record (corvane-cli under the timer or cron, another desktop session).
+std::optional<LocalTime> CUpdateController::LastKnownUpdate()
+{
+    std::optional<LocalTime> latest = lastScheduledStart;
+    if (const std::optional<LocalTime> manual = LastManualEnd();
+        manual && (!latest || *latest < *manual))
+        latest = manual;
+    if (const std::optional<LastRun> record = ReadLastRun()) {
+        const LocalTime recorded = LocalTime::FromEpoch(record->time);
+        if (!latest || *latest < recorded)
+            latest = recorded;
+    }
+    return latest;
+}
+
+bool CUpdateController::TickDue(const LocalTime& now, const CorvaneSettings& settings)
+{
+    const bool running = updateRunning.load();
+    if (ScheduledUpdateDue(now, settings.scheduleOn, settings.scheduleHour, settings.scheduleMinute,
+            running, lastScheduledStart, running ? std::nullopt : LastManualEnd()))
+        return true;
+    if (!settings.catchUp || running)
+        return false;
+    // The cheap test first, so that the record is read only when this process missed the time.
+    const LocalTime occurrence
+        = LastOccurrence(now, settings.scheduleHour, settings.scheduleMinute);
+    if (lastScheduledStart && !(*lastScheduledStart < occurrence))
+        return false;
+    return CatchUpDue(now, settings.scheduleOn, settings.scheduleHour, settings.scheduleMinute,
+        running, LastKnownUpdate());
+}
+
 bool CUpdateController::OnScheduleTick(const LocalTime& now)
 {
     const CorvaneSettings settings = ReadSettings();
-    const bool running = updateRunning.load();
-    if (!ScheduledUpdateDue(now, settings.scheduleOn, settings.scheduleHour,
-            settings.scheduleMinute, running, lastScheduledStart,
-            running ? std::nullopt : LastManualEnd()))
+    if (!TickDue(now, settings))
         return false;
     lastScheduledStart = now;
-
+    if (hooks.timerInstalled ? hooks.timerInstalled() : ScheduleTimerInstalled())
+        return false;
     std::vector<std::string> feeds
         = hooks.collectAllFeeds ? hooks.collectAllFeeds() : std::vector<std::string> {};
     if (feeds.empty())
         return false;
+    return StartScheduled(std::move(feeds));
+}
+
+bool CUpdateController::StartScheduled(std::vector<std::string> feeds)
+{
     scheduledJob.reset(); // a finished one: its thread has ended
 
     UpdateJobSetup setup

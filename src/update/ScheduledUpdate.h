@@ -11,6 +11,8 @@
 #include "update/UpdateJob.h"
 
 #include <atomic>
+#include <compare>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -29,6 +31,9 @@ struct LocalTime {
     int minute = 0; // 0..59
     int second = 0; // 0..60
     static LocalTime Now(); // the system's local time
+    static LocalTime FromEpoch(std::int64_t seconds); // seconds since 1970 as local time
+    // Earlier and later by the fields, year first (as the clock on the wall reads).
+    auto operator<=>(const LocalTime&) const = default;
     bool SameDay(const LocalTime& other) const
     {
         return year == other.year && month == other.month && day == other.day;
@@ -50,12 +55,27 @@ bool ScheduledUpdateDue(const LocalTime& now, int scheduleOn, int scheduleHour, 
     bool updateRunning, const std::optional<LocalTime>& lastStart,
     const std::optional<LocalTime>& lastManualEnd = std::nullopt);
 
+// Catch-up ("Update"/"Catch Up" on) as a pure function. True when the set time of day
+// (scheduleHour:scheduleMinute) last came at or before now after lastUpdate, the end (or start)
+// of the latest update of the program folder that is known: the program was not running at the
+// set time, or the computer slept through it, and nothing updated since. False when the schedule
+// is off, its time invalid, a job runs, or no update is known at all (a first start catches up
+// nothing it never did).
+bool CatchUpDue(const LocalTime& now, int scheduleOn, int scheduleHour, int scheduleMinute,
+    bool updateRunning, const std::optional<LocalTime>& lastUpdate);
+
+// The last time the clock showed hour:minute:00 at or before now (today's or yesterday's).
+LocalTime LastOccurrence(const LocalTime& now, int hour, int minute);
+
 // Re-Pack is enabled only while "Repackable" is 1 and no job (manual or scheduled) runs: the
 // one rule of the desktop program's menu item and command, and of `corvane-cli repack`.
 inline bool CanRepack(int repackable, bool updateRunning)
 {
     return repackable == 1 && !updateRunning;
 }
+
+// Which job ended (UpdateHooks::jobEnded).
+enum class JobKind { Update, Repack, Scheduled };
 
 // What the controller needs from the program around it. Every member may be empty.
 struct UpdateHooks {
@@ -80,6 +100,9 @@ struct UpdateHooks {
     // The local time at which a manual job ends, which the schedule compares with its minute.
     // Called from manual jobs' threads: must be thread-safe. Empty: LocalTime::Now().
     std::function<LocalTime()> now;
+    // Whether the systemd timer runs the daily update instead (its scheduled tick then starts
+    // nothing). Called on the thread of OnScheduleTick. Empty: ScheduleTimerInstalled().
+    std::function<bool()> timerInstalled;
 };
 
 // Which job StartUpdate runs.
@@ -127,8 +150,12 @@ public:
     std::vector<RunningWork> ManualRunningWork() const;
 
     // The schedule timer's tick. Starts the scheduled update when ScheduledUpdateDue says so with
-    // the current settings and the end of the last manual job; returns true when it started one.
-    // A tick whose feed list is empty starts nothing (and counts as this minute's start).
+    // the current settings and the end of the last manual job, or, with "Update"/"Catch Up" on,
+    // when CatchUpDue says so with the latest update known (this controller's jobs and the
+    // program folder's last-update record, which other processes write too); returns true when
+    // it started one. A tick whose feed list is empty starts nothing (and counts as this
+    // minute's start), and so does a tick while the systemd timer is installed: then the timer
+    // updates, and two schedulers would update twice a day.
     bool OnScheduleTick(const LocalTime& now);
     // Waits for a running scheduled update to end (tests, shutdown).
     void WaitScheduled();
@@ -136,12 +163,22 @@ public:
     // Concurrency of the jobs this controller starts (see UpdateJobSetup).
     void SetConcurrency(int connections, int connectionsPerHost, int conversionThreads);
 
+    // Called on a job's thread as each job ends, with its result, after the last-update record
+    // (LastRun.h) was written; a job that could not start calls nothing. Set before jobs start or
+    // at any time from the controller's thread; the call must be thread-safe. Empty: nothing.
+    using JobEndedListener = std::function<void(const UpdateJobResult&, JobKind)>;
+    void SetJobEndedListener(JobEndedListener listener);
+
 private:
     CorvaneSettings ReadSettings() const;
     UpdateJobSetup MakeSetup(bool repack, std::vector<std::string> feedUrls,
         const std::string& outputPath, const std::string& agent);
     void StopScheduled();
     std::optional<LocalTime> LastManualEnd();
+    bool TickDue(const LocalTime& now, const CorvaneSettings& settings);
+    std::optional<LocalTime> LastKnownUpdate();
+    bool StartScheduled(std::vector<std::string> feeds);
+    void JobEnded(const UpdateJobResult& result, JobKind kind, const std::string& packagePath);
 
     UpdateHooks hooks;
     std::atomic<bool> updateRunning {false};
@@ -149,6 +186,8 @@ private:
     // Written by a manual job's thread as it ends.
     mutable std::mutex manualEndMutex;
     std::optional<LocalTime> lastManualEnd;
+    mutable std::mutex jobEndedMutex;
+    JobEndedListener jobEnded;
     SilentUpdateListener silentListener;
     std::unique_ptr<CUpdateJob> manualJob;
     std::unique_ptr<CUpdateJob> scheduledJob;

@@ -6,6 +6,7 @@
 #include "net/WebAccess.h"
 #include "update/CacheNames.h"
 #include "update/CachePrune.h"
+#include "update/FolderLock.h"
 #include "update/Package.h"
 #include "update/TaskScheduler.h"
 
@@ -135,7 +136,7 @@ private:
     enum class Packed { Go, Stopped, WriteError };
 
     void Status(const std::string& text);
-    void Failure(const std::string& text, const std::string& reason);
+    void Failure(const std::string& address, const std::string& text, const std::string& reason);
     void ProgressStep();
     // What the status line says of a feed or an enclosure before its turn.
     const char* Verb() const { return setup.repack ? "Packing " : "Downloading "; }
@@ -149,9 +150,17 @@ private:
     UpdateJobResult End(bool stopped);
     void Prune(UpdateJobResult& outcome);
 
+    bool TakeFolderLock(std::string& error, bool& busy);
+    UpdateJobResult NoFolderLock(const std::string& message, bool busy);
+
     std::stop_token stop;
     bool anyFailed = false;
     std::string packageError;
+    std::vector<UpdateFailure> failures;
+
+public:
+    // Held from the job's start until its thread lets it go, before the job is seen as ended.
+    ProgramFolderLock folderLock;
 };
 
 void CUpdateJob::Impl::Status(const std::string& text)
@@ -161,9 +170,11 @@ void CUpdateJob::Impl::Status(const std::string& text)
         listener.OnStatus(text);
 }
 
-void CUpdateJob::Impl::Failure(const std::string& text, const std::string& reason)
+void CUpdateJob::Impl::Failure(
+    const std::string& address, const std::string& text, const std::string& reason)
 {
     anyFailed = true;
+    failures.push_back({address, reason.empty() ? text : reason});
     if (!setup.reportFailures)
         return;
     {
@@ -230,7 +241,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
     CTaskScheduler& scheduler, UpdateTask& enclosure)
 {
     if (enclosure.fetchResult != WEB_OK) {
-        Failure(UpdateFailureText(enclosure.url), enclosure.fetchError);
+        Failure(enclosure.url, UpdateFailureText(enclosure.url), enclosure.fetchError);
         scheduler.MarkPacked(enclosure);
         return Packed::Go;
     }
@@ -242,7 +253,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
             return Packed::Stopped;
         if (enclosure.convertResult != 0) {
             // Undecodable audio: no record at all, never an empty AMR record.
-            Failure(UpdateFailureText(enclosure.url), enclosure.convertError);
+            Failure(enclosure.url, UpdateFailureText(enclosure.url), enclosure.convertError);
             scheduler.MarkPacked(enclosure);
             return Packed::Go;
         }
@@ -256,7 +267,8 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
     bool missing = false;
     const Packed written = WriteRecord(enclosure.url, type, source, missing);
     if (written == Packed::Go && missing)
-        Failure(UpdateFailureText(enclosure.url), MissingSourceText(setup.repack, source));
+        Failure(enclosure.url, UpdateFailureText(enclosure.url),
+            MissingSourceText(setup.repack, source));
     scheduler.MarkPacked(enclosure);
     return written;
 }
@@ -268,7 +280,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
         if (setup.repack)
             anyFailed = true; // a feed missing from the cache costs no message
         else
-            Failure(UpdateFailureText(feed.url), feed.fetchError);
+            Failure(feed.url, UpdateFailureText(feed.url), feed.fetchError);
         scheduler.MarkPacked(feed);
         for (UpdateTask* enclosure : feed.enclosures)
             scheduler.MarkPacked(*enclosure);
@@ -285,7 +297,8 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
         if (setup.repack)
             anyFailed = true;
         else
-            Failure(UpdateFailureText(feed.url), MissingSourceText(setup.repack, feed.cachePath));
+            Failure(feed.url, UpdateFailureText(feed.url),
+                MissingSourceText(setup.repack, feed.cachePath));
     }
     scheduler.MarkPacked(feed);
 
@@ -338,9 +351,11 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
         }
     }
     if (!outcome.cancelled && !packageError.empty())
-        Failure(packageError, std::string()); // outside the lock: the user answers it
+        Failure(
+            std::string(), packageError, std::string()); // outside the lock: the user answers it
     std::lock_guard lock(listenerMutex);
     outcome.anyFailed = anyFailed;
+    outcome.failures = failures;
     outcome.packageWritten = committed;
     outcome.packageError = packageError;
     if (committed)
@@ -376,9 +391,50 @@ void CUpdateJob::Impl::Prune(UpdateJobResult& outcome)
     outcome.pruneErrors = pruned.errors;
 }
 
+// Another update of this program folder (another process, or another job of this one) holds
+// the lock, or the lock file cannot be had: this job says so as its failure and final text and
+// writes nothing.
+UpdateJobResult CUpdateJob::Impl::NoFolderLock(const std::string& message, bool busy)
+{
+    UpdateJobResult outcome;
+    outcome.cancelled = stop.stop_requested();
+    packageError = message;
+    if (!outcome.cancelled)
+        Failure(std::string(), message, std::string());
+    std::lock_guard lock(listenerMutex);
+    outcome.cancelled = outcome.cancelled || cancelled;
+    if (!outcome.cancelled) {
+        outcome.finished = true;
+        outcome.folderBusy = busy;
+        outcome.anyFailed = true;
+        outcome.failures = failures;
+        outcome.packageError = message;
+        outcome.finalText = UpdateNotWrittenText(setup.outputPath, message);
+        listener.OnFinished(outcome.finalText, true);
+    }
+    package.reset(); // the temporary goes; the other update's package stays
+    return outcome;
+}
+
+// Waiting on the job's thread keeps the window responsive, and Cancel ends the wait.
+bool CUpdateJob::Impl::TakeFolderLock(std::string& error, bool& busy)
+{
+    const std::chrono::milliseconds wait
+        = setup.folderLockWait.count() >= 0 ? setup.folderLockWait : FolderLockWait();
+    if (folderLock.Take(std::chrono::milliseconds::zero(), stop, error, &busy))
+        return true;
+    if (!busy)
+        return false;
+    Status("Waiting for the other update of " + ProgramFolderPath() + " to end");
+    return folderLock.Take(wait, stop, error, &busy);
+}
+
 UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
 {
     stop = std::move(stopToken);
+    std::string lockError;
+    if (bool busy = false; !TakeFolderLock(lockError, busy))
+        return NoFolderLock(lockError, busy);
     Begin();
     CTaskScheduler scheduler(SchedulerOptions(), stop);
     scheduler.Start(setup.feedUrls);
@@ -458,10 +514,13 @@ UpdateJobResult CUpdateJob::Result() const
 void CUpdateJob::Run(std::stop_token stop)
 {
     const UpdateJobResult outcome = impl->Execute(std::move(stop));
+    impl->folderLock.Release();
     {
         std::lock_guard lock(resultMutex);
         result = outcome;
     }
+    if (setup.onResult)
+        setup.onResult(outcome);
     running = false;
     if (setup.updateRunning)
         setup.updateRunning->store(false);

@@ -16,6 +16,7 @@
 #include "update/RunningWork.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,6 +74,8 @@ inline constexpr const char* SCHEDULED_UPDATE_AGENT = "RSS Reader";
 inline constexpr int DEFAULT_CONNECTIONS = 8;
 inline constexpr int DEFAULT_CONNECTIONS_PER_HOST = 6;
 
+struct UpdateJobResult;
+
 // Everything one job needs, copied into it at construction.
 struct UpdateJobSetup {
     bool repack = false; // false: full update; true: Re-Pack from the cache
@@ -109,12 +112,26 @@ struct UpdateJobSetup {
     // Called on the job's thread as its very last action, however it ended (after a cancel too).
     // May be empty.
     std::function<void()> onThreadEnd;
+    // Called on the job's thread with its result once Result() gives it, before Running() and
+    // updateRunning clear and before onThreadEnd. May be empty.
+    std::function<void(const UpdateJobResult&)> onResult;
+
+    // How long the job waits for another update of the program folder (ProgramFolderLock) before
+    // it ends without writing anything; negative: FolderLockWait().
+    std::chrono::milliseconds folderLockWait {-1};
 
     // Concurrency: downloads at once (at least 1), downloads at once from one host (at least 1),
     // conversions at once (0: std::thread::hardware_concurrency()).
     int connections = DEFAULT_CONNECTIONS;
     int connectionsPerHost = DEFAULT_CONNECTIONS_PER_HOST;
     int conversionThreads = 0;
+};
+
+// One address that failed in a job, with the reason given to OnFailure. The package's own write
+// error has an empty address.
+struct UpdateFailure {
+    std::string address;
+    std::string reason;
 };
 
 // How a job ended.
@@ -127,6 +144,12 @@ struct UpdateJobResult {
     std::string finalText; // as given to OnFinished
     std::string packageError; // a package write or commit error, naming the file
     std::size_t conversions = 0; // MP3s converted to AMR by this job (kept ones not counted)
+    // Every failure of the job in order, also when OnFailure was not called (the scheduled
+    // update reports none).
+    std::vector<UpdateFailure> failures;
+    // Another update held the program folder for the whole wait: nothing was downloaded or
+    // written, packageError says so (finished is true, packageWritten false).
+    bool folderBusy = false;
     // The prune after the update (see UpdateJobSetup::pruneFeedUrls): whether it ran, what it
     // removed, and the files it could not remove.
     bool pruned = false;

@@ -244,7 +244,7 @@ TEST_F(SettingsTest, TheFileFollowsXdgConfigHome)
 
 TEST_F(SettingsTest, EntriesAreFoundByExactName)
 {
-    EXPECT_EQ(AllSettings().size(), 19u);
+    EXPECT_EQ(AllSettings().size(), 20u);
     const SettingInfo* length = FindSetting("Podcast/Length");
     ASSERT_NE(length, nullptr);
     EXPECT_EQ(length->minimum, 1);

@@ -1,0 +1,356 @@
+// corvane-cli schedule on|off|status: the daily update as a systemd user timer, so that it runs
+// without the desktop program; and the notification at the end of a headless update.
+#include "cli/Commands.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/DesktopNotification.h"
+#include "platform/Settings.h"
+#include "update/LastRun.h"
+#include "update/ScheduleUnits.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <poll.h>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace corvane {
+
+static_assert(EXIT_DONE == RUN_DONE && EXIT_FAILED == RUN_NOT_WRITTEN
+        && EXIT_PARTLY_FAILED == RUN_PARTLY_FAILED && EXIT_BUSY == RUN_FOLDER_BUSY
+        && EXIT_INTERRUPTED == RUN_INTERRUPTED,
+    "the last-update record keeps corvane-cli's exit statuses");
+
+namespace {
+
+const char* const scheduleDescription
+    = "Runs the daily update without the desktop program, as a systemd user timer at the time\n"
+      "of \"Update\"/\"Hour\" and \"Minute\" (set them with 'corvane-cli options Update/Hour=6').\n"
+      "An update missed while the computer was off or asleep runs at its next start or wake.";
+
+const char* const scheduleActions
+    = "on: write corvane-update.timer and corvane-update.service into "
+      "$XDG_CONFIG_HOME/systemd/user\n"
+      "(default ~/.config/systemd/user), set \"Update\"/\"Scheduled\" to 1, and enable the timer\n"
+      "with systemctl --user (or say which commands to run when systemctl is not there);\n"
+      "off: disable the timer, remove both files, set \"Update\"/\"Scheduled\" to 0;\n"
+      "status: the time, whether the timer is installed and active, the last update's result";
+
+const char* const scheduleEpilogue
+    = "While the timer is installed the desktop program's own schedule stands aside. Updates of\n"
+      "one program folder never run at once: a second one waits a few seconds, then gives up\n"
+      "with exit status 75.\n"
+      "\n"
+      "Without systemd, a crontab line (crontab -e) does the same at 06:00:\n"
+      "  0 6 * * * /usr/bin/corvane-cli update --quiet\n"
+      "\n"
+      "A headless update notifies the desktop (org.freedesktop.Notifications on the session\n"
+      "bus) when systemd runs it (INVOCATION_ID is set) or CORVANE_NOTIFY=1; CORVANE_NOTIFY=0\n"
+      "never. A cron job needs DBUS_SESSION_BUS_ADDRESS and CORVANE_NOTIFY=1 for that.\n"
+      "\n"
+      "Exit status: 0 done, 1 a file or systemctl failed (the message says which, with\n"
+      "systemctl's own output), 2 bad usage.\n";
+
+// The absolute path of this corvane-cli, which the service runs: the timer must run the
+// program the user chose, not whatever corvane-cli comes first on PATH.
+std::string ThisProgram()
+{
+    std::error_code error;
+    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::string() : self.string();
+}
+
+std::string FindOnPath(const std::string& name)
+{
+    const char* path = std::getenv("PATH");
+    std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
+    std::size_t start = 0;
+    while (start <= folders.size()) {
+        const std::size_t end = std::min(folders.find(':', start), folders.size());
+        const std::string folder = folders.substr(start, end - start);
+        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+        start = end + 1;
+    }
+    return std::string();
+}
+
+// Reads what the child writes until it closes its end or the deadline passes.
+void ReadUntilClosed(
+    int descriptor, std::string& output, std::chrono::steady_clock::time_point deadline)
+{
+    char buffer[4096];
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return;
+        pollfd wait {descriptor, POLLIN, 0};
+        const int ready = ::poll(&wait, 1, static_cast<int>(left.count()));
+        if (ready < 0 && errno == EINTR)
+            continue;
+        if (ready <= 0)
+            return;
+        const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return;
+        output.append(buffer, static_cast<std::size_t>(count));
+    }
+}
+
+struct ChildRun {
+    bool started = false;
+    int exitStatus = -1; // -1: killed after the time limit, or ended by a signal
+    std::string output; // standard output and error together
+};
+
+// Runs program with arguments, without a shell, for at most 60 seconds.
+ChildRun RunChild(const std::string& program, const std::vector<std::string>& arguments)
+{
+    ChildRun run;
+    int pipeEnds[2];
+    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
+        run.output = std::strerror(errno);
+        return run;
+    }
+    FileDescriptor reading(pipeEnds[0]);
+    FileDescriptor writing(pipeEnds[1]);
+    std::vector<char*> argv {const_cast<char*>(program.c_str())};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, writing.get(), 1);
+    posix_spawn_file_actions_adddup2(&actions, writing.get(), 2);
+    pid_t child = -1;
+    const int spawned
+        = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    writing.reset();
+    if (spawned != 0) {
+        run.output = std::strerror(spawned);
+        return run;
+    }
+    run.started = true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    ReadUntilClosed(reading.get(), run.output, deadline);
+    // The output closes as the child ends, a moment before the kernel has its status ready, so
+    // the status is waited for too, within the same limit.
+    int status = 0;
+    pid_t ended = ::waitpid(child, &status, WNOHANG);
+    while (ended == 0 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        ended = ::waitpid(child, &status, WNOHANG);
+    }
+    if (ended == 0) {
+        ::kill(child, SIGKILL); // past the time limit, or it left its output open to a grandchild
+        ::waitpid(child, &status, 0);
+        return run;
+    }
+    run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+std::string CommandText(const std::vector<std::string>& arguments)
+{
+    std::string text = "systemctl";
+    for (const std::string& argument : arguments)
+        text += " " + argument;
+    return text;
+}
+
+// Runs systemctl with arguments; false after printing the command, its status and its output.
+bool Systemctl(const std::string& systemctl, const std::vector<std::string>& arguments)
+{
+    const ChildRun run = RunChild(systemctl, arguments);
+    if (run.started && run.exitStatus == 0)
+        return true;
+    std::string output = run.output;
+    while (!output.empty() && output.back() == '\n')
+        output.pop_back();
+    PrintError("'" + CommandText(arguments) + "' failed"
+        + (run.started
+                ? (run.exitStatus < 0 ? std::string(" (killed)")
+                                      : " with exit status " + std::to_string(run.exitStatus))
+                : std::string())
+        + (output.empty() ? std::string() : ":\n" + output));
+    return false;
+}
+
+bool SetScheduled(int value)
+{
+    std::string error;
+    if (WriteSettingText(*FindSetting("Update/Scheduled"), std::to_string(value), error))
+        return true;
+    PrintError(error);
+    return false;
+}
+
+std::string TimeText(int hour, int minute)
+{
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d", hour, minute);
+    return text;
+}
+
+bool WriteUnit(const std::string& path, const std::string& text)
+{
+    std::string error;
+    if (WriteFileAtomically(path, text, error))
+        return true;
+    PrintError(error);
+    return false;
+}
+
+const std::vector<std::string> kEnable {"--user", "enable", "--now", SCHEDULE_TIMER_NAME};
+const std::vector<std::string> kDisable {"--user", "disable", "--now", SCHEDULE_TIMER_NAME};
+const std::vector<std::string> kReload {"--user", "daemon-reload"};
+
+} // namespace
+
+int ScheduleOn()
+{
+    const CorvaneSettings settings = LoadSettings();
+    if (settings.scheduleHour < 0 || settings.scheduleHour > 23 || settings.scheduleMinute < 0
+        || settings.scheduleMinute > 59) {
+        PrintError("the time of the schedule is not valid (Update/Hour="
+            + ReadSettingText(*FindSetting("Update/Hour")) + ", Update/Minute="
+            + ReadSettingText(*FindSetting("Update/Minute")) + " in " + SettingsFilePath()
+            + "); set it with 'corvane-cli options Update/Hour=6 Update/Minute=0'");
+        return EXIT_FAILED;
+    }
+    const std::string program = ThisProgram();
+    if (program.empty()) {
+        PrintError("cannot find the path of this program (/proc/self/exe); nothing was written");
+        return EXIT_FAILED;
+    }
+    const ScheduleUnitTexts units = MakeScheduleUnits(settings.scheduleHour,
+        settings.scheduleMinute, program, ScheduleHomeArgument(), ScheduleConfigArgument());
+    std::error_code made;
+    std::filesystem::create_directories(SystemdUserUnitFolder(), made);
+    if (made) {
+        PrintError("cannot create the folder " + SystemdUserUnitFolder() + ": " + made.message());
+        return EXIT_FAILED;
+    }
+    if (!WriteUnit(ScheduleServicePath(), units.service)
+        || !WriteUnit(ScheduleTimerPath(), units.timer) || !SetScheduled(1))
+        return EXIT_FAILED;
+    std::printf("The daily update runs at %s: wrote %s and %s.\n",
+        TimeText(settings.scheduleHour, settings.scheduleMinute).c_str(),
+        ScheduleTimerPath().c_str(), ScheduleServicePath().c_str());
+
+    const std::string systemctl = FindOnPath("systemctl");
+    if (systemctl.empty()) {
+        std::printf("systemctl was not found. To start the timer, run:\n  %s\n  %s\n",
+            CommandText(kReload).c_str(), CommandText(kEnable).c_str());
+        return EXIT_DONE;
+    }
+    if (!Systemctl(systemctl, kReload) || !Systemctl(systemctl, kEnable))
+        return EXIT_FAILED;
+    std::printf("The timer is enabled.\n");
+    return EXIT_DONE;
+}
+
+int ScheduleOff()
+{
+    const std::string systemctl = FindOnPath("systemctl");
+    const bool installed = ScheduleTimerInstalled();
+    // A failed disable must not keep the files: the timer would come back at the next login.
+    bool systemdOk = systemctl.empty() || !installed || Systemctl(systemctl, kDisable);
+    bool removed = true;
+    for (const std::string& path : {ScheduleTimerPath(), ScheduleServicePath()}) {
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
+            PrintError("cannot remove " + path + ": " + std::strerror(errno));
+            removed = false;
+        }
+    }
+    if (!systemctl.empty() && installed)
+        systemdOk = Systemctl(systemctl, kReload) && systemdOk;
+    if (!SetScheduled(0) || !removed || !systemdOk)
+        return EXIT_FAILED;
+    std::printf(installed ? "The daily update timer was removed.\n"
+                          : "No daily update timer was installed.\n");
+    if (installed && systemctl.empty())
+        std::printf("systemctl was not found. If the timer was running, run:\n  %s\n  %s\n",
+            CommandText(kDisable).c_str(), CommandText(kReload).c_str());
+    return EXIT_DONE;
+}
+
+int ScheduleStatus()
+{
+    const CorvaneSettings settings = LoadSettings();
+    std::printf("Update time: %s (\"Update\"/\"Scheduled\" is %d)\n",
+        TimeText(settings.scheduleHour, settings.scheduleMinute).c_str(), settings.scheduleOn);
+    const bool installed = ScheduleTimerInstalled();
+    std::printf("Timer: %s %s\n", installed ? "installed at" : "not installed at",
+        ScheduleTimerPath().c_str());
+    const std::string systemctl = FindOnPath("systemctl");
+    if (systemctl.empty()) {
+        std::printf("systemd: unknown (systemctl was not found)\n");
+    } else {
+        ChildRun run = RunChild(systemctl, {"--user", "is-active", SCHEDULE_TIMER_NAME});
+        while (!run.output.empty() && (run.output.back() == '\n' || run.output.back() == ' '))
+            run.output.pop_back();
+        std::printf("systemd: %s\n", run.output.empty() ? "unknown" : run.output.c_str());
+    }
+    std::string error;
+    if (const std::optional<LastRun> last = ReadLastRun(&error))
+        std::fputs(LastRunText(*last).c_str(), stdout);
+    else if (error.empty())
+        std::printf("Last run: none recorded\n");
+    else
+        std::printf("Last run: unknown (%s)\n", error.c_str());
+    return EXIT_DONE;
+}
+
+void NotifyHeadlessRun(const UpdateJobResult& result, const std::string& packagePath)
+{
+    if (!HeadlessRunNotifies(std::getenv("CORVANE_NOTIFY"), std::getenv("INVOCATION_ID")))
+        return;
+    const UpdateNotice notice = UpdateNoticeOf(result, packagePath);
+    DesktopNotification notification;
+    notification.summary = notice.summary;
+    notification.body = notice.body;
+    std::string error;
+    // No bus (a console login, cron) is no failure of the update: the exit status tells.
+    if (!SendDesktopNotification(notification, error) && std::getenv("CORVANE_NOTIFY"))
+        PrintError("no desktop notification: " + error);
+}
+
+int RunSchedule(CommandLine& arguments)
+{
+    arguments.Describe(scheduleDescription);
+    arguments.Positional("ACTION", scheduleActions);
+    arguments.CountError("schedule needs one of on, off or status");
+    arguments.Epilogue(scheduleEpilogue);
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    const std::vector<std::string> rest = arguments.Positionals();
+    if (rest.front() == "on")
+        return ScheduleOn();
+    if (rest.front() == "off")
+        return ScheduleOff();
+    if (rest.front() == "status")
+        return ScheduleStatus();
+    return arguments.UsageError(
+        "unknown schedule action '" + rest.front() + "': expected on, off or status");
+}
+
+} // namespace corvane

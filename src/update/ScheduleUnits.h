@@ -1,0 +1,57 @@
+// The systemd user timer and service that run `corvane-cli update` once a day without the
+// desktop program: their texts (pure functions, so that they are tested without systemd) and
+// where they go.
+//
+// The timer fires at "Update"/"Hour" and "Minute" every day; Persistent=true makes systemd run
+// an update that was missed while the computer slept or was off at its next start or wake. The
+// service runs this very corvane-cli by its absolute path, with --home when the program folder
+// is not the one a plain login session would get, so that the timer updates the same folder as
+// the command that installed it.
+// Thread: any.
+#pragma once
+
+#include <string>
+
+namespace corvane {
+
+inline constexpr const char* SCHEDULE_TIMER_NAME = "corvane-update.timer";
+inline constexpr const char* SCHEDULE_SERVICE_NAME = "corvane-update.service";
+
+struct ScheduleUnitTexts {
+    std::string timer;
+    std::string service;
+};
+
+// The two unit files for an update at hour:minute (0..23, 0..59) by the program at cliPath (an
+// absolute path). programFolder empty: the default program folder, no --home. configFolder
+// non-empty: the settings folder to pass on as XDG_CONFIG_HOME (the user's own, when it is not
+// ~/.config), so the timer's update reads the same settings file.
+ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cliPath,
+    const std::string& programFolder, const std::string& configFolder);
+
+// One word of an ExecStart= or Environment= line as systemd reads it back: unchanged when it
+// holds only plain characters, else in double quotes with backslash, quote and control
+// characters escaped; "%" is doubled (specifiers) and "$" doubled (variable expansion) always.
+std::string SystemdQuote(const std::string& word);
+
+// Where user units go: $XDG_CONFIG_HOME (when set and absolute, else ~/.config) followed by
+// "/systemd/user/".
+std::string SystemdUserUnitFolder();
+std::string ScheduleTimerPath(); // SystemdUserUnitFolder() + SCHEDULE_TIMER_NAME
+std::string ScheduleServicePath(); // SystemdUserUnitFolder() + SCHEDULE_SERVICE_NAME
+
+// True when the timer file is there: the systemd timer runs the daily update, and the desktop
+// program's own schedule stands aside.
+bool ScheduleTimerInstalled();
+
+// The program folder to name with --home in the service: empty when ProgramFolderPath() is the
+// folder a session without CORVANE_HOME and XDG_DATA_HOME gets, else that folder.
+std::string ScheduleHomeArgument();
+// The settings folder to pass on: empty when XDG_CONFIG_HOME is unset, relative or ~/.config.
+std::string ScheduleConfigArgument();
+
+// A crontab line that does what the timer does (for systems without a user systemd): at
+// hour:minute every day, cliPath update --quiet.
+std::string ScheduleCronLine(int hour, int minute, const std::string& cliPath);
+
+} // namespace corvane

@@ -1,0 +1,83 @@
+// The systemd timer and service texts, and where they go.
+#include "update/ScheduleUnits.h"
+#include "support/ScopedEnv.h"
+#include "support/TestHome.h"
+
+#include <gtest/gtest.h>
+
+using namespace corvane;
+
+TEST(ScheduleUnitsTest, TimerRunsDailyAtTheSetTimeAndCatchesUpAfterSleep)
+{
+    const ScheduleUnitTexts units = MakeScheduleUnits(6, 5, "/usr/bin/corvane-cli", "", "");
+    EXPECT_NE(units.timer.find("\nOnCalendar=*-*-* 06:05:00\n"), std::string::npos) << units.timer;
+    EXPECT_NE(units.timer.find("\nPersistent=true\n"), std::string::npos);
+    EXPECT_NE(units.timer.find("\nUnit=corvane-update.service\n"), std::string::npos);
+    EXPECT_NE(units.timer.find("[Install]\nWantedBy=timers.target\n"), std::string::npos);
+    EXPECT_NE(units.service.find("\nType=oneshot\n"), std::string::npos);
+    EXPECT_NE(
+        units.service.find("\nExecStart=/usr/bin/corvane-cli update --quiet\n"), std::string::npos)
+        << units.service;
+    EXPECT_EQ(units.service.find("Environment="), std::string::npos);
+
+    EXPECT_NE(MakeScheduleUnits(23, 59, "/x", "", "").timer.find("OnCalendar=*-*-* 23:59:00\n"),
+        std::string::npos);
+    EXPECT_NE(MakeScheduleUnits(0, 0, "/x", "", "").timer.find("OnCalendar=*-*-* 00:00:00\n"),
+        std::string::npos);
+}
+
+TEST(ScheduleUnitsTest, AnotherProgramFolderAndSettingsFolderArePassedOn)
+{
+    const ScheduleUnitTexts units
+        = MakeScheduleUnits(6, 0, "/opt/c/corvane-cli", "/data/phone feeds/", "/cfg");
+    EXPECT_NE(units.service.find(
+                  "\nExecStart=/opt/c/corvane-cli --home \"/data/phone feeds\" update --quiet\n"),
+        std::string::npos)
+        << units.service;
+    EXPECT_NE(units.service.find("\nEnvironment=XDG_CONFIG_HOME=/cfg\n"), std::string::npos);
+}
+
+TEST(ScheduleUnitsTest, WordsAreQuotedAsSystemdReadsThem)
+{
+    EXPECT_EQ(SystemdQuote("/usr/bin/corvane-cli"), "/usr/bin/corvane-cli");
+    EXPECT_EQ(SystemdQuote("/home/a b/cli"), "\"/home/a b/cli\"");
+    // Specifiers and variables would be expanded by systemd: doubled.
+    EXPECT_EQ(SystemdQuote("/home/100%/cli"), "/home/100%%/cli");
+    EXPECT_EQ(SystemdQuote("/home/$USER/cli"), "/home/$$USER/cli");
+    EXPECT_EQ(SystemdQuote("/a\"b\\c"), "\"/a\\\"b\\\\c\"");
+    EXPECT_EQ(SystemdQuote("/a\nb"), "\"/a\\nb\"");
+    EXPECT_EQ(SystemdQuote("/a;b"), "\"/a;b\"");
+    EXPECT_EQ(SystemdQuote(""), "\"\"");
+}
+
+TEST(ScheduleUnitsTest, CronLineQuotesForTheShell)
+{
+    EXPECT_EQ(ScheduleCronLine(6, 0, "/usr/bin/corvane-cli"),
+        "0 6 * * * /usr/bin/corvane-cli update --quiet");
+    EXPECT_EQ(
+        ScheduleCronLine(7, 30, "/home/a b/cli"), "30 7 * * * '/home/a b/cli' update --quiet");
+    EXPECT_EQ(ScheduleCronLine(7, 30, "/x/it's"), "30 7 * * * '/x/it'\\''s' update --quiet");
+    EXPECT_EQ(ScheduleCronLine(7, 30, "/x/100%"), "30 7 * * * '/x/100'\\%'' update --quiet");
+}
+
+class ScheduleUnitPathsTest : public TestHome { };
+
+TEST_F(ScheduleUnitPathsTest, UnitsGoUnderTheConfigFolderAndTheHomeIsNamedWhenNotTheUsualOne)
+{
+    EXPECT_EQ(ScheduleTimerPath(), config + "/systemd/user/corvane-update.timer");
+    EXPECT_EQ(ScheduleServicePath(), config + "/systemd/user/corvane-update.service");
+    EXPECT_EQ(ScheduleConfigArgument(), config);
+    EXPECT_EQ(ScheduleHomeArgument(), home);
+    {
+        ScopedEnv noConfig("XDG_CONFIG_HOME", std::nullopt);
+        ScopedEnv noHome("CORVANE_HOME", std::nullopt);
+        ScopedEnv noData("XDG_DATA_HOME", std::nullopt);
+        EXPECT_EQ(ScheduleTimerPath(), temp.File("user/.config/systemd/user/corvane-update.timer"));
+        EXPECT_EQ(ScheduleConfigArgument(), "");
+        EXPECT_EQ(ScheduleHomeArgument(), "");
+    }
+    EXPECT_FALSE(ScheduleTimerInstalled());
+    std::filesystem::create_directories(config + "/systemd/user");
+    temp.Write("config/systemd/user/corvane-update.timer", "[Timer]\n");
+    EXPECT_TRUE(ScheduleTimerInstalled());
+}
