@@ -7,6 +7,9 @@
 #include <QFont>
 #include <QFrame>
 #include <QLabel>
+#include <QLineEdit>
+#include <QStyle>
+#include <QStyleOptionFrame>
 #include <QWidget>
 
 namespace corvane {
@@ -67,6 +70,34 @@ QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRig
     label->setWordWrap(wraps);
     label->setAlignment((alignRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
     return label;
+}
+
+namespace {
+// The edit keeps this much space at each side of its text, inside the style's contents rect,
+// and the cursor one pixel past the last character.
+constexpr int kLineEditInnerMargin = 2;
+constexpr int kCursorWidth = 1;
+} // namespace
+
+QRect LineEditTextRect(const QLineEdit& edit)
+{
+    QStyleOptionFrame option;
+    option.initFrom(&edit);
+    option.rect = edit.rect();
+    option.lineWidth = edit.hasFrame()
+        ? edit.style()->pixelMetric(QStyle::PM_DefaultFrameWidth, &option, &edit)
+        : 0;
+    option.midLineWidth = 0;
+    option.state |= QStyle::State_Sunken;
+    QRect rect = edit.style()->subElementRect(QStyle::SE_LineEditContents, &option, &edit);
+    rect = rect.marginsRemoved(edit.textMargins());
+    return rect.adjusted(kLineEditInnerMargin, 0, -kLineEditInnerMargin, 0);
+}
+
+int LineEditWidthFor(const QLineEdit& edit, const QString& text)
+{
+    const int chrome = edit.width() - LineEditTextRect(edit).width();
+    return edit.fontMetrics().horizontalAdvance(text) + kCursorWidth + chrome;
 }
 
 void SetTemplateFont(QWidget* dialog)

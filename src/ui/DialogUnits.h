@@ -8,6 +8,7 @@
 #include <cmath>
 
 class QLabel;
+class QLineEdit;
 class QFrame;
 class QWidget;
 
@@ -42,6 +43,11 @@ QFrame* AddRule(QWidget* dialog, QRect unitRect);
 // text wider than its rect grows it: to the left for a label that stands before an edit field
 // (alignRight), else to the right, so that no text is cut off with the desktop's fonts.
 QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRight = false);
+// The rectangle inside edit (its own coordinates) where the style and the edit's margins leave
+// room for text.
+QRect LineEditTextRect(const QLineEdit& edit);
+// The width edit needs to show text whole at its font, without scrolling.
+int LineEditWidthFor(const QLineEdit& edit, const QString& text);
 // Gives the dialog the 8-point font that the templates' units are measured in.
 void SetTemplateFont(QWidget* dialog);
 // Gives the dialog its fixed template size, the standard caption buttons of a modal frame and

@@ -34,15 +34,10 @@ template <typename Widget> Widget* Place(Widget* widget, int x, int y, int width
     return widget;
 }
 
-// Makes widget wide enough for its text within room pixels: first wider, then, when the room
-// ends, with a narrower font.
+// Makes widget wide enough for its text at its own font, within room pixels. The font is never
+// narrowed: a condensed label reads as a fault.
 void FitText(QWidget* widget, int room)
 {
-    QFont narrowed = widget->font();
-    for (int stretch = 100; widget->sizeHint().width() > room && stretch > 75; stretch -= 4) {
-        narrowed.setStretch(stretch - 4);
-        widget->setFont(narrowed);
-    }
     const int needed = std::min(widget->sizeHint().width(), room);
     if (needed > widget->width())
         widget->resize(needed, widget->height());
@@ -99,6 +94,8 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     CreateControls();
     SetUpLengthAndSliders();
     FitTexts();
+    PlaceScaleLabels();
+    FitLengthField();
     ConnectControls();
     SetUpDefaultPrompts();
     SetValues(values);
@@ -110,14 +107,14 @@ void CDlgOptions::CreateControls()
     picture->setPixmap(QIcon(":/taskpane/options.svg").pixmap(picture->size()));
     picture->setScaledContents(true);
 
-    Place(new QGroupBox(tr("Output File"), this), 73, 7, 249, 33);
+    outputGroup = Place(new QGroupBox(tr("Output File"), this), 73, 7, 249, 33);
     pathEdit = Place(new QLineEdit(this), 86, 19, 211, 14);
     browseButton = Place(new QPushButton(tr("..."), this), 299, 18, 15, 14);
     scheduleCheck = Place(new QCheckBox(tr("Scheduled Download"), this), 85, 47, 82, 10);
     timePicker = Place(new QTimeEdit(this), 179, 46, 52, 15);
     timePicker->setDisplayFormat("HH:mm:ss");
 
-    Place(new QGroupBox(tr("Podcast"), this), 74, 65, 250, 79);
+    podcastGroup = Place(new QGroupBox(tr("Podcast"), this), 74, 65, 250, 79);
     podcastCheck = Place(new QCheckBox(tr("Support Podcast"), this), 85, 81, 69, 10);
     mp3Radio = Place(new QRadioButton(tr("Original (MP3)"), this), 85, 96, 61, 10);
     amrRadio = Place(new QRadioButton(tr("Re-compressed (AMR)"), this), 85, 111, 87, 10);
@@ -168,13 +165,52 @@ void CDlgOptions::FitTexts()
 {
     // The desktop's fonts run wider than the template's: a text control grows to the right
     // into the free space the template leaves before its neighbour (the right edge given in
-    // dialog units), and where that is not enough its font is narrowed, so that no text is cut.
-    const std::pair<QWidget*, int> texts[]
-        = {{scheduleCheck, 177}, {podcastCheck, 178}, {mp3Radio, 178}, {amrRadio, 178},
-            {compressionLabel, 239}, {volumeLabel, 239}, {lowLabel, 299}, {highLabel, 322},
-            {limitCheck, 244}, {secondsLabel, 322}, {firstItemCheck, 322}, {moreButton, 212}};
+    // dialog units), so that no text is cut.
+    const std::pair<QWidget*, int> texts[] = {{scheduleCheck, 178}, {podcastCheck, 178},
+        {mp3Radio, 178}, {amrRadio, 179}, {compressionLabel, 239}, {volumeLabel, 239},
+        {limitCheck, 245}, {secondsLabel, 322}, {firstItemCheck, 322}, {moreButton, 212}};
     for (const auto& [widget, rightEdge] : texts)
         FitText(widget, DialogUnits::X(rightEdge) - widget->x());
+}
+
+void CDlgOptions::PlaceScaleLabels()
+{
+    // The style draws the Podcast frame below its title, which leaves less room above the first
+    // slider than the template counted on. The group's top edge rises into the gap below the
+    // time picker as far as the labels need, so that "Low" and "High" lie inside the frame,
+    // over the slider's two ends.
+    const int titleRoom = podcastGroup->contentsRect().top();
+    const int labelHeight = lowLabel->sizeHint().height();
+    const QRect group = podcastGroup->geometry();
+    const int top = std::clamp(compressionSlider->y() - labelHeight - titleRoom,
+        timePicker->geometry().bottom() + 1, group.top());
+    podcastGroup->setGeometry(group.left(), top, group.width(), group.bottom() + 1 - top);
+    const QRect slider = compressionSlider->geometry();
+    const int labelTop = top + titleRoom;
+    lowLabel->setGeometry(slider.left(), labelTop, lowLabel->sizeHint().width(), labelHeight);
+    const int highWidth = highLabel->sizeHint().width();
+    highLabel->setGeometry(slider.right() + 1 - highWidth, labelTop, highWidth, labelHeight);
+    highLabel->setAlignment(Qt::AlignRight | Qt::AlignTop);
+}
+
+void CDlgOptions::FitLengthField()
+{
+    // The field shows the largest length the arrows reach in full rather than scrolled to its
+    // last digits. It grows to the right as far as the Podcast frame lets the up-down buttons
+    // and "Seconds" follow, and the rest to the left, into the space after the "Length Limit"
+    // text.
+    const int needed
+        = DialogUnits::LineEditWidthFor(*lengthEdit, QString::number(kLengthStepMaximum));
+    const int grow = std::max(0, needed - lengthEdit->width());
+    const int frameRight = podcastGroup->x() + podcastGroup->contentsRect().right();
+    const int shift = std::clamp(frameRight - secondsLabel->geometry().right(), 0, grow);
+    for (QWidget* widget : std::initializer_list<QWidget*> {lengthUp, lengthDown, secondsLabel})
+        widget->move(widget->x() + shift, widget->y());
+    lengthEdit->setGeometry(
+        lengthEdit->x() - (grow - shift), lengthEdit->y(), needed, lengthEdit->height());
+    const int checkRoom = lengthEdit->x() - limitCheck->x();
+    if (limitCheck->width() > checkRoom)
+        limitCheck->resize(checkRoom, limitCheck->height());
 }
 
 void CDlgOptions::ConnectControls()

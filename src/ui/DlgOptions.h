@@ -19,6 +19,7 @@
 #include <string>
 
 class QCheckBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -102,6 +103,8 @@ public:
     QPushButton* MoreButton() const { return moreButton; }
     QPushButton* OkButton() const { return okButton; }
     QPushButton* CancelButton() const { return cancelButton; }
+    QGroupBox* OutputGroup() const { return outputGroup; }
+    QGroupBox* PodcastGroup() const { return podcastGroup; }
 
     void accept() override;
 
@@ -115,6 +118,8 @@ private:
     void CreateControls();
     void SetUpLengthAndSliders();
     void FitTexts();
+    void PlaceScaleLabels();
+    void FitLengthField();
     void ConnectControls();
     void SetUpDefaultPrompts();
     void FillControls();
@@ -146,6 +151,8 @@ private:
     QPushButton* moreButton = nullptr;
     QPushButton* okButton = nullptr;
     QPushButton* cancelButton = nullptr;
+    QGroupBox* outputGroup = nullptr;
+    QGroupBox* podcastGroup = nullptr;
 };
 
 // The View menu's "&Options": copies settings into a CDlgOptions, runs it modally and, on OK,

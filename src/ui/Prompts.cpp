@@ -70,7 +70,7 @@ QString CPrompts::SaveFileNameAndFilter(
             if (!suffix.isEmpty())
                 dialog.setDefaultSuffix(suffix);
         });
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+    if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
     chosenFilter = dialog.selectedNameFilter();
     return dialog.selectedFiles().first();

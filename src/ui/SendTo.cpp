@@ -1,6 +1,7 @@
 #include "ui/SendTo.h"
 
 #include "ui/CorvaneView.h"
+#include "ui/Prompts.h"
 
 #include <QAction>
 #include <QFile>
@@ -39,12 +40,18 @@ CSendTo::CSendTo()
 {
     sources = [] { return SendToSources::FromEnvironment(); };
     message = [](QWidget* owner, const QString& caption, const QString& text) {
+        // Modal to its own window only, so that the tray menu stays usable while it is open.
         QMessageBox box(QMessageBox::Warning, caption, text, QMessageBox::Ok, owner);
-        box.exec();
+        ExecModal(box);
     };
     execMenu = [](QMenu& menu, QPoint globalPoint) { return menu.exec(globalPoint); };
     chooseFolder = [](QWidget* owner) {
-        return QFileDialog::getExistingDirectory(owner, QObject::tr("Send To Folder"));
+        QFileDialog dialog(owner, QObject::tr("Send To Folder"));
+        dialog.setFileMode(QFileDialog::Directory);
+        dialog.setOption(QFileDialog::ShowDirsOnly, true);
+        if (ExecModal(dialog) != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+            return QString();
+        return dialog.selectedFiles().first();
     };
     startProgram = [](const QString& program, const QStringList& arguments) {
         return QProcess::startDetached(program, arguments);

@@ -5,6 +5,7 @@
 #include "ui/DlgMoreOptions.h"
 
 #include <QCheckBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -12,6 +13,8 @@
 #include <QSettings>
 #include <QSlider>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionButton>
 #include <QTest>
 #include <QTimeEdit>
 #include <QTimer>
@@ -126,11 +129,8 @@ TEST_F(OptionsFixture, NoTextIsCutOffAndNoControlsOverlap)
             dialog.MoreButton(), dialog.OkButton(), dialog.CancelButton()};
     for (QWidget* control : controls) {
         EXPECT_TRUE(dialog.rect().contains(control->geometry()));
-        const bool text = qobject_cast<QLabel*>(control) || qobject_cast<QCheckBox*>(control)
-            || qobject_cast<QRadioButton*>(control) || control == dialog.MoreButton();
-        if (text) {
-            EXPECT_GE(control->width(), control->sizeHint().width())
-                << control->property("text").toString().toStdString();
+        if (control == dialog.MoreButton()) {
+            EXPECT_GE(control->width(), control->sizeHint().width());
         }
     }
     for (qsizetype i = 0; i < controls.size(); ++i) {
@@ -140,8 +140,89 @@ TEST_F(OptionsFixture, NoTextIsCutOffAndNoControlsOverlap)
     }
 }
 
+namespace {
+
+// Where a label, check box or radio button draws its text, in the dialog's coordinates.
+QRect TextRect(QWidget* control)
+{
+    if (qobject_cast<QLabel*>(control))
+        return static_cast<QLabel*>(control)->contentsRect().translated(control->pos());
+    QStyleOptionButton option;
+    option.initFrom(control);
+    option.rect = control->rect();
+    const auto element = qobject_cast<QRadioButton*>(control) ? QStyle::SE_RadioButtonContents
+                                                              : QStyle::SE_CheckBoxContents;
+    return control->style()->subElementRect(element, &option, control).translated(control->pos());
+}
+
+QRect InsideOf(QGroupBox* group)
+{
+    return group->contentsRect().translated(group->pos());
+}
+
+} // namespace
+
+TEST_F(OptionsFixture, EveryTextFitsAtTheDialogsFontInsideItsGroup)
+{
+    const QList<QWidget*> podcastTexts = {dialog.PodcastCheck(), dialog.Mp3Radio(),
+        dialog.AmrRadio(), dialog.CompressionLabel(), dialog.VolumeLabel(), dialog.LowLabel(),
+        dialog.HighLabel(), dialog.LimitCheck(), dialog.SecondsLabel(), dialog.FirstItemCheck()};
+    QList<QWidget*> texts = podcastTexts;
+    texts << dialog.ScheduleCheck();
+    for (QWidget* control : texts) {
+        const QString text = control->property("text").toString();
+        // Never a narrowed font: every text is drawn at the dialog's own.
+        EXPECT_EQ(control->font(), dialog.font()) << text.toStdString();
+        EXPECT_LE(control->fontMetrics().horizontalAdvance(text), TextRect(control).width())
+            << text.toStdString();
+    }
+    for (QWidget* control : podcastTexts) {
+        EXPECT_TRUE(InsideOf(dialog.PodcastGroup()).contains(control->geometry()))
+            << control->property("text").toString().toStdString();
+    }
+    EXPECT_FALSE(dialog.PodcastGroup()->geometry().intersects(dialog.TimePicker()->geometry()));
+    EXPECT_FALSE(dialog.PodcastGroup()->geometry().intersects(dialog.ScheduleCheck()->geometry()));
+}
+
+TEST_F(OptionsFixture, LowAndHighStandOverTheSlidersEnds)
+{
+    const QRect slider = dialog.CompressionSlider()->geometry();
+    EXPECT_EQ(dialog.LowLabel()->x(), slider.left());
+    EXPECT_EQ(dialog.HighLabel()->geometry().right(), slider.right());
+    EXPECT_TRUE(dialog.HighLabel()->alignment().testFlag(Qt::AlignRight));
+    for (QLabel* label : {dialog.LowLabel(), dialog.HighLabel()}) {
+        EXPECT_LE(label->geometry().bottom(), slider.top());
+        EXPECT_TRUE(InsideOf(dialog.PodcastGroup()).contains(label->geometry()));
+    }
+}
+
+TEST_F(OptionsFixture, TheLengthFieldShowsItsLargestValueWhole)
+{
+    QLineEdit* edit = dialog.LengthEdit();
+    const QString largest = QStringLiteral("100000");
+    EXPECT_LE(edit->fontMetrics().horizontalAdvance(largest),
+        DialogUnits::LineEditTextRect(*edit).width());
+    // Drawn with the cursor at either end, the text does not scroll: the cursor moves by the
+    // whole text's width.
+    edit->setText(largest);
+    edit->setCursorPosition(0);
+    edit->grab();
+    const auto cursorX
+        = [edit] { return edit->inputMethodQuery(Qt::ImCursorRectangle).toRect().x(); };
+    const int start = cursorX();
+    edit->setCursorPosition(static_cast<int>(largest.size()));
+    edit->grab();
+    EXPECT_EQ(cursorX() - start, edit->fontMetrics().horizontalAdvance(largest));
+    // The arrows reach exactly that value.
+    for (int i = 0; i < 3; ++i)
+        QTest::mouseClick(dialog.LengthUp(), Qt::LeftButton);
+    EXPECT_EQ(edit->text(), largest);
+}
+
 // "More Options..." was added in the free corner: every control of the template is where the
-// template puts it (text controls may have grown to the right, never moved).
+// template puts it (text controls may have grown to the right, never moved). "Low" and "High"
+// stand inside the Podcast frame over the slider's ends, and "Seconds" follows the widened
+// length field; those are checked on their own.
 TEST_F(OptionsFixture, EveryTemplateControlKeepsItsPlace)
 {
     const std::pair<QWidget*, QRect> places[] = {{dialog.PathEdit(), {86, 19, 211, 14}},
@@ -150,10 +231,9 @@ TEST_F(OptionsFixture, EveryTemplateControlKeepsItsPlace)
         {dialog.Mp3Radio(), {85, 96, 61, 10}}, {dialog.AmrRadio(), {85, 111, 87, 10}},
         {dialog.CompressionLabel(), {180, 82, 42, 8}},
         {dialog.CompressionSlider(), {241, 81, 71, 10}}, {dialog.VolumeLabel(), {180, 97, 24, 8}},
-        {dialog.VolumeSlider(), {241, 96, 71, 10}}, {dialog.LowLabel(), {241, 72, 14, 8}},
-        {dialog.HighLabel(), {301, 72, 15, 8}}, {dialog.LimitCheck(), {180, 111, 54, 10}},
-        {dialog.SecondsLabel(), {286, 112, 28, 8}}, {dialog.FirstItemCheck(), {180, 127, 111, 10}},
-        {dialog.OkButton(), {218, 150, 50, 14}}, {dialog.CancelButton(), {274, 150, 50, 14}}};
+        {dialog.VolumeSlider(), {241, 96, 71, 10}}, {dialog.LimitCheck(), {180, 111, 54, 10}},
+        {dialog.FirstItemCheck(), {180, 127, 111, 10}}, {dialog.OkButton(), {218, 150, 50, 14}},
+        {dialog.CancelButton(), {274, 150, 50, 14}}};
     for (const auto& [control, units] : places) {
         const QRect expected
             = DialogUnits::Rect(units.x(), units.y(), units.width(), units.height());
@@ -164,6 +244,9 @@ TEST_F(OptionsFixture, EveryTemplateControlKeepsItsPlace)
     }
     EXPECT_EQ(dialog.OkButton()->geometry(), DialogUnits::Rect(218, 150, 50, 14));
     EXPECT_EQ(dialog.CancelButton()->geometry(), DialogUnits::Rect(274, 150, 50, 14));
+    EXPECT_EQ(dialog.SecondsLabel()->y(), DialogUnits::Y(112));
+    EXPECT_GT(dialog.SecondsLabel()->x(), dialog.LengthUp()->geometry().right());
+    EXPECT_EQ(dialog.LengthUp()->x(), dialog.LengthEdit()->geometry().right() + 1);
     EXPECT_EQ(dialog.MoreButton()->text(), "More Options...");
     EXPECT_LT(dialog.MoreButton()->geometry().right(), dialog.OkButton()->x());
 }

@@ -7,10 +7,12 @@
 #include "support/TempDir.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QThread>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -243,4 +245,44 @@ TEST(SendToReport, GoesToTheStatusBarOfTheFrameAroundTheMenusOwner)
         EXPECT_EQ(sendTo.Run(&alone, QPoint(), Q(package)), CSendTo::Outcome::Sent);
         EXPECT_EQ(shown.size(), 2);
     }
+}
+
+namespace {
+
+// Answers the next modal dialog opened under owner: records its modality and closes it.
+void CloseNextDialog(QWidget& owner, Qt::WindowModality& modality, bool& seen)
+{
+    QTimer::singleShot(0, &owner, [&owner, &modality, &seen] {
+        for (QDialog* dialog : owner.findChildren<QDialog*>()) {
+            if (dialog->isVisible()) {
+                seen = true;
+                modality = dialog->windowModality();
+                dialog->reject();
+            }
+        }
+    });
+}
+
+} // namespace
+
+// The tray menu must stay usable while Send To asks something, so its own message box and
+// folder question block only their window.
+TEST(SendToPrompts, MessageAndFolderQuestionAreModalToTheirWindowOnly)
+{
+    QWidget owner;
+    owner.show();
+    CSendTo sendTo;
+    Qt::WindowModality modality = Qt::ApplicationModal;
+    bool seen = false;
+    CloseNextDialog(owner, modality, seen);
+    sendTo.message(&owner, QStringLiteral("Error"), QStringLiteral("Cannot send."));
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(modality, Qt::WindowModal);
+
+    modality = Qt::ApplicationModal;
+    seen = false;
+    CloseNextDialog(owner, modality, seen);
+    EXPECT_TRUE(sendTo.chooseFolder(&owner).isEmpty());
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(modality, Qt::WindowModal);
 }

@@ -376,3 +376,29 @@ int main(int argc, char** argv)
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+// Every button's text ends inside its frame with room to spare, in the pressed frame (drawn one
+// pixel to the right and down) too: the last letter is never cut by the frame's edge.
+TEST(PanePictures, EveryButtonsTextEndsInsideItsFrame)
+{
+    const char* const names[] = {"update-all", "update-marked", "update-current", "import-opml",
+        "export-opml", "send-to", "sync-off", "sync-on"};
+    for (const char* name : names) {
+        const QString path = QStringLiteral(":/taskpane/%1.svg").arg(QLatin1String(name));
+        const QSize size = PictureSize(path);
+        const int frameWidth = size.width() / 3;
+        const QImage picture = LoadPicture(path, size, 1.0).toImage();
+        ASSERT_FALSE(picture.isNull()) << name;
+        // The normal frame has no background: its rightmost drawn column is where the text ends.
+        int inkRight = -1;
+        for (int x = 0; x < frameWidth; ++x) {
+            for (int y = 0; y < size.height(); ++y) {
+                if (qAlpha(picture.pixel(x, y)) > 40)
+                    inkRight = std::max(inkRight, x);
+            }
+        }
+        const int pressedShift = 1;
+        const int borderAndGap = 3;
+        EXPECT_LE(inkRight + pressedShift, frameWidth - 1 - borderAndGap) << name;
+    }
+}
