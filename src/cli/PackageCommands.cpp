@@ -17,20 +17,6 @@ namespace corvane {
 
 namespace {
 
-const char* TypeName(std::uint32_t type)
-{
-    switch (type) {
-    case RECORD_FEED:
-        return "feed";
-    case RECORD_MP3:
-        return "mp3";
-    case RECORD_AMR:
-        return "amr";
-    default:
-        return "?";
-    }
-}
-
 // Names come from the package and may hold anything; control bytes would steer the terminal.
 std::string Printable(const std::string& text)
 {
@@ -104,7 +90,7 @@ int RunInspect(CommandLine& arguments)
         else if (ok || reader.SyncFlag() == 0)
             std::printf("synchronize flag %u: no channel list\n", reader.SyncFlag());
         for (const PackageRecord& record : reader.Records())
-            std::printf("%-4s %10u  %s\n", TypeName(record.type), record.dataLength,
+            std::printf("%-4s %10u  %s\n", RecordTypeName(record.type), record.dataLength,
                 Printable(record.name).c_str());
         std::printf(
             "%zu record%s\n", reader.Records().size(), reader.Records().size() == 1 ? "" : "s");
@@ -170,7 +156,7 @@ int RunExtract(CommandLine& arguments)
             return EXIT_FAILED;
         }
         if (!quiet)
-            std::printf("%-8s %10u  %s\n", TypeName(record.type), record.dataLength,
+            std::printf("%-8s %10u  %s\n", RecordTypeName(record.type), record.dataLength,
                 Printable(target).c_str());
     }
     std::fflush(stdout);

@@ -186,20 +186,6 @@ struct JobReport {
     int exitStatus = EXIT_FAILED;
 };
 
-const char* RecordTypeName(std::uint32_t type)
-{
-    switch (type) {
-    case RECORD_FEED:
-        return "feed";
-    case RECORD_MP3:
-        return "mp3";
-    case RECORD_AMR:
-        return "amr";
-    default:
-        return "?";
-    }
-}
-
 // The address a failure text names, when it is the failed download's sentence.
 QJsonValue FailedAddress(const std::string& text)
 {

@@ -20,6 +20,20 @@
 
 namespace corvane {
 
+const char* RecordTypeName(std::uint32_t type)
+{
+    switch (type) {
+    case RECORD_FEED:
+        return "feed";
+    case RECORD_MP3:
+        return "mp3";
+    case RECORD_AMR:
+        return "amr";
+    default:
+        return "?";
+    }
+}
+
 namespace {
 
 constexpr std::size_t DEFAULT_PIECE_SIZE = 1 << 20;

@@ -25,6 +25,9 @@ constexpr std::uint32_t RECORD_FEED = 0;
 constexpr std::uint32_t RECORD_MP3 = 1;
 constexpr std::uint32_t RECORD_AMR = 2;
 
+// The short name of a record type as tools show it: "feed", "mp3", "amr", or "?".
+const char* RecordTypeName(std::uint32_t type);
+
 // One package being written. Owner of the open temporary file (held through unique_ptr; not
 // copyable). One thread at a time.
 class CPackageFile {
