@@ -1,5 +1,7 @@
 #include "formats/AtomReader.h"
 
+#include "platform/Utf8.h"
+
 #include <cstring>
 
 namespace corvane {
@@ -40,25 +42,12 @@ constexpr std::string_view feedTexts[] = {"title", "subtitle"};
 constexpr std::string_view entryTexts[]
     = {"title", "summary", "content", "id", "published", "updated"};
 
-bool SameName(std::string_view left, std::string_view right)
-{
-    if (left.size() != right.size())
-        return false;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        auto fold
-            = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (fold(left[i]) != fold(right[i]))
-            return false;
-    }
-    return true;
-}
-
 // The entry of names that name is, under ASCII case folding, or null.
 template <std::size_t N>
 const std::string_view* Known(const std::string_view (&names)[N], std::string_view name)
 {
     for (const std::string_view& known : names) {
-        if (SameName(known, name))
+        if (EqualsIgnoringAsciiCase(known, name))
             return &known;
     }
     return nullptr;
@@ -70,7 +59,7 @@ std::optional<std::string> AtomPrefixOfRoot(const XML_Char* name)
 {
     const char* colon = std::strrchr(name, ':');
     const char* local = colon ? colon + 1 : name;
-    if (!SameName(local, "feed"))
+    if (!EqualsIgnoringAsciiCase(local, "feed"))
         return std::nullopt;
     return std::string(name, static_cast<std::size_t>(local - name));
 }
@@ -101,7 +90,7 @@ void CAtomReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
     const bool inItem = depth == 3 && inEntry;
     if (!local || !(inFeed || inItem))
         return;
-    if (inFeed && SameName(*local, "entry")) {
+    if (inFeed && EqualsIgnoringAsciiCase(*local, "entry")) {
         auto item = std::make_unique<CFeedItem>();
         CFeedItem* added = item.get();
         channel->AppendItem(std::move(item), currentItem);
@@ -110,7 +99,7 @@ void CAtomReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
         hasSummary = hasPublished = false;
         return;
     }
-    if (SameName(*local, "link")) {
+    if (EqualsIgnoringAsciiCase(*local, "link")) {
         TakeLink(attributes);
         return;
     }

@@ -1,9 +1,10 @@
 #include "net/ResponseHeaders.h"
 
+#include "platform/Utf8.h"
+
 #include <curl/curl.h>
 
 #include <algorithm>
-#include <cctype>
 #include <limits>
 
 namespace corvane {
@@ -24,14 +25,6 @@ std::string_view Trimmed(std::string_view text)
     while (!text.empty() && IsBlank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-bool SameName(std::string_view a, std::string_view b)
-{
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-        return std::tolower(static_cast<unsigned char>(x))
-            == std::tolower(static_cast<unsigned char>(y));
-    });
 }
 
 bool IsDigits(std::string_view text)
@@ -68,7 +61,7 @@ void ResponseHeaders::Take(std::string_view line)
         {"Retry-After", &retryAfter},
     };
     for (const auto& [fieldName, field] : fields) {
-        if (SameName(name, fieldName))
+        if (EqualsIgnoringAsciiCase(name, fieldName))
             field->assign(value);
     }
 }
@@ -91,7 +84,8 @@ bool ParseByteCount(std::string_view text, std::uint64_t& count)
 bool ParseContentRange(std::string_view text, ContentRange& range)
 {
     text = Trimmed(text);
-    if (text.size() < 6 || !SameName(text.substr(0, 5), "bytes") || !IsBlank(text[5]))
+    if (text.size() < 6 || !EqualsIgnoringAsciiCase(text.substr(0, 5), "bytes")
+        || !IsBlank(text[5]))
         return false;
     text = Trimmed(text.substr(6));
     const auto dash = text.find('-');

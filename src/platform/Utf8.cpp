@@ -1,5 +1,7 @@
 #include "platform/Utf8.h"
 
+#include <algorithm>
+
 namespace corvane {
 
 namespace {
@@ -94,6 +96,15 @@ std::string RepairUtf8(std::string_view text)
         i += scalar.length;
     }
     return out;
+}
+
+bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right)
+{
+    const auto fold
+        = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
+    return left.size() == right.size()
+        && std::equal(left.begin(), left.end(), right.begin(),
+            [&fold](char a, char b) { return fold(a) == fold(b); });
 }
 
 } // namespace corvane

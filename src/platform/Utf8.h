@@ -29,4 +29,8 @@ void AppendUtf8(std::string& out, char32_t scalar);
 // text with every maximal ill-formed subpart replaced by U+FFFD; valid UTF-8 comes back as it was.
 std::string RepairUtf8(std::string_view text);
 
+// True when left and right are the same text with ASCII letters compared without their case
+// (header names, element names, MIME types: protocol words, never the user's language).
+bool EqualsIgnoringAsciiCase(std::string_view left, std::string_view right);
+
 } // namespace corvane

@@ -1,6 +1,7 @@
 #include "update/EnclosureSelection.h"
 
 #include "formats/FeedDate.h"
+#include "platform/Utf8.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -15,19 +16,6 @@ struct Candidate {
     SelectedEnclosure enclosure;
     std::optional<std::int64_t> published; // the item's pubDate, when it can be read
 };
-
-bool SameNoCase(std::string_view left, std::string_view right)
-{
-    if (left.size() != right.size())
-        return false;
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        auto fold
-            = [](char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; };
-        if (fold(left[i]) != fold(right[i]))
-            return false;
-    }
-    return true;
-}
 
 bool TakesPart(const CFeedItem& item, bool anyMp3Type)
 {
@@ -63,7 +51,7 @@ bool IsMp3Type(std::string_view type, bool anyMp3Type)
     static constexpr std::string_view names[]
         = {"audio/mpeg", "audio/mp3", "audio/x-mp3", "audio/mpeg3", "audio/x-mpeg"};
     for (std::string_view name : names) {
-        if (SameNoCase(type, name))
+        if (EqualsIgnoringAsciiCase(type, name))
             return true;
     }
     return false;
