@@ -41,6 +41,11 @@ std::string UpdateNotWrittenText(const std::string& outputPath, const std::strin
     return "The package " + outputPath + " was not written: " + reason;
 }
 
+std::string UpdateNothingFetchedText()
+{
+    return "No feed could be fetched; the previous package was kept.";
+}
+
 int AmrModeFromCompression(int compression)
 {
     return compression >= 0 && compression <= 7 ? 7 - compression : 0;
@@ -153,8 +158,17 @@ private:
     bool TakeFolderLock(std::string& error, bool& busy);
     UpdateJobResult NoFolderLock(const std::string& message, bool busy);
 
+    // An update that got no feed at all (the network is down, say) would replace the phone's
+    // package with an empty one: it keeps the previous package instead.
+    bool NothingFetched() const
+    {
+        return !setup.repack && !setup.feedUrls.empty() && feedRecords == 0;
+    }
+
     std::stop_token stop;
     bool anyFailed = false;
+    std::size_t feedRecords = 0; // feed records written into the package
+    int previousRepackable = 0; // "Repackable" as the job found it
     std::string packageError;
     std::vector<UpdateFailure> failures;
 
@@ -198,8 +212,11 @@ void CUpdateJob::Impl::Begin()
     {
         std::lock_guard lock(listenerMutex);
         if (!cancelled) {
-            if (!setup.repack && setup.setRepackable)
+            if (!setup.repack && setup.setRepackable) {
+                previousRepackable
+                    = (setup.readSettings ? setup.readSettings() : setup.settings).repackable;
                 setup.setRepackable(0);
+            }
             listener.OnProgressRange(
                 static_cast<int>(std::min<std::size_t>(setup.feedUrls.size(), 0x7fffffff)));
         }
@@ -291,6 +308,8 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
     bool missing = false;
     if (WriteRecord(feed.url, RECORD_FEED, feed.cachePath, missing) != Packed::Go)
         return Packed::WriteError;
+    if (!missing)
+        ++feedRecords;
     if (missing) {
         // The download succeeded without a body and no earlier copy exists: the phone would
         // silently lack this feed.
@@ -336,11 +355,14 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
     UpdateJobResult outcome;
     outcome.cancelled = true;
     bool committed = false;
+    const bool nothingFetched = NothingFetched();
     {
         std::lock_guard lock(listenerMutex);
         if (!stopped && !cancelled) {
             outcome.cancelled = false;
-            if (packageError.empty()) {
+            if (nothingFetched) {
+                packageError = UpdateNothingFetchedText(); // every feed failed and was reported
+            } else if (packageError.empty()) {
                 committed = package->Commit();
                 if (!committed) {
                     packageError = package->ErrorText();
@@ -350,7 +372,7 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
             }
         }
     }
-    if (!outcome.cancelled && !packageError.empty())
+    if (!outcome.cancelled && !packageError.empty() && !nothingFetched)
         Failure(
             std::string(), packageError, std::string()); // outside the lock: the user answers it
     std::lock_guard lock(listenerMutex);
@@ -364,9 +386,11 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
         outcome.finished = true;
         // "Finished." with a size would tell the user that the phone gets a new package.
         outcome.finalText = committed ? UpdateFinalText(package->Size(), anyFailed)
+            : nothingFetched          ? UpdateNothingFetchedText()
                                       : UpdateNotWrittenText(setup.outputPath, packageError);
-        if (committed && !setup.repack && setup.setRepackable)
-            setup.setRepackable(1);
+        // The cache changed in no feed, so what Re-Pack would make is what it made before.
+        if (!setup.repack && setup.setRepackable && (committed || nothingFetched))
+            setup.setRepackable(committed ? 1 : previousRepackable);
         listener.OnFinished(outcome.finalText, anyFailed);
     } else {
         outcome.cancelled = true;

@@ -50,7 +50,8 @@ public:
     // "Connection refused", a disk error), for a detail line beside the text; it may be empty.
     virtual void OnFailure(const std::string& text, const std::string& reason) = 0;
     // The job reached its end (not called after a cancel). finalText is the status shown last:
-    // UpdateFinalText when the package was written, else UpdateNotWrittenText.
+    // UpdateFinalText when the package was written, UpdateNothingFetchedText when every feed
+    // failed, else UpdateNotWrittenText.
     virtual void OnFinished(const std::string& finalText, bool anyFailed) = 0;
 };
 
@@ -93,8 +94,10 @@ struct UpdateJobSetup {
     std::function<CorvaneSettings()> readSettings;
 
     // Full update only: called with 0 when the job starts and 1 when it reaches its end with the
-    // package written (not after a cancel or a package write error). Called from the job's
-    // thread. May be empty.
+    // package written (not after a cancel or a package write error). When every feed failed
+    // (UpdateNothingFetchedText) it is called at the end with the value the job found, since the
+    // cache then changed in nothing that Re-Pack packs. Called from the job's thread. May be
+    // empty.
     std::function<void(int)> setRepackable;
 
     // Full update only: when set, and the settings read at the end still have prune on, the
@@ -166,6 +169,10 @@ std::string UpdateFailureText(const std::string& address);
 // written: <reason>". The reason is what packageError says after the package's own name, or the
 // whole of packageError when it does not name the package.
 std::string UpdateNotWrittenText(const std::string& outputPath, const std::string& packageError);
+
+// The final text of a full update in which every feed failed: no package was written and the
+// previous one stands (see UpdateJobResult::packageWritten).
+std::string UpdateNothingFetchedText();
 
 // AMR parameters from the podcast settings: mode 7 - compression (compression 0..7, else mode 0)
 // and the volume index (volume 0..7, else 4).

@@ -160,6 +160,14 @@ TEST_F(SendCommandTest, UpdateSendsTheWrittenPackage)
     EXPECT_NE(failed.err.find("not sent"), std::string::npos) << failed.err;
     EXPECT_FALSE(FileExists(phoneStorage + "/p.mrf"));
     EXPECT_EQ(ReadWholeFile(Output()), before);
+
+    // Nor when every feed failed and the previous package was kept.
+    const CliRun offline = RunCli(
+        {"update", "--feed", server.Url("/gone.rss"), "--output", Output(), "--send", kStorage},
+        options);
+    EXPECT_EQ(offline.exitCode, 1);
+    EXPECT_FALSE(FileExists(phoneStorage + "/corvane.mrf"));
+    EXPECT_EQ(ReadWholeFile(Output()), before);
 }
 
 } // namespace

@@ -80,6 +80,23 @@ TEST_F(UpdateCliTest, RepackOnlyAfterACompletedUpdate)
     EXPECT_EQ(ReadWholeFile(temp.File("out/again.mrf")), ReadWholeFile(Output()));
 }
 
+// An offline morning: every feed fails. The phone keeps yesterday's package instead of an empty
+// one, and Re-Pack stays possible since the cache changed in nothing.
+TEST_F(UpdateCliTest, AnUpdateThatFetchedNothingKeepsThePreviousPackage)
+{
+    server.Serve("/good.rss", Rss("Good", {}));
+    Subscribe({{"Good", server.Url("/good.rss")}});
+    ASSERT_EQ(Cli({"update", "--output", Output()}), 0);
+    const std::string before = ReadWholeFile(Output());
+
+    EXPECT_EQ(Cli({"update", "--feed", server.Url("/gone.rss"), "--output", Output()}), 1);
+    EXPECT_EQ(LastLine(Stderr()), UpdateNothingFetchedText());
+    EXPECT_NE(Stderr().find("Reason: HTTP status 404"), std::string::npos) << Stderr();
+    EXPECT_EQ(ReadWholeFile(Output()), before);
+    EXPECT_EQ(Cli({"repack", "--output", temp.File("again.mrf")}), 0) << Stderr();
+    EXPECT_EQ(ReadWholeFile(temp.File("again.mrf")), before);
+}
+
 TEST_F(UpdateCliTest, CtrlCStopsAtOnceAndKeepsThePreviousPackage)
 {
     temp.Write("out/corvane.mrf", "previous package");
