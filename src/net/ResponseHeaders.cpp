@@ -5,6 +5,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <limits>
 
 namespace corvane {
@@ -40,6 +41,21 @@ std::time_t HttpDate(const std::string& text)
 }
 
 } // namespace
+
+std::string FormatHttpDate(std::time_t when)
+{
+    static const char* const days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static const char* const months[]
+        = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    std::tm parts {};
+    if (!::gmtime_r(&when, &parts))
+        return std::string();
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", days[parts.tm_wday],
+        parts.tm_mday, months[parts.tm_mon], parts.tm_year + 1900, parts.tm_hour, parts.tm_min,
+        parts.tm_sec);
+    return text;
+}
 
 void ResponseHeaders::Take(std::string_view line)
 {

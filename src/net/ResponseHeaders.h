@@ -43,6 +43,10 @@ bool ParseByteCount(std::string_view text, std::uint64_t& count);
 // when text is neither. Delays are capped at a year, far beyond any pause taken.
 std::optional<std::chrono::seconds> ParseRetryAfter(std::string_view text, std::time_t now);
 
+// A time as an HTTP date in its preferred form, "Sun, 06 Nov 1994 08:49:37 GMT" (English names
+// whatever the locale), for request headers such as If-Modified-Since.
+std::string FormatHttpDate(std::time_t when);
+
 // The validators a client may send back in If-Range: the ETag when it is a strong one (a quoted
 // tag, not a weak "W/..."), and the Last-Modified when the response's Date is at least one second
 // later (an earlier one may name two versions written within the same second). Empty when not

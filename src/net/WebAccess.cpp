@@ -411,10 +411,6 @@ CURLcode CWebAccess::Transfer::Attach(CURL* handle_)
     set(CURLOPT_XFERINFODATA, static_cast<void*>(this));
     if (descriptor >= 0)
         set(CURLOPT_FILETIME, 1L);
-    if (ifModifiedSince >= 0) {
-        set(CURLOPT_TIMECONDITION, static_cast<long>(CURL_TIMECOND_IFMODSINCE));
-        set(CURLOPT_TIMEVALUE_LARGE, static_cast<curl_off_t>(ifModifiedSince));
-    }
     if (requestedFrom > 0) {
         rangeOption = std::to_string(requestedFrom) + "-";
         set(CURLOPT_RANGE, rangeOption.c_str());
@@ -676,6 +672,12 @@ int CWebAccess::Perform(const std::string& address, Transfer& transfer)
         built = built && headers.Append(line);
     if (transfer.requestedFrom > 0)
         built = built && headers.Append(("If-Range: " + transfer.resumed.Validator()).c_str());
+    // Our own header, not libcurl's time condition: that one throws away a 200 body whose
+    // Last-Modified is not newer than the copy, although a 200 is always the new document.
+    if (transfer.ifModifiedSince >= 0)
+        built = built
+            && headers.Append(
+                ("If-Modified-Since: " + FormatHttpDate(transfer.ifModifiedSince)).c_str());
     if (!built) {
         lastError = "out of memory";
         return WEB_ERR_REQUEST;
@@ -852,15 +854,6 @@ int CWebAccess::ExamineResponse(void* handle, long status, Transfer& transfer)
         transfer.restart = true;
         lastError = "the server's answer does not continue the partial download";
         return WEB_ERR_REQUEST;
-    }
-    if (transfer.ifModifiedSince >= 0) {
-        // libcurl itself drops a 200 body whose Last-Modified is not newer than the condition.
-        long unmet = 0;
-        curl_easy_getinfo(handle, CURLINFO_CONDITION_UNMET, &unmet);
-        if (unmet) {
-            transfer.notModified = true;
-            return WEB_OK;
-        }
     }
     if (transfer.descriptor >= 0)
         curl_easy_getinfo(handle, CURLINFO_FILETIME_T, &transfer.lastModified);
