@@ -234,6 +234,31 @@ bool IsSpace(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
 }
 
+// Users type addresses as browsers take them: "example.com/feed.xml" and "localhost:8080/f.xml"
+// mean http. Text that opens with a scheme of its own ("mailto:", "file:") or with a slash is
+// left alone, to be refused as it stands.
+std::string WithDefaultScheme(const std::string& url)
+{
+    if (url.empty() || url.front() == '/' || url.find("://") != std::string::npos)
+        return url;
+    const std::size_t colon = url.find(':');
+    const std::size_t authorityEnd = url.find_first_of("/?#");
+    if (colon != std::string::npos && colon < authorityEnd) {
+        const std::string_view before(url.data(), colon);
+        const std::string_view after = std::string_view(url).substr(colon + 1,
+            authorityEnd == std::string::npos ? std::string::npos : authorityEnd - colon - 1);
+        const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+        const auto letter = [](char c) { return (c | 0x20) >= 'a' && (c | 0x20) <= 'z'; };
+        const bool schemeLike = !before.empty() && letter(before.front())
+            && std::all_of(before.begin(), before.end(),
+                [&](char c) { return letter(c) || digit(c) || c == '+' || c == '-' || c == '.'; });
+        const bool portLike = !after.empty() && std::all_of(after.begin(), after.end(), digit);
+        if (schemeLike && !portLike)
+            return url;
+    }
+    return "http://" + url;
+}
+
 // Parses url into handle; on failure says why in error.
 bool ParseUrl(std::string url, CurlUrl& handle, std::string& error)
 {
@@ -251,11 +276,12 @@ bool ParseUrl(std::string url, CurlUrl& handle, std::string& error)
         error = "out of memory";
         return false;
     }
-    // Without CURLU_DEFAULT_SCHEME an address without a scheme is refused rather than guessed.
+    url = WithDefaultScheme(url);
+    // Not CURLU_GUESS_SCHEME: it would turn "ftp.example.org/x" into an ftp address.
     const CURLUcode parsed
         = curl_url_set(handle.get(), CURLUPART_URL, url.c_str(), CURLU_URLENCODE);
     if (parsed != CURLUE_OK && url.find("://") == std::string::npos) {
-        error = "the address does not start with http:// or https://";
+        error = "the address is not an http or https URL";
         return false;
     }
     if (parsed != CURLUE_OK) {

@@ -13,10 +13,11 @@
 //
 // URLs are parsed with libcurl's URL parser after surrounding white space is trimmed: only http
 // and https with a host are fetched (ports, user info, queries; spaces and bytes beyond ASCII are
-// percent-encoded); no scheme, another scheme or a malformed URL is WEB_ERR_REQUEST and nothing
-// is sent. Redirects are followed (at most 20, and only to http or https); the status examined is
-// the final response's. https verifies certificates against the system's store. Proxies are the
-// environment's (http_proxy, https_proxy, no_proxy).
+// percent-encoded); an address without a scheme ("example.com/feed.xml") is taken as http;
+// another scheme or a malformed URL is WEB_ERR_REQUEST and nothing is sent. Redirects are followed
+// (at most 20, and only to http or https); the status examined is the final response's. https
+// verifies certificates against the system's store. Proxies are the environment's (http_proxy,
+// https_proxy, no_proxy).
 //
 // No fetch hangs forever: a connection that is not made within the connect time-out (30 s, or
 // CORVANE_CONNECT_TIMEOUT seconds) and a transfer slower than 1 byte/s for the stall time-out

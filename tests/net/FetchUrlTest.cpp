@@ -112,13 +112,26 @@ TEST_F(FetchUrlTest, UserInfoIsSentAsBasicAuthorization)
     EXPECT_EQ(headers[0].find("Authorization")->second, "Basic dXNlcjpwYTpzcw==");
 }
 
+// Addresses as users type them, without a scheme, are http addresses.
+TEST_F(FetchUrlTest, AnAddressWithoutASchemeIsFetchedOverHttp)
+{
+    server.Serve("/f.xml", "plain http");
+    const std::string port = Base().substr(Base().find(':'));
+    for (const std::string& address :
+        {Base() + "/f.xml", "  localhost" + port + "/f.xml", "LOCALHOST" + port + "/f.xml?"}) {
+        body.clear();
+        EXPECT_EQ(web.FetchUrl(address, body), WEB_OK) << address << ": " << web.LastError();
+        EXPECT_EQ(body, "plain http") << address;
+    }
+}
+
 TEST_F(FetchUrlTest, RefusesAddressesThatAreNotHttpOrHttpsWithoutSendingAnything)
 {
     server.Serve("/x", "never");
     const std::string refused[] = {
         "",
-        Base() + "/x", // no scheme
         "//" + Base() + "/x",
+        "mailto:someone@" + Base(),
         "ftp://" + Base() + "/x",
         "file:///etc/passwd",
         "gopher://" + Base() + "/x",
