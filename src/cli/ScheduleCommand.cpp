@@ -242,7 +242,7 @@ int ScheduleOn()
         return EXIT_FAILED;
     }
     const ScheduleUnitTexts units = MakeScheduleUnits(settings.scheduleHour,
-        settings.scheduleMinute, program, ScheduleHomeArgument(), ScheduleConfigArgument());
+        settings.scheduleMinute, program, ScheduleHomeArgument(), ScheduleEnvironment());
     std::error_code made;
     std::filesystem::create_directories(SystemdUserUnitFolder(), made);
     if (made) {

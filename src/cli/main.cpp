@@ -62,7 +62,8 @@ void PrintUsage(std::FILE* out)
         std::fprintf(out, "  %s\n", command.summary);
     std::fprintf(out,
         "\n--home DIR sets the program folder (default $CORVANE_HOME, else "
-        "$XDG_DATA_HOME/Corvane).\n--version (-v) prints the version.\n"
+        "$XDG_DATA_HOME/Corvane);\na folder of its own keeps its own settings in "
+        "DIR/Corvane.conf.\n--version (-v) prints the version.\n"
         "'corvane-cli COMMAND --help' describes a command.\n");
 }
 

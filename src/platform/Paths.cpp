@@ -52,6 +52,18 @@ bool MakePrivateFolder(const std::string& path)
     return IsPrivateFolder(path);
 }
 
+// One spelling for one folder: absolute, links resolved as far as they exist, no trailing '/'.
+std::string AbsoluteFolder(const std::string& folder)
+{
+    std::error_code error;
+    std::string absolute = std::filesystem::weakly_canonical(folder, error).string();
+    if (error)
+        absolute = std::filesystem::absolute(folder, error).lexically_normal().string();
+    while (absolute.size() > 1 && absolute.back() == '/')
+        absolute.pop_back();
+    return absolute;
+}
+
 std::string TemporaryBase()
 {
     if (const char* tmp = std::getenv("TMPDIR"); tmp && tmp[0] == '/')
@@ -61,14 +73,27 @@ std::string TemporaryBase()
 
 } // namespace
 
-std::string ProgramFolderPath()
+std::string DefaultProgramFolderPath()
 {
-    if (const char* home = std::getenv("CORVANE_HOME"); home && *home)
-        return WithSlash(home);
     // XDG says relative values are invalid and must be ignored.
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && data[0] == '/')
         return WithSlash(data) + "Corvane/";
     return WithSlash(HomeFolder()) + ".local/share/Corvane/";
+}
+
+std::string ProgramFolderPath()
+{
+    if (const char* home = std::getenv("CORVANE_HOME"); home && *home)
+        return WithSlash(home);
+    return DefaultProgramFolderPath();
+}
+
+bool IsOwnProgramFolder()
+{
+    const char* home = std::getenv("CORVANE_HOME");
+    if (!home || !*home)
+        return false;
+    return AbsoluteFolder(ProgramFolderPath()) != AbsoluteFolder(DefaultProgramFolderPath());
 }
 
 std::string GetProgramFolder()
@@ -132,15 +157,8 @@ std::string GetBackupFolder()
     if (temporary.empty())
         return {};
     // One spelling for one folder: "~/x", "~/x/" and a link to it share their backups.
-    const std::string program = GetProgramFolder();
-    std::error_code error;
-    std::string absolute = std::filesystem::weakly_canonical(program, error).string();
-    if (error)
-        absolute = std::filesystem::absolute(program, error).lexically_normal().string();
-    while (absolute.size() > 1 && absolute.back() == '/')
-        absolute.pop_back();
-    const QByteArray digest
-        = QCryptographicHash::hash(QByteArray::fromStdString(absolute), QCryptographicHash::Sha256);
+    const QByteArray digest = QCryptographicHash::hash(
+        QByteArray::fromStdString(AbsoluteFolder(GetProgramFolder())), QCryptographicHash::Sha256);
     const std::string folder = temporary + "backups-" + digest.toHex().left(16).toStdString();
     return MakePrivateFolder(folder) ? folder + "/" : std::string();
 }

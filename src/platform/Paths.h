@@ -1,9 +1,9 @@
 // Where Corvane keeps its files.
 //
 // The program folder holds the channels file "Corvane.Cha", the download cache "data/", the
-// help and the Send To targets. It is $CORVANE_HOME when set, else $XDG_DATA_HOME/Corvane
-// (~/.local/share/Corvane when XDG_DATA_HOME is unset); it is created on first use and never is
-// the executable's folder.
+// help and the Send To targets (and, when it is not the default one, the settings file). It is
+// $CORVANE_HOME when set, else $XDG_DATA_HOME/Corvane (~/.local/share/Corvane when XDG_DATA_HOME
+// is unset); it is created on first use and never is the executable's folder.
 #pragma once
 
 #include <string>
@@ -43,5 +43,13 @@ std::string GetBackupFolder();
 // The program folder's path as GetProgramFolder gives it, without creating anything (a reader
 // such as "extract" must not leave a folder behind merely by asking for names).
 std::string ProgramFolderPath();
+
+// The program folder of a session without CORVANE_HOME: $XDG_DATA_HOME/Corvane/ (when set and
+// absolute), else ~/.local/share/Corvane/. Creates nothing.
+std::string DefaultProgramFolderPath();
+
+// True when CORVANE_HOME names another folder than DefaultProgramFolderPath() (links resolved).
+// Such a program folder keeps its own settings file, so that two folders are two set-ups.
+bool IsOwnProgramFolder();
 
 } // namespace corvane

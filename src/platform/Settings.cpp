@@ -1,5 +1,7 @@
 #include "platform/Settings.h"
 
+#include "platform/Paths.h"
+
 #include <QDir>
 #include <QSettings>
 #include <QStandardPaths>
@@ -171,6 +173,8 @@ template <class Target> Result<void> WriteGroup(SettingGroup group, const Target
 
 std::string SettingsFilePath()
 {
+    if (IsOwnProgramFolder())
+        return ProgramFolderPath() + "Corvane.conf";
     QString base = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         base = QDir::homePath() + QStringLiteral("/.config");

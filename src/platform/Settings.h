@@ -1,5 +1,5 @@
 // The settings store: QSettings in INI format, per user, at
-// $XDG_CONFIG_HOME/Corvane/Corvane.conf, sections "Path", "Update", "Podcast" and "WinPos".
+// SettingsFilePath() (below), sections "Path", "Update", "Podcast" and "WinPos".
 // Reading an absent value gives its default without writing it. A stored integer that is not a
 // number or lies outside its range reads as its entry's OutOfRangeRead says. Part of the core
 // (QtCore only). Thread: any; each call opens its own QSettings.
@@ -57,8 +57,10 @@ Result<void> SaveWindowPlacement(const WindowPlacement& placement);
 // The default package path: QStandardPaths' documents folder followed by "/corvane.mrf".
 std::string DefaultOutputPath();
 
-// The settings file: $XDG_CONFIG_HOME (when set and absolute, else ~/.config) followed by
-// "/Corvane/Corvane.conf". Read anew at each call, so a changed environment is honoured.
+// The settings file: "Corvane.conf" in the program folder when CORVANE_HOME names a folder of
+// its own (IsOwnProgramFolder), else $XDG_CONFIG_HOME (when set and absolute, else ~/.config)
+// followed by "/Corvane/Corvane.conf". Read anew at each call, so a changed environment is
+// honoured. A missing file reads as the defaults.
 std::string SettingsFilePath();
 
 // What a stored integer reads as when it is not a number or lies outside its range.

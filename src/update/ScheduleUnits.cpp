@@ -9,6 +9,7 @@
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace corvane {
 
@@ -84,7 +85,7 @@ std::string SystemdQuote(const std::string& word)
 }
 
 ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cliPath,
-    const std::string& programFolder, const std::string& configFolder)
+    const std::string& programFolder, const std::vector<std::string>& environment)
 {
     ScheduleUnitTexts units;
     units.timer = "[Unit]\n"
@@ -106,13 +107,16 @@ ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cli
     if (!programFolder.empty())
         command += " --home " + SystemdQuote(WithoutSlash(programFolder));
     command += " update --quiet";
+    // A laptop that wakes at the set time starts the timer before its network is up.
     units.service = "[Unit]\n"
                     "Description=Corvane update of the feeds for the phone\n"
+                    "Wants=network-online.target\n"
+                    "After=network-online.target\n"
                     "\n"
                     "[Service]\n"
                     "Type=oneshot\n";
-    if (!configFolder.empty())
-        units.service += "Environment=" + SystemdQuote("XDG_CONFIG_HOME=" + configFolder) + "\n";
+    for (const std::string& assignment : environment)
+        units.service += "Environment=" + SystemdQuote(assignment) + "\n";
     units.service += "ExecStart=" + command + "\n";
     return units;
 }
@@ -143,21 +147,27 @@ bool ScheduleTimerInstalled()
 
 std::string ScheduleHomeArgument()
 {
+    if (!IsOwnProgramFolder())
+        return std::string();
     // The service runs in the user's home folder, where a relative --home would lead elsewhere.
     std::error_code ignored;
-    const std::string folder
-        = WithoutSlash(std::filesystem::absolute(ProgramFolderPath(), ignored).string());
-    const std::string usual = WithoutSlash(HomeFolder()) + "/.local/share/Corvane";
-    return folder == usual ? std::string() : folder;
+    return WithoutSlash(std::filesystem::absolute(ProgramFolderPath(), ignored).string());
 }
 
-std::string ScheduleConfigArgument()
+std::vector<std::string> ScheduleEnvironment()
 {
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    if (!config || config[0] != '/')
-        return std::string();
-    const std::string folder = WithoutSlash(config);
-    return folder == WithoutSlash(HomeFolder()) + "/.config" ? std::string() : folder;
+    // systemd's user manager need not have the session's XDG folders, and the default program
+    // folder and its settings file are found through them.
+    std::vector<std::string> environment;
+    const auto passOn = [&](const char* name, const std::string& usual) {
+        const char* value = std::getenv(name);
+        if (value && value[0] == '/' && WithoutSlash(value) != usual)
+            environment.push_back(std::string(name) + "=" + WithoutSlash(value));
+    };
+    passOn("XDG_CONFIG_HOME", WithoutSlash(HomeFolder()) + "/.config");
+    if (!IsOwnProgramFolder())
+        passOn("XDG_DATA_HOME", WithoutSlash(HomeFolder()) + "/.local/share");
+    return environment;
 }
 
 std::string ScheduleCronLine(int hour, int minute, const std::string& cliPath)

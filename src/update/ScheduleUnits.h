@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -23,11 +24,11 @@ struct ScheduleUnitTexts {
 };
 
 // The two unit files for an update at hour:minute (0..23, 0..59) by the program at cliPath (an
-// absolute path). programFolder empty: the default program folder, no --home. configFolder
-// non-empty: the settings folder to pass on as XDG_CONFIG_HOME (the user's own, when it is not
-// ~/.config), so the timer's update reads the same settings file.
+// absolute path). programFolder empty: the default program folder, no --home. environment:
+// "NAME=value" assignments for the service (ScheduleEnvironment), so that the timer's update
+// finds the same program folder and settings file. The service waits for network-online.target.
 ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cliPath,
-    const std::string& programFolder, const std::string& configFolder);
+    const std::string& programFolder, const std::vector<std::string>& environment);
 
 // One word of an ExecStart= or Environment= line as systemd reads it back: unchanged when it
 // holds only plain characters, else in double quotes with backslash, quote and control
@@ -44,11 +45,12 @@ std::string ScheduleServicePath(); // SystemdUserUnitFolder() + SCHEDULE_SERVICE
 // program's own schedule stands aside.
 bool ScheduleTimerInstalled();
 
-// The program folder to name with --home in the service: empty when ProgramFolderPath() is the
-// folder a session without CORVANE_HOME and XDG_DATA_HOME gets, else that folder.
+// The program folder to name with --home in the service: empty unless CORVANE_HOME names a
+// folder of its own (IsOwnProgramFolder), else that folder, absolute.
 std::string ScheduleHomeArgument();
-// The settings folder to pass on: empty when XDG_CONFIG_HOME is unset, relative or ~/.config.
-std::string ScheduleConfigArgument();
+// The XDG folders to pass on to the service: XDG_CONFIG_HOME, and XDG_DATA_HOME for the default
+// program folder, each when set, absolute and not the usual ~/.config or ~/.local/share.
+std::vector<std::string> ScheduleEnvironment();
 
 // A crontab line that does what the timer does (for systems without a user systemd): at
 // hour:minute every day, cliPath update --quiet.

@@ -54,16 +54,17 @@ class CliRunnerHome : public TestHome { };
 TEST_F(CliRunnerHome, InputEnvironmentAndBothOutputsReachTheRun)
 {
     CliRunOptions options;
-    options.environment = {"XDG_CONFIG_HOME=" + temp.File("other-config")};
+    options.environment = {"CORVANE_HOME=" + temp.File("other-home")};
     const CliRun set = RunCli({"options", "Update/Hour=7", "Update/Hour"}, options);
     EXPECT_EQ(set.exitCode, 0) << set.err;
     EXPECT_EQ(set.out, "Update/Hour=7\n");
-    EXPECT_TRUE(FileExists(temp.File("other-config/Corvane/Corvane.conf")));
+    EXPECT_TRUE(FileExists(temp.File("other-home/Corvane.conf")));
     EXPECT_FALSE(FileExists(SettingsPath()));
 
     const CliRun bad = RunCli({"options", "Update/Hour=24"}, options);
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_NE(bad.err.find("Update/Hour"), std::string::npos) << bad.err;
+    options.environment.clear();
 
     const std::string opml = temp.Write("in.opml",
         "<?xml version=\"1.0\"?><opml version=\"1.0\"><head/><body>"

@@ -73,10 +73,10 @@ TEST_F(FetchCommandTest, FailuresPrintTheCodeAndTheDescribedMessage)
         << run.err;
     EXPECT_EQ(ReadWholeFile(target), "old");
 
-    run = Run("fetch example.org/feed.xml " + target);
+    run = Run("fetch ftp://127.0.0.1/feed.xml " + target);
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.out, "-20\n");
-    EXPECT_NE(run.err.find("http:// or https://"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("not an http or https URL"), std::string::npos) << run.err;
 }
 
 TEST_F(FetchCommandTest, WrongUsageAndHelp)

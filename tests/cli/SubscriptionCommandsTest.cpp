@@ -286,22 +286,33 @@ TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
 
 TEST_F(SubscriptionCommandsTest, OptionsSayWhyTheSettingsCannotBeWritten)
 {
-    temp.Write("blocked", "a file, not a folder");
-    setenv("XDG_CONFIG_HOME", temp.File("blocked").c_str(), 1);
+    std::filesystem::create_directories(SettingsPath()); // a folder where the file belongs
     const CliRun run = Cli({"options", "Update/Hour=7"});
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_NE(run.err.find("cannot write the settings file " + temp.File("blocked")
-                  + "/Corvane/Corvane.conf: the file or its folder cannot be written"),
+    EXPECT_NE(run.err.find("cannot write the settings file " + SettingsPath()
+                  + ": the file or its folder cannot be written"),
         std::string::npos)
         << run.err;
+}
+
+// --home names a set-up of its own: its settings do not leak into the default folder's or back.
+TEST_F(SubscriptionCommandsTest, EachHomeKeepsItsOwnSettings)
+{
+    const std::string other = temp.File("other home");
+    ASSERT_EQ(Cli({"options", "Podcast/Length=5"}).exitCode, 0);
+    ASSERT_EQ(Cli({"--home", other, "options", "Podcast/Length=9"}).exitCode, 0);
+    EXPECT_EQ(Cli({"options", "Podcast/Length"}).out, "Podcast/Length=5\n");
+    EXPECT_EQ(Cli({"--home", other, "options", "Podcast/Length"}).out, "Podcast/Length=9\n");
+    EXPECT_TRUE(FileExists(other + "/Corvane.conf"));
+    EXPECT_FALSE(FileExists(config + "/Corvane/Corvane.conf"));
 }
 
 // A hand-edited file: a time outside the day is shown as stored and marked, since the scheduled
 // update then never runs; a flag shows as the program reads it.
 TEST_F(SubscriptionCommandsTest, OptionsMarkATimeOutsideTheDay)
 {
-    temp.Write("config/Corvane/Corvane.conf",
-        "[Update]\nScheduled=1\nHour=25\nMinute=30\n[Podcast]\nLimit=5\n");
+    temp.Write(
+        "home/Corvane.conf", "[Update]\nScheduled=1\nHour=25\nMinute=30\n[Podcast]\nLimit=5\n");
     const CliRun all = Cli({"options"});
     EXPECT_EQ(all.exitCode, 0);
     EXPECT_NE(all.out.find("Update/Hour=25 (invalid: 0 to 23; the scheduled update never runs)\n"),

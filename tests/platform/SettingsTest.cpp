@@ -1,10 +1,13 @@
 #include "platform/Settings.h"
 
+#include "support/ScopedEnv.h"
 #include "support/TestHome.h"
 
 #include <QSettings>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 using namespace corvane;
 
@@ -15,6 +18,12 @@ protected:
     QSettings Store() const
     {
         return QSettings(QString::fromStdString(SettingsPath()), QSettings::IniFormat);
+    }
+    // A folder where the settings file belongs: no write can succeed.
+    void BlockSettingsFile() const
+    {
+        std::filesystem::remove(SettingsPath());
+        std::filesystem::create_directories(SettingsPath());
     }
 };
 
@@ -230,16 +239,30 @@ TEST_F(SettingsTest, ScheduleTimesOutsideTheDayAreKeptNotReplaced)
     EXPECT_EQ(ReadSettingText(*FindSetting("Update/Hour")), "23");
 }
 
-TEST_F(SettingsTest, TheFileFollowsXdgConfigHome)
+// Each program folder of its own is a set-up of its own; the default one keeps the XDG file.
+TEST_F(SettingsTest, EachProgramFolderHasItsOwnSettingsAndTheDefaultOneFollowsXdgConfigHome)
 {
     StoreRepackable(1);
+    EXPECT_EQ(SettingsFilePath(), home + "/Corvane.conf");
     ASSERT_TRUE(FileExists(SettingsPath()));
+    {
+        ScopedEnv otherHome("CORVANE_HOME", temp.File("other-home"));
+        EXPECT_EQ(SettingsFilePath(), temp.File("other-home") + "/Corvane.conf");
+        EXPECT_EQ(LoadSettings().repackable, 0);
+    }
+    EXPECT_EQ(LoadSettings().repackable, 1);
+
     const std::string other = temp.File("other-config");
     setenv("XDG_CONFIG_HOME", other.c_str(), 1);
-    EXPECT_EQ(SettingsFilePath(), other + "/Corvane/Corvane.conf");
-    EXPECT_EQ(LoadSettings().repackable, 0);
-    setenv("XDG_CONFIG_HOME", "relative/path", 1); // not absolute: ignored
-    EXPECT_EQ(SettingsFilePath(), temp.File("user/.config/Corvane/Corvane.conf"));
+    for (const std::optional<std::string>& usual :
+        {std::optional<std::string>(), std::optional(temp.File("data/Corvane"))}) {
+        ScopedEnv defaultHome("CORVANE_HOME", usual);
+        EXPECT_EQ(SettingsFilePath(), other + "/Corvane/Corvane.conf");
+        EXPECT_EQ(LoadSettings().repackable, 0);
+        setenv("XDG_CONFIG_HOME", "relative/path", 1); // not absolute: ignored
+        EXPECT_EQ(SettingsFilePath(), temp.File("user/.config/Corvane/Corvane.conf"));
+        setenv("XDG_CONFIG_HOME", other.c_str(), 1);
+    }
 }
 
 TEST_F(SettingsTest, EntriesAreFoundByExactName)
@@ -257,11 +280,10 @@ TEST_F(SettingsTest, EntriesAreFoundByExactName)
     EXPECT_TRUE(WriteSettingText(*FindSetting("Path/FeedFile"), "/tmp/x.mrf", error));
     EXPECT_EQ(LoadSettings().outputPath, "/tmp/x.mrf");
 
-    // A settings folder that cannot be made: the write says so, naming the file.
-    temp.Write("blocked", "a file, not a folder");
-    setenv("XDG_CONFIG_HOME", temp.File("blocked").c_str(), 1);
+    // A settings file that cannot be written: the write says so, naming the file.
+    BlockSettingsFile();
     EXPECT_FALSE(WriteSettingText(*FindSetting("Update/Hour"), "5", error));
-    EXPECT_NE(error.find(temp.File("blocked")), std::string::npos);
+    EXPECT_NE(error.find(SettingsPath()), std::string::npos);
 }
 
 TEST_F(SettingsTest, EveryRowHasAMemberAWriterAndAValueCheck)
@@ -304,8 +326,7 @@ TEST_F(SettingsTest, AFailedWriteIsReportedNamingTheFileAndTheReason)
     EXPECT_TRUE(StoreRepackable(1).Ok());
     EXPECT_TRUE(SaveWindowPlacement(WindowPlacement()).Ok());
 
-    temp.Write("blocked", "a file, not a folder");
-    setenv("XDG_CONFIG_HOME", temp.File("blocked").c_str(), 1);
+    BlockSettingsFile();
     const std::string expected = "cannot write the settings file " + SettingsFilePath() + ": ";
     for (const Result<void>& written : {SaveOptions(CorvaneSettings()), StoreRepackable(0),
              SaveWindowPlacement(WindowPlacement())}) {

@@ -61,7 +61,8 @@ protected:
         std::snprintf(name, sizeof name, "/rchnlbak%03d.cbf", number);
         return BackupFolder(home) + name;
     }
-    std::string SettingsPath() const { return config + "/Corvane/Corvane.conf"; }
+    // The program folder is one of its own, so it keeps its own settings file.
+    std::string SettingsPath() const { return home + "/Corvane.conf"; }
 
     TempDir temp;
     std::string home, config, runtime;

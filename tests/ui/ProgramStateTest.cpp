@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -65,9 +66,9 @@ TEST(ProgramState, JobsUseTheSettingsMembersEvenWhenTheFileCouldNotBeWritten)
     subscriptions.Load();
     ASSERT_NE(subscriptions.NewFeed(subscriptions.Root(), "P", feed, "", "").node, nullptr);
 
-    // The settings folder is blocked by a file: Options' OK cannot store anything.
-    const std::string blocked = environment.Folder().Write("blocked", "a file, not a folder");
-    setenv("XDG_CONFIG_HOME", blocked.c_str(), 1);
+    // A folder stands where the settings file belongs: Options' OK cannot store anything.
+    std::filesystem::remove(environment.ConfigFile());
+    std::filesystem::create_directories(environment.ConfigFile());
     CorvaneSettings options = subscriptions.Settings();
     options.outputPath = environment.Folder().File("corvane.mrf");
     options.podcastFormat = 0;

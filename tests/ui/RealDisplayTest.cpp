@@ -106,7 +106,7 @@ protected:
 
     QString ConfigFile() const
     {
-        return QString::fromStdString(folder.File("config")) + "/Corvane/Corvane.conf";
+        return QString::fromStdString(folder.File("home")) + "/Corvane.conf";
     }
 
     // Starts the program, returns its window's size as xdotool reports it and ends it by

@@ -29,7 +29,7 @@ public:
 
     std::string Home() const { return folder.File("home"); }
     std::string ChannelsFile() const { return Home() + "/Corvane.Cha"; }
-    std::string ConfigFile() const { return folder.File("config") + "/Corvane/Corvane.conf"; }
+    std::string ConfigFile() const { return Home() + "/Corvane.conf"; }
     std::string RuntimeFolder() const { return folder.File("run"); }
     const TempDir& Folder() const { return folder; }
     // Writes the channels file.

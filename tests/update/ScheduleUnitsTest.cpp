@@ -9,7 +9,7 @@ using namespace corvane;
 
 TEST(ScheduleUnitsTest, TimerRunsDailyAtTheSetTimeAndCatchesUpAfterSleep)
 {
-    const ScheduleUnitTexts units = MakeScheduleUnits(6, 5, "/usr/bin/corvane-cli", "", "");
+    const ScheduleUnitTexts units = MakeScheduleUnits(6, 5, "/usr/bin/corvane-cli", "", {});
     EXPECT_NE(units.timer.find("\nOnCalendar=*-*-* 06:05:00\n"), std::string::npos) << units.timer;
     EXPECT_NE(units.timer.find("\nPersistent=true\n"), std::string::npos);
     EXPECT_NE(units.timer.find("\nUnit=corvane-update.service\n"), std::string::npos);
@@ -19,22 +19,28 @@ TEST(ScheduleUnitsTest, TimerRunsDailyAtTheSetTimeAndCatchesUpAfterSleep)
         units.service.find("\nExecStart=/usr/bin/corvane-cli update --quiet\n"), std::string::npos)
         << units.service;
     EXPECT_EQ(units.service.find("Environment="), std::string::npos);
+    EXPECT_NE(units.service.find("[Unit]\nDescription=Corvane update of the feeds for the phone\n"
+                                 "Wants=network-online.target\nAfter=network-online.target\n"),
+        std::string::npos)
+        << units.service;
 
-    EXPECT_NE(MakeScheduleUnits(23, 59, "/x", "", "").timer.find("OnCalendar=*-*-* 23:59:00\n"),
+    EXPECT_NE(MakeScheduleUnits(23, 59, "/x", "", {}).timer.find("OnCalendar=*-*-* 23:59:00\n"),
         std::string::npos);
-    EXPECT_NE(MakeScheduleUnits(0, 0, "/x", "", "").timer.find("OnCalendar=*-*-* 00:00:00\n"),
+    EXPECT_NE(MakeScheduleUnits(0, 0, "/x", "", {}).timer.find("OnCalendar=*-*-* 00:00:00\n"),
         std::string::npos);
 }
 
 TEST(ScheduleUnitsTest, AnotherProgramFolderAndSettingsFolderArePassedOn)
 {
-    const ScheduleUnitTexts units
-        = MakeScheduleUnits(6, 0, "/opt/c/corvane-cli", "/data/phone feeds/", "/cfg");
+    const ScheduleUnitTexts units = MakeScheduleUnits(6, 0, "/opt/c/corvane-cli",
+        "/data/phone feeds/", {"XDG_CONFIG_HOME=/cfg", "XDG_DATA_HOME=/my data"});
     EXPECT_NE(units.service.find(
                   "\nExecStart=/opt/c/corvane-cli --home \"/data/phone feeds\" update --quiet\n"),
         std::string::npos)
         << units.service;
-    EXPECT_NE(units.service.find("\nEnvironment=XDG_CONFIG_HOME=/cfg\n"), std::string::npos);
+    EXPECT_NE(units.service.find("\nEnvironment=XDG_CONFIG_HOME=/cfg\n"
+                                 "Environment=\"XDG_DATA_HOME=/my data\"\n"),
+        std::string::npos);
 }
 
 TEST(ScheduleUnitsTest, WordsAreQuotedAsSystemdReadsThem)
@@ -66,14 +72,26 @@ TEST_F(ScheduleUnitPathsTest, UnitsGoUnderTheConfigFolderAndTheHomeIsNamedWhenNo
 {
     EXPECT_EQ(ScheduleTimerPath(), config + "/systemd/user/corvane-update.timer");
     EXPECT_EQ(ScheduleServicePath(), config + "/systemd/user/corvane-update.service");
-    EXPECT_EQ(ScheduleConfigArgument(), config);
+    using Environment = std::vector<std::string>;
+    EXPECT_EQ(ScheduleEnvironment(), Environment {"XDG_CONFIG_HOME=" + config});
     EXPECT_EQ(ScheduleHomeArgument(), home);
+    {
+        // The default program folder of a session with its own XDG_DATA_HOME is found through
+        // it, also when named with --home.
+        ScopedEnv noHome("CORVANE_HOME", std::nullopt);
+        const Environment both {"XDG_CONFIG_HOME=" + config, "XDG_DATA_HOME=" + temp.File("data")};
+        EXPECT_EQ(ScheduleEnvironment(), both);
+        EXPECT_EQ(ScheduleHomeArgument(), "");
+        ScopedEnv usualHome("CORVANE_HOME", temp.File("data") + "/Corvane/");
+        EXPECT_EQ(ScheduleEnvironment(), both);
+        EXPECT_EQ(ScheduleHomeArgument(), "");
+    }
     {
         ScopedEnv noConfig("XDG_CONFIG_HOME", std::nullopt);
         ScopedEnv noHome("CORVANE_HOME", std::nullopt);
         ScopedEnv noData("XDG_DATA_HOME", std::nullopt);
         EXPECT_EQ(ScheduleTimerPath(), temp.File("user/.config/systemd/user/corvane-update.timer"));
-        EXPECT_EQ(ScheduleConfigArgument(), "");
+        EXPECT_EQ(ScheduleEnvironment(), Environment {});
         EXPECT_EQ(ScheduleHomeArgument(), "");
     }
     EXPECT_FALSE(ScheduleTimerInstalled());

@@ -237,7 +237,7 @@ TEST_F(ScheduledUpdateTest, StoredTimeOutsideTheDayNeverStartsTheUpdate)
     std::string padding; // QSettings takes a file of the same size and time for unchanged
     for (const auto& [time, hour, minute] : cases) {
         padding += ';';
-        temp.Write("config/Corvane/Corvane.conf",
+        temp.Write("home/Corvane.conf",
             padding + "\n[Path]\nFeedFile=" + Output() + "\n[Update]\nScheduled=1\n" + time + "\n");
         const CorvaneSettings read = LoadSettings();
         ASSERT_EQ(read.scheduleOn, 1);
