@@ -3,28 +3,23 @@
 #include "cli/Commands.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/ChildProcess.h"
 #include "platform/DesktopNotification.h"
 #include "platform/Settings.h"
 #include "update/LastRun.h"
 #include "update/ScheduleUnits.h"
 
 #include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <poll.h>
-#include <spawn.h>
+#include <fstream>
+#include <iterator>
+#include <optional>
 #include <string>
-#include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char** environ;
 
 namespace corvane {
 
@@ -45,13 +40,14 @@ const char* const scheduleActions
       "$XDG_CONFIG_HOME/systemd/user\n"
       "(default ~/.config/systemd/user), set \"Update\"/\"Scheduled\" to 1, and enable the timer\n"
       "with systemctl --user (or say which commands to run when systemctl is not there);\n"
+      "(a failing systemctl step puts the files and \"Scheduled\" back as they were);\n"
       "off: disable the timer, remove both files, set \"Update\"/\"Scheduled\" to 0;\n"
-      "status: the time, whether the timer is installed and active, the last update's result";
+      "status: the time, whether the timer is installed, enabled and active, the last update";
 
 const char* const scheduleEpilogue
-    = "While the timer is installed the desktop program's own schedule stands aside. Updates of\n"
-      "one program folder never run at once: a second one waits a few seconds, then gives up\n"
-      "with exit status 75.\n"
+    = "While systemd has the timer enabled the desktop program's own schedule stands aside.\n"
+      "Updates of one program folder never run at once: a second one waits a few seconds, then\n"
+      "gives up with exit status 75.\n"
       "\n"
       "Without systemd, a crontab line (crontab -e) does the same at 06:00:\n"
       "  0 6 * * * /usr/bin/corvane-cli update --quiet\n"
@@ -70,102 +66,6 @@ std::string ThisProgram()
     std::error_code error;
     const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::string() : self.string();
-}
-
-std::string FindOnPath(const std::string& name)
-{
-    const char* path = std::getenv("PATH");
-    std::string folders = path ? path : "/usr/local/bin:/usr/bin:/bin";
-    std::size_t start = 0;
-    while (start <= folders.size()) {
-        const std::size_t end = std::min(folders.find(':', start), folders.size());
-        const std::string folder = folders.substr(start, end - start);
-        const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
-        if (::access(candidate.c_str(), X_OK) == 0)
-            return candidate;
-        start = end + 1;
-    }
-    return std::string();
-}
-
-// Reads what the child writes until it closes its end or the deadline passes.
-void ReadUntilClosed(
-    int descriptor, std::string& output, std::chrono::steady_clock::time_point deadline)
-{
-    char buffer[4096];
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0)
-            return;
-        pollfd wait {descriptor, POLLIN, 0};
-        const int ready = ::poll(&wait, 1, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR)
-            continue;
-        if (ready <= 0)
-            return;
-        const ssize_t count = ::read(descriptor, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count <= 0)
-            return;
-        output.append(buffer, static_cast<std::size_t>(count));
-    }
-}
-
-struct ChildRun {
-    bool started = false;
-    int exitStatus = -1; // -1: killed after the time limit, or ended by a signal
-    std::string output; // standard output and error together
-};
-
-// Runs program with arguments, without a shell, for at most 60 seconds.
-ChildRun RunChild(const std::string& program, const std::vector<std::string>& arguments)
-{
-    ChildRun run;
-    int pipeEnds[2];
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) {
-        run.output = std::strerror(errno);
-        return run;
-    }
-    FileDescriptor reading(pipeEnds[0]);
-    FileDescriptor writing(pipeEnds[1]);
-    std::vector<char*> argv {const_cast<char*>(program.c_str())};
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(&actions, writing.get(), 1);
-    posix_spawn_file_actions_adddup2(&actions, writing.get(), 2);
-    pid_t child = -1;
-    const int spawned
-        = posix_spawn(&child, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    writing.reset();
-    if (spawned != 0) {
-        run.output = std::strerror(spawned);
-        return run;
-    }
-    run.started = true;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-    ReadUntilClosed(reading.get(), run.output, deadline);
-    // The output closes as the child ends, a moment before the kernel has its status ready, so
-    // the status is waited for too, within the same limit.
-    int status = 0;
-    pid_t ended = ::waitpid(child, &status, WNOHANG);
-    while (ended == 0 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        ended = ::waitpid(child, &status, WNOHANG);
-    }
-    if (ended == 0) {
-        ::kill(child, SIGKILL); // past the time limit, or it left its output open to a grandchild
-        ::waitpid(child, &status, 0);
-        return run;
-    }
-    run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
 }
 
 std::string CommandText(const std::vector<std::string>& arguments)
@@ -223,6 +123,53 @@ const std::vector<std::string> kEnable {"--user", "enable", "--now", SCHEDULE_TI
 const std::vector<std::string> kDisable {"--user", "disable", "--now", SCHEDULE_TIMER_NAME};
 const std::vector<std::string> kReload {"--user", "daemon-reload"};
 
+// What "schedule on" changes, as it was before, so that a failed step can put it back: the
+// user is never left with units that systemd does not run and a schedule that stands aside.
+class ScheduleOnUndo {
+public:
+    ScheduleOnUndo()
+        : scheduled(LoadSettings().scheduleOn)
+        , wasInstalled(ScheduleTimerInstalled())
+    {
+        for (const std::string& path : {ScheduleServicePath(), ScheduleTimerPath()})
+            units.push_back({path, ReadUnit(path)});
+    }
+
+    // Puts the unit files and "Scheduled" back and lets systemd forget what it read meanwhile.
+    void Restore(const std::string& systemctl) const
+    {
+        // An enable that failed half-way may have linked the timer into timers.target.
+        if (!systemctl.empty() && !wasInstalled)
+            RunChild(systemctl, kDisable, std::chrono::seconds(10));
+        for (const auto& [path, text] : units) {
+            std::string ignored;
+            if (text)
+                WriteFileAtomically(path, *text, ignored);
+            else
+                ::unlink(path.c_str());
+        }
+        if (!systemctl.empty())
+            RunChild(systemctl, kReload, std::chrono::seconds(10));
+        std::string error;
+        WriteSettingText(*FindSetting("Update/Scheduled"), std::to_string(scheduled), error);
+        PrintError(error.empty() ? "the schedule was left as it was"
+                                 : "the unit files were put back, but " + error);
+    }
+
+private:
+    static std::optional<std::string> ReadUnit(const std::string& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        if (!in)
+            return std::nullopt;
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    int scheduled;
+    bool wasInstalled;
+    std::vector<std::pair<std::string, std::optional<std::string>>> units;
+};
+
 } // namespace
 
 int ScheduleOn()
@@ -249,22 +196,25 @@ int ScheduleOn()
         PrintError("cannot create the folder " + SystemdUserUnitFolder() + ": " + made.message());
         return EXIT_FAILED;
     }
+    const ScheduleOnUndo undo;
+    const std::string systemctl = FindOnPath("systemctl");
     if (!WriteUnit(ScheduleServicePath(), units.service)
-        || !WriteUnit(ScheduleTimerPath(), units.timer) || !SetScheduled(1))
+        || !WriteUnit(ScheduleTimerPath(), units.timer) || !SetScheduled(1)) {
+        undo.Restore(std::string());
         return EXIT_FAILED;
+    }
+    if (!systemctl.empty() && (!Systemctl(systemctl, kReload) || !Systemctl(systemctl, kEnable))) {
+        undo.Restore(systemctl);
+        return EXIT_FAILED;
+    }
     std::printf("The daily update runs at %s: wrote %s and %s.\n",
         TimeText(settings.scheduleHour, settings.scheduleMinute).c_str(),
         ScheduleTimerPath().c_str(), ScheduleServicePath().c_str());
-
-    const std::string systemctl = FindOnPath("systemctl");
-    if (systemctl.empty()) {
+    if (systemctl.empty())
         std::printf("systemctl was not found. To start the timer, run:\n  %s\n  %s\n",
             CommandText(kReload).c_str(), CommandText(kEnable).c_str());
-        return EXIT_DONE;
-    }
-    if (!Systemctl(systemctl, kReload) || !Systemctl(systemctl, kEnable))
-        return EXIT_FAILED;
-    std::printf("The timer is enabled.\n");
+    else
+        std::printf("The timer is enabled.\n");
     return EXIT_DONE;
 }
 
@@ -298,17 +248,17 @@ int ScheduleStatus()
     const CorvaneSettings settings = LoadSettings();
     std::printf("Update time: %s (\"Update\"/\"Scheduled\" is %d)\n",
         TimeText(settings.scheduleHour, settings.scheduleMinute).c_str(), settings.scheduleOn);
-    const bool installed = ScheduleTimerInstalled();
-    std::printf("Timer: %s %s\n", installed ? "installed at" : "not installed at",
+    const ScheduleTimerState timer = QueryScheduleTimer();
+    std::printf("Timer: %s %s\n", timer.installed ? "installed at" : "not installed at",
         ScheduleTimerPath().c_str());
-    const std::string systemctl = FindOnPath("systemctl");
-    if (systemctl.empty()) {
-        std::printf("systemd: unknown (systemctl was not found)\n");
-    } else {
-        ChildRun run = RunChild(systemctl, {"--user", "is-active", SCHEDULE_TIMER_NAME});
-        while (!run.output.empty() && (run.output.back() == '\n' || run.output.back() == ' '))
-            run.output.pop_back();
-        std::printf("systemd: %s\n", run.output.empty() ? "unknown" : run.output.c_str());
+    if (timer.installed) {
+        const bool known = !FindOnPath("systemctl").empty();
+        const char* enabled = !known ? "unknown (systemctl was not found)"
+            : !timer.enabled         ? "unknown (systemctl gave no answer)"
+            : *timer.enabled         ? "yes"
+                                     : "no (the desktop program's own schedule runs instead)";
+        std::printf("Enabled: %s\nActive: %s\n", enabled,
+            timer.active.empty() ? "unknown" : timer.active.c_str());
     }
     std::string error;
     if (const std::optional<LastRun> last = ReadLastRun(&error))

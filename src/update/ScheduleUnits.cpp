@@ -1,7 +1,9 @@
 #include "update/ScheduleUnits.h"
 
+#include "platform/ChildProcess.h"
 #include "platform/Paths.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -143,6 +145,55 @@ bool ScheduleTimerInstalled()
 {
     struct stat status { };
     return ::stat(ScheduleTimerPath().c_str(), &status) == 0;
+}
+
+namespace {
+
+// systemctl's one-word answer to a question about the timer; empty when there is none.
+std::string AskSystemctl(const std::string& systemctl, const char* question)
+{
+    const ChildRun run
+        = RunChild(systemctl, {"--user", question, SCHEDULE_TIMER_NAME}, std::chrono::seconds(5));
+    const std::string& output = run.output;
+    const std::size_t end = output.find_first_of(" \n");
+    const std::string word = output.substr(0, end);
+    // An error text ("Failed to connect to bus") is no answer.
+    const bool oneWord = !word.empty() && std::all_of(word.begin(), word.end(), [](char c) {
+        return (c >= 'a' && c <= 'z') || c == '-';
+    });
+    return run.started && oneWord && output.find_first_not_of(" \n", end) == std::string::npos
+        ? word
+        : std::string();
+}
+
+std::optional<bool> AskEnabled(const std::string& systemctl)
+{
+    const std::string answer = AskSystemctl(systemctl, "is-enabled");
+    if (answer.empty())
+        return std::nullopt;
+    return answer == "enabled" || answer == "enabled-runtime";
+}
+
+} // namespace
+
+ScheduleTimerState QueryScheduleTimer()
+{
+    ScheduleTimerState state;
+    state.installed = ScheduleTimerInstalled();
+    const std::string systemctl = FindOnPath("systemctl");
+    if (!state.installed || systemctl.empty())
+        return state;
+    state.enabled = AskEnabled(systemctl);
+    state.active = AskSystemctl(systemctl, "is-active");
+    return state;
+}
+
+bool ScheduleTimerEnabled()
+{
+    if (!ScheduleTimerInstalled())
+        return false;
+    const std::string systemctl = FindOnPath("systemctl");
+    return !systemctl.empty() && AskEnabled(systemctl).value_or(false);
 }
 
 std::string ScheduleHomeArgument()

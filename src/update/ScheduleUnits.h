@@ -10,6 +10,7 @@
 // Thread: any.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -41,9 +42,23 @@ std::string SystemdUserUnitFolder();
 std::string ScheduleTimerPath(); // SystemdUserUnitFolder() + SCHEDULE_TIMER_NAME
 std::string ScheduleServicePath(); // SystemdUserUnitFolder() + SCHEDULE_SERVICE_NAME
 
-// True when the timer file is there: the systemd timer runs the daily update, and the desktop
-// program's own schedule stands aside.
+// True when the timer file is there.
 bool ScheduleTimerInstalled();
+
+// What systemd says of the timer: three different things, since a file may be there while the
+// user's systemd never loaded it (no session bus) or the timer was disabled by hand.
+struct ScheduleTimerState {
+    bool installed = false; // ScheduleTimerInstalled()
+    std::optional<bool> enabled; // systemctl --user is-enabled; none: no systemctl or no answer
+    std::string active; // systemctl --user is-active's word ("active", "inactive"); "" unknown
+};
+// Asks systemctl (found on PATH, a few seconds at most for each question) only when the file is
+// there.
+ScheduleTimerState QueryScheduleTimer();
+
+// True when the timer file is there and systemd reports the timer enabled: only then does the
+// systemd timer run the daily update, and the desktop program's own schedule stands aside.
+bool ScheduleTimerEnabled();
 
 // The program folder to name with --home in the service: empty unless CORVANE_HOME names a
 // folder of its own (IsOwnProgramFolder), else that folder, absolute.

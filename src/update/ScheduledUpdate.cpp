@@ -334,7 +334,7 @@ bool CUpdateController::OnScheduleTick(const LocalTime& now)
     if (!TickDue(now, settings))
         return false;
     lastScheduledStart = now;
-    if (hooks.timerInstalled ? hooks.timerInstalled() : ScheduleTimerInstalled())
+    if (hooks.timerEnabled ? hooks.timerEnabled() : ScheduleTimerEnabled())
         return false;
     std::vector<std::string> feeds
         = hooks.collectAllFeeds ? hooks.collectAllFeeds() : std::vector<std::string> {};

@@ -101,8 +101,8 @@ struct UpdateHooks {
     // Called from manual jobs' threads: must be thread-safe. Empty: LocalTime::Now().
     std::function<LocalTime()> now;
     // Whether the systemd timer runs the daily update instead (its scheduled tick then starts
-    // nothing). Called on the thread of OnScheduleTick. Empty: ScheduleTimerInstalled().
-    std::function<bool()> timerInstalled;
+    // nothing). Called on the thread of OnScheduleTick. Empty: ScheduleTimerEnabled().
+    std::function<bool()> timerEnabled;
 };
 
 // Which job StartUpdate runs.

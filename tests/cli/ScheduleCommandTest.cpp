@@ -22,9 +22,10 @@ protected:
             "echo \"$*\" >> '"
                 + log
                 + "'\n"
-                  "case \"$*\" in *is-active*) echo active ;; esac\n"
-                  "if [ -n \"$STANDIN_FAIL\" ]; then echo 'Failed to connect to bus' >&2; exit 1; "
-                  "fi\n"
+                  "case \"$*\" in *\"$STANDIN_FAIL_AT\"*) if [ -n \"$STANDIN_FAIL_AT\" ]; then "
+                  "echo 'Failed to connect to bus' >&2; exit 1; fi ;; esac\n"
+                  "case \"$*\" in *is-active*) echo active ;; *is-enabled*) echo "
+                  "${STANDIN_ENABLED:-enabled} ;; esac\n"
                   "exit 0\n");
         ::chmod(script.c_str(), 0755);
     }
@@ -69,7 +70,7 @@ TEST_F(ScheduleCommandTest, OnWritesTheUnitsSetsScheduledAndEnablesTheTimer)
     EXPECT_EQ(status.exitCode, 0);
     EXPECT_NE(status.out.find("Update time: 07:45"), std::string::npos) << status.out;
     EXPECT_NE(status.out.find("Timer: installed at " + TimerPath()), std::string::npos);
-    EXPECT_NE(status.out.find("systemd: active\n"), std::string::npos);
+    EXPECT_NE(status.out.find("Enabled: yes\nActive: active\n"), std::string::npos);
     EXPECT_NE(status.out.find("Last run: none recorded\n"), std::string::npos);
 }
 
@@ -95,17 +96,42 @@ TEST_F(ScheduleCommandTest, WithoutSystemctlTheCommandsAreShown)
     EXPECT_NE(on.out.find("systemctl --user enable --now corvane-update.timer"), std::string::npos)
         << on.out;
     EXPECT_FALSE(FileExists(log));
-    EXPECT_NE(Schedule("status", false).out.find("systemd: unknown"), std::string::npos);
+    EXPECT_NE(Schedule("status", false).out.find("Enabled: unknown (systemctl was not found)"),
+        std::string::npos);
 }
 
-TEST_F(ScheduleCommandTest, AFailingSystemctlIsReportedWithItsOutput)
+// A step of systemctl that fails (no session bus) undoes the whole "on": no unit files that
+// systemd never runs, and "Scheduled" as it was, so the desktop program's schedule still runs.
+TEST_F(ScheduleCommandTest, AFailingSystemctlLeavesNothingAndIsReportedWithItsOutput)
 {
-    const CliRun on = Schedule("on", true, {"STANDIN_FAIL=1"});
-    EXPECT_EQ(on.exitCode, 1);
-    EXPECT_NE(on.err.find("'systemctl --user daemon-reload' failed with exit status 1:\n"
-                          "Failed to connect to bus"),
-        std::string::npos)
-        << on.err;
+    for (const std::string step : {"daemon-reload", "enable"}) {
+        std::remove(log.c_str());
+        const CliRun on = Schedule("on", true, {"STANDIN_FAIL_AT=" + step});
+        EXPECT_EQ(on.exitCode, 1) << step;
+        EXPECT_NE(on.err.find("systemctl --user " + step), std::string::npos) << on.err;
+        EXPECT_NE(
+            on.err.find("failed with exit status 1:\nFailed to connect to bus"), std::string::npos)
+            << on.err;
+        EXPECT_NE(on.err.find("the schedule was left as it was"), std::string::npos) << on.err;
+        EXPECT_FALSE(FileExists(TimerPath())) << step;
+        EXPECT_FALSE(FileExists(ServicePath())) << step;
+        EXPECT_EQ(RunCli({"options", "Update/Scheduled"}).out, "Update/Scheduled=0\n") << step;
+        EXPECT_NE(ReadWholeFile(log).find("--user daemon-reload\n"), std::string::npos) << step;
+    }
+    // A working timer stays as it was when changing it fails.
+    ASSERT_EQ(Schedule("on").exitCode, 0);
+    const std::string timer = ReadWholeFile(TimerPath());
+    ASSERT_EQ(RunCli({"options", "Update/Hour=9"}).exitCode, 0);
+    EXPECT_EQ(Schedule("on", true, {"STANDIN_FAIL_AT=enable"}).exitCode, 1);
+    EXPECT_EQ(ReadWholeFile(TimerPath()), timer);
+    EXPECT_EQ(RunCli({"options", "Update/Scheduled"}).out, "Update/Scheduled=1\n");
+
+    // A timer the user disabled, or that systemd cannot be asked about, is told apart.
+    EXPECT_NE(Schedule("status", true, {"STANDIN_ENABLED=disabled"}).out.find("Enabled: no"),
+        std::string::npos);
+    EXPECT_NE(Schedule("status", true, {"STANDIN_FAIL_AT=is-enabled"})
+                  .out.find("Enabled: unknown (systemctl gave no answer)"),
+        std::string::npos);
 }
 
 TEST_F(ScheduleCommandTest, HelpShowsACronLineAndBadActionsAreUsageErrors)

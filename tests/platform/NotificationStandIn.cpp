@@ -32,6 +32,7 @@ public:
             record.write((arguments[0].toString() + QLatin1Char('|') + arguments[3].toString()
                 + QLatin1Char('|') + body + QLatin1Char('\n'))
                              .toUtf8());
+            record.close(); // on disk before the caller hears back and reads it
         }
         connection.send(message.createReply(QVariant::fromValue(++count)));
         return true;

@@ -68,7 +68,7 @@ protected:
         hooks.collectAllFeeds = [this] { return std::vector<std::string> {feed}; };
         hooks.channelsPath = ChannelsPath();
         hooks.setRepackable = [](int) {};
-        hooks.timerInstalled = [timer] { return timer && *timer; };
+        hooks.timerEnabled = [timer] { return timer && *timer; };
         return hooks;
     }
     void SetUp() override
