@@ -15,11 +15,13 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <pthread.h>
 #include <string>
 #include <vector>
@@ -173,6 +175,8 @@ std::vector<COutlineItem*> FindByTitle(COutlineItem* root, const std::string& ti
 struct JobOutput {
     bool quiet = false;
     bool json = false;
+    // update --wait-for-network: a try that found no network is followed by others.
+    bool waitForNetwork = false;
     // Called with the job's exit code once it ended; gives the command's. Empty: nothing.
     std::function<int(int)> afterJob;
 };
@@ -292,6 +296,19 @@ bool WaitForJob(CUpdateController& controller, PrintingListener& listener)
     return interrupted;
 }
 
+// Waits before the next try for the network; false when Ctrl-C (or a termination) came.
+bool PauseForNetwork(const NetworkWaitPolicy& policy, bool quiet)
+{
+    if (!quiet)
+        std::fprintf(
+            stderr, "No network; trying again in %s.\n", DurationText(policy.interval).c_str());
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(policy.interval);
+    const timespec pause {static_cast<time_t>(seconds.count()),
+        static_cast<long>((policy.interval - seconds).count() * 1000 * 1000)};
+    const sigset_t stopSignals = StopSignals();
+    return sigtimedwait(&stopSignals, nullptr, &pause) < 0;
+}
+
 // Runs the job and waits for its end or for Ctrl-C; gives the exit code.
 int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const JobOutput& output)
 {
@@ -311,23 +328,44 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
     sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
 
-    PrintingListener listener(StderrIsTerminal(), output.quiet);
-    std::string error;
-    const StartResult started = controller.StartUpdate(request, listener, &error);
-    if (started != StartResult::Started) {
-        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        return FailEarly(output, report.packagePath,
-            started == StartResult::CannotOpenPackage
-                ? error
-                : "there is no feed to update; the package was left as it was");
+    const NetworkWaitPolicy networkWait = NetworkWaitPolicy::FromEnvironment();
+    const auto firstTry = std::chrono::steady_clock::now();
+    std::optional<PrintingListener> listener;
+    UpdateJobResult result;
+    bool interrupted = false;
+    for (int tries = 1;; ++tries) {
+        listener.emplace(StderrIsTerminal(), output.quiet);
+        std::string error;
+        const StartResult started = controller.StartUpdate(request, *listener, &error);
+        if (started != StartResult::Started) {
+            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+            return FailEarly(output, report.packagePath,
+                started == StartResult::CannotOpenPackage
+                    ? error
+                    : "there is no feed to update; the package was left as it was");
+        }
+        interrupted = WaitForJob(controller, *listener);
+        result = controller.ManualResult();
+        if (!output.waitForNetwork || interrupted || !result.noNetwork)
+            break;
+        if (!networkWait.TriesAgain(firstTry, std::chrono::steady_clock::now())) {
+            if (tries > 1) {
+                result.finalText = NetworkGaveUpText(networkWait.limit);
+                if (!output.quiet) // the quiet run prints its final text below
+                    std::fprintf(stderr, "%s\n", result.finalText.c_str());
+            }
+            break;
+        }
+        if (!PauseForNetwork(networkWait, output.quiet)) {
+            interrupted = true;
+            break;
+        }
     }
-    const bool interrupted = WaitForJob(controller, listener);
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
-    const UpdateJobResult result = controller.ManualResult();
     NotifyHeadlessRun(result,
         request.outputPath.empty() ? subscriptions.Settings().outputPath : request.outputPath);
-    report.failures = listener.Failures();
+    report.failures = listener->Failures();
     report.written = result.packageWritten && !interrupted && !result.cancelled;
     report.size = result.packageSize;
     if (interrupted || result.cancelled) {
@@ -391,6 +429,10 @@ int RunUpdateCommand(CommandLine& arguments)
     arguments.Option("send", "TARGET",
         "once the package is written, hand it to TARGET as 'corvane-cli send' does (the target "
         "is checked before the update starts)");
+    arguments.Flag("wait-for-network",
+        "when no server at all can be reached (the network is not up yet), try again every 10\n"
+        "minutes for up to 2 hours (CORVANE_NETWORK_RETRY_MS, CORVANE_NETWORK_WAIT_MS), as the\n"
+        "daily timer does; Ctrl-C ends the wait");
     arguments.Option("connections", "N",
         "download at most N files at once, also from one host (1 to 64; default 8 at once, 6 "
         "from one host)");
@@ -421,6 +463,7 @@ int RunUpdateCommand(CommandLine& arguments)
         return EXIT_USAGE;
     }
     request.connections = static_cast<int>(*connectionCount);
+    output.waitForNetwork = arguments.Has("wait-for-network");
     request.feedUrls = arguments.Values("feed");
     const std::vector<std::string> titles = arguments.Values("marked");
     const std::optional<std::string> sendTarget = arguments.Value("send");

@@ -224,6 +224,20 @@ bool IsTransientTransferFailure(CURLcode performed)
     }
 }
 
+// Failures before any server answered: what an offline computer meets.
+bool IsNoConnectionFailure(CURLcode performed)
+{
+    switch (performed) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool IsTransientStatus(long status)
 {
     return (status >= 500 && status <= 599) || status == 429;
@@ -353,15 +367,17 @@ CURLcode SetRequestOptions(
 
 // What a transfer that libcurl ended with an error means: WEB_ERR_STATUS for a reply whose
 // status line could not be read, else WEB_ERR_REQUEST; error receives why in words.
-// transient receives whether the failure may pass by itself; a failure of ours never does.
+// transient receives whether the failure may pass by itself, noConnection whether no server
+// was reached; a failure of ours is neither.
 int PerformFailure(CURLcode performed, long status, const std::string& failure,
-    const char* errorText, std::string& error, bool& transient)
+    const char* errorText, std::string& error, bool& transient, bool& noConnection)
 {
     if (!failure.empty())
         error = failure;
     else
         error = *errorText ? errorText : curl_easy_strerror(performed);
     transient = failure.empty() && IsTransientTransferFailure(performed);
+    noConnection = failure.empty() && IsNoConnectionFailure(performed);
     // A status line that starts like HTTP but cannot be read ends as "weird server reply" or
     // "unsupported HTTP version" with no status; after a readable status line the same codes
     // mean a broken header or a refused redirect, which are failed requests.
@@ -648,6 +664,7 @@ void CWebAccess::ClearOutcome()
     lastError.clear();
     lastNotModified = false;
     lastTransient = false;
+    lastNoConnection = false;
     lastRetryAfter.reset();
 }
 
@@ -662,6 +679,7 @@ int CWebAccess::WithRetries(const std::function<int()>& attempt)
         if (!PauseBeforeRetry(retryPolicy.PauseBefore(lastAttempts, lastRetryAfter))) {
             lastError = "the fetch was stopped";
             lastTransient = false;
+            lastNoConnection = false;
             return WEB_ERR_REQUEST;
         }
     }
@@ -750,7 +768,8 @@ int CWebAccess::Outcome(
     }
     const auto code = static_cast<CURLcode>(performed);
     if (code != CURLE_OK && !transfer.unwantedBody)
-        return PerformFailure(code, status, transfer.failure, errorText, lastError, lastTransient);
+        return PerformFailure(
+            code, status, transfer.failure, errorText, lastError, lastTransient, lastNoConnection);
     return ExamineResponse(handle, status, transfer);
 }
 

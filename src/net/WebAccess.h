@@ -195,6 +195,11 @@ public:
     // else.
     bool LastFailureIsTransient() const { return lastTransient; }
 
+    // Whether the last fetch reached no server: the name did not resolve, the connection was
+    // refused or unreachable, or it timed out. What a computer whose network is not up yet
+    // meets; a scheduled update waits for the network on it.
+    bool LastFailureIsNoConnection() const { return lastNoConnection; }
+
     // The Retry-After of the last final response, as a delay from when it arrived (an HTTP date
     // in the past is 0 s); empty when it had none or it could not be read.
     std::optional<std::chrono::seconds> LastRetryAfter() const { return lastRetryAfter; }
@@ -238,6 +243,7 @@ private:
     std::string lastError;
     bool lastNotModified = false;
     bool lastTransient = false;
+    bool lastNoConnection = false;
     std::optional<std::chrono::seconds> lastRetryAfter;
     int lastAttempts = 0;
 };

@@ -108,7 +108,7 @@ ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cli
     std::string command = SystemdQuote(cliPath);
     if (!programFolder.empty())
         command += " --home " + SystemdQuote(WithoutSlash(programFolder));
-    command += " update --quiet";
+    command += " update --quiet --wait-for-network";
     // A laptop that wakes at the set time starts the timer before its network is up.
     units.service = "[Unit]\n"
                     "Description=Corvane update of the feeds for the phone\n"

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <unordered_set>
 
@@ -49,6 +50,19 @@ LocalTime DayBefore(LocalTime time)
     }
     time.day = DaysInMonth(time.year, time.month);
     return time;
+}
+
+std::optional<std::chrono::milliseconds> MillisecondsFromEnvironment(const char* name)
+{
+    const char* text = std::getenv(name);
+    if (!text || !*text)
+        return std::nullopt;
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    if (*end || errno || value < 0)
+        return std::nullopt;
+    return std::chrono::milliseconds(value);
 }
 
 const char* KindName(JobKind kind)
@@ -177,13 +191,99 @@ void CUpdateController::SetJobEndedListener(JobEndedListener listener)
 }
 
 // On the job's thread: the record first, so that whoever hears of the end finds it written.
-void CUpdateController::JobEnded(
-    const UpdateJobResult& result, JobKind kind, const std::string& packagePath)
+NetworkWaitPolicy NetworkWaitPolicy::FromEnvironment()
 {
+    NetworkWaitPolicy policy;
+    if (const auto interval = MillisecondsFromEnvironment("CORVANE_NETWORK_RETRY_MS"))
+        policy.interval = *interval;
+    if (const auto limit = MillisecondsFromEnvironment("CORVANE_NETWORK_WAIT_MS"))
+        policy.limit = *limit;
+    return policy;
+}
+
+std::string DurationText(std::chrono::milliseconds duration)
+{
+    using namespace std::chrono;
+    const auto count = [](long long n, const char* unit) {
+        return std::to_string(n) + " " + unit + (n == 1 ? "" : "s");
+    };
+    if (duration >= hours(1) && duration % hours(1) == milliseconds(0))
+        return count(duration_cast<hours>(duration).count(), "hour");
+    if (duration >= minutes(1))
+        return count(duration_cast<minutes>(duration).count(), "minute");
+    if (duration >= seconds(1))
+        return count(duration_cast<seconds>(duration).count(), "second");
+    return count(duration.count(), "millisecond");
+}
+
+std::string NetworkGaveUpText(std::chrono::milliseconds limit)
+{
+    return "No network for " + DurationText(limit) + "; the previous package was kept.";
+}
+
+bool CUpdateController::WaitingForNetwork() const
+{
+    std::lock_guard lock(networkWaitMutex);
+    return networkRetryAt.has_value();
+}
+
+void CUpdateController::CancelNetworkWait()
+{
+    std::lock_guard lock(networkWaitMutex);
+    networkFirstTry.reset();
+    networkRetryAt.reset();
+}
+
+void CUpdateController::SetNetworkWaitPolicy(const NetworkWaitPolicy& policy)
+{
+    std::lock_guard lock(networkWaitMutex);
+    networkWait = policy;
+}
+
+// Called as a scheduled job ends: true when it found no network and is to be tried again;
+// when it gives up, the result's final text says so.
+bool CUpdateController::WaitsForNetwork(UpdateJobResult& result)
+{
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(networkWaitMutex);
+    networkRetryAt.reset();
+    if (!result.noNetwork || result.cancelled) {
+        networkFirstTry.reset();
+        return false;
+    }
+    if (!networkFirstTry)
+        networkFirstTry = now;
+    if (networkWait.TriesAgain(*networkFirstTry, now)) {
+        networkRetryAt = now + networkWait.interval;
+        return true;
+    }
+    if (now > *networkFirstTry)
+        result.finalText = NetworkGaveUpText(networkWait.limit);
+    networkFirstTry.reset();
+    return false;
+}
+
+bool CUpdateController::NetworkRetryDue()
+{
+    std::lock_guard lock(networkWaitMutex);
+    if (!networkRetryAt || std::chrono::steady_clock::now() < *networkRetryAt
+        || updateRunning.load())
+        return false;
+    networkRetryAt.reset();
+    return true;
+}
+
+void CUpdateController::JobEnded(
+    const UpdateJobResult& jobResult, JobKind kind, const std::string& packagePath)
+{
+    UpdateJobResult result = jobResult;
+    const bool waiting = kind == JobKind::Scheduled && WaitsForNetwork(result);
     const Result<void> written = WriteLastRun(
         LastRunOf(result, program_invocation_short_name, KindName(kind), packagePath));
     if (!written)
         std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, written.Error().c_str());
+    if (waiting)
+        return; // nothing to tell yet: the next try may find the network
     JobEndedListener listener;
     {
         std::lock_guard lock(jobEndedMutex);
@@ -224,6 +324,7 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
 
 void CUpdateController::StopScheduled()
 {
+    CancelNetworkWait();
     if (!scheduledJob)
         return;
     // Its thread ends within a second (the fetch and the conversion obey the stop); the tray
@@ -331,6 +432,14 @@ bool CUpdateController::TickDue(const LocalTime& now, const CorvaneSettings& set
 bool CUpdateController::OnScheduleTick(const LocalTime& now)
 {
     const CorvaneSettings settings = ReadSettings();
+    if (NetworkRetryDue()) {
+        std::vector<std::string> feeds = settings.scheduleOn && hooks.collectAllFeeds
+            ? hooks.collectAllFeeds()
+            : std::vector<std::string> {};
+        if (!feeds.empty())
+            return StartScheduled(std::move(feeds));
+        CancelNetworkWait(); // the schedule was switched off, or the tree emptied, meanwhile
+    }
     if (!TickDue(now, settings))
         return false;
     lastScheduledStart = now;

@@ -11,6 +11,7 @@
 #include "update/UpdateJob.h"
 
 #include <atomic>
+#include <chrono>
 #include <compare>
 #include <cstdint>
 #include <functional>
@@ -73,6 +74,31 @@ inline bool CanRepack(int repackable, bool updateRunning)
 {
     return repackable == 1 && !updateRunning;
 }
+
+// How a scheduled update waits for the network: a try that found none (UpdateJobResult::
+// noNetwork: a laptop that woke before its network came up) is followed by another after
+// interval, until limit has passed since the first; then the update gives up and says so once.
+struct NetworkWaitPolicy {
+    std::chrono::milliseconds interval = std::chrono::minutes(10);
+    std::chrono::milliseconds limit = std::chrono::hours(2);
+    // The defaults, or CORVANE_NETWORK_RETRY_MS and CORVANE_NETWORK_WAIT_MS when they hold a
+    // whole number (a limit of 0 never waits).
+    static NetworkWaitPolicy FromEnvironment();
+    // Whether a try that found no network at now, of a wait whose first try was at firstTry,
+    // is followed by another.
+    bool TriesAgain(std::chrono::steady_clock::time_point firstTry,
+        std::chrono::steady_clock::time_point now) const
+    {
+        return now + interval <= firstTry + limit;
+    }
+};
+
+// The final text of a scheduled update that gave up waiting for the network, for example
+// "No network for 2 hours; the previous package was kept."
+std::string NetworkGaveUpText(std::chrono::milliseconds limit);
+
+// A duration as the messages say it: "2 hours", "10 minutes", "1 minute", "30 seconds".
+std::string DurationText(std::chrono::milliseconds duration);
 
 // Which job ended (UpdateHooks::jobEnded).
 enum class JobKind { Update, Repack, Scheduled };
@@ -156,7 +182,16 @@ public:
     // it started one. A tick whose feed list is empty starts nothing (and counts as this
     // minute's start), and so does a tick while the systemd timer is installed: then the timer
     // updates, and two schedulers would update twice a day.
+    // A scheduled update that found no network is tried again at the tick after the policy's
+    // interval (see NetworkWaitPolicy), while the schedule stays on; meanwhile the job-ended
+    // listener hears nothing of it, and it hears the giving up once, with NetworkGaveUpText.
     bool OnScheduleTick(const LocalTime& now);
+    // Whether a scheduled update waits for the network to try again.
+    bool WaitingForNetwork() const;
+    // Ends the wait at once (a manual job's start does so too).
+    void CancelNetworkWait();
+    // The wait's interval and limit; default NetworkWaitPolicy::FromEnvironment().
+    void SetNetworkWaitPolicy(const NetworkWaitPolicy& policy);
     // Waits for a running scheduled update to end (tests, shutdown).
     void WaitScheduled();
 
@@ -179,6 +214,8 @@ private:
     std::optional<LocalTime> LastKnownUpdate();
     bool StartScheduled(std::vector<std::string> feeds);
     void JobEnded(const UpdateJobResult& result, JobKind kind, const std::string& packagePath);
+    bool WaitsForNetwork(UpdateJobResult& result);
+    bool NetworkRetryDue();
 
     UpdateHooks hooks;
     std::atomic<bool> updateRunning {false};
@@ -191,6 +228,11 @@ private:
     SilentUpdateListener silentListener;
     std::unique_ptr<CUpdateJob> manualJob;
     std::unique_ptr<CUpdateJob> scheduledJob;
+    // The wait for the network: written by the scheduled job's thread as it ends.
+    mutable std::mutex networkWaitMutex;
+    NetworkWaitPolicy networkWait = NetworkWaitPolicy::FromEnvironment();
+    std::optional<std::chrono::steady_clock::time_point> networkFirstTry;
+    std::optional<std::chrono::steady_clock::time_point> networkRetryAt;
     int connections = DEFAULT_CONNECTIONS;
     int connectionsPerHost = DEFAULT_CONNECTIONS_PER_HOST;
     int conversionThreads = 0;

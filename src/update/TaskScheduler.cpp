@@ -183,7 +183,7 @@ UpdateTask* CTaskScheduler::NextDownload()
     return nullptr;
 }
 
-int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error) const
+int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error, bool& reachedNoServer) const
 {
     if (options.repack) {
         if (task.inCache && FileExists(task.cachePath))
@@ -208,6 +208,7 @@ int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error) const
     const int result = web.DownloadUrl(task.url, task.cachePath);
     if (result != WEB_OK)
         error = web.LastError();
+    reachedNoServer = result != WEB_OK && web.LastFailureIsNoConnection();
     return result;
 }
 
@@ -237,11 +238,12 @@ std::vector<UpdateTask> CTaskScheduler::ReadEnclosures(
 
 // Called with the mutex held.
 void CTaskScheduler::FinishDownload(UpdateTask& task, int result, std::string error,
-    CorvaneSettings settings, std::vector<UpdateTask> found)
+    bool reachedNoServer, CorvaneSettings settings, std::vector<UpdateTask> found)
 {
     --activeByHost[task.host];
     task.fetchResult = result;
     task.fetchError = std::move(error);
+    task.fetchReachedNoServer = reachedNoServer;
     if (task.kind == UpdateTask::Kind::Feed) {
         task.settings = settings;
         task.found = std::move(found);
@@ -271,7 +273,8 @@ void CTaskScheduler::DownloadWorker()
         lock.unlock();
 
         std::string error;
-        const int result = Fetch(*task, error);
+        bool reachedNoServer = false;
+        const int result = Fetch(*task, error, reachedNoServer);
         CorvaneSettings settings;
         std::vector<UpdateTask> found;
         if (task->kind == UpdateTask::Kind::Feed && result == WEB_OK)
@@ -280,7 +283,8 @@ void CTaskScheduler::DownloadWorker()
             FindKeptConversion(*task);
 
         lock.lock();
-        FinishDownload(*task, result, std::move(error), settings, std::move(found));
+        FinishDownload(
+            *task, result, std::move(error), reachedNoServer, settings, std::move(found));
     }
 }
 

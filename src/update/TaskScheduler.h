@@ -75,6 +75,7 @@ struct UpdateTask {
     // Results.
     int fetchResult = 0;
     std::string fetchError; // why the download failed, in words (empty on WEB_OK)
+    bool fetchReachedNoServer = false; // the download failed before any server answered
     int convertResult = -1;
     std::string convertError;
     std::vector<UpdateTask> found; // feed: enclosures read, not yet scheduled
@@ -123,10 +124,10 @@ private:
     void PlaceInCache(std::vector<UpdateTask>& batch);
     void ScheduleReadFeeds();
     UpdateTask* NextDownload();
-    int Fetch(const UpdateTask& task, std::string& error) const;
+    int Fetch(const UpdateTask& task, std::string& error, bool& reachedNoServer) const;
     std::vector<UpdateTask> ReadEnclosures(const UpdateTask& feed, CorvaneSettings& settings) const;
-    void FinishDownload(UpdateTask& task, int result, std::string error, CorvaneSettings settings,
-        std::vector<UpdateTask> found);
+    void FinishDownload(UpdateTask& task, int result, std::string error, bool reachedNoServer,
+        CorvaneSettings settings, std::vector<UpdateTask> found);
     void DownloadWorker();
     void FindKeptConversion(UpdateTask& task) const;
     void ConvertWorker();

@@ -141,7 +141,8 @@ private:
     enum class Packed { Go, Stopped, WriteError };
 
     void Status(const std::string& text);
-    void Failure(const std::string& address, const std::string& text, const std::string& reason);
+    void Failure(const std::string& address, const std::string& text, const std::string& reason,
+        bool reachedNoServer = false);
     void ProgressStep();
     // What the status line says of a feed or an enclosure before its turn.
     const char* Verb() const { return setup.repack ? "Packing " : "Downloading "; }
@@ -184,11 +185,11 @@ void CUpdateJob::Impl::Status(const std::string& text)
         listener.OnStatus(text);
 }
 
-void CUpdateJob::Impl::Failure(
-    const std::string& address, const std::string& text, const std::string& reason)
+void CUpdateJob::Impl::Failure(const std::string& address, const std::string& text,
+    const std::string& reason, bool reachedNoServer)
 {
     anyFailed = true;
-    failures.push_back({address, reason.empty() ? text : reason});
+    failures.push_back({address, reason.empty() ? text : reason, reachedNoServer});
     if (!setup.reportFailures)
         return;
     {
@@ -297,7 +298,8 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
         if (setup.repack)
             anyFailed = true; // a feed missing from the cache costs no message
         else
-            Failure(feed.url, UpdateFailureText(feed.url), feed.fetchError);
+            Failure(
+                feed.url, UpdateFailureText(feed.url), feed.fetchError, feed.fetchReachedNoServer);
         scheduler.MarkPacked(feed);
         for (UpdateTask* enclosure : feed.enclosures)
             scheduler.MarkPacked(*enclosure);
@@ -380,6 +382,9 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
     outcome.failures = failures;
     outcome.packageWritten = committed;
     outcome.packageError = packageError;
+    outcome.noNetwork = nothingFetched && !failures.empty()
+        && std::all_of(failures.begin(), failures.end(),
+            [](const UpdateFailure& failure) { return failure.reachedNoServer; });
     if (committed)
         outcome.packageSize = package->Size();
     if (!outcome.cancelled && !cancelled) {

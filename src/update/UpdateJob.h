@@ -135,6 +135,7 @@ struct UpdateJobSetup {
 struct UpdateFailure {
     std::string address;
     std::string reason;
+    bool reachedNoServer = false; // the download failed before any server answered
 };
 
 // How a job ended.
@@ -153,6 +154,10 @@ struct UpdateJobResult {
     // Another update held the program folder for the whole wait: nothing was downloaded or
     // written, packageError says so (finished is true, packageWritten false).
     bool folderBusy = false;
+    // Nothing was fetched, and every feed failed before any server answered (name not resolved,
+    // connection refused or unreachable, time-out): the network is not up, or not yet. The
+    // previous package was kept (packageWritten is false).
+    bool noNetwork = false;
     // The prune after the update (see UpdateJobSetup::pruneFeedUrls): whether it ran, what it
     // removed, and the files it could not remove.
     bool pruned = false;

@@ -58,7 +58,7 @@ TEST_F(ScheduleCommandTest, OnWritesTheUnitsSetsScheduledAndEnablesTheTimer)
     const std::string service = ReadWholeFile(ServicePath());
     // This very program, by its absolute path, on this program folder and settings.
     EXPECT_NE(service.find("ExecStart=" + std::string(CORVANE_CLI_PATH) + " --home " + home
-                  + " update --quiet\n"),
+                  + " update --quiet --wait-for-network\n"),
         std::string::npos)
         << service;
     EXPECT_NE(service.find("Environment=XDG_CONFIG_HOME=" + config + "\n"), std::string::npos);

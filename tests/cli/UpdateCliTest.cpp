@@ -97,6 +97,34 @@ TEST_F(UpdateCliTest, AnUpdateThatFetchedNothingKeepsThePreviousPackage)
     EXPECT_EQ(ReadWholeFile(temp.File("again.mrf")), before);
 }
 
+// The timer's update on a computer whose network is not up: it tries again until the limit,
+// keeps the previous package and says once why; Ctrl-C ends the wait at once.
+TEST_F(UpdateCliTest, WaitingForTheNetworkTriesAgainThenGivesUp)
+{
+    temp.Write("out/corvane.mrf", "previous package");
+    const int port = TestServer().Port(); // nothing listens there any more
+    Subscribe({{"Off", "http://127.0.0.1:" + std::to_string(port) + "/f.rss"}});
+    setenv("CORVANE_NETWORK_RETRY_MS", "50", 1);
+    setenv("CORVANE_NETWORK_WAIT_MS", "1000", 1);
+    EXPECT_EQ(Cli({"update", "--wait-for-network", "--output", Output()}), 1);
+    EXPECT_EQ(LastLine(Stderr()), "No network for 1 second; the previous package was kept.");
+    EXPECT_NE(Stderr().find("No network; trying again in 50 milliseconds.\n"), std::string::npos)
+        << Stderr();
+    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+
+    setenv("CORVANE_NETWORK_RETRY_MS", "600000", 1);
+    setenv("CORVANE_NETWORK_WAIT_MS", "7200000", 1);
+    CliProcess process({"update", "--wait-for-network", "--output", Output()}, temp.File("err"));
+    for (int i = 0;
+         i < 1000 && ReadWholeFile(temp.File("err")).find("trying again") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(process.Pid(), SIGINT);
+    EXPECT_EQ(process.Wait(), 130);
+    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+    unsetenv("CORVANE_NETWORK_RETRY_MS");
+    unsetenv("CORVANE_NETWORK_WAIT_MS");
+}
+
 TEST_F(UpdateCliTest, CtrlCStopsAtOnceAndKeepsThePreviousPackage)
 {
     temp.Write("out/corvane.mrf", "previous package");

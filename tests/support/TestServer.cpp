@@ -33,7 +33,7 @@ std::string QueryOf(const std::string& target)
 
 } // namespace
 
-TestServer::TestServer()
+TestServer::TestServer(int wantedPort)
 {
     // HTTP/1.0 clients close after each answer; short keep-alive keeps worker threads free for
     // HTTP/1.1 clients such as the curl command line.
@@ -41,7 +41,8 @@ TestServer::TestServer()
     server.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         Dispatch(request, response);
     });
-    port = server.bind_to_any_port("127.0.0.1");
+    port = wantedPort > 0 ? (server.bind_to_port("127.0.0.1", wantedPort) ? wantedPort : -1)
+                          : server.bind_to_any_port("127.0.0.1");
     if (port <= 0)
         throw std::runtime_error("TestServer: cannot bind a port on 127.0.0.1");
     thread = std::thread([this] { server.listen_after_bind(); });

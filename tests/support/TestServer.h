@@ -43,7 +43,9 @@ public:
         httplib::Headers headers; // as sent (the library's LOCAL_/REMOTE_ entries removed)
     };
 
-    TestServer();
+    // Listens on a free port of 127.0.0.1, or on port (one that a server of a moment ago had:
+    // the network "comes up").
+    explicit TestServer(int port = 0);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;

@@ -16,7 +16,8 @@ TEST(ScheduleUnitsTest, TimerRunsDailyAtTheSetTimeAndCatchesUpAfterSleep)
     EXPECT_NE(units.timer.find("[Install]\nWantedBy=timers.target\n"), std::string::npos);
     EXPECT_NE(units.service.find("\nType=oneshot\n"), std::string::npos);
     EXPECT_NE(
-        units.service.find("\nExecStart=/usr/bin/corvane-cli update --quiet\n"), std::string::npos)
+        units.service.find("\nExecStart=/usr/bin/corvane-cli update --quiet --wait-for-network\n"),
+        std::string::npos)
         << units.service;
     EXPECT_EQ(units.service.find("Environment="), std::string::npos);
     EXPECT_NE(units.service.find("[Unit]\nDescription=Corvane update of the feeds for the phone\n"
@@ -34,8 +35,8 @@ TEST(ScheduleUnitsTest, AnotherProgramFolderAndSettingsFolderArePassedOn)
 {
     const ScheduleUnitTexts units = MakeScheduleUnits(6, 0, "/opt/c/corvane-cli",
         "/data/phone feeds/", {"XDG_CONFIG_HOME=/cfg", "XDG_DATA_HOME=/my data"});
-    EXPECT_NE(units.service.find(
-                  "\nExecStart=/opt/c/corvane-cli --home \"/data/phone feeds\" update --quiet\n"),
+    EXPECT_NE(units.service.find("\nExecStart=/opt/c/corvane-cli --home \"/data/phone feeds\" "
+                                 "update --quiet --wait-for-network\n"),
         std::string::npos)
         << units.service;
     EXPECT_NE(units.service.find("\nEnvironment=XDG_CONFIG_HOME=/cfg\n"

@@ -302,3 +302,75 @@ TEST_F(ScheduledUpdateTest, NothingToDoAndUnwritablePackageLeaveEverythingAsItWa
     EXPECT_TRUE(Tray().empty());
     EXPECT_EQ(ReadWholeFile(Output()), "previous package");
 }
+
+// A laptop that woke before its network: the scheduled update tries again while no server
+// answers, says nothing meanwhile, and packs once the network is up; a manual job ends the
+// wait; without a network for the whole limit it gives up and says so once.
+TEST_F(ScheduledUpdateTest, WithoutANetworkTheScheduledUpdateWaitsForIt)
+{
+    temp.Write("out/corvane.mrf", "previous package");
+    const auto closedPort = [] { return TestServer().Port(); };
+    const int port = closedPort();
+    const std::string feed = "http://127.0.0.1:" + std::to_string(port) + "/feed.rss";
+    auto controller = MakeController({feed});
+    std::vector<std::string> told;
+    controller->SetJobEndedListener([&](const UpdateJobResult& result, JobKind) {
+        std::lock_guard lock(mutex);
+        told.push_back(result.finalText);
+    });
+    const auto Told = [&] {
+        std::lock_guard lock(mutex);
+        return told;
+    };
+    controller->SetNetworkWaitPolicy({std::chrono::milliseconds(20), std::chrono::seconds(60)});
+    // Ticks outside the set minute until the retry starts.
+    const auto retryStarts = [&] {
+        controller->WaitScheduled();
+        for (int i = 0; i < 2000; ++i) {
+            if (controller->OnScheduleTick(At(6, 30, 0)))
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+        return false;
+    };
+
+    ASSERT_TRUE(controller->OnScheduleTick(At(6, 0, 0)));
+    ASSERT_TRUE(retryStarts());
+    controller->WaitScheduled();
+    EXPECT_TRUE(controller->WaitingForNetwork());
+    EXPECT_EQ(Told(), std::vector<std::string> {});
+    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+    TestServer up(port);
+    up.Serve("/feed.rss", Rss("Up", {}));
+    ASSERT_TRUE(retryStarts());
+    controller->WaitScheduled();
+    EXPECT_FALSE(controller->WaitingForNetwork());
+    EXPECT_EQ(up.Hits("/feed.rss"), 1);
+    EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> {"0 " + feed}));
+    ASSERT_EQ(Told().size(), 1u);
+
+    auto offline = MakeController({"http://127.0.0.1:" + std::to_string(closedPort()) + "/f"});
+    offline->SetNetworkWaitPolicy({std::chrono::milliseconds(20), std::chrono::seconds(60)});
+    ASSERT_TRUE(offline->OnScheduleTick(At(6, 0, 0)));
+    offline->WaitScheduled();
+    ASSERT_TRUE(offline->WaitingForNetwork());
+    server.Serve("/mine.rss", Rss("Mine", {}));
+    RunManualJob(*offline, {server.Url("/mine.rss")});
+    EXPECT_FALSE(offline->WaitingForNetwork());
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    EXPECT_FALSE(offline->OnScheduleTick(At(6, 30, 0)));
+
+    offline->SetNetworkWaitPolicy({std::chrono::milliseconds(20), std::chrono::milliseconds(60)});
+    offline->SetJobEndedListener([&](const UpdateJobResult& result, JobKind) {
+        std::lock_guard lock(mutex);
+        told.push_back(result.finalText);
+    });
+    ASSERT_TRUE(offline->OnScheduleTick(At(6, 0, 0, 8)));
+    for (int i = 0; i < 2000 && (offline->WaitingForNetwork() || offline->UpdateRunning()); ++i) {
+        offline->OnScheduleTick(At(6, 30, 0, 8));
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    offline->WaitScheduled();
+    EXPECT_EQ(Told().size(), 2u);
+    EXPECT_EQ(Told().back().rfind("No network for ", 0), 0u) << Told().back();
+}
