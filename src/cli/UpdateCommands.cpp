@@ -447,8 +447,9 @@ int RunUpdateCommand(CommandLine& arguments)
     if (request.feedUrls.empty() && titles.empty())
         request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
     if (sendTarget) {
-        // Standard output holds nothing but the JSON object when one is asked for.
-        std::FILE* report = output.json ? stderr : stdout;
+        // Standard output holds nothing but the JSON object when one is asked for; --quiet
+        // means nothing on success, a send included.
+        std::FILE* report = output.quiet ? nullptr : output.json ? stderr : stdout;
         output.afterJob = [&sendTarget, &request, report](int code) {
             return SendAfterUpdate(code, *sendTarget, request.outputPath, report);
         };
