@@ -205,7 +205,7 @@ TEST_F(CommandLineTest, EachCommandsHelpListsItsOptions)
     const std::vector<std::pair<std::string, std::vector<std::string>>> commands {
         {"list", {"--json"}}, {"add", {"--title <TITLE>", "--group <GROUP>", "--quiet"}},
         {"remove", {}}, {"undo", {}}, {"import", {"--yes"}}, {"export", {"--quiet"}},
-        {"options", {"--json"}},
+        {"options", {"--json", "--quiet"}},
         {"update",
             {"--feed <URL>", "--marked <TITLE>", "--output <PATH>", "--connections <N>", "--quiet",
                 "--json", "--send <TARGET>"}},
@@ -482,6 +482,12 @@ TEST_F(CommandLineTest, OptionsJsonHoldsEverySettingAsLoaded)
     const CliRun withEntry = Run({"options", "--json", "Podcast/Volume"});
     EXPECT_EQ(withEntry.exitCode, 2);
     EXPECT_EQ(withEntry.out, "");
+
+    // --quiet sets without a word and still shows what is asked for.
+    const CliRun quiet = Run({"options", "--quiet", "Podcast/Volume=3"});
+    EXPECT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_EQ(quiet.out + quiet.err, "");
+    EXPECT_EQ(Run({"options", "Podcast/Volume", "--quiet"}).out, "Podcast/Volume=3\n");
 }
 
 // A file name is bytes: one that is not UTF-8 is written and read under exactly that name.
