@@ -73,11 +73,8 @@ private:
 QJsonObject PackageObject(const CPackageReader& reader)
 {
     QJsonArray records;
-    for (const PackageRecord& record : reader.Records()) {
-        records.append(QJsonObject {{"offset", static_cast<qint64>(record.offset)},
-            {"type", static_cast<qint64>(record.type)}, {"name", JsonText(record.name)},
-            {"length", static_cast<qint64>(record.dataLength)}});
-    }
+    for (const PackageRecord& record : reader.Records())
+        records.append(RecordJson(record));
     return QJsonObject {{"sync", static_cast<qint64>(reader.SyncFlag())},
         {"channels",
             reader.ChannelsOffset() ? QJsonValue(static_cast<qint64>(reader.ChannelsLength()))
@@ -93,9 +90,9 @@ int RunInspect(CommandLine& arguments)
         "Shows the head of a package file and one line per record: type, data length, name.");
     arguments.Positional("PACKAGE", "the package file");
     arguments.Flag("json",
-        "print one object instead: {\"sync\": 0|1, \"channels\": LENGTH or null,\n"
-        "\"records\": [{\"offset\": O, \"type\": T, \"name\": \"...\", \"length\": D}, ...]}\n"
-        "where offset is where the record starts");
+        "print one object instead: {\"sync\": 0|1, \"channels\": BYTES of the channel list or "
+        "null,\n\"records\": [{\"offset\": where the record starts, \"address\", \"type\" (feed, "
+        "mp3,\namr), \"size\": BYTES of data}, ...]}, the records as update --json lists them");
     arguments.CountError("inspect needs one PACKAGE");
     arguments.Epilogue("Exit codes: 0 done, 1 the package cannot be read or breaks (the message "
                        "names the offset),\n2 wrong usage.\n");

@@ -57,11 +57,10 @@ protected:
     {
         CPackageReader reader;
         EXPECT_TRUE(reader.Open(path)) << reader.Error();
-        static const char* const types[] = {"feed", "mp3", "amr"};
         std::vector<std::string> records;
         for (const PackageRecord& record : reader.Records()) {
-            records.push_back(std::string(record.type <= RECORD_AMR ? types[record.type] : "?")
-                + " " + std::to_string(record.dataLength) + " " + record.name);
+            records.push_back(std::string(RecordTypeName(record.type)) + " "
+                + std::to_string(record.dataLength) + " " + record.name);
         }
         return records;
     }
@@ -86,6 +85,9 @@ protected:
         EXPECT_EQ(
             object.value("size").toInteger(-1), static_cast<qint64>(ReadWholeFile(path).size()));
         EXPECT_EQ(RecordsInJson(object), RecordsInPackage(path));
+        // One vocabulary: inspect lists the same records in the same words.
+        const CliRun inspected = RunCli({"inspect", "--json", path});
+        EXPECT_EQ(OneObject(inspected).value("records"), object.value("records"));
     }
 
     // One good feed with one episode (packed as the MP3 it is) and one that answers 404.

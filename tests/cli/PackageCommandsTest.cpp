@@ -35,12 +35,11 @@ TEST(PackageCli, InspectShowsTheHeadAndEachRecord)
     // One line, written by QJsonDocument: keys in order, no spaces.
     EXPECT_EQ(json.out,
         "{\"channels\":" + std::to_string(channels.size())
-            + ",\"records\":[{\"length\":35,\"name\":\"http://h/feed.rss\",\"offset\":"
-            + std::to_string(first)
-            + ",\"type\":0},{\"length\":12,\"name\":\"http://h/\xC3\xA9p.mp3\",\"offset\":"
+            + ",\"records\":[{\"address\":\"http://h/feed.rss\",\"offset\":" + std::to_string(first)
+            + ",\"size\":35,\"type\":\"feed\"},{\"address\":\"http://h/\xC3\xA9p.mp3\",\"offset\":"
             + std::to_string(second)
-            + ",\"type\":1},{\"length\":0,\"name\":\"http://h/e.amr\",\"offset\":"
-            + std::to_string(third) + ",\"type\":2}],\"sync\":1}\n");
+            + ",\"size\":12,\"type\":\"mp3\"},{\"address\":\"http://h/e.amr\",\"offset\":"
+            + std::to_string(third) + ",\"size\":0,\"type\":\"amr\"}],\"sync\":1}\n");
 
     const CliRun bare
         = RunCli({"inspect", "--json", dir.Write("bare", Le32(PACKAGE_MAGIC) + Le32(0))});
