@@ -55,7 +55,7 @@ bool CheckSendTarget(const std::string& target);
 // After an update that ended with updateCode: sends the package at packagePath (empty:
 // "Path"/"FeedFile") to target when the update wrote it, and gives the exit code to end with.
 // Where the package went is printed on report (standard error when standard output is kept for
-// the update's JSON).
+// the update's JSON; null prints nothing, for --quiet). Failures go to standard error always.
 int SendAfterUpdate(
     int updateCode, const std::string& target, const std::string& packagePath, std::FILE* report);
 

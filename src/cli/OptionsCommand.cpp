@@ -54,6 +54,11 @@ int RunOptions(CommandLine& arguments)
     arguments.Flag("json",
         "show every setting as one JSON object {\"SECTION/ENTRY\": value, ...} (numbers as\n"
         "numbers); only without arguments");
+    // Scripts give --quiet to every command that sets something; setting prints nothing here
+    // anyway, and what is asked to be shown is the answer, not chatter, so it still shows.
+    arguments.Flag("quiet",
+        "print nothing but failures (setting prints nothing else; a SECTION/ENTRY asked for is\n"
+        "still shown)");
     if (const std::optional<int> code = arguments.Parse())
         return *code;
     const std::vector<std::string>& positionals = arguments.Positionals();

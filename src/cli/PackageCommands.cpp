@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <string>
 
 namespace corvane {
@@ -34,15 +35,46 @@ std::string Printable(const std::string& text)
     return out;
 }
 
+// The file names of one extract run: each record's cache name, made distinct within the run.
+// Names the cache shares (an exact duplicate, "/a/b.mp3" against "/a_b.mp3", "x.mp3" against
+// "x-mp3") would otherwise overwrite one another in the folder, losing a record silently.
+class ExtractNames {
+public:
+    void Reserve(const std::string& fileName) { taken.insert(fileName); }
+
+    // The name for a record whose cache name part is cacheName (a stem, then ".xml", ".mp3" or
+    // ".amr"): cacheName itself when it is free, with "unnamed" for an empty stem (which would
+    // give a hidden file); when that is taken, " (2)", " (3)" and so on go before the extension.
+    // Never a name given before in the run. (Cache names fit a file name: the cache keeps whole
+    // paths within 260 bytes, so a name part never reaches 255.)
+    std::string Take(const std::string& cacheName)
+    {
+        const std::size_t dot = cacheName.rfind('.');
+        const std::string extension = dot == std::string::npos ? "" : cacheName.substr(dot);
+        std::string stem = cacheName.substr(0, dot);
+        if (stem.empty())
+            stem = "unnamed";
+        // Each turn tries a number no earlier turn tried, so this ends after at most as many
+        // turns as names were taken.
+        for (std::size_t number = 1;; ++number) {
+            const std::string suffix
+                = (number == 1 ? std::string() : " (" + std::to_string(number) + ")") + extension;
+            const std::string name = stem + suffix;
+            if (taken.insert(name).second)
+                return name;
+        }
+    }
+
+private:
+    std::set<std::string> taken;
+};
+
 // The head and records of a package that was read whole.
 QJsonObject PackageObject(const CPackageReader& reader)
 {
     QJsonArray records;
-    for (const PackageRecord& record : reader.Records()) {
-        records.append(QJsonObject {{"offset", static_cast<qint64>(record.offset)},
-            {"type", static_cast<qint64>(record.type)}, {"name", JsonText(record.name)},
-            {"length", static_cast<qint64>(record.dataLength)}});
-    }
+    for (const PackageRecord& record : reader.Records())
+        records.append(RecordJson(record));
     return QJsonObject {{"sync", static_cast<qint64>(reader.SyncFlag())},
         {"channels",
             reader.ChannelsOffset() ? QJsonValue(static_cast<qint64>(reader.ChannelsLength()))
@@ -58,9 +90,9 @@ int RunInspect(CommandLine& arguments)
         "Shows the head of a package file and one line per record: type, data length, name.");
     arguments.Positional("PACKAGE", "the package file");
     arguments.Flag("json",
-        "print one object instead: {\"sync\": 0|1, \"channels\": LENGTH or null,\n"
-        "\"records\": [{\"offset\": O, \"type\": T, \"name\": \"...\", \"length\": D}, ...]}\n"
-        "where offset is where the record starts");
+        "print one object instead: {\"sync\": 0|1, \"channels\": BYTES of the channel list or "
+        "null,\n\"records\": [{\"offset\": where the record starts, \"address\", \"type\" (feed, "
+        "mp3,\namr), \"size\": BYTES of data}, ...]}, the records as update --json lists them");
     arguments.CountError("inspect needs one PACKAGE");
     arguments.Epilogue("Exit codes: 0 done, 1 the package cannot be read or breaks (the message "
                        "names the offset),\n2 wrong usage.\n");
@@ -108,8 +140,10 @@ int RunExtract(CommandLine& arguments)
     arguments.Describe(
         "Writes the data of each record of a package file into DIR (created when missing), named "
         "as\nthe download cache names its files, and the channel list, when the package carries "
-        "one, as\nCorvane.Cha. Records that share a name overwrite one another, as in the cache. "
-        "A package\nthat breaks part-way has the records before the break extracted and exits 1.");
+        "one, as\nCorvane.Cha. A record whose name is taken by an earlier one gets \"NAME "
+        "(2).EXT\" "
+        "(and so\non), told on standard error. A package that breaks part-way has the records "
+        "before the\nbreak extracted and exits 1.");
     arguments.Positional("PACKAGE", "the package file");
     arguments.Positional("DIR", "the folder to write into");
     arguments.Flag("quiet", "do not list the files written");
@@ -138,6 +172,8 @@ int RunExtract(CommandLine& arguments)
     }
 
     const std::string prefix = folder.back() == '/' ? folder : folder + "/";
+    ExtractNames names;
+    names.Reserve("Corvane.Cha");
     if (reader.ChannelsOffset()) {
         const std::string target = prefix + "Corvane.Cha";
         if (!reader.CopyTo(*reader.ChannelsOffset(), reader.ChannelsLength(), target)) {
@@ -149,8 +185,14 @@ int RunExtract(CommandLine& arguments)
     }
     for (const PackageRecord& record : reader.Records()) {
         // The cache's names cannot leave the folder: '/' and '.' become '_'.
-        const std::string target
-            = prefix + CacheFileNamePart(record.name, static_cast<int>(record.type));
+        const std::string cacheName = CacheFileNamePart(record.name, static_cast<int>(record.type));
+        const std::string fileName = names.Take(cacheName);
+        const std::string target = prefix + fileName;
+        if (fileName != cacheName)
+            PrintError("the record \"" + Printable(record.name) + "\" at offset "
+                + std::to_string(record.offset) + " is written as " + Printable(fileName)
+                + (cacheName.front() == '.' ? " (" + cacheName + " would be a hidden file)"
+                                            : " (" + Printable(cacheName) + " is taken)"));
         if (!reader.CopyTo(record.dataOffset, record.dataLength, target)) {
             PrintError(reader.Error());
             return EXIT_FAILED;

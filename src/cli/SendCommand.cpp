@@ -64,7 +64,8 @@ int SendPackage(const std::string& target, const std::string& packagePath, std::
         PrintError(result.error.toStdString());
         return EXIT_FAILED;
     }
-    std::fprintf(report, "%s\n", HandOverReport(picked, package, result).toUtf8().constData());
+    if (report)
+        std::fprintf(report, "%s\n", HandOverReport(picked, package, result).toUtf8().constData());
     return EXIT_DONE;
 }
 

@@ -20,10 +20,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
 #include <string>
+#include <system_error>
 
 namespace corvane {
 
@@ -88,6 +90,20 @@ int Finish(const CSubscriptions& subscriptions, const SaveResult& save)
 void DeclareQuiet(CommandLine& arguments)
 {
     arguments.Flag("quiet", "print nothing but failures (this command prints nothing else)");
+}
+
+// Writes text to standard output; a write that fails (a full disk, a closed pipe) is a failure
+// with its reason, not a success.
+int WriteToStandardOutput(const std::string& text)
+{
+    errno = 0;
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size()
+        || std::fflush(stdout) != 0) {
+        PrintError("cannot write to standard output: "
+            + std::generic_category().message(errno ? errno : EIO));
+        return EXIT_FAILED;
+    }
+    return EXIT_DONE;
 }
 
 bool AskToContinue(const std::string& question)
@@ -379,7 +395,7 @@ int RunExport(CommandLine& arguments)
 {
     arguments.Describe("Writes all subscriptions to FILE as OPML: as the channels file (opml, the\n"
                        "default), or as OPML 2.0 for other programs (opml2).");
-    arguments.Positional("FILE", "the OPML file to write");
+    arguments.Positional("FILE", "the OPML file to write; - writes to standard output");
     arguments.Option("format", "FORMAT", "opml (the default) or opml2");
     DeclareQuiet(arguments);
     if (const std::optional<int> code = arguments.Parse())
@@ -391,8 +407,11 @@ int RunExport(CommandLine& arguments)
     auto subscriptions = Open();
     if (!subscriptions)
         return EXIT_FAILED;
-    const SaveResult written = subscriptions->ExportOpml(arguments.Positionals()[0],
-        format == "opml2" ? OpmlExport::Opml2 : OpmlExport::ChannelsFile);
+    const OpmlExport kind = format == "opml2" ? OpmlExport::Opml2 : OpmlExport::ChannelsFile;
+    // "-" is standard output, as for most tools; a file of that name is "./-".
+    if (arguments.Positionals()[0] == "-")
+        return WriteToStandardOutput(subscriptions->ExportText(kind));
+    const SaveResult written = subscriptions->ExportOpml(arguments.Positionals()[0], kind);
     if (!written.ok) {
         PrintError(written.message);
         return EXIT_FAILED;

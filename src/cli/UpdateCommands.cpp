@@ -212,11 +212,8 @@ QJsonValue PackageRecords(const std::string& path)
         return QJsonValue::Null;
     }
     QJsonArray records;
-    for (const PackageRecord& record : reader.Records()) {
-        records.append(
-            QJsonObject {{"address", JsonText(record.name)}, {"type", RecordTypeName(record.type)},
-                {"size", static_cast<qint64>(record.dataLength)}});
-    }
+    for (const PackageRecord& record : reader.Records())
+        records.append(RecordJson(record));
     return records;
 }
 
@@ -384,11 +381,10 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
 
 const char* const jsonHelp
     = "one JSON object on standard output at the end: {\"package\": PATH, \"packageWritten\":\n"
-      "true|false, \"size\": BYTES or null, \"records\": [{\"address\", \"type\" (feed, mp3, "
-      "amr),\n"
-      "\"size\"}...], \"failures\": [{\"address\" (null when no download), \"message\", "
-      "\"reason\"}...],\n"
-      "\"exitStatus\": N}";
+      "true|false, \"size\": BYTES or null, \"records\": [{\"offset\", \"address\", \"type\" "
+      "(feed,\n"
+      "mp3, amr), \"size\"}...], \"failures\": [{\"address\" (null when no download),\n"
+      "\"message\", \"reason\"}...], \"exitStatus\": N}";
 const char* const quietHelp
     = "print nothing when all goes well; only failures and their reasons (and, when no\n"
       "package was written, the line that says so); the exit status tells the rest";
@@ -490,8 +486,9 @@ int RunUpdateCommand(CommandLine& arguments)
     if (request.feedUrls.empty() && titles.empty())
         request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
     if (sendTarget) {
-        // Standard output holds nothing but the JSON object when one is asked for.
-        std::FILE* report = output.json ? stderr : stdout;
+        // Standard output holds nothing but the JSON object when one is asked for; --quiet
+        // means nothing on success, a send included.
+        std::FILE* report = output.quiet ? nullptr : output.json ? stderr : stdout;
         output.afterJob = [&sendTarget, &request, report](int code) {
             return SendAfterUpdate(code, *sendTarget, request.outputPath, report);
         };

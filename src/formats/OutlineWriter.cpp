@@ -250,15 +250,4 @@ std::string Opml2DocumentText(const COutlineItem& root, std::int64_t created)
     return out;
 }
 
-int WriteOpml2File(
-    const std::string& path, const COutlineItem& root, std::int64_t created, std::string* error)
-{
-    std::string reason;
-    if (WriteFileAtomically(path, Opml2DocumentText(root, created), reason))
-        return 1;
-    if (error)
-        *error = reason;
-    return 0;
-}
-
 } // namespace corvane

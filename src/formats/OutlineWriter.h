@@ -48,8 +48,4 @@ int WriteOutlineFile(
 // the channels file. Never used for the channels file, which the phone reads.
 std::string Opml2DocumentText(const COutlineItem& root, std::int64_t created);
 
-// Writes Opml2DocumentText atomically, as WriteOutlineFile writes its document.
-int WriteOpml2File(const std::string& path, const COutlineItem& root, std::int64_t created,
-    std::string* error = nullptr);
-
 } // namespace corvane

@@ -510,14 +510,19 @@ SaveResult CSubscriptions::ExportOpml(const std::string& path, OpmlExport format
 {
     SaveResult result;
     std::string error;
+    if (!WriteFileAtomically(path, ExportText(format), error))
+        AddFailure(result, error);
+    return result;
+}
+
+std::string CSubscriptions::ExportText(OpmlExport format) const
+{
+    if (format != OpmlExport::Opml2)
+        return OutlineDocumentText(*doc.root);
     const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::system_clock::now().time_since_epoch())
                                  .count();
-    const int written = format == OpmlExport::Opml2 ? WriteOpml2File(path, *doc.root, now, &error)
-                                                    : WriteOutlineFile(path, *doc.root, &error);
-    if (!written)
-        AddFailure(result, error);
-    return result;
+    return Opml2DocumentText(*doc.root, now);
 }
 
 std::string MergeOutcome::Summary() const

@@ -192,10 +192,12 @@ public:
     // read at all (missing, no permission, not a regular file), unreadable, when given,
     // receives "<path>: <reason>".
     TreeChange ImportOpml(const std::string& path, std::string* unreadable = nullptr);
-    // Writes the tree to path: as the channels file is written (the default), or as OPML 2.0
-    // for other programs (Opml2DocumentText, dated now). Not ok when it cannot be written.
+    // Writes ExportText(format) to path atomically. Not ok when it cannot be written.
     SaveResult ExportOpml(
         const std::string& path, OpmlExport format = OpmlExport::ChannelsFile) const;
+    // The tree as an OPML document: as the channels file is written (the default), or as
+    // OPML 2.0 for other programs (Opml2DocumentText, dated now).
+    std::string ExportText(OpmlExport format = OpmlExport::ChannelsFile) const;
     // Adds the feeds of the OPML file at path whose address the tree does not hold yet, each
     // under groups titled as its groups in that file (an existing group of the same title at
     // the same place is used, else one is made, only when a feed goes into it). Nothing is

@@ -228,12 +228,14 @@ std::vector<Range> Remaining(std::uint64_t size, const std::vector<Range>& remov
 // Works out which bytes of a feed document the two removals take out, scanning the text in
 // pieces (at most three passes over it; an audio file stops at the zero byte in its first piece).
 //
-// The removals search only the text, the bytes before the first zero byte. The bytes from that
-// zero byte on are kept in every case: when a removal happens, the data are the shortened text
-// followed by the rest of the file, so a stray zero byte in a document never costs its tail.
-bool PlanRemovals(const Source& source, std::vector<Range>& removed)
+// The removals search only the text, the bytes before the first zero byte. dataEnd is where the
+// data end: the end of the text when a removal happened (the phone's reader takes the document
+// as the text, so the bytes from the zero byte on are not part of it), else the end of the file
+// (a file left unchanged is copied whole, zero bytes included, which keeps audio intact).
+bool PlanRemovals(const Source& source, std::vector<Range>& removed, std::uint64_t& dataEnd)
 {
     removed.clear();
+    dataEnd = source.size;
     std::uint64_t textEnd = 0;
     if (!FindTextEnd(source.file.Descriptor(), source.size, textEnd))
         return false;
@@ -287,6 +289,8 @@ bool PlanRemovals(const Source& source, std::vector<Range>& removed)
     }
     std::sort(removed.begin(), removed.end(),
         [](const Range& a, const Range& b) { return a.begin < b.begin; });
+    if (!removed.empty())
+        dataEnd = textEnd;
     return true;
 }
 
@@ -297,15 +301,17 @@ bool EmbedSource(
     if (file.Failed())
         return false;
     std::vector<Range> removed;
-    if (withRemovals && !PlanRemovals(source, removed))
+    std::uint64_t dataEnd = source.size;
+    if (withRemovals && !PlanRemovals(source, removed, dataEnd))
         return file.Fail("cannot read " + path + " while packing it");
-    std::uint64_t length = source.size;
-    for (const Range& cut : removed)
-        length -= cut.end - cut.begin;
+    const std::vector<Range> kept = Remaining(dataEnd, removed);
+    std::uint64_t length = 0;
+    for (const Range& range : kept)
+        length += range.end - range.begin;
     if (!file.WriteUint32(static_cast<std::uint32_t>(length)))
         return false;
-    for (const Range& kept : Remaining(source.size, removed)) {
-        if (!file.CopyFrom(source.file.Descriptor(), kept.begin, kept.end - kept.begin, path))
+    for (const Range& range : kept) {
+        if (!file.CopyFrom(source.file.Descriptor(), range.begin, range.end - range.begin, path))
             return false;
     }
     return true;

@@ -107,12 +107,11 @@ bool WritePackageRecord(CPackageFile& file, const std::string& url, std::uint32_
 //     depth 0 (counted from the 'E'), internal subset included; without such a '>' nothing;
 //   - then, in the text as that left it, the first xmlns=" when not at byte 0, through the
 //     next '"'; without a closing quote nothing. Prefixed declarations never match.
-// Without a removal the data are all the file's bytes. With one, the data are the shortened text
-// followed by the file's bytes from the first zero byte on: a stray zero byte in a document does
-// not cost the rest of it. The file is scanned and copied in pieces (at most a few passes of
-// 1 MiB reads), never read whole, whatever its size.
-// A source that cannot be opened writes D = 0 (keeping the stream readable) and sets
-// sourceMissing. Returns false on a failure of the package (see CopyFrom).
+// Without a removal the data are all the file's bytes, zero bytes included. With one, the data
+// are the shortened text alone: the document ends at the first zero byte. The file is scanned and
+// copied in pieces (at most a few passes of 1 MiB reads), never read whole, whatever its size. A
+// source that cannot be opened writes D = 0 (keeping the stream readable) and sets sourceMissing.
+// Returns false on a failure of the package (see CopyFrom).
 bool EmbedFile(CPackageFile& file, const std::string& path, bool* sourceMissing = nullptr);
 
 // The name of a record as its bytes: UTF-8 in, UTF-16LE out (2 bytes per code unit, surrogate

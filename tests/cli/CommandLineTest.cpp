@@ -57,11 +57,10 @@ protected:
     {
         CPackageReader reader;
         EXPECT_TRUE(reader.Open(path)) << reader.Error();
-        static const char* const types[] = {"feed", "mp3", "amr"};
         std::vector<std::string> records;
         for (const PackageRecord& record : reader.Records()) {
-            records.push_back(std::string(record.type <= RECORD_AMR ? types[record.type] : "?")
-                + " " + std::to_string(record.dataLength) + " " + record.name);
+            records.push_back(std::string(RecordTypeName(record.type)) + " "
+                + std::to_string(record.dataLength) + " " + record.name);
         }
         return records;
     }
@@ -86,6 +85,9 @@ protected:
         EXPECT_EQ(
             object.value("size").toInteger(-1), static_cast<qint64>(ReadWholeFile(path).size()));
         EXPECT_EQ(RecordsInJson(object), RecordsInPackage(path));
+        // One vocabulary: inspect lists the same records in the same words.
+        const CliRun inspected = RunCli({"inspect", "--json", path});
+        EXPECT_EQ(OneObject(inspected).value("records"), object.value("records"));
     }
 
     // One good feed with one episode (packed as the MP3 it is) and one that answers 404.
@@ -205,7 +207,7 @@ TEST_F(CommandLineTest, EachCommandsHelpListsItsOptions)
     const std::vector<std::pair<std::string, std::vector<std::string>>> commands {
         {"list", {"--json"}}, {"add", {"--title <TITLE>", "--group <GROUP>", "--quiet"}},
         {"remove", {}}, {"undo", {}}, {"import", {"--yes"}}, {"export", {"--quiet"}},
-        {"options", {"--json"}},
+        {"options", {"--json", "--quiet"}},
         {"update",
             {"--feed <URL>", "--marked <TITLE>", "--output <PATH>", "--connections <N>", "--quiet",
                 "--json", "--send <TARGET>"}},
@@ -482,6 +484,12 @@ TEST_F(CommandLineTest, OptionsJsonHoldsEverySettingAsLoaded)
     const CliRun withEntry = Run({"options", "--json", "Podcast/Volume"});
     EXPECT_EQ(withEntry.exitCode, 2);
     EXPECT_EQ(withEntry.out, "");
+
+    // --quiet sets without a word and still shows what is asked for.
+    const CliRun quiet = Run({"options", "--quiet", "Podcast/Volume=3"});
+    EXPECT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_EQ(quiet.out + quiet.err, "");
+    EXPECT_EQ(Run({"options", "Podcast/Volume", "--quiet"}).out, "Podcast/Volume=3\n");
 }
 
 // A file name is bytes: one that is not UTF-8 is written and read under exactly that name.

@@ -35,12 +35,11 @@ TEST(PackageCli, InspectShowsTheHeadAndEachRecord)
     // One line, written by QJsonDocument: keys in order, no spaces.
     EXPECT_EQ(json.out,
         "{\"channels\":" + std::to_string(channels.size())
-            + ",\"records\":[{\"length\":35,\"name\":\"http://h/feed.rss\",\"offset\":"
-            + std::to_string(first)
-            + ",\"type\":0},{\"length\":12,\"name\":\"http://h/\xC3\xA9p.mp3\",\"offset\":"
+            + ",\"records\":[{\"address\":\"http://h/feed.rss\",\"offset\":" + std::to_string(first)
+            + ",\"size\":35,\"type\":\"feed\"},{\"address\":\"http://h/\xC3\xA9p.mp3\",\"offset\":"
             + std::to_string(second)
-            + ",\"type\":1},{\"length\":0,\"name\":\"http://h/e.amr\",\"offset\":"
-            + std::to_string(third) + ",\"type\":2}],\"sync\":1}\n");
+            + ",\"size\":12,\"type\":\"mp3\"},{\"address\":\"http://h/e.amr\",\"offset\":"
+            + std::to_string(third) + ",\"size\":0,\"type\":\"amr\"}],\"sync\":1}\n");
 
     const CliRun bare
         = RunCli({"inspect", "--json", dir.Write("bare", Le32(PACKAGE_MAGIC) + Le32(0))});
@@ -92,6 +91,48 @@ TEST(PackageCli, ExtractWritesRecordsUnderTheirCacheNames)
     EXPECT_TRUE(FileExists(target + "/h_e_amr.amr"));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(target), {}), 4);
     EXPECT_FALSE(FileExists(dir.File("home"))); // naming files creates no program folder
+}
+
+TEST(PackageCli, ExtractGivesRecordsThatShareAFileNameNamesOfTheirOwn)
+{
+    TempDir dir;
+    const std::pair<std::string, std::string> records[] = {
+        {"/a/b.mp3", "_a_b_mp3.mp3"},
+        {"/a_b.mp3", "_a_b_mp3 (2).mp3"},
+        {"x.mp3", "x_mp3.mp3"},
+        {"x-mp3", "x_mp3 (2).mp3"},
+        {"x_mp3", "x_mp3 (3).mp3"},
+        {"/a/b.mp3", "_a_b_mp3 (3).mp3"}, // an exact duplicate
+        {"", "unnamed.mp3"}, // not the hidden ".mp3"
+        {"unnamed", "unnamed (2).mp3"},
+    };
+    std::string bytes = Le32(PACKAGE_MAGIC) + Le32(0);
+    for (std::size_t i = 0; i < std::size(records); ++i)
+        bytes += Record(records[i].first, RECORD_MP3, "data " + std::to_string(i));
+    const std::string path = dir.Write("shared.mrf", bytes);
+
+    const CliRun result
+        = RunCli({"--home", dir.File("home"), "extract", "--quiet", path, dir.File("out")});
+    EXPECT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_TRUE(result.out.empty()) << result.out;
+    for (std::size_t i = 0; i < std::size(records); ++i) {
+        EXPECT_EQ(ReadWholeFile(dir.File("out/" + records[i].second)), "data " + std::to_string(i))
+            << records[i].second;
+        // Each name given anew is told; the first holders of their names are not.
+        const bool renamed = records[i].second.find(" (") != std::string::npos || i >= 6;
+        EXPECT_EQ(
+            result.err.find("is written as " + records[i].second) != std::string::npos, renamed)
+            << result.err;
+    }
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("out")), {}),
+        static_cast<std::ptrdiff_t>(std::size(records)));
+
+    // A second run into the same folder gives the same names: nothing piles up.
+    EXPECT_EQ(
+        RunCli({"--home", dir.File("home"), "extract", "--quiet", path, dir.File("out")}).exitCode,
+        0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("out")), {}),
+        static_cast<std::ptrdiff_t>(std::size(records)));
 }
 
 TEST(PackageCli, ExtractKeepsNamesInsideTheFolderAndReportsABreak)

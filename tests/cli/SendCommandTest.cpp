@@ -144,6 +144,14 @@ TEST_F(SendCommandTest, UpdateSendsTheWrittenPackage)
     EXPECT_NE(updated.out.find("Sent corvane.mrf to " + kStorage), std::string::npos)
         << updated.out;
 
+    // --quiet: nothing at all on success, the send included.
+    ASSERT_EQ(::unlink((phoneStorage + "/corvane.mrf").c_str()), 0);
+    const CliRun quiet
+        = RunCli({"update", "--quiet", "--output", Output(), "--send", kStorage}, options);
+    EXPECT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_EQ(quiet.out + quiet.err, "");
+    EXPECT_EQ(ReadWholeFile(phoneStorage + "/corvane.mrf"), ReadWholeFile(Output()));
+
     // An unknown target is named before anything is fetched.
     const std::string before = ReadWholeFile(Output());
     const int hits = server.Hits("/good.rss");

@@ -186,6 +186,15 @@ TEST_F(SubscriptionCommandsTest, ExportFormatOpml2)
         << text;
     EXPECT_EQ(Cli({"export", "--format", "opml", temp.File("one.xml")}).exitCode, 0);
     EXPECT_EQ(ReadWholeFile(temp.File("one.xml")), ReadWholeFile(ChannelsPath()));
+    // "-" is standard output, in either format, and no file named "-" appears.
+    const CliRun toOutput = Cli({"export", "-"});
+    EXPECT_EQ(toOutput.exitCode, 0) << toOutput.err;
+    EXPECT_EQ(toOutput.out, ReadWholeFile(ChannelsPath()));
+    const CliRun twoToOutput = Cli({"export", "--format", "opml2", "-"});
+    EXPECT_EQ(twoToOutput.exitCode, 0) << twoToOutput.err;
+    EXPECT_EQ(twoToOutput.out.substr(0, twoToOutput.out.find("<dateCreated>")),
+        text.substr(0, text.find("<dateCreated>")));
+    EXPECT_FALSE(FileExists("-"));
     const CliRun bad = Cli({"export", "--format", "json", temp.File("x")});
     EXPECT_EQ(bad.exitCode, 2);
     EXPECT_NE(bad.err.find("unknown export format 'json'"), std::string::npos);

@@ -9,7 +9,6 @@ inline std::string ReferenceEmbedData(const std::string& document)
 {
     const std::size_t zero = document.find('\0');
     std::string text = document.substr(0, zero);
-    const std::string tail = zero == std::string::npos ? std::string() : document.substr(zero);
     bool removed = false;
 
     const std::size_t doctype = text.find("<!DOCTYPE");
@@ -37,6 +36,6 @@ inline std::string ReferenceEmbedData(const std::string& document)
             removed = true;
         }
     }
-    // The bytes from the first zero byte on are kept whether or not anything was removed.
-    return removed ? text + tail : document;
+    // A removal leaves the text alone, without the bytes from the first zero byte on.
+    return removed ? text : document;
 }

@@ -213,13 +213,24 @@ TEST(EmbedFile, EarlyZeroByteKeepsAudioUnchanged)
     EXPECT_EQ(EmbeddedData(dir, amr), amr);
 }
 
-TEST(EmbedFile, BytesAfterAZeroByteSurviveARemoval)
+TEST(EmbedFile, ARemovalEndsTheDataAtTheFirstZeroByte)
 {
     TempDir dir;
-    const std::string document
-        = std::string("<?x?><!DOCTYPE a><r/>\0tail <!DOCTYPE b> xmlns=\"c\"", 50);
-    EXPECT_EQ(
-        EmbeddedData(dir, document), std::string("<?x?><r/>\0tail <!DOCTYPE b> xmlns=\"c\"", 38));
+    const std::string tail = std::string("\0tail <!DOCTYPE b> xmlns=\"c\"\0more", 34);
+    // Either removal cuts the document at the zero byte, at any piece size, and D says so.
+    const std::pair<std::string, std::string> cases[] = {
+        {"<?x?><!DOCTYPE a><r/>", "<?x?><r/>"},
+        {"<r xmlns=\"u\" v=\"1\"/>", "<r  v=\"1\"/>"},
+        {"<?x?><!DOCTYPE a [<!ENTITY e 'v'>]><r xmlns=\"u\"/>", "<?x?><r />"},
+    };
+    for (const auto& [text, expected] : cases) {
+        for (std::size_t piece : {0u, 1u, 5u}) {
+            PieceSize size(piece);
+            EXPECT_EQ(EmbeddedData(dir, text + tail), expected) << text << " piece " << piece;
+        }
+    }
+    // Without a removal the zero byte and all after it stay.
+    EXPECT_EQ(EmbeddedData(dir, "<r/>" + tail), "<r/>" + tail);
 }
 
 TEST(EmbedFile, MatchesThePlainAlgorithmWhereverPiecesBreak)
