@@ -59,6 +59,14 @@ bool CheckSendTarget(const std::string& target);
 int SendAfterUpdate(
     int updateCode, const std::string& target, const std::string& packagePath, std::FILE* report);
 
+// SyncCommand.cpp: the package's episodes as tagged files with playlists onto a device.
+int RunSync(CommandLine& arguments);
+// As CheckSendTarget, for a target that is a folder (a volume, a phone's storage, a path).
+bool CheckSyncTarget(const std::string& target);
+// As SendAfterUpdate: syncs the episodes of the package the update wrote.
+int SyncAfterUpdate(
+    int updateCode, const std::string& target, const std::string& packagePath, std::FILE* report);
+
 // ScheduleCommand.cpp: the daily update as a systemd user timer.
 int RunSchedule(CommandLine& arguments);
 int ScheduleOn();
