@@ -103,7 +103,8 @@ int SyncAfterUpdate(
     int updateCode, const std::string& target, const std::string& packagePath, std::FILE* report)
 {
     if (updateCode != EXIT_DONE && updateCode != EXIT_PARTLY_FAILED) {
-        std::fprintf(stderr, "The episodes were not synced: the update did not write the package.\n");
+        std::fprintf(
+            stderr, "The episodes were not synced: the update did not write the package.\n");
         return updateCode;
     }
     SyncRequest request;

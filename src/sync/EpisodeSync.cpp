@@ -147,9 +147,8 @@ std::string SyncRun::Digest(const SyncEpisode& episode)
     QCryptographicHash hash(QCryptographicHash::Sha256);
     const std::uint32_t head = std::min(episode.dataLength, kDigestPiece);
     const std::uint32_t tail = std::min(episode.dataLength - head, kDigestPiece);
-    for (const auto& [offset, length] :
-        {std::pair(episode.dataOffset, head),
-            std::pair(episode.dataOffset + episode.dataLength - tail, tail)})
+    for (const auto& [offset, length] : {std::pair(episode.dataOffset, head),
+             std::pair(episode.dataOffset + episode.dataLength - tail, tail)})
         hash.addData(QByteArray::fromStdString(reader.ReadBytes(offset, length).value_or("?")));
     return hash.result().toHex().toStdString();
 }
@@ -157,8 +156,8 @@ std::string SyncRun::Digest(const SyncEpisode& episode)
 std::vector<FolderEntry> SyncRun::List(const std::string& folder) const
 {
     std::vector<FolderEntry> entries;
-    const QDir directory(QFile::decodeName(QByteArray::fromStdString(
-        folder.empty() ? root : PathOf(Local(Q(folder))))));
+    const QDir directory(QFile::decodeName(
+        QByteArray::fromStdString(folder.empty() ? root : PathOf(Local(Q(folder))))));
     const QFileInfoList found = directory.entryInfoList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QFileInfo& info : found)
@@ -226,14 +225,14 @@ bool SyncRun::Fits()
     for (const SyncFile* file : toWrite)
         needed += file->estimate;
     const auto freeSpace = setup.freeSpace ? setup.freeSpace : StatvfsFreeSpace;
-    const std::optional<std::uint64_t> available = freeSpace(
-        Local(QFileInfo::exists(result.folder) ? result.folder : setup.targetFolder));
+    const std::optional<std::uint64_t> available
+        = freeSpace(Local(QFileInfo::exists(result.folder) ? result.folder : setup.targetFolder));
     if (toWrite.empty() || !available || needed <= *available + freed)
         return true;
-    return Fail(QStringLiteral("the episodes do not fit into %1: they need %2, and %3 are free "
-                               "there. Nothing was changed.")
-                    .arg(result.folder, Q(MegabytesText(needed - freed)),
-                        Q(MegabytesText(*available))));
+    return Fail(
+        QStringLiteral("the episodes do not fit into %1: they need %2, and %3 are free "
+                       "there. Nothing was changed.")
+            .arg(result.folder, Q(MegabytesText(needed - freed)), Q(MegabytesText(*available))));
 }
 
 void SyncRun::RemoveOldFiles()

@@ -41,8 +41,8 @@ std::string TagName(std::string_view tag)
 
 bool BreaksLine(const std::string& name)
 {
-    static const char* const names[] = {"br", "p", "div", "li", "ul", "ol", "tr", "h1", "h2",
-        "h3", "h4", "h5", "h6", "blockquote", "pre", "hr", "table", "dd", "dt"};
+    static const char* const names[] = {"br", "p", "div", "li", "ul", "ol", "tr", "h1", "h2", "h3",
+        "h4", "h5", "h6", "blockquote", "pre", "hr", "table", "dd", "dt"};
     for (const char* candidate : names)
         if (name == candidate)
             return true;
@@ -80,10 +80,10 @@ std::size_t DecodeReference(std::string_view html, std::size_t at, std::string& 
         return 1;
     }
     const std::string_view body = html.substr(at + 1, semicolon - at - 1);
-    static const std::pair<const char*, char32_t> named[] = {{"amp", '&'}, {"lt", '<'},
-        {"gt", '>'}, {"quot", '"'}, {"apos", '\''}, {"nbsp", ' '}, {"ndash", 0x2013},
-        {"mdash", 0x2014}, {"hellip", 0x2026}, {"rsquo", 0x2019}, {"lsquo", 0x2018},
-        {"rdquo", 0x201d}, {"ldquo", 0x201c}, {"copy", 0xa9}, {"eacute", 0xe9}};
+    static const std::pair<const char*, char32_t> named[] = {{"amp", '&'}, {"lt", '<'}, {"gt", '>'},
+        {"quot", '"'}, {"apos", '\''}, {"nbsp", ' '}, {"ndash", 0x2013}, {"mdash", 0x2014},
+        {"hellip", 0x2026}, {"rsquo", 0x2019}, {"lsquo", 0x2018}, {"rdquo", 0x201d},
+        {"ldquo", 0x201c}, {"copy", 0xa9}, {"eacute", 0xe9}};
     for (const auto& [name, value] : named) {
         if (body == name) {
             AppendUtf8(out, value);
@@ -119,8 +119,8 @@ std::string Tidy(std::string_view text)
     for (const char character : text) {
         if (character == '\n') {
             endLine();
-        } else if (character == ' ' || character == '\t' || character == '\r'
-            || character == '\f' || character == '\v') {
+        } else if (character == ' ' || character == '\t' || character == '\r' || character == '\f'
+            || character == '\v') {
             if (!line.empty() && line.back() != ' ')
                 line += ' ';
         } else {
@@ -166,12 +166,23 @@ std::string EscapeHtml(std::string_view text)
     escaped.reserve(text.size());
     for (const char character : text) {
         switch (character) {
-        case '&': escaped += "&amp;"; break;
-        case '<': escaped += "&lt;"; break;
-        case '>': escaped += "&gt;"; break;
-        case '"': escaped += "&quot;"; break;
-        case '\'': escaped += "&#39;"; break;
-        default: escaped += character;
+        case '&':
+            escaped += "&amp;";
+            break;
+        case '<':
+            escaped += "&lt;";
+            break;
+        case '>':
+            escaped += "&gt;";
+            break;
+        case '"':
+            escaped += "&quot;";
+            break;
+        case '\'':
+            escaped += "&#39;";
+            break;
+        default:
+            escaped += character;
         }
     }
     return escaped;

@@ -41,8 +41,8 @@ SyncItem ItemOf(const CFeedItem& item)
     return taken;
 }
 
-bool ReadFeed(CPackageReader& reader, const PackageRecord& record, SyncFeed& feed,
-    std::string& error)
+bool ReadFeed(
+    CPackageReader& reader, const PackageRecord& record, SyncFeed& feed, std::string& error)
 {
     const std::optional<std::string> bytes = reader.ReadBytes(record.dataOffset, record.dataLength);
     if (!bytes) {

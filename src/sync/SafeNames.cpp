@@ -33,12 +33,13 @@ QString CutToUnits(const QString& text, int units)
 
 bool IsDeviceName(const QString& stem)
 {
-    static const QStringList names = {QStringLiteral("CON"), QStringLiteral("PRN"),
-        QStringLiteral("AUX"), QStringLiteral("NUL")};
+    static const QStringList names = {
+        QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"), QStringLiteral("NUL")};
     const QString upper = stem.section(QLatin1Char('.'), 0, 0).toUpper();
     if (names.contains(upper))
         return true;
-    return upper.size() == 4 && (upper.startsWith(QLatin1String("COM")) || upper.startsWith(QLatin1String("LPT")))
+    return upper.size() == 4
+        && (upper.startsWith(QLatin1String("COM")) || upper.startsWith(QLatin1String("LPT")))
         && upper.at(3) >= QLatin1Char('1') && upper.at(3) <= QLatin1Char('9');
 }
 

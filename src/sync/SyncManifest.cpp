@@ -17,11 +17,20 @@ std::string Escape(const std::string& path)
     std::string escaped;
     for (const char character : path) {
         switch (character) {
-        case '%': escaped += "%25"; break;
-        case '\t': escaped += "%09"; break;
-        case '\r': escaped += "%0D"; break;
-        case '\n': escaped += "%0A"; break;
-        default: escaped += character;
+        case '%':
+            escaped += "%25";
+            break;
+        case '\t':
+            escaped += "%09";
+            break;
+        case '\r':
+            escaped += "%0D";
+            break;
+        case '\n':
+            escaped += "%0A";
+            break;
+        default:
+            escaped += character;
         }
     }
     return escaped;

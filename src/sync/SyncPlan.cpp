@@ -176,8 +176,9 @@ SyncPlan Planner::Run()
         everyEpisode.insert(everyEpisode.end(), episodes.begin(), episodes.end());
         std::vector<std::pair<std::string, std::string>> entries;
         for (const SyncFile* file : NewestFirst(episodes))
-            entries.emplace_back(file->tags.title.empty() ? EpisodeTitle(*file->feed, *file->episode)
-                                                          : file->tags.title,
+            entries.emplace_back(file->tags.title.empty()
+                    ? EpisodeTitle(*file->feed, *file->episode)
+                    : file->tags.title,
                 file->path);
         const QString name
             = root.Claim(feedFolders[i], QStringLiteral(".m3u8"), MAX_FILE_NAME_UNITS);
@@ -186,8 +187,7 @@ SyncPlan Planner::Run()
     if (!everyEpisode.empty()) {
         std::vector<std::pair<std::string, std::string>> entries;
         for (const SyncFile* file : NewestFirst(everyEpisode))
-            entries.emplace_back(
-                U(Q(file->path).section(QLatin1Char('/'), 0, 0)) + ": "
+            entries.emplace_back(U(Q(file->path).section(QLatin1Char('/'), 0, 0)) + ": "
                     + EpisodeTitle(*file->feed, *file->episode),
                 file->path);
         AddText(SyncFile::Kind::Playlist, ALL_PODCASTS_PLAYLIST, PlaylistText(entries));
@@ -205,8 +205,8 @@ std::string LinkTo(const std::string& fileName)
 
 std::string ItemHtml(const SyncItem& item, const std::string& episodeFile)
 {
-    std::string html = "<article>\n<h2>" + EscapeHtml(item.title.empty() ? "(untitled)" : item.title)
-        + "</h2>\n";
+    std::string html = "<article>\n<h2>"
+        + EscapeHtml(item.title.empty() ? "(untitled)" : item.title) + "</h2>\n";
     if (item.date)
         html += "<p class=\"date\">" + DayOf(*item.date) + "</p>\n";
     const std::string text = PlainTextOfHtml(item.description);

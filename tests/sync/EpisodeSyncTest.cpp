@@ -36,7 +36,8 @@ std::vector<std::string> Listing(const std::string& folder)
         QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QFileInfo info(it.next());
-        files.push_back(QDir(QString::fromStdString(folder)).relativeFilePath(info.filePath()).toStdString()
+        files.push_back(
+            QDir(QString::fromStdString(folder)).relativeFilePath(info.filePath()).toStdString()
             + " " + std::to_string(info.size()));
     }
     std::sort(files.begin(), files.end());
@@ -175,8 +176,8 @@ TEST_F(EpisodeSyncTest, NamesThatCollideAfterMakingThemSafeStayApart)
 {
     const std::string day = "Tue, 05 Mar 2024 10:00:00 GMT";
     const std::string audio = TestAudio("tone-b.mp3");
-    Feed same {"Same", "http://a.example/rss", {{"A/B", day, audio}, {"A:B", day, audio},
-                                                  {"a_b", day, audio}}};
+    Feed same {"Same", "http://a.example/rss",
+        {{"A/B", day, audio}, {"A:B", day, audio}, {"a_b", day, audio}}};
     Feed twin {"SAME", "http://b.example/rss", {{"Other", "", audio}}};
     temp.Write("device/Podcasts/Same/2024-03-05 a_b.MP3", "foreign");
 
@@ -263,8 +264,8 @@ TEST_F(EpisodeSyncTest, PagesListTheFeedsTextsWithoutScriptsOrRemoteImages)
 // Runs work in a child with a tmpfs of size bytes mounted on folder (a mount namespace of its
 // own, so nothing outside sees it); the child writes what it found into report. False when the
 // system allows no such mount (the test is then skipped).
-bool OnSmallTmpfs(const std::string& folder, const std::string& size,
-    const std::function<void()>& work)
+bool OnSmallTmpfs(
+    const std::string& folder, const std::string& size, const std::function<void()>& work)
 {
     const pid_t child = ::fork();
     if (child == 0) {
@@ -285,7 +286,8 @@ TEST_F(EpisodeSyncTest, AFullCardStopsTheSyncWithAClearMessageAndNothingHalfWrit
 {
     Feed big {"Big", "http://big.example/rss", {}};
     for (int i = 0; i < 3; ++i)
-        big.episodes.push_back({"Part " + std::to_string(i), "", std::string(300000, 'a' + i), RECORD_AMR});
+        big.episodes.push_back(
+            {"Part " + std::to_string(i), "", std::string(300000, 'a' + i), RECORD_AMR});
     WritePackage(temp, Package(), {big});
     const std::string report = temp.File("report");
     const bool ran = OnSmallTmpfs(Device(), "512k", [&] {
@@ -306,8 +308,10 @@ TEST_F(EpisodeSyncTest, AFullCardStopsTheSyncWithAClearMessageAndNothingHalfWrit
     if (!ran)
         GTEST_SKIP() << "no tmpfs can be mounted here";
     const std::string text = ReadWholeFile(report);
-    EXPECT_EQ(text.rfind("The episodes do not fit into " + Device() + "/Podcasts: they need 1.9 MB, "
-                         "and 0.5 MB are free there. Nothing was changed.\n--\n", 0),
+    EXPECT_EQ(text.rfind("The episodes do not fit into " + Device()
+                      + "/Podcasts: they need 1.9 MB, "
+                        "and 0.5 MB are free there. Nothing was changed.\n--\n",
+                  0),
         0u)
         << text;
     const std::string afterFill = text.substr(text.find("--\n") + 3);

@@ -1,6 +1,6 @@
 // Names that FAT32 and exFAT take, their collisions, and description texts without markup.
-#include "sync/HtmlText.h"
 #include "sync/SafeNames.h"
+#include "sync/HtmlText.h"
 #include "sync/SyncManifest.h"
 
 #include <gtest/gtest.h>
@@ -24,7 +24,9 @@ TEST(SafeNames, MakesNamesThatFatTakes)
         {"a/b\\c:d*e?f\"g<h>i|j", ".mp3", 120, "a_b_c_d_e_f_g_h_i_j.mp3"},
         {"Title. . ", ".mp3", 120, "Title.mp3"},
         {"  line\nbreak\t\ttab  ", "", 60, "line break tab"},
-        {QString::fromLatin1("\x01" "bell\x7f"), "", 60, "_bell_"},
+        {QString::fromLatin1("\x01"
+                             "bell\x7f"),
+            "", 60, "_bell_"},
         {"con", ".mp3", 120, "con_.mp3"},
         {"COM1", "", 60, "COM1_"},
         {"Nul.txt", "", 60, "Nul.txt_"},

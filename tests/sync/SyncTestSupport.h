@@ -74,13 +74,16 @@ inline std::string FeedDocument(const Feed& feed)
         text += "<enclosure url=\"" + EpisodeUrl(feed, i) + "\" type=\"audio/mpeg\"/></item>";
     }
     for (const std::string& article : feed.articles)
-        text += "\n<item><title>" + Escaped(article) + "</title><description>&lt;img "
-                "src=\"http://tracker.example/p.gif\"&gt;Read " + Escaped(article) + "</description></item>";
+        text += "\n<item><title>" + Escaped(article)
+            + "</title><description>&lt;img "
+              "src=\"http://tracker.example/p.gif\"&gt;Read "
+            + Escaped(article) + "</description></item>";
     return text + "\n</channel></rss>\n";
 }
 
 // Writes the package of feeds at path, as an update with these episodes would.
-inline void WritePackage(const TempDir& temp, const std::string& path, const std::vector<Feed>& feeds)
+inline void WritePackage(
+    const TempDir& temp, const std::string& path, const std::vector<Feed>& feeds)
 {
     std::string error;
     std::unique_ptr<corvane::CPackageFile> package = corvane::CPackageFile::Create(path, error);
@@ -113,7 +116,8 @@ inline std::map<std::string, std::string> ReadTags(const std::string& path)
           "  print('%s\\t%s' % (f.FrameID, str(f).replace('\\n', '\\\\n')))\n";
     const TempDir folder;
     const std::string scriptPath = folder.Write("tags.py", script);
-    std::FILE* pipe = ::popen(("/usr/bin/python3 '" + scriptPath + "' '" + path + "'").c_str(), "r");
+    std::FILE* pipe
+        = ::popen(("/usr/bin/python3 '" + scriptPath + "' '" + path + "'").c_str(), "r");
     std::string output;
     char buffer[4096];
     for (std::size_t got; pipe && (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
