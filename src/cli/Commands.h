@@ -5,6 +5,8 @@
 #include "update/UpdateJob.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -69,7 +71,8 @@ int SyncAfterUpdate(
 
 // ScheduleCommand.cpp: the daily update as a systemd user timer.
 int RunSchedule(CommandLine& arguments);
-int ScheduleOn();
+// updateArguments: further arguments of the timer's update (--sync TARGET).
+int ScheduleOn(const std::vector<std::string>& updateArguments = {});
 int ScheduleOff();
 int ScheduleStatus();
 // The desktop notification of a headless update's end, when HeadlessRunNotifies says so.

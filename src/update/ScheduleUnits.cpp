@@ -84,7 +84,8 @@ std::string SystemdQuote(const std::string& word)
 }
 
 ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cliPath,
-    const std::string& programFolder, const std::string& configFolder)
+    const std::string& programFolder, const std::string& configFolder,
+    const std::vector<std::string>& updateArguments)
 {
     ScheduleUnitTexts units;
     units.timer = "[Unit]\n"
@@ -106,6 +107,8 @@ ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cli
     if (!programFolder.empty())
         command += " --home " + SystemdQuote(WithoutSlash(programFolder));
     command += " update --quiet";
+    for (const std::string& argument : updateArguments)
+        command += " " + SystemdQuote(argument);
     units.service = "[Unit]\n"
                     "Description=Corvane update of the feeds for the phone\n"
                     "\n"

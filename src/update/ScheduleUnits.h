@@ -11,6 +11,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -25,9 +26,11 @@ struct ScheduleUnitTexts {
 // The two unit files for an update at hour:minute (0..23, 0..59) by the program at cliPath (an
 // absolute path). programFolder empty: the default program folder, no --home. configFolder
 // non-empty: the settings folder to pass on as XDG_CONFIG_HOME (the user's own, when it is not
-// ~/.config), so the timer's update reads the same settings file.
+// ~/.config), so the timer's update reads the same settings file. updateArguments follow
+// "update --quiet" on the service's command line, each a word of its own ("--sync", a target).
 ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cliPath,
-    const std::string& programFolder, const std::string& configFolder);
+    const std::string& programFolder, const std::string& configFolder,
+    const std::vector<std::string>& updateArguments = {});
 
 // One word of an ExecStart= or Environment= line as systemd reads it back: unchanged when it
 // holds only plain characters, else in double quotes with backslash, quote and control

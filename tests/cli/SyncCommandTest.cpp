@@ -25,7 +25,10 @@ protected:
                 {"Two", "Wed, 06 Mar 2024 10:00:00 GMT", TestData("tone-b.mp3")}});
     }
     // The package where "Path"/"FeedFile" has it by default.
-    void WriteDefaultPackage() { synctest::WritePackage(temp, temp.File("user/Documents/corvane.mrf"), {feed}); }
+    void WriteDefaultPackage()
+    {
+        synctest::WritePackage(temp, temp.File("user/Documents/corvane.mrf"), {feed});
+    }
     CliRun Sync(const std::vector<std::string>& arguments) { return RunCli(arguments, options); }
 
     std::string phoneStorage, mounts;
@@ -38,13 +41,13 @@ TEST_F(SyncCommandTest, SyncsOntoAPhoneStorageByItsLabelAndThenWritesNothing)
     WriteDefaultPackage();
     const CliRun synced = Sync({"sync", kStorage});
     EXPECT_EQ(synced.exitCode, 0) << synced.err;
-    EXPECT_EQ(synced.out.rfind("Synced 2 episodes of 1 feed into " + phoneStorage
-                            + "/Podcasts: 4 files written (",
-                  0),
+    EXPECT_EQ(
+        synced.out.rfind(
+            "Synced 2 episodes of 1 feed into " + phoneStorage + "/Podcasts: 4 files written (", 0),
         0u)
         << synced.out;
-    EXPECT_EQ(synctest::ReadTags(phoneStorage + "/Podcasts/Morning News/2024-03-06 Two.mp3")
-                  .at("TALB"),
+    EXPECT_EQ(
+        synctest::ReadTags(phoneStorage + "/Podcasts/Morning News/2024-03-06 Two.mp3").at("TALB"),
         "Morning News");
     EXPECT_EQ(synctest::PlaylistPaths(ReadWholeFile(phoneStorage + "/Podcasts/All podcasts.m3u8")),
         (std::vector<std::string> {
@@ -52,8 +55,8 @@ TEST_F(SyncCommandTest, SyncsOntoAPhoneStorageByItsLabelAndThenWritesNothing)
 
     const CliRun again = Sync({"sync", kStorage});
     EXPECT_EQ(again.exitCode, 0) << again.err;
-    EXPECT_NE(again.out.find(": 0 files written (0.0 MB), 4 unchanged, 0 removed.\n"),
-        std::string::npos)
+    EXPECT_NE(
+        again.out.find(": 0 files written (0.0 MB), 4 unchanged, 0 removed.\n"), std::string::npos)
         << again.out;
 
     // Into a folder path, under a folder name of one's choice, with the feed's page.
@@ -68,7 +71,8 @@ TEST_F(SyncCommandTest, FailuresSayWhyAndEndWithStatusOne)
 {
     const CliRun noPackage = Sync({"sync", kStorage});
     EXPECT_EQ(noPackage.exitCode, 1);
-    EXPECT_NE(noPackage.err.find("Cannot read the package: " + temp.File("user/Documents/corvane.mrf")),
+    EXPECT_NE(
+        noPackage.err.find("Cannot read the package: " + temp.File("user/Documents/corvane.mrf")),
         std::string::npos)
         << noPackage.err;
 
@@ -106,7 +110,8 @@ TEST_F(SyncCommandTest, UpdateSyncsTheEpisodesOfTheWrittenPackage)
 
     const CliRun updated = Sync({"update", "--output", Output(), "--sync", kStorage});
     EXPECT_EQ(updated.exitCode, 0) << updated.err;
-    EXPECT_NE(updated.out.find("Synced 1 episode of 1 feed into " + phoneStorage), std::string::npos)
+    EXPECT_NE(
+        updated.out.find("Synced 1 episode of 1 feed into " + phoneStorage), std::string::npos)
         << updated.out;
     // In the package's format: the AMR conversion, as the Podcast settings have it by default.
     EXPECT_EQ(ReadWholeFile(phoneStorage + "/Podcasts/Pod/Pod 1.amr").rfind("#!AMR\n", 0), 0u);
@@ -118,8 +123,8 @@ TEST_F(SyncCommandTest, UpdateSyncsTheEpisodesOfTheWrittenPackage)
     EXPECT_EQ(server.Hits("/pod.rss"), hits);
 
     // Without a written package nothing is synced.
-    const CliRun failed = Sync({"update", "--feed", server.Url("/gone.rss"), "--output",
-        Output(), "--sync", kStorage});
+    const CliRun failed = Sync(
+        {"update", "--feed", server.Url("/gone.rss"), "--output", Output(), "--sync", kStorage});
     EXPECT_EQ(failed.exitCode, 1);
     EXPECT_NE(failed.err.find("not synced"), std::string::npos) << failed.err;
 }

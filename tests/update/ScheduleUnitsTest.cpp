@@ -35,6 +35,14 @@ TEST(ScheduleUnitsTest, AnotherProgramFolderAndSettingsFolderArePassedOn)
         std::string::npos)
         << units.service;
     EXPECT_NE(units.service.find("\nEnvironment=XDG_CONFIG_HOME=/cfg\n"), std::string::npos);
+
+    // The update's own further arguments follow it, each quoted as a word.
+    const ScheduleUnitTexts syncing
+        = MakeScheduleUnits(6, 0, "/x", "", "", {"--sync", "Acme Phone X1 \u2013 SD card"});
+    EXPECT_NE(syncing.service.find(
+                  "\nExecStart=/x update --quiet --sync \"Acme Phone X1 \u2013 SD card\"\n"),
+        std::string::npos)
+        << syncing.service;
 }
 
 TEST(ScheduleUnitsTest, WordsAreQuotedAsSystemdReadsThem)
