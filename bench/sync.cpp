@@ -48,9 +48,11 @@ std::string Feed(int feed)
         + std::to_string(feed) + "</title>";
     for (int i = 0; i < kEpisodesPerFeed; ++i)
         text += "<item><title>Episode " + std::to_string(i) + "</title><pubDate>Tue, 0"
-            + std::to_string(1 + i % 9) + " Mar 2024 10:00:00 GMT</pubDate><description>Notes of "
-            "the episode, &lt;b&gt;with markup&lt;/b&gt;.</description><enclosure url=\"http://b/"
-            + std::to_string(feed) + "/" + std::to_string(i) + ".mp3\" type=\"audio/mpeg\"/></item>";
+            + std::to_string(1 + i % 9)
+            + " Mar 2024 10:00:00 GMT</pubDate><description>Notes of "
+              "the episode, &lt;b&gt;with markup&lt;/b&gt;.</description><enclosure url=\"http://b/"
+            + std::to_string(feed) + "/" + std::to_string(i)
+            + ".mp3\" type=\"audio/mpeg\"/></item>";
     return text + "</channel></rss>\n";
 }
 
@@ -66,7 +68,8 @@ bool WritePackage(const std::string& folder, const std::string& path)
     for (int feed = 0; feed < kFeeds; ++feed) {
         const std::string document = folder + "/feed.xml";
         if (!WriteFile(document, Feed(feed))
-            || !WritePackageRecord(*package, "http://b/" + std::to_string(feed), RECORD_FEED, document))
+            || !WritePackageRecord(
+                *package, "http://b/" + std::to_string(feed), RECORD_FEED, document))
             return false;
         for (int i = 0; i < kEpisodesPerFeed; ++i)
             if (!WritePackageRecord(*package,
