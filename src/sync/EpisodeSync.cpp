@@ -2,6 +2,7 @@
 
 #include "platform/FileDescriptor.h"
 #include "platform/Paths.h"
+#include "sync/SafeNames.h"
 #include "sync/SyncPlan.h"
 #include "update/Package.h"
 
@@ -170,9 +171,12 @@ bool SyncRun::Prepare()
     const QFileInfo target(setup.targetFolder);
     if (!target.isDir())
         return Fail(QStringLiteral("the folder %1 does not exist").arg(setup.targetFolder));
-    if (setup.folderName.isEmpty() || setup.folderName.contains(QLatin1Char('/'))
-        || setup.folderName == QLatin1String(".") || setup.folderName == QLatin1String(".."))
-        return Fail(QStringLiteral("'%1' is no folder name").arg(setup.folderName));
+    // The sync folder's name obeys the rules of the names inside it, or a card refuses it.
+    if (setup.folderName != SafeName(setup.folderName, QString(), MAX_FOLDER_NAME_UNITS))
+        return Fail(QStringLiteral("'%1' is no folder name that FAT32 and exFAT take (at most %2 "
+                                   "characters, none of \\ / : * ? \" < > |)")
+                        .arg(setup.folderName)
+                        .arg(MAX_FOLDER_NAME_UNITS));
     result.folder = QDir(setup.targetFolder).filePath(setup.folderName);
     root = Local(result.folder);
     if (!reader.Open(setup.packagePath))

@@ -48,7 +48,8 @@ struct SyncProgress {
 struct SyncSetup {
     std::string packagePath;
     QString targetFolder; // a storage's or volume's top folder, or any folder
-    QString folderName = QString::fromLatin1(DEFAULT_SYNC_FOLDER); // made in targetFolder
+    // Made in targetFolder; a name that SafeName would change is refused.
+    QString folderName = QString::fromLatin1(DEFAULT_SYNC_FOLDER);
     bool withTexts = false; // a page of the feed's texts in each feed folder
     std::function<void(const SyncProgress&)> progress; // before each file, and once at the end
     std::stop_token stop;

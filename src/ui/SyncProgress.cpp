@@ -27,8 +27,8 @@ QString ProgressText(const SyncProgress& progress)
 
 SyncResult RunSyncWithProgress(QWidget* owner, SyncSetup setup)
 {
-    QProgressDialog dialog(QObject::tr("Reading the package..."), QObject::tr("Cancel"), 0, kScale,
-        owner);
+    QProgressDialog dialog(
+        QObject::tr("Reading the package..."), QObject::tr("Cancel"), 0, kScale, owner);
     dialog.setWindowTitle(QObject::tr("Sync Episodes To"));
     dialog.setWindowModality(Qt::WindowModal);
     dialog.setMinimumDuration(0);

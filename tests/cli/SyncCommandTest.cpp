@@ -98,7 +98,11 @@ TEST_F(SyncCommandTest, FailuresSayWhyAndEndWithStatusOne)
     EXPECT_EQ(Sync({"sync", "a", "b"}).exitCode, 2);
     EXPECT_EQ(Sync({"sync", "--bogus", kStorage}).exitCode, 2);
     EXPECT_EQ(Sync({"sync", "--package=", kStorage}).exitCode, 2);
-    EXPECT_EQ(Sync({"sync", "--folder", "a/b", kStorage}).exitCode, 1);
+    for (const char* folder : {"a/b", "a:b", "..", "", "trailing."}) {
+        const CliRun badFolder = Sync({"sync", "--folder", folder, kStorage});
+        EXPECT_EQ(badFolder.exitCode, 1) << folder;
+        EXPECT_NE(badFolder.err.find("FAT32"), std::string::npos) << badFolder.err;
+    }
 }
 
 TEST_F(SyncCommandTest, UpdateSyncsTheEpisodesOfTheWrittenPackage)
