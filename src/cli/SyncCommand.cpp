@@ -9,6 +9,7 @@
 #include "sync/EpisodeSync.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <string>
@@ -68,6 +69,11 @@ int Sync(const SyncRequest& request, std::FILE* report)
     SyncSetup setup;
     setup.packagePath
         = request.packagePath.empty() ? LoadSettings().outputPath : request.packagePath;
+    if (!QFileInfo(QFile::decodeName(QByteArray::fromStdString(setup.packagePath))).isFile()) {
+        PrintError("there is no package to sync at '" + setup.packagePath
+            + "'; run 'corvane-cli update' first");
+        return EXIT_FAILED;
+    }
     setup.targetFolder = folder;
     setup.folderName = QString::fromStdString(request.folderName);
     setup.withTexts = request.withTexts;

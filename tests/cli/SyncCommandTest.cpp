@@ -71,10 +71,18 @@ TEST_F(SyncCommandTest, FailuresSayWhyAndEndWithStatusOne)
 {
     const CliRun noPackage = Sync({"sync", kStorage});
     EXPECT_EQ(noPackage.exitCode, 1);
-    EXPECT_NE(
-        noPackage.err.find("Cannot read the package: " + temp.File("user/Documents/corvane.mrf")),
+    EXPECT_NE(noPackage.err.find("no package to sync at '" + temp.File("user/Documents/corvane.mrf")
+                  + "'; run 'corvane-cli update' first"),
         std::string::npos)
         << noPackage.err;
+
+    // A file that is no package says where it breaks, and nothing is written.
+    const std::string broken = temp.Write("broken.mrf", "no package");
+    const CliRun notAPackage = Sync({"sync", "--package", broken, kStorage});
+    EXPECT_EQ(notAPackage.exitCode, 1);
+    EXPECT_NE(notAPackage.err.find("Cannot read the package: " + broken), std::string::npos)
+        << notAPackage.err;
+    EXPECT_FALSE(FileExists(phoneStorage + "/Podcasts"));
 
     WriteDefaultPackage();
     ASSERT_TRUE(QDir().mkpath(QString::fromStdString(home + "/SendTo")));
