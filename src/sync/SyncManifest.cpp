@@ -61,6 +61,19 @@ std::vector<std::string> Split(const std::string& line, char separator)
     return parts;
 }
 
+// A path inside the sync folder: relative, its names neither empty nor "." nor "..", and not
+// the manifest itself. A manifest is read from a device that anyone may have written to, and a
+// path out of the folder would have a sync remove a file that is not its own.
+bool IsInsideTheFolder(const std::string& path)
+{
+    if (path.empty() || path == SYNC_MANIFEST_NAME)
+        return false;
+    for (const std::string& name : Split(path, '/'))
+        if (name.empty() || name == "." || name == ".." || name.find('\\') != std::string::npos)
+            return false;
+    return true;
+}
+
 bool ReadLine(const std::string& line, SyncManifest& manifest)
 {
     const std::vector<std::string> fields = Split(line, '\t');
@@ -72,7 +85,10 @@ bool ReadLine(const std::string& line, SyncManifest& manifest)
     if (std::from_chars(fields[1].data(), end, entry.size).ptr != end)
         return false;
     entry.key = fields[2];
-    manifest.entries[Unescape(fields[3])] = entry;
+    const std::string path = Unescape(fields[3]);
+    if (!IsInsideTheFolder(path))
+        return false;
+    manifest.entries[path] = entry;
     return true;
 }
 

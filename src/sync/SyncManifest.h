@@ -6,7 +6,9 @@
 // size) or "pending" (a sync meant to write it and may have been stopped: the file is ours but
 // must be written again); key a digest of what the file was made from; path relative to the
 // sync folder with '/' between names, and '%', tab, carriage return and line feed in it written
-// as "%25", "%09", "%0D" and "%0A". Lines that do not read so are passed over.
+// as "%25", "%09", "%0D" and "%0A". Lines that do not read so are passed over, and so are paths
+// that would lead out of the sync folder (absolute ones, "." and ".." names, empty names,
+// backslashes) or name the manifest itself.
 //
 // Thread: any; a value type.
 #pragma once

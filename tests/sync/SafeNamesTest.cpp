@@ -99,6 +99,18 @@ TEST(SyncManifest, ReadsBackWhatItWritesAndPassesOverBadLines)
     const SyncManifest mixed = SyncManifest::FromText(
         text + "ok\tnot a number\tkey\tpath\nweird\t1\tk\tp\nok\t1\tk\t\nok\t5\tk\tgood.mp3\n");
     EXPECT_EQ(mixed.entries.size(), 3u);
+
+    // A manifest on a device is anyone's to write: no path of it leads out of the sync folder.
+    const SyncManifest planted = SyncManifest::FromText("corvane-sync 1\n"
+                                                        "ok\t5\tk\t../outside.mp3\n"
+                                                        "ok\t5\tk\t/etc/passwd\n"
+                                                        "ok\t5\tk\tFeed/../../x\n"
+                                                        "ok\t5\tk\tFeed//x\n"
+                                                        "ok\t5\tk\t.\\..\\x\n"
+                                                        "ok\t5\tk\t.corvane-sync\n"
+                                                        "ok\t5\tk\tFeed/..x.mp3\n");
+    ASSERT_EQ(planted.entries.size(), 1u);
+    EXPECT_EQ(planted.entries.begin()->first, "Feed/..x.mp3");
     EXPECT_EQ(mixed.entries.at("good.mp3").size, 5u);
     EXPECT_TRUE(SyncManifest::FromText("something else\nok\t1\tk\tp\n").entries.empty());
 }
