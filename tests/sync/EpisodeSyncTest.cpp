@@ -60,7 +60,7 @@ protected:
         news.title = "Morning News";
         news.url = "http://news.example/feed";
         news.author = "desk@news.example (Ann Editor)";
-        news.episodes = {{"First: part 1", "Tue, 05 Mar 2024 10:00:00 GMT", TestAudio("tone-a.mp3"),
+        news.episodes = {{"First: take 1", "Tue, 05 Mar 2024 10:00:00 GMT", TestAudio("tone-a.mp3"),
                              RECORD_MP3, "<p>Hello <b>world</b></p><script>track()</script>"},
             {"Second?", "Wed, 06 Mar 2024 10:00:00 GMT", TestAudio("tone-b.mp3")}};
         talk.title = "Tech/Talk";
@@ -89,13 +89,13 @@ TEST_F(EpisodeSyncTest, WritesNamedTaggedEpisodesAndPlaylists)
     EXPECT_EQ(result.episodes, 3u);
     EXPECT_EQ(result.feeds, 2u);
     EXPECT_EQ(result.written, 6u); // three episodes, three playlists
-    const std::string first = "Morning News/2024-03-05 First_ part 1.mp3";
+    const std::string first = "Morning News/2024-03-05 First_ take 1.mp3";
     const std::string second = "Morning News/2024-03-06 Second_.mp3";
     const std::string amr = "Tech_Talk/Talk.amr";
 
     const std::map<std::string, std::string> tags = ReadTags(Synced(first));
     EXPECT_EQ(tags.at("version"), "2.3");
-    EXPECT_EQ(tags.at("TIT2"), "First: part 1");
+    EXPECT_EQ(tags.at("TIT2"), "First: take 1");
     EXPECT_EQ(tags.at("TALB"), "Morning News");
     EXPECT_EQ(tags.at("TPE1"), "Ann Editor");
     EXPECT_EQ(tags.at("TDRC"), "2024-03-05");
@@ -149,7 +149,7 @@ TEST_F(EpisodeSyncTest, RemovesOnlyItsOwnFilesThatTheUpdateDropped)
     const SyncResult dropped = Sync({news, talk});
     ASSERT_TRUE(dropped.complete) << dropped.error.toStdString();
     EXPECT_EQ(dropped.removed, 1u);
-    EXPECT_FALSE(FileExists(Synced("Morning News/2024-03-05 First_ part 1.mp3")));
+    EXPECT_FALSE(FileExists(Synced("Morning News/2024-03-05 First_ take 1.mp3")));
     EXPECT_EQ(ReadWholeFile(second).size(), secondBytes.size() - 0); // still there, retagged
     EXPECT_EQ(ReadTags(second).at("TRCK"), "1");
 
@@ -227,7 +227,7 @@ TEST_F(EpisodeSyncTest, AStopBetweenFilesLeavesWholeFilesAndTheNextSyncWritesThe
     EXPECT_TRUE(stopped.stopped);
     EXPECT_FALSE(stopped.complete);
     EXPECT_EQ(stopped.written, 2u); // the file under way when asked is finished
-    EXPECT_EQ(ReadTags(Synced("Morning News/2024-03-05 First_ part 1.mp3")).at("TRCK"), "1");
+    EXPECT_EQ(ReadTags(Synced("Morning News/2024-03-05 First_ take 1.mp3")).at("TRCK"), "1");
 
     const SyncResult rest = Sync({news, talk});
     ASSERT_TRUE(rest.complete) << rest.error.toStdString();
@@ -244,8 +244,8 @@ TEST_F(EpisodeSyncTest, PagesListTheFeedsTextsWithoutScriptsOrRemoteImages)
     const SyncResult result = Sync({news, texts}, setup);
     ASSERT_TRUE(result.complete) << result.error.toStdString();
     const std::string page = ReadWholeFile(Synced("Morning News/Morning News.html"));
-    EXPECT_NE(page.find("<h2>First: part 1</h2>\n<p class=\"date\">2024-03-05</p>\n"
-                        "<p>Hello world</p>\n<p><a href=\"2024-03-05%20First_%20part%201.mp3\">"),
+    EXPECT_NE(page.find("<h2>First: take 1</h2>\n<p class=\"date\">2024-03-05</p>\n"
+                        "<p>Hello world</p>\n<p><a href=\"2024-03-05%20First_%20take%201.mp3\">"),
         std::string::npos)
         << page;
     EXPECT_EQ(page.find("track()"), std::string::npos);
@@ -287,7 +287,7 @@ TEST_F(EpisodeSyncTest, AFullCardStopsTheSyncWithAClearMessageAndNothingHalfWrit
     Feed big {"Big", "http://big.example/rss", {}};
     for (int i = 0; i < 3; ++i)
         big.episodes.push_back(
-            {"Part " + std::to_string(i), "", std::string(300000, 'a' + i), RECORD_AMR});
+            {"Piece " + std::to_string(i), "", std::string(300000, 'a' + i), RECORD_AMR});
     WritePackage(temp, Package(), {big});
     const std::string report = temp.File("report");
     const bool ran = OnSmallTmpfs(Device(), "512k", [&] {
@@ -318,10 +318,10 @@ TEST_F(EpisodeSyncTest, AFullCardStopsTheSyncWithAClearMessageAndNothingHalfWrit
     EXPECT_NE(afterFill.find("No space left on device"), std::string::npos) << afterFill;
     // One whole episode and the manifest, which names it; no partial file, no temporary.
     EXPECT_NE(afterFill.find("\n1\nPodcasts/.corvane-sync "), std::string::npos) << afterFill;
-    EXPECT_NE(afterFill.find("Podcasts/Big/Part 0.amr 300000\n"), std::string::npos) << afterFill;
-    EXPECT_NE(afterFill.find("Part 1.amr: No space left on device\n1\n"), std::string::npos);
-    EXPECT_EQ(afterFill.find("Part 1.amr "), std::string::npos) << afterFill;
-    EXPECT_EQ(afterFill.find("Part 2"), std::string::npos) << afterFill;
+    EXPECT_NE(afterFill.find("Podcasts/Big/Piece 0.amr 300000\n"), std::string::npos) << afterFill;
+    EXPECT_NE(afterFill.find("Piece 1.amr: No space left on device\n1\n"), std::string::npos);
+    EXPECT_EQ(afterFill.find("Piece 1.amr "), std::string::npos) << afterFill;
+    EXPECT_EQ(afterFill.find("Piece 2"), std::string::npos) << afterFill;
 }
 
 } // namespace
