@@ -6,6 +6,7 @@
 #include "ui/CommandIds.h"
 #include "ui/Prompts.h"
 #include "ui/Resources.h"
+#include "ui/SendTo.h"
 
 #include <QAction>
 #include <QApplication>
@@ -82,6 +83,9 @@ void CMainFrame::BuildMenus()
     fileMenu->addSeparator();
     AddCommand(fileMenu, QStringLiteral("Re-Pack"), CommandId::REPACK);
     AddCommand(fileMenu, QStringLiteral("Send &To"), CommandId::SEND_TO);
+    AddCommand(fileMenu, SyncEpisodesToText(), CommandId::SYNC_EPISODES_TO)
+        ->setStatusTip(QStringLiteral(
+            "Copy the episodes as tagged files with playlists, for the phone's own player."));
     fileMenu->addSeparator();
     AddCommand(fileMenu, QStringLiteral("&Import OPML File"), CommandId::IMPORT_OPML);
     AddCommand(fileMenu, QStringLiteral("&Merge OPML File..."), CommandId::MERGE_OPML)

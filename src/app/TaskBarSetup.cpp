@@ -42,6 +42,12 @@ public:
         CSendTo sendTo;
         sendTo.Run(&view, view.mapFromGlobal(globalPos), packagePath);
     }
+    void ShowSyncTo(
+        CCorvaneView& view, const QString& packagePath, const QPoint& globalPos) override
+    {
+        CSendTo sendTo;
+        sendTo.RunSync(&view, view.mapFromGlobal(globalPos), packagePath);
+    }
     void ShowOptions(CCorvaneView& view) override
     {
         CorvaneSettings settings = view.Subscriptions().Settings();

@@ -5,6 +5,8 @@
 #include "update/UpdateJob.h"
 
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -59,9 +61,18 @@ bool CheckSendTarget(const std::string& target);
 int SendAfterUpdate(
     int updateCode, const std::string& target, const std::string& packagePath, std::FILE* report);
 
+// SyncCommand.cpp: the package's episodes as tagged files with playlists onto a device.
+int RunSync(CommandLine& arguments);
+// As CheckSendTarget, for a target that is a folder (a volume, a phone's storage, a path).
+bool CheckSyncTarget(const std::string& target);
+// As SendAfterUpdate: syncs the episodes of the package the update wrote.
+int SyncAfterUpdate(
+    int updateCode, const std::string& target, const std::string& packagePath, std::FILE* report);
+
 // ScheduleCommand.cpp: the daily update as a systemd user timer.
 int RunSchedule(CommandLine& arguments);
-int ScheduleOn();
+// updateArguments: further arguments of the timer's update (--sync TARGET).
+int ScheduleOn(const std::vector<std::string>& updateArguments = {});
 int ScheduleOff();
 int ScheduleStatus();
 // The desktop notification of a headless update's end, when HeadlessRunNotifies says so.

@@ -172,7 +172,7 @@ private:
 
 } // namespace
 
-int ScheduleOn()
+int ScheduleOn(const std::vector<std::string>& updateArguments)
 {
     const CorvaneSettings settings = LoadSettings();
     if (settings.scheduleHour < 0 || settings.scheduleHour > 23 || settings.scheduleMinute < 0
@@ -188,8 +188,9 @@ int ScheduleOn()
         PrintError("cannot find the path of this program (/proc/self/exe); nothing was written");
         return EXIT_FAILED;
     }
-    const ScheduleUnitTexts units = MakeScheduleUnits(settings.scheduleHour,
-        settings.scheduleMinute, program, ScheduleHomeArgument(), ScheduleEnvironment());
+    const ScheduleUnitTexts units
+        = MakeScheduleUnits(settings.scheduleHour, settings.scheduleMinute, program,
+            ScheduleHomeArgument(), ScheduleEnvironment(), updateArguments);
     std::error_code made;
     std::filesystem::create_directories(SystemdUserUnitFolder(), made);
     if (made) {
@@ -289,12 +290,18 @@ int RunSchedule(CommandLine& arguments)
     arguments.Describe(scheduleDescription);
     arguments.Positional("ACTION", scheduleActions);
     arguments.CountError("schedule needs one of on, off or status");
+    arguments.Option("sync", "TARGET",
+        "on: the daily update also syncs its episodes onto TARGET (update --sync)");
     arguments.Epilogue(scheduleEpilogue);
     if (const std::optional<int> code = arguments.Parse())
         return *code;
     const std::vector<std::string> rest = arguments.Positionals();
+    const std::optional<std::string> syncTarget = arguments.Value("sync");
+    if (syncTarget && rest.front() != "on")
+        return arguments.UsageError("--sync goes with 'schedule on'");
     if (rest.front() == "on")
-        return ScheduleOn();
+        return ScheduleOn(syncTarget ? std::vector<std::string> {"--sync", *syncTarget}
+                                     : std::vector<std::string>());
     if (rest.front() == "off")
         return ScheduleOff();
     if (rest.front() == "status")

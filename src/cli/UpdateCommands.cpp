@@ -425,6 +425,9 @@ int RunUpdateCommand(CommandLine& arguments)
     arguments.Option("send", "TARGET",
         "once the package is written, hand it to TARGET as 'corvane-cli send' does (the target "
         "is checked before the update starts)");
+    arguments.Option("sync", "TARGET",
+        "once the package is written, sync its episodes onto TARGET as 'corvane-cli sync' does "
+        "(the target is checked before the update starts)");
     arguments.Flag("wait-for-network",
         "when no server at all can be reached (the network is not up yet), try again every 10\n"
         "minutes for up to 2 hours (CORVANE_NETWORK_RETRY_MS, CORVANE_NETWORK_WAIT_MS), as the\n"
@@ -442,7 +445,8 @@ int RunUpdateCommand(CommandLine& arguments)
         "Another update of the same program folder (the desktop program, the timer) is waited for\n"
         "a few seconds (CORVANE_LOCK_WAIT_MS); then this one gives up and changes nothing.\n"
         "Exit status: 0 all went well, 3 the package was written but something failed, 1 no\n"
-        "package was written (or --send failed), 2 bad usage, 75 another update was running,\n"
+        "package was written (or --send or --sync failed), 2 bad usage, 75 another update was "
+        "running,\n"
         "130 interrupted (Ctrl-C; the previous package is kept).\n");
     if (const std::optional<int> code = arguments.Parse())
         return *code;
@@ -464,6 +468,9 @@ int RunUpdateCommand(CommandLine& arguments)
     const std::vector<std::string> titles = arguments.Values("marked");
     const std::optional<std::string> sendTarget = arguments.Value("send");
     if (sendTarget && !CheckSendTarget(*sendTarget))
+        return EXIT_FAILED;
+    const std::optional<std::string> syncTarget = arguments.Value("sync");
+    if (syncTarget && !CheckSyncTarget(*syncTarget))
         return EXIT_FAILED;
 
     CSubscriptions subscriptions;
@@ -491,6 +498,14 @@ int RunUpdateCommand(CommandLine& arguments)
         std::FILE* report = output.quiet ? nullptr : output.json ? stderr : stdout;
         output.afterJob = [&sendTarget, &request, report](int code) {
             return SendAfterUpdate(code, *sendTarget, request.outputPath, report);
+        };
+    }
+    if (syncTarget) {
+        std::FILE* report = output.json ? stderr : stdout;
+        output.afterJob = [send = output.afterJob, &syncTarget, &request, report](int code) {
+            const int sent = send ? send(code) : code;
+            const int synced = SyncAfterUpdate(code, *syncTarget, request.outputPath, report);
+            return sent != code ? sent : synced;
         };
     }
     return RunJob(subscriptions, request, output);

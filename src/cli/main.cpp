@@ -44,6 +44,8 @@ const Command commands[] = {
     {"clean", RunClean,
         "clean [--dry-run] [--quiet] remove cache files that no feed needs any more"},
     {"send", RunSend, "send --list | TARGET        hand the package to a Send To target"},
+    {"sync", RunSync,
+        "sync TARGET [--folder NAME] [--with-texts]  the episodes as tagged files with playlists"},
     {"schedule", RunSchedule,
         "schedule on|off|status      run the daily update as a systemd user timer"},
     {"fetch", RunFetch, "fetch URL FILE              download URL into FILE as an update does"},

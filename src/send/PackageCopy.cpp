@@ -209,8 +209,14 @@ CopySteps::CopySteps()
 QString CopyFileInto(
     const QString& sourcePath, const QString& folder, QString* destination, const CopySteps& steps)
 {
+    return CopyFileAs(sourcePath, folder, QFileInfo(sourcePath).fileName(), destination, steps);
+}
+
+QString CopyFileAs(const QString& sourcePath, const QString& folder, const QString& fileName,
+    QString* destination, const CopySteps& steps)
+{
     const QFileInfo sourceInfo(sourcePath);
-    const QString finalPath = QDir(folder).filePath(sourceInfo.fileName());
+    const QString finalPath = QDir(folder).filePath(fileName);
     const QFileInfo finalInfo(finalPath);
     if (destination)
         *destination = finalPath;

@@ -34,4 +34,9 @@ struct CopySteps {
 QString CopyFileInto(const QString& sourcePath, const QString& folder,
     QString* destination = nullptr, const CopySteps& steps = CopySteps());
 
+// The same copy under the file name fileName in folder (a sync's episode files, whose names
+// differ from their sources').
+QString CopyFileAs(const QString& sourcePath, const QString& folder, const QString& fileName,
+    QString* destination = nullptr, const CopySteps& steps = CopySteps());
+
 } // namespace corvane

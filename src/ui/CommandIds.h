@@ -26,6 +26,7 @@ constexpr int IMPORT_OPML = 32781;
 constexpr int EXPORT_OPML = 32782;
 constexpr int MERGE_OPML = 32811;
 constexpr int SEND_TO = 32794;
+constexpr int SYNC_EPISODES_TO = 32812;
 constexpr int HELP_CONTENTS = 32798;
 constexpr int PARSE = 32801;
 constexpr int REPACK = 32803;

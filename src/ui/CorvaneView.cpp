@@ -224,6 +224,7 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
     case CommandId::UPDATE_MARKED:
     case CommandId::UPDATE_CURRENT:
     case CommandId::SEND_TO:
+    case CommandId::SYNC_EPISODES_TO:
     case CommandId::IMPORT_OPML:
     case CommandId::MERGE_OPML:
     case CommandId::EXPORT_OPML:
@@ -277,6 +278,7 @@ constexpr ViewCommand kViewCommands[] = {
     {CommandId::UPDATE_CURRENT, &CCorvaneView::OnUpdateCurrent, false},
     {CommandId::REPACK, &CCorvaneView::OnRepack, false},
     {CommandId::SEND_TO, &CCorvaneView::OnSendTo, false},
+    {CommandId::SYNC_EPISODES_TO, &CCorvaneView::OnSyncEpisodesTo, false},
     {CommandId::IMPORT_OPML, &CCorvaneView::OnImportOpml, false},
     {CommandId::MERGE_OPML, &CCorvaneView::OnMergeOpml, false},
     {CommandId::EXPORT_OPML, &CCorvaneView::OnExportOpml, false},
@@ -521,6 +523,12 @@ void CCorvaneView::OnSendTo()
     }
     file.close();
     host->ShowSendTo(*this, package, viewport()->mapToGlobal(QPoint(0, 70)));
+}
+
+void CCorvaneView::OnSyncEpisodesTo()
+{
+    host->ShowSyncTo(*this, QString::fromStdString(subscriptions.Settings().outputPath),
+        viewport()->mapToGlobal(QPoint(0, 70)));
 }
 
 void CCorvaneView::OnOptions()

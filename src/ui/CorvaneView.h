@@ -81,6 +81,7 @@ public:
     void OnMergeOpml();
     void OnExportOpml();
     void OnSendTo();
+    void OnSyncEpisodesTo();
     void OnOptions();
     void OnHelpContents();
     // The update commands: collect the feeds and start the job (nothing when none was found).

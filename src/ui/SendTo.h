@@ -11,6 +11,7 @@
 #include "send/HandOver.h"
 #include "send/PackageCopy.h"
 #include "send/SendTargets.h"
+#include "sync/EpisodeSync.h"
 
 #include <QPoint>
 #include <QString>
@@ -40,7 +41,13 @@ public:
     // Checks that packagePath opens for reading (else the "Warning" message and NoPackage),
     // finds the targets, shows them as a menu with its top-left corner at the owner's client
     // point, and hands the package to the chosen target.
+    // The menu ends in its own section, the submenu "Sync Episodes To": the targets that are
+    // folders (volumes, phones' storages) and "Folder...", to sync the package's episodes onto
+    // (sync/EpisodeSync.h) with a progress dialog; the result goes to report, a failure to
+    // message.
     Outcome Run(QWidget* owner, QPoint clientPoint, const QString& packagePath);
+    // The File menu's "Sync Episodes To": that submenu's targets alone, as a menu.
+    Outcome RunSync(QWidget* owner, QPoint clientPoint, const QString& packagePath);
 
     // The last menu's targets, in menu order (for tests).
     const std::vector<SendToTarget>& Targets() const { return targets; }
@@ -58,13 +65,20 @@ public:
     std::function<QString(QWidget* owner)> chooseFolder;
     std::function<bool(const QString& program, const QStringList& arguments)> startProgram;
     std::function<void(QWidget* owner, const QString& text)> report;
+    // Runs a sync with its progress shown (default RunSyncWithProgress, ui/SyncProgress.h).
+    std::function<SyncResult(QWidget* owner, const SyncSetup& setup)> runSync;
 
 private:
+    bool HavePackage(QWidget* owner, const QString& packagePath);
     Outcome Send(QWidget* owner, const SendToTarget& target, const QString& packagePath);
+    Outcome Sync(QWidget* owner, const SendToTarget& target, const QString& packagePath);
     std::vector<SendToTarget> targets;
 };
 
 // The warning shown when there is no package to send.
 QString NoPackageText();
+
+// The label of the sync's section and of the File menu's command.
+QString SyncEpisodesToText();
 
 } // namespace corvane

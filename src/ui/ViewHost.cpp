@@ -23,6 +23,8 @@ void CViewHost::RunUpdate(CCorvaneView& view, const UpdateRequest& request)
 
 void CViewHost::ShowSendTo(CCorvaneView&, const QString&, const QPoint&) { }
 
+void CViewHost::ShowSyncTo(CCorvaneView&, const QString&, const QPoint&) { }
+
 void CViewHost::ShowOptions(CCorvaneView&) { }
 
 bool CViewHost::OpenUrl(const QUrl& url)

@@ -29,6 +29,9 @@ public:
     // Shows the Send To menu for the package at globalPos. Default: nothing.
     virtual void ShowSendTo(
         CCorvaneView& view, const QString& packagePath, const QPoint& globalPos);
+    // Shows the Sync Episodes To menu for the package at globalPos. Default: nothing.
+    virtual void ShowSyncTo(
+        CCorvaneView& view, const QString& packagePath, const QPoint& globalPos);
     // Shows the Options dialog. Default: nothing.
     virtual void ShowOptions(CCorvaneView& view);
     // Opens the help. Default: QDesktopServices::openUrl.

@@ -87,7 +87,8 @@ std::string SystemdQuote(const std::string& word)
 }
 
 ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cliPath,
-    const std::string& programFolder, const std::vector<std::string>& environment)
+    const std::string& programFolder, const std::vector<std::string>& environment,
+    const std::vector<std::string>& updateArguments)
 {
     ScheduleUnitTexts units;
     units.timer = "[Unit]\n"
@@ -109,6 +110,8 @@ ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cli
     if (!programFolder.empty())
         command += " --home " + SystemdQuote(WithoutSlash(programFolder));
     command += " update --quiet --wait-for-network";
+    for (const std::string& argument : updateArguments)
+        command += " " + SystemdQuote(argument);
     // A laptop that wakes at the set time starts the timer before its network is up.
     units.service = "[Unit]\n"
                     "Description=Corvane update of the feeds for the phone\n"

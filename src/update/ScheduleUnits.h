@@ -27,9 +27,12 @@ struct ScheduleUnitTexts {
 // The two unit files for an update at hour:minute (0..23, 0..59) by the program at cliPath (an
 // absolute path). programFolder empty: the default program folder, no --home. environment:
 // "NAME=value" assignments for the service (ScheduleEnvironment), so that the timer's update
-// finds the same program folder and settings file. The service waits for network-online.target.
+// finds the same program folder and settings file. updateArguments follow "update --quiet
+// --wait-for-network" on the service's command line, each a word of its own ("--sync", a
+// target). The service waits for network-online.target.
 ScheduleUnitTexts MakeScheduleUnits(int hour, int minute, const std::string& cliPath,
-    const std::string& programFolder, const std::vector<std::string>& environment);
+    const std::string& programFolder, const std::vector<std::string>& environment,
+    const std::vector<std::string>& updateArguments = {});
 
 // One word of an ExecStart= or Environment= line as systemd reads it back: unchanged when it
 // holds only plain characters, else in double quotes with backslash, quote and control

@@ -136,6 +136,7 @@ TEST_F(ScheduleCommandTest, AFailingSystemctlLeavesNothingAndIsReportedWithItsOu
 
 TEST_F(ScheduleCommandTest, HelpShowsACronLineAndBadActionsAreUsageErrors)
 {
+    EXPECT_EQ(RunCli({"schedule", "off", "--sync", "/media/stick"}).exitCode, 2);
     const CliRun help = RunCli({"schedule", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("0 6 * * * /usr/bin/corvane-cli update --quiet"), std::string::npos);

@@ -64,9 +64,9 @@ TEST_F(FrameTest, MenusCarryTheirTextsSeparatorsAndCommandIds)
     EXPECT_EQ(titles, (QStringList {"&File", "&Edit", "&View", "&Help"}));
     EXPECT_EQ(Items(frame.FileMenu()),
         (QStringList {"Update &All Feeds|32777", "Update &Marked Feeds|32778",
-            "Update &Current Feed|32779", "-", "Re-Pack|32803", "Send &To|32794", "-",
-            "&Import OPML File|32781", "&Merge OPML File...|32811", "&Export OPML File|32782", "-",
-            "E&xit|57665"}));
+            "Update &Current Feed|32779", "-", "Re-Pack|32803", "Send &To|32794",
+            "Sync Episodes To|32812", "-", "&Import OPML File|32781", "&Merge OPML File...|32811",
+            "&Export OPML File|32782", "-", "E&xit|57665"}));
     EXPECT_EQ(Items(frame.EditMenu()),
         (QStringList {"&Undo|57643", "Cu&t|57635", "&Copy|57634", "&Paste|57637"}));
     EXPECT_EQ(Items(frame.ViewMenu()), (QStringList {"&Options|32780", "Parse|32801"}));

@@ -3,6 +3,7 @@
 #include "ui/CorvaneView.h"
 #include "ui/ProgramState.h"
 
+#include "../sync/SyncTestSupport.h"
 #include "support/ScopedEnv.h"
 #include "support/TempDir.h"
 
@@ -110,7 +111,7 @@ TEST_F(SendToFixture, NothingFoundShowsFolderOnlyAndCancelRunsNothing)
     owner.show();
     Choose(QString());
     EXPECT_EQ(sendTo.Run(&owner, QPoint(0, 70), Q(package)), CSendTo::Outcome::Cancelled);
-    EXPECT_EQ(shownLabels, QStringList({"Folder..."}));
+    EXPECT_EQ(shownLabels, QStringList({"Folder...", "Sync Episodes To"}));
     EXPECT_EQ(menuPoint, owner.mapToGlobal(QPoint(0, 70)));
     EXPECT_TRUE(messages.isEmpty());
 }
@@ -137,7 +138,7 @@ TEST_F(SendToFixture, APhoneStorageMountedByGvfsReceivesACopyAndTheReportSaysWhe
     const QString label = "Acme Phone X1 \u2013 Internal shared storage";
     Choose(label);
     EXPECT_EQ(sendTo.Run(nullptr, QPoint(), Q(package)), CSendTo::Outcome::Sent);
-    EXPECT_EQ(shownLabels, QStringList({label, "Folder..."}));
+    EXPECT_EQ(shownLabels, QStringList({label, "Folder...", "Sync Episodes To"}));
     EXPECT_EQ(ReadWholeFile(storage + "/corvane.mrf"), "PACKAGE BYTES");
     EXPECT_EQ(reports,
         QStringList("Sent corvane.mrf to " + label + " (" + Q(storage) + "/corvane.mrf)."));
@@ -285,4 +286,49 @@ TEST(SendToPrompts, MessageAndFolderQuestionAreModalToTheirWindowOnly)
     EXPECT_TRUE(sendTo.chooseFolder(&owner).isEmpty());
     EXPECT_TRUE(seen);
     EXPECT_EQ(modality, Qt::WindowModal);
+}
+
+TEST_F(SendToFixture, SyncEpisodesToWritesTheEpisodesOntoAFolderTargetWithProgress)
+{
+    synctest::WritePackage(source, package,
+        {synctest::Feed("News", "http://n.example/rss",
+            {{"One", "Tue, 05 Mar 2024 10:00:00 GMT", "#!AMR\nbytes", RECORD_AMR}})});
+    TempDir runtime, chosen;
+    const std::string storage = runtime.File("gvfs/mtp:host=Acme_Phone_X1_0123ABC/SD card");
+    ASSERT_TRUE(QDir().mkpath(Q(storage)));
+    sources.gvfsFolder = Q(runtime.File("gvfs"));
+    sources.sendToFolder = Q(home.Path());
+    home.Write("mail.desktop", "[Desktop Entry]\nType=Application\nName=Mail It\nExec=mailer %f\n");
+    const QString label = "Acme Phone X1 \u2013 SD card";
+    // The Send To menu's own section lists the folder targets, not the programs.
+    QStringList syncLabels;
+    sendTo.execMenu = [&](QMenu& menu, QPoint) -> QAction* {
+        QMenu* sync = ActionNamed(menu, "Sync Episodes To")->menu();
+        for (QAction* action : sync->actions())
+            if (!action->isSeparator())
+                syncLabels << action->text();
+        return ActionNamed(*sync, label);
+    };
+    EXPECT_EQ(sendTo.Run(nullptr, QPoint(), Q(package)), CSendTo::Outcome::Sent);
+    EXPECT_EQ(syncLabels, QStringList({label, "Folder..."}));
+    EXPECT_EQ(ReadWholeFile(storage + "/Podcasts/News/2024-03-05 One.amr"), "#!AMR\nbytes");
+    EXPECT_EQ(reports.value(0).left(39), "Synced 1 episode of 1 feed into " + Q(storage).left(7));
+    EXPECT_TRUE(messages.isEmpty()) << messages.join("\n").toStdString();
+
+    // The File menu's command: the same targets, here the folder one chooses.
+    sendTo.chooseFolder = [&](QWidget*) { return Q(chosen.Path()); };
+    Choose("Folder...");
+    EXPECT_EQ(sendTo.RunSync(nullptr, QPoint(), Q(package)), CSendTo::Outcome::Sent);
+    EXPECT_EQ(shownLabels, QStringList({label, "Folder..."}));
+    EXPECT_TRUE(FileExists(chosen.File("Podcasts/All podcasts.m3u8")));
+
+    // A failure is said in the message box.
+    TempDir blocked;
+    blocked.Write("Podcasts", "a file where the sync's folder goes");
+    sendTo.chooseFolder = [&](QWidget*) { return Q(blocked.Path()); };
+    EXPECT_EQ(sendTo.RunSync(nullptr, QPoint(), Q(package)), CSendTo::Outcome::Failed);
+    EXPECT_EQ(messages.size(), 1);
+    EXPECT_TRUE(messages.value(0).startsWith(
+        "Error: Cannot create the folder " + Q(blocked.File("Podcasts"))))
+        << messages.value(0).toStdString();
 }

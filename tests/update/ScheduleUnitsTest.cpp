@@ -42,6 +42,14 @@ TEST(ScheduleUnitsTest, AnotherProgramFolderAndSettingsFolderArePassedOn)
     EXPECT_NE(units.service.find("\nEnvironment=XDG_CONFIG_HOME=/cfg\n"
                                  "Environment=\"XDG_DATA_HOME=/my data\"\n"),
         std::string::npos);
+
+    // The update's own further arguments follow it, each quoted as a word.
+    const ScheduleUnitTexts syncing
+        = MakeScheduleUnits(6, 0, "/x", "", {}, {"--sync", "Acme Phone X1 \u2013 SD card"});
+    EXPECT_NE(syncing.service.find("\nExecStart=/x update --quiet --wait-for-network --sync "
+                                   "\"Acme Phone X1 \u2013 SD card\"\n"),
+        std::string::npos)
+        << syncing.service;
 }
 
 TEST(ScheduleUnitsTest, WordsAreQuotedAsSystemdReadsThem)
