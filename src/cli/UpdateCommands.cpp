@@ -299,8 +299,10 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
     hooks.readSettings = [&subscriptions] { return subscriptions.Settings(); };
     hooks.syncChannels = [&subscriptions] { return subscriptions.SyncChannels(); };
     hooks.setRepackable = [&subscriptions](int value) { subscriptions.SetRepackable(value); };
-    hooks.collectAllFeeds
-        = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
+    // A prune needs the whole tree: without it the files of every feed the read lost would go.
+    if (subscriptions.ChannelsRead())
+        hooks.collectAllFeeds
+            = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
     CUpdateController controller(std::move(hooks));
 
     JobReport report;
@@ -428,7 +430,9 @@ int RunUpdateCommand(CommandLine& arguments)
         return EXIT_FAILED;
 
     CSubscriptions subscriptions;
-    subscriptions.Load();
+    // A package of a tree never seen would replace the phone's with an empty one.
+    if (std::string unreadable; subscriptions.Load(&unreadable), !unreadable.empty())
+        return FailEarly(output, PackagePath(subscriptions, request), unreadable);
     for (const std::string& title : titles) {
         std::vector<COutlineItem*> nodes = FindByTitle(subscriptions.Root(), title);
         if (nodes.empty()) {
@@ -472,7 +476,8 @@ int RunRepackCommand(CommandLine& arguments)
         return EXIT_USAGE;
 
     CSubscriptions subscriptions;
-    subscriptions.Load();
+    if (std::string unreadable; subscriptions.Load(&unreadable), !unreadable.empty())
+        return FailEarly(output, PackagePath(subscriptions, request), unreadable);
     // No job of this process runs before this point.
     if (!CanRepack(subscriptions.Repackable(), false)) {
         return FailEarly(output, PackagePath(subscriptions, request),
