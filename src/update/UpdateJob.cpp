@@ -1,12 +1,15 @@
 #include "update/UpdateJob.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/Paths.h"
+#include "platform/Settings.h"
 
 #include "audio/Mp3ToAmr.h"
 #include "net/WebAccess.h"
 #include "update/CacheNames.h"
 #include "update/CachePrune.h"
 #include "update/FolderLock.h"
+#include "update/LastRun.h"
 #include "update/Package.h"
 #include "update/TaskScheduler.h"
 
@@ -103,6 +106,46 @@ bool HavePackageFolder(const std::string& finalPath, std::string& error)
         return false;
     }
     return true;
+}
+
+// The path with its links and "." and ".." resolved as far as it exists.
+std::filesystem::path Resolved(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+    return error ? std::filesystem::path(path).lexically_normal() : resolved;
+}
+
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code error;
+    return a == b || std::filesystem::equivalent(a, b, error); // also a hard link
+}
+
+// The package is renamed over its path: a path naming one of this program's own files would
+// destroy it. Empty when finalPath names none of them, else what it is.
+std::string OwnFileAt(const std::string& finalPath, const std::string& channelsPath)
+{
+    const std::filesystem::path target = Resolved(finalPath);
+    const std::pair<std::string, const char*> own[] = {
+        {channelsPath.empty() ? GetChannelsFilePath() : channelsPath, "the channels file"},
+        {SettingsFilePath(), "the settings file"},
+        {FolderLockPath(), "the lock of the program folder"},
+        {LastRunPath(), "the record of the last update"},
+    };
+    for (const auto& [path, what] : own) {
+        if (SameFile(target, Resolved(path)))
+            return what;
+    }
+    const std::filesystem::path data = Resolved(GetDataFolder());
+    for (std::filesystem::path folder = target.parent_path(); !folder.empty();
+         folder = folder.parent_path()) {
+        if (SameFile(folder, data))
+            return "a file in the download cache " + GetDataFolder();
+        if (folder == folder.root_path())
+            break;
+    }
+    return {};
 }
 
 // Why a file that the download (or, for Re-Pack, the look into the cache) gave could not be
@@ -493,6 +536,10 @@ bool CUpdateJob::Start(std::string& error)
 {
     if (thread.joinable() || impl->package) {
         error = "the update job was already started";
+        return false;
+    }
+    if (const std::string own = OwnFileAt(setup.outputPath, setup.channelsPath); !own.empty()) {
+        error = "cannot write the package " + setup.outputPath + ": it is " + own;
         return false;
     }
     RemoveLeftoversOfKilledJobs();

@@ -201,7 +201,10 @@ public:
     // Removes the temporaries that killed jobs left beside outputPath and in the cache (never one
     // that a live writer holds); makes the package's folder when outputPath is the default
     // package path (DefaultOutputPath(): a fresh account may have no documents folder yet), and
-    // refuses any other missing folder with "the folder <folder> does not exist"; opens the
+    // refuses any other missing folder with "the folder <folder> does not exist", and a path
+    // that names one of this program's own files (the channels file, the settings file, the
+    // lock, the record of the last update, a file in the download cache) with "it is <what>";
+    // opens the
     // package under a temporary name beside outputPath, writes the magic number and the channels
     // section, and starts the job's thread. Returns false, with a message naming the
     // file and the reason in error, when the package cannot be created or written; no thread is
