@@ -870,6 +870,11 @@ int CWebAccess::ExamineResponse(void* handle, long status, Transfer& transfer)
     }
     if (transfer.descriptor >= 0)
         curl_easy_getinfo(handle, CURLINFO_FILETIME_T, &transfer.lastModified);
+    // The file's time is the next request's If-Modified-Since. A weak Last-Modified there would
+    // make a version written later in the same second look unmodified for good; one second
+    // earlier costs at most one more download of this version, whose next answer is then strong.
+    if (transfer.lastModified > 0 && WeakLastModified(transfer.response))
+        --transfer.lastModified;
     return WEB_OK;
 }
 
