@@ -11,6 +11,7 @@
 #include "update/FolderLock.h"
 #include "update/LastRun.h"
 #include "update/Package.h"
+#include "update/PackageReader.h"
 #include "update/TaskScheduler.h"
 
 #include <algorithm>
@@ -157,7 +158,33 @@ std::string MissingSourceText(bool repack, const std::string& path)
     return "the cache file " + path + " cannot be read";
 }
 
+// How many of feedUrls the package at path holds as feed records (0 when there is none).
+std::size_t FeedsHeldBy(const std::string& path, const std::vector<std::string>& feedUrls)
+{
+    CPackageReader previous;
+    previous.Open(path); // the records before a fault count
+    std::size_t held = 0;
+    for (const std::string& url : feedUrls) {
+        const auto& records = previous.Records();
+        held += std::any_of(records.begin(), records.end(), [&url](const PackageRecord& record) {
+            return record.type == RECORD_FEED && record.name == url;
+        });
+    }
+    return held;
+}
+
 } // namespace
+
+std::string RepackMissingFeedText(const std::string& address)
+{
+    return "Cannot pack " + address;
+}
+
+std::string RepackLosesFeedsText(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " feed" : " feeds")
+        + " of it would be left out, not being in the download cache; run an update";
+}
 
 // One run of the job: the listener gate, the packer and the commit. The downloads, parses and
 // conversions are the scheduler's; this side takes their results strictly in package order, so
@@ -208,7 +235,14 @@ private:
         return !setup.repack && !setup.feedUrls.empty() && feedRecords == 0;
     }
 
+    // Re-Pack: the feeds whose documents the cache does not hold.
+    void MissingFromCache(const std::string& url);
+    // Re-Pack: a package without feeds that the previous one has, for no choice of the user's,
+    // would replace a better one on the phone.
+    bool LosesFeeds();
+
     std::stop_token stop;
+    std::vector<std::string> missingFeeds;
     bool anyFailed = false;
     std::size_t feedRecords = 0; // feed records written into the package
     int previousRepackable = 0; // "Repackable" as the job found it
@@ -241,6 +275,23 @@ void CUpdateJob::Impl::Failure(
     }
     // Not under the lock: the listener may wait for the user, who may press Cancel meanwhile.
     listener.OnFailure(text, reason);
+}
+
+void CUpdateJob::Impl::MissingFromCache(const std::string& url)
+{
+    missingFeeds.push_back(url);
+    Failure(url, RepackMissingFeedText(url), "not in the download cache; run an update");
+}
+
+bool CUpdateJob::Impl::LosesFeeds()
+{
+    if (!setup.repack || missingFeeds.empty())
+        return false;
+    const std::size_t lost = FeedsHeldBy(setup.outputPath, missingFeeds);
+    if (lost == 0)
+        return false; // the previous package lacked them too
+    packageError = RepackLosesFeedsText(lost);
+    return true;
 }
 
 void CUpdateJob::Impl::ProgressStep()
@@ -338,7 +389,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
 {
     if (feed.fetchResult != WEB_OK) {
         if (setup.repack)
-            anyFailed = true; // a feed missing from the cache costs no message
+            MissingFromCache(feed.url);
         else
             Failure(feed.url, UpdateFailureText(feed.url), feed.fetchError);
         scheduler.MarkPacked(feed);
@@ -357,7 +408,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
         // The download succeeded without a body and no earlier copy exists: the phone would
         // silently lack this feed.
         if (setup.repack)
-            anyFailed = true;
+            MissingFromCache(feed.url);
         else
             Failure(feed.url, UpdateFailureText(feed.url),
                 MissingSourceText(setup.repack, feed.cachePath));
@@ -405,7 +456,7 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
             outcome.cancelled = false;
             if (nothingFetched) {
                 packageError = UpdateNothingFetchedText(); // every feed failed and was reported
-            } else if (packageError.empty()) {
+            } else if (packageError.empty() && !LosesFeeds()) {
                 committed = package->Commit();
                 if (!committed) {
                     packageError = package->ErrorText();

@@ -170,6 +170,13 @@ std::string UpdateFailureText(const std::string& address);
 // whole of packageError when it does not name the package.
 std::string UpdateNotWrittenText(const std::string& outputPath, const std::string& packageError);
 
+// Re-Pack's failure for a feed whose document the download cache does not hold: "Cannot pack
+// <address>", with the reason "not in the download cache; run an update".
+std::string RepackMissingFeedText(const std::string& address);
+// Why Re-Pack kept the previous package: count feeds that it holds would be left out, being
+// missing from the cache (a feed taken out of the tree is the user's choice and counts not).
+std::string RepackLosesFeedsText(std::size_t count);
+
 // The final text of a full update in which every feed failed: no package was written and the
 // previous one stands (see UpdateJobResult::packageWritten).
 std::string UpdateNothingFetchedText();
