@@ -15,6 +15,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -64,9 +65,12 @@ public:
     }
     void OnFinished(const std::string& finalText, bool) override
     {
+        finalShown = true;
         if (!quiet)
             Print({finalText});
     }
+    // Whether OnFinished came (a Ctrl-C after the commit may have stopped it).
+    bool FinalShown() const { return finalShown; }
 
     // Every failure heard, in order (after the job's end).
     std::vector<std::pair<std::string, std::string>> Failures()
@@ -150,6 +154,7 @@ private:
 
     const bool terminal;
     const bool quiet;
+    std::atomic<bool> finalShown {false}; // set on the job's thread, read after its end
     std::mutex mutex;
     std::vector<std::pair<std::string, std::string>> failures; // text, reason
     std::string shownLine; // the progress line as it stands on the terminal; empty: none
@@ -292,6 +297,22 @@ bool WaitForJob(CUpdateController& controller, PrintingListener& listener)
     return interrupted;
 }
 
+// Ctrl-C after the package was committed (while the cache was pruned or the record written):
+// the new package stands and is reported as written. A send was not asked for any more.
+int EndInterruptedAfterCommit(
+    const JobOutput& output, JobReport report, const UpdateJobResult& result, bool finalShown)
+{
+    if (!finalShown && !output.quiet)
+        std::fprintf(stderr, "%s\n", result.finalText.c_str());
+    if (output.afterJob) {
+        std::fprintf(stderr, "Interrupted; the package was written but not sent.\n");
+        JobOutput unsent = output;
+        unsent.afterJob = nullptr;
+        return Finish(unsent, report, EXIT_INTERRUPTED);
+    }
+    return Finish(output, report, result.anyFailed ? EXIT_PARTLY_FAILED : EXIT_DONE);
+}
+
 // Runs the job and waits for its end or for Ctrl-C; gives the exit code.
 int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const JobOutput& output)
 {
@@ -330,12 +351,14 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
     NotifyHeadlessRun(result,
         request.outputPath.empty() ? subscriptions.Settings().outputPath : request.outputPath);
     report.failures = listener.Failures();
-    report.written = result.packageWritten && !interrupted && !result.cancelled;
+    report.written = result.packageWritten;
     report.size = result.packageSize;
-    if (interrupted || result.cancelled) {
+    if (!result.packageWritten && (interrupted || result.cancelled)) {
         std::fprintf(stderr, "Cancelled; the previous package was kept.\n");
         return Finish(output, report, EXIT_INTERRUPTED);
     }
+    if (interrupted)
+        return EndInterruptedAfterCommit(output, report, result, listener.FinalShown());
     if (result.folderBusy)
         return Finish(output, report, EXIT_BUSY);
     if (!result.packageWritten) {

@@ -476,7 +476,10 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
     outcome.packageError = packageError;
     if (committed)
         outcome.packageSize = package->Size();
-    if (!outcome.cancelled && !cancelled) {
+    // A Cancel that came after the commit stops what is left, but the new package stands: the
+    // job is reported as ended with it (only the listener hears nothing more).
+    if (committed || (!outcome.cancelled && !cancelled)) {
+        outcome.cancelled = false;
         outcome.finished = true;
         // "Finished." with a size would tell the user that the phone gets a new package.
         outcome.finalText = committed ? UpdateFinalText(package->Size(), anyFailed)
@@ -485,7 +488,8 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
         // The cache changed in no feed, so what Re-Pack would make is what it made before.
         if (!setup.repack && setup.setRepackable && (committed || nothingFetched))
             setup.setRepackable(committed ? 1 : previousRepackable);
-        listener.OnFinished(outcome.finalText, anyFailed);
+        if (!cancelled)
+            listener.OnFinished(outcome.finalText, anyFailed);
     } else {
         outcome.cancelled = true;
     }

@@ -139,8 +139,9 @@ struct UpdateFailure {
 
 // How a job ended.
 struct UpdateJobResult {
-    bool finished = false; // the job reached its end (OnFinished was called)
-    bool cancelled = false; // Cancel() stopped it; nothing was committed
+    // The job reached its end (OnFinished was called, unless a Cancel came after the commit).
+    bool finished = false;
+    bool cancelled = false; // Cancel() stopped it before the commit: nothing was committed
     bool packageWritten = false; // the package was committed over outputPath
     bool anyFailed = false; // the failure flag (also set by a package write error)
     std::uint64_t packageSize = 0; // the committed package's length

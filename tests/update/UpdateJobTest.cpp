@@ -596,6 +596,39 @@ TEST_F(UpdateJobTest, RepackWithFilesMissingFromTheCache)
     }
 }
 
+// A Cancel once the package is committed (here from the hook that marks the cache repackable,
+// which runs after the commit) stops the prune, but the job ends with its new package: written,
+// not cancelled, with its final text, and Repackable 1.
+TEST_F(UpdateJobTest, ACancelAfterTheCommitStillReportsThePackageAsWritten)
+{
+    server.Serve("/p.rss", Rss("P", {}));
+    std::filesystem::create_directories(std::filesystem::path(Output()).parent_path());
+    std::ofstream(Output(), std::ios::binary) << "PREVIOUS PACKAGE";
+    UpdateJobSetup setup = Setup({server.Url("/p.rss")});
+    setup.settings.prune = 1;
+    setup.pruneFeedUrls = setup.feedUrls;
+    CUpdateJob* running = nullptr;
+    int repackable = -1;
+    setup.setRepackable = [&running, &repackable](int value) {
+        repackable = value;
+        if (value == 1)
+            running->Cancel();
+    };
+    RecordingListener listener;
+    CUpdateJob job(std::move(setup), listener);
+    running = &job;
+    std::string error;
+    ASSERT_TRUE(job.Start(error)) << error;
+    job.Wait();
+    const UpdateJobResult result = job.Result();
+    EXPECT_TRUE(result.packageWritten);
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.finalText, UpdateFinalText(ReadWholeFile(Output()).size(), false));
+    EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> {"0 " + server.Url("/p.rss")}));
+    EXPECT_EQ(repackable, 1);
+}
+
 // An enclosure that holds no decodable audio is a failed enclosure: never an empty AMR record.
 TEST_F(UpdateJobTest, UndecodableEnclosureIsAFailedEnclosure)
 {
