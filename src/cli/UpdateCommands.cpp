@@ -430,7 +430,8 @@ int RunUpdateCommand(CommandLine& arguments)
         "a few seconds (CORVANE_LOCK_WAIT_MS); then this one gives up and changes nothing.\n"
         "Exit status: 0 all went well, 3 the package was written but something failed, 1 no\n"
         "package was written (or --send failed), 2 bad usage, 75 another update was running,\n"
-        "130 interrupted (Ctrl-C; the previous package is kept).\n");
+        "130 interrupted (Ctrl-C before the package was written: the previous package is kept;\n"
+        "after it, the written package's status, or 130 with --send, which then sends nothing).\n");
     if (const std::optional<int> code = arguments.Parse())
         return *code;
     UpdateRequest request;
