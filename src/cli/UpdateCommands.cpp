@@ -320,10 +320,9 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
     hooks.readSettings = [&subscriptions] { return subscriptions.Settings(); };
     hooks.syncChannels = [&subscriptions] { return subscriptions.SyncChannels(); };
     hooks.setRepackable = [&subscriptions](int value) { subscriptions.SetRepackable(value); };
-    // A prune needs the whole tree: without it the files of every feed the read lost would go.
-    if (subscriptions.ChannelsRead())
-        hooks.collectAllFeeds
-            = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
+    hooks.collectAllFeeds
+        = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
+    hooks.treeWhole = [&subscriptions] { return subscriptions.ChannelsRead().ok; };
     CUpdateController controller(std::move(hooks));
 
     JobReport report;

@@ -299,7 +299,7 @@ TEST(PruneTextTest, SizesAndCounts)
 // of A keeps B's files and drops only what nobody needs; with it off, nothing goes.
 class PruneAfterUpdateTest : public CachePruneTest {
 protected:
-    UpdateJobResult RunMarked(int prune, const std::vector<std::string>& marked)
+    UpdateJobResult RunMarked(int prune, const std::vector<std::string>& marked, bool whole = true)
     {
         settings = AmrSetup({}).settings;
         settings.outputPath = Output();
@@ -307,6 +307,7 @@ protected:
         UpdateHooks hooks;
         hooks.readSettings = [this] { return settings; };
         hooks.collectAllFeeds = [this] { return Feeds(); };
+        hooks.treeWhole = [whole] { return whole; };
         hooks.setRepackable = [](int) {};
         hooks.channelsPath = ChannelsPath();
         CUpdateController controller(std::move(hooks));
@@ -326,8 +327,11 @@ TEST_F(PruneAfterUpdateTest, MarkedUpdateKeepsTheOtherFeedsFiles)
     const std::string stale = WriteFetchedFeed(server.Url("/gone.rss"));
     const std::set<std::string> full = Files();
 
-    // Off: nothing is pruned.
+    // Off, or on with a tree that is not the whole channels file: nothing is pruned.
     UpdateJobResult result = RunMarked(0, {server.Url("/a.rss")});
+    EXPECT_FALSE(result.pruned);
+    EXPECT_EQ(Files(), full);
+    result = RunMarked(1, {server.Url("/a.rss")}, false);
     EXPECT_FALSE(result.pruned);
     EXPECT_EQ(Files(), full);
 
