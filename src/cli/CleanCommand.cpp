@@ -2,42 +2,16 @@
 // any more, as an update with "Update"/"Prune" on does after the package was written.
 #include "cli/Commands.h"
 
-#include "formats/CorvaneDoc.h"
-#include "platform/Paths.h"
 #include "subscriptions/Subscriptions.h"
 #include "update/CachePrune.h"
 #include "update/FolderLock.h"
 
 #include <cstdio>
-#include <memory>
 #include <stop_token>
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 namespace corvane {
-
-namespace {
-
-// The tree must be the whole tree: a channels file that could not be read completely would
-// make every feed it lost look unsubscribed, and its files would go.
-bool ChannelsReadWhole(std::string& error)
-{
-    const std::string path = GetChannelsFilePath();
-    struct stat status { };
-    if (::stat(path.c_str(), &status) != 0)
-        return true; // no channels file: no feed
-    std::unique_ptr<COutlineHead> head;
-    std::unique_ptr<COutlineItem> root;
-    std::string reason;
-    if (CCorvaneDoc::ReadOutlineFile(path, head, root, &reason))
-        return true;
-    error = "cannot read the channels file " + path
-        + (reason.empty() ? std::string(" completely") : ": " + reason) + "; nothing was removed";
-    return false;
-}
-
-} // namespace
 
 int RunClean(CommandLine& arguments)
 {
@@ -59,21 +33,23 @@ int RunClean(CommandLine& arguments)
         return *code;
     const bool dryRun = arguments.Has("dry-run");
     const bool quiet = arguments.Has("quiet");
-    std::string error;
-    if (!ChannelsReadWhole(error)) {
-        PrintError(error);
-        return EXIT_FAILED;
-    }
-
     // An update running meanwhile would add cache files that the tree read here cannot know.
     ProgramFolderLock lock;
+    std::string error;
     if (bool busy = false; !lock.Take(FolderLockWait(), {}, error, &busy)) {
         PrintError(error);
         return busy ? EXIT_BUSY : EXIT_FAILED;
     }
 
+    // The tree must be the whole tree: a channels file that could not be read completely (or
+    // holds no subscription list at all) would make every feed it lost look unsubscribed, and
+    // their files would go.
     CSubscriptions subscriptions;
     subscriptions.Load();
+    if (const SaveResult& read = subscriptions.ChannelsRead(); !read) {
+        PrintError(read.message + "; nothing was removed");
+        return EXIT_FAILED;
+    }
     const std::vector<std::string> feeds = subscriptions.CollectAllFeeds(subscriptions.Root());
     const CorvaneSettings settings = subscriptions.Settings();
 

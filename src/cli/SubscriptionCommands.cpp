@@ -253,6 +253,11 @@ int RunList(CommandLine& arguments)
         PrintJson(TreeObject(*subscriptions));
     else
         PrintTree(*subscriptions);
+    // What could be read is shown, but not as if it were the whole list.
+    if (const SaveResult& read = subscriptions->ChannelsRead(); !read) {
+        PrintError(read.message);
+        return EXIT_FAILED;
+    }
     return EXIT_DONE;
 }
 

@@ -15,6 +15,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -66,9 +67,12 @@ public:
     }
     void OnFinished(const std::string& finalText, bool) override
     {
+        finalShown = true;
         if (!quiet)
             Print({finalText});
     }
+    // Whether OnFinished came (a Ctrl-C after the commit may have stopped it).
+    bool FinalShown() const { return finalShown; }
 
     // Every failure heard, in order (after the job's end).
     std::vector<std::pair<std::string, std::string>> Failures()
@@ -152,6 +156,7 @@ private:
 
     const bool terminal;
     const bool quiet;
+    std::atomic<bool> finalShown {false}; // set on the job's thread, read after its end
     std::mutex mutex;
     std::vector<std::pair<std::string, std::string>> failures; // text, reason
     std::string shownLine; // the progress line as it stands on the terminal; empty: none
@@ -306,6 +311,22 @@ bool PauseForNetwork(const NetworkWaitPolicy& policy, bool quiet)
     return sigtimedwait(&stopSignals, nullptr, &pause) < 0;
 }
 
+// Ctrl-C after the package was committed (while the cache was pruned or the record written):
+// the new package stands and is reported as written. A send was not asked for any more.
+int EndInterruptedAfterCommit(
+    const JobOutput& output, JobReport report, const UpdateJobResult& result, bool finalShown)
+{
+    if (!finalShown && !output.quiet)
+        std::fprintf(stderr, "%s\n", result.finalText.c_str());
+    if (output.afterJob) {
+        std::fprintf(stderr, "Interrupted; the package was written but not sent.\n");
+        JobOutput unsent = output;
+        unsent.afterJob = nullptr;
+        return Finish(unsent, report, EXIT_INTERRUPTED);
+    }
+    return Finish(output, report, result.anyFailed ? EXIT_PARTLY_FAILED : EXIT_DONE);
+}
+
 // Runs the job and waits for its end or for Ctrl-C; gives the exit code.
 int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const JobOutput& output)
 {
@@ -315,6 +336,7 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
     hooks.setRepackable = [&subscriptions](int value) { subscriptions.SetRepackable(value); };
     hooks.collectAllFeeds
         = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
+    hooks.treeWhole = [&subscriptions] { return subscriptions.ChannelsRead().ok; };
     CUpdateController controller(std::move(hooks));
 
     JobReport report;
@@ -363,12 +385,14 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
     NotifyHeadlessRun(result,
         request.outputPath.empty() ? subscriptions.Settings().outputPath : request.outputPath);
     report.failures = listener->Failures();
-    report.written = result.packageWritten && !interrupted && !result.cancelled;
+    report.written = result.packageWritten;
     report.size = result.packageSize;
-    if (interrupted || result.cancelled) {
+    if (!result.packageWritten && (interrupted || result.cancelled)) {
         std::fprintf(stderr, "Cancelled; the previous package was kept.\n");
         return Finish(output, report, EXIT_INTERRUPTED);
     }
+    if (interrupted)
+        return EndInterruptedAfterCommit(output, report, result, listener->FinalShown());
     if (result.folderBusy)
         return Finish(output, report, EXIT_BUSY);
     if (!result.packageWritten) {
@@ -447,7 +471,8 @@ int RunUpdateCommand(CommandLine& arguments)
         "Exit status: 0 all went well, 3 the package was written but something failed, 1 no\n"
         "package was written (or --send or --sync failed), 2 bad usage, 75 another update was "
         "running,\n"
-        "130 interrupted (Ctrl-C; the previous package is kept).\n");
+        "130 interrupted (Ctrl-C before the package was written: the previous package is kept;\n"
+        "after it, the written package's status, or 130 with --send, which then sends nothing).\n");
     if (const std::optional<int> code = arguments.Parse())
         return *code;
     UpdateRequest request;
@@ -474,7 +499,9 @@ int RunUpdateCommand(CommandLine& arguments)
         return EXIT_FAILED;
 
     CSubscriptions subscriptions;
-    subscriptions.Load();
+    // A package of a tree never seen would replace the phone's with an empty one.
+    if (std::string unreadable; subscriptions.Load(&unreadable), !unreadable.empty())
+        return FailEarly(output, PackagePath(subscriptions, request), unreadable);
     for (const std::string& title : titles) {
         std::vector<COutlineItem*> nodes = FindByTitle(subscriptions.Root(), title);
         if (nodes.empty()) {
@@ -527,7 +554,8 @@ int RunRepackCommand(CommandLine& arguments)
         return EXIT_USAGE;
 
     CSubscriptions subscriptions;
-    subscriptions.Load();
+    if (std::string unreadable; subscriptions.Load(&unreadable), !unreadable.empty())
+        return FailEarly(output, PackagePath(subscriptions, request), unreadable);
     // No job of this process runs before this point.
     if (!CanRepack(subscriptions.Repackable(), false)) {
         return FailEarly(output, PackagePath(subscriptions, request),

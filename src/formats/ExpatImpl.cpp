@@ -34,6 +34,8 @@ void XMLCALL StartCallback(void* userData, const XML_Char* name, const XML_Char*
 {
     auto& handler = *static_cast<CXmlHandler*>(userData);
     try {
+        if (handler.documentElement.empty())
+            handler.documentElement = name;
         handler.HandleStart(name, attributes);
     } catch (const std::exception& failure) {
         StopAfterFailure(handler, failure.what());
@@ -244,6 +246,7 @@ int ExpatImpl::ParseLoop(ReadPiece&& readPiece, std::size_t pieceSize, XmlReadSt
     XmlReadStatus local;
     XmlReadStatus& outcome = status ? *status : local;
     outcome = XmlReadStatus();
+    handler->documentElement.clear();
 
     // Unlike a loop that stops when the stream reports its end, this one keeps reading until a
     // read returns no bytes, so the final parse call always happens and a document cut short
@@ -283,6 +286,7 @@ int ExpatImpl::ParseLoop(ReadPiece&& readPiece, std::size_t pieceSize, XmlReadSt
                 + std::to_string(outcome.line) + ", column " + std::to_string(outcome.column);
         }
     }
+    outcome.documentElement = handler->documentElement;
     outcome.result = success ? 1 : 0;
     return outcome.result;
 }

@@ -36,6 +36,9 @@ public:
     // The parser driving this handler while a parse runs, else null.
     XML_Parser m_p = nullptr;
 
+    // The name of the first element the parse met, as written; set by the frame.
+    std::string documentElement;
+
     // Set when a handler threw and the parse was stopped; empty otherwise.
     std::string handlerError;
 };
@@ -53,6 +56,10 @@ struct XmlReadStatus {
     // A complete sentence without the file name, e.g. "not well-formed (invalid token) at line 3,
     // column 7" or "cannot open: No such file or directory"; empty on success.
     std::string reason;
+    // The name of the document's first element as written; empty when the parse ended before
+    // one. Lets a caller tell a well-formed document of another kind (an RSS document or an HTML
+    // page where OPML belongs) from the document it wants.
+    std::string documentElement;
 };
 
 class ExpatImpl {

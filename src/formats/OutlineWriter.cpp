@@ -42,6 +42,21 @@ std::string WellFormedText(const std::string& value)
     return out;
 }
 
+// A reader turns a raw line break inside an attribute value into a space, and the package's
+// channel list must hold no line break but its own CR LF: line breaks go as character
+// references, which read back as the line breaks they were.
+void AppendAttributeValue(std::string& out, const std::string& escaped)
+{
+    for (const char c : escaped) {
+        if (c == '\n')
+            out += "&#10;";
+        else if (c == '\r')
+            out += "&#13;";
+        else
+            out += c;
+    }
+}
+
 void AppendAttribute(std::string& out, const char* name, const TextField& value)
 {
     if (!value)
@@ -51,7 +66,7 @@ void AppendAttribute(std::string& out, const char* name, const TextField& value)
     out += ' ';
     out += name;
     out += "=\"";
-    out += escaped;
+    AppendAttributeValue(out, escaped);
     out += '"';
 }
 

@@ -7,7 +7,8 @@
 // only when present); a node without children and without xmlurl not at all. Values are written
 // as stored (UTF-8) after EscapeXml, except that bytes which cannot stand in XML (invalid UTF-8,
 // control characters other than tab, line feed and carriage return) are written as U+FFFD, so
-// the file always reads back whole.
+// the file always reads back whole, and that line feeds and carriage returns are written as
+// "&#10;" and "&#13;", so a value reads back as it was and every line of the file ends in CR LF.
 //
 // Every walk here is iterative: a tree 100,000 levels deep writes without deep recursion.
 // Thread: the tree must not change while it is written; nothing here is shared.

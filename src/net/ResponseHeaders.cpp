@@ -161,4 +161,11 @@ std::string StrongLastModified(const ResponseHeaders& headers)
     return headers.lastModified;
 }
 
+bool WeakLastModified(const ResponseHeaders& headers)
+{
+    const std::time_t modified = HttpDate(headers.lastModified);
+    const std::time_t date = HttpDate(headers.date);
+    return modified != -1 && date != -1 && date - modified < 1;
+}
+
 } // namespace corvane

@@ -53,5 +53,9 @@ std::string FormatHttpDate(std::time_t when);
 // usable.
 std::string StrongEtag(const ResponseHeaders& headers);
 std::string StrongLastModified(const ResponseHeaders& headers);
+// A Last-Modified less than a second before the response's Date (or after it): another version
+// may follow within the same second and carry the same Last-Modified. False when either is
+// absent or unreadable.
+bool WeakLastModified(const ResponseHeaders& headers);
 
 } // namespace corvane

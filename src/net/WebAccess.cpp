@@ -492,14 +492,27 @@ bool CWebAccess::Transfer::StartBody()
     return !partial || StartPartial();
 }
 
+namespace {
+
+// Whether a 206 answer is of the version the partial holds. A server (or a proxy) may answer a
+// Range without honouring If-Range: only the answer's own validators tell that the version is
+// the same, so each one stored must come back unchanged, and one that is missing proves nothing.
+bool SameVersion(const PartialMetadata& resumed, const ResponseHeaders& response)
+{
+    const auto same = [](const std::string& stored, const std::string& answered) {
+        return stored.empty() || stored == answered;
+    };
+    return same(resumed.etag, response.etag) && same(resumed.lastModified, response.lastModified);
+}
+
+} // namespace
+
 bool CWebAccess::Transfer::ContinuePartial()
 {
     ContentRange range;
-    const std::string etag = StrongEtag(response);
     const bool continues = ParseContentRange(response.contentRange, range)
         && range.first == requestedFrom && range.total && range.last + 1 == *range.total
-        && (!resumed.length || *resumed.length == *range.total)
-        && (resumed.etag.empty() || etag.empty() || etag == resumed.etag);
+        && (!resumed.length || *resumed.length == *range.total) && SameVersion(resumed, response);
     if (!continues) {
         restart = true;
         return false;
@@ -902,6 +915,11 @@ int CWebAccess::ExamineResponse(void* handle, long status, Transfer& transfer)
     }
     if (transfer.descriptor >= 0)
         curl_easy_getinfo(handle, CURLINFO_FILETIME_T, &transfer.lastModified);
+    // The file's time is the next request's If-Modified-Since. A weak Last-Modified there would
+    // make a version written later in the same second look unmodified for good; one second
+    // earlier costs at most one more download of this version, whose next answer is then strong.
+    if (transfer.lastModified > 0 && WeakLastModified(transfer.response))
+        --transfer.lastModified;
     return WEB_OK;
 }
 

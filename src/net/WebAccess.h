@@ -141,16 +141,17 @@ public:
     // 200 and at least one byte; memory stays bounded whatever the size. When path already
     // exists, the request carries If-Modified-Since with its modification time and a 304 answer
     // is WEB_OK leaving the file as it is; a downloaded file takes the server's Last-Modified as
-    // its modification time. (A server that ignores the condition and answers 200 with a
-    // Last-Modified not newer than the file is treated like a 304.) An empty file at path counts
-    // as absent for the condition. On any result but WEB_OK, and on an empty 200 body, nothing
-    // at path is created or changed.
-    // A replaced file keeps its permission bits; a new one gets 0666 less the umask. A symbolic
-    // link at path stays a link and the file it points to is replaced. A path that is not a
-    // regular file, or whose folder cannot take a temporary file, is WEB_ERR_REQUEST before any
-    // request is sent. The file is committed through an AtomicFile whose temporary
-    // DOWNLOAD_TEMPORARY_PREFIX + "XXXXXX" stands in the target's folder, locked, only while the
-    // download runs (a killed process leaves it for RemoveStaleTemporaries).
+    // its modification time (one second earlier when it is less than a second before the
+    // response's Date: a version written later in that second must not look unmodified). (A server
+    // that ignores the condition and answers 200 with a Last-Modified not newer than the file is
+    // treated like a 304.) An empty file at path counts as absent for the condition. On any result
+    // but WEB_OK, and on an empty 200 body, nothing at path is created or changed. A replaced file
+    // keeps its permission bits; a new one gets 0666 less the umask. A symbolic link at path stays
+    // a link and the file it points to is replaced. A path that is not a regular file, or whose
+    // folder cannot take a temporary file, is WEB_ERR_REQUEST before any request is sent. The file
+    // is committed through an AtomicFile whose temporary DOWNLOAD_TEMPORARY_PREFIX + "XXXXXX"
+    // stands in the target's folder, locked, only while the download runs (a killed process leaves
+    // it for RemoveStaleTemporaries).
     //
     // Resuming (SetResumable(true)). The body streams into the partial file
     // PartialDownloadPath(target) instead (target: path with its links resolved), which this call

@@ -1,5 +1,6 @@
 #include "subscriptions/Subscriptions.h"
 
+#include "formats/OutlineReader.h"
 #include "formats/OutlineWriter.h"
 #include "platform/AtomicFile.h"
 #include "platform/InputFile.h"
@@ -80,6 +81,47 @@ void AddFailure(SaveResult& result, const std::string& message)
     if (!result.message.empty())
         result.message += '\n';
     result.message += message;
+}
+
+// A symbolic link at path whose target is missing.
+bool DanglingLinkAt(const std::string& path)
+{
+    std::error_code error;
+    return std::filesystem::symlink_status(path, error).type()
+        == std::filesystem::file_type::symlink
+        && NoFileAt(path);
+}
+
+// How a read of the channels file at path went, as ReloadChannels reports it.
+SaveResult ChannelsReadOutcome(
+    const std::string& path, const XmlReadStatus& status, std::string* unreadable)
+{
+    SaveResult result;
+    const std::string what = "cannot read the channels file " + path;
+    if (DanglingLinkAt(path)) {
+        // Nothing to read yet, but also no sign that the tree is empty: the file may be on a
+        // volume that is not mounted.
+        AddFailure(result, what + ": it is a link to a missing file");
+        return result;
+    }
+    if (NoFileAt(path))
+        return result;
+    // A well-formed document of another kind reads as an empty tree; taken as the tree it would
+    // make every subscribed feed look removed.
+    const bool otherKind
+        = !status.documentElement.empty() && !EqualsNoCase(status.documentElement.c_str(), "opml");
+    if (otherKind || status.inputFailed) {
+        AddFailure(result,
+            what + ": "
+                + (otherKind ? "it is not an OPML document (its first element is <"
+                            + status.documentElement + ">)"
+                             : status.reason));
+        if (unreadable)
+            *unreadable = result.message;
+    } else if (!status.result) {
+        AddFailure(result, what + " completely");
+    }
+    return result;
 }
 
 // A childless feed cannot take children: it would be written as a group and lose its address.
@@ -240,6 +282,8 @@ SaveResult CSubscriptions::SaveChannels()
 
     if (!WriteOutlineFile(channels, *doc.root, &reason))
         AddFailure(result, "the channels file was not saved: " + reason);
+    else
+        channelsRead = {}; // the file now holds the whole tree
 
     SetSyncChannels(1);
     return result;
@@ -255,6 +299,7 @@ SaveResult CSubscriptions::Undo()
 
     QByteArray bytes;
     std::string reason;
+    bool restoredNoFile = false;
     if (backup.empty())
         AddFailure(result, "no private backup folder to restore a backup from");
     else
@@ -267,6 +312,8 @@ SaveResult CSubscriptions::Undo()
                     target = channels;
                 if (!NoFileAt(target) && !QFile::remove(FileName(target)))
                     AddFailure(result, "cannot remove the channels file " + target);
+                else
+                    restoredNoFile = true;
             } else if (!WriteBytesAtomically(channels, bytes, reason)) {
                 AddFailure(result, "the channels file was not restored: " + reason);
             }
@@ -280,7 +327,11 @@ SaveResult CSubscriptions::Undo()
         }
 
     const SaveResult reloaded = ReloadChannels(channels);
-    if (!reloaded)
+    // Back to before the first save: a link that now leads nowhere is the state this restores,
+    // and the empty tree is the whole of it.
+    if (restoredNoFile && DanglingLinkAt(channels))
+        channelsRead = {};
+    else if (!reloaded)
         AddFailure(result, reloaded.message);
     --backupCount;
     SetRepackable(0);
@@ -289,25 +340,16 @@ SaveResult CSubscriptions::Undo()
 
 SaveResult CSubscriptions::ReloadChannels(const std::string& path, std::string* unreadable)
 {
-    SaveResult result;
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> root;
-    const bool exists = !NoFileAt(path);
-    std::string reason;
-    if (!CCorvaneDoc::ReadOutlineFile(path, head, root, &reason) && exists) {
-        if (!reason.empty()) {
-            AddFailure(result, "cannot read the channels file " + path + ": " + reason);
-            if (unreadable)
-                *unreadable = result.message;
-        } else {
-            AddFailure(result, "cannot read the channels file " + path + " completely");
-        }
-    }
+    XmlReadStatus status;
+    ReadOutlineDocument(path, head, root, &status);
+    channelsRead = ChannelsReadOutcome(path, status, unreadable);
     // The model lets go of the old tree before the document destroys it.
     model->SetRoot(root.get());
     doc.root = std::move(root);
     doc.head = std::move(head);
-    return result;
+    return channelsRead;
 }
 
 // --- tree operations --------------------------------------------------------------------------

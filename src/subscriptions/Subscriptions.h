@@ -132,9 +132,15 @@ public:
     SaveResult Undo();
     // Reads path into a new root and head that replace the document's (also after a read that
     // stopped part-way) and resets the model: every mark cleared. The clipboard survives.
-    // Not ok (with the reason) when the file could not be read completely; unreadable as for
-    // Load.
+    // Not ok (with the reason) when the file could not be read completely, is not an OPML
+    // document (an RSS document or an HTML page saved there: unreadable is set too) or is a link
+    // whose target is missing (unreadable stays as it was: the next save makes the file there).
+    // unreadable as for Load otherwise.
     SaveResult ReloadChannels(const std::string& path, std::string* unreadable = nullptr);
+    // The outcome of the last Load, ReloadChannels or SaveChannels: ok when the tree is the
+    // whole channels file (or there is none and the tree is empty). What removes files for the
+    // feeds the tree lacks (clean, the prune) must not run on a tree that is not.
+    const SaveResult& ChannelsRead() const { return channelsRead; }
 
     // --- tree operations (GUI thread) -------------------------------------------------------
     // A new group as the last child of parent (a group). changed false when parent is null or
@@ -226,6 +232,7 @@ private:
     std::uint32_t backupCount = 0;
     std::unique_ptr<COutlineItem> clipboardNode;
     std::function<void(int)> syncListener;
+    SaveResult channelsRead;
 };
 
 } // namespace corvane

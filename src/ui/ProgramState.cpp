@@ -15,6 +15,7 @@ UpdateHooks CProgramState::Hooks()
     // changed from outside, must not undo the user's choices while the program runs.
     hooks.readSettings = [this] { return subscriptions.Settings(); };
     hooks.collectAllFeeds = [this] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
+    hooks.treeWhole = [this] { return subscriptions.ChannelsRead().ok; };
     hooks.syncChannels = [this] { return subscriptions.SyncChannels(); };
     hooks.setRepackable = [this](int value) { subscriptions.SetRepackable(value); };
     hooks.scheduledBusy = [this](bool busy) { emit scheduledBusyChanged(busy); };

@@ -100,13 +100,24 @@ std::string PartialTarget(const std::string& name)
     return download && IsCacheFileName(target) ? target : std::string();
 }
 
+// Whether this program wrote the file name of the data folder: a download the index names, or
+// a conversion (kept, or under the old "<name>.amr" beside a download the index names). A file
+// of the user's that merely looks like a cache name ("notes.xml") is not.
+bool WrittenHere(const CCacheIndex& index, const std::string& name)
+{
+    if (!index.OriginOf(name).empty() || IsKeptAmrName(name))
+        return true;
+    return name.ends_with(".amr")
+        && !index.OriginOf(name.substr(0, name.size() - 4) + ".mp3").empty();
+}
+
 // Whether the file name in the data folder is a cache file that the tree does not need.
-bool Unneeded(const std::string& name, const Needed& needed)
+bool Unneeded(const CCacheIndex& index, const std::string& name, const Needed& needed)
 {
     if (const std::string target = PartialTarget(name); !target.empty())
         return !needed.keep.count(target) && !needed.wanted.count(target);
     // Hidden files (the index, temporaries) have their own cleanup.
-    if (name.empty() || name[0] == '.' || !IsCacheFileName(name))
+    if (name.empty() || name[0] == '.' || !IsCacheFileName(name) || !WrittenHere(index, name))
         return false;
     return !needed.keep.count(name);
 }
@@ -117,8 +128,8 @@ struct Candidate {
 };
 
 // The unneeded regular files of folder, in name order. A folder that does not exist holds none.
-std::vector<Candidate> FindUnneeded(
-    const std::string& folder, const Needed& needed, std::vector<std::string>& errors)
+std::vector<Candidate> FindUnneeded(const CCacheIndex& index, const std::string& folder,
+    const Needed& needed, std::vector<std::string>& errors)
 {
     std::vector<Candidate> found;
     DIR* directory = ::opendir(folder.c_str());
@@ -130,7 +141,7 @@ std::vector<Candidate> FindUnneeded(
     while (const dirent* entry = ::readdir(directory)) {
         const std::string name = entry->d_name;
         struct stat status { };
-        if (!Unneeded(name, needed) || ::lstat((folder + name).c_str(), &status) != 0
+        if (!Unneeded(index, name, needed) || ::lstat((folder + name).c_str(), &status) != 0
             || !S_ISREG(status.st_mode))
             continue;
         found.push_back({name, static_cast<std::uint64_t>(status.st_size)});
@@ -189,7 +200,7 @@ PruneResult PruneCache(const std::vector<std::string>& feedUrls, const CorvaneSe
         result.stopped = true;
         return result;
     }
-    const std::vector<Candidate> candidates = FindUnneeded(folder, needed, result.errors);
+    const std::vector<Candidate> candidates = FindUnneeded(index, folder, needed, result.errors);
     Remove(candidates, folder, options, index, result);
     if (options.dryRun)
         return result;

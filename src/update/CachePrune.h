@@ -10,9 +10,12 @@
 // names, and partial downloads of files nobody needs.
 //
 // Only cache files are candidates: regular files named like a cache file (".xml", ".mp3" or
-// ".amr", with no punctuation but '_' and '~' before the extension) and the partial downloads
-// (".corvane-partial-<cache file name>", with or without ".meta"). The cache index, hidden
-// temporaries, links, folders and any other file stay. The index loses the lines of the files
+// ".amr", with no punctuation but '_' and '~' before the extension) that this program wrote (the
+// cache index names the download; a conversion has a kept name, or is "<name>.amr" beside an
+// MP3 the index names), and the partial downloads (".corvane-partial-<cache file name>", with or
+// without ".meta"). The cache index, hidden temporaries, links, folders, files the index does
+// not know (a file of the user's named like a cache file, a cache from before the index) and
+// any other file stay. The index loses the lines of the files
 // that were removed and of files that are gone and nobody needs.
 //
 // Thread: any, but not while an update job of this program folder runs in this process (the

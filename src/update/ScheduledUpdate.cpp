@@ -312,7 +312,8 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
     setup.connections = connections;
     setup.connectionsPerHost = connectionsPerHost;
     setup.conversionThreads = conversionThreads;
-    if (!repack && setup.settings.prune && hooks.collectAllFeeds)
+    if (!repack && setup.settings.prune && hooks.collectAllFeeds
+        && (!hooks.treeWhole || hooks.treeWhole()))
         setup.pruneFeedUrls = PruneFeeds(hooks.collectAllFeeds(), setup.feedUrls);
     const JobKind kind = repack           ? JobKind::Repack
         : agent == SCHEDULED_UPDATE_AGENT ? JobKind::Scheduled

@@ -113,6 +113,10 @@ struct UpdateHooks {
     // and StartUpdate. Without it no job prunes the cache ("Update"/"Prune"): a prune needs the
     // whole tree.
     std::function<std::vector<std::string>()> collectAllFeeds;
+    // Whether the tree is the whole channels file (CSubscriptions::ChannelsRead). Called where
+    // collectAllFeeds is, before it. When it says false no job prunes: the files of every feed
+    // the read lost would go. Empty: the tree is whole.
+    std::function<bool()> treeWhole;
     // The synchronize flag at the moment a job starts. Called on the starting thread.
     std::function<int()> syncChannels;
     // The channels file; empty: GetChannelsFilePath().

@@ -1,13 +1,17 @@
 #include "update/UpdateJob.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/Paths.h"
+#include "platform/Settings.h"
 
 #include "audio/Mp3ToAmr.h"
 #include "net/WebAccess.h"
 #include "update/CacheNames.h"
 #include "update/CachePrune.h"
 #include "update/FolderLock.h"
+#include "update/LastRun.h"
 #include "update/Package.h"
+#include "update/PackageReader.h"
 #include "update/TaskScheduler.h"
 
 #include <algorithm>
@@ -105,6 +109,46 @@ bool HavePackageFolder(const std::string& finalPath, std::string& error)
     return true;
 }
 
+// The path with its links and "." and ".." resolved as far as it exists.
+std::filesystem::path Resolved(const std::string& path)
+{
+    std::error_code error;
+    std::filesystem::path resolved = std::filesystem::weakly_canonical(path, error);
+    return error ? std::filesystem::path(path).lexically_normal() : resolved;
+}
+
+bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b)
+{
+    std::error_code error;
+    return a == b || std::filesystem::equivalent(a, b, error); // also a hard link
+}
+
+// The package is renamed over its path: a path naming one of this program's own files would
+// destroy it. Empty when finalPath names none of them, else what it is.
+std::string OwnFileAt(const std::string& finalPath, const std::string& channelsPath)
+{
+    const std::filesystem::path target = Resolved(finalPath);
+    const std::pair<std::string, const char*> own[] = {
+        {channelsPath.empty() ? GetChannelsFilePath() : channelsPath, "the channels file"},
+        {SettingsFilePath(), "the settings file"},
+        {FolderLockPath(), "the lock of the program folder"},
+        {LastRunPath(), "the record of the last update"},
+    };
+    for (const auto& [path, what] : own) {
+        if (SameFile(target, Resolved(path)))
+            return what;
+    }
+    const std::filesystem::path data = Resolved(GetDataFolder());
+    for (std::filesystem::path folder = target.parent_path(); !folder.empty();
+         folder = folder.parent_path()) {
+        if (SameFile(folder, data))
+            return "a file in the download cache " + GetDataFolder();
+        if (folder == folder.root_path())
+            break;
+    }
+    return {};
+}
+
 // Why a file that the download (or, for Re-Pack, the look into the cache) gave could not be
 // packed. A download that succeeds without a body leaves no file where there was none.
 std::string MissingSourceText(bool repack, const std::string& path)
@@ -114,7 +158,33 @@ std::string MissingSourceText(bool repack, const std::string& path)
     return "the cache file " + path + " cannot be read";
 }
 
+// How many of feedUrls the package at path holds as feed records (0 when there is none).
+std::size_t FeedsHeldBy(const std::string& path, const std::vector<std::string>& feedUrls)
+{
+    CPackageReader previous;
+    previous.Open(path); // the records before a fault count
+    std::size_t held = 0;
+    for (const std::string& url : feedUrls) {
+        const auto& records = previous.Records();
+        held += std::any_of(records.begin(), records.end(), [&url](const PackageRecord& record) {
+            return record.type == RECORD_FEED && record.name == url;
+        });
+    }
+    return held;
+}
+
 } // namespace
+
+std::string RepackMissingFeedText(const std::string& address)
+{
+    return "Cannot pack " + address;
+}
+
+std::string RepackLosesFeedsText(std::size_t count)
+{
+    return std::to_string(count) + (count == 1 ? " feed" : " feeds")
+        + " of it would be left out, not being in the download cache; run an update";
+}
 
 // One run of the job: the listener gate, the packer and the commit. The downloads, parses and
 // conversions are the scheduler's; this side takes their results strictly in package order, so
@@ -166,7 +236,14 @@ private:
         return !setup.repack && !setup.feedUrls.empty() && feedRecords == 0;
     }
 
+    // Re-Pack: the feeds whose documents the cache does not hold.
+    void MissingFromCache(const std::string& url);
+    // Re-Pack: a package without feeds that the previous one has, for no choice of the user's,
+    // would replace a better one on the phone.
+    bool LosesFeeds();
+
     std::stop_token stop;
+    std::vector<std::string> missingFeeds;
     bool anyFailed = false;
     std::size_t feedRecords = 0; // feed records written into the package
     int previousRepackable = 0; // "Repackable" as the job found it
@@ -199,6 +276,23 @@ void CUpdateJob::Impl::Failure(const std::string& address, const std::string& te
     }
     // Not under the lock: the listener may wait for the user, who may press Cancel meanwhile.
     listener.OnFailure(text, reason);
+}
+
+void CUpdateJob::Impl::MissingFromCache(const std::string& url)
+{
+    missingFeeds.push_back(url);
+    Failure(url, RepackMissingFeedText(url), "not in the download cache; run an update");
+}
+
+bool CUpdateJob::Impl::LosesFeeds()
+{
+    if (!setup.repack || missingFeeds.empty())
+        return false;
+    const std::size_t lost = FeedsHeldBy(setup.outputPath, missingFeeds);
+    if (lost == 0)
+        return false; // the previous package lacked them too
+    packageError = RepackLosesFeedsText(lost);
+    return true;
 }
 
 void CUpdateJob::Impl::ProgressStep()
@@ -296,7 +390,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
 {
     if (feed.fetchResult != WEB_OK) {
         if (setup.repack)
-            anyFailed = true; // a feed missing from the cache costs no message
+            MissingFromCache(feed.url);
         else
             Failure(
                 feed.url, UpdateFailureText(feed.url), feed.fetchError, feed.fetchReachedNoServer);
@@ -316,7 +410,7 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
         // The download succeeded without a body and no earlier copy exists: the phone would
         // silently lack this feed.
         if (setup.repack)
-            anyFailed = true;
+            MissingFromCache(feed.url);
         else
             Failure(feed.url, UpdateFailureText(feed.url),
                 MissingSourceText(setup.repack, feed.cachePath));
@@ -364,7 +458,7 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
             outcome.cancelled = false;
             if (nothingFetched) {
                 packageError = UpdateNothingFetchedText(); // every feed failed and was reported
-            } else if (packageError.empty()) {
+            } else if (packageError.empty() && !LosesFeeds()) {
                 committed = package->Commit();
                 if (!committed) {
                     packageError = package->ErrorText();
@@ -387,7 +481,10 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
             [](const UpdateFailure& failure) { return failure.reachedNoServer; });
     if (committed)
         outcome.packageSize = package->Size();
-    if (!outcome.cancelled && !cancelled) {
+    // A Cancel that came after the commit stops what is left, but the new package stands: the
+    // job is reported as ended with it (only the listener hears nothing more).
+    if (committed || (!outcome.cancelled && !cancelled)) {
+        outcome.cancelled = false;
         outcome.finished = true;
         // "Finished." with a size would tell the user that the phone gets a new package.
         outcome.finalText = committed ? UpdateFinalText(package->Size(), anyFailed)
@@ -396,7 +493,8 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
         // The cache changed in no feed, so what Re-Pack would make is what it made before.
         if (!setup.repack && setup.setRepackable && (committed || nothingFetched))
             setup.setRepackable(committed ? 1 : previousRepackable);
-        listener.OnFinished(outcome.finalText, anyFailed);
+        if (!cancelled)
+            listener.OnFinished(outcome.finalText, anyFailed);
     } else {
         outcome.cancelled = true;
     }
@@ -498,6 +596,10 @@ bool CUpdateJob::Start(std::string& error)
 {
     if (thread.joinable() || impl->package) {
         error = "the update job was already started";
+        return false;
+    }
+    if (const std::string own = OwnFileAt(setup.outputPath, setup.channelsPath); !own.empty()) {
+        error = "cannot write the package " + setup.outputPath + ": it is " + own;
         return false;
     }
     RemoveLeftoversOfKilledJobs();

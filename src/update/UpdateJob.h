@@ -140,8 +140,9 @@ struct UpdateFailure {
 
 // How a job ended.
 struct UpdateJobResult {
-    bool finished = false; // the job reached its end (OnFinished was called)
-    bool cancelled = false; // Cancel() stopped it; nothing was committed
+    // The job reached its end (OnFinished was called, unless a Cancel came after the commit).
+    bool finished = false;
+    bool cancelled = false; // Cancel() stopped it before the commit: nothing was committed
     bool packageWritten = false; // the package was committed over outputPath
     bool anyFailed = false; // the failure flag (also set by a package write error)
     std::uint64_t packageSize = 0; // the committed package's length
@@ -175,6 +176,13 @@ std::string UpdateFailureText(const std::string& address);
 // whole of packageError when it does not name the package.
 std::string UpdateNotWrittenText(const std::string& outputPath, const std::string& packageError);
 
+// Re-Pack's failure for a feed whose document the download cache does not hold: "Cannot pack
+// <address>", with the reason "not in the download cache; run an update".
+std::string RepackMissingFeedText(const std::string& address);
+// Why Re-Pack kept the previous package: count feeds that it holds would be left out, being
+// missing from the cache (a feed taken out of the tree is the user's choice and counts not).
+std::string RepackLosesFeedsText(std::size_t count);
+
 // The final text of a full update in which every feed failed: no package was written and the
 // previous one stands (see UpdateJobResult::packageWritten).
 std::string UpdateNothingFetchedText();
@@ -206,7 +214,10 @@ public:
     // Removes the temporaries that killed jobs left beside outputPath and in the cache (never one
     // that a live writer holds); makes the package's folder when outputPath is the default
     // package path (DefaultOutputPath(): a fresh account may have no documents folder yet), and
-    // refuses any other missing folder with "the folder <folder> does not exist"; opens the
+    // refuses any other missing folder with "the folder <folder> does not exist", and a path
+    // that names one of this program's own files (the channels file, the settings file, the
+    // lock, the record of the last update, a file in the download cache) with "it is <what>";
+    // opens the
     // package under a temporary name beside outputPath, writes the magic number and the channels
     // section, and starts the job's thread. Returns false, with a message naming the
     // file and the reason in error, when the package cannot be created or written; no thread is

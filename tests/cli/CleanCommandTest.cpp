@@ -92,6 +92,55 @@ TEST_F(CleanCommandTest, UsageHelpAndAnUnreadableChannelsFile)
         EXPECT_TRUE(FileExists(path)) << path;
 }
 
+// A channels file that parses but holds no subscription list, or a link leading nowhere, is no
+// evidence that nothing is subscribed: clean, list and the prune after an update refuse it.
+TEST_F(CleanCommandTest, AChannelsFileThatIsNoSubscriptionListRemovesNothing)
+{
+    UpdateThenDropB();
+    const std::string aFile = CacheFileName(server.Url("/a1.mp3"), CACHE_MP3);
+    const std::string moved = temp.File("elsewhere.cha");
+    std::filesystem::rename(ChannelsPath(), moved);
+    struct Case {
+        const char* name;
+        const char* document; // null: a link to a missing file
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"rss", "<?xml version=\"1.0\"?><rss version=\"2.0\"><channel/></rss>", "<rss>"},
+        {"html", "<html><body><p>Not found</p></body></html>", "<html>"},
+        {"dangling link", nullptr, "a link to a missing file"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(ChannelsPath());
+        if (c.document)
+            std::ofstream(ChannelsPath(), std::ios::binary) << c.document;
+        else
+            std::filesystem::create_symlink(temp.File("unmounted/Corvane.Cha"), ChannelsPath());
+        const CliRun clean = RunCli({"clean"});
+        EXPECT_EQ(clean.exitCode, 1);
+        EXPECT_NE(
+            clean.err.find("cannot read the channels file " + ChannelsPath()), std::string::npos)
+            << clean.err;
+        EXPECT_NE(clean.err.find(c.reason), std::string::npos) << clean.err;
+        EXPECT_NE(clean.err.find("; nothing was removed"), std::string::npos) << clean.err;
+        const CliRun list = RunCli({"list"});
+        EXPECT_EQ(list.exitCode, 1);
+        EXPECT_NE(list.err.find(c.reason), std::string::npos) << list.err;
+        ASSERT_EQ(RunCli({"options", "Update/Prune=1"}).exitCode, 0);
+        const std::string package = ReadWholeFile(Output());
+        const int update = Cli({"update", "--output", Output()});
+        if (c.document) { // a package of a tree never seen would replace the phone's
+            EXPECT_EQ(update, 1);
+            EXPECT_EQ(ReadWholeFile(Output()), package);
+        }
+        ASSERT_EQ(RunCli({"options", "Update/Prune=0"}).exitCode, 0);
+        for (const std::string& path : bFiles)
+            EXPECT_TRUE(FileExists(path)) << path;
+        EXPECT_TRUE(FileExists(aFile));
+    }
+}
+
 // With "Update"/"Prune" on, the next update removes what the unsubscribed feed left.
 TEST_F(CleanCommandTest, UpdateWithPruneOnRemovesWhatNoFeedNeeds)
 {

@@ -2,6 +2,9 @@
 #include "CliTestSupport.h"
 
 #include "support/ScopedEnv.h"
+#include "update/CacheNames.h"
+#include "update/FolderLock.h"
+#include "update/LastRun.h"
 
 #include <cstdlib>
 
@@ -63,6 +66,43 @@ TEST_F(UpdateCliTest, TheFirstUpdateOfAFreshAccountMakesTheDocumentsFolder)
     EXPECT_NE(Stderr().find("the folder " + missing + " does not exist"), std::string::npos)
         << Stderr();
     EXPECT_FALSE(FileExists(missing));
+}
+
+// The package is renamed over its path: one of the program's own files there would be lost.
+TEST_F(UpdateCliTest, APackagePathNamingOneOfTheProgramsFilesIsRefused)
+{
+    server.Serve("/good.rss", Rss("Good", {}));
+    Subscribe({{"Good", server.Url("/good.rss")}});
+    ASSERT_EQ(Cli({"update", "--output", Output()}), 0) << Stderr();
+    ASSERT_EQ(RunCli({"options", "Update/Prune=0"}).exitCode, 0); // the settings file stands
+    const std::string feed = CacheFileName(server.Url("/good.rss"), CACHE_FEED);
+    ASSERT_EQ(::symlink(ChannelsPath().c_str(), temp.File("link.mrf").c_str()), 0);
+    ASSERT_EQ(::link(SettingsFilePath().c_str(), temp.File("hard.mrf").c_str()), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {ChannelsPath(), "it is the channels file"},
+        {temp.File("link.mrf"), "it is the channels file"},
+        {home + "/./data/../Corvane.Cha", "it is the channels file"},
+        {SettingsFilePath(), "it is the settings file"},
+        {temp.File("hard.mrf"), "it is the settings file"},
+        {FolderLockPath(), "it is the lock of the program folder"},
+        {LastRunPath(), "it is the record of the last update"},
+        {feed, "it is a file in the download cache"},
+        {home + "/data/new.mrf", "it is a file in the download cache"},
+    };
+    for (const auto& [path, what] : cases) {
+        SCOPED_TRACE(path);
+        const bool existed = FileExists(path);
+        const std::string before = existed ? ReadWholeFile(path) : std::string();
+        EXPECT_EQ(Cli({"update", "--output", path}), 1);
+        EXPECT_NE(
+            Stderr().find("cannot write the package " + path + ": " + what), std::string::npos)
+            << Stderr();
+        EXPECT_EQ(FileExists(path), existed);
+        if (existed) {
+            EXPECT_EQ(ReadWholeFile(path), before);
+        }
+    }
+    EXPECT_EQ(Cli({"update", "--output", home + "/corvane.mrf"}), 0) << Stderr();
 }
 
 TEST_F(UpdateCliTest, RepackOnlyAfterACompletedUpdate)

@@ -127,6 +127,38 @@ TEST(OutlineRoundTrip, SpecialCharactersAndTexts)
     EXPECT_EQ(second->nextSibling, nullptr); // the empty group did not survive
 }
 
+// A raw line break in an attribute would read back as a space and break the CR LF lines of the
+// package's channel list; as a character reference it comes back as it was.
+TEST(OutlineRoundTrip, LineBreaksInValuesComeBackAndEveryLineEndsInCrLf)
+{
+    const std::pair<std::string, std::string> cases[] = {
+        {"A\nB", "A&#10;B"},
+        {"A\r\nB", "A&#13;&#10;B"},
+        {"\rA\n", "&#13;A&#10;"},
+        {"x&\ny", "x&amp;&#10;y"},
+    };
+    for (const auto& [value, written] : cases) {
+        SCOPED_TRACE(written);
+        COutlineItem root;
+        COutlineItem* group = Add(root, value);
+        COutlineItem* feed = Add(*group, value, "http://a/" + value);
+        feed->description = value;
+        const std::string text = OutlineDocumentText(root);
+        EXPECT_NE(text.find("<outline title=\"" + written + "\">\r\n"), std::string::npos) << text;
+        for (std::size_t at = text.find_first_of("\r\n"); at != std::string::npos;
+             at = text.find_first_of("\r\n", at + 2))
+            ASSERT_EQ(text.compare(at, 2, "\r\n"), 0) << at;
+        auto read = ReadBack(text);
+        ASSERT_NE(read->firstChild, nullptr);
+        EXPECT_EQ(read->firstChild->title, value);
+        const COutlineItem* back = read->firstChild->firstChild.get();
+        ASSERT_NE(back, nullptr);
+        EXPECT_EQ(back->title, value);
+        EXPECT_EQ(back->xmlurl, "http://a/" + value);
+        EXPECT_EQ(back->description, value);
+    }
+}
+
 TEST(OutlineRoundTrip, BytesThatCannotStandInXmlDoNotCostTheFollowingFeeds)
 {
     COutlineItem root;

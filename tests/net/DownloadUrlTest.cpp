@@ -10,6 +10,8 @@
 
 #include <chrono>
 #include <fstream>
+#include <memory>
+#include <optional>
 #include <thread>
 
 #include <sys/stat.h>
@@ -136,6 +138,54 @@ TEST_F(DownloadUrlTest, TakesTheServersLastModifiedAsModificationTime)
     const std::string other = folder.File("plain.xml");
     ASSERT_EQ(web.DownloadUrl(server.Url("/plain"), other), WEB_OK);
     EXPECT_GT(ModificationTime(other), SecondVersionTime);
+}
+
+// A Last-Modified less than a second before the answer's Date may be shared by a version written
+// later in that second: sent back as If-Modified-Since it would hide that version for good.
+TEST_F(DownloadUrlTest, AWeakLastModifiedDoesNotHideAVersionOfTheSameSecond)
+{
+    struct Version {
+        std::string body;
+        std::optional<std::time_t> date; // none: no Date header
+    };
+    auto current = std::make_shared<Version>();
+    server.Handle(
+        "/episode.mp3", [current](const httplib::Request& request, httplib::Response& response) {
+            response.set_header("Last-Modified", TestServer::FormatHttpDate(FirstVersionTime));
+            if (current->date)
+                response.set_header("Date", TestServer::FormatHttpDate(*current->date));
+            const auto since
+                = TestServer::ParseHttpDate(request.get_header_value("If-Modified-Since"));
+            if (request.has_header("If-Modified-Since") && since >= FirstVersionTime) {
+                response.status = 304;
+                return;
+            }
+            response.set_content(current->body, "audio/mpeg");
+        });
+    struct Case {
+        std::optional<std::time_t> date;
+        std::time_t fileTime; // the file's modification time afterwards
+    };
+    const Case cases[] = {
+        {FirstVersionTime, FirstVersionTime - 1},
+        {FirstVersionTime - 3, FirstVersionTime - 1}, // a server clock behind
+        {FirstVersionTime + 1, FirstVersionTime},
+        {std::nullopt, FirstVersionTime},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fileTime - FirstVersionTime);
+        ::unlink(target.c_str());
+        *current = {"first", c.date};
+        ASSERT_EQ(web.DownloadUrl(server.Url("/episode.mp3"), target), WEB_OK) << web.LastError();
+        EXPECT_EQ(ModificationTime(target), c.fileTime);
+        // Replaced within that second; the next answers come later.
+        *current = {"second", FirstVersionTime + 60};
+        ASSERT_EQ(web.DownloadUrl(server.Url("/episode.mp3"), target), WEB_OK) << web.LastError();
+        EXPECT_EQ(ReadWholeFile(target), c.fileTime < FirstVersionTime ? "second" : "first");
+        ASSERT_EQ(web.DownloadUrl(server.Url("/episode.mp3"), target), WEB_OK) << web.LastError();
+        EXPECT_EQ(ModificationTime(target), FirstVersionTime);
+        EXPECT_TRUE(web.LastWasNotModified());
+    }
 }
 
 TEST_F(DownloadUrlTest, AnUnchangedBodyIsNotDownloadedAgain)

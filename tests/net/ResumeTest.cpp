@@ -205,6 +205,53 @@ TEST_F(ResumeTest, PiecesThatDoNotContinueThePartialStartOver)
     }
 }
 
+// A server (or proxy) that answers every Range with 206 and ignores If-Range: only the 206's own
+// validators tell whether it continues the version in the partial. Anything but the stored
+// validators, unchanged, starts over, so two versions are never spliced.
+TEST_F(ResumeTest, A206OfAnotherVersionIsNotAppended)
+{
+    struct Case {
+        const char* name;
+        std::string storedEtag; // what the broken-off answer said
+        std::time_t storedModified;
+        std::string etag; // what the 206 says
+        std::time_t modified;
+    };
+    const Case cases[] = {
+        {"newer Last-Modified", "", FirstVersionTime, "", FirstVersionTime + 60},
+        {"Last-Modified missing", "", FirstVersionTime, "", -1},
+        {"ETag missing", "\"v1\"", -1, "", FirstVersionTime},
+        {"ETag changed", "\"v1\"", -1, "\"v2\"", -1},
+        {"ETag kept, Last-Modified changed", "\"v1\"", FirstVersionTime, "\"v1\"",
+            FirstVersionTime + 60},
+    };
+    const std::string second = Episode(bytes.size(), 2); // as long as the first: no other sign
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        BreakOffFirstDownload(c.storedEtag, c.storedModified);
+        server.Handle("/episode.mp3",
+            [&c, &second](const httplib::Request& request, httplib::Response& response) {
+                if (!c.etag.empty())
+                    response.set_header("ETag", c.etag);
+                if (c.modified != -1)
+                    response.set_header("Last-Modified", TestServer::FormatHttpDate(c.modified));
+                std::size_t from = 0;
+                if (request.has_header("Range")) {
+                    from = CutAt;
+                    response.status = 206;
+                    response.set_header("Content-Range",
+                        "bytes " + std::to_string(from) + "-" + std::to_string(second.size() - 1)
+                            + "/" + std::to_string(second.size()));
+                }
+                response.set_content(second.substr(from), "audio/mpeg");
+            });
+        ASSERT_EQ(web.DownloadUrl(server.Url("/episode.mp3"), target), WEB_OK) << web.LastError();
+        EXPECT_TRUE(ReadWholeFile(target) == second);
+        ExpectOnly({"episode.mp3"});
+        ::unlink(target.c_str());
+    }
+}
+
 TEST_F(ResumeTest, APartialOfAnotherAddressIsDiscarded)
 {
     BreakOffFirstDownload();

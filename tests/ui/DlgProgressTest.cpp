@@ -189,13 +189,14 @@ TEST_F(JobFixture, WholeJobWithAFailureShowsTheBoxAndTheFinalText)
     EXPECT_TRUE(CanRepack(repackable, controller->UpdateRunning()));
     EXPECT_TRUE(TrayIcons().empty());
 
-    // Re-Pack from the cache: the feed that failed has no cached document, which counts as a
-    // failure without a box.
+    // Re-Pack from the cache: the feed that failed has no cached document, and its box says so;
+    // the previous package lacks it too, so the new one is written.
     CDlgProgress repack(*controller, Request({"/a.xml", "/b.xml", "/c.xml"}, true));
     repack.showFailure = [&](QWidget*, const QString& text, const QString&) { failures << text; };
     PressOkAtTheEnd(repack);
     EXPECT_EQ(repack.Run(), 0);
-    EXPECT_EQ(failures.size(), 1);
+    ASSERT_EQ(failures.size(), 2);
+    EXPECT_EQ(failures[1].toStdString(), RepackMissingFeedText(server.Url("/b.xml")));
     EXPECT_TRUE(repack.StatusLabel()->text().startsWith("Finished. The file size is "));
     EXPECT_TRUE(repack.StatusLabel()->text().contains("Failed to get one or more feeds"));
     EXPECT_EQ(server.Hits("/a.xml"), 1);

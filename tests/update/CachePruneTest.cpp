@@ -73,14 +73,26 @@ protected:
     }
     std::string NameOf(const std::string& path) const { return path.substr(Data().size()); }
 
+    // A feed document of address that an update fetched: the index names its origin.
+    std::string WriteFetchedFeed(const std::string& address)
+    {
+        CCacheIndex index(Data());
+        const std::string path = index.ClaimForDownload(address, CACHE_FEED).path;
+        std::string error;
+        EXPECT_TRUE(index.SaveIfChanged(error)) << error;
+        temp.Write(path.substr(temp.Path().size() + 1), "<rss/>");
+        return path;
+    }
+
     static std::uint64_t SizeOf(const std::string& path)
     {
         return std::filesystem::file_size(path);
     }
 };
 
-// B left the tree; the cache also holds a conversion under the old name, partial downloads and
-// files that are no cache files. Exactly B's files, the old conversion and the partial download
+// B left the tree; the cache also holds a conversion under the old name, partial downloads,
+// files that are no cache files and files of the user's that only look like cache files (the
+// index never named them). Exactly B's files, the old conversion and the partial download
 // nobody needs go.
 TEST_F(CachePruneTest, RemovesExactlyTheUnreferencedFiles)
 {
@@ -91,7 +103,8 @@ TEST_F(CachePruneTest, RemovesExactlyTheUnreferencedFiles)
     const std::string partialGone = Data() + PARTIAL_DOWNLOAD_PREFIX + NameOf(Mp3("/b1.mp3"));
     for (const std::string& path : {oldStyle, partialKept, partialKept + ".meta", partialGone,
              partialGone + ".meta", Data() + "notes.txt", Data() + "my-list.xml",
-             Data() + ".corvane-download-AbC123", Data() + "README"})
+             Data() + ".corvane-download-AbC123", Data() + "README", Data() + "notes.xml",
+             Data() + "My favourite song.mp3", Data() + "ringtone.amr"})
         temp.Write(path.substr(temp.Path().size() + 1), "x");
     std::filesystem::create_directory(Data() + "folder.mp3");
     std::filesystem::create_symlink(Mp3("/b1.mp3"), Data() + "link.mp3");
@@ -286,7 +299,7 @@ TEST(PruneTextTest, SizesAndCounts)
 // of A keeps B's files and drops only what nobody needs; with it off, nothing goes.
 class PruneAfterUpdateTest : public CachePruneTest {
 protected:
-    UpdateJobResult RunMarked(int prune, const std::vector<std::string>& marked)
+    UpdateJobResult RunMarked(int prune, const std::vector<std::string>& marked, bool whole = true)
     {
         settings = AmrSetup({}).settings;
         settings.outputPath = Output();
@@ -294,6 +307,7 @@ protected:
         UpdateHooks hooks;
         hooks.readSettings = [this] { return settings; };
         hooks.collectAllFeeds = [this] { return Feeds(); };
+        hooks.treeWhole = [whole] { return whole; };
         hooks.setRepackable = [](int) {};
         hooks.channelsPath = ChannelsPath();
         CUpdateController controller(std::move(hooks));
@@ -310,12 +324,14 @@ protected:
 TEST_F(PruneAfterUpdateTest, MarkedUpdateKeepsTheOtherFeedsFiles)
 {
     ASSERT_TRUE(RunMarked(0, Feeds()).packageWritten);
-    const std::string stale = CacheFileName(server.Url("/gone.rss"), CACHE_FEED);
-    temp.Write(stale.substr(temp.Path().size() + 1), "<rss/>");
+    const std::string stale = WriteFetchedFeed(server.Url("/gone.rss"));
     const std::set<std::string> full = Files();
 
-    // Off: nothing is pruned.
+    // Off, or on with a tree that is not the whole channels file: nothing is pruned.
     UpdateJobResult result = RunMarked(0, {server.Url("/a.rss")});
+    EXPECT_FALSE(result.pruned);
+    EXPECT_EQ(Files(), full);
+    result = RunMarked(1, {server.Url("/a.rss")}, false);
     EXPECT_FALSE(result.pruned);
     EXPECT_EQ(Files(), full);
 
@@ -345,8 +361,7 @@ TEST_F(PruneAfterUpdateTest, FeedsOfTheJobOutsideTheTreeStay)
 TEST_F(PruneAfterUpdateTest, RepackAndJobsWithoutTheTreeDoNotPrune)
 {
     ASSERT_TRUE(RunMarked(0, Feeds()).packageWritten);
-    const std::string stale = CacheFileName(server.Url("/gone.rss"), CACHE_FEED);
-    temp.Write(stale.substr(temp.Path().size() + 1), "<rss/>");
+    const std::string stale = WriteFetchedFeed(server.Url("/gone.rss"));
 
     UpdateJobSetup repack = AmrSetup(Feeds(), true);
     repack.settings.prune = 1;

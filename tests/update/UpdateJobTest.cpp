@@ -548,7 +548,9 @@ TEST_F(UpdateJobTest, RepackAfterSwitchingToMp3UsesTheCacheOnly)
     EXPECT_EQ(repackListener.Events()[1], "status Packing " + feeds[0]);
 }
 
-// Re-Pack: a feed missing from the cache costs no message; a missing MP3 does.
+// Re-Pack names each file missing from the cache. A feed that the previous package holds and the
+// cache lost would vanish from the phone for no choice of the user's: that package stays. One
+// the previous package lacks too (there is none, here) only costs its failure.
 TEST_F(UpdateJobTest, RepackWithFilesMissingFromTheCache)
 {
     server.Serve("/p.rss",
@@ -557,23 +559,74 @@ TEST_F(UpdateJobTest, RepackWithFilesMissingFromTheCache)
     server.Serve("/e1.mp3", TestData("tone-a.mp3"), "audio/mpeg");
     server.Serve("/e2.mp3", TestData("tone-b.mp3"), "audio/mpeg");
     const std::vector<std::string> feeds = {server.Url("/q.rss"), server.Url("/p.rss")};
-    RecordingListener updateListener;
-    ASSERT_TRUE(Run(Setup(feeds), updateListener).packageWritten);
-    std::filesystem::remove(CacheFileName(feeds[0], CACHE_FEED));
-    std::filesystem::remove(CacheFileName(server.Url("/e2.mp3"), CACHE_MP3));
+    for (const bool previousPackage : {true, false}) {
+        SCOPED_TRACE(previousPackage);
+        RecordingListener updateListener;
+        ASSERT_TRUE(Run(Setup(feeds), updateListener).packageWritten);
+        std::filesystem::remove(CacheFileName(feeds[0], CACHE_FEED));
+        std::filesystem::remove(CacheFileName(server.Url("/e2.mp3"), CACHE_MP3));
+        if (!previousPackage)
+            std::filesystem::remove(Output());
+        const std::string before = previousPackage ? ReadWholeFile(Output()) : std::string();
 
-    UpdateJobSetup repack = Setup(feeds);
-    repack.repack = true;
+        UpdateJobSetup repack = Setup(feeds);
+        repack.repack = true;
+        RecordingListener listener;
+        const UpdateJobResult result = Run(repack, listener);
+        EXPECT_TRUE(result.anyFailed);
+        std::vector<std::string> failures
+            = {RepackMissingFeedText(feeds[0]), UpdateFailureText(server.Url("/e2.mp3"))};
+        ASSERT_EQ(result.failures.size(), failures.size() + (previousPackage ? 1 : 0));
+        EXPECT_EQ(result.failures[0].address, feeds[0]);
+        EXPECT_EQ(result.failures[0].reason, "not in the download cache; run an update");
+        if (previousPackage) {
+            failures.push_back(RepackLosesFeedsText(1));
+            EXPECT_FALSE(result.packageWritten);
+            EXPECT_EQ(ReadWholeFile(Output()), before);
+            EXPECT_EQ(listener.Events().back(),
+                "finished failed " + UpdateNotWrittenText(Output(), RepackLosesFeedsText(1)));
+        } else {
+            EXPECT_TRUE(result.packageWritten);
+            EXPECT_EQ(Unpack(Output()).records,
+                (std::vector<std::string> {"0 " + feeds[1], "1 " + server.Url("/e1.mp3")}));
+            EXPECT_EQ(listener.Events().back(),
+                "finished failed " + UpdateFinalText(ReadWholeFile(Output()).size(), true));
+        }
+        EXPECT_EQ(listener.Failures(), failures);
+    }
+}
+
+// A Cancel once the package is committed (here from the hook that marks the cache repackable,
+// which runs after the commit) stops the prune, but the job ends with its new package: written,
+// not cancelled, with its final text, and Repackable 1.
+TEST_F(UpdateJobTest, ACancelAfterTheCommitStillReportsThePackageAsWritten)
+{
+    server.Serve("/p.rss", Rss("P", {}));
+    std::filesystem::create_directories(std::filesystem::path(Output()).parent_path());
+    std::ofstream(Output(), std::ios::binary) << "PREVIOUS PACKAGE";
+    UpdateJobSetup setup = Setup({server.Url("/p.rss")});
+    setup.settings.prune = 1;
+    setup.pruneFeedUrls = setup.feedUrls;
+    CUpdateJob* running = nullptr;
+    int repackable = -1;
+    setup.setRepackable = [&running, &repackable](int value) {
+        repackable = value;
+        if (value == 1)
+            running->Cancel();
+    };
     RecordingListener listener;
-    const UpdateJobResult result = Run(repack, listener);
-    EXPECT_TRUE(result.anyFailed);
+    CUpdateJob job(std::move(setup), listener);
+    running = &job;
+    std::string error;
+    ASSERT_TRUE(job.Start(error)) << error;
+    job.Wait();
+    const UpdateJobResult result = job.Result();
     EXPECT_TRUE(result.packageWritten);
-    EXPECT_EQ(Unpack(Output()).records,
-        (std::vector<std::string> {"0 " + feeds[1], "1 " + server.Url("/e1.mp3")}));
-    EXPECT_EQ(
-        listener.Failures(), (std::vector<std::string> {UpdateFailureText(server.Url("/e2.mp3"))}));
-    EXPECT_EQ(listener.Events().back(),
-        "finished failed " + UpdateFinalText(ReadWholeFile(Output()).size(), true));
+    EXPECT_FALSE(result.cancelled);
+    EXPECT_TRUE(result.finished);
+    EXPECT_EQ(result.finalText, UpdateFinalText(ReadWholeFile(Output()).size(), false));
+    EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> {"0 " + server.Url("/p.rss")}));
+    EXPECT_EQ(repackable, 1);
 }
 
 // An enclosure that holds no decodable audio is a failed enclosure: never an empty AMR record.
