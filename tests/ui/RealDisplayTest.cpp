@@ -6,7 +6,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMargins>
 #include <QProcess>
+#include <QRect>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
@@ -62,7 +64,7 @@ class RealDisplay : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* name : {"Xvfb", "openbox", "xdotool"}) {
+        for (const char* name : {"Xvfb", "openbox", "xdotool", "xprop"}) {
             if (QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty())
                 GTEST_SKIP() << name << " is not installed (scripts/install-deps installs it)";
         }
@@ -109,22 +111,62 @@ protected:
         return QString::fromStdString(folder.File("home")) + "/Corvane.conf";
     }
 
-    // Starts the program, returns its window's size as xdotool reports it and ends it by
-    // File > Exit, so that it stores "WinPos".
-    QString StartAndExit()
+    // The program's main window, once it is shown, or an empty text after kWaitMs.
+    QString FindMainWindow() const
+    {
+        return RunTool(
+            "xdotool", {"search", "--sync", "--onlyvisible", "--name", " - Corvane$"}, env)
+            .section('\n', 0, 0);
+    }
+
+    // The window's outer rectangle: its own geometry as xdotool tells it, grown by the frame
+    // the window manager published.
+    QRect OuterGeometry(const QString& window) const
+    {
+        QRect inner;
+        for (const QString& line :
+            RunTool("xdotool", {"getwindowgeometry", "--shell", window}, env).split('\n')) {
+            const int value = line.section('=', 1).toInt();
+            if (line.startsWith("X="))
+                inner.moveLeft(value);
+            else if (line.startsWith("Y="))
+                inner.moveTop(value);
+            else if (line.startsWith("WIDTH="))
+                inner.setWidth(value);
+            else if (line.startsWith("HEIGHT="))
+                inner.setHeight(value);
+        }
+        // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
+        const QStringList extents = RunTool("xprop", {"-id", window, "_NET_FRAME_EXTENTS"}, env)
+                                        .section('=', 1)
+                                        .split(',');
+        if (extents.size() != 4)
+            return inner;
+        return inner.marginsAdded(QMargins(
+            extents[0].toInt(), extents[2].toInt(), extents[1].toInt(), extents[3].toInt()));
+    }
+
+    // Starts the program, returns its window's outer rectangle and ends it by File > Exit, so
+    // that it stores "WinPos".
+    QRect StartAndExit()
     {
         Background program(QStringLiteral(CORVANE_GUI_PATH), {}, env);
-        const QString window = RunTool(
-            "xdotool", {"search", "--sync", "--onlyvisible", "--name", " - Corvane$"}, env)
-                                   .section('\n', 0, 0);
+        const QString window = FindMainWindow();
         if (window.isEmpty())
             return {};
         QThread::msleep(300);
-        const QString geometry = RunTool("xdotool", {"getwindowgeometry", window}, env);
+        const QRect outer = OuterGeometry(window);
         RunTool("xdotool", {"windowactivate", "--sync", window}, env);
         RunTool("xdotool", {"key", "--delay", "100", "alt+f", "x"}, env);
         program.process.waitForFinished(kWaitMs);
-        return geometry.section("Geometry:", 1).trimmed();
+        return outer;
+    }
+
+    QRect Stored() const
+    {
+        QSettings settings(ConfigFile(), QSettings::IniFormat);
+        return QRect(settings.value("WinPos/x").toInt(), settings.value("WinPos/y").toInt(),
+            settings.value("WinPos/cx").toInt(), settings.value("WinPos/cy").toInt());
     }
 
     TempDir folder;
@@ -133,22 +175,60 @@ protected:
     std::unique_ptr<Background> windowManager;
 };
 
-TEST_F(RealDisplay, WindowKeepsItsSizeOverRestarts)
+TEST_F(RealDisplay, WinPosHoldsTheOuterRectangleAndKeepsItOverRestarts)
 {
-    std::vector<QString> sizes;
-    std::vector<QString> stored;
     for (int start = 0; start < 3; ++start) {
-        sizes.push_back(StartAndExit());
-        QSettings settings(ConfigFile(), QSettings::IniFormat);
-        stored.push_back(
-            settings.value("WinPos/cx").toString() + "x" + settings.value("WinPos/cy").toString());
+        // The frame, title bar included, stands where "WinPos" says (10, 10, 500 by 350 at
+        // first) and the stored rectangle does not creep from one start to the next.
+        EXPECT_EQ(StartAndExit(), QRect(10, 10, 500, 350)) << "start " << start;
+        EXPECT_EQ(Stored(), QRect(10, 10, 500, 350)) << "start " << start;
     }
-    EXPECT_EQ(sizes[0], QStringLiteral("500x350"));
-    EXPECT_EQ(stored[0], QStringLiteral("500x350"));
-    for (int start = 1; start < 3; ++start) {
-        EXPECT_EQ(sizes[start], sizes[0]) << "start " << start;
-        EXPECT_EQ(stored[start], stored[0]) << "start " << start;
+}
+
+TEST_F(RealDisplay, AStoredPlacementOffTheScreenComesBackOnIt)
+{
+    const QRect screen(0, 0, 1024, 768);
+    for (const QRect& stored :
+        {QRect(3000, 2000, 500, 350), QRect(-400, -300, 500, 350), QRect(0, 0, 3000, 2000)}) {
+        {
+            QSettings settings(ConfigFile(), QSettings::IniFormat);
+            settings.setValue("WinPos/x", stored.x());
+            settings.setValue("WinPos/y", stored.y());
+            settings.setValue("WinPos/cx", stored.width());
+            settings.setValue("WinPos/cy", stored.height());
+        }
+        const QRect shown = StartAndExit();
+        EXPECT_TRUE(screen.contains(shown)) << stored.x() << ": " << shown.x() << "," << shown.y()
+                                            << " " << shown.width() << "x" << shown.height();
+        EXPECT_EQ(shown.width(), std::min(stored.width(), screen.width())) << stored.x();
+        EXPECT_EQ(Stored(), shown) << stored.x();
     }
+}
+
+TEST_F(RealDisplay, ASecondStartGivesTheKeyboardToTheOpenOptions)
+{
+    Background program(QStringLiteral(CORVANE_GUI_PATH), {}, env);
+    const QString window = FindMainWindow();
+    ASSERT_FALSE(window.isEmpty());
+    QThread::msleep(2500); // the splash goes first
+    RunTool("xdotool", {"windowactivate", "--sync", window}, env);
+    RunTool("xdotool", {"key", "--delay", "150", "alt+v", "o"}, env);
+    ASSERT_FALSE(
+        RunTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Options$"}, env)
+            .isEmpty());
+    RunTool("xdotool", {"windowminimize", "--sync", window}, env);
+    Background second(QStringLiteral(CORVANE_GUI_PATH), {}, env);
+    ASSERT_TRUE(second.process.waitForFinished(kWaitMs));
+    QThread::msleep(500);
+    // Escape reaches the dialog without a click: it closes.
+    RunTool("xdotool", {"key", "Escape"}, env);
+    bool closed = false;
+    for (int i = 0; i < 50 && !closed; ++i) {
+        QThread::msleep(100);
+        closed
+            = RunTool("xdotool", {"search", "--onlyvisible", "--name", "^Options$"}, env).isEmpty();
+    }
+    EXPECT_TRUE(closed);
 }
 
 TEST_F(RealDisplay, TrayMenuExitsWhileADialogIsOpen)
@@ -161,9 +241,7 @@ TEST_F(RealDisplay, TrayMenuExitsWhileADialogIsOpen)
         env);
     QThread::msleep(500);
     Background program(QStringLiteral(CORVANE_GUI_PATH), {}, env);
-    const QString window
-        = RunTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", " - Corvane$"}, env)
-              .section('\n', 0, 0);
+    const QString window = FindMainWindow();
     ASSERT_FALSE(window.isEmpty());
     QThread::msleep(2500); // the splash goes first
     RunTool("xdotool", {"windowactivate", "--sync", window}, env);
