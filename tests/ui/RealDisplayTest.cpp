@@ -20,6 +20,11 @@
 namespace {
 
 constexpr int kWaitMs = 15000;
+// Where the tree's rows stand in the main window at the default font: below the menu bar,
+// right of the task pane.
+constexpr int kTreeTop = 23;
+constexpr int kRowHeight = 19;
+constexpr int kTreeLabelLeft = 300;
 
 // One started helper program, ended (terminated, then killed) with the object.
 class Background {
@@ -64,7 +69,7 @@ class RealDisplay : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* name : {"Xvfb", "openbox", "xdotool", "xprop"}) {
+        for (const char* name : {"Xvfb", "openbox", "xdotool", "xprop", "xwininfo"}) {
             if (QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty())
                 GTEST_SKIP() << name << " is not installed (scripts/install-deps installs it)";
         }
@@ -119,21 +124,20 @@ protected:
             .section('\n', 0, 0);
     }
 
-    // The window's outer rectangle: its own geometry as xdotool tells it, grown by the frame
-    // the window manager published.
+    // The window's outer rectangle: its own geometry as xwininfo tells it (xdotool counts a
+    // reparented window's offset twice), grown by the frame the window manager published.
     QRect OuterGeometry(const QString& window) const
     {
         QRect inner;
-        for (const QString& line :
-            RunTool("xdotool", {"getwindowgeometry", "--shell", window}, env).split('\n')) {
-            const int value = line.section('=', 1).toInt();
-            if (line.startsWith("X="))
+        for (const QString& line : RunTool("xwininfo", {"-id", window}, env).split('\n')) {
+            const int value = line.section(':', 1).trimmed().toInt();
+            if (line.contains("Absolute upper-left X:"))
                 inner.moveLeft(value);
-            else if (line.startsWith("Y="))
+            else if (line.contains("Absolute upper-left Y:"))
                 inner.moveTop(value);
-            else if (line.startsWith("WIDTH="))
+            else if (line.trimmed().startsWith("Width:"))
                 inner.setWidth(value);
-            else if (line.startsWith("HEIGHT="))
+            else if (line.trimmed().startsWith("Height:"))
                 inner.setHeight(value);
         }
         // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
@@ -229,6 +233,42 @@ TEST_F(RealDisplay, ASecondStartGivesTheKeyboardToTheOpenOptions)
             = RunTool("xdotool", {"search", "--onlyvisible", "--name", "^Options$"}, env).isEmpty();
     }
     EXPECT_TRUE(closed);
+}
+
+TEST_F(RealDisplay, CopyAndPasteByKeyAfterMouseClicks)
+{
+    QFile channels(QString::fromStdString(folder.File("home")) + "/Corvane.Cha");
+    ASSERT_TRUE(channels.open(QIODevice::WriteOnly));
+    channels.write(
+        "<?xml version=\"1.0\"?><opml version=\"1.0\"><head><title>T</title></head><body>"
+        "<outline title=\"Target Group For The Paste\" text=\"g\"/>"
+        "<outline title=\"Feed To Copy By The Mouse\" type=\"rss\" "
+        "xmlUrl=\"http://copy.example/rss\"/></body></opml>");
+    channels.close();
+    Background program(QStringLiteral(CORVANE_GUI_PATH), {}, env);
+    const QString window = FindMainWindow();
+    ASSERT_FALSE(window.isEmpty());
+    QThread::msleep(2500); // the splash goes first
+    RunTool("xdotool", {"windowactivate", "--sync", window}, env);
+    // The rows of the tree: the root, the group, the feed; clicked on their labels.
+    const auto clickRow = [&](int row) {
+        const int y = kTreeTop + row * kRowHeight + kRowHeight / 2;
+        RunTool("xdotool",
+            {"mousemove", "--window", window, QString::number(kTreeLabelLeft), QString::number(y),
+                "click", "1"},
+            env);
+        QThread::msleep(300);
+    };
+    clickRow(2);
+    RunTool("xdotool", {"key", "ctrl+c"}, env);
+    QThread::msleep(300);
+    clickRow(1);
+    RunTool("xdotool", {"key", "ctrl+v"}, env);
+    QThread::msleep(300);
+    RunTool("xdotool", {"key", "--delay", "100", "alt+f", "x"}, env);
+    ASSERT_TRUE(program.process.waitForFinished(kWaitMs));
+    ASSERT_TRUE(channels.open(QIODevice::ReadOnly));
+    EXPECT_EQ(channels.readAll().count("Feed To Copy By The Mouse"), 2);
 }
 
 TEST_F(RealDisplay, TrayMenuExitsWhileADialogIsOpen)
