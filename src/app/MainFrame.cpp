@@ -80,6 +80,14 @@ void CMainFrame::FinishPlacement()
     move(outer.topLeft());
 }
 
+void CMainFrame::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    FinishPlacement();
+    // Some platforms publish the margins only once the window is mapped, after this event.
+    QMetaObject::invokeMethod(this, &CMainFrame::FinishPlacement, Qt::QueuedConnection);
+}
+
 void CMainFrame::moveEvent(QMoveEvent* event)
 {
     QMainWindow::moveEvent(event);
