@@ -148,8 +148,10 @@ void CChannelProp::OnAutoRetrieve()
             QStringLiteral("Please enter a valid URL."), QMessageBox::Warning);
         return;
     }
-    autoRetrieveButton->setText(QStringLiteral("Cancel"));
+    // "Stop", not a second "Cancel": the dialog's own Cancel still stands beside it.
+    autoRetrieveButton->setText(QStringLiteral("Stop"));
     setCursor(Qt::BusyCursor);
+    fieldsAtRetrieve = {titleEdit->text(), htmlurlEdit->text(), descriptionEdit->text()};
     const std::string address = xmlurl;
     const int generation = ++retrieveGeneration;
     // The fetch may take up to the stall time-out against a slow server; the dialog stays
@@ -194,16 +196,26 @@ void CChannelProp::FinishRetrieve(const RetrieveOutcome& outcome, const std::str
     if (outcome.result != WEB_OK) {
         QString text = QString::fromStdString(FetchFailureText(address));
         if (!outcome.reason.empty())
-            text += QStringLiteral("\n\n") + QString::fromStdString(outcome.reason);
+            text += QStringLiteral("\n\n") + Capitalized(QString::fromStdString(outcome.reason));
         Prompts().Message(this, QStringLiteral("Error"), text, QMessageBox::Warning);
         return;
     }
     if (!outcome.channel)
         return;
-    title = Trimmed(outcome.channel->title);
-    description = Trimmed(outcome.channel->description);
-    htmlurl = Trimmed(outcome.channel->link);
-    UpdateData(false);
+    // The dialog answered while the fetch ran: a field the user changed meanwhile keeps what
+    // was typed, and the address is never written back.
+    const struct {
+        QLineEdit* edit;
+        const QString& before;
+        std::string value;
+    } fields[] = {{titleEdit, fieldsAtRetrieve[0], Trimmed(outcome.channel->title)},
+        {htmlurlEdit, fieldsAtRetrieve[1], Trimmed(outcome.channel->link)},
+        {descriptionEdit, fieldsAtRetrieve[2], Trimmed(outcome.channel->description)}};
+    for (const auto& field : fields) {
+        if (field.edit->text() == field.before)
+            field.edit->setText(QString::fromStdString(field.value));
+    }
+    UpdateData(true);
 }
 
 void CChannelProp::reject()
@@ -221,6 +233,14 @@ void CChannelProp::showEvent(QShowEvent* event)
 
 void CChannelProp::accept()
 {
+    // Without an address the item would be stored as a group, which has no address, and come
+    // back as an empty group at the next start.
+    if (xmlurlEdit->text().trimmed().isEmpty()) {
+        Prompts().Message(this, QStringLiteral("Error"),
+            QStringLiteral("Please enter the feed's address (XML URL)."), QMessageBox::Warning);
+        xmlurlEdit->setFocus();
+        return;
+    }
     StopRetrieve();
     UpdateData(true);
     QDialog::accept();

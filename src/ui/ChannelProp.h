@@ -4,13 +4,17 @@
 // The caller may set the members before RunDialog/exec and reads them after a result of 1 (OK
 // copies the fields into the members; Cancel does not). Members hold UTF-8. Modal; GUI thread.
 // "Auto Retrieve" fetches on a worker thread into a private temporary file that is removed
-// afterwards, with the dialog responsive; meanwhile the button is "Cancel", and Cancel, OK,
-// closing the dialog or its end stop the fetch and join the worker. Failures are told through
-// Prompts().Message, naming the address and the reason.
+// afterwards, with the dialog responsive; meanwhile the button is "Stop", and Stop, Cancel, OK,
+// closing the dialog or its end stop the fetch and join the worker. The fetch fills only the fields
+// the user left as they were when it started. Failures are told through Prompts().Message,
+// naming the address and the reason. OK refuses an empty XML URL.
 #pragma once
 
 #include <QDialog>
 
+#include <QString>
+
+#include <array>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -69,6 +73,7 @@ private:
     void StopRetrieve();
 
     int retrieveGeneration = 0; // which fetch a queued outcome belongs to
+    std::array<QString, 3> fieldsAtRetrieve; // title, HTML URL, description when it started
     std::jthread worker; // the running fetch; last, so it is stopped before the rest goes
 };
 
