@@ -41,7 +41,7 @@ CChannelProp::CChannelProp(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Channel Properties"));
-    SetTemplateSize(this, 275, 134);
+    const CDialogUnits U = SetTemplateSize(this, 275, 134);
     auto addEdit = [this](const char* name, QRect rect) {
         auto* edit = new QLineEdit(this);
         edit->setObjectName(QString::fromLatin1(name));

@@ -15,7 +15,7 @@ CDlgGroupProp::CDlgGroupProp(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Group Properties"));
-    SetTemplateSize(this, 182, 105);
+    const CDialogUnits U = SetTemplateSize(this, 182, 105);
     titleEdit = new QLineEdit(this);
     titleEdit->setObjectName(QStringLiteral("edit1004"));
     titleEdit->setGeometry(U(60, 39, 115, 14));

@@ -23,7 +23,7 @@ CDlgMoreOptions::CDlgMoreOptions(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(tr("More Options"));
-    SetTemplateSize(this, 204, 86);
+    const CDialogUnits U = SetTemplateSize(this, 204, 86);
     newestSpin = new QSpinBox(this);
     newestSpin->setGeometry(U(151, 7, 46, 14));
     newestSpin->setRange(0, kNewestMaximum);
