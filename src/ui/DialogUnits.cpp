@@ -156,6 +156,12 @@ QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRig
     return label;
 }
 
+void NameBy(QLabel* label, QWidget* control)
+{
+    label->setBuddy(control);
+    control->setAccessibleName(label->text().remove(QLatin1Char('&')));
+}
+
 namespace {
 // The edit keeps this much space at each side of its text, inside the style's contents rect,
 // and the cursor one pixel past the last character.

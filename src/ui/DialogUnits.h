@@ -77,6 +77,9 @@ QFrame* AddRule(QWidget* dialog, QRect rect);
 // than its rect grows it: to the left for a label that stands before an edit field
 // (alignRight), else to the right, so that no text is cut off.
 QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRight = false);
+// Makes label the visible name of control: its buddy, and the accessible name a screen reader
+// says when control takes the focus (a control without a text of its own has no other name).
+void NameBy(QLabel* label, QWidget* control);
 // The rectangle inside edit (its own coordinates) where the style and the edit's margins leave
 // room for text.
 QRect LineEditTextRect(const QLineEdit& edit);

@@ -30,8 +30,8 @@ CDlgGroupProp::CDlgGroupProp(QWidget* parent)
     ok->setDefault(true);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setGeometry(U(125, 84, 50, 14));
-    AddLabel(this, QStringLiteral("Title"), U(35, 44, 14, 8), true);
-    AddLabel(this, QStringLiteral("Description"), U(15, 57, 36, 8), true);
+    NameBy(AddLabel(this, QStringLiteral("Title"), U(35, 44, 14, 8), true), titleEdit);
+    NameBy(AddLabel(this, QStringLiteral("Description"), U(15, 57, 36, 8), true), descriptionEdit);
     AddPicture(this, 166, U(7, 7, 167, 27), false);
     AddRule(this, U(7, 78, 168, 1));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

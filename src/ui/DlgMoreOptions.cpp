@@ -29,6 +29,7 @@ CDlgMoreOptions::CDlgMoreOptions(QWidget* parent)
     newestSpin->setRange(0, kNewestMaximum);
     // The label stands before the spin box and grows to the left should the font need it.
     newestLabel = AddLabel(this, tr("Newest episodes per feed (0 = all):"), U(7, 10, 140, 8), true);
+    NameBy(newestLabel, newestSpin);
     anyMp3TypeCheck = new QCheckBox(tr("Any MP3 type (audio/mp3, audio/x-mpeg...)"), this);
     anyMp3TypeCheck->setGeometry(U(7, 25, 190, 10));
     noteLabel = AddLabel(this,

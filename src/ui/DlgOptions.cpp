@@ -20,6 +20,7 @@
 #include <QToolButton>
 
 #include <limits>
+#include <tuple>
 
 namespace corvane {
 
@@ -95,6 +96,7 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     CreateControls();
     SetUpLengthAndSliders();
     LayOut();
+    NameControls();
     ConnectControls();
     SetUpDefaultPrompts();
     SetValues(values);
@@ -245,6 +247,30 @@ void CDlgOptions::FitLengthField()
     const int checkRoom = lengthEdit->x() - limitCheck->x();
     if (limitCheck->width() > checkRoom)
         limitCheck->resize(checkRoom, limitCheck->height());
+}
+
+void CDlgOptions::NameControls()
+{
+    // The controls without a text of their own are named after the text that stands for them,
+    // so that a screen reader says what a control is when it takes the focus.
+    DialogUnits::NameBy(compressionLabel, compressionSlider);
+    DialogUnits::NameBy(volumeLabel, volumeSlider);
+    const std::tuple<QWidget*, QString, QString> names[] = {
+        {pathEdit, tr("Output File"), tr("The package file each update writes")},
+        {browseButton, tr("Browse for the output file"), QString()},
+        {timePicker, tr("Scheduled Download time"), tr("The time of day of the daily download")},
+        {compressionSlider, compressionSlider->accessibleName(), tr("From Low to High")},
+        {volumeSlider, volumeSlider->accessibleName(), tr("From Low to High")},
+        {lengthEdit, tr("Length Limit in seconds"), tr("From 1 to 4294967295")},
+        {lengthUp, tr("One second longer"), QString()},
+        {lengthDown, tr("One second shorter"), QString()},
+        {moreButton, moreButton->text().remove(QLatin1Char('&')),
+            tr("The number of newest episodes per feed and the MP3 types taken")},
+    };
+    for (const auto& [widget, name, description] : names) {
+        widget->setAccessibleName(name);
+        widget->setAccessibleDescription(description);
+    }
 }
 
 void CDlgOptions::ConnectControls()

@@ -119,13 +119,14 @@ protected:
 private:
     // The constructor's parts: the controls with their template places; the length field's
     // up-down buttons and the sliders' ranges; the layout in the units of the dialog's font with
-    // the text controls widened to their texts; the tab order and the handlers; the default
-    // message box and file dialog.
+    // the text controls widened to their texts; the accessible names of the controls without a
+    // text; the tab order and the handlers; the default message box and file dialog.
     void CreateControls();
     void SetUpLengthAndSliders();
     std::vector<DialogUnits::TextRoom> TextRooms() const;
     void LayOut();
     void PlaceAt(const std::vector<DialogUnits::TextRoom>& rooms);
+    void NameControls();
     void PlaceScaleLabels();
     void FitLengthField();
     void ConnectControls();
