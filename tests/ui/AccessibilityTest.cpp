@@ -87,18 +87,18 @@ TEST_F(AccessibilityTest, EveryFocusableObjectOfEachWindowHasAName)
 TEST_F(AccessibilityTest, ControlsWithoutATextAreNamedAfterTheTextThatStandsForThem)
 {
     CDlgOptions options;
-    const std::pair<QWidget*, const char*> named[] = {{options.PathEdit(), "Output File"},
-        {options.TimePicker(), "Scheduled Download time"},
-        {options.CompressionSlider(), "Compression"}, {options.VolumeSlider(), "Volume"},
-        {options.LengthEdit(), "Length Limit in seconds"}};
+    const std::pair<QWidget*, const char*> named[]
+        = {{options.PathEdit(), "Output File"}, {options.TimePicker(), "Scheduled Download time"},
+            {options.CompressionSlider(), "Compression"}, {options.VolumeSlider(), "Volume"},
+            {options.LengthEdit(), "Length Limit in seconds"}};
     for (const auto& [control, name] : named)
         EXPECT_EQ(Accessible(control)->text(QAccessible::Name), name);
     EXPECT_EQ(options.CompressionLabel()->buddy(), options.CompressionSlider());
 
     CChannelProp channel;
-    const std::pair<QWidget*, const char*> fields[] = {{channel.TitleEdit(), "Title"},
-        {channel.XmlUrlEdit(), "XML URL"}, {channel.HtmlUrlEdit(), "HTML URL"},
-        {channel.DescriptionEdit(), "Description"}};
+    const std::pair<QWidget*, const char*> fields[]
+        = {{channel.TitleEdit(), "Title"}, {channel.XmlUrlEdit(), "XML URL"},
+            {channel.HtmlUrlEdit(), "HTML URL"}, {channel.DescriptionEdit(), "Description"}};
     for (const auto& [control, name] : fields)
         EXPECT_EQ(Accessible(control)->text(QAccessible::Name), name);
 }
