@@ -351,6 +351,24 @@ bool SubscriptionModel::hasChildren(const QModelIndex& parent) const
     return parent.column() == 0 && NodeFromIndex(parent)->HasChildren();
 }
 
+namespace {
+
+// An item's kind and mark in words, as the tree's pictures show them.
+QString AccessibleDescription(bool isFeed, int mark)
+{
+    const QString kind = isFeed ? QStringLiteral("Feed") : QStringLiteral("Group");
+    switch (mark) {
+    case MARK_CHECKED:
+        return kind + QStringLiteral(", marked");
+    case MARK_MIXED:
+        return kind + QStringLiteral(", partly marked");
+    default:
+        return kind + QStringLiteral(", not marked");
+    }
+}
+
+} // namespace
+
 QVariant SubscriptionModel::data(const QModelIndex& index, int role) const
 {
     const COutlineItem* node = NodeFromIndex(index);
@@ -363,6 +381,12 @@ QVariant SubscriptionModel::data(const QModelIndex& index, int role) const
         return node->IsFeed() ? QString::fromUtf8(*node->xmlurl) : QString();
     case Qt::ToolTipRole:
         return node->IsFeed() ? QVariant(QString::fromUtf8(*node->xmlurl)) : QVariant();
+    case Qt::AccessibleTextRole: {
+        const QString shown = data(index, Qt::DisplayRole).toString();
+        return shown.isEmpty() ? QStringLiteral("Untitled group") : shown;
+    }
+    case Qt::AccessibleDescriptionRole:
+        return AccessibleDescription(node->IsFeed(), Mark(node));
     case Qt::CheckStateRole:
         return static_cast<int>(CheckStateOf(Mark(node)));
     case IsFeedRole:

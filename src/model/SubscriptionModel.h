@@ -11,6 +11,10 @@
 //   Qt::ToolTipRole   a feed's xmlurl.
 //   Qt::CheckStateRole the mark: Qt::Unchecked = MARK_UNCHECKED, Qt::Checked = MARK_CHECKED,
 //                     Qt::PartiallyChecked = MARK_MIXED.
+//   Qt::AccessibleTextRole the name a screen reader says: the shown text, "Untitled group" for a
+//                     group without one.
+//   Qt::AccessibleDescriptionRole what the item is and its mark: "Feed, marked", "Group, not
+//                     marked", "Group, partly marked".
 //   IsFeedRole        bool: the node has an xmlurl (the view picks the feed or the group icon).
 //   XmlUrlRole        the feed's xmlurl as QString (null QString for a group).
 //

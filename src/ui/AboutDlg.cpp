@@ -12,7 +12,7 @@ CAboutDlg::CAboutDlg(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("About Corvane"));
-    SetTemplateSize(this, 246, 110);
+    const CDialogUnits U = SetTemplateSize(this, 246, 110);
     AddPicture(this, 163, U(7, 7, 51, 97), true);
     AddLabel(this, QStringLiteral("Corvane "), U(69, 7, 157, 8));
     AddLabel(this, QStringLiteral("Version 1.2"), U(69, 20, 157, 8));

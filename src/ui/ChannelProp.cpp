@@ -41,7 +41,7 @@ CChannelProp::CChannelProp(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Channel Properties"));
-    SetTemplateSize(this, 275, 134);
+    const CDialogUnits U = SetTemplateSize(this, 275, 134);
     auto addEdit = [this](const char* name, QRect rect) {
         auto* edit = new QLineEdit(this);
         edit->setObjectName(QString::fromLatin1(name));
@@ -60,15 +60,17 @@ CChannelProp::CChannelProp(QWidget* parent)
     ok->setDefault(true);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setGeometry(U(218, 113, 50, 14));
-    AddLabel(this, QStringLiteral("Title"), U(97, 53, 14, 8), true);
-    AddLabel(this, QStringLiteral("HTML URL"), U(78, 69, 33, 8), true);
-    AddLabel(this, QStringLiteral("XML URL"), U(83, 10, 28, 8), true);
-    AddLabel(this, QStringLiteral("Description"), U(75, 85, 36, 8), true);
+    NameBy(AddLabel(this, QStringLiteral("Title"), U(97, 53, 14, 8), true), titleEdit);
+    NameBy(AddLabel(this, QStringLiteral("HTML URL"), U(78, 69, 33, 8), true), htmlurlEdit);
+    NameBy(AddLabel(this, QStringLiteral("XML URL"), U(83, 10, 28, 8), true), xmlurlEdit);
+    NameBy(AddLabel(this, QStringLiteral("Description"), U(75, 85, 36, 8), true), descriptionEdit);
     AddPicture(this, 169, U(7, 7, 57, 119), true);
     AddRule(this, U(75, 105, 193, 1));
     autoRetrieveButton = new QPushButton(QStringLiteral("Auto Retrieve"), this);
     autoRetrieveButton->setGeometry(U(117, 28, 89, 14));
     autoRetrieveButton->setAutoDefault(false);
+    autoRetrieveButton->setAccessibleDescription(
+        QStringLiteral("Fills in title, HTML URL and description from the feed at the XML URL"));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(autoRetrieveButton, &QPushButton::clicked, this, &CChannelProp::OnAutoRetrieve);

@@ -101,6 +101,9 @@ CCorvaneView::CCorvaneView(CProgramState& programState, QWidget* parent)
     , drag(*this)
 {
     setHeaderHidden(true);
+    setAccessibleName(QStringLiteral("Subscriptions"));
+    setAccessibleDescription(
+        QStringLiteral("Groups and feeds; a marked item is updated by Update Marked Feeds"));
     setRootIsDecorated(true);
     setItemsExpandable(true);
     setEditTriggers(QAbstractItemView::NoEditTriggers);

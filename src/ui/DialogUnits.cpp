@@ -3,18 +3,101 @@
 #include "ui/Resources.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QFont>
+#include <QFontMetricsF>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
 #include <QStyle>
 #include <QStyleOptionFrame>
+#include <QVariant>
 #include <QWidget>
 
 namespace corvane {
 
+namespace {
+// The alphabet whose mean width is the average character width of a font's base unit.
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+constexpr int kAlphabetLength = 52;
+} // namespace
+
+CDialogUnits::CDialogUnits(const QFont& font)
+    : CDialogUnits(0, 0)
+{
+    const QFontMetricsF metrics(font);
+    baseWidth = std::round(metrics.horizontalAdvance(QLatin1String(kAlphabet)) / kAlphabetLength);
+    baseHeight = static_cast<int>(std::ceil(metrics.height()));
+}
+
+CDialogUnits::CDialogUnits(double baseWidth_, int baseHeight_)
+    : baseWidth(baseWidth_)
+    , baseHeight(baseHeight_)
+{ }
+
+int CDialogUnits::X(int units) const
+{
+    return static_cast<int>(std::lround(units * baseWidth / 4));
+}
+
+int CDialogUnits::Y(int units) const
+{
+    return static_cast<int>(std::lround(units * baseHeight / 8.0));
+}
+
+QRect CDialogUnits::Rect(int left, int top, int width, int height) const
+{
+    return QRect(QPoint(X(left), Y(top)), QPoint(X(left + width) - 1, Y(top + height) - 1));
+}
+
+QSize CDialogUnits::Size(int width, int height) const
+{
+    return QSize(X(width), Y(height));
+}
+
+void CDialogUnits::WidenToFit(int pixels, int units)
+{
+    if (units <= 0)
+        return;
+    // Either edge of a span may round by half a pixel: one pixel to spare holds pixels wherever
+    // the span starts.
+    baseWidth = std::max(baseWidth, (pixels + 1) * 4.0 / units);
+}
+
 namespace DialogUnits {
+
+CDialogUnits FitTexts(CDialogUnits units, std::span<const TextRoom> texts)
+{
+    for (const TextRoom& text : texts) {
+        if (units.X(text.left + text.room) - units.X(text.left) < text.widget->sizeHint().width())
+            units.WidenToFit(text.widget->sizeHint().width(), text.room);
+    }
+    return units;
+}
+
+namespace {
+constexpr char kTemplatePlaceProperty[] = "corvaneTemplatePlace";
+} // namespace
+
+void StoreTemplatePlace(QWidget* widget, QRect rect)
+{
+    widget->setProperty(kTemplatePlaceProperty, rect);
+}
+
+QRect TemplatePlace(const QWidget* widget)
+{
+    return widget->property(kTemplatePlaceProperty).toRect();
+}
+
+void PlaceControls(QWidget* dialog, const CDialogUnits& units)
+{
+    for (QWidget* child : dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        const QRect place = TemplatePlace(child);
+        if (!place.isNull())
+            child->setGeometry(units.Rect(place.x(), place.y(), place.width(), place.height()));
+    }
+}
 
 QLabel* AddPicture(QWidget* dialog, int number, QRect rect, bool bordered)
 {
@@ -43,10 +126,11 @@ QFrame* AddRule(QWidget* dialog, QRect rect)
 QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRight)
 {
     auto* label = new QLabel(text, dialog);
-    const bool wraps = rect.height() > Y(12);
+    const CDialogUnits units(dialog->font());
+    const bool wraps = rect.height() > units.Y(12);
     if (!wraps) {
         const int needed = label->fontMetrics().horizontalAdvance(text) + 2;
-        const int roomRight = dialog->width() - X(7) - rect.left();
+        const int roomRight = dialog->width() - units.X(7) - rect.left();
         if (needed > rect.width()) {
             if (alignRight) {
                 rect.setLeft(rect.right() + 1 - needed);
@@ -70,6 +154,12 @@ QLabel* AddLabel(QWidget* dialog, const QString& text, QRect rect, bool alignRig
     label->setWordWrap(wraps);
     label->setAlignment((alignRight ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignTop);
     return label;
+}
+
+void NameBy(QLabel* label, QWidget* control)
+{
+    label->setBuddy(control);
+    control->setAccessibleName(label->text().remove(QLatin1Char('&')));
 }
 
 namespace {
@@ -100,19 +190,13 @@ int LineEditWidthFor(const QLineEdit& edit, const QString& text)
     return edit.fontMetrics().horizontalAdvance(text) + kCursorWidth + chrome;
 }
 
-void SetTemplateFont(QWidget* dialog)
+CDialogUnits SetTemplateSize(QWidget* dialog, int width, int height)
 {
-    QFont font = dialog->font();
-    font.setPointSize(8);
-    dialog->setFont(font);
-}
-
-void SetTemplateSize(QWidget* dialog, int width, int height)
-{
-    SetTemplateFont(dialog);
-    dialog->setFixedSize(Size(width, height));
+    const CDialogUnits units(dialog->font());
+    dialog->setFixedSize(units.Size(width, height));
     dialog->setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
         | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    return units;
 }
 
 } // namespace DialogUnits

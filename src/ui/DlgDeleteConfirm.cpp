@@ -12,7 +12,7 @@ CDlgDeleteConfirm::CDlgDeleteConfirm(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Warning"));
-    SetTemplateSize(this, 266, 81);
+    const CDialogUnits U = SetTemplateSize(this, 266, 81);
     auto* yes = new QPushButton(QStringLiteral("Yes"), this);
     yes->setGeometry(U(155, 60, 50, 14));
     yes->setDefault(true);

@@ -15,7 +15,7 @@ CDlgGroupProp::CDlgGroupProp(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Group Properties"));
-    SetTemplateSize(this, 182, 105);
+    const CDialogUnits U = SetTemplateSize(this, 182, 105);
     titleEdit = new QLineEdit(this);
     titleEdit->setObjectName(QStringLiteral("edit1004"));
     titleEdit->setGeometry(U(60, 39, 115, 14));
@@ -30,8 +30,8 @@ CDlgGroupProp::CDlgGroupProp(QWidget* parent)
     ok->setDefault(true);
     auto* cancel = new QPushButton(QStringLiteral("Cancel"), this);
     cancel->setGeometry(U(125, 84, 50, 14));
-    AddLabel(this, QStringLiteral("Title"), U(35, 44, 14, 8), true);
-    AddLabel(this, QStringLiteral("Description"), U(15, 57, 36, 8), true);
+    NameBy(AddLabel(this, QStringLiteral("Title"), U(35, 44, 14, 8), true), titleEdit);
+    NameBy(AddLabel(this, QStringLiteral("Description"), U(15, 57, 36, 8), true), descriptionEdit);
     AddPicture(this, 166, U(7, 7, 167, 27), false);
     AddRule(this, U(7, 78, 168, 1));
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -12,7 +12,7 @@ CDlgImportConfirm::CDlgImportConfirm(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Warning"));
-    SetTemplateSize(this, 269, 81);
+    const CDialogUnits U = SetTemplateSize(this, 269, 81);
     auto* yes = new QPushButton(QStringLiteral("Yes"), this);
     yes->setGeometry(U(155, 60, 50, 14));
     yes->setDefault(true);

@@ -23,12 +23,13 @@ CDlgMoreOptions::CDlgMoreOptions(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(tr("More Options"));
-    SetTemplateSize(this, 204, 86);
+    const CDialogUnits U = SetTemplateSize(this, 204, 86);
     newestSpin = new QSpinBox(this);
     newestSpin->setGeometry(U(151, 7, 46, 14));
     newestSpin->setRange(0, kNewestMaximum);
     // The label stands before the spin box and grows to the left should the font need it.
     newestLabel = AddLabel(this, tr("Newest episodes per feed (0 = all):"), U(7, 10, 140, 8), true);
+    NameBy(newestLabel, newestSpin);
     anyMp3TypeCheck = new QCheckBox(tr("Any MP3 type (audio/mp3, audio/x-mpeg...)"), this);
     anyMp3TypeCheck->setGeometry(U(7, 25, 190, 10));
     noteLabel = AddLabel(this,

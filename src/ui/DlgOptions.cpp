@@ -20,6 +20,7 @@
 #include <QToolButton>
 
 #include <limits>
+#include <tuple>
 
 namespace corvane {
 
@@ -30,8 +31,7 @@ constexpr int kLengthStepMaximum = 100000;
 
 template <typename Widget> Widget* Place(Widget* widget, int x, int y, int width, int height)
 {
-    widget->setGeometry(DialogUnits::Rect(x, y, width, height));
-    return widget;
+    return DialogUnits::SetTemplatePlace(widget, QRect(x, y, width, height));
 }
 
 // Makes widget wide enough for its text at its own font, within room pixels. The font is never
@@ -42,6 +42,10 @@ void FitText(QWidget* widget, int room)
     if (needed > widget->width())
         widget->resize(needed, widget->height());
 }
+
+// Layouts tried before giving up on widening: each widens by the widest cut text, so two or
+// three suffice at any font.
+constexpr int kLayoutAttempts = 8;
 
 } // namespace
 
@@ -89,13 +93,10 @@ CDlgOptions::CDlgOptions(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(tr("Options"));
-    setFixedSize(DialogUnits::Size(331, 172));
-    DialogUnits::SetTemplateFont(this);
     CreateControls();
     SetUpLengthAndSliders();
-    FitTexts();
-    PlaceScaleLabels();
-    FitLengthField();
+    LayOut();
+    NameControls();
     ConnectControls();
     SetUpDefaultPrompts();
     SetValues(values);
@@ -103,8 +104,7 @@ CDlgOptions::CDlgOptions(QWidget* parent)
 
 void CDlgOptions::CreateControls()
 {
-    auto* picture = Place(new QLabel(this), 7, 7, 61, 135);
-    picture->setPixmap(QIcon(":/taskpane/options.svg").pixmap(picture->size()));
+    picture = Place(new QLabel(this), 7, 7, 61, 135);
     picture->setScaledContents(true);
 
     outputGroup = Place(new QGroupBox(tr("Output File"), this), 73, 7, 249, 33);
@@ -161,16 +161,52 @@ void CDlgOptions::SetUpLengthAndSliders()
     lengthDown->setFocusPolicy(Qt::NoFocus);
 }
 
-void CDlgOptions::FitTexts()
+std::vector<DialogUnits::TextRoom> CDlgOptions::TextRooms() const
 {
-    // The desktop's fonts run wider than the template's: a text control grows to the right
-    // into the free space the template leaves before its neighbour (the right edge given in
-    // dialog units), so that no text is cut.
-    const std::pair<QWidget*, int> texts[] = {{scheduleCheck, 178}, {podcastCheck, 178},
+    // A text control may use the free space the template leaves before its neighbour: from its
+    // left edge to the right edge given here (dialog units).
+    const std::pair<QWidget*, int> rightEdges[] = {{scheduleCheck, 178}, {podcastCheck, 178},
         {mp3Radio, 178}, {amrRadio, 179}, {compressionLabel, 239}, {volumeLabel, 239},
         {limitCheck, 245}, {secondsLabel, 322}, {firstItemCheck, 322}, {moreButton, 212}};
-    for (const auto& [widget, rightEdge] : texts)
-        FitText(widget, DialogUnits::X(rightEdge) - widget->x());
+    std::vector<DialogUnits::TextRoom> rooms;
+    for (const auto& [widget, rightEdge] : rightEdges) {
+        const int left = DialogUnits::TemplatePlace(widget).x();
+        rooms.push_back({widget, left, rightEdge - left});
+    }
+    return rooms;
+}
+
+void CDlgOptions::LayOut()
+{
+    // The units of the dialog's font, widened where a text would not fit its room: the dialog
+    // grows rather than cutting a text. Fitting the length field to its largest value takes room
+    // from "Length Limit", which the first layout shows; a text cut then widens the units again.
+    const std::vector<DialogUnits::TextRoom> rooms = TextRooms();
+    units = DialogUnits::FitTexts(CDialogUnits(font()), rooms);
+    for (int attempt = 0; attempt < kLayoutAttempts; ++attempt) {
+        PlaceAt(rooms);
+        const QWidget* cut = nullptr;
+        for (const DialogUnits::TextRoom& room : rooms) {
+            if (room.widget->width() < room.widget->sizeHint().width())
+                cut = room.widget;
+        }
+        if (!cut)
+            break;
+        units = CDialogUnits(
+            units.BaseWidth() * (cut->sizeHint().width() + 1) / std::max(1, cut->width()),
+            units.BaseHeight());
+    }
+    picture->setPixmap(QIcon(":/taskpane/options.svg").pixmap(picture->size()));
+}
+
+void CDlgOptions::PlaceAt(const std::vector<DialogUnits::TextRoom>& rooms)
+{
+    setFixedSize(units.Size(331, 172));
+    DialogUnits::PlaceControls(this, units);
+    for (const DialogUnits::TextRoom& room : rooms)
+        FitText(room.widget, units.X(room.left + room.room) - room.widget->x());
+    PlaceScaleLabels();
+    FitLengthField();
 }
 
 void CDlgOptions::PlaceScaleLabels()
@@ -211,6 +247,30 @@ void CDlgOptions::FitLengthField()
     const int checkRoom = lengthEdit->x() - limitCheck->x();
     if (limitCheck->width() > checkRoom)
         limitCheck->resize(checkRoom, limitCheck->height());
+}
+
+void CDlgOptions::NameControls()
+{
+    // The controls without a text of their own are named after the text that stands for them,
+    // so that a screen reader says what a control is when it takes the focus.
+    DialogUnits::NameBy(compressionLabel, compressionSlider);
+    DialogUnits::NameBy(volumeLabel, volumeSlider);
+    const std::tuple<QWidget*, QString, QString> names[] = {
+        {pathEdit, tr("Output File"), tr("The package file each update writes")},
+        {browseButton, tr("Browse for the output file"), QString()},
+        {timePicker, tr("Scheduled Download time"), tr("The time of day of the daily download")},
+        {compressionSlider, compressionSlider->accessibleName(), tr("From Low to High")},
+        {volumeSlider, volumeSlider->accessibleName(), tr("From Low to High")},
+        {lengthEdit, tr("Length Limit in seconds"), tr("From 1 to 4294967295")},
+        {lengthUp, tr("One second longer"), QString()},
+        {lengthDown, tr("One second shorter"), QString()},
+        {moreButton, moreButton->text().remove(QLatin1Char('&')),
+            tr("The number of newest episodes per feed and the MP3 types taken")},
+    };
+    for (const auto& [widget, name, description] : names) {
+        widget->setAccessibleName(name);
+        widget->setAccessibleDescription(description);
+    }
 }
 
 void CDlgOptions::ConnectControls()

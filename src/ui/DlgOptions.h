@@ -8,6 +8,7 @@
 #pragma once
 
 #include "platform/Settings.h"
+#include "ui/DialogUnits.h"
 #include "ui/DlgMoreOptions.h"
 
 #include <QDialog>
@@ -17,6 +18,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QGroupBox;
@@ -105,6 +107,9 @@ public:
     QPushButton* CancelButton() const { return cancelButton; }
     QGroupBox* OutputGroup() const { return outputGroup; }
     QGroupBox* PodcastGroup() const { return podcastGroup; }
+    // The dialog units the controls were placed in: those of the dialog's font, widened where a
+    // text needed more room.
+    const CDialogUnits& Units() const { return units; }
 
     void accept() override;
 
@@ -114,12 +119,16 @@ protected:
     bool focusNextPrevChild(bool next) override;
 
 private:
-    // The constructor's parts: the controls at their template places; the length field's
-    // up-down buttons and the sliders' ranges; the text controls widened to their texts; the tab
-    // order and the handlers; the default message box and file dialog.
+    // The constructor's parts: the controls with their template places; the length field's
+    // up-down buttons and the sliders' ranges; the layout in the units of the dialog's font with
+    // the text controls widened to their texts; the accessible names of the controls without a
+    // text; the tab order and the handlers; the default message box and file dialog.
     void CreateControls();
     void SetUpLengthAndSliders();
-    void FitTexts();
+    std::vector<DialogUnits::TextRoom> TextRooms() const;
+    void LayOut();
+    void PlaceAt(const std::vector<DialogUnits::TextRoom>& rooms);
+    void NameControls();
     void PlaceScaleLabels();
     void FitLengthField();
     void ConnectControls();
@@ -130,7 +139,9 @@ private:
     void OnScheduleClicked();
 
     CorvaneSettings values;
+    CDialogUnits units {0.0, 0};
 
+    QLabel* picture = nullptr;
     QLineEdit* pathEdit = nullptr;
     QPushButton* browseButton = nullptr;
     QCheckBox* scheduleCheck = nullptr;

@@ -97,37 +97,37 @@ CDlgProgress::CDlgProgress(CUpdateController& controller_, UpdateRequest request
     , listener(*this)
 {
     setWindowTitle(tr("Updating Feeds..."));
-    setFixedSize(DialogUnits::Size(274, 70));
+    const CDialogUnits units(font());
+    setFixedSize(units.Size(274, 70));
     setModal(true);
-    DialogUnits::SetTemplateFont(this);
 
     auto* picture = new QLabel(this);
-    picture->setGeometry(DialogUnits::Rect(7, 7, 53, 57));
+    picture->setGeometry(units.Rect(7, 7, 53, 57));
     picture->setPixmap(QIcon(":/taskpane/progress.svg").pixmap(picture->size()));
     picture->setScaledContents(true);
 
     statusLabel = new QLabel(tr("Updating..."), this);
-    statusLabel->setGeometry(DialogUnits::Rect(69, 7, 198, 19));
+    statusLabel->setGeometry(units.Rect(69, 7, 198, 19));
     statusLabel->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     statusLabel->setWordWrap(true);
     // Addresses can be long; they must not widen the dialog or push the bar away.
     statusLabel->setTextFormat(Qt::PlainText);
 
     progressBar = new QProgressBar(this);
-    progressBar->setGeometry(DialogUnits::Rect(69, 31, 198, 8));
+    progressBar->setGeometry(units.Rect(69, 31, 198, 8));
     progressBar->setTextVisible(false);
     progressBar->setRange(0, 100);
     progressBar->setValue(0);
 
     rule = new QFrame(this);
-    rule->setGeometry(DialogUnits::Rect(69, 45, 198, 1));
+    rule->setGeometry(units.Rect(69, 45, 198, 1));
     rule->setFrameShape(QFrame::HLine);
     rule->setFrameShadow(QFrame::Sunken);
 
     okButton = new QPushButton(tr("OK"), this);
-    okButton->setGeometry(DialogUnits::Rect(164, 49, 50, 14));
+    okButton->setGeometry(units.Rect(164, 49, 50, 14));
     cancelButton = new QPushButton(tr("Cancel"), this);
-    cancelButton->setGeometry(DialogUnits::Rect(217, 49, 50, 14));
+    cancelButton->setGeometry(units.Rect(217, 49, 50, 14));
     okButton->setEnabled(false);
     cancelButton->setEnabled(true);
     cancelButton->setDefault(true);
@@ -196,15 +196,16 @@ void CDlgProgress::FitStatusText()
     // The final text with its failure addition needs three lines in most desktop fonts, one
     // more than the template's status field holds; the dialog grows downwards rather than
     // cutting off the end of the message.
-    const QRect status = DialogUnits::Rect(69, 7, 198, 19);
+    const CDialogUnits units(font());
+    const QRect status = units.Rect(69, 7, 198, 19);
     const int needed = statusLabel->heightForWidth(status.width());
     const int extra = std::max(0, needed - status.height());
     statusLabel->setGeometry(status.adjusted(0, 0, 0, extra));
-    progressBar->setGeometry(DialogUnits::Rect(69, 31, 198, 8).translated(0, extra));
-    rule->setGeometry(DialogUnits::Rect(69, 45, 198, 1).translated(0, extra));
-    okButton->setGeometry(DialogUnits::Rect(164, 49, 50, 14).translated(0, extra));
-    cancelButton->setGeometry(DialogUnits::Rect(217, 49, 50, 14).translated(0, extra));
-    setFixedSize(DialogUnits::Size(274, 70) + QSize(0, extra));
+    progressBar->setGeometry(units.Rect(69, 31, 198, 8).translated(0, extra));
+    rule->setGeometry(units.Rect(69, 45, 198, 1).translated(0, extra));
+    okButton->setGeometry(units.Rect(164, 49, 50, 14).translated(0, extra));
+    cancelButton->setGeometry(units.Rect(217, 49, 50, 14).translated(0, extra));
+    setFixedSize(units.Size(274, 70) + QSize(0, extra));
 }
 
 void CDlgProgress::SetRange(int maximum)

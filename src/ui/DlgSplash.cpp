@@ -12,9 +12,11 @@ using namespace DialogUnits;
 CDlgSplash::CDlgSplash(QWidget* parent)
     : QWidget(parent, Qt::SplashScreen | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint)
 {
-    setFixedSize(Size(150, 170));
-    // The picture keeps its own 225 by 277 pixels at the top-left corner, as the template has it.
-    AddPicture(this, 162, QRect(0, 0, 225, 277), false);
+    // The splash holds no text, only its picture of 225 by 277 pixels, which the template's 150 by
+    // 170 units frame at the template's font; it does not grow with the user's font.
+    const QRect picture(0, 0, 225, 277);
+    setFixedSize(picture.size());
+    AddPicture(this, 162, picture, false);
 }
 
 void CDlgSplash::ShowCentred()

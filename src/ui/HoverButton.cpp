@@ -1,5 +1,7 @@
 #include "ui/HoverButton.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QEnterEvent>
 #include <QImageReader>
 #include <QKeyEvent>
@@ -43,9 +45,77 @@ QPixmap LoadPicture(const QString& path, QSize size, qreal pixelRatio)
     return QPixmap::fromImage(image.scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation));
 }
 
+namespace {
+
+// What a screen reader is told about a picture button: it draws no text, so the name, the
+// description and a switch's state come from the button's own members.
+class CHoverButtonAccessible : public QAccessibleWidget {
+public:
+    explicit CHoverButtonAccessible(CHoverButton* button)
+        : QAccessibleWidget(button, QAccessible::Button)
+    { }
+
+    QString text(QAccessible::Text kind) const override
+    {
+        if (kind == QAccessible::Name && Button()->accessibleName().isEmpty())
+            return Button()->text();
+        return QAccessibleWidget::text(kind);
+    }
+
+    // Asked each time: the switch state may be set after the interface was made.
+    QAccessible::Role role() const override
+    {
+        return Button()->SwitchState() ? QAccessible::CheckBox : QAccessible::Button;
+    }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        if (const std::optional<bool> on = Button()->SwitchState()) {
+            state.checkable = true;
+            state.checked = *on;
+        }
+        state.pressed = Button()->isDown();
+        return state;
+    }
+
+    QStringList actionNames() const override
+    {
+        return QStringList(pressAction()) + QAccessibleWidget::actionNames();
+    }
+
+    void doAction(const QString& name) override
+    {
+        // A click after the call returns: the command may open a modal window, and the caller
+        // must not wait for it to close.
+        if (name == pressAction() && Button()->isEnabled())
+            Button()->animateClick();
+        else
+            QAccessibleWidget::doAction(name);
+    }
+
+private:
+    CHoverButton* Button() const { return static_cast<CHoverButton*>(widget()); }
+};
+
+QAccessibleInterface* HoverButtonAccessibleFactory(const QString& className, QObject* object)
+{
+    if (className == QLatin1String(CHoverButton::staticMetaObject.className()) && object
+        && object->isWidgetType())
+        return new CHoverButtonAccessible(static_cast<CHoverButton*>(object));
+    return nullptr;
+}
+
+} // namespace
+
 CHoverButton::CHoverButton(QWidget* parent)
     : QAbstractButton(parent)
 {
+    static const bool factoryInstalled = [] {
+        QAccessible::installFactory(HoverButtonAccessibleFactory);
+        return true;
+    }();
+    (void)factoryInstalled;
     setAttribute(Qt::WA_Hover, true);
     // Reached by Tab and F6, not by a click: a click on the pane leaves the keyboard where it
     // was (with the tree, whose Edit keys the user goes on using).
@@ -72,7 +142,13 @@ void CHoverButton::SetTooltipText(const QString& text, bool activate)
         return;
     toolTipText = text;
     toolTipActive = activate;
+    setAccessibleDescription(text);
     setToolTip(activate ? toolTipText : QString());
+}
+
+void CHoverButton::SetSwitchState(bool on)
+{
+    switchState = on;
 }
 
 int CHoverButton::CurrentFrame() const

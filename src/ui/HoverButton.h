@@ -1,12 +1,16 @@
 // A picture button with three frames side by side in one picture: normal on the left, pressed in
 // the middle, pointer over it on the right, and the style's focus mark over it while it has the
 // keyboard focus (no text). Space and Enter press it; the arrow keys are left to its parent.
+// Assistive technology sees what the picture shows: the button's text as its name, its tooltip
+// as its description, and for one side of a two-state switch the state it shows.
 // GUI thread only.
 #pragma once
 
 #include <QAbstractButton>
 #include <QPixmap>
 #include <QString>
+
+#include <optional>
 
 namespace corvane {
 
@@ -20,11 +24,17 @@ public:
     // cannot be loaded; the button then keeps its size and draws nothing.
     bool LoadButtonBitmap(const QString& path);
 
-    // Sets the tooltip text; activate false keeps the text but shows no tooltip. An empty text
-    // changes nothing.
+    // Sets the tooltip text, which is also the accessible description; activate false keeps the
+    // text but shows no tooltip. An empty text changes nothing.
     void SetTooltipText(const QString& text, bool activate);
     QString TooltipText() const { return toolTipText; }
     bool TooltipActive() const { return toolTipActive; }
+
+    // Makes the button the picture of one state of a switch (on or off): it is then a check box
+    // to assistive technology, checked when on.
+    void SetSwitchState(bool on);
+    // Whether the button shows a switch's state, and which.
+    std::optional<bool> SwitchState() const { return switchState; }
 
     // The frame drawn now: 0 normal, 1 pressed, 2 pointer over it.
     int CurrentFrame() const;
@@ -48,6 +58,7 @@ private:
     QPixmap bitmap;
     QString toolTipText;
     bool toolTipActive = false;
+    std::optional<bool> switchState;
 };
 
 // Renders a picture file (SVG or anything QImage reads) at size in logical pixels, sharp on

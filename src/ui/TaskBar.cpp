@@ -71,6 +71,8 @@ CTaskBar::CTaskBar(QWidget* parent)
         connect(button, &CHoverButton::clicked, this, [this, command] { OnCommand(command); });
     }
     // The switch starts in the on state: the flag is 1 at every start.
+    syncOnButton->SetSwitchState(true);
+    syncOffButton->SetSwitchState(false);
     syncOnButton->show();
     syncOffButton->hide();
     syncOnButton->setEnabled(true);

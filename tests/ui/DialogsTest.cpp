@@ -5,6 +5,7 @@
 #include "support/TestServer.h"
 #include "ui/AboutDlg.h"
 #include "ui/ChannelProp.h"
+#include "ui/DialogUnits.h"
 #include "ui/DlgDeleteConfirm.h"
 #include "ui/DlgGroupProp.h"
 #include "ui/DlgImportConfirm.h"
@@ -66,7 +67,7 @@ TEST(Dialogs, CaptionsTextsAndDefaultButtons)
 
     CChannelProp channel;
     EXPECT_EQ(channel.windowTitle(), QStringLiteral("Channel Properties"));
-    EXPECT_EQ(channel.size(), QSize(413, 214)); // 275 by 134 units
+    EXPECT_EQ(channel.size(), CDialogUnits(channel.font()).Size(275, 134));
     CDlgGroupProp group;
     EXPECT_EQ(group.windowTitle(), QStringLiteral("Group Properties"));
     EXPECT_EQ(group.TitleEdit()->text(), QStringLiteral("Group"));

@@ -4,7 +4,9 @@
 #include "ui/DialogUnits.h"
 #include "ui/DlgMoreOptions.h"
 
+#include <QApplication>
 #include <QCheckBox>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -23,6 +25,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <string>
+#include <vector>
 
 using namespace corvane;
 
@@ -57,7 +61,68 @@ struct OptionsFixture : ::testing::Test {
     QStringList messages;
 };
 
+// The desktop fonts the layout must hold at, in the sizes users pick.
+struct FontCase {
+    const char* family;
+    int points;
+};
+
+void PrintTo(const FontCase& font, std::ostream* out)
+{
+    *out << font.family << ' ' << font.points << " pt";
+}
+
+// Sets the application's font for the object's life; dialogs made meanwhile take it.
+class ScopedApplicationFont {
+public:
+    explicit ScopedApplicationFont(const FontCase& font)
+        : previous(QApplication::font())
+    {
+        QApplication::setFont(QFont(QString::fromLatin1(font.family), font.points));
+    }
+    ~ScopedApplicationFont() { QApplication::setFont(previous); }
+    ScopedApplicationFont(const ScopedApplicationFont&) = delete;
+    ScopedApplicationFont& operator=(const ScopedApplicationFont&) = delete;
+
+private:
+    QFont previous;
+};
+
+// The Options dialog made at one of those fonts.
+struct OptionsAtFont : ::testing::TestWithParam<FontCase> {
+    OptionsAtFont() { dialog.SetValues(SampleSettings()); }
+    ScopedApplicationFont font {GetParam()};
+    CDlgOptions dialog;
+};
+
+std::vector<FontCase> DesktopFonts()
+{
+    std::vector<FontCase> fonts;
+    for (const char* family : {"DejaVu Sans", "Liberation Sans", "Noto Sans"}) {
+        for (int points = 8; points <= 11; ++points)
+            fonts.push_back({family, points});
+    }
+    return fonts;
+}
+
+std::string FontCaseName(const ::testing::TestParamInfo<FontCase>& info)
+{
+    std::string name = info.param.family;
+    std::erase(name, ' ');
+    return name + std::to_string(info.param.points);
+}
+
 } // namespace
+
+INSTANTIATE_TEST_SUITE_P(Fonts, OptionsAtFont, ::testing::ValuesIn(DesktopFonts()), FontCaseName);
+
+TEST_P(OptionsAtFont, IsDrawnInTheFontAskedFor)
+{
+    // A missing font would fall back silently and test another font than the name says.
+    EXPECT_EQ(QFontInfo(dialog.font()).family(), GetParam().family);
+    EXPECT_EQ(dialog.font().pointSize(), GetParam().points);
+    EXPECT_EQ(dialog.size(), dialog.Units().Size(331, 172));
+}
 
 TEST(OptionsLength, AcceptsWholeNumbersFromOneToTheLargest32BitValue)
 {
@@ -114,11 +179,13 @@ TEST_F(OptionsFixture, ControlsShowTheValuesWithTheirRanges)
     EXPECT_EQ(dialog.OkButton()->text(), "OK");
     EXPECT_TRUE(dialog.OkButton()->isDefault());
     EXPECT_EQ(dialog.FirstItemCheck()->text(), "Download The First Item Only");
-    // The template's 331 by 172 units.
-    EXPECT_EQ(dialog.size(), QSize(497, 275));
+    // The template's 331 by 172 units, in units of the dialog's font, never narrower.
+    EXPECT_EQ(dialog.size(), dialog.Units().Size(331, 172));
+    EXPECT_GE(dialog.Units().BaseWidth(), CDialogUnits(dialog.font()).BaseWidth());
+    EXPECT_EQ(dialog.Units().BaseHeight(), CDialogUnits(dialog.font()).BaseHeight());
 }
 
-TEST_F(OptionsFixture, NoTextIsCutOffAndNoControlsOverlap)
+TEST_P(OptionsAtFont, NoTextIsCutOffAndNoControlsOverlap)
 {
     const QList<QWidget*> controls
         = {dialog.PathEdit(), dialog.BrowseButton(), dialog.ScheduleCheck(), dialog.TimePicker(),
@@ -162,7 +229,7 @@ QRect InsideOf(QGroupBox* group)
 
 } // namespace
 
-TEST_F(OptionsFixture, EveryTextFitsAtTheDialogsFontInsideItsGroup)
+TEST_P(OptionsAtFont, EveryTextFitsAtTheDialogsFontInsideItsGroup)
 {
     const QList<QWidget*> podcastTexts = {dialog.PodcastCheck(), dialog.Mp3Radio(),
         dialog.AmrRadio(), dialog.CompressionLabel(), dialog.VolumeLabel(), dialog.LowLabel(),
@@ -175,7 +242,10 @@ TEST_F(OptionsFixture, EveryTextFitsAtTheDialogsFontInsideItsGroup)
         EXPECT_EQ(control->font(), dialog.font()) << text.toStdString();
         EXPECT_LE(control->fontMetrics().horizontalAdvance(text), TextRect(control).width())
             << text.toStdString();
+        EXPECT_LE(control->fontMetrics().height(), control->height()) << text.toStdString();
     }
+    for (QPushButton* button : {dialog.MoreButton(), dialog.OkButton(), dialog.CancelButton()})
+        EXPECT_LE(button->fontMetrics().horizontalAdvance(button->text()), button->width());
     for (QWidget* control : podcastTexts) {
         EXPECT_TRUE(InsideOf(dialog.PodcastGroup()).contains(control->geometry()))
             << control->property("text").toString().toStdString();
@@ -184,7 +254,7 @@ TEST_F(OptionsFixture, EveryTextFitsAtTheDialogsFontInsideItsGroup)
     EXPECT_FALSE(dialog.PodcastGroup()->geometry().intersects(dialog.ScheduleCheck()->geometry()));
 }
 
-TEST_F(OptionsFixture, LowAndHighStandOverTheSlidersEnds)
+TEST_P(OptionsAtFont, LowAndHighStandOverTheSlidersEnds)
 {
     const QRect slider = dialog.CompressionSlider()->geometry();
     EXPECT_EQ(dialog.LowLabel()->x(), slider.left());
@@ -196,7 +266,7 @@ TEST_F(OptionsFixture, LowAndHighStandOverTheSlidersEnds)
     }
 }
 
-TEST_F(OptionsFixture, TheLengthFieldShowsItsLargestValueWhole)
+TEST_P(OptionsAtFont, TheLengthFieldShowsItsLargestValueWhole)
 {
     QLineEdit* edit = dialog.LengthEdit();
     const QString largest = QStringLiteral("100000");
@@ -243,7 +313,7 @@ TEST_F(OptionsFixture, TabIntoTheFormatLandsOnTheCheckedOne)
 // template puts it (text controls may have grown to the right, never moved). "Low" and "High"
 // stand inside the Podcast frame over the slider's ends, and "Seconds" follows the widened
 // length field; those are checked on their own.
-TEST_F(OptionsFixture, EveryTemplateControlKeepsItsPlace)
+TEST_P(OptionsAtFont, EveryTemplateControlKeepsItsPlace)
 {
     const std::pair<QWidget*, QRect> places[] = {{dialog.PathEdit(), {86, 19, 211, 14}},
         {dialog.BrowseButton(), {299, 18, 15, 14}}, {dialog.ScheduleCheck(), {85, 47, 82, 10}},
@@ -256,15 +326,15 @@ TEST_F(OptionsFixture, EveryTemplateControlKeepsItsPlace)
         {dialog.CancelButton(), {274, 150, 50, 14}}};
     for (const auto& [control, units] : places) {
         const QRect expected
-            = DialogUnits::Rect(units.x(), units.y(), units.width(), units.height());
+            = dialog.Units().Rect(units.x(), units.y(), units.width(), units.height());
         const QRect actual = control->geometry();
         EXPECT_EQ(actual.topLeft(), expected.topLeft()) << control->metaObject()->className();
         EXPECT_EQ(actual.height(), expected.height()) << control->metaObject()->className();
         EXPECT_GE(actual.width(), expected.width()) << control->metaObject()->className();
     }
-    EXPECT_EQ(dialog.OkButton()->geometry(), DialogUnits::Rect(218, 150, 50, 14));
-    EXPECT_EQ(dialog.CancelButton()->geometry(), DialogUnits::Rect(274, 150, 50, 14));
-    EXPECT_EQ(dialog.SecondsLabel()->y(), DialogUnits::Y(112));
+    EXPECT_EQ(dialog.OkButton()->geometry(), dialog.Units().Rect(218, 150, 50, 14));
+    EXPECT_EQ(dialog.CancelButton()->geometry(), dialog.Units().Rect(274, 150, 50, 14));
+    EXPECT_EQ(dialog.SecondsLabel()->y(), dialog.Units().Y(112));
     EXPECT_GT(dialog.SecondsLabel()->x(), dialog.LengthUp()->geometry().right());
     EXPECT_EQ(dialog.LengthUp()->x(), dialog.LengthEdit()->geometry().right() + 1);
     EXPECT_EQ(dialog.MoreButton()->text(), "More Options...");

@@ -1,4 +1,5 @@
 #include "ui/DlgProgress.h"
+#include "ui/DialogUnits.h"
 #include "ui/ProgramState.h"
 #include "ui/Resources.h"
 
@@ -145,7 +146,7 @@ TEST_F(JobFixture, WholeJobWithAFailureShowsTheBoxAndTheFinalText)
     CDlgProgress dialog(*controller, Request({"/a.xml", "/b.xml", "/c.xml"}));
     EXPECT_EQ(dialog.windowTitle(), "Updating Feeds...");
     EXPECT_EQ(dialog.StatusLabel()->text(), "Updating...");
-    EXPECT_EQ(dialog.size(), QSize(411, 112)); // the template's 274 by 70 units
+    EXPECT_EQ(dialog.size(), CDialogUnits(dialog.font()).Size(274, 70)); // the template's units
 
     QStringList failures, reasons;
     bool okDuringJob = true, cancelDuringJob = false, repackDuringJob = true,
