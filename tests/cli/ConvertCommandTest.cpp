@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 // Runs corvane-cli with the arguments; gives the exit code and what went to standard error.
@@ -51,6 +53,28 @@ TEST(ConvertCommand, FailuresNameTheFile)
 
     EXPECT_EQ(Cli({"convert", dir.File("none.mp3"), dir.File("o.amr")}, &errors), 1);
     EXPECT_NE(errors.find("none.mp3"), std::string::npos) << errors;
+}
+
+// OUT naming the MP3 itself, by another spelling, a symbolic link or a hard link, would replace
+// the MP3 with its own conversion: refused, naming both, and the MP3 stays as it was.
+TEST(ConvertCommand, AnOutputThatIsTheInputIsRefused)
+{
+    TempDir dir;
+    const std::string wav = dir.File("in.wav");
+    const std::string mp3 = dir.File("in.mp3");
+    ASSERT_TRUE(RunQuiet("sox -n -r 44100 -c 1 " + ShellQuote(wav) + " synth 0.5 sine 440"));
+    ASSERT_TRUE(RunQuiet("lame --quiet -b 64 " + ShellQuote(wav) + " " + ShellQuote(mp3)));
+    const std::string original = ReadWholeFile(mp3);
+    ASSERT_EQ(::symlink(mp3.c_str(), dir.File("link.amr").c_str()), 0);
+    ASSERT_EQ(::link(mp3.c_str(), dir.File("hard.amr").c_str()), 0);
+    for (const std::string& out :
+        {mp3, dir.Path() + "/./in.mp3", dir.File("link.amr"), dir.File("hard.amr")}) {
+        std::string errors;
+        EXPECT_EQ(Cli({"convert", mp3, out}, &errors), 1) << out;
+        EXPECT_NE(errors.find("is the MP3 file itself"), std::string::npos) << errors;
+        EXPECT_NE(errors.find(out), std::string::npos) << errors;
+        EXPECT_EQ(ReadWholeFile(mp3), original) << out;
+    }
 }
 
 TEST(ConvertCommand, WrongUsage)
