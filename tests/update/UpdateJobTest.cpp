@@ -190,7 +190,7 @@ TEST_F(UpdateJobTest, SecondOfThreeFeedsFailsAndSetsRepackableAtTheEnd)
     EXPECT_EQ(repackable, (std::vector<int> {0, 1}));
     EXPECT_FALSE(running.load());
     EXPECT_EQ(server.Hits("/2.rss"), 4); // a 5xx may pass: tried again three times
-    EXPECT_EQ(listener.Reasons(), (std::vector<std::string> {"HTTP status 500"}));
+    EXPECT_EQ(listener.Reasons(), (std::vector<std::string> {"HTTP status 500 after 4 attempts"}));
 }
 
 // A passing failure that passes is no failure; a 404 is asked once; a 429 is tried again.
