@@ -132,7 +132,7 @@ bool CatchUpDue(const LocalTime& now, int scheduleOn, int scheduleHour, int sche
 {
     if (!scheduleOn || updateRunning || !lastUpdate)
         return false;
-    if (scheduleHour < 0 || scheduleHour > 23 || scheduleMinute < 0 || scheduleMinute > 59)
+    if (!ScheduleTimeValid(scheduleHour, scheduleMinute))
         return false;
     return *lastUpdate < LastOccurrence(now, scheduleHour, scheduleMinute);
 }

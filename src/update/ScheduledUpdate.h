@@ -65,6 +65,12 @@ bool ScheduledUpdateDue(const LocalTime& now, int scheduleOn, int scheduleHour, 
 bool CatchUpDue(const LocalTime& now, int scheduleOn, int scheduleHour, int scheduleMinute,
     bool updateRunning, const std::optional<LocalTime>& lastUpdate);
 
+// Whether hour:minute is a time of day (0..23, 0..59); the stored schedule may hold any number.
+inline bool ScheduleTimeValid(int hour, int minute)
+{
+    return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59;
+}
+
 // The last time the clock showed hour:minute:00 at or before now (today's or yesterday's).
 LocalTime LastOccurrence(const LocalTime& now, int hour, int minute);
 
