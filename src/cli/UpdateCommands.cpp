@@ -266,17 +266,6 @@ int FailEarly(const JobOutput& output, const std::string& packagePath, const std
     return Finish(output, report, EXIT_FAILED);
 }
 
-// Ctrl-C, termination and a hang-up: each cancels the job.
-sigset_t StopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    return set;
-}
-
 // Waits for the running job's end or for Ctrl-C; true when Ctrl-C (or a termination) came.
 bool WaitForJob(CUpdateController& controller, PrintingListener& listener)
 {
@@ -290,6 +279,7 @@ bool WaitForJob(CUpdateController& controller, PrintingListener& listener)
         if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
             controller.CancelManual();
             interrupted = true;
+            WaitAfterStop([&controller] { return controller.ManualRunning(); }, stopSignals);
             break;
         }
     }

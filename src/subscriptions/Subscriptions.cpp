@@ -172,6 +172,8 @@ CSubscriptions::~CSubscriptions()
 
 void CSubscriptions::Load(std::string* unreadable)
 {
+    if (const std::string problem = SettingsFileProblem(); unreadable && !problem.empty())
+        *unreadable = problem;
     {
         const CorvaneSettings loaded = LoadSettings();
         std::lock_guard lock(settingsMutex);

@@ -87,6 +87,7 @@ public:
     // and resets the model. Writes nothing. unreadable, when given, receives why a channels file
     // that stands there could not be read at all (not a regular file, no permission), naming
     // it; it is left as it was otherwise. A caller that gets it should not save over the file.
+    // A settings file that is refused (SettingsFileProblem) is said there too.
     void Load(std::string* unreadable = nullptr);
 
     CCorvaneDoc& Document() { return doc; }
