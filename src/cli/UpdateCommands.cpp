@@ -323,7 +323,8 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
     UpdateHooks hooks;
     hooks.readSettings = [&subscriptions] { return subscriptions.Settings(); };
     hooks.syncChannels = [&subscriptions] { return subscriptions.SyncChannels(); };
-    hooks.setRepackable = [&subscriptions](int value) { subscriptions.SetRepackable(value); };
+    hooks.setRepackable
+        = [&subscriptions](int value) { return subscriptions.SetRepackable(value); };
     hooks.collectAllFeeds
         = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
     hooks.treeWhole = [&subscriptions] { return subscriptions.ChannelsRead().ok; };

@@ -306,8 +306,8 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
     setup.agentName = agent;
     setup.readSettings
         = hooks.readSettings ? hooks.readSettings : std::function<CorvaneSettings()>(LoadSettings);
-    setup.setRepackable
-        = hooks.setRepackable ? hooks.setRepackable : std::function<void(int)>(StoreRepackable);
+    setup.setRepackable = hooks.setRepackable ? hooks.setRepackable
+                                              : std::function<Result<void>(int)>(StoreRepackable);
     setup.updateRunning = &updateRunning;
     setup.connections = connections;
     setup.connectionsPerHost = connectionsPerHost;

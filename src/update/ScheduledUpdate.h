@@ -129,7 +129,7 @@ struct UpdateHooks {
     std::string channelsPath;
     // Stores "Podcast"/"Repackable" (and the view's member). Called from job threads.
     // Empty: StoreRepackable().
-    std::function<void(int)> setRepackable;
+    std::function<Result<void>(int)> setRepackable;
     // The tray icon: true while a scheduled update runs (icon 145), false after (icon 128).
     // Called from the thread of OnScheduleTick/StartUpdate or from the scheduled job's thread.
     std::function<void(bool busy)> scheduledBusy;

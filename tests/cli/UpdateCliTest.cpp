@@ -278,3 +278,63 @@ TEST_F(UpdateCliTest, ATerminalShowsTheRunningDownloadsOnOneLine)
     EXPECT_NE(
         shown.find(UpdateFinalText(ReadWholeFile(Output()).size(), false)), std::string::npos);
 }
+
+// A FIFO where the settings file or the cache index belongs is refused as the readers refuse
+// one, naming it: without a writer, opening it would block list, update and clean for good (the
+// time limit turns such a hang into a failure here). Nothing of the cache is removed.
+TEST_F(UpdateCliTest, AFifoAtTheSettingsFileOrTheCacheIndexIsRefused)
+{
+    server.Serve("/f.rss", Rss("F", {}));
+    Subscribe({{"F", server.Url("/f.rss")}});
+    temp.Write("home/data/kept.xml", "<rss/>");
+    const std::string settings = home + "/Corvane.conf";
+    const std::string index = home + "/data/.corvane-cache-index";
+    struct Case {
+        std::string fifo;
+        std::vector<std::string> command;
+        int exitCode;
+    } cases[] = {
+        {settings, {"list"}, 1},
+        {settings, {"update", "--output", Output()}, 1},
+        {settings, {"clean"}, 1},
+        {index, {"update", "--output", Output()}, 1},
+        {index, {"repack", "--output", Output()}, 1},
+        {index, {"clean"}, 1},
+    };
+    for (const Case& c : cases) {
+        ::unlink(settings.c_str());
+        ::unlink(index.c_str());
+        ASSERT_EQ(::mkfifo(c.fifo.c_str(), 0600), 0);
+        if (c.command.front() == "repack") {
+            CSubscriptions subscriptions;
+            subscriptions.Load();
+            ASSERT_TRUE(subscriptions.SetRepackable(1)) << c.fifo;
+        }
+        CliRunOptions options;
+        options.timeLimit = std::chrono::seconds(20);
+        const CliRun run = RunCli(c.command, options);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.command.front() << " " << c.fifo << "\n"
+                                            << run.err;
+        EXPECT_NE(run.err.find(c.fifo), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("not a regular file (a FIFO)"), std::string::npos) << run.err;
+        EXPECT_TRUE(FileExists(home + "/data/kept.xml")) << c.command.front();
+    }
+    EXPECT_FALSE(FileExists(Output()));
+}
+
+// SIGTERM ends an update that waits for a server as Ctrl-C does: the previous package stays.
+TEST_F(UpdateCliTest, TerminationEndsAWaitingUpdate)
+{
+    temp.Write("out/corvane.mrf", "previous package");
+    server.Serve("/hang.rss", Rss("Hang", {}));
+    server.SetDelay("/hang.rss", std::chrono::seconds(30));
+    Subscribe({{"Hang", server.Url("/hang.rss")}});
+    CliProcess process({"update", "--output", Output()}, temp.File("stderr"));
+    ASSERT_GT(process.Pid(), 0);
+    for (int i = 0; i < 1000 && server.Hits("/hang.rss") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(server.Hits("/hang.rss"), 1);
+    kill(process.Pid(), SIGTERM);
+    EXPECT_EQ(process.Wait(), 130);
+    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+}

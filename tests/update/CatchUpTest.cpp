@@ -67,7 +67,7 @@ protected:
         hooks.readSettings = [settings] { return settings; };
         hooks.collectAllFeeds = [this] { return std::vector<std::string> {feed}; };
         hooks.channelsPath = ChannelsPath();
-        hooks.setRepackable = [](int) {};
+        hooks.setRepackable = [](int) { return Result<void>(); };
         hooks.timerEnabled = [timer] { return timer && *timer; };
         return hooks;
     }
