@@ -104,8 +104,8 @@ int main()
 {
     char folder[] = "/tmp/corvane-huge-attribute-XXXXXX";
     if (!::mkdtemp(folder)) {
-        std::fprintf(stderr, "huge_attribute: cannot create a temporary folder: %s\n",
-            std::strerror(errno));
+        std::fprintf(
+            stderr, "huge_attribute: cannot create a temporary folder: %s\n", std::strerror(errno));
         return 1;
     }
     const std::string base(folder);
