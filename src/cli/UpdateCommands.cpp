@@ -508,8 +508,10 @@ int RunUpdateCommand(CommandLine& arguments)
         std::vector<std::string> marked = subscriptions.CollectMarkedFeeds(subscriptions.Root());
         request.feedUrls.insert(request.feedUrls.end(), marked.begin(), marked.end());
     }
-    if (request.feedUrls.empty() && titles.empty())
+    if (request.feedUrls.empty() && titles.empty()) {
         request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
+        request.wholeTree = true;
+    }
     if (sendTarget) {
         // Standard output holds nothing but the JSON object when one is asked for; --quiet
         // means nothing on success, a send included.

@@ -552,13 +552,14 @@ void CCorvaneView::OnHelpContents()
     host->OpenUrl(QUrl::fromLocalFile(QString::fromStdString(index)));
 }
 
-void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
+void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack, bool wholeTree)
 {
     feedUrls = std::move(feeds);
     if (feedUrls.empty())
         return;
     UpdateRequest request;
     request.repack = repack;
+    request.wholeTree = wholeTree;
     request.feedUrls = feedUrls;
     request.outputPath = subscriptions.Settings().outputPath;
     host->RunUpdate(*this, request);
@@ -567,7 +568,7 @@ void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
 
 void CCorvaneView::OnUpdateAll()
 {
-    StartUpdate(subscriptions.CollectAllFeeds(subscriptions.Root()), false);
+    StartUpdate(subscriptions.CollectAllFeeds(subscriptions.Root()), false, true);
 }
 
 void CCorvaneView::OnUpdateMarked()

@@ -131,7 +131,8 @@ private:
     void AfterTreeReset();
     void AfterMove(const SaveResult& save);
     void ReportSave(const SaveResult& result);
-    void StartUpdate(std::vector<std::string> feeds, bool repack);
+    // wholeTree: feeds are every feed of the tree (Update All), the day's update for catch-up.
+    void StartUpdate(std::vector<std::string> feeds, bool repack, bool wholeTree = false);
     COutlineItem* ContextNode() const;
     void DeleteNode(COutlineItem* node);
 
