@@ -22,15 +22,24 @@ int Cli(const std::vector<std::string>& arguments, std::string* errors = nullptr
     return run.exitCode;
 }
 
+// A stereo tone of seconds as dir/in.mp3; empty when sox or lame failed.
+std::string ToneMp3(const TempDir& dir, const char* seconds)
+{
+    const std::string wav = dir.File("in.wav");
+    const std::string mp3 = dir.File("in.mp3");
+    if (!RunQuiet("sox -n -r 44100 -c 2 " + ShellQuote(wav) + " synth " + seconds + " sine 440")
+        || !RunQuiet("lame --quiet -b 128 " + ShellQuote(wav) + " " + ShellQuote(mp3)))
+        return {};
+    return mp3;
+}
+
 } // namespace
 
 TEST(ConvertCommand, WritesTheFileWithTheOptions)
 {
     TempDir dir;
-    const std::string wav = dir.File("in.wav");
-    const std::string mp3 = dir.File("in.mp3");
-    ASSERT_TRUE(RunQuiet("sox -n -r 44100 -c 2 " + ShellQuote(wav) + " synth 2.5 sine 440"));
-    ASSERT_TRUE(RunQuiet("lame --quiet -b 128 " + ShellQuote(wav) + " " + ShellQuote(mp3)));
+    const std::string mp3 = ToneMp3(dir, "2.5");
+    ASSERT_FALSE(mp3.empty());
     const std::string amr = dir.File("out.amr");
 
     EXPECT_EQ(Cli({"convert", mp3, amr}), 0);
@@ -60,10 +69,8 @@ TEST(ConvertCommand, FailuresNameTheFile)
 TEST(ConvertCommand, AnOutputThatIsTheInputIsRefused)
 {
     TempDir dir;
-    const std::string wav = dir.File("in.wav");
-    const std::string mp3 = dir.File("in.mp3");
-    ASSERT_TRUE(RunQuiet("sox -n -r 44100 -c 1 " + ShellQuote(wav) + " synth 0.5 sine 440"));
-    ASSERT_TRUE(RunQuiet("lame --quiet -b 64 " + ShellQuote(wav) + " " + ShellQuote(mp3)));
+    const std::string mp3 = ToneMp3(dir, "0.5");
+    ASSERT_FALSE(mp3.empty());
     const std::string original = ReadWholeFile(mp3);
     ASSERT_EQ(::symlink(mp3.c_str(), dir.File("link.amr").c_str()), 0);
     ASSERT_EQ(::link(mp3.c_str(), dir.File("hard.amr").c_str()), 0);

@@ -165,6 +165,7 @@ TEST_F(UpdateCliTest, WaitingForTheNetworkTriesAgainThenGivesUp)
     unsetenv("CORVANE_NETWORK_WAIT_MS");
 }
 
+// Ctrl-C, SIGTERM and a hang-up each end an update that waits for a server.
 TEST_F(UpdateCliTest, CtrlCStopsAtOnceAndKeepsThePreviousPackage)
 {
     temp.Write("out/corvane.mrf", "previous package");
@@ -172,15 +173,18 @@ TEST_F(UpdateCliTest, CtrlCStopsAtOnceAndKeepsThePreviousPackage)
     server.SetDelay("/hang.rss", std::chrono::seconds(30));
     Subscribe({{"Hang", server.Url("/hang.rss")}});
 
-    CliProcess process({"update", "--output", Output()}, temp.File("stderr"));
-    ASSERT_GT(process.Pid(), 0);
-    for (int i = 0; i < 1000 && server.Hits("/hang.rss") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(server.Hits("/hang.rss"), 1);
-    kill(process.Pid(), SIGINT);
-    EXPECT_EQ(process.Wait(), 130);
-    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
-    EXPECT_EQ(Stderr().find("Finished."), std::string::npos);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const int hits = server.Hits("/hang.rss");
+        CliProcess process({"update", "--output", Output()}, temp.File("stderr"));
+        ASSERT_GT(process.Pid(), 0);
+        for (int i = 0; i < 1000 && server.Hits("/hang.rss") == hits; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(server.Hits("/hang.rss"), hits + 1) << signal;
+        kill(process.Pid(), signal);
+        EXPECT_EQ(process.Wait(), 130) << signal;
+        EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+        EXPECT_EQ(Stderr().find("Finished."), std::string::npos);
+    }
 }
 
 // A package that cannot be written fails the command: the last line says so, naming the file
@@ -320,21 +324,4 @@ TEST_F(UpdateCliTest, AFifoAtTheSettingsFileOrTheCacheIndexIsRefused)
         EXPECT_TRUE(FileExists(home + "/data/kept.xml")) << c.command.front();
     }
     EXPECT_FALSE(FileExists(Output()));
-}
-
-// SIGTERM ends an update that waits for a server as Ctrl-C does: the previous package stays.
-TEST_F(UpdateCliTest, TerminationEndsAWaitingUpdate)
-{
-    temp.Write("out/corvane.mrf", "previous package");
-    server.Serve("/hang.rss", Rss("Hang", {}));
-    server.SetDelay("/hang.rss", std::chrono::seconds(30));
-    Subscribe({{"Hang", server.Url("/hang.rss")}});
-    CliProcess process({"update", "--output", Output()}, temp.File("stderr"));
-    ASSERT_GT(process.Pid(), 0);
-    for (int i = 0; i < 1000 && server.Hits("/hang.rss") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(server.Hits("/hang.rss"), 1);
-    kill(process.Pid(), SIGTERM);
-    EXPECT_EQ(process.Wait(), 130);
-    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
 }
