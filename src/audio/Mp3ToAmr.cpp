@@ -40,6 +40,16 @@ void SetError(std::string* error, std::string message)
         *error = std::move(message);
 }
 
+// Whether the two paths lead to one file (through links, other spellings or a hard link): the
+// output's commit would replace the very MP3 being read.
+bool SameFile(const std::string& first, const std::string& second)
+{
+    struct stat a { };
+    struct stat b { };
+    return ::stat(first.c_str(), &a) == 0 && ::stat(second.c_str(), &b) == 0 && a.st_dev == b.st_dev
+        && a.st_ino == b.st_ino;
+}
+
 // Opens the output through an AtomicFile, with a large buffer on its stream and, when fileMode
 // is nonzero, those permission bits.
 std::FILE* OpenOutput(
@@ -176,6 +186,12 @@ int ConvertMp3ToAmr(const std::string& mp3Path, const std::string& amrPath, int 
         SetError(error,
             "cannot convert " + mp3Path + ": AMR mode " + std::to_string(mode)
                 + " is not one of 0 to 7");
+        return -1;
+    }
+    if (SameFile(mp3Path, amrPath)) {
+        SetError(error,
+            "cannot convert " + mp3Path + ": the AMR file " + amrPath
+                + " is the MP3 file itself; nothing was written");
         return -1;
     }
     try {

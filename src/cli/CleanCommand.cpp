@@ -45,7 +45,10 @@ int RunClean(CommandLine& arguments)
     // holds no subscription list at all) would make every feed it lost look unsubscribed, and
     // their files would go.
     CSubscriptions subscriptions;
-    subscriptions.Load();
+    if (std::string unreadable; subscriptions.Load(&unreadable), !unreadable.empty()) {
+        PrintError(unreadable + "; nothing was removed");
+        return EXIT_FAILED;
+    }
     if (const SaveResult& read = subscriptions.ChannelsRead(); !read) {
         PrintError(read.message + "; nothing was removed");
         return EXIT_FAILED;

@@ -6,10 +6,12 @@
 
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <pthread.h>
 #include <thread>
@@ -243,16 +245,37 @@ std::string Megabytes(std::uint64_t bytes)
     return text;
 }
 
+sigset_t StopSignals()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    return set;
+}
+
+void WaitAfterStop(const std::function<bool()>& running, const sigset_t& stopSignals)
+{
+    constexpr std::chrono::seconds kGrace {10};
+    const auto deadline = std::chrono::steady_clock::now() + kGrace;
+    while (running()) {
+        const timespec wait {0, 100 * 1000 * 1000};
+        if (std::chrono::steady_clock::now() >= deadline
+            || sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
+            std::fputs("The work did not stop; ending the program.\n", stderr);
+            std::fflush(stderr);
+            std::_Exit(EXIT_INTERRUPTED);
+        }
+    }
+}
+
 bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& stop)
 {
     // The signals are taken by this thread with sigtimedwait, not by a handler: the work's
     // threads inherit the blocked mask, and the stop request lets the work remove its
     // unfinished output before the command ends.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
+    const sigset_t stopSignals = StopSignals();
     sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
 
@@ -268,6 +291,7 @@ bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& st
             if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
                 stop.request_stop();
                 interrupted = true;
+                WaitAfterStop([&finished] { return !finished; }, stopSignals);
                 break;
             }
         }

@@ -109,9 +109,21 @@ int StderrColumns();
 std::string Megabytes(std::uint64_t bytes);
 
 // Runs work on a thread of its own until it returns. Ctrl-C, SIGTERM or SIGHUP meanwhile
-// requests a stop through stop and then still waits for work, which should end soon after the
-// request. True when such a signal came.
+// requests a stop through stop and then waits for work (WaitAfterStop), which should end soon
+// after the request. True when such a signal came.
 bool RunUntilInterrupted(const std::function<void()>& work, std::stop_source& stop);
+
+// Ctrl-C, SIGTERM and SIGHUP: the signals that stop a command's work. The command's threads
+// block them and its main thread takes them with sigtimedwait.
+sigset_t StopSignals();
+
+// After a stop was requested: waits while running() says the work goes on. Every fetch, pause
+// and conversion obeys a stop within a second; work held in a read the kernel does not
+// interrupt (a file system that hangs) would keep the process, and the program folder's lock,
+// for ever. So when it still runs after 10 s, or another of stopSignals comes, the process ends
+// at once with status 130, saying so: the kernel drops the lock, the next run clears what was
+// left, and a package, renamed in place, is the previous one or the new one whole.
+void WaitAfterStop(const std::function<bool()>& running, const sigset_t& stopSignals);
 
 // A command: takes its arguments, returns an exit code. The table in main.cpp names them.
 using CommandFunction = int (*)(CommandLine&);

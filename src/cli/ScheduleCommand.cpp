@@ -8,6 +8,7 @@
 #include "platform/Settings.h"
 #include "update/LastRun.h"
 #include "update/ScheduleUnits.h"
+#include "update/ScheduledUpdate.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -110,6 +111,13 @@ std::string TimeText(int hour, int minute)
     return text;
 }
 
+// The stored hour and minute as the file holds them, for a time that is not valid.
+std::string StoredScheduleTime()
+{
+    return "Update/Hour=" + ReadSettingText(*FindSetting("Update/Hour")) + ", Update/Minute="
+        + ReadSettingText(*FindSetting("Update/Minute")) + " in " + SettingsFilePath();
+}
+
 bool WriteUnit(const std::string& path, const std::string& text)
 {
     std::string error;
@@ -175,11 +183,8 @@ private:
 int ScheduleOn(const std::vector<std::string>& updateArguments)
 {
     const CorvaneSettings settings = LoadSettings();
-    if (settings.scheduleHour < 0 || settings.scheduleHour > 23 || settings.scheduleMinute < 0
-        || settings.scheduleMinute > 59) {
-        PrintError("the time of the schedule is not valid (Update/Hour="
-            + ReadSettingText(*FindSetting("Update/Hour")) + ", Update/Minute="
-            + ReadSettingText(*FindSetting("Update/Minute")) + " in " + SettingsFilePath()
+    if (!ScheduleTimeValid(settings.scheduleHour, settings.scheduleMinute)) {
+        PrintError("the time of the schedule is not valid (" + StoredScheduleTime()
             + "); set it with 'corvane-cli options Update/Hour=6 Update/Minute=0'");
         return EXIT_FAILED;
     }
@@ -247,8 +252,12 @@ int ScheduleOff()
 int ScheduleStatus()
 {
     const CorvaneSettings settings = LoadSettings();
-    std::printf("Update time: %s (\"Update\"/\"Scheduled\" is %d)\n",
-        TimeText(settings.scheduleHour, settings.scheduleMinute).c_str(), settings.scheduleOn);
+    // "-1:-7" would read as a time; the stored values say what is wrong.
+    const std::string time = ScheduleTimeValid(settings.scheduleHour, settings.scheduleMinute)
+        ? TimeText(settings.scheduleHour, settings.scheduleMinute)
+        : "not valid (" + StoredScheduleTime() + ")";
+    std::printf(
+        "Update time: %s (\"Update\"/\"Scheduled\" is %d)\n", time.c_str(), settings.scheduleOn);
     const ScheduleTimerState timer = QueryScheduleTimer();
     std::printf("Timer: %s %s\n", timer.installed ? "installed at" : "not installed at",
         ScheduleTimerPath().c_str());

@@ -266,17 +266,6 @@ int FailEarly(const JobOutput& output, const std::string& packagePath, const std
     return Finish(output, report, EXIT_FAILED);
 }
 
-// Ctrl-C, termination and a hang-up: each cancels the job.
-sigset_t StopSignals()
-{
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, SIGINT);
-    sigaddset(&set, SIGTERM);
-    sigaddset(&set, SIGHUP);
-    return set;
-}
-
 // Waits for the running job's end or for Ctrl-C; true when Ctrl-C (or a termination) came.
 bool WaitForJob(CUpdateController& controller, PrintingListener& listener)
 {
@@ -290,6 +279,7 @@ bool WaitForJob(CUpdateController& controller, PrintingListener& listener)
         if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
             controller.CancelManual();
             interrupted = true;
+            WaitAfterStop([&controller] { return controller.ManualRunning(); }, stopSignals);
             break;
         }
     }
@@ -333,7 +323,8 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
     UpdateHooks hooks;
     hooks.readSettings = [&subscriptions] { return subscriptions.Settings(); };
     hooks.syncChannels = [&subscriptions] { return subscriptions.SyncChannels(); };
-    hooks.setRepackable = [&subscriptions](int value) { subscriptions.SetRepackable(value); };
+    hooks.setRepackable
+        = [&subscriptions](int value) { return subscriptions.SetRepackable(value); };
     hooks.collectAllFeeds
         = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
     hooks.treeWhole = [&subscriptions] { return subscriptions.ChannelsRead().ok; };
@@ -517,8 +508,10 @@ int RunUpdateCommand(CommandLine& arguments)
         std::vector<std::string> marked = subscriptions.CollectMarkedFeeds(subscriptions.Root());
         request.feedUrls.insert(request.feedUrls.end(), marked.begin(), marked.end());
     }
-    if (request.feedUrls.empty() && titles.empty())
+    if (request.feedUrls.empty() && titles.empty()) {
         request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
+        request.wholeTree = true;
+    }
     if (sendTarget) {
         // Standard output holds nothing but the JSON object when one is asked for; --quiet
         // means nothing on success, a send included.

@@ -3,6 +3,7 @@
 #include "cli/CliSupport.h"
 #include "cli/Commands.h"
 #include "platform/Installation.h"
+#include "platform/Paths.h"
 
 #include <QCommandLineOption>
 #include <QCommandLineParser>
@@ -128,6 +129,10 @@ int main(int argc, char** argv)
         return EXIT_USAGE;
     }
 
+    if (const std::string problem = ProgramFolderProblem(); !problem.empty()) {
+        PrintError(problem);
+        return EXIT_FAILED;
+    }
     const std::string name = arguments.front();
     arguments.erase(arguments.begin());
     for (const Command& command : commands) {

@@ -235,6 +235,15 @@ void ExpatImpl::SetHandler(CXmlHandler& handler_)
     XML_SetUserData(m_p, handler);
 }
 
+// Pieces that double with what was read: an unfinished token is parsed again at most about
+// twice its length in all, whatever its size up to the largest piece.
+std::size_t ExpatImpl::PieceSize(std::size_t pieceSize, std::size_t readSoFar)
+{
+    if (pieceSize < PIECE_SIZE)
+        return pieceSize;
+    return std::clamp(readSoFar, pieceSize, std::max(pieceSize, LARGEST_PIECE_SIZE));
+}
+
 template <typename ReadPiece>
 int ExpatImpl::ParseLoop(ReadPiece&& readPiece, std::size_t pieceSize, XmlReadStatus* status)
 {
@@ -252,19 +261,22 @@ int ExpatImpl::ParseLoop(ReadPiece&& readPiece, std::size_t pieceSize, XmlReadSt
     // read returns no bytes, so the final parse call always happens and a document cut short
     // is reported as failed instead of as read.
     bool success = true;
+    std::size_t readSoFar = 0;
     for (;;) {
-        void* buffer = XML_GetBuffer(m_p, static_cast<int>(pieceSize));
+        const std::size_t size = PieceSize(pieceSize, readSoFar);
+        void* buffer = XML_GetBuffer(m_p, static_cast<int>(size));
         if (!buffer) {
             success = false;
             break;
         }
-        const long got = readPiece(static_cast<char*>(buffer), pieceSize);
+        const long got = readPiece(static_cast<char*>(buffer), size);
         if (got < 0) {
             outcome.inputFailed = true;
             outcome.reason = std::string("cannot read: ") + std::strerror(errno);
             success = false;
             break;
         }
+        readSoFar += static_cast<std::size_t>(got);
         const bool isFinal = got == 0;
         if (XML_ParseBuffer(m_p, static_cast<int>(got), isFinal) != XML_STATUS_OK) {
             success = false;

@@ -64,8 +64,12 @@ struct XmlReadStatus {
 
 class ExpatImpl {
 public:
-    // The size of the pieces documents are read in.
-    static constexpr std::size_t PIECE_SIZE = 256;
+    // The size of the first piece a document is read in, in normal use. Later pieces grow with
+    // what was read so far, up to LARGEST_PIECE_SIZE: expat parses an unfinished token again
+    // from its start at every piece, so pieces of a fixed size would make one huge attribute
+    // cost time in the square of its length; growing pieces keep the time linear.
+    static constexpr std::size_t PIECE_SIZE = 64 * 1024;
+    static constexpr std::size_t LARGEST_PIECE_SIZE = 16 * 1024 * 1024;
 
     ExpatImpl() = default;
     ~ExpatImpl();
@@ -84,8 +88,10 @@ public:
     // Installs the three forwarding callbacks and makes handler the user data. Needs a parser.
     void SetHandler(CXmlHandler& handler);
 
-    // Reads the file at path in pieces of pieceSize bytes (PIECE_SIZE in normal use; tests use
-    // 1, 2 and 3 to show that results do not depend on where pieces break) and parses them.
+    // Reads the file at path in pieces and parses them. In normal use (pieceSize PIECE_SIZE or
+    // more) the first piece is pieceSize bytes and each later one as large as all read before,
+    // at most LARGEST_PIECE_SIZE; a smaller pieceSize is kept for every piece (tests use 1, 2
+    // and 3 to show that results do not depend on where pieces break).
     // The final parse call is made only on a read that returns no bytes. Returns 1 when the
     // document parsed to its end, 0 when the file cannot be opened or read, the parser stops on
     // an error, or the handler stopped it. The file is opened by InputFile (platform/InputFile.h),
@@ -96,6 +102,10 @@ public:
     // The same loop over bytes in memory (fuzzing and tests).
     int ParseBytes(std::string_view bytes, std::size_t pieceSize = PIECE_SIZE,
         XmlReadStatus* status = nullptr);
+
+    // The size of the next piece when readSoFar bytes were read with the given pieceSize (see
+    // ParseFile).
+    static std::size_t PieceSize(std::size_t pieceSize, std::size_t readSoFar);
 
     // null while no parser exists.
     XML_Parser m_p = nullptr;

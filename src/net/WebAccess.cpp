@@ -687,8 +687,12 @@ int CWebAccess::WithRetries(const std::function<int()>& attempt)
     for (;;) {
         const int result = attempt();
         ++lastAttempts;
-        if (result == WEB_OK || !lastTransient || lastAttempts > retryPolicy.retries)
+        if (result == WEB_OK || !lastTransient || lastAttempts > retryPolicy.retries) {
+            // Otherwise the reason reads as if one try had been made.
+            if (result != WEB_OK && lastAttempts > 1)
+                lastError += " after " + std::to_string(lastAttempts) + " attempts";
             return result;
+        }
         if (!PauseBeforeRetry(retryPolicy.PauseBefore(lastAttempts, lastRetryAfter))) {
             lastError = "the fetch was stopped";
             lastTransient = false;

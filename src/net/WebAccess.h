@@ -186,7 +186,8 @@ public:
 
     // What went wrong in the last fetch that did not end in WEB_OK, in words ("Connection refused",
     // "the address is not an http or https URL", "HTTP status 404", "cannot write the downloaded
-    // file: No space left on device", ...); empty after WEB_OK. For diagnostics: the update job
+    // file: No space left on device", ...), followed by " after <n> attempts" when retries were
+    // spent on it; empty after WEB_OK. For diagnostics: the update job
     // prints it after its described message.
     const std::string& LastError() const { return lastError; }
 

@@ -88,6 +88,21 @@ std::string ProgramFolderPath()
     return DefaultProgramFolderPath();
 }
 
+std::string ProgramFolderProblem()
+{
+    std::string folder = ProgramFolderPath();
+    if (folder.size() > 1)
+        folder.pop_back(); // with its slash, a file's name fails with ENOTDIR, saying nothing
+    struct stat status { };
+    if (::stat(folder.c_str(), &status) != 0 || S_ISDIR(status.st_mode))
+        return {}; // missing: made on first use; unreachable: its files' callers say why
+    const char* kind = S_ISREG(status.st_mode) ? "a regular file"
+        : S_ISFIFO(status.st_mode)             ? "a FIFO"
+        : S_ISSOCK(status.st_mode)             ? "a socket"
+                                               : "a device";
+    return "the program folder " + folder + " is not a folder (" + kind + ")";
+}
+
 bool IsOwnProgramFolder()
 {
     const char* home = std::getenv("CORVANE_HOME");

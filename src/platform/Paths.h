@@ -44,6 +44,11 @@ std::string GetBackupFolder();
 // such as "extract" must not leave a folder behind merely by asking for names).
 std::string ProgramFolderPath();
 
+// Empty when the program folder is a folder (through links) or does not exist yet; else why it
+// cannot be one, naming it: "the program folder <path> is not a folder (a regular file)". A
+// file there would make every reader find nothing and every writer fail.
+std::string ProgramFolderProblem();
+
 // The program folder of a session without CORVANE_HOME: $XDG_DATA_HOME/Corvane/ (when set and
 // absolute), else ~/.local/share/Corvane/. Creates nothing.
 std::string DefaultProgramFolderPath();

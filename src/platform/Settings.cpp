@@ -1,5 +1,6 @@
 #include "platform/Settings.h"
 
+#include "platform/InputFile.h"
 #include "platform/Paths.h"
 
 #include <QDir>
@@ -13,14 +14,33 @@
 #include <system_error>
 #include <variant>
 
+#include <sys/stat.h>
+
 namespace corvane {
 
 namespace {
 
 // QSettings caches its per-user folder for the life of the process, so the file path is formed
 // here each time instead: tests and the command-line program change XDG_CONFIG_HOME.
+// Why the settings file is refused ("not a regular file (a FIFO)"), or empty. QSettings would
+// open a FIFO, a device or a socket and wait for a writer for ever (and a write would go into
+// it). A folder there is left to QSettings, which reads nothing from it and fails to write.
+std::string RefusedBecause()
+{
+    const std::string path = SettingsFilePath();
+    struct stat status { };
+    if (::stat(path.c_str(), &status) != 0 || S_ISREG(status.st_mode) || S_ISDIR(status.st_mode))
+        return {};
+    InputFile file;
+    std::string reason;
+    return file.Open(path, reason) ? std::string() : reason;
+}
+
+// Null when the settings file is refused (RefusedBecause).
 std::unique_ptr<QSettings> OpenStore()
 {
+    if (!RefusedBecause().empty())
+        return nullptr;
     return std::make_unique<QSettings>(
         QString::fromStdString(SettingsFilePath()), QSettings::IniFormat);
 }
@@ -162,6 +182,9 @@ Result<void> Finish(QSettings& store)
 template <class Target> Result<void> WriteGroup(SettingGroup group, const Target& source)
 {
     auto store = OpenStore();
+    if (!store)
+        return Result<void>::Failure(
+            "cannot write the settings file " + SettingsFilePath() + ": " + RefusedBecause());
     for (const SettingInfo& setting : kSettings) {
         if (setting.group == group)
             store->setValue(Key(setting.section, setting.entry), StoredValue(setting, source));
@@ -189,11 +212,19 @@ std::string DefaultOutputPath()
     return (documents + QStringLiteral("/corvane.mrf")).toStdString();
 }
 
+std::string SettingsFileProblem()
+{
+    const std::string reason = RefusedBecause();
+    return reason.empty() ? reason
+                          : "cannot read the settings file " + SettingsFilePath() + ": " + reason;
+}
+
 CorvaneSettings LoadSettings()
 {
     auto store = OpenStore();
     CorvaneSettings settings;
-    ReadInto(*store, settings);
+    if (store)
+        ReadInto(*store, settings);
     return settings;
 }
 
@@ -213,7 +244,8 @@ WindowPlacement LoadWindowPlacement()
 {
     auto store = OpenStore();
     WindowPlacement placement;
-    ReadInto(*store, placement);
+    if (store)
+        ReadInto(*store, placement);
     return placement;
 }
 
@@ -239,6 +271,8 @@ const SettingInfo* FindSetting(const std::string& sectionSlashEntry)
 std::string ReadSettingText(const SettingInfo& setting)
 {
     auto store = OpenStore();
+    if (!store)
+        return "unknown (" + SettingsFileProblem() + ")";
     if (setting.isText)
         return ReadText(*store, setting);
     bool invalid = false;
@@ -271,6 +305,10 @@ std::string CheckSettingText(const SettingInfo& setting, const std::string& valu
 bool WriteSettingText(const SettingInfo& setting, const std::string& value, std::string& error)
 {
     auto store = OpenStore();
+    if (!store) {
+        error = "cannot write the settings file " + SettingsFilePath() + ": " + RefusedBecause();
+        return false;
+    }
     const QString key = Key(setting.section, setting.entry);
     if (setting.isText)
         store->setValue(key, QString::fromStdString(value));

@@ -38,6 +38,12 @@ struct WindowPlacement {
     int x = 10, y = 10, cx = 500, cy = 350; // "WinPos"/"x", "y", "cx", "cy"
 };
 
+// Empty unless a FIFO, a device or a socket stands at the settings file, which opening would
+// block on for ever; then why it is refused, naming it: "cannot read the settings file <path>:
+// not a regular file (a FIFO)". A refused file is neither read (LoadSettings gives the
+// defaults) nor written (every writer fails, "cannot write the settings file <path>: ...").
+std::string SettingsFileProblem();
+
 // Reads every setting of the view in the described order, with defaults for absent values.
 CorvaneSettings LoadSettings();
 

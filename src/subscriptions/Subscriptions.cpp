@@ -3,6 +3,7 @@
 #include "formats/OutlineReader.h"
 #include "formats/OutlineWriter.h"
 #include "platform/AtomicFile.h"
+#include "platform/DiskFull.h"
 #include "platform/InputFile.h"
 #include "platform/Paths.h"
 
@@ -172,6 +173,8 @@ CSubscriptions::~CSubscriptions()
 
 void CSubscriptions::Load(std::string* unreadable)
 {
+    if (const std::string problem = SettingsFileProblem(); unreadable && !problem.empty())
+        *unreadable = problem;
     {
         const CorvaneSettings loaded = LoadSettings();
         std::lock_guard lock(settingsMutex);
@@ -208,19 +211,22 @@ int CSubscriptions::Repackable() const
     return repackable;
 }
 
-void CSubscriptions::SetRepackable(int value)
+Result<void> CSubscriptions::SetRepackable(int value)
 {
     // The update worker and the GUI thread may both get here: without one lock around both
     // steps, one call's member and the other's stored value could be what remains.
     std::lock_guard lock(settingsMutex);
     repackable = value;
-    if (repackableWriter)
-        repackableWriter(value);
-    else
-        StoreRepackable(value);
+    return repackableWriter ? repackableWriter(value) : StoreRepackable(value);
 }
 
-void CSubscriptions::SetRepackableWriter(std::function<void(int)> writer)
+void CSubscriptions::ClearRepackable(SaveResult& save)
+{
+    if (const Result<void> stored = SetRepackable(0); !stored)
+        AddFailure(save, stored.Error());
+}
+
+void CSubscriptions::SetRepackableWriter(std::function<Result<void>(int)> writer)
 {
     std::lock_guard lock(settingsMutex);
     repackableWriter = std::move(writer);
@@ -280,9 +286,11 @@ SaveResult CSubscriptions::SaveChannels()
             break;
         }
 
-    if (!WriteOutlineFile(channels, *doc.root, &reason))
+    if (!WriteOutlineFile(channels, *doc.root, &reason)) {
+        if (IsDiskFullReason(reason))
+            AddFailure(result, DiskFullText(channels));
         AddFailure(result, "the channels file was not saved: " + reason);
-    else
+    } else
         channelsRead = {}; // the file now holds the whole tree
 
     SetSyncChannels(1);
@@ -334,7 +342,7 @@ SaveResult CSubscriptions::Undo()
     else if (!reloaded)
         AddFailure(result, reloaded.message);
     --backupCount;
-    SetRepackable(0);
+    ClearRepackable(result);
     return result;
 }
 
@@ -360,7 +368,7 @@ TreeChange CSubscriptions::Finish(COutlineItem* node, COutlineItem* marksFrom)
     change.changed = true;
     change.node = node;
     change.save = SaveChannels();
-    SetRepackable(0);
+    ClearRepackable(change.save);
     model->UpdateParentMarks(marksFrom);
     return change;
 }
@@ -407,7 +415,7 @@ TreeChange CSubscriptions::Properties(COutlineItem* node, const std::string& tit
     change.changed = true;
     change.node = node;
     change.save = SaveChannels();
-    SetRepackable(0);
+    ClearRepackable(change.save);
     return change;
 }
 
@@ -544,7 +552,7 @@ TreeChange CSubscriptions::ImportOpml(const std::string& path, std::string* unre
     change.changed = true;
     change.node = doc.root.get();
     change.save = SaveChannels();
-    SetRepackable(0);
+    ClearRepackable(change.save);
     return change;
 }
 
@@ -640,7 +648,7 @@ MergeOutcome CSubscriptions::MergeOpml(const std::string& path, std::string* unr
         model->UpdateParentMarks(parent);
     outcome.change.changed = true;
     outcome.change.save = SaveChannels();
-    SetRepackable(0);
+    ClearRepackable(outcome.change.save);
     return outcome;
 }
 

@@ -87,6 +87,7 @@ public:
     // and resets the model. Writes nothing. unreadable, when given, receives why a channels file
     // that stands there could not be read at all (not a regular file, no permission), naming
     // it; it is left as it was otherwise. A caller that gets it should not save over the file.
+    // A settings file that is refused (SettingsFileProblem) is said there too.
     void Load(std::string* unreadable = nullptr);
 
     CCorvaneDoc& Document() { return doc; }
@@ -102,11 +103,12 @@ public:
     int Repackable() const;
     // Sets repackable and writes "Podcast"/"Repackable" at once. Any thread: calls that meet are
     // done one after the other, member and store together, so the last call's value is the one
-    // in memory and in the store.
-    void SetRepackable(int value);
+    // in memory and in the store. Fails, naming the settings file, when the store could not be
+    // written: the value then holds in memory only, and the next run reads the old one.
+    Result<void> SetRepackable(int value);
     // Replaces the writer of "Podcast"/"Repackable" (StoreRepackable), which SetRepackable calls
     // while it holds its lock. For tests that watch the order; call before any job starts.
-    void SetRepackableWriter(std::function<void(int)> writer);
+    void SetRepackableWriter(std::function<Result<void>(int)> writer);
 
     // --- channels file ------------------------------------------------------------------------
     int SyncChannels() const { return syncChannels.load(); }
@@ -217,6 +219,8 @@ public:
 private:
     // The save, repackable and marks steps that end the operations that add or remove nodes.
     TreeChange Finish(COutlineItem* node, COutlineItem* marksFrom);
+    // SetRepackable(0) after a change of the tree; a failure to store it is added to save.
+    void ClearRepackable(SaveResult& save);
     void ResetModel();
     // MergeOpml's placing of one feed: the group chain under the root, found or made.
     COutlineItem* MergeTarget(const COutlineItem& fileFeed, std::vector<COutlineItem*>& touched);
@@ -227,7 +231,7 @@ private:
     mutable std::mutex settingsMutex;
     CorvaneSettings settings;
     int repackable = 0;
-    std::function<void(int)> repackableWriter;
+    std::function<Result<void>(int)> repackableWriter;
     std::atomic<int> syncChannels {1};
     std::uint32_t backupCount = 0;
     std::unique_ptr<COutlineItem> clipboardNode;

@@ -568,13 +568,14 @@ void CCorvaneView::OnHelpContents()
     }
 }
 
-void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
+void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack, bool wholeTree)
 {
     feedUrls = std::move(feeds);
     if (feedUrls.empty())
         return;
     UpdateRequest request;
     request.repack = repack;
+    request.wholeTree = wholeTree;
     request.feedUrls = feedUrls;
     request.outputPath = subscriptions.Settings().outputPath;
     host->RunUpdate(*this, request);
@@ -583,7 +584,7 @@ void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
 
 void CCorvaneView::OnUpdateAll()
 {
-    StartUpdate(subscriptions.CollectAllFeeds(subscriptions.Root()), false);
+    StartUpdate(subscriptions.CollectAllFeeds(subscriptions.Root()), false, true);
 }
 
 void CCorvaneView::OnUpdateMarked()

@@ -135,7 +135,8 @@ private:
     void AfterTreeReset();
     void AfterMove(const SaveResult& save);
     void ReportSave(const SaveResult& result);
-    void StartUpdate(std::vector<std::string> feeds, bool repack);
+    // wholeTree: feeds are every feed of the tree (Update All), the day's update for catch-up.
+    void StartUpdate(std::vector<std::string> feeds, bool repack, bool wholeTree = false);
     // Shows the item menu for item (the short menu of the root when item is invalid) at a
     // viewport point and runs the chosen command.
     void RunContextMenu(const QModelIndex& item, const QPoint& viewportPos);

@@ -17,7 +17,7 @@ UpdateHooks CProgramState::Hooks()
     hooks.collectAllFeeds = [this] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
     hooks.treeWhole = [this] { return subscriptions.ChannelsRead().ok; };
     hooks.syncChannels = [this] { return subscriptions.SyncChannels(); };
-    hooks.setRepackable = [this](int value) { subscriptions.SetRepackable(value); };
+    hooks.setRepackable = [this](int value) { return subscriptions.SetRepackable(value); };
     hooks.scheduledBusy = [this](bool busy) { emit scheduledBusyChanged(busy); };
     return hooks;
 }

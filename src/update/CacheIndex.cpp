@@ -1,12 +1,12 @@
 #include "update/CacheIndex.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/InputFile.h"
 #include "update/CacheNames.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <sys/stat.h>
 #include <utility>
@@ -77,6 +77,28 @@ bool Exists(const std::string& path)
     return ::lstat(path.c_str(), &status) == 0;
 }
 
+// The index file's bytes through InputFile, which refuses a FIFO (that would block every
+// update and clean for good) and anything else that is not a regular file. False with reason
+// when a file stands there that cannot be read; true with no bytes when there is none.
+bool ReadIndexFile(const std::string& path, std::string& bytes, std::string& reason)
+{
+    struct stat status { };
+    if (::stat(path.c_str(), &status) != 0 && errno == ENOENT)
+        return true; // no index yet (or a link to none)
+    InputFile file;
+    if (!file.Open(path, reason))
+        return false;
+    char buffer[65536];
+    for (long count; (count = file.Read(buffer, sizeof buffer)) != 0;) {
+        if (count < 0) {
+            reason = std::string("cannot read: ") + std::strerror(errno);
+            return false;
+        }
+        bytes.append(buffer, static_cast<std::size_t>(count));
+    }
+    return true;
+}
+
 } // namespace
 
 CCacheIndex::CCacheIndex(std::string dataFolder)
@@ -89,9 +111,14 @@ CCacheIndex::CCacheIndex(std::string dataFolder)
 
 void CCacheIndex::Load()
 {
-    std::ifstream in(IndexPath(), std::ios::binary);
+    std::string bytes;
+    if (std::string reason; !ReadIndexFile(IndexPath(), bytes, reason)) {
+        readError = "cannot read the cache index " + IndexPath() + ": " + reason;
+        return;
+    }
+    std::istringstream in(bytes);
     std::string line;
-    if (!in || !std::getline(in, line) || line != INDEX_HEADER)
+    if (!std::getline(in, line) || line != INDEX_HEADER)
         return;
     while (std::getline(in, line)) {
         const std::size_t tab = line.find('\t');
@@ -119,8 +146,10 @@ CCacheIndex::Claim CCacheIndex::ClaimForDownload(const std::string& address, int
             if (origin != origins.end() && Exists(path))
                 continue;
             // Free, or a file of unknown origin: the download must not be answered with a 304
-            // for bytes that may be another address's, so those bytes go.
-            std::remove(path.c_str());
+            // for bytes that may be another address's, so those bytes go. Not while the index is
+            // unread: then every file looks of unknown origin.
+            if (readError.empty())
+                std::remove(path.c_str());
             origins[name] = address;
             changed = newClaim = true;
         }
@@ -134,6 +163,11 @@ bool CCacheIndex::SaveIfChanged(std::string& error)
 {
     if (!changed)
         return true;
+    if (!readError.empty()) {
+        // Written now, the index would forget every origin the unread file held.
+        error = "the cache index was not saved: " + readError;
+        return false;
+    }
     std::ostringstream text;
     text << INDEX_HEADER << '\n';
     for (const auto& [name, address] : origins)

@@ -31,10 +31,17 @@ namespace corvane {
 
 class CCacheIndex {
 public:
-    // The index of the cache in dataFolder (ending in '/'). Reads the index file; a missing or
-    // unreadable one is an empty index (every file of unknown origin). Removes the temporaries a
-    // killed save of the index left.
+    // The index of the cache in dataFolder (ending in '/'). Reads the index file; a missing one
+    // is an empty index (every file of unknown origin). One that stands there but cannot be read
+    // (not a regular file: a FIFO would block for ever; no permission) is an empty index too,
+    // with ReadError saying so, and is never written over. Removes the temporaries a killed save
+    // of the index left.
     explicit CCacheIndex(std::string dataFolder);
+
+    // "cannot read the cache index <path>: <reason>" when the index file could not be read;
+    // empty otherwise. A full update must then claim nothing (a claim then removes no file, and
+    // SaveIfChanged fails with this).
+    const std::string& ReadError() const { return readError; }
 
     // Full update: the cache path that address (of kind CACHE_FEED or CACHE_MP3) downloads
     // into. Claims it for address in memory (SaveIfChanged writes the claim), and removes a file
@@ -81,6 +88,7 @@ private:
     std::unordered_map<std::string, std::string> origins; // file name -> address
     std::unordered_set<std::string> claimedThisRun; // file names
     bool changed = false;
+    std::string readError;
 };
 
 } // namespace corvane

@@ -195,6 +195,11 @@ PruneResult PruneCache(const std::vector<std::string>& feedUrls, const CorvaneSe
     if (::stat(folder.c_str(), &status) != 0)
         return result; // no cache yet
     CCacheIndex index(folder);
+    if (!index.ReadError().empty()) {
+        // Which files are the program's is what the index says: without it none is known.
+        result.errors.push_back(index.ReadError() + "; nothing was removed");
+        return result;
+    }
     Needed needed;
     if (!CollectNeeded(index, folder, feedUrls, settings, options.stop, needed)) {
         result.stopped = true;

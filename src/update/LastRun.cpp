@@ -11,6 +11,7 @@
 #include <QJsonParseError>
 #include <QString>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -47,6 +48,8 @@ QJsonObject ToJson(const LastRun& run)
         {"package", Q(run.packagePath)},
         {"message", Q(run.message)},
         {"failures", failures},
+        {"fullUpdate", run.fullUpdate},
+        {"lastFullUpdate", static_cast<qint64>(run.lastFullUpdate)},
     };
 }
 
@@ -64,6 +67,10 @@ LastRun FromJson(const QJsonObject& object)
     for (const QJsonValue& failure : object.value("failures").toArray())
         run.failures.push_back(
             {S(failure.toObject().value("address")), S(failure.toObject().value("reason"))});
+    const QJsonValue full = object.value("fullUpdate");
+    run.fullUpdate = full.isBool() ? full.toBool() : run.kind != "Re-Pack" && run.packageWritten;
+    const QJsonValue last = object.value("lastFullUpdate");
+    run.lastFullUpdate = last.isDouble() ? last.toInteger() : run.fullUpdate ? run.time : 0;
     return run;
 }
 
@@ -129,7 +136,7 @@ int RunExitStatus(const UpdateJobResult& result, bool interrupted)
 }
 
 LastRun LastRunOf(const UpdateJobResult& result, const std::string& program,
-    const std::string& kind, const std::string& packagePath, bool interrupted)
+    const std::string& kind, const std::string& packagePath, bool interrupted, bool wholeTree)
 {
     LastRun run;
     run.time = static_cast<std::int64_t>(std::time(nullptr));
@@ -142,6 +149,7 @@ LastRun LastRunOf(const UpdateJobResult& result, const std::string& program,
     run.message = run.exitStatus == RUN_INTERRUPTED ? "Cancelled; the previous package was kept."
                                                     : result.finalText;
     run.failures = result.failures;
+    run.fullUpdate = wholeTree && result.packageWritten;
     return run;
 }
 
@@ -150,8 +158,13 @@ std::string LastRunPath()
     return GetProgramFolder() + "last-update.json";
 }
 
-Result<void> WriteLastRun(const LastRun& run)
+Result<void> WriteLastRun(const LastRun& given)
 {
+    LastRun run = given;
+    if (run.fullUpdate)
+        run.lastFullUpdate = run.time;
+    else if (const std::optional<LastRun> previous = ReadLastRun())
+        run.lastFullUpdate = std::max(run.lastFullUpdate, previous->lastFullUpdate);
     const QByteArray bytes = QJsonDocument(ToJson(run)).toJson(QJsonDocument::Indented);
     std::string error;
     if (!WriteFileAtomically(LastRunPath(), std::string_view(bytes.data(), bytes.size()), error))

@@ -7,7 +7,8 @@
 // of corvane-cli and of the desktop program:
 //   {"time": <seconds since 1970, UTC>, "program": "corvane-cli", "kind": "update",
 //    "exitStatus": 3, "packageWritten": true, "packageSize": 123, "package": "<path>",
-//    "message": "<final text>", "failures": [{"address": "...", "reason": "..."}]}
+//    "message": "<final text>", "failures": [{"address": "...", "reason": "..."}],
+//    "fullUpdate": true, "lastFullUpdate": <seconds since 1970, UTC>}
 // Thread: any; each call reads or writes the file anew.
 #pragma once
 
@@ -42,13 +43,26 @@ struct LastRun {
     std::string packagePath;
     std::string message; // the final text, or why nothing was written
     std::vector<UpdateFailure> failures;
+    // A full update of the whole tree that wrote its package: what catch-up counts as "an update
+    // ran". Not a Re-Pack, an update of some feeds, one that found the folder busy, was
+    // cancelled, found no network or could not write the package. A record written before the
+    // field existed counts when it is not a Re-Pack and wrote its package.
+    bool fullUpdate = false;
+    // When the latest full update ended, this run or an earlier one (0: none known). The record
+    // holds the last run only; WriteLastRun carries this over from the record it replaces, so a
+    // Re-Pack or an offline run after the day's update does not hide that update.
+    std::int64_t lastFullUpdate = 0;
 };
 
-// The record of a job that ended now with result.
+// The record of a job that ended now with result. wholeTree: the job was a full update (not a
+// Re-Pack) of every feed of the tree.
 LastRun LastRunOf(const UpdateJobResult& result, const std::string& program,
-    const std::string& kind, const std::string& packagePath, bool interrupted = false);
+    const std::string& kind, const std::string& packagePath, bool interrupted = false,
+    bool wholeTree = false);
 
 std::string LastRunPath(); // GetProgramFolder() + "last-update.json"
+// Writes run with its lastFullUpdate: its own time when it is a full update, else the replaced
+// record's.
 Result<void> WriteLastRun(const LastRun& run);
 // The record, or nullopt when there is none (error empty) or it cannot be read (error says why,
 // naming the file).

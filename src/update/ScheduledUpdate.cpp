@@ -132,7 +132,7 @@ bool CatchUpDue(const LocalTime& now, int scheduleOn, int scheduleHour, int sche
 {
     if (!scheduleOn || updateRunning || !lastUpdate)
         return false;
-    if (scheduleHour < 0 || scheduleHour > 23 || scheduleMinute < 0 || scheduleMinute > 59)
+    if (!ScheduleTimeValid(scheduleHour, scheduleMinute))
         return false;
     return *lastUpdate < LastOccurrence(now, scheduleHour, scheduleMinute);
 }
@@ -274,12 +274,18 @@ bool CUpdateController::NetworkRetryDue()
 }
 
 void CUpdateController::JobEnded(
-    const UpdateJobResult& jobResult, JobKind kind, const std::string& packagePath)
+    const UpdateJobResult& jobResult, JobKind kind, const std::string& packagePath, bool wholeTree)
 {
     UpdateJobResult result = jobResult;
     const bool waiting = kind == JobKind::Scheduled && WaitsForNetwork(result);
-    const Result<void> written = WriteLastRun(
-        LastRunOf(result, program_invocation_short_name, KindName(kind), packagePath));
+    const LastRun run = LastRunOf(result, program_invocation_short_name, KindName(kind),
+        packagePath, false, wholeTree && kind != JobKind::Repack);
+    if (run.fullUpdate) {
+        const LocalTime end = hooks.now ? hooks.now() : LocalTime::Now();
+        std::lock_guard lock(manualEndMutex);
+        lastFullUpdate = end;
+    }
+    const Result<void> written = WriteLastRun(run);
     if (!written)
         std::fprintf(stderr, "%s: %s\n", program_invocation_short_name, written.Error().c_str());
     if (waiting)
@@ -294,7 +300,7 @@ void CUpdateController::JobEnded(
 }
 
 UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string> feedUrls,
-    const std::string& outputPath, const std::string& agent)
+    const std::string& outputPath, const std::string& agent, bool wholeTree)
 {
     UpdateJobSetup setup;
     setup.repack = repack;
@@ -306,8 +312,8 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
     setup.agentName = agent;
     setup.readSettings
         = hooks.readSettings ? hooks.readSettings : std::function<CorvaneSettings()>(LoadSettings);
-    setup.setRepackable
-        = hooks.setRepackable ? hooks.setRepackable : std::function<void(int)>(StoreRepackable);
+    setup.setRepackable = hooks.setRepackable ? hooks.setRepackable
+                                              : std::function<Result<void>(int)>(StoreRepackable);
     setup.updateRunning = &updateRunning;
     setup.connections = connections;
     setup.connectionsPerHost = connectionsPerHost;
@@ -318,8 +324,11 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
     const JobKind kind = repack           ? JobKind::Repack
         : agent == SCHEDULED_UPDATE_AGENT ? JobKind::Scheduled
                                           : JobKind::Update;
-    setup.onResult = [this, kind, path = setup.outputPath](
-                         const UpdateJobResult& result) { JobEnded(result, kind, path); };
+    // A tree that is not the whole channels file has no update of every feed.
+    const bool everyFeed = wholeTree && !repack && (!hooks.treeWhole || hooks.treeWhole());
+    setup.onResult
+        = [this, kind, path = setup.outputPath, everyFeed](
+              const UpdateJobResult& result) { JobEnded(result, kind, path, everyFeed); };
     return setup;
 }
 
@@ -345,8 +354,8 @@ StartResult CUpdateController::StartUpdate(
         return StartResult::NothingToDo;
     manualJob.reset();
 
-    UpdateJobSetup setup
-        = MakeSetup(request.repack, request.feedUrls, request.outputPath, MANUAL_UPDATE_AGENT);
+    UpdateJobSetup setup = MakeSetup(request.repack, request.feedUrls, request.outputPath,
+        MANUAL_UPDATE_AGENT, request.wholeTree);
     if (request.connections > 0) {
         setup.connections = request.connections;
         setup.connectionsPerHost = std::min(setup.connectionsPerHost, request.connections);
@@ -397,16 +406,17 @@ std::optional<LocalTime> CUpdateController::LastManualEnd()
     return lastManualEnd;
 }
 
-// The latest update known: this controller's, or another process's from the program folder's
-// record (corvane-cli under the timer or cron, another desktop session).
-std::optional<LocalTime> CUpdateController::LastKnownUpdate()
+// The latest full update known: this controller's, or another process's from the program
+// folder's record (corvane-cli under the timer or cron, another desktop session).
+std::optional<LocalTime> CUpdateController::LastFullUpdate()
 {
-    std::optional<LocalTime> latest = lastScheduledStart;
-    if (const std::optional<LocalTime> manual = LastManualEnd();
-        manual && (!latest || *latest < *manual))
-        latest = manual;
-    if (const std::optional<LastRun> record = ReadLastRun()) {
-        const LocalTime recorded = LocalTime::FromEpoch(record->time);
+    std::optional<LocalTime> latest;
+    {
+        std::lock_guard lock(manualEndMutex);
+        latest = lastFullUpdate;
+    }
+    if (const std::optional<LastRun> record = ReadLastRun(); record && record->lastFullUpdate) {
+        const LocalTime recorded = LocalTime::FromEpoch(record->lastFullUpdate);
         if (!latest || *latest < recorded)
             latest = recorded;
     }
@@ -427,7 +437,7 @@ bool CUpdateController::TickDue(const LocalTime& now, const CorvaneSettings& set
     if (lastScheduledStart && !(*lastScheduledStart < occurrence))
         return false;
     return CatchUpDue(now, settings.scheduleOn, settings.scheduleHour, settings.scheduleMinute,
-        running, LastKnownUpdate());
+        running, LastFullUpdate());
 }
 
 bool CUpdateController::OnScheduleTick(const LocalTime& now)
@@ -458,7 +468,7 @@ bool CUpdateController::StartScheduled(std::vector<std::string> feeds)
     scheduledJob.reset(); // a finished one: its thread has ended
 
     UpdateJobSetup setup
-        = MakeSetup(false, std::move(feeds), std::string(), SCHEDULED_UPDATE_AGENT);
+        = MakeSetup(false, std::move(feeds), std::string(), SCHEDULED_UPDATE_AGENT, true);
     setup.reportFailures = false;
     setup.onThreadEnd = [busy = hooks.scheduledBusy] {
         if (busy)

@@ -65,6 +65,12 @@ bool ScheduledUpdateDue(const LocalTime& now, int scheduleOn, int scheduleHour, 
 bool CatchUpDue(const LocalTime& now, int scheduleOn, int scheduleHour, int scheduleMinute,
     bool updateRunning, const std::optional<LocalTime>& lastUpdate);
 
+// Whether hour:minute is a time of day (0..23, 0..59); the stored schedule may hold any number.
+inline bool ScheduleTimeValid(int hour, int minute)
+{
+    return hour >= 0 && hour <= 23 && minute >= 0 && minute <= 59;
+}
+
 // The last time the clock showed hour:minute:00 at or before now (today's or yesterday's).
 LocalTime LastOccurrence(const LocalTime& now, int hour, int minute);
 
@@ -123,7 +129,7 @@ struct UpdateHooks {
     std::string channelsPath;
     // Stores "Podcast"/"Repackable" (and the view's member). Called from job threads.
     // Empty: StoreRepackable().
-    std::function<void(int)> setRepackable;
+    std::function<Result<void>(int)> setRepackable;
     // The tray icon: true while a scheduled update runs (icon 145), false after (icon 128).
     // Called from the thread of OnScheduleTick/StartUpdate or from the scheduled job's thread.
     std::function<void(bool busy)> scheduledBusy;
@@ -142,6 +148,9 @@ struct UpdateRequest {
     std::string outputPath; // empty: the settings' outputPath
     // Downloads at once for this job, also the limit for one host; 0: the controller's.
     int connections = 0;
+    // feedUrls are every feed of the tree (Update All): such a full update, once it wrote its
+    // package, is the day's update that catch-up looks for (LastRun::fullUpdate).
+    bool wholeTree = false;
 };
 
 enum class StartResult {
@@ -181,8 +190,10 @@ public:
 
     // The schedule timer's tick. Starts the scheduled update when ScheduledUpdateDue says so with
     // the current settings and the end of the last manual job, or, with "Update"/"Catch Up" on,
-    // when CatchUpDue says so with the latest update known (this controller's jobs and the
-    // program folder's last-update record, which other processes write too); returns true when
+    // when CatchUpDue says so with the latest full update known (LastRun::fullUpdate: this
+    // controller's jobs and the program folder's last-update record, which other processes
+    // write too; a Re-Pack, an update of some feeds, or a run that wrote no package does not
+    // count), and no scheduled update started here since the set time; returns true when
     // it started one. A tick whose feed list is empty starts nothing (and counts as this
     // minute's start), and so does a tick while the systemd timer is installed: then the timer
     // updates, and two schedulers would update twice a day.
@@ -211,22 +222,24 @@ public:
 private:
     CorvaneSettings ReadSettings() const;
     UpdateJobSetup MakeSetup(bool repack, std::vector<std::string> feedUrls,
-        const std::string& outputPath, const std::string& agent);
+        const std::string& outputPath, const std::string& agent, bool wholeTree);
     void StopScheduled();
     std::optional<LocalTime> LastManualEnd();
     bool TickDue(const LocalTime& now, const CorvaneSettings& settings);
-    std::optional<LocalTime> LastKnownUpdate();
+    std::optional<LocalTime> LastFullUpdate();
     bool StartScheduled(std::vector<std::string> feeds);
-    void JobEnded(const UpdateJobResult& result, JobKind kind, const std::string& packagePath);
+    void JobEnded(const UpdateJobResult& result, JobKind kind, const std::string& packagePath,
+        bool wholeTree);
     bool WaitsForNetwork(UpdateJobResult& result);
     bool NetworkRetryDue();
 
     UpdateHooks hooks;
     std::atomic<bool> updateRunning {false};
     std::optional<LocalTime> lastScheduledStart;
-    // Written by a manual job's thread as it ends.
+    // Written by a manual job's thread as it ends, and (lastFullUpdate) by any job's.
     mutable std::mutex manualEndMutex;
     std::optional<LocalTime> lastManualEnd;
+    std::optional<LocalTime> lastFullUpdate; // the end of this controller's last full update
     mutable std::mutex jobEndedMutex;
     JobEndedListener jobEnded;
     SilentUpdateListener silentListener;

@@ -133,7 +133,12 @@ void CTaskScheduler::PlaceInCache(std::vector<UpdateTask>& batch)
     std::vector<UpdateTask*> newlyClaimed;
     for (UpdateTask& task : batch) {
         const int kind = task.kind == UpdateTask::Kind::Feed ? CACHE_FEED : CACHE_MP3;
-        if (options.repack) {
+        if (!cacheIndex->ReadError().empty()) {
+            // Neither a claim (it would remove every cached file as one of unknown origin) nor
+            // a look into a cache whose origins are unknown.
+            task.cacheError = cacheIndex->ReadError();
+            task.cachePath = CacheFileName(task.url, kind); // orders the chains only
+        } else if (options.repack) {
             task.cachePath = cacheIndex->Find(task.url, kind);
             task.inCache = !task.cachePath.empty();
             if (!task.inCache)
@@ -185,15 +190,15 @@ UpdateTask* CTaskScheduler::NextDownload()
 
 int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error, bool& reachedNoServer) const
 {
+    if (!task.cacheError.empty()) {
+        error = task.cacheError;
+        return WEB_ERR_REQUEST;
+    }
     if (options.repack) {
         if (task.inCache && FileExists(task.cachePath))
             return WEB_OK;
         error = "the download cache holds no copy of it";
         return 0;
-    }
-    if (!task.cacheError.empty()) {
-        error = task.cacheError;
-        return WEB_ERR_REQUEST;
     }
     const RunningWorkTicket ticket(options.board, RunningWork::Kind::Download, task.url);
     CWebAccess web(options.agentName);

@@ -1,6 +1,7 @@
 #include "update/UpdateJob.h"
 
 #include "platform/AtomicFile.h"
+#include "platform/DiskFull.h"
 #include "platform/Paths.h"
 #include "platform/Settings.h"
 
@@ -34,6 +35,12 @@ std::string UpdateFinalText(std::uint64_t packageSize, bool anyFailed)
 std::string UpdateFailureText(const std::string& address)
 {
     return FetchFailureText(address);
+}
+
+std::string UpdateFailureText(
+    const std::string& address, const std::string& path, const std::string& reason)
+{
+    return IsDiskFullReason(reason) ? DiskFullText(path) : UpdateFailureText(address);
 }
 
 std::string UpdateNotWrittenText(const std::string& outputPath, const std::string& packageError)
@@ -236,14 +243,18 @@ private:
         return !setup.repack && !setup.feedUrls.empty() && feedRecords == 0;
     }
 
+    // A "Repackable" that the settings file did not take is told (not counted as a failed feed).
+    void TellUnstored(const corvane::Result<void>& stored);
     // Re-Pack: the feeds whose documents the cache does not hold.
-    void MissingFromCache(const std::string& url);
+    // cacheError: why the cache could not be looked into (its index unreadable), else empty.
+    void MissingFromCache(const std::string& url, const std::string& cacheError = {});
     // Re-Pack: a package without feeds that the previous one has, for no choice of the user's,
     // would replace a better one on the phone.
     bool LosesFeeds();
 
     std::stop_token stop;
     std::vector<std::string> missingFeeds;
+    std::string cacheUnreadable; // Re-Pack: why the cache could not be looked into
     bool anyFailed = false;
     std::size_t feedRecords = 0; // feed records written into the package
     int previousRepackable = 0; // "Repackable" as the job found it
@@ -278,16 +289,39 @@ void CUpdateJob::Impl::Failure(const std::string& address, const std::string& te
     listener.OnFailure(text, reason);
 }
 
-void CUpdateJob::Impl::MissingFromCache(const std::string& url)
+void CUpdateJob::Impl::TellUnstored(const corvane::Result<void>& stored)
+{
+    if (stored)
+        return;
+    // Not a failed feed: the package is as good; but the next run reads the old value.
+    failures.push_back({std::string(), stored.Error()});
+    if (!setup.reportFailures)
+        return;
+    {
+        std::lock_guard lock(listenerMutex);
+        if (cancelled)
+            return;
+    }
+    listener.OnFailure(stored.Error(), "\"Podcast\"/\"Repackable\" was not stored");
+}
+
+void CUpdateJob::Impl::MissingFromCache(const std::string& url, const std::string& cacheError)
 {
     missingFeeds.push_back(url);
-    Failure(url, RepackMissingFeedText(url), "not in the download cache; run an update");
+    if (!cacheError.empty())
+        cacheUnreadable = cacheError;
+    Failure(url, RepackMissingFeedText(url),
+        cacheError.empty() ? "not in the download cache; run an update" : cacheError);
 }
 
 bool CUpdateJob::Impl::LosesFeeds()
 {
     if (!setup.repack || missingFeeds.empty())
         return false;
+    if (!cacheUnreadable.empty()) {
+        packageError = cacheUnreadable; // every feed would be left out
+        return true;
+    }
     const std::size_t lost = FeedsHeldBy(setup.outputPath, missingFeeds);
     if (lost == 0)
         return false; // the previous package lacked them too
@@ -304,18 +338,20 @@ void CUpdateJob::Impl::ProgressStep()
 
 void CUpdateJob::Impl::Begin()
 {
+    corvane::Result<void> stored;
     {
         std::lock_guard lock(listenerMutex);
         if (!cancelled) {
             if (!setup.repack && setup.setRepackable) {
                 previousRepackable
                     = (setup.readSettings ? setup.readSettings() : setup.settings).repackable;
-                setup.setRepackable(0);
+                stored = setup.setRepackable(0);
             }
             listener.OnProgressRange(
                 static_cast<int>(std::min<std::size_t>(setup.feedUrls.size(), 0x7fffffff)));
         }
     }
+    TellUnstored(stored);
     if (!setup.repack)
         CreateDataFolder(); // a failure shows up as failed downloads
 }
@@ -353,7 +389,9 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
     CTaskScheduler& scheduler, UpdateTask& enclosure)
 {
     if (enclosure.fetchResult != WEB_OK) {
-        Failure(enclosure.url, UpdateFailureText(enclosure.url), enclosure.fetchError);
+        Failure(enclosure.url,
+            UpdateFailureText(enclosure.url, enclosure.cachePath, enclosure.fetchError),
+            enclosure.fetchError);
         scheduler.MarkPacked(enclosure);
         return Packed::Go;
     }
@@ -365,7 +403,9 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackEnclosure(
             return Packed::Stopped;
         if (enclosure.convertResult != 0) {
             // Undecodable audio: no record at all, never an empty AMR record.
-            Failure(enclosure.url, UpdateFailureText(enclosure.url), enclosure.convertError);
+            Failure(enclosure.url,
+                UpdateFailureText(enclosure.url, enclosure.amrPath, enclosure.convertError),
+                enclosure.convertError);
             scheduler.MarkPacked(enclosure);
             return Packed::Go;
         }
@@ -390,10 +430,10 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
 {
     if (feed.fetchResult != WEB_OK) {
         if (setup.repack)
-            MissingFromCache(feed.url);
+            MissingFromCache(feed.url, feed.cacheError);
         else
-            Failure(
-                feed.url, UpdateFailureText(feed.url), feed.fetchError, feed.fetchReachedNoServer);
+            Failure(feed.url, UpdateFailureText(feed.url, feed.cachePath, feed.fetchError),
+                feed.fetchError, feed.fetchReachedNoServer);
         scheduler.MarkPacked(feed);
         for (UpdateTask* enclosure : feed.enclosures)
             scheduler.MarkPacked(*enclosure);
@@ -468,9 +508,17 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
             }
         }
     }
-    if (!outcome.cancelled && !packageError.empty() && !nothingFetched)
-        Failure(
-            std::string(), packageError, std::string()); // outside the lock: the user answers it
+    // The cache changed in no feed, so what Re-Pack would make is what it made before.
+    if (!setup.repack && setup.setRepackable
+        && (committed || (nothingFetched && !outcome.cancelled)))
+        TellUnstored(setup.setRepackable(committed ? 1 : previousRepackable));
+    // Outside the lock: the user answers it.
+    if (!outcome.cancelled && !packageError.empty() && !nothingFetched) {
+        if (IsDiskFullReason(packageError))
+            Failure(std::string(), DiskFullText(setup.outputPath), packageError);
+        else
+            Failure(std::string(), packageError, std::string());
+    }
     std::lock_guard lock(listenerMutex);
     outcome.anyFailed = anyFailed;
     outcome.failures = failures;
@@ -490,9 +538,6 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
         outcome.finalText = committed ? UpdateFinalText(package->Size(), anyFailed)
             : nothingFetched          ? UpdateNothingFetchedText()
                                       : UpdateNotWrittenText(setup.outputPath, packageError);
-        // The cache changed in no feed, so what Re-Pack would make is what it made before.
-        if (!setup.repack && setup.setRepackable && (committed || nothingFetched))
-            setup.setRepackable(committed ? 1 : previousRepackable);
         if (!cancelled)
             listener.OnFinished(outcome.finalText, anyFailed);
     } else {

@@ -46,8 +46,9 @@ public:
     virtual void OnProgressStep() = 0;
     // A failure the user must acknowledge: the job waits until this returns.
     // text is "Failed to get <address>, please check the URL and the Internet connection."
-    // (or the package's write error); reason says what went wrong in words ("HTTP status 404",
-    // "Connection refused", a disk error), for a detail line beside the text; it may be empty.
+    // (or the package's write error, or, when a disk is full, DiskFullText); reason says what went
+    // wrong in words ("HTTP status 404", "Connection refused", a disk error), for a detail line
+    // beside the text; it may be empty.
     virtual void OnFailure(const std::string& text, const std::string& reason) = 0;
     // The job reached its end (not called after a cancel). finalText is the status shown last:
     // UpdateFinalText when the package was written, UpdateNothingFetchedText when every feed
@@ -97,8 +98,9 @@ struct UpdateJobSetup {
     // package written (not after a cancel or a package write error). When every feed failed
     // (UpdateNothingFetchedText) it is called at the end with the value the job found, since the
     // cache then changed in nothing that Re-Pack packs. Called from the job's thread. May be
-    // empty.
-    std::function<void(int)> setRepackable;
+    // empty. A failure (the settings file cannot be written) is told to the listener as a
+    // failure without an address; it does not count as a failed feed.
+    std::function<Result<void>(int)> setRepackable;
 
     // Full update only: when set, and the settings read at the end still have prune on, the
     // cache is pruned (PruneCache) against these feeds once the package was committed; not after
@@ -171,6 +173,10 @@ struct UpdateJobResult {
 std::string UpdateFinalText(std::uint64_t packageSize, bool anyFailed);
 // The update job's name for FetchFailureText (net/WebAccess.h): the same sentence.
 std::string UpdateFailureText(const std::string& address);
+// The sentence for a failure of address whose reason is given: the disk's (DiskFullText, naming
+// path, the file that could not be written) when the disk is full, else the one above.
+std::string UpdateFailureText(
+    const std::string& address, const std::string& path, const std::string& reason);
 // The final text when the package could not be written: "The package <outputPath> was not
 // written: <reason>". The reason is what packageError says after the package's own name, or the
 // whole of packageError when it does not name the package.

@@ -12,6 +12,8 @@
 #include <QJsonParseError>
 
 #include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -246,6 +248,28 @@ TEST_F(CommandLineTest, VersionPrintsTheProjectsVersion)
         EXPECT_EQ(run.out, std::string("corvane-cli ") + CORVANE_VERSION + "\n");
         EXPECT_EQ(run.err, "");
     }
+}
+
+// A program folder that is a file (or a FIFO) would read as an empty tree with exit 0 and fail
+// every write: refused before the command runs, naming it. A link to a folder is a folder.
+TEST_F(CommandLineTest, AHomeThatIsNoFolderIsRefused)
+{
+    const std::string file = temp.Write("a-file", "not a folder");
+    const std::string fifo = temp.File("a-fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& notFolder : {file, fifo, file + "/"}) {
+        for (const std::vector<std::string>& command : std::vector<std::vector<std::string>> {
+                 {"--home", notFolder, "list"}, {"--home", notFolder, "update"}}) {
+            const CliRun run = Run(command);
+            EXPECT_EQ(run.exitCode, 1) << notFolder << " " << command.back();
+            const std::string named = notFolder == fifo ? fifo : file;
+            EXPECT_NE(
+                run.err.find("the program folder " + named + " is not a folder"), std::string::npos)
+                << run.err;
+        }
+    }
+    ASSERT_EQ(::symlink(home.c_str(), temp.File("link-home").c_str()), 0);
+    EXPECT_EQ(Run({"--home", temp.File("link-home"), "list"}).exitCode, 0);
 }
 
 TEST_F(CommandLineTest, QuietPrintsNothingWhenAllGoesWell)

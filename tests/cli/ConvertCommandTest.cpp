@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 namespace {
 
 // Runs corvane-cli with the arguments; gives the exit code and what went to standard error.
@@ -20,15 +22,24 @@ int Cli(const std::vector<std::string>& arguments, std::string* errors = nullptr
     return run.exitCode;
 }
 
+// A stereo tone of seconds as dir/in.mp3; empty when sox or lame failed.
+std::string ToneMp3(const TempDir& dir, const char* seconds)
+{
+    const std::string wav = dir.File("in.wav");
+    const std::string mp3 = dir.File("in.mp3");
+    if (!RunQuiet("sox -n -r 44100 -c 2 " + ShellQuote(wav) + " synth " + seconds + " sine 440")
+        || !RunQuiet("lame --quiet -b 128 " + ShellQuote(wav) + " " + ShellQuote(mp3)))
+        return {};
+    return mp3;
+}
+
 } // namespace
 
 TEST(ConvertCommand, WritesTheFileWithTheOptions)
 {
     TempDir dir;
-    const std::string wav = dir.File("in.wav");
-    const std::string mp3 = dir.File("in.mp3");
-    ASSERT_TRUE(RunQuiet("sox -n -r 44100 -c 2 " + ShellQuote(wav) + " synth 2.5 sine 440"));
-    ASSERT_TRUE(RunQuiet("lame --quiet -b 128 " + ShellQuote(wav) + " " + ShellQuote(mp3)));
+    const std::string mp3 = ToneMp3(dir, "2.5");
+    ASSERT_FALSE(mp3.empty());
     const std::string amr = dir.File("out.amr");
 
     EXPECT_EQ(Cli({"convert", mp3, amr}), 0);
@@ -51,6 +62,26 @@ TEST(ConvertCommand, FailuresNameTheFile)
 
     EXPECT_EQ(Cli({"convert", dir.File("none.mp3"), dir.File("o.amr")}, &errors), 1);
     EXPECT_NE(errors.find("none.mp3"), std::string::npos) << errors;
+}
+
+// OUT naming the MP3 itself, by another spelling, a symbolic link or a hard link, would replace
+// the MP3 with its own conversion: refused, naming both, and the MP3 stays as it was.
+TEST(ConvertCommand, AnOutputThatIsTheInputIsRefused)
+{
+    TempDir dir;
+    const std::string mp3 = ToneMp3(dir, "0.5");
+    ASSERT_FALSE(mp3.empty());
+    const std::string original = ReadWholeFile(mp3);
+    ASSERT_EQ(::symlink(mp3.c_str(), dir.File("link.amr").c_str()), 0);
+    ASSERT_EQ(::link(mp3.c_str(), dir.File("hard.amr").c_str()), 0);
+    for (const std::string& out :
+        {mp3, dir.Path() + "/./in.mp3", dir.File("link.amr"), dir.File("hard.amr")}) {
+        std::string errors;
+        EXPECT_EQ(Cli({"convert", mp3, out}, &errors), 1) << out;
+        EXPECT_NE(errors.find("is the MP3 file itself"), std::string::npos) << errors;
+        EXPECT_NE(errors.find(out), std::string::npos) << errors;
+        EXPECT_EQ(ReadWholeFile(mp3), original) << out;
+    }
 }
 
 TEST(ConvertCommand, WrongUsage)

@@ -155,6 +155,29 @@ TEST_F(ScheduleCommandTest, StatusShowsTheLastUpdate)
     EXPECT_NE(status.out.find("  Package: " + Output()), std::string::npos);
 }
 
+// A stored time that is no time of day is shown as the values stored, never as "-1:-7".
+TEST_F(ScheduleCommandTest, StatusSaysWhichStoredTimeIsNotValid)
+{
+    struct Case {
+        const char* hour;
+        const char* minute;
+        const char* shown;
+    } cases[] = {
+        {"6", "5", "Update time: 06:05 "},
+        {"garbage", "-7", "Update time: not valid (Update/Hour=garbage (invalid: 0 to 23"},
+        {"25", "0", "Update time: not valid (Update/Hour=25 (invalid: 0 to 23"},
+        {"6", "-7", ", Update/Minute=-7 (invalid: 0 to 59"},
+    };
+    for (const Case& c : cases) {
+        temp.Write("home/Corvane.conf",
+            std::string("[Update]\nHour=") + c.hour + "\nMinute=" + c.minute + "\n");
+        const CliRun status = Schedule("status");
+        EXPECT_EQ(status.exitCode, 0);
+        EXPECT_NE(status.out.find(c.shown), std::string::npos) << status.out;
+        EXPECT_EQ(status.out.find(":-"), std::string::npos) << status.out;
+    }
+}
+
 // Two updates of one program folder started together: one writes its package, the other
 // waits, gives up with exit status 75 and a message naming the folder, and writes nothing.
 TEST_F(ScheduleCommandTest, TwoUpdatesAtOnceOneRunsTheOtherSkips)

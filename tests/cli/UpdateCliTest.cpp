@@ -165,6 +165,7 @@ TEST_F(UpdateCliTest, WaitingForTheNetworkTriesAgainThenGivesUp)
     unsetenv("CORVANE_NETWORK_WAIT_MS");
 }
 
+// Ctrl-C, SIGTERM and a hang-up each end an update that waits for a server.
 TEST_F(UpdateCliTest, CtrlCStopsAtOnceAndKeepsThePreviousPackage)
 {
     temp.Write("out/corvane.mrf", "previous package");
@@ -172,15 +173,18 @@ TEST_F(UpdateCliTest, CtrlCStopsAtOnceAndKeepsThePreviousPackage)
     server.SetDelay("/hang.rss", std::chrono::seconds(30));
     Subscribe({{"Hang", server.Url("/hang.rss")}});
 
-    CliProcess process({"update", "--output", Output()}, temp.File("stderr"));
-    ASSERT_GT(process.Pid(), 0);
-    for (int i = 0; i < 1000 && server.Hits("/hang.rss") == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_EQ(server.Hits("/hang.rss"), 1);
-    kill(process.Pid(), SIGINT);
-    EXPECT_EQ(process.Wait(), 130);
-    EXPECT_EQ(ReadWholeFile(Output()), "previous package");
-    EXPECT_EQ(Stderr().find("Finished."), std::string::npos);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const int hits = server.Hits("/hang.rss");
+        CliProcess process({"update", "--output", Output()}, temp.File("stderr"));
+        ASSERT_GT(process.Pid(), 0);
+        for (int i = 0; i < 1000 && server.Hits("/hang.rss") == hits; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        ASSERT_EQ(server.Hits("/hang.rss"), hits + 1) << signal;
+        kill(process.Pid(), signal);
+        EXPECT_EQ(process.Wait(), 130) << signal;
+        EXPECT_EQ(ReadWholeFile(Output()), "previous package");
+        EXPECT_EQ(Stderr().find("Finished."), std::string::npos);
+    }
 }
 
 // A package that cannot be written fails the command: the last line says so, naming the file
@@ -277,4 +281,47 @@ TEST_F(UpdateCliTest, ATerminalShowsTheRunningDownloadsOnOneLine)
     EXPECT_NE(shown.find("\r\033[K(1/1 feeds)"), std::string::npos) << shown;
     EXPECT_NE(
         shown.find(UpdateFinalText(ReadWholeFile(Output()).size(), false)), std::string::npos);
+}
+
+// A FIFO where the settings file or the cache index belongs is refused as the readers refuse
+// one, naming it: without a writer, opening it would block list, update and clean for good (the
+// time limit turns such a hang into a failure here). Nothing of the cache is removed.
+TEST_F(UpdateCliTest, AFifoAtTheSettingsFileOrTheCacheIndexIsRefused)
+{
+    server.Serve("/f.rss", Rss("F", {}));
+    Subscribe({{"F", server.Url("/f.rss")}});
+    temp.Write("home/data/kept.xml", "<rss/>");
+    const std::string settings = home + "/Corvane.conf";
+    const std::string index = home + "/data/.corvane-cache-index";
+    struct Case {
+        std::string fifo;
+        std::vector<std::string> command;
+        int exitCode;
+    } cases[] = {
+        {settings, {"list"}, 1},
+        {settings, {"update", "--output", Output()}, 1},
+        {settings, {"clean"}, 1},
+        {index, {"update", "--output", Output()}, 1},
+        {index, {"repack", "--output", Output()}, 1},
+        {index, {"clean"}, 1},
+    };
+    for (const Case& c : cases) {
+        ::unlink(settings.c_str());
+        ::unlink(index.c_str());
+        ASSERT_EQ(::mkfifo(c.fifo.c_str(), 0600), 0);
+        if (c.command.front() == "repack") {
+            CSubscriptions subscriptions;
+            subscriptions.Load();
+            ASSERT_TRUE(subscriptions.SetRepackable(1)) << c.fifo;
+        }
+        CliRunOptions options;
+        options.timeLimit = std::chrono::seconds(20);
+        const CliRun run = RunCli(c.command, options);
+        EXPECT_EQ(run.exitCode, c.exitCode) << c.command.front() << " " << c.fifo << "\n"
+                                            << run.err;
+        EXPECT_NE(run.err.find(c.fifo), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("not a regular file (a FIFO)"), std::string::npos) << run.err;
+        EXPECT_TRUE(FileExists(home + "/data/kept.xml")) << c.command.front();
+    }
+    EXPECT_FALSE(FileExists(Output()));
 }

@@ -115,6 +115,51 @@ TEST(ExpatImpl, PieceSizeDoesNotChangeWhereAFaultIsFound)
     }
 }
 
+TEST(ExpatImpl, PiecesGrowInNormalUseAndStayFixedForTests)
+{
+    constexpr std::size_t kFirst = ExpatImpl::PIECE_SIZE;
+    constexpr std::size_t kLargest = ExpatImpl::LARGEST_PIECE_SIZE;
+    struct Case {
+        std::size_t pieceSize, readSoFar, expected;
+    } cases[] = {
+        {1, 0, 1},
+        {3, 50 << 20, 3},
+        {kFirst, 0, kFirst},
+        {kFirst, kFirst, kFirst},
+        {kFirst, 5 << 20, 5 << 20},
+        {kFirst, std::size_t(1) << 40, kLargest},
+        {2 * kLargest, 0, 2 * kLargest},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ExpatImpl::PieceSize(c.pieceSize, c.readSoFar), c.expected)
+            << c.pieceSize << " after " << c.readSoFar;
+
+    // expat parses an unfinished token again from its start at each piece: within one 6 MB
+    // attribute the bytes it scans are the sum of what was read before each piece, which must
+    // stay a small multiple of the attribute's length, not grow with its square.
+    constexpr std::size_t kAttribute = 6 << 20;
+    std::size_t read = 0, scanned = 0, pieces = 0;
+    while (read < kAttribute) {
+        read += ExpatImpl::PieceSize(kFirst, read);
+        scanned += read;
+        ++pieces;
+    }
+    EXPECT_LE(scanned, 3 * kAttribute);
+    EXPECT_LE(pieces, 10u);
+}
+
+TEST(ExpatImpl, HugeAttributeReadsWholeInNormalUse)
+{
+    const std::string url = "http://x/" + std::string(1 << 20, 'a') + ".mp3";
+    const std::string document = "<rss><channel><title>T</title><item><enclosure url=\"" + url
+        + "\" type=\"audio/mpeg\" length=\"1\"/></item></channel></rss>";
+    std::unique_ptr<CFeedChannel> channel;
+    ASSERT_EQ(ReadFeedBytes(document, channel), 1);
+    ASSERT_NE(channel->firstItem, nullptr);
+    ASSERT_TRUE(channel->firstItem->enclosureUrl);
+    EXPECT_EQ(*channel->firstItem->enclosureUrl, url);
+}
+
 TEST(ExpatImpl, EntityAmplificationIsRefused)
 {
     std::string document = "<?xml version=\"1.0\"?>\n<!DOCTYPE rss [\n<!ENTITY l0 \"lol\">\n";

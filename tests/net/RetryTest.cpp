@@ -111,7 +111,7 @@ TEST_F(RetryTest, AServerThatStaysUnavailableEndsWithItsStatus)
     EXPECT_EQ(web.FetchUrl(server.Url("/feed"), body), 503);
     EXPECT_EQ(web.LastAttempts(), 4);
     EXPECT_EQ(server.Hits("/feed"), 4);
-    EXPECT_EQ(web.LastError(), "HTTP status 503");
+    EXPECT_EQ(web.LastError(), "HTTP status 503 after 4 attempts");
     EXPECT_TRUE(web.LastFailureIsTransient());
     EXPECT_EQ(body, "previous");
 }
@@ -133,6 +133,7 @@ TEST_F(RetryTest, RefusedConnectionsAreRetried)
     EXPECT_EQ(web.LastAttempts(), 3);
     EXPECT_TRUE(web.LastFailureIsTransient());
     EXPECT_NE(web.LastError().find("onnect"), std::string::npos) << web.LastError();
+    EXPECT_NE(web.LastError().find(" after 3 attempts"), std::string::npos) << web.LastError();
 }
 
 TEST_F(RetryTest, AStopEndsThePauseAtOnce)

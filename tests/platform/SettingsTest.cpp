@@ -9,6 +9,8 @@
 
 #include <filesystem>
 
+#include <sys/stat.h>
+
 using namespace corvane;
 
 namespace {
@@ -334,6 +336,34 @@ TEST_F(SettingsTest, AFailedWriteIsReportedNamingTheFileAndTheReason)
         EXPECT_EQ(written.Error().rfind(expected, 0), 0u) << written.Error();
         EXPECT_GT(written.Error().size(), expected.size()) << written.Error();
     }
+}
+
+// A FIFO at the settings file would block the first read for good: it is refused, read as the
+// defaults and never written; a regular file and a folder are not refused.
+TEST_F(SettingsTest, AFifoAtTheSettingsFileIsRefusedWithoutWaiting)
+{
+    std::filesystem::create_directories(home);
+    ASSERT_EQ(::mkfifo(SettingsPath().c_str(), 0600), 0);
+    const std::string problem = SettingsFileProblem();
+    EXPECT_EQ(problem,
+        "cannot read the settings file " + SettingsPath() + ": not a regular file (a FIFO)");
+    EXPECT_EQ(LoadSettings().scheduleHour, CorvaneSettings().scheduleHour);
+    EXPECT_EQ(LoadWindowPlacement().cx, WindowPlacement().cx);
+    const std::string expected
+        = "cannot write the settings file " + SettingsPath() + ": not a regular file (a FIFO)";
+    for (const Result<void>& written : {SaveOptions(CorvaneSettings()), StoreRepackable(1),
+             SaveWindowPlacement(WindowPlacement())})
+        EXPECT_EQ(written.Error(), expected);
+    std::string error;
+    EXPECT_FALSE(WriteSettingText(*FindSetting("Update/Hour"), "5", error));
+    EXPECT_EQ(error, expected);
+
+    std::filesystem::remove(SettingsPath());
+    EXPECT_EQ(SettingsFileProblem(), "");
+    EXPECT_TRUE(StoreRepackable(1));
+    EXPECT_EQ(SettingsFileProblem(), "");
+    BlockSettingsFile();
+    EXPECT_EQ(SettingsFileProblem(), "");
 }
 
 } // namespace

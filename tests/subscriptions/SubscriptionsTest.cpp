@@ -692,11 +692,28 @@ TEST_F(SubscriptionsTest, SetRepackableThatArrivesDuringAWriteWaitsForIt)
         }
         std::lock_guard lock(mutex);
         stored.push_back(value);
+        return Result<void>();
     });
     subscriptions->SetRepackable(0);
     second.join();
     EXPECT_EQ(stored, (std::vector<int> {0, 1}));
     EXPECT_EQ(subscriptions->Repackable(), 1);
+}
+
+// A change of the tree whose "Repackable" 0 the settings file does not take says so in its save
+// outcome, naming the file: the channels file was saved, but the next run would offer Re-Pack.
+TEST_F(SubscriptionsTest, AChangeWhoseRepackableCannotBeStoredSaysSo)
+{
+    auto subscriptions = StartWithFile();
+    const std::string message = "cannot write the settings file /c/Corvane.conf: full";
+    subscriptions->SetRepackableWriter([&message](int) { return Result<void>::Failure(message); });
+    const TreeChange change
+        = subscriptions->NewFeed(subscriptions->Root(), "N", "http://n/", "", "");
+    ASSERT_TRUE(change.changed);
+    EXPECT_FALSE(change.save.ok);
+    EXPECT_EQ(change.save.message, message);
+    EXPECT_NE(ReadWholeFile(ChannelsPath()).find("http://n/"), std::string::npos);
+    EXPECT_EQ(subscriptions->SetRepackable(1).Error(), message);
 }
 
 } // namespace

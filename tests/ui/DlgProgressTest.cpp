@@ -51,7 +51,10 @@ struct JobFixture : ::testing::Test {
         UpdateHooks hooks;
         hooks.readSettings = [this] { return settings; };
         hooks.syncChannels = [] { return 0; };
-        hooks.setRepackable = [this](int value) { repackable = value; };
+        hooks.setRepackable = [this](int value) {
+            repackable = value;
+            return Result<void>();
+        };
         hooks.collectAllFeeds = [this] { return scheduledFeeds; };
         hooks.scheduledBusy
             = [this](bool busy) { RecordTrayIcon(busy ? TRAY_ICON_BUSY : TRAY_ICON_NORMAL); };

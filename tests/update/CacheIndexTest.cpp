@@ -188,3 +188,43 @@ TEST_F(CacheIndexTest, IndexKeepsAddressesWithAnyBytesAndIgnoresWhatItCannotRead
     WriteFile(Data() + ".corvane-cache-index", "something else\n");
     EXPECT_EQ(CCacheIndex(Data()).Find(odd, CACHE_MP3), "");
 }
+
+// A FIFO at the index would block every update, Re-Pack and clean for good. It is refused: the
+// index reads as unreadable and is never written over, an update fetches nothing and removes
+// no cached file (all would look of unknown origin), and Re-Pack keeps the previous package.
+TEST_F(CacheIndexTest, AFifoAtTheIndexIsRefusedAndNothingOfTheCacheIsLost)
+{
+    server.Serve("/a.rss", Rss("A", {}));
+    const std::string feed = server.Url("/a.rss");
+    RunClean(Setup({feed}));
+    const std::string cached = CCacheIndex(Data()).Find(feed, CACHE_FEED);
+    ASSERT_FALSE(cached.empty());
+    const std::string index = Data() + ".corvane-cache-index";
+    ASSERT_EQ(::unlink(index.c_str()), 0);
+    ASSERT_EQ(::mkfifo(index.c_str(), 0600), 0);
+    const std::string expected
+        = "cannot read the cache index " + index + ": not a regular file (a FIFO)";
+    {
+        CCacheIndex unread(Data());
+        EXPECT_EQ(unread.ReadError(), expected);
+        EXPECT_FALSE(unread.ClaimForDownload(feed, CACHE_FEED).path.empty());
+        std::string error;
+        EXPECT_FALSE(unread.SaveIfChanged(error));
+        EXPECT_NE(error.find(expected), std::string::npos) << error;
+    }
+    const std::string previous = ReadWholeFile(Output());
+    for (const bool repack : {false, true}) {
+        UpdateJobSetup setup = Setup({feed});
+        setup.repack = repack;
+        RecordingListener listener;
+        const UpdateJobResult result = Run(setup, listener);
+        EXPECT_FALSE(result.packageWritten) << repack;
+        ASSERT_FALSE(result.failures.empty()) << repack;
+        EXPECT_EQ(result.failures.front().reason, expected) << repack;
+        EXPECT_EQ(ReadWholeFile(Output()), previous) << repack;
+        EXPECT_TRUE(FileExists(cached)) << repack;
+    }
+    struct stat status { };
+    ASSERT_EQ(::stat(index.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+}

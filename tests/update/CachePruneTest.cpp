@@ -308,7 +308,7 @@ protected:
         hooks.readSettings = [this] { return settings; };
         hooks.collectAllFeeds = [this] { return Feeds(); };
         hooks.treeWhole = [whole] { return whole; };
-        hooks.setRepackable = [](int) {};
+        hooks.setRepackable = [](int) { return Result<void>(); };
         hooks.channelsPath = ChannelsPath();
         CUpdateController controller(std::move(hooks));
         UpdateRequest request;

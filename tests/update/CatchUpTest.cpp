@@ -67,7 +67,7 @@ protected:
         hooks.readSettings = [settings] { return settings; };
         hooks.collectAllFeeds = [this] { return std::vector<std::string> {feed}; };
         hooks.channelsPath = ChannelsPath();
-        hooks.setRepackable = [](int) {};
+        hooks.setRepackable = [](int) { return Result<void>(); };
         hooks.timerEnabled = [timer] { return timer && *timer; };
         return hooks;
     }
@@ -86,7 +86,7 @@ protected:
         settings.catchUp = catchUp;
         return settings;
     }
-    static void RecordRunAt(const LocalTime& when)
+    static std::int64_t Epoch(const LocalTime& when)
     {
         std::tm parts {};
         parts.tm_year = when.year - 1900;
@@ -95,10 +95,17 @@ protected:
         parts.tm_hour = when.hour;
         parts.tm_min = when.minute;
         parts.tm_isdst = -1;
+        return static_cast<std::int64_t>(std::mktime(&parts));
+    }
+    // A completed full update at when.
+    static void RecordRunAt(const LocalTime& when)
+    {
         LastRun run;
-        run.time = static_cast<std::int64_t>(std::mktime(&parts));
+        run.time = Epoch(when);
         run.program = "corvane-cli";
         run.kind = "update";
+        run.packageWritten = true;
+        run.fullUpdate = true;
         ASSERT_TRUE(WriteLastRun(run));
     }
     std::string feed;
@@ -134,6 +141,66 @@ TEST_F(ScheduleTickTest, WithoutCatchUpOrWhenAnUpdateRanSinceNothingStarts)
     CUpdateController controller(Hooks(Daily(1)));
     EXPECT_FALSE(controller.OnScheduleTick(At(3, 10, 9, 0)));
     EXPECT_EQ(server.Hits("/feed.xml"), 0);
+}
+
+// Only a full update of the whole tree that wrote its package is the day's update: after any
+// other run since the set time, catch-up still runs; and the record of such a run keeps the time
+// of the full update before it.
+TEST_F(ScheduleTickTest, OnlyACompletedFullUpdateCountsAsTheDaysUpdate)
+{
+    struct Case {
+        const char* what;
+        const char* kind;
+        bool wholeTree;
+        bool written;
+        bool folderBusy;
+        bool catchUp;
+    } cases[] = {
+        {"Re-Pack", "Re-Pack", false, true, false, true},
+        {"update --feed of one feed", "update", false, true, false, true},
+        {"skipped, another update held the folder", "update", true, false, true, true},
+        {"cancelled, or offline: nothing written", "scheduled update", true, false, false, true},
+        {"full update", "update", true, true, false, false},
+    };
+    for (const Case& c : cases) {
+        RecordRunAt(At(3, 9, 6, 1));
+        UpdateJobResult result;
+        result.finished = true;
+        result.packageWritten = c.written;
+        result.folderBusy = c.folderBusy;
+        LastRun run = LastRunOf(result, "corvane-cli", c.kind, Output(), false, c.wholeTree);
+        run.time = Epoch(At(3, 10, 7, 0));
+        ASSERT_TRUE(WriteLastRun(run));
+        const std::optional<LastRun> read = ReadLastRun();
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->lastFullUpdate, Epoch(c.catchUp ? At(3, 9, 6, 1) : At(3, 10, 7, 0)))
+            << c.what;
+
+        CUpdateController controller(Hooks(Daily(1)));
+        EXPECT_EQ(controller.OnScheduleTick(At(3, 10, 9, 0)), c.catchUp) << c.what;
+        controller.WaitScheduled();
+    }
+}
+
+// In the desktop program: a Re-Pack or an update of one feed there is no day's update either.
+TEST_F(ScheduleTickTest, ARepackInThisProgramDoesNotTakeTheCatchUp)
+{
+    RecordRunAt(At(3, 9, 6, 1));
+    temp.Write("out/corvane.mrf", "previous");
+    CUpdateController controller(Hooks(Daily(1)));
+    UpdateRequest repack;
+    repack.repack = true;
+    repack.feedUrls = {feed};
+    RecordingListener listener;
+    ASSERT_EQ(controller.StartUpdate(repack, listener), StartResult::Started);
+    controller.WaitManual();
+    const std::optional<LastRun> read = ReadLastRun();
+    ASSERT_TRUE(read);
+    EXPECT_EQ(read->kind, "Re-Pack");
+    EXPECT_FALSE(read->fullUpdate);
+    EXPECT_TRUE(controller.OnScheduleTick(At(3, 10, 9, 0)));
+    controller.WaitScheduled();
+    EXPECT_EQ(server.Hits("/feed.xml"), 1);
 }
 
 TEST_F(ScheduleTickTest, TheInstalledTimerTakesTheSchedule)
@@ -186,6 +253,25 @@ TEST_F(LastRunTest, MissingAndDamagedRecordsAreTold)
     temp.Write("home/last-update.json", "{half");
     EXPECT_FALSE(ReadLastRun(&error));
     EXPECT_NE(error.find(home + "/last-update.json"), std::string::npos) << error;
+}
+
+// A record from before the full-update fields: an update that wrote its package counts.
+TEST_F(LastRunTest, AnOlderRecordCountsAnUpdateThatWroteItsPackage)
+{
+    struct Case {
+        const char* kind;
+        const char* written;
+        std::int64_t lastFullUpdate;
+    } cases[] = {{"update", "true", 1000}, {"scheduled update", "true", 1000},
+        {"Re-Pack", "true", 0}, {"update", "false", 0}};
+    for (const Case& c : cases) {
+        temp.Write("home/last-update.json",
+            std::string("{\"time\": 1000, \"kind\": \"") + c.kind
+                + "\", \"packageWritten\": " + c.written + "}");
+        const std::optional<LastRun> read = ReadLastRun();
+        ASSERT_TRUE(read);
+        EXPECT_EQ(read->lastFullUpdate, c.lastFullUpdate) << c.kind << " " << c.written;
+    }
 }
 
 TEST(UpdateNoticeTest, SaysTheSizeOrWhichFeedsFailed)

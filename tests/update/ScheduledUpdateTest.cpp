@@ -89,6 +89,7 @@ protected:
         hooks.setRepackable = [this](int value) {
             std::lock_guard lock(mutex);
             repackable.push_back(value);
+            return Result<void>();
         };
         hooks.scheduledBusy = [this](bool busy) {
             std::lock_guard lock(mutex);
@@ -227,7 +228,7 @@ TEST_F(ScheduledUpdateTest, StoredTimeOutsideTheDayNeverStartsTheUpdate)
         return std::vector<std::string> {server.Url("/ok.rss")};
     };
     hooks.channelsPath = ChannelsPath();
-    hooks.setRepackable = [](int) {};
+    hooks.setRepackable = [](int) { return Result<void>(); };
     CUpdateController controller(std::move(hooks));
     const struct {
         const char* time;

@@ -172,7 +172,10 @@ TEST_F(UpdateJobTest, SecondOfThreeFeedsFailsAndSetsRepackableAtTheEnd)
     UpdateJobSetup setup
         = Setup({server.Url("/1.rss"), server.Url("/2.rss"), server.Url("/3.rss")});
     std::vector<int> repackable;
-    setup.setRepackable = [&repackable](int value) { repackable.push_back(value); };
+    setup.setRepackable = [&repackable](int value) {
+        repackable.push_back(value);
+        return Result<void>();
+    };
     std::atomic<bool> running {true};
     setup.updateRunning = &running;
 
@@ -190,7 +193,7 @@ TEST_F(UpdateJobTest, SecondOfThreeFeedsFailsAndSetsRepackableAtTheEnd)
     EXPECT_EQ(repackable, (std::vector<int> {0, 1}));
     EXPECT_FALSE(running.load());
     EXPECT_EQ(server.Hits("/2.rss"), 4); // a 5xx may pass: tried again three times
-    EXPECT_EQ(listener.Reasons(), (std::vector<std::string> {"HTTP status 500"}));
+    EXPECT_EQ(listener.Reasons(), (std::vector<std::string> {"HTTP status 500 after 4 attempts"}));
 }
 
 // A passing failure that passes is no failure; a 404 is asked once; a 429 is tried again.
@@ -374,7 +377,10 @@ TEST_F(UpdateJobTest, CancelKeepsThePreviousPackageAndShowsNothingAfter)
     server.Serve("/2.rss", Rss("Two", {}));
     UpdateJobSetup setup = Setup({server.Url("/1.rss"), server.Url("/2.rss")});
     std::vector<int> repackable;
-    setup.setRepackable = [&repackable](int value) { repackable.push_back(value); };
+    setup.setRepackable = [&repackable](int value) {
+        repackable.push_back(value);
+        return Result<void>();
+    };
     std::atomic<bool> running {true};
     setup.updateRunning = &running;
 
@@ -533,7 +539,10 @@ TEST_F(UpdateJobTest, RepackAfterSwitchingToMp3UsesTheCacheOnly)
     UpdateJobSetup repack = Setup(feeds);
     repack.repack = true;
     bool repackableTouched = false;
-    repack.setRepackable = [&repackableTouched](int) { repackableTouched = true; };
+    repack.setRepackable = [&repackableTouched](int) {
+        repackableTouched = true;
+        return Result<void>();
+    };
     RecordingListener repackListener;
     const UpdateJobResult result = Run(repack, repackListener);
     EXPECT_FALSE(result.anyFailed);
@@ -613,6 +622,7 @@ TEST_F(UpdateJobTest, ACancelAfterTheCommitStillReportsThePackageAsWritten)
         repackable = value;
         if (value == 1)
             running->Cancel();
+        return Result<void>();
     };
     RecordingListener listener;
     CUpdateJob job(std::move(setup), listener);
@@ -671,6 +681,7 @@ TEST_F(UpdateJobTest, PackageWriteErrorEndsTheJobAndKeepsThePreviousPackage)
     setup.setRepackable = [&](int value) {
         std::lock_guard lock(mutex);
         repackable.push_back(value);
+        return Result<void>();
     };
 
     // Each cache file stays below the limit; the package grows beyond it.
@@ -800,4 +811,28 @@ TEST_F(UpdateJobTest, OneFeedsEnclosuresDownloadSideBySide)
     for (const auto& [url, type] : items)
         expected.push_back("1 " + url);
     EXPECT_EQ(Unpack(Output()).records, expected); // in item order, whatever finished first
+}
+
+// A "Repackable" that the settings file does not take is told, naming the file, instead of
+// holding in memory only; the package is written, and no feed counts as failed for it.
+TEST_F(UpdateJobTest, ARepackableThatCannotBeStoredIsTold)
+{
+    server.Serve("/p.rss", Rss("P", {}));
+    UpdateJobSetup setup = Setup({server.Url("/p.rss")});
+    const std::string message = "cannot write the settings file /c/Corvane.conf: the file or its "
+                                "folder cannot be written";
+    std::vector<int> tried;
+    setup.setRepackable = [&tried, &message](int value) {
+        tried.push_back(value);
+        return Result<void>::Failure(message);
+    };
+    RecordingListener listener;
+    const UpdateJobResult result = Run(setup, listener);
+    EXPECT_TRUE(result.packageWritten);
+    EXPECT_FALSE(result.anyFailed);
+    EXPECT_EQ(result.finalText, UpdateFinalText(result.packageSize, false));
+    EXPECT_EQ(tried, (std::vector<int> {0, 1}));
+    EXPECT_EQ(listener.Failures(), (std::vector<std::string> {message, message}));
+    EXPECT_EQ(listener.Reasons(),
+        (std::vector<std::string>(2, "\"Podcast\"/\"Repackable\" was not stored")));
 }
