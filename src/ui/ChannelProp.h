@@ -3,11 +3,15 @@
 //
 // The caller may set the members before RunDialog/exec and reads them after a result of 1 (OK
 // copies the fields into the members; Cancel does not). Members hold UTF-8. Modal; GUI thread.
-// "Auto Retrieve" fetches on a worker thread into a private temporary file that is removed
-// afterwards, with the dialog responsive; meanwhile the button is "Cancel", and Cancel, OK,
-// closing the dialog or its end stop the fetch and join the worker. Failures are told through
-// Prompts().Message, naming the address and the reason.
+// "Auto Retrieve" fetches on a worker thread, with the dialog responsive. A website's address
+// leads to its feed (subscriptions/FeedDiscovery.h): the one its page announces, picked in
+// "Choose a Feed" when it announces several, which then fills XML URL too; a document that is
+// no feed is said so, and the fields keep what they held. While a fetch runs the button is
+// "Cancel", and Cancel, OK, closing the dialog or its end stop the fetch and join the worker.
+// Failures are told through Prompts().Message, naming the address and the reason.
 #pragma once
+
+#include "formats/HtmlFeedLinks.h"
 
 #include <QDialog>
 
@@ -15,6 +19,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 class QLineEdit;
 class QPushButton;
@@ -64,8 +69,12 @@ private:
     QPushButton* autoRetrieveButton; // 1015
 
     struct RetrieveOutcome;
-    static std::shared_ptr<RetrieveOutcome> Fetch(const std::string& address, std::stop_token stop);
+    static std::shared_ptr<RetrieveOutcome> Fetch(
+        const std::string& address, bool findFeed, std::stop_token stop);
+    void StartRetrieve(const std::string& address, bool findFeed);
     void FinishRetrieve(const RetrieveOutcome& outcome, const std::string& address);
+    // A page announced several feeds: the user picks one, which is then retrieved.
+    void ChooseAnnounced(const std::string& address, const std::vector<AnnouncedFeed>& announced);
     void StopRetrieve();
 
     int retrieveGeneration = 0; // which fetch a queued outcome belongs to
