@@ -67,8 +67,8 @@ public:
             if (Held(probe.feedUrl, given))
                 return false;
             Claim(probe.feedUrl);
-            fields = {request.title.value_or(probe.title), probe.feedUrl, probe.link,
-                probe.description};
+            fields = {
+                request.title.value_or(probe.title), probe.feedUrl, probe.link, probe.description};
             // The address saved is not the one typed: say which feed it is.
             if (probe.feedUrl != given && !request.quiet) {
                 const std::string titled = probe.title.empty() ? "" : " (" + probe.title + ")";
@@ -80,8 +80,7 @@ public:
             PrintError(given + ": " + probe.reason + "; choose one with --pick N:");
             for (std::size_t i = 0; i < probe.announced.size(); ++i)
                 std::fprintf(stderr, "  %zu. %s%s%s\n", i + 1, probe.announced[i].url.c_str(),
-                    probe.announced[i].title.empty() ? "" : "  ",
-                    probe.announced[i].title.c_str());
+                    probe.announced[i].title.empty() ? "" : "  ", probe.announced[i].title.c_str());
             return false;
         case FeedProbe::Kind::NotAFeed:
             PrintError(given + ": " + probe.reason + "; nothing was added for it");
@@ -129,8 +128,8 @@ std::vector<CSubscriptions::FeedFields> CheckNewFeeds(
     }
     if (addresses.empty())
         return added;
-    const std::vector<FeedProbe> probes = FindFeeds(addresses, request.pick, request.connections,
-        request.connectionsPerHost, request.stop);
+    const std::vector<FeedProbe> probes = FindFeeds(
+        addresses, request.pick, request.connections, request.connectionsPerHost, request.stop);
     for (std::size_t i = 0; i < probes.size(); ++i) {
         CSubscriptions::FeedFields fields;
         if (check.Take(addresses[i], probes[i], fields))

@@ -166,8 +166,7 @@ bool LooksLikeHtml(std::string_view bytes)
         if (start.rfind(tag, 0) == 0) {
             // "<header" is no "<head": the tag's name must end there.
             const std::size_t after = tag.size();
-            return after >= start.size()
-                || !std::isalnum(static_cast<unsigned char>(start[after]));
+            return after >= start.size() || !std::isalnum(static_cast<unsigned char>(start[after]));
         }
     }
     return false;

@@ -108,8 +108,9 @@ std::vector<std::string> FallbackUrls(const std::string& pageUrl)
     std::vector<std::string> urls;
     for (const QUrl& base : folders)
         for (const char* path : FALLBACK_FEED_PATHS)
-            urls.push_back(
-                base.resolved(QUrl(QString::fromLatin1(path))).toString(QUrl::FullyEncoded).toStdString());
+            urls.push_back(base.resolved(QUrl(QString::fromLatin1(path)))
+                               .toString(QUrl::FullyEncoded)
+                               .toStdString());
     return urls;
 }
 
@@ -134,8 +135,8 @@ FeedProbe FromFallbacks(const std::string& pageUrl, std::stop_token stop)
 }
 
 // The announced feed that pick chooses, fetched.
-FeedProbe FromAnnounced(std::vector<AnnouncedFeed> announced, std::optional<int> pick,
-    std::stop_token stop)
+FeedProbe FromAnnounced(
+    std::vector<AnnouncedFeed> announced, std::optional<int> pick, std::stop_token stop)
 {
     if (!pick && announced.size() > 1) {
         FeedProbe probe;
@@ -165,8 +166,9 @@ FeedProbe FromAnnounced(std::vector<AnnouncedFeed> announced, std::optional<int>
 std::optional<std::string> CheckedFeedAddress(const std::string& text, std::string& error)
 {
     const std::size_t first = text.find_first_not_of(" \t\r\n");
-    std::string address
-        = first == std::string::npos ? std::string() : text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+    std::string address = first == std::string::npos
+        ? std::string()
+        : text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
     if (address.empty()) {
         error = "the feed address is empty";
         return std::nullopt;
@@ -181,7 +183,8 @@ std::optional<std::string> CheckedFeedAddress(const std::string& text, std::stri
     }
     if (!url.isValid() || url.host().isEmpty()) {
         error = "not a valid web address"
-            + (url.isValid() ? std::string(" (no host)") : " (" + url.errorString().toStdString() + ")");
+            + (url.isValid() ? std::string(" (no host)")
+                             : " (" + url.errorString().toStdString() + ")");
         return std::nullopt;
     }
     return address;

@@ -14,17 +14,17 @@ CDlgFeedChooser::CDlgFeedChooser(
 {
     setWindowTitle(QStringLiteral("Choose a Feed"));
     auto* layout = new QVBoxLayout(this);
-    auto* label = new QLabel(
-        QStringLiteral("%1 announces several feeds. Subscribe to:").arg(QString::fromStdString(address)),
+    auto* label = new QLabel(QStringLiteral("%1 announces several feeds. Subscribe to:")
+                                 .arg(QString::fromStdString(address)),
         this);
     label->setWordWrap(true);
     layout->addWidget(label);
     list = new QListWidget(this);
     for (const AnnouncedFeed& feed : feeds) {
         const QString url = QString::fromStdString(feed.url);
-        list->addItem(feed.title.empty() ? url
-                                         : QString::fromStdString(feed.title) + QStringLiteral("  ")
-                    + url);
+        list->addItem(feed.title.empty()
+                ? url
+                : QString::fromStdString(feed.title) + QStringLiteral("  ") + url);
     }
     list->setCurrentRow(0);
     label->setBuddy(list);

@@ -37,8 +37,8 @@ protected:
         server.Serve("/feed.rss", kRss, "application/rss+xml");
         server.Serve("/other.atom", kAtom, "application/atom+xml");
         server.Serve("/site/", Html(Link("rss", "../feed.rss")), "text/html");
-        server.Serve("/multi/", Html(Link("rss", "/feed.rss") + Link("atom", "/other.atom")),
-            "text/html");
+        server.Serve(
+            "/multi/", Html(Link("rss", "/feed.rss") + Link("atom", "/other.atom")), "text/html");
         server.Serve("/bare/", Html(""), "text/html");
         server.Serve("/bare/rss.xml", kRss, "application/rss+xml");
         server.Serve("/nothing/", Html(""), "text/html");
@@ -97,7 +97,8 @@ TEST_F(AddCommandTest, ChecksAddressesAndFindsFeeds)
         EXPECT_EQ(run.exitCode, c.exitCode) << shown << "\n" << run.err;
         EXPECT_EQ(Listed(), "My Subscriptions\n" + c.listed) << shown;
         EXPECT_NE((run.exitCode == 0 ? run.out : run.err).find(c.said), std::string::npos)
-            << shown << "\n" << run.out << run.err;
+            << shown << "\n"
+            << run.out << run.err;
     }
 }
 
@@ -151,10 +152,9 @@ TEST_F(AddCommandTest, SeveralAddressesAreOneSaveThatOneUndoTakesBack)
 
 TEST_F(AddCommandTest, UsageErrors)
 {
-    for (const std::vector<std::string>& arguments :
-        std::vector<std::vector<std::string>> {{"add"}, {"add", "a", "b", "--title", "T"},
-            {"add", "a", "--pick", "0"}, {"add", "a", "--no-fetch", "--pick", "1"},
-            {"add", "a", "--connections", "65"}})
+    for (const std::vector<std::string>& arguments : std::vector<std::vector<std::string>> {{"add"},
+             {"add", "a", "b", "--title", "T"}, {"add", "a", "--pick", "0"},
+             {"add", "a", "--no-fetch", "--pick", "1"}, {"add", "a", "--connections", "65"}})
         EXPECT_EQ(Cli(arguments).exitCode, 2) << arguments.size();
     EXPECT_FALSE(FileExists(ChannelsPath()));
 }

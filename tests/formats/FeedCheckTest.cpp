@@ -26,34 +26,44 @@ std::string Page(const std::string& head, const std::string& body = "<p>hello</p
 TEST(HtmlFeedLinks, FindsAnnouncedFeedsResolvedAgainstPageAndBase)
 {
     const AnnouncedCase cases[] = {
-        {"one absolute", "http://site/", Page(R"(<link rel="alternate" type="application/rss+xml" href="http://feeds.example/a.rss">)"),
+        {"one absolute", "http://site/",
+            Page(
+                R"(<link rel="alternate" type="application/rss+xml" href="http://feeds.example/a.rss">)"),
             {"http://feeds.example/a.rss"}},
         {"several kinds", "http://site/",
-            Page(R"(<link rel="alternate" type="application/rss+xml" href="/rss">)"
-                 R"(<link rel="stylesheet" href="/s.css"><link rel="Alternate" type="APPLICATION/ATOM+XML; charset=utf-8" href="/atom">)"
-                 R"(<link rel="alternate" type="text/html" href="/fr/"><link rel="alternate" type="application/rdf+xml" href="/rdf">)"),
+            Page(
+                R"(<link rel="alternate" type="application/rss+xml" href="/rss">)"
+                R"(<link rel="stylesheet" href="/s.css"><link rel="Alternate" type="APPLICATION/ATOM+XML; charset=utf-8" href="/atom">)"
+                R"(<link rel="alternate" type="text/html" href="/fr/"><link rel="alternate" type="application/rdf+xml" href="/rdf">)"),
             {"http://site/rss", "http://site/atom", "http://site/rdf"}},
         {"relative to the page's folder", "https://site/blog/post.html",
             Page(R"(<link rel="alternate" type="application/rss+xml" href="feed.xml">)"),
             {"https://site/blog/feed.xml"}},
         {"relative to base", "http://site/a/b/",
-            Page(R"(<base href="/root/"><link rel="alternate" type="application/rss+xml" href="f.rss">)"),
+            Page(
+                R"(<base href="/root/"><link rel="alternate" type="application/rss+xml" href="f.rss">)"),
             {"http://site/root/f.rss"}},
-        {"scheme-relative", "https://site/", Page(R"(<link rel="alternate feed" type="application/atom+xml" href="//cdn.example/x">)"),
+        {"scheme-relative", "https://site/",
+            Page(
+                R"(<link rel="alternate feed" type="application/atom+xml" href="//cdn.example/x">)"),
             {"https://cdn.example/x"}},
         {"duplicates once", "http://site/",
-            Page(R"(<link rel="alternate" type="application/rss+xml" href="/f"><link rel="alternate" type="application/atom+xml" href="http://site/f">)"),
+            Page(
+                R"(<link rel="alternate" type="application/rss+xml" href="/f"><link rel="alternate" type="application/atom+xml" href="http://site/f">)"),
             {"http://site/f"}},
         {"none", "http://site/", Page("<meta charset=utf-8>"), {}},
         {"a link in the body is no announcement", "http://site/",
-            Page("", R"(<div><link rel="alternate" type="application/rss+xml" href="/in-body"></div>)"),
+            Page("",
+                R"(<div><link rel="alternate" type="application/rss+xml" href="/in-body"></div>)"),
             {}},
         {"no rel alternate, empty href, other scheme", "http://site/",
-            Page(R"(<link type="application/rss+xml" href="/a"><link rel="alternate" type="application/rss+xml" href="  ">)"
-                 R"(<link rel="alternate" type="application/rss+xml" href="ftp://x/f">)"),
+            Page(
+                R"(<link type="application/rss+xml" href="/a"><link rel="alternate" type="application/rss+xml" href="  ">)"
+                R"(<link rel="alternate" type="application/rss+xml" href="ftp://x/f">)"),
             {}},
         {"unclosed tags and no head element", "http://site/",
-            R"(<title>t</title><link rel=alternate type=application/rss+xml href=/loose><p>text)", {"http://site/loose"}},
+            R"(<title>t</title><link rel=alternate type=application/rss+xml href=/loose><p>text)",
+            {"http://site/loose"}},
     };
     for (const AnnouncedCase& c : cases) {
         std::vector<std::string> found;
@@ -66,7 +76,8 @@ TEST(HtmlFeedLinks, FindsAnnouncedFeedsResolvedAgainstPageAndBase)
 TEST(HtmlFeedLinks, KeepsTitleAndType)
 {
     const auto feeds = FindAnnouncedFeeds(
-        Page(R"(<link rel="alternate" type="application/atom+xml" title="  All posts " href="/a">)"),
+        Page(
+            R"(<link rel="alternate" type="application/atom+xml" title="  All posts " href="/a">)"),
         "http://site/");
     ASSERT_EQ(feeds.size(), 1u);
     EXPECT_EQ(feeds[0].title, "All posts");
@@ -87,7 +98,8 @@ TEST(FeedCheck, TellsFeedsFromOtherDocuments)
         {"atom", "<?xml version=\"1.0\"?><feed xmlns=\"http://www.w3.org/2005/Atom\"/>", ""},
         {"prefixed atom", "<atom:feed xmlns:atom=\"http://www.w3.org/2005/Atom\"/>", ""},
         {"rss with an unknown entity near the end",
-            "<rss><channel><title>t</title><item><title>a</title></item>&nbsp;</channel></rss>", ""},
+            "<rss><channel><title>t</title><item><title>a</title></item>&nbsp;</channel></rss>",
+            ""},
         {"html5 page", Page(""), html},
         {"xhtml page", "<?xml version=\"1.0\"?>\n<html xmlns=\"x\"><head/></html>", html},
         {"html after a comment and a byte order mark",
