@@ -1,5 +1,6 @@
 #include "app/MainFrame.h"
 
+#include "app/ScreenFit.h"
 #include "app/TrayIcon.h"
 #include "platform/Settings.h"
 #include "ui/AboutDlg.h"
@@ -13,7 +14,9 @@
 #include <QCloseEvent>
 #include <QDialog>
 #include <QDockWidget>
+#include <QGuiApplication>
 #include <QMenuBar>
+#include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 
@@ -41,17 +44,69 @@ CMainFrame::CMainFrame(QWidget* parent)
 
 void CMainFrame::RestorePlacement()
 {
-    // "WinPos" holds the window's own normal geometry, without the window manager's frame: the
-    // frame's margins are unknown until the window is mapped, and mixing the outer rectangle
-    // on save with the inner one on restore grew the window by the frame at every start.
+    // "WinPos" holds the outer rectangle, the window manager's frame included. A position from
+    // another session (other screens, another scale) is brought wholly into an available area
+    // of a screen, so that the title bar can always be reached.
     const WindowPlacement placement = LoadWindowPlacement();
-    setGeometry(placement.x, placement.y, placement.cx, placement.cy);
+    QList<QRect> areas;
+    for (const QScreen* screen : QGuiApplication::screens())
+        areas << screen->availableGeometry();
+    pendingOuter = FitIntoAreas(QRect(placement.x, placement.y, placement.cx, placement.cy), areas);
+    // The frame's margins are unknown until the window is mapped: the size is set as if there
+    // were none, and corrected once they are known (FinishPlacement). A window without a frame
+    // (no window manager) is right as it stands.
+    resize(pendingOuter.size());
+    move(pendingOuter.topLeft()); // a top-level window's position is its frame's
+}
+
+QMargins CMainFrame::FrameMargins() const
+{
+    const QRect outer = frameGeometry();
+    const QRect inner = geometry();
+    return QMargins(inner.left() - outer.left(), inner.top() - outer.top(),
+        outer.right() - inner.right(), outer.bottom() - inner.bottom());
+}
+
+void CMainFrame::FinishPlacement()
+{
+    if (pendingOuter.isNull() || !isVisible())
+        return;
+    const QMargins margins = FrameMargins();
+    if (margins.isNull())
+        return;
+    const QRect outer = pendingOuter;
+    pendingOuter = QRect();
+    resize(outer.size().shrunkBy(margins));
+    move(outer.topLeft());
+}
+
+void CMainFrame::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    FinishPlacement();
+    // Some platforms publish the margins only once the window is mapped, after this event.
+    QMetaObject::invokeMethod(this, &CMainFrame::FinishPlacement, Qt::QueuedConnection);
+}
+
+void CMainFrame::moveEvent(QMoveEvent* event)
+{
+    QMainWindow::moveEvent(event);
+    FinishPlacement();
+}
+
+void CMainFrame::resizeEvent(QResizeEvent* event)
+{
+    QMainWindow::resizeEvent(event);
+    FinishPlacement();
 }
 
 void CMainFrame::SavePlacement()
 {
+    // The normal rectangle also when the window is minimised or hidden; the frame's margins
+    // stay known from the last time it was shown.
     const QRect normal = normalGeometry().isValid() ? normalGeometry() : geometry();
-    SaveWindowPlacement(WindowPlacement {normal.x(), normal.y(), normal.width(), normal.height()});
+    const QRect outer = normal.marginsAdded(FrameMargins());
+    SaveWindowPlacement(WindowPlacement {outer.x(), outer.y(), outer.width(), outer.height()});
 }
 
 CMainFrame::~CMainFrame() = default;
@@ -88,7 +143,7 @@ void CMainFrame::BuildMenus()
             "Copy the episodes as tagged files with playlists, for the phone's own player."));
     fileMenu->addSeparator();
     AddCommand(fileMenu, QStringLiteral("&Import OPML File"), CommandId::IMPORT_OPML);
-    AddCommand(fileMenu, QStringLiteral("&Merge OPML File..."), CommandId::MERGE_OPML)
+    AddCommand(fileMenu, QStringLiteral("Me&rge OPML File..."), CommandId::MERGE_OPML)
         ->setStatusTip(
             QStringLiteral("Add the feeds of an OPML file that are not subscribed yet."));
     AddCommand(fileMenu, QStringLiteral("&Export OPML File"), CommandId::EXPORT_OPML);
@@ -267,6 +322,14 @@ void CMainFrame::ShowInFront()
     showNormal();
     raise();
     activateWindow();
+    // An open dialog blocks the window: the keyboard goes to the dialog, which comes in front of
+    // it, or Escape, Tab and typing would reach nothing until the user clicked it.
+    if (QWidget* dialog = QApplication::activeModalWidget()) {
+        dialog->raise();
+        dialog->activateWindow();
+        QWidget* focus = dialog->focusWidget();
+        (focus ? focus : dialog)->setFocus(Qt::ActiveWindowFocusReason);
+    }
 }
 
 void CMainFrame::Exit()

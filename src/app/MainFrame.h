@@ -1,8 +1,9 @@
 // CMainFrame: the main window. Holds the menu bar (File, Edit, View, Help), the task pane docked
 // at the left, the tray icon and the tree view as its central widget. Closing the window
 // hides it (minimises it when the desktop has no notification area); "E&xit" from the File menu or
-// the tray menu stores "WinPos" from the window's normal geometry (without the frame) and ends the
-// program.
+// the tray menu stores "WinPos" from the window's normal outer rectangle (the window manager's
+// frame included) and ends the program. A restored window is kept wholly within a screen's
+// available area.
 //
 // Commands: every menu action carries its command identifier as QAction::data(). A triggered
 // action goes to the frame's own handlers (Open, Exit, About) or else to the command target (the
@@ -18,6 +19,8 @@
 #include "ui/CommandTarget.h"
 
 #include <QMainWindow>
+#include <QMargins>
+#include <QRect>
 
 #include <functional>
 #include <memory>
@@ -73,7 +76,8 @@ public:
     // checked first). Returns false when nobody handled it.
     bool ExecuteCommand(int commandId);
 
-    // "&Open": the window in its normal state, in front.
+    // "&Open": the window in its normal state, in front; an open modal dialog in front of it with
+    // the keyboard focus.
     void ShowInFront();
     // "E&xit": sets exiting, cancels the open dialogs (a running update stops as by its Cancel
     // button) and closes the window, which stores "WinPos" and ends the program.
@@ -89,6 +93,9 @@ signals:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void moveEvent(QMoveEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void BuildMenus();
@@ -96,6 +103,8 @@ private:
     void CloseOpenDialogs();
     QWidget* FocusablePart(QWidget* pane) const;
     void RestorePlacement();
+    void FinishPlacement();
+    QMargins FrameMargins() const;
     void SavePlacement();
     QAction* AddCommand(QMenu* menu, const QString& text, int commandId);
 
@@ -107,6 +116,8 @@ private:
     QMenu* helpMenu = nullptr;
     CCommandTarget* commandTarget = nullptr; // not owned
     bool exiting = false;
+    // The restored outer rectangle until the frame's margins are known; then null.
+    QRect pendingOuter;
 };
 
 } // namespace corvane

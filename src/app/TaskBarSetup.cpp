@@ -31,7 +31,7 @@ public:
         // otherwise believe the phone gets fresh feeds.
         if (dialog.Run(&error) < 0) {
             QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"),
-                QString::fromStdString(error), QMessageBox::Ok, &view);
+                Capitalized(QString::fromStdString(error)), QMessageBox::Ok, &view);
             ExecModal(box);
         }
         emit view.commandStatesChanged();

@@ -103,7 +103,7 @@ std::shared_ptr<CChannelProp::RetrieveOutcome> CChannelProp::Fetch(
 
 void CChannelProp::OnAutoRetrieve()
 {
-    // While a fetch runs the button is "Cancel".
+    // While a fetch runs the button is "Stop".
     if (Retrieving()) {
         StopRetrieve();
         return;
@@ -114,12 +114,15 @@ void CChannelProp::OnAutoRetrieve()
             QStringLiteral("Please enter a valid URL."), QMessageBox::Warning);
         return;
     }
+    fieldsAtRetrieve
+        = {titleEdit->text(), htmlurlEdit->text(), descriptionEdit->text(), xmlurlEdit->text()};
     StartRetrieve(xmlurl, true);
 }
 
 void CChannelProp::StartRetrieve(const std::string& address, bool findFeed)
 {
-    autoRetrieveButton->setText(QStringLiteral("Cancel"));
+    // "Stop", not a second "Cancel": the dialog's own Cancel still stands beside it.
+    autoRetrieveButton->setText(QStringLiteral("Stop"));
     setCursor(Qt::BusyCursor);
     const int generation = ++retrieveGeneration;
     // The fetch may take up to the stall time-out against a slow server; the dialog stays
@@ -164,12 +167,7 @@ void CChannelProp::FinishRetrieve(const RetrieveOutcome& outcome, const std::str
     const FeedProbe& probe = outcome.probe;
     switch (probe.kind) {
     case FeedProbe::Kind::Feed:
-        // The feed's own address: the one typed, or the one a website's page led to.
-        xmlurl = probe.feedUrl;
-        title = probe.title;
-        description = probe.description;
-        htmlurl = probe.link;
-        UpdateData(false);
+        FillFields(probe);
         return;
     case FeedProbe::Kind::Page:
         ChooseAnnounced(address, probe.announced);
@@ -186,7 +184,7 @@ void CChannelProp::FinishRetrieve(const RetrieveOutcome& outcome, const std::str
     }
     QString text = QString::fromStdString(FetchFailureText(probe.failedUrl));
     if (!probe.reason.empty())
-        text += QStringLiteral("\n\n") + QString::fromStdString(probe.reason);
+        text += QStringLiteral("\n\n") + Capitalized(QString::fromStdString(probe.reason));
     Prompts().Message(this, QStringLiteral("Error"), text, QMessageBox::Warning);
 }
 
@@ -200,6 +198,26 @@ void CChannelProp::ChooseAnnounced(
     if (chosen < 0 || static_cast<std::size_t>(chosen) >= announced.size())
         return;
     StartRetrieve(announced[static_cast<std::size_t>(chosen)].url, false);
+}
+
+void CChannelProp::FillFields(const FeedProbe& probe)
+{
+    // The dialog answered while the fetch ran: a field the user changed meanwhile keeps what
+    // was typed. XML URL takes the feed's address when a website's page led to another one.
+    const struct {
+        QLineEdit* edit;
+        const QString& before;
+        const std::string& value;
+    } fields[] = {{titleEdit, fieldsAtRetrieve[0], probe.title},
+        {htmlurlEdit, fieldsAtRetrieve[1], probe.link},
+        {descriptionEdit, fieldsAtRetrieve[2], probe.description},
+        {xmlurlEdit, fieldsAtRetrieve[3], probe.feedUrl}};
+    for (const auto& field : fields) {
+        const QString value = QString::fromStdString(field.value);
+        if (field.edit->text() == field.before && field.edit->text() != value)
+            field.edit->setText(value);
+    }
+    UpdateData(true);
 }
 
 void CChannelProp::reject()
@@ -217,6 +235,14 @@ void CChannelProp::showEvent(QShowEvent* event)
 
 void CChannelProp::accept()
 {
+    // Without an address the item would be stored as a group, which has no address, and come
+    // back as an empty group at the next start.
+    if (xmlurlEdit->text().trimmed().isEmpty()) {
+        Prompts().Message(this, QStringLiteral("Error"),
+            QStringLiteral("Please enter the feed's address (XML URL)."), QMessageBox::Warning);
+        xmlurlEdit->setFocus();
+        return;
+    }
     StopRetrieve();
     UpdateData(true);
     QDialog::accept();

@@ -7,14 +7,19 @@
 // leads to its feed (subscriptions/FeedDiscovery.h): the one its page announces, picked in
 // "Choose a Feed" when it announces several, which then fills XML URL too; a document that is
 // no feed is said so, and the fields keep what they held. While a fetch runs the button is
-// "Cancel", and Cancel, OK, closing the dialog or its end stop the fetch and join the worker.
-// Failures are told through Prompts().Message, naming the address and the reason.
+// "Stop", and Stop, Cancel, OK, closing the dialog or its end stop the fetch and join the
+// worker. The fetch fills only the fields the user left as they were when it started. Failures
+// are told through Prompts().Message, naming the address and the reason. OK refuses an empty
+// XML URL.
 #pragma once
 
 #include "formats/HtmlFeedLinks.h"
 
 #include <QDialog>
 
+#include <QString>
+
+#include <array>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -75,9 +80,11 @@ private:
     void FinishRetrieve(const RetrieveOutcome& outcome, const std::string& address);
     // A page announced several feeds: the user picks one, which is then retrieved.
     void ChooseAnnounced(const std::string& address, const std::vector<AnnouncedFeed>& announced);
+    void FillFields(const struct FeedProbe& probe);
     void StopRetrieve();
 
     int retrieveGeneration = 0; // which fetch a queued outcome belongs to
+    std::array<QString, 4> fieldsAtRetrieve; // title, HTML URL, description, XML URL at the start
     std::jthread worker; // the running fetch; last, so it is stopped before the rest goes
 };
 

@@ -121,7 +121,12 @@ CCorvaneView::CCorvaneView(CProgramState& programState, QWidget* parent)
     connect(&drag, &CTreeDrag::moved, this, &CCorvaneView::AfterMove);
 
     setModel(&Model());
+    // A click moves the current item before it selects it, so the Edit commands' states follow
+    // the selection as well: a command still disabled from before the click would drop its
+    // shortcut (Ctrl+C would keep the old clipboard, Ctrl+V would do nothing).
     connect(selectionModel(), &QItemSelectionModel::currentChanged, this,
+        &CCorvaneView::commandStatesChanged);
+    connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &CCorvaneView::commandStatesChanged);
     connect(&Model(), &QAbstractItemModel::modelReset, this, &CCorvaneView::AfterTreeReset);
 }
@@ -318,8 +323,8 @@ void CCorvaneView::ReportSave(const SaveResult& result)
 {
     // The change itself stands; the user learns that the channels file did not follow it.
     if (!result.ok) {
-        Prompts().Message(this, QStringLiteral("Error"), QString::fromStdString(result.message),
-            QMessageBox::Warning);
+        Prompts().Message(this, QStringLiteral("Error"),
+            Capitalized(QString::fromStdString(result.message)), QMessageBox::Warning);
     }
 }
 
@@ -549,7 +554,15 @@ void CCorvaneView::OnHelpContents()
             QMessageBox::Warning);
         return;
     }
-    host->OpenUrl(QUrl::fromLocalFile(QString::fromStdString(index)));
+    // Without a browser or launcher nothing would open and nothing would be said.
+    const QString file = QString::fromStdString(index);
+    if (!host->OpenUrl(QUrl::fromLocalFile(file))) {
+        Prompts().Message(this, QStringLiteral("Warning"),
+            QStringLiteral("The help could not be opened: no program to show it was found. "
+                           "Open this file in a web browser:\n")
+                + file,
+            QMessageBox::Warning);
+    }
 }
 
 void CCorvaneView::StartUpdate(std::vector<std::string> feeds, bool repack)
@@ -572,14 +585,23 @@ void CCorvaneView::OnUpdateAll()
 
 void CCorvaneView::OnUpdateMarked()
 {
-    StartUpdate(subscriptions.CollectMarkedFeeds(subscriptions.Root()), false);
+    std::vector<std::string> feeds = subscriptions.CollectMarkedFeeds(subscriptions.Root());
+    // Nothing starts then; without a word the command would seem to have been lost.
+    if (feeds.empty())
+        host->ShowStatusText(QStringLiteral("No feed is marked: nothing to update."));
+    StartUpdate(std::move(feeds), false);
 }
 
 void CCorvaneView::OnUpdateCurrent()
 {
-    // With nothing selected there is no current feed, and nothing is collected.
-    StartUpdate(
-        subscriptions.CollectAllFeeds(SubscriptionModel::NodeFromIndex(SelectedItem())), false);
+    const COutlineItem* selected = SubscriptionModel::NodeFromIndex(SelectedItem());
+    std::vector<std::string> feeds = subscriptions.CollectAllFeeds(selected);
+    if (!selected)
+        host->ShowStatusText(QStringLiteral("No feed or group is selected: nothing to update."));
+    else if (feeds.empty())
+        host->ShowStatusText(
+            QStringLiteral("The selected group holds no feed: nothing to update."));
+    StartUpdate(std::move(feeds), false);
 }
 
 void CCorvaneView::OnRepack()
@@ -629,17 +651,39 @@ void CCorvaneView::ShowContextMenuAt(const QPoint& pos)
     else
         clearSelection();
     const bool onItem = hit.part == HitPart::Icon || hit.part == HitPart::Label;
-    contextItem = onItem ? hit.index : Model().RootIndex();
+    RunContextMenu(onItem ? hit.index : QModelIndex(), pos);
+}
+
+void CCorvaneView::ShowContextMenuForSelection()
+{
+    // The keyboard's way to the menu: it is the selected item's, or the short menu of the tree
+    // when nothing is selected, as a click beside the items gives.
+    const QModelIndex selected = SelectedItem();
+    if (!selected.isValid()) {
+        RunContextMenu(QModelIndex(), QPoint(0, 0));
+        return;
+    }
+    scrollTo(selected);
+    RunContextMenu(selected, LabelRect(selected).bottomLeft());
+}
+
+void CCorvaneView::RunContextMenu(const QModelIndex& item, const QPoint& viewportPos)
+{
+    contextItem = item.isValid() ? item : Model().RootIndex();
     emit commandStatesChanged();
-    std::unique_ptr<QMenu> menu = BuildContextMenu(onItem);
-    QAction* chosen = host->ExecMenu(*menu, viewport()->mapToGlobal(pos));
+    std::unique_ptr<QMenu> menu = BuildContextMenu(item.isValid());
+    QAction* chosen = host->ExecMenu(*menu, viewport()->mapToGlobal(viewportPos));
     if (chosen && chosen->isEnabled())
         OnCommand(chosen->data().toInt());
 }
 
 void CCorvaneView::contextMenuEvent(QContextMenuEvent* event)
 {
-    ShowContextMenuAt(viewport()->mapFromGlobal(event->globalPos()));
+    // The Menu key arrives as a context menu event of the keyboard, at no item in particular.
+    if (event->reason() == QContextMenuEvent::Keyboard)
+        ShowContextMenuForSelection();
+    else
+        ShowContextMenuAt(viewport()->mapFromGlobal(event->globalPos()));
     event->accept();
 }
 
@@ -709,6 +753,19 @@ void CCorvaneView::mouseDoubleClickEvent(QMouseEvent* event)
         }
     }
     QTreeView::mouseDoubleClickEvent(event);
+}
+
+void CCorvaneView::keyPressEvent(QKeyEvent* event)
+{
+    // Shift+F10 is the other key of the context menu; the platform turns only the Menu key into
+    // a context menu event.
+    if (event->key() == Qt::Key_F10
+        && (event->modifiers() & ~Qt::KeypadModifier) == Qt::ShiftModifier) {
+        ShowContextMenuForSelection();
+        event->accept();
+        return;
+    }
+    QTreeView::keyPressEvent(event);
 }
 
 void CCorvaneView::keyReleaseEvent(QKeyEvent* event)

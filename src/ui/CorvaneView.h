@@ -110,6 +110,9 @@ public:
     // The right-click at a viewport point: selects, sets contextItem, shows the menu, runs the
     // chosen command.
     void ShowContextMenuAt(const QPoint& viewportPos);
+    // Shift+F10 and the Menu key: the selected item's menu below its label (the short menu when
+    // nothing is selected), run as a right-click's.
+    void ShowContextMenuForSelection();
 
     // The schedule timer's handler (public so that tests drive it tick by tick).
     void OnScheduleTimer();
@@ -125,6 +128,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseDoubleClickEvent(QMouseEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void keyReleaseEvent(QKeyEvent* event) override;
 
 private:
@@ -132,6 +136,9 @@ private:
     void AfterMove(const SaveResult& save);
     void ReportSave(const SaveResult& result);
     void StartUpdate(std::vector<std::string> feeds, bool repack);
+    // Shows the item menu for item (the short menu of the root when item is invalid) at a
+    // viewport point and runs the chosen command.
+    void RunContextMenu(const QModelIndex& item, const QPoint& viewportPos);
     COutlineItem* ContextNode() const;
     void DeleteNode(COutlineItem* node);
 

@@ -398,6 +398,22 @@ void CDlgOptions::StepLength(int delta)
     lengthEdit->setText(QString::number(value));
 }
 
+bool CDlgOptions::focusNextPrevChild(bool next)
+{
+    QWidget* before = focusWidget();
+    const bool moved = QDialog::focusNextPrevChild(next);
+    QRadioButton* checked = mp3Radio->isChecked() ? mp3Radio : amrRadio;
+    QWidget* now = focusWidget();
+    if ((now != mp3Radio && now != amrRadio) || now == checked || !checked->isEnabled())
+        return moved;
+    // Coming into the pair the keyboard lands on the choice made; leaving it, the other button
+    // is passed over (the arrow keys move within the pair).
+    if (before == checked)
+        return QDialog::focusNextPrevChild(next);
+    checked->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+    return moved;
+}
+
 bool CDlgOptions::eventFilter(QObject* watched, QEvent* event)
 {
     if (watched == lengthEdit && event->type() == QEvent::KeyPress) {

@@ -110,6 +110,8 @@ public:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The format pair is one stop of Tab and Shift+Tab, on its checked button.
+    bool focusNextPrevChild(bool next) override;
 
 private:
     // The constructor's parts: the controls at their template places; the length field's

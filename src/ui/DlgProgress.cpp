@@ -224,7 +224,7 @@ void CDlgProgress::Step()
 void CDlgProgress::ShowFailure(const QString& text, const QString& reason)
 {
     if (showFailure)
-        showFailure(this, text, reason);
+        showFailure(this, Capitalized(text), Capitalized(reason));
 }
 
 void CDlgProgress::ShowEnd(const QString& finalText)

@@ -2,7 +2,10 @@
 
 #include <QEnterEvent>
 #include <QImageReader>
+#include <QKeyEvent>
 #include <QPainter>
+#include <QStyle>
+#include <QStyleOptionFocusRect>
 #include <QSvgRenderer>
 
 namespace corvane {
@@ -44,7 +47,9 @@ CHoverButton::CHoverButton(QWidget* parent)
     : QAbstractButton(parent)
 {
     setAttribute(Qt::WA_Hover, true);
-    setFocusPolicy(Qt::NoFocus);
+    // Reached by Tab and F6, not by a click: a click on the pane leaves the keyboard where it
+    // was (with the tree, whose Edit keys the user goes on using).
+    setFocusPolicy(Qt::TabFocus);
 }
 
 bool CHoverButton::LoadButtonBitmap(const QString& path)
@@ -86,6 +91,36 @@ void CHoverButton::paintEvent(QPaintEvent*)
     const QRectF source(
         CurrentFrame() * frameWidth * ratio, 0, frameWidth * ratio, frameHeight * ratio);
     painter.drawPixmap(QRectF(0, 0, frameWidth, frameHeight), bitmap, source);
+    if (hasFocus()) {
+        // The picture carries no focus mark of its own; without one the keyboard's place on the
+        // pane could not be seen.
+        QStyleOptionFocusRect focus;
+        focus.initFrom(this);
+        focus.rect = rect();
+        style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
+    }
+}
+
+void CHoverButton::keyPressEvent(QKeyEvent* event)
+{
+    switch (event->key()) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (!event->isAutoRepeat())
+            animateClick();
+        event->accept();
+        return;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        // The pane moves between its own buttons; the button's default would walk the whole
+        // window's Tab chain.
+        event->ignore();
+        return;
+    default:
+        QAbstractButton::keyPressEvent(event);
+    }
 }
 
 void CHoverButton::enterEvent(QEnterEvent* event)

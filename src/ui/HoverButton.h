@@ -1,5 +1,6 @@
 // A picture button with three frames side by side in one picture: normal on the left, pressed in
-// the middle, pointer over it on the right. Nothing else is drawn: no text, no focus mark.
+// the middle, pointer over it on the right, and the style's focus mark over it while it has the
+// keyboard focus (no text). Space and Enter press it; the arrow keys are left to its parent.
 // GUI thread only.
 #pragma once
 
@@ -34,6 +35,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void enterEvent(QEnterEvent* event) override;
     void leaveEvent(QEvent* event) override;
     void changeEvent(QEvent* event) override;

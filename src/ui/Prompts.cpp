@@ -14,6 +14,23 @@ int ExecModal(QDialog& dialog)
     return dialog.exec();
 }
 
+QString Capitalized(const QString& text)
+{
+    QString result = text;
+    bool paragraphStart = true;
+    for (qsizetype i = 0; i < result.size(); ++i) {
+        const QChar c = result.at(i);
+        if (c == QLatin1Char('\n') && i + 1 < result.size() && result.at(i + 1) == c)
+            paragraphStart = true;
+        else if (paragraphStart && c.isLetter()) {
+            result[i] = c.toUpper();
+            paragraphStart = false;
+        } else if (paragraphStart && !c.isSpace())
+            paragraphStart = false; // a paragraph that opens with a path or number stays so
+    }
+    return result;
+}
+
 namespace {
 CPrompts* installed = nullptr;
 

@@ -12,6 +12,11 @@ class QWidget;
 
 namespace corvane {
 
+// The text with the first letter of each paragraph (after a blank line) in upper case. The core
+// writes its messages to follow a program's name ("corvane-cli: cannot ..."); a message box shows
+// them as sentences.
+QString Capitalized(const QString& text);
+
 // Runs dialog modal to its own window only: the rest of the program (the tray icon's menu with
 // Open and Exit) stays usable. A dialog without a parent is modal to the whole program.
 int ExecModal(QDialog& dialog);

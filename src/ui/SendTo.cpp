@@ -168,7 +168,7 @@ CSendTo::Outcome CSendTo::Sync(
                 .arg(result.written));
         return Outcome::Cancelled;
     }
-    message(owner, QStringLiteral("Error"), result.error);
+    message(owner, QStringLiteral("Error"), Capitalized(result.error));
     return Outcome::Failed;
 }
 
@@ -189,7 +189,7 @@ CSendTo::Outcome CSendTo::Send(
     };
     const HandOverResult result = HandOver(target, absolutePackage, run, folder);
     if (!result.sent) {
-        message(owner, QStringLiteral("Error"), result.error);
+        message(owner, QStringLiteral("Error"), Capitalized(result.error));
         return Outcome::Failed;
     }
     report(owner, HandOverReport(target, absolutePackage, result));

@@ -2,6 +2,9 @@
 
 #include "ui/HoverButton.h"
 
+#include <algorithm>
+
+#include <QKeyEvent>
 #include <QLinearGradient>
 #include <QPainter>
 
@@ -90,10 +93,48 @@ CHoverButton* CTaskBar::Button(int command) const
 void CTaskBar::UpdateSyncButtons()
 {
     const bool on = readSync ? readSync() == 1 : true;
-    syncOnButton->setEnabled(on);
-    syncOffButton->setEnabled(!on);
-    syncOnButton->setVisible(on);
-    syncOffButton->setVisible(!on);
+    CHoverButton* shown = on ? syncOnButton : syncOffButton;
+    CHoverButton* hidden = on ? syncOffButton : syncOnButton;
+    // The switch is two buttons: the keyboard focus passes to the one shown, so that Space
+    // switches it back and the focus does not fall out of the pane.
+    const bool focused = hidden->hasFocus();
+    shown->setEnabled(true);
+    shown->setVisible(true);
+    if (focused)
+        shown->setFocus(Qt::OtherFocusReason);
+    hidden->setEnabled(false);
+    hidden->setVisible(false);
+}
+
+std::vector<CHoverButton*> CTaskBar::KeyboardButtons() const
+{
+    std::vector<CHoverButton*> buttons;
+    for (const ButtonSpec& spec : kButtons) {
+        CHoverButton* button = this->*spec.member;
+        if (button->isVisible() && button->isEnabled())
+            buttons.push_back(button);
+    }
+    return buttons;
+}
+
+void CTaskBar::keyPressEvent(QKeyEvent* event)
+{
+    int step = 0;
+    if (event->key() == Qt::Key_Down || event->key() == Qt::Key_Right)
+        step = 1;
+    else if (event->key() == Qt::Key_Up || event->key() == Qt::Key_Left)
+        step = -1;
+    const std::vector<CHoverButton*> buttons = KeyboardButtons();
+    const auto focused = std::find(buttons.begin(), buttons.end(), focusWidget());
+    if (step == 0 || focused == buttons.end()) {
+        QWidget::keyPressEvent(event);
+        return;
+    }
+    // Round the ends, as F6 goes round the panes.
+    const int count = static_cast<int>(buttons.size());
+    const int next = (static_cast<int>(focused - buttons.begin()) + step + count) % count;
+    buttons[next]->setFocus(Qt::TabFocusReason);
+    event->accept();
 }
 
 void CTaskBar::OnCommand(int command)

@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace corvane {
 
@@ -68,8 +69,11 @@ signals:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    // The arrow keys move the keyboard focus between the shown buttons, round the ends.
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
+    std::vector<CHoverButton*> KeyboardButtons() const;
     void OnCommand(int command);
     QPixmap background;
     CSendTo sendTo;

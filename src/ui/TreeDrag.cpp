@@ -86,6 +86,10 @@ void CTreeDrag::BeginDrag(const QModelIndex& index, const QPoint& pos)
     MoveDragImage(pos);
     dragImage->show();
     lastPointer = pos;
+    // The picture is a child of the viewport, which moves its children when the tree scrolls;
+    // it goes back under the pointer.
+    scrollFollow = connect(view.verticalScrollBar(), &QScrollBar::valueChanged, this,
+        [this] { MoveDragImage(lastPointer); });
     scrollTimer.start();
 }
 
@@ -151,6 +155,7 @@ void CTreeDrag::OnScrollTimer()
 void CTreeDrag::EndDrag()
 {
     dragging = false;
+    disconnect(scrollFollow);
     delete dragImage;
     dragImage = nullptr;
     SetDropHighlight(QModelIndex());

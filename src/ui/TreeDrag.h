@@ -85,6 +85,7 @@ private:
     qint64 lastButtonDownTick = 0;
     unsigned scrollTicks = 0;
     QLabel* dragImage = nullptr; // owned by the view's viewport
+    QMetaObject::Connection scrollFollow; // keeps dragImage under the pointer while scrolling
     QTimer hoverTimer;
     QTimer scrollTimer;
 };

@@ -16,8 +16,8 @@ void CViewHost::RunUpdate(CCorvaneView& view, const UpdateRequest& request)
 {
     std::string error;
     if (view.State().StartWithoutWindow(request, &error) == StartResult::CannotOpenPackage) {
-        Prompts().Message(
-            &view, QStringLiteral("Error"), QString::fromStdString(error), QMessageBox::Warning);
+        Prompts().Message(&view, QStringLiteral("Error"),
+            Capitalized(QString::fromStdString(error)), QMessageBox::Warning);
     }
 }
 

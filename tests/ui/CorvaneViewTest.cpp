@@ -5,6 +5,7 @@
 #include "platform/Settings.h"
 #include "ui/CommandIds.h"
 
+#include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QUrl>
@@ -460,6 +461,108 @@ TEST_F(ViewTest, HelpOpensTheProgramsOwnHelpPage)
     EXPECT_TRUE(opened.isLocalFile());
     EXPECT_TRUE(opened.toLocalFile().endsWith(QStringLiteral("help/index.html")));
     EXPECT_TRUE(QFileInfo::exists(opened.toLocalFile()));
+}
+
+TEST_F(ViewTest, HelpWithoutALauncherNamesTheHelpFile)
+{
+    host->openUrl = [](const QUrl&) { return false; };
+    view->OnCommand(CommandId::HELP_CONTENTS);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_TRUE(prompts.messages[0].text.contains(QStringLiteral("help/index.html")))
+        << prompts.messages[0].text.toStdString();
+}
+
+TEST_F(ViewTest, UpdateCommandsThatFindNothingSaySoInTheStatusBar)
+{
+    std::vector<UpdateRequest> started;
+    host->runUpdate = [&started](const UpdateRequest& request) { started.push_back(request); };
+    view->Subscriptions().NewGroup(Node("My Subscriptions"), "Empty", "");
+    const struct {
+        const char* select; // nothing when null
+        int command;
+        const char* said;
+    } cases[] = {{nullptr, CommandId::UPDATE_MARKED, "No feed is marked"},
+        {nullptr, CommandId::UPDATE_CURRENT, "No feed or group is selected"},
+        {"Empty", CommandId::UPDATE_CURRENT, "The selected group holds no feed"}};
+    for (const auto& test : cases) {
+        host->statusTexts.clear();
+        if (test.select)
+            view->setCurrentIndex(Find(test.select));
+        else
+            view->clearSelection();
+        view->OnCommand(test.command);
+        ASSERT_EQ(host->statusTexts.size(), 1) << test.said;
+        EXPECT_TRUE(host->statusTexts[0].startsWith(QString::fromLatin1(test.said)))
+            << host->statusTexts[0].toStdString();
+    }
+    EXPECT_TRUE(started.empty());
+    view->setCurrentIndex(Find("Weather"));
+    host->statusTexts.clear();
+    view->OnCommand(CommandId::UPDATE_CURRENT);
+    EXPECT_EQ(started.size(), 1u);
+    EXPECT_TRUE(host->statusTexts.isEmpty());
+}
+
+TEST_F(ViewTest, ShiftF10AndTheMenuKeyOpenTheSelectedItemsMenu)
+{
+    enum class Key { ShiftF10, MenuKey };
+    const struct {
+        Key key;
+        const char* selected; // nothing when null
+        bool itemMenu;
+    } cases[] = {{Key::ShiftF10, "Beta Times", true}, {Key::MenuKey, "Podcasts", true},
+        {Key::ShiftF10, nullptr, false}, {Key::MenuKey, nullptr, false}};
+    for (const auto& test : cases) {
+        if (test.selected)
+            view->setCurrentIndex(Find(test.selected));
+        else
+            view->clearSelection();
+        bool shown = false;
+        QPoint shownAt;
+        host->execMenu = [&](QMenu& menu, const QPoint& at) {
+            shown = true;
+            shownAt = at;
+            EXPECT_EQ(FindAction(menu, QStringLiteral("Propert&ies")) != nullptr, test.itemMenu);
+            return FindAction(menu, QStringLiteral("&Copy"));
+        };
+        if (test.key == Key::ShiftF10) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_F10, Qt::ShiftModifier);
+            QApplication::sendEvent(view.get(), &press);
+        } else {
+            QContextMenuEvent menu(QContextMenuEvent::Keyboard, QPoint(0, 0), QPoint(0, 0));
+            QApplication::sendEvent(view.get(), &menu);
+        }
+        ASSERT_TRUE(shown);
+        const QModelIndex expected
+            = test.selected ? Find(test.selected) : view->Model().RootIndex();
+        EXPECT_EQ(view->ContextItem(), expected);
+        if (test.selected) {
+            // Below the item's label, where the keyboard user looks.
+            EXPECT_EQ(shownAt, Viewport()->mapToGlobal(view->LabelRect(expected).bottomLeft()));
+        }
+    }
+    // The Copy chosen from the last item menu copied that item: Paste on a group now works.
+    view->setCurrentIndex(Find("News"));
+    EXPECT_TRUE(view->CommandEnabled(CommandId::EDIT_PASTE).value_or(false));
+}
+
+TEST_F(ViewTest, EditStatesFollowAMouseClickAtOnce)
+{
+    int changes = 0;
+    bool pasteEnabled = false;
+    QObject::connect(view.get(), &CCorvaneView::commandStatesChanged, [&] {
+        ++changes;
+        pasteEnabled = view->CommandEnabled(CommandId::EDIT_PASTE).value_or(false);
+    });
+    view->Subscriptions().Copy(Node("Weather"));
+    for (const char* group : {"News", "Podcasts"}) {
+        SendMouse(Viewport(), QEvent::MouseButtonPress, LabelPoint(group));
+        SendMouse(Viewport(), QEvent::MouseButtonRelease, LabelPoint(group), Qt::LeftButton,
+            Qt::NoButton);
+        // The last report came after the click's selection, so a shortcut is not refused.
+        EXPECT_TRUE(pasteEnabled) << group;
+    }
+    EXPECT_GT(changes, 0);
 }
 
 TEST_F(ViewTest, UpdateCommandsCollectFeedsAndStartOnlyWithSome)

@@ -283,7 +283,7 @@ TEST_F(AutoRetrieveTest, RunsOnAWorkerAndTheButtonCancelsIt)
     dialog.OnAutoRetrieve();
     // The call returned at once: the fetch runs on and the button offers to stop it.
     EXPECT_TRUE(dialog.Retrieving());
-    EXPECT_EQ(dialog.AutoRetrieveButton()->text(), QStringLiteral("Cancel"));
+    EXPECT_EQ(dialog.AutoRetrieveButton()->text(), QStringLiteral("Stop"));
     QApplication::processEvents();
     dialog.AutoRetrieveButton()->click();
     EXPECT_FALSE(dialog.Retrieving());
@@ -292,6 +292,54 @@ TEST_F(AutoRetrieveTest, RunsOnAWorkerAndTheButtonCancelsIt)
     EXPECT_TRUE(prompts.messages.empty()); // a cancel is no failure to report
     EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("old title"));
     EXPECT_EQ(TemporaryLeftovers(), 0);
+}
+
+TEST_F(AutoRetrieveTest, WhatTheUserTypesDuringTheFetchIsKept)
+{
+    server.Serve("/feed.xml",
+        "<rss><channel><title>Fetched title</title><link>http://fetched.example/</link>"
+        "<description>Fetched description</description></channel></rss>");
+    Prefill();
+    const QString address = QString::fromStdString(server.Url("/feed.xml"));
+    dialog.XmlUrlEdit()->setText(address);
+    dialog.OnAutoRetrieve();
+    // The outcome arrives queued, so these edits come before it, as typing during the fetch.
+    dialog.TitleEdit()->setText(QStringLiteral("Typed title"));
+    dialog.XmlUrlEdit()->setText(address + QStringLiteral("?edited"));
+    WaitForRetrieve();
+    EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("Typed title"));
+    EXPECT_EQ(dialog.XmlUrlEdit()->text(), address + QStringLiteral("?edited"));
+    EXPECT_EQ(dialog.HtmlUrlEdit()->text(), QStringLiteral("http://fetched.example/"));
+    EXPECT_EQ(dialog.DescriptionEdit()->text(), QStringLiteral("Fetched description"));
+    dialog.accept();
+    EXPECT_EQ(dialog.title, "Typed title");
+    EXPECT_EQ(dialog.description, "Fetched description");
+}
+
+TEST(Dialogs, OkRefusesAFeedWithoutAddress)
+{
+    ScriptedPrompts prompts;
+    for (const QString& address : {QString(), QStringLiteral("  \t ")}) {
+        CChannelProp dialog;
+        dialog.TitleEdit()->setText(QStringLiteral("No address"));
+        dialog.XmlUrlEdit()->setText(address);
+        dialog.accept();
+        EXPECT_NE(dialog.result(), QDialog::Accepted);
+        EXPECT_EQ(dialog.title, ""); // nothing was taken over
+    }
+    ASSERT_EQ(prompts.messages.size(), 2u);
+    EXPECT_TRUE(prompts.messages[0].text.contains(QStringLiteral("XML URL")));
+}
+
+TEST(Dialogs, MessagesFromTheCoreReadAsSentences)
+{
+    const std::pair<QString, QString> cases[]
+        = {{"cannot write x: no space", "Cannot write x: no space"},
+            {"Failed to get a.\n\ncould not connect", "Failed to get a.\n\nCould not connect"},
+            {"/tmp/x: gone", "/tmp/x: gone"}, {"one\ntwo", "One\ntwo"}, {"", ""},
+            {"  \u00e9chec", "  \u00c9chec"}};
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(Capitalized(text), expected) << text.toStdString();
 }
 
 TEST_F(AutoRetrieveTest, ClosingTheDialogStopsTheFetch)

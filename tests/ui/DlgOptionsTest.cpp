@@ -219,6 +219,26 @@ TEST_F(OptionsFixture, TheLengthFieldShowsItsLargestValueWhole)
     EXPECT_EQ(edit->text(), largest);
 }
 
+TEST_F(OptionsFixture, TabIntoTheFormatLandsOnTheCheckedOne)
+{
+    dialog.show();
+    QApplication::setActiveWindow(&dialog);
+    for (int format : {0, 1}) {
+        CorvaneSettings settings = SampleSettings();
+        settings.podcastFormat = format;
+        dialog.SetValues(settings);
+        QRadioButton* checked = format == 0 ? dialog.Mp3Radio() : dialog.AmrRadio();
+        dialog.PodcastCheck()->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(dialog.PodcastCheck(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), checked) << format;
+        // Back from a later control (with MP3 the AMR controls between are disabled) as well.
+        dialog.FirstItemCheck()->setFocus(Qt::TabFocusReason);
+        for (int i = 0; i < 5 && QApplication::focusWidget() != checked; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_EQ(QApplication::focusWidget(), checked) << format;
+    }
+}
+
 // "More Options..." was added in the free corner: every control of the template is where the
 // template puts it (text controls may have grown to the right, never moved). "Low" and "High"
 // stand inside the Podcast frame over the slider's ends, and "Seconds" follows the widened

@@ -5,6 +5,7 @@
 #include "app/CorvaneApp.h"
 #include "app/InstanceChecker.h"
 #include "app/MainFrame.h"
+#include "app/ScreenFit.h"
 #include "app/TrayIcon.h"
 #include "platform/Settings.h"
 #include "ui/CommandIds.h"
@@ -16,12 +17,14 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 #include <QTest>
@@ -65,7 +68,7 @@ TEST_F(FrameTest, MenusCarryTheirTextsSeparatorsAndCommandIds)
     EXPECT_EQ(Items(frame.FileMenu()),
         (QStringList {"Update &All Feeds|32777", "Update &Marked Feeds|32778",
             "Update &Current Feed|32779", "-", "Re-Pack|32803", "Send &To|32794",
-            "Sync Episodes To|32812", "-", "&Import OPML File|32781", "&Merge OPML File...|32811",
+            "Sync Episodes To|32812", "-", "&Import OPML File|32781", "Me&rge OPML File...|32811",
             "&Export OPML File|32782", "-", "E&xit|57665"}));
     EXPECT_EQ(Items(frame.EditMenu()),
         (QStringList {"&Undo|57643", "Cu&t|57635", "&Copy|57634", "&Paste|57637"}));
@@ -129,7 +132,8 @@ TEST_F(FrameTest, DefaultPlacementAndCloseMinimisesWithoutATray)
     frame.showAbout = [] {};
     frame.show();
     QApplication::processEvents();
-    EXPECT_EQ(frame.geometry(), QRect(10, 10, 500, 350));
+    // The outer rectangle, the frame's margins included.
+    EXPECT_EQ(frame.frameGeometry(), QRect(10, 10, 500, 350));
     ASSERT_FALSE(QSystemTrayIcon::isSystemTrayAvailable());
     frame.close();
     // Without a notification area the window would be out of reach hidden: it is minimised.
@@ -143,13 +147,13 @@ TEST_F(FrameTest, DefaultPlacementAndCloseMinimisesWithoutATray)
     EXPECT_FALSE(frame.isMinimized());
 }
 
-TEST_F(FrameTest, ExitStoresTheWindowsOwnGeometry)
+TEST_F(FrameTest, ExitStoresTheWindowsOuterRectangle)
 {
     CMainFrame frame;
     frame.show();
     frame.setGeometry(40, 60, 640, 420);
     QApplication::processEvents();
-    const QRect outer = frame.normalGeometry();
+    const QRect outer = frame.frameGeometry();
     frame.ExecuteCommand(CommandId::TRAY_EXIT);
     EXPECT_TRUE(frame.IsExiting());
     EXPECT_FALSE(frame.isVisible());
@@ -157,7 +161,82 @@ TEST_F(FrameTest, ExitStoresTheWindowsOwnGeometry)
     EXPECT_EQ(QRect(stored.x, stored.y, stored.cx, stored.cy), outer);
 
     CMainFrame again;
-    EXPECT_EQ(again.geometry(), outer);
+    again.show();
+    QApplication::processEvents();
+    EXPECT_EQ(again.frameGeometry(), outer); // nothing grows or creeps by the frame
+}
+
+TEST(ScreenFit, ARectangleIsMovedAndShrunkIntoTheAreaItBelongsTo)
+{
+    const QList<QRect> twoScreens {QRect(0, 0, 1024, 740), QRect(1024, 0, 1280, 1024)};
+    const struct {
+        QRect stored;
+        QRect fitted;
+    } cases[] = {
+        {QRect(10, 10, 500, 350), QRect(10, 10, 500, 350)}, // inside: kept
+        {QRect(3000, 2000, 500, 350), QRect(1804, 674, 500, 350)}, // far off: the nearest screen
+        {QRect(-300, -40, 500, 350), QRect(0, 0, 500, 350)}, // title bar above the top
+        {QRect(600, 500, 500, 350), QRect(524, 390, 500, 350)}, // mostly on the first screen
+        {QRect(1000, 100, 600, 300), QRect(1024, 100, 600, 300)}, // mostly on the second
+        {QRect(0, 0, 3000, 2000), QRect(1024, 0, 1280, 1024)}, // larger than any: shrunk
+        {QRect(-50000, 100, 400, 300), QRect(0, 100, 400, 300)},
+    };
+    for (const auto& test : cases)
+        EXPECT_EQ(FitIntoAreas(test.stored, twoScreens), test.fitted) << test.stored.x();
+    EXPECT_EQ(FitIntoAreas(QRect(5, 5, 10, 10), {}), QRect(5, 5, 10, 10));
+}
+
+TEST_F(FrameTest, AStoredPlacementOffTheScreenIsBroughtOntoIt)
+{
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    for (const WindowPlacement& stored : {WindowPlacement {3000, 2000, 500, 350},
+             WindowPlacement {-700, -500, 500, 350}, WindowPlacement {0, 0, 5000, 4000}}) {
+        ASSERT_TRUE(SaveWindowPlacement(stored).Ok());
+        CMainFrame frame;
+        frame.showAbout = [] {};
+        frame.show();
+        QApplication::processEvents();
+        EXPECT_TRUE(area.contains(frame.frameGeometry())) << stored.x;
+        EXPECT_EQ(frame.frameGeometry().width(), std::min(stored.cx, area.width())) << stored.x;
+    }
+}
+
+TEST_F(FrameTest, NoMenuGivesOneAccessKeyToTwoItems)
+{
+    CMainFrame frame;
+    QList<QMenu*> menus {frame.FileMenu(), frame.EditMenu(), frame.ViewMenu(), frame.HelpMenu()};
+    for (QMenu* menu : menus) {
+        QMap<QChar, QString> taken;
+        for (const QAction* action : menu->actions()) {
+            const qsizetype amp = action->text().indexOf(QLatin1Char('&'));
+            if (action->isSeparator() || amp < 0 || amp + 1 >= action->text().size())
+                continue;
+            const QChar key = action->text().at(amp + 1).toLower();
+            EXPECT_FALSE(taken.contains(key))
+                << action->text().toStdString() << " and " << taken.value(key).toStdString();
+            taken.insert(key, action->text());
+        }
+    }
+}
+
+TEST_F(FrameTest, ShowInFrontGivesTheKeyboardToAnOpenDialog)
+{
+    CMainFrame frame;
+    frame.showAbout = [] {};
+    frame.show();
+    QDialog dialog(&frame);
+    auto* edit = new QLineEdit(&dialog);
+    dialog.setWindowModality(Qt::WindowModal);
+    dialog.show();
+    edit->setFocus();
+    QApplication::processEvents();
+    frame.showMinimized();
+    frame.activateWindow(); // the window, not the dialog, had the keyboard last
+    QApplication::processEvents();
+    frame.ShowInFront();
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &dialog);
+    EXPECT_TRUE(edit->hasFocus());
 }
 
 TEST_F(FrameTest, F6AndShiftF6SwitchBetweenTheTaskPaneAndTheView)

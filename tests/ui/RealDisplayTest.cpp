@@ -6,7 +6,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMargins>
 #include <QProcess>
+#include <QRect>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QThread>
@@ -18,6 +20,11 @@
 namespace {
 
 constexpr int kWaitMs = 15000;
+// Where the tree's rows stand in the main window at the default font: below the menu bar,
+// right of the task pane.
+constexpr int kTreeTop = 23;
+constexpr int kRowHeight = 19;
+constexpr int kTreeLabelLeft = 300;
 
 // One started helper program, ended (terminated, then killed) with the object.
 class Background {
@@ -62,7 +69,7 @@ class RealDisplay : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        for (const char* name : {"Xvfb", "openbox", "xdotool"}) {
+        for (const char* name : {"Xvfb", "openbox", "xdotool", "xprop", "xwininfo"}) {
             if (QStandardPaths::findExecutable(QString::fromLatin1(name)).isEmpty())
                 GTEST_SKIP() << name << " is not installed (scripts/install-deps installs it)";
         }
@@ -109,22 +116,61 @@ protected:
         return QString::fromStdString(folder.File("home")) + "/Corvane.conf";
     }
 
-    // Starts the program, returns its window's size as xdotool reports it and ends it by
-    // File > Exit, so that it stores "WinPos".
-    QString StartAndExit()
+    // The program's main window, once it is shown, or an empty text after kWaitMs.
+    QString FindMainWindow() const
+    {
+        return RunTool(
+            "xdotool", {"search", "--sync", "--onlyvisible", "--name", " - Corvane$"}, env)
+            .section('\n', 0, 0);
+    }
+
+    // The window's outer rectangle: its own geometry as xwininfo tells it (xdotool counts a
+    // reparented window's offset twice), grown by the frame the window manager published.
+    QRect OuterGeometry(const QString& window) const
+    {
+        QRect inner;
+        for (const QString& line : RunTool("xwininfo", {"-id", window}, env).split('\n')) {
+            const int value = line.section(':', 1).trimmed().toInt();
+            if (line.contains("Absolute upper-left X:"))
+                inner.moveLeft(value);
+            else if (line.contains("Absolute upper-left Y:"))
+                inner.moveTop(value);
+            else if (line.trimmed().startsWith("Width:"))
+                inner.setWidth(value);
+            else if (line.trimmed().startsWith("Height:"))
+                inner.setHeight(value);
+        }
+        // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
+        const QStringList extents = RunTool("xprop", {"-id", window, "_NET_FRAME_EXTENTS"}, env)
+                                        .section('=', 1)
+                                        .split(',');
+        if (extents.size() != 4)
+            return inner;
+        return inner.marginsAdded(QMargins(
+            extents[0].toInt(), extents[2].toInt(), extents[1].toInt(), extents[3].toInt()));
+    }
+
+    // Starts the program, returns its window's outer rectangle and ends it by File > Exit, so
+    // that it stores "WinPos".
+    QRect StartAndExit()
     {
         Background program(QStringLiteral(CORVANE_GUI_PATH), {}, env);
-        const QString window = RunTool(
-            "xdotool", {"search", "--sync", "--onlyvisible", "--name", " - Corvane$"}, env)
-                                   .section('\n', 0, 0);
+        const QString window = FindMainWindow();
         if (window.isEmpty())
             return {};
         QThread::msleep(300);
-        const QString geometry = RunTool("xdotool", {"getwindowgeometry", window}, env);
+        const QRect outer = OuterGeometry(window);
         RunTool("xdotool", {"windowactivate", "--sync", window}, env);
         RunTool("xdotool", {"key", "--delay", "100", "alt+f", "x"}, env);
         program.process.waitForFinished(kWaitMs);
-        return geometry.section("Geometry:", 1).trimmed();
+        return outer;
+    }
+
+    QRect Stored() const
+    {
+        QSettings settings(ConfigFile(), QSettings::IniFormat);
+        return QRect(settings.value("WinPos/x").toInt(), settings.value("WinPos/y").toInt(),
+            settings.value("WinPos/cx").toInt(), settings.value("WinPos/cy").toInt());
     }
 
     TempDir folder;
@@ -133,22 +179,96 @@ protected:
     std::unique_ptr<Background> windowManager;
 };
 
-TEST_F(RealDisplay, WindowKeepsItsSizeOverRestarts)
+TEST_F(RealDisplay, WinPosHoldsTheOuterRectangleAndKeepsItOverRestarts)
 {
-    std::vector<QString> sizes;
-    std::vector<QString> stored;
     for (int start = 0; start < 3; ++start) {
-        sizes.push_back(StartAndExit());
-        QSettings settings(ConfigFile(), QSettings::IniFormat);
-        stored.push_back(
-            settings.value("WinPos/cx").toString() + "x" + settings.value("WinPos/cy").toString());
+        // The frame, title bar included, stands where "WinPos" says (10, 10, 500 by 350 at
+        // first) and the stored rectangle does not creep from one start to the next.
+        EXPECT_EQ(StartAndExit(), QRect(10, 10, 500, 350)) << "start " << start;
+        EXPECT_EQ(Stored(), QRect(10, 10, 500, 350)) << "start " << start;
     }
-    EXPECT_EQ(sizes[0], QStringLiteral("500x350"));
-    EXPECT_EQ(stored[0], QStringLiteral("500x350"));
-    for (int start = 1; start < 3; ++start) {
-        EXPECT_EQ(sizes[start], sizes[0]) << "start " << start;
-        EXPECT_EQ(stored[start], stored[0]) << "start " << start;
+}
+
+TEST_F(RealDisplay, AStoredPlacementOffTheScreenComesBackOnIt)
+{
+    const QRect screen(0, 0, 1024, 768);
+    for (const QRect& stored :
+        {QRect(3000, 2000, 500, 350), QRect(-400, -300, 500, 350), QRect(0, 0, 3000, 2000)}) {
+        {
+            QSettings settings(ConfigFile(), QSettings::IniFormat);
+            settings.setValue("WinPos/x", stored.x());
+            settings.setValue("WinPos/y", stored.y());
+            settings.setValue("WinPos/cx", stored.width());
+            settings.setValue("WinPos/cy", stored.height());
+        }
+        const QRect shown = StartAndExit();
+        EXPECT_TRUE(screen.contains(shown)) << stored.x() << ": " << shown.x() << "," << shown.y()
+                                            << " " << shown.width() << "x" << shown.height();
+        EXPECT_EQ(shown.width(), std::min(stored.width(), screen.width())) << stored.x();
+        EXPECT_EQ(Stored(), shown) << stored.x();
     }
+}
+
+TEST_F(RealDisplay, ASecondStartGivesTheKeyboardToTheOpenOptions)
+{
+    Background program(QStringLiteral(CORVANE_GUI_PATH), {}, env);
+    const QString window = FindMainWindow();
+    ASSERT_FALSE(window.isEmpty());
+    QThread::msleep(2500); // the splash goes first
+    RunTool("xdotool", {"windowactivate", "--sync", window}, env);
+    RunTool("xdotool", {"key", "--delay", "150", "alt+v", "o"}, env);
+    ASSERT_FALSE(
+        RunTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", "^Options$"}, env)
+            .isEmpty());
+    RunTool("xdotool", {"windowminimize", "--sync", window}, env);
+    Background second(QStringLiteral(CORVANE_GUI_PATH), {}, env);
+    ASSERT_TRUE(second.process.waitForFinished(kWaitMs));
+    QThread::msleep(500);
+    // Escape reaches the dialog without a click: it closes.
+    RunTool("xdotool", {"key", "Escape"}, env);
+    bool closed = false;
+    for (int i = 0; i < 50 && !closed; ++i) {
+        QThread::msleep(100);
+        closed
+            = RunTool("xdotool", {"search", "--onlyvisible", "--name", "^Options$"}, env).isEmpty();
+    }
+    EXPECT_TRUE(closed);
+}
+
+TEST_F(RealDisplay, CopyAndPasteByKeyAfterMouseClicks)
+{
+    QFile channels(QString::fromStdString(folder.File("home")) + "/Corvane.Cha");
+    ASSERT_TRUE(channels.open(QIODevice::WriteOnly));
+    channels.write(
+        "<?xml version=\"1.0\"?><opml version=\"1.0\"><head><title>T</title></head><body>"
+        "<outline title=\"Target Group For The Paste\" text=\"g\"/>"
+        "<outline title=\"Feed To Copy By The Mouse\" type=\"rss\" "
+        "xmlUrl=\"http://copy.example/rss\"/></body></opml>");
+    channels.close();
+    Background program(QStringLiteral(CORVANE_GUI_PATH), {}, env);
+    const QString window = FindMainWindow();
+    ASSERT_FALSE(window.isEmpty());
+    QThread::msleep(2500); // the splash goes first
+    RunTool("xdotool", {"windowactivate", "--sync", window}, env);
+    // The rows of the tree: the root, the group, the feed; clicked on their labels.
+    const auto clickRow = [&](int row) {
+        const int y = kTreeTop + row * kRowHeight + kRowHeight / 2;
+        RunTool("xdotool",
+            {"mousemove", "--window", window, QString::number(kTreeLabelLeft), QString::number(y),
+                "click", "1"},
+            env);
+        QThread::msleep(300);
+    };
+    clickRow(2);
+    RunTool("xdotool", {"key", "ctrl+c"}, env);
+    QThread::msleep(300);
+    clickRow(1);
+    RunTool("xdotool", {"key", "ctrl+v"}, env);
+    QThread::msleep(300);
+    RunTool("xdotool", {"key", "--delay", "100", "alt+f", "x"}, env);
+    ASSERT_TRUE(program.process.waitForFinished(kWaitMs));
+    ASSERT_TRUE(channels.open(QIODevice::ReadOnly));
+    EXPECT_EQ(channels.readAll().count("Feed To Copy By The Mouse"), 2);
 }
 
 TEST_F(RealDisplay, TrayMenuExitsWhileADialogIsOpen)
@@ -161,9 +281,7 @@ TEST_F(RealDisplay, TrayMenuExitsWhileADialogIsOpen)
         env);
     QThread::msleep(500);
     Background program(QStringLiteral(CORVANE_GUI_PATH), {}, env);
-    const QString window
-        = RunTool("xdotool", {"search", "--sync", "--onlyvisible", "--name", " - Corvane$"}, env)
-              .section('\n', 0, 0);
+    const QString window = FindMainWindow();
     ASSERT_FALSE(window.isEmpty());
     QThread::msleep(2500); // the splash goes first
     RunTool("xdotool", {"windowactivate", "--sync", window}, env);

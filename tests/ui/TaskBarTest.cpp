@@ -68,6 +68,14 @@ bool SameColour(QRgb a, QRgb b, int tolerance = 2)
         && std::abs(qBlue(a) - qBlue(b)) <= tolerance;
 }
 
+// Processes events until spy has count signals (Enter's click is animated), within a bound.
+bool WaitForSignals(QSignalSpy& spy, int count)
+{
+    for (int i = 0; i < 100 && spy.size() < count; ++i)
+        spy.wait(50);
+    return spy.size() >= count;
+}
+
 } // namespace
 
 TEST_F(PaneFixture, ButtonsHaveTheirTextsTooltipsAndPlaces)
@@ -206,6 +214,43 @@ TEST_F(PaneFixture, SyncSwitchStartsOnAndToggles)
     EXPECT_EQ(sync, 1);
     EXPECT_TRUE(pane.syncOnButton->isVisible());
     EXPECT_FALSE(pane.syncOffButton->isVisible());
+}
+
+TEST_F(PaneFixture, TheKeyboardWalksAndPressesTheButtons)
+{
+    QSignalSpy spy(&pane, &CTaskBar::commandRequested);
+    pane.show();
+    QApplication::setActiveWindow(&pane);
+    pane.updateAllButton->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(pane.updateAllButton->hasFocus());
+    // Down and Right go on, Up and Left go back, round both ends; the sync switch is one stop.
+    const struct {
+        Qt::Key key;
+        CHoverButton* CTaskBar::*focused;
+    } walk[] = {{Qt::Key_Down, &CTaskBar::updateMarkedButton},
+        {Qt::Key_Right, &CTaskBar::updateCurrentButton},
+        {Qt::Key_Up, &CTaskBar::updateMarkedButton}, {Qt::Key_Left, &CTaskBar::updateAllButton},
+        {Qt::Key_Up, &CTaskBar::syncOnButton}, {Qt::Key_Down, &CTaskBar::updateAllButton}};
+    for (const auto& step : walk) {
+        QTest::keyClick(QApplication::focusWidget(), step.key);
+        EXPECT_EQ(QApplication::focusWidget(), pane.*step.focused)
+            << QApplication::focusWidget()->objectName().toStdString();
+    }
+    QTest::keyClick(pane.updateAllButton, Qt::Key_Space);
+    pane.updateMarkedButton->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(pane.updateMarkedButton, Qt::Key_Return);
+    ASSERT_TRUE(WaitForSignals(spy, 2));
+    EXPECT_EQ(spy[0][0].toInt(), TASK_UPDATE_ALL);
+    EXPECT_EQ(spy[1][0].toInt(), TASK_UPDATE_MARKED);
+
+    // Space switches Synchronize Channels off and on again; the focus stays on the switch.
+    pane.syncOnButton->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(pane.syncOnButton, Qt::Key_Space);
+    EXPECT_EQ(sync, 0);
+    EXPECT_TRUE(pane.syncOffButton->hasFocus());
+    QTest::keyClick(pane.syncOffButton, Qt::Key_Space);
+    EXPECT_EQ(sync, 1);
+    EXPECT_TRUE(pane.syncOnButton->hasFocus());
 }
 
 TEST(PaneSync, ASaveOfTheChannelsFileShowsTheOnStateAgain)

@@ -148,6 +148,11 @@ TEST_F(TreeDragTest, ScrollTimerScrollsNearTheBottomEdgeAtTheDescribedPace)
     }
     EXPECT_EQ(lines, 4); // one line every 6 ticks (120 ms)
     EXPECT_TRUE(view->Drag().DropTarget().isValid());
+    // The viewport moves its children as it scrolls; the picture stays under the pointer.
+    ASSERT_NE(view->Drag().DragImage(), nullptr);
+    EXPECT_EQ(view->Drag().DragImage()->pos(), QPoint(100, bottom - 5) - QPoint(8, 8));
+    bar->setValue(bar->value() + 3); // the wheel, say
+    EXPECT_EQ(view->Drag().DragImage()->pos(), QPoint(100, bottom - 5) - QPoint(8, 8));
 
     SendMouse(Viewport(), QEvent::MouseMove, QPoint(100, bottom + 100), Qt::NoButton);
     before = bar->value();

@@ -35,6 +35,7 @@ public:
     std::function<void(const QString& packagePath, const QPoint& globalPos)> showSendTo;
     std::function<bool(const QUrl& url)> openUrl;
     std::function<QAction*(QMenu& menu, const QPoint& globalPos)> execMenu;
+    QStringList statusTexts;
 
     void RunUpdate(CCorvaneView& view, const UpdateRequest& request) override
     {
@@ -54,6 +55,7 @@ public:
     {
         return execMenu ? execMenu(menu, globalPos) : CViewHost::ExecMenu(menu, globalPos);
     }
+    void ShowStatusText(const QString& text) override { statusTexts << text; }
     qint64 TickCount() override { return clock; }
 
 private:
