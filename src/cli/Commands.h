@@ -2,6 +2,7 @@
 #pragma once
 
 #include "cli/CliSupport.h"
+#include "subscriptions/Subscriptions.h"
 #include "update/UpdateJob.h"
 
 #include <cstdio>
@@ -42,6 +43,24 @@ int RunRemove(CommandLine& arguments);
 int RunUndo(CommandLine& arguments);
 int RunImport(CommandLine& arguments);
 int RunExport(CommandLine& arguments);
+
+// AddCommand.cpp: the checks of corvane-cli add.
+struct AddRequest {
+    std::vector<std::string> urls; // as given
+    std::optional<std::string> title; // wins over the feed's own
+    std::optional<int> pick; // which of several announced feeds (1-based)
+    bool allowDuplicate = false;
+    bool noFetch = false;
+    bool quiet = false;
+    int connections = DEFAULT_CONNECTIONS;
+    int connectionsPerHost = DEFAULT_CONNECTIONS_PER_HOST;
+    std::stop_token stop;
+};
+// The feeds to add for request, in the order given: each address checked (http or https, not
+// held by the tree nor earlier in the call) and, unless noFetch, its feed found and read (several
+// at once). Every address refused is named on standard error with the reason, and anyRefused set.
+std::vector<CSubscriptions::FeedFields> CheckNewFeeds(
+    const CSubscriptions& subscriptions, const AddRequest& request, bool& anyRefused);
 
 // OptionsCommand.cpp: the settings store.
 int RunOptions(CommandLine& arguments);

@@ -261,45 +261,125 @@ int RunList(CommandLine& arguments)
     return EXIT_DONE;
 }
 
-int RunAdd(CommandLine& arguments)
+namespace {
+
+// The group of --group, or the root; null after saying that no such group exists.
+COutlineItem* AddTarget(CSubscriptions& subscriptions, const std::optional<std::string>& group)
+{
+    if (!group)
+        return subscriptions.Root();
+    COutlineItem* parent = nullptr;
+    ForEachNode(subscriptions.Root(), [&](COutlineItem* node, int depth) {
+        if (depth > 0 && !node->IsFeed() && node->title && *node->title == *group) {
+            parent = node;
+            return false;
+        }
+        return true;
+    });
+    if (!parent)
+        PrintError("no group titled '" + *group + "' in " + GetChannelsFilePath());
+    return parent;
+}
+
+void DeclareAdd(CommandLine& arguments)
 {
     arguments.Describe(
-        "Adds a feed with the address URL as the last child of the root, or of the first group\n"
-        "titled GROUP. Saves the channels file with a backup that 'undo' restores.");
-    arguments.Positional("URL", "the feed's address");
-    arguments.Option("title", "TITLE", "the feed's title");
-    arguments.Option("group", "GROUP", "add it to the first group with this title");
+        "Adds the feed at each URL as the last child of the root, or of the first group titled\n"
+        "GROUP, with one save of the channels file and one backup that 'undo' restores.\n"
+        "Each address must be http or https (without a scheme, http is meant) and not in the\n"
+        "tree yet. Its document is fetched (several addresses side by side) and must be a feed,\n"
+        "whose title, site address and description the new feed takes; a website address\n"
+        "subscribes to the feed its page announces, or when it announces none, to the first of\n"
+        "feed, rss, rss.xml, feed.xml, atom.xml and index.xml under the page's folder or the\n"
+        "site's root that is one. An address refused is named with the reason; the others are\n"
+        "still added.");
+    arguments.MoreOf("URL", "the feed's or the website's address (one or more)");
+    arguments.Option("title", "TITLE", "the feed's title, instead of the feed's own (one URL)");
+    arguments.Option("group", "GROUP", "add to the first group with this title");
+    arguments.Flag("allow-duplicate", "add a feed even when its address is in the tree already");
+    arguments.Flag("no-fetch", "save the addresses as given, without fetching anything");
+    arguments.Option("pick", "N",
+        "a website announcing several feeds: subscribe to its feed number N (one URL)");
+    arguments.Option("connections", "N",
+        "check at most N addresses at once, also of one host (1 to 64; default 8 at once, 6 of\n"
+        "one host)");
     DeclareQuiet(arguments);
+    arguments.Epilogue("A website address names the feed it led to on standard output.\n"
+                       "Exit status: 0 all added, 1 an address was refused (nothing added for "
+                       "it), 2 wrong usage,\n130 interrupted (nothing added).\n");
+}
+
+// The request of add's arguments; nullopt after a usage error (code says which).
+std::optional<AddRequest> ReadAddRequest(const CommandLine& arguments, int& code)
+{
+    AddRequest request;
+    request.urls = arguments.Positionals();
+    request.title = arguments.Value("title");
+    request.allowDuplicate = arguments.Has("allow-duplicate");
+    request.noFetch = arguments.Has("no-fetch");
+    request.quiet = arguments.Has("quiet");
+    if (request.urls.empty())
+        code = arguments.UsageError("add needs at least one URL");
+    else if (request.urls.size() > 1 && (request.title || arguments.Value("pick")))
+        code = arguments.UsageError("--title and --pick go with one URL only");
+    else if (request.noFetch && arguments.Value("pick"))
+        code = arguments.UsageError("--pick needs the page fetched; it cannot go with --no-fetch");
+    else
+        code = EXIT_DONE;
+    const auto number = [&](const char* name, long long maximum) -> std::optional<long long> {
+        const std::optional<std::string> text = arguments.Value(name);
+        if (!text || code != EXIT_DONE)
+            return std::nullopt;
+        const std::optional<long long> value = ParseInteger(*text, 1, maximum);
+        if (!value)
+            code = arguments.UsageError("bad value '" + *text + "' for --" + name
+                + ": expected a whole number from 1 to " + std::to_string(maximum));
+        return value;
+    };
+    if (const std::optional<long long> pick = number("pick", 1000))
+        request.pick = static_cast<int>(*pick);
+    if (const std::optional<long long> connections = number("connections", 64))
+        request.connections = request.connectionsPerHost = static_cast<int>(*connections);
+    if (code != EXIT_DONE)
+        return std::nullopt;
+    return request;
+}
+
+} // namespace
+
+int RunAdd(CommandLine& arguments)
+{
+    DeclareAdd(arguments);
     if (const std::optional<int> code = arguments.Parse())
         return *code;
-    const std::optional<std::string> title = arguments.Value("title");
-    const std::optional<std::string> group = arguments.Value("group");
-    const std::string& url = arguments.Positionals()[0];
-    if (url.empty()) {
-        PrintError("the feed address is empty");
-        return EXIT_USAGE;
-    }
-
+    int code = EXIT_DONE;
+    std::optional<AddRequest> request = ReadAddRequest(arguments, code);
+    if (!request)
+        return code;
     auto subscriptions = Open();
     if (!subscriptions)
         return EXIT_FAILED;
-    COutlineItem* parent = subscriptions->Root();
-    if (group) {
-        parent = nullptr;
-        ForEachNode(subscriptions->Root(), [&](COutlineItem* node, int depth) {
-            if (depth > 0 && !node->IsFeed() && node->title && *node->title == *group) {
-                parent = node;
-                return false;
-            }
-            return true;
-        });
-        if (!parent) {
-            PrintError("no group titled '" + *group + "' in " + GetChannelsFilePath());
-            return EXIT_FAILED;
-        }
+    COutlineItem* parent = AddTarget(*subscriptions, arguments.Value("group"));
+    if (!parent)
+        return EXIT_FAILED;
+    std::stop_source stop;
+    request->stop = stop.get_token();
+    bool anyRefused = false;
+    std::vector<CSubscriptions::FeedFields> feeds;
+    if (RunUntilInterrupted(
+            [&] { feeds = CheckNewFeeds(*subscriptions, *request, anyRefused); }, stop)) {
+        PrintError("interrupted; nothing was added");
+        return EXIT_INTERRUPTED;
     }
-    const TreeChange change = subscriptions->NewFeed(parent, title.value_or(""), url, "", "");
-    return Finish(*subscriptions, change.save);
+    if (!feeds.empty()) {
+        if (const int saved = Finish(*subscriptions, subscriptions->NewFeeds(parent, feeds).save);
+            saved != EXIT_DONE)
+            return saved;
+    }
+    if (anyRefused && request->urls.size() > 1)
+        PrintError("added " + std::to_string(feeds.size()) + " of "
+            + std::to_string(request->urls.size()) + " addresses");
+    return anyRefused ? EXIT_FAILED : EXIT_DONE;
 }
 
 int RunRemove(CommandLine& arguments)

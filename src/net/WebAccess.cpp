@@ -675,6 +675,7 @@ long CWebAccess::StallTimeoutSeconds()
 void CWebAccess::ClearOutcome()
 {
     lastError.clear();
+    lastUrl.clear();
     lastNotModified = false;
     lastTransient = false;
     lastNoConnection = false;
@@ -894,6 +895,9 @@ std::string FetchFailureText(const std::string& address)
 
 int CWebAccess::ExamineResponse(void* handle, long status, Transfer& transfer)
 {
+    const char* effective = nullptr;
+    if (curl_easy_getinfo(handle, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+        lastUrl = effective;
     if (status == 0) {
         lastError = "the response has no readable status line";
         return WEB_ERR_STATUS;

@@ -180,6 +180,10 @@ public:
 
     const std::string& AgentName() const { return agentName; }
 
+    // The address the last final response came from, after redirects; empty when no response
+    // came. A page's relative links resolve against it.
+    const std::string& LastUrl() const { return lastUrl; }
+
     // True when the last DownloadUrl ended in WEB_OK because the file at its path was up to date
     // (304, or a Last-Modified not newer than the file), so the file was left as it was.
     bool LastWasNotModified() const { return lastNotModified; }
@@ -243,6 +247,7 @@ private:
     RetryPolicy retryPolicy = RetryPolicy::None();
     bool resumable = false;
     std::string lastError;
+    std::string lastUrl;
     bool lastNotModified = false;
     bool lastTransient = false;
     bool lastNoConnection = false;

@@ -388,14 +388,22 @@ TreeChange CSubscriptions::NewGroup(
 TreeChange CSubscriptions::NewFeed(COutlineItem* parent, const std::string& title,
     const std::string& xmlurl, const std::string& htmlurl, const std::string& description)
 {
-    if (!CanHoldChildren(parent) || !model->Contains(parent))
+    return NewFeeds(parent, {{title, xmlurl, htmlurl, description}});
+}
+
+TreeChange CSubscriptions::NewFeeds(COutlineItem* parent, const std::vector<FeedFields>& feeds)
+{
+    if (!CanHoldChildren(parent) || !model->Contains(parent) || feeds.empty())
         return {};
-    auto node = std::make_unique<COutlineItem>();
-    SetIfNotEmpty(node->title, title);
-    SetIfNotEmpty(node->xmlurl, xmlurl);
-    SetIfNotEmpty(node->htmlurl, htmlurl);
-    SetIfNotEmpty(node->description, description);
-    COutlineItem* added = model->AppendNode(parent, std::move(node));
+    COutlineItem* added = nullptr;
+    for (const FeedFields& fields : feeds) {
+        auto node = std::make_unique<COutlineItem>();
+        SetIfNotEmpty(node->title, fields.title);
+        SetIfNotEmpty(node->xmlurl, fields.xmlurl);
+        SetIfNotEmpty(node->htmlurl, fields.htmlurl);
+        SetIfNotEmpty(node->description, fields.description);
+        added = model->AppendNode(parent, std::move(node));
+    }
     return Finish(added, parent);
 }
 

@@ -152,6 +152,17 @@ public:
     // A new feed as the last child of parent (a group).
     TreeChange NewFeed(COutlineItem* parent, const std::string& title, const std::string& xmlurl,
         const std::string& htmlurl, const std::string& description);
+    // The fields of one new feed.
+    struct FeedFields {
+        std::string title;
+        std::string xmlurl;
+        std::string htmlurl;
+        std::string description;
+    };
+    // Several new feeds, in order, as the last children of parent (a group), with one save (one
+    // backup, so one undo takes them all back). node is the last one added. changed false when
+    // parent is null or a feed, or feeds is empty.
+    TreeChange NewFeeds(COutlineItem* parent, const std::vector<FeedFields>& feeds);
     // The properties dialog's OK: each non-empty text replaces the field (xmlurl and htmlurl
     // only for a feed), an empty one keeps it; saves also when nothing differs.
     TreeChange Properties(COutlineItem* node, const std::string& title, const std::string& xmlurl,

@@ -1,17 +1,15 @@
 #include "ui/ChannelProp.h"
 
-#include "formats/CorvaneDoc.h"
 #include "net/WebAccess.h"
-#include "platform/Paths.h"
+#include "subscriptions/FeedDiscovery.h"
 #include "ui/DialogUnits.h"
+#include "ui/DlgFeedChooser.h"
 #include "ui/Prompts.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLineEdit>
 #include <QMetaObject>
 #include <QPushButton>
-#include <QTemporaryDir>
 
 #include <limits>
 #include <memory>
@@ -19,23 +17,6 @@
 namespace corvane {
 
 using namespace DialogUnits;
-
-namespace {
-
-std::string Trimmed(const TextField& field)
-{
-    if (!field)
-        return {};
-    constexpr const char* kSpace = " \t\r\n\v\f";
-    const std::string& text = *field;
-    const std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string::npos)
-        return {};
-    const std::size_t last = text.find_last_not_of(kSpace);
-    return text.substr(first, last - first + 1);
-}
-
-} // namespace
 
 CChannelProp::CChannelProp(QWidget* parent)
     : QDialog(parent)
@@ -100,11 +81,9 @@ bool CChannelProp::LooksLikeAddress(const std::string& address)
             || address.find("https://") != std::string::npos);
 }
 
-// What the worker found: the fetch's result, the reason of a failure, the channel read.
+// What the worker found: where the address led, or that the fetch was stopped.
 struct CChannelProp::RetrieveOutcome {
-    int result = WEB_ERR_REQUEST;
-    std::string reason;
-    std::unique_ptr<CFeedChannel> channel;
+    FeedProbe probe;
     bool stopped = false;
 };
 
@@ -114,32 +93,19 @@ CChannelProp::~CChannelProp()
 }
 
 std::shared_ptr<CChannelProp::RetrieveOutcome> CChannelProp::Fetch(
-    const std::string& address, std::stop_token stop)
+    const std::string& address, bool findFeed, std::stop_token stop)
 {
     auto outcome = std::make_shared<RetrieveOutcome>();
-    CWebAccess webAccess("Velmora RSS Reader");
-    webAccess.SetStopToken(stop);
-    // A private folder of our own: the download lands at a name that does not exist yet, so
-    // the fetch is never a conditional request against an empty placeholder, and nobody else
-    // can read or replace the file. The folder goes with everything in it.
-    QTemporaryDir folder(
-        QString::fromStdString(GetPrivateTempFolder()) + QStringLiteral("NEWXXXXXX"));
-    if (!folder.isValid()) {
-        outcome->reason = "no private temporary folder: " + folder.errorString().toStdString();
-        return outcome;
-    }
-    const std::string path = QDir(folder.path()).filePath(QStringLiteral("feed.xml")).toStdString();
-    outcome->result = webAccess.DownloadUrl(address, path);
-    outcome->reason = webAccess.LastError();
+    // A website's address leads to the feed its page announces; an address picked from those
+    // must be a feed itself.
+    outcome->probe = findFeed ? FindFeed(address, std::nullopt, stop) : ProbeFeed(address, stop);
     outcome->stopped = stop.stop_requested();
-    if (outcome->result == WEB_OK && !outcome->stopped)
-        CCorvaneDoc::ReadFeedFile(path, outcome->channel);
     return outcome;
 }
 
 void CChannelProp::OnAutoRetrieve()
 {
-    // While a fetch runs the button is "Cancel".
+    // While a fetch runs the button is "Stop".
     if (Retrieving()) {
         StopRetrieve();
         return;
@@ -150,17 +116,22 @@ void CChannelProp::OnAutoRetrieve()
             QStringLiteral("Please enter a valid URL."), QMessageBox::Warning);
         return;
     }
+    fieldsAtRetrieve
+        = {titleEdit->text(), htmlurlEdit->text(), descriptionEdit->text(), xmlurlEdit->text()};
+    StartRetrieve(xmlurl, true);
+}
+
+void CChannelProp::StartRetrieve(const std::string& address, bool findFeed)
+{
     // "Stop", not a second "Cancel": the dialog's own Cancel still stands beside it.
     autoRetrieveButton->setText(QStringLiteral("Stop"));
     setCursor(Qt::BusyCursor);
-    fieldsAtRetrieve = {titleEdit->text(), htmlurlEdit->text(), descriptionEdit->text()};
-    const std::string address = xmlurl;
     const int generation = ++retrieveGeneration;
     // The fetch may take up to the stall time-out against a slow server; the dialog stays
     // responsive meanwhile. The outcome comes back queued to the GUI thread; a dialog that is
     // gone by then has stopped and joined the worker, and Qt drops the queued call.
-    worker = std::jthread([this, address, generation](std::stop_token stop) {
-        auto outcome = Fetch(address, stop);
+    worker = std::jthread([this, address, findFeed, generation](std::stop_token stop) {
+        auto outcome = Fetch(address, findFeed, stop);
         QMetaObject::invokeMethod(
             this,
             [this, outcome, address, generation] {
@@ -195,27 +166,58 @@ void CChannelProp::FinishRetrieve(const RetrieveOutcome& outcome, const std::str
     unsetCursor();
     if (outcome.stopped)
         return;
-    if (outcome.result != WEB_OK) {
-        QString text = QString::fromStdString(FetchFailureText(address));
-        if (!outcome.reason.empty())
-            text += QStringLiteral("\n\n") + Capitalized(QString::fromStdString(outcome.reason));
-        Prompts().Message(this, QStringLiteral("Error"), text, QMessageBox::Warning);
+    const FeedProbe& probe = outcome.probe;
+    switch (probe.kind) {
+    case FeedProbe::Kind::Feed:
+        FillFields(probe);
         return;
+    case FeedProbe::Kind::Page:
+        ChooseAnnounced(address, probe.announced);
+        return;
+    case FeedProbe::Kind::NotAFeed:
+        // The fields keep what they held: nothing here could fill them.
+        Prompts().Message(this, QStringLiteral("Error"),
+            QStringLiteral("%1 is not a feed: %2.")
+                .arg(QString::fromStdString(address), QString::fromStdString(probe.reason)),
+            QMessageBox::Warning);
+        return;
+    case FeedProbe::Kind::FetchFailed:
+        break;
     }
-    if (!outcome.channel)
+    QString text = QString::fromStdString(FetchFailureText(probe.failedUrl));
+    if (!probe.reason.empty())
+        text += QStringLiteral("\n\n") + Capitalized(QString::fromStdString(probe.reason));
+    Prompts().Message(this, QStringLiteral("Error"), text, QMessageBox::Warning);
+}
+
+void CChannelProp::ChooseAnnounced(
+    const std::string& address, const std::vector<AnnouncedFeed>& announced)
+{
+    CDlgFeedChooser chooser(address, announced, this);
+    if (Prompts().RunDialog(chooser) != 1)
         return;
+    const int chosen = chooser.Chosen();
+    if (chosen < 0 || static_cast<std::size_t>(chosen) >= announced.size())
+        return;
+    StartRetrieve(announced[static_cast<std::size_t>(chosen)].url, false);
+}
+
+void CChannelProp::FillFields(const FeedProbe& probe)
+{
     // The dialog answered while the fetch ran: a field the user changed meanwhile keeps what
-    // was typed, and the address is never written back.
+    // was typed. XML URL takes the feed's address when a website's page led to another one.
     const struct {
         QLineEdit* edit;
         const QString& before;
-        std::string value;
-    } fields[] = {{titleEdit, fieldsAtRetrieve[0], Trimmed(outcome.channel->title)},
-        {htmlurlEdit, fieldsAtRetrieve[1], Trimmed(outcome.channel->link)},
-        {descriptionEdit, fieldsAtRetrieve[2], Trimmed(outcome.channel->description)}};
+        const std::string& value;
+    } fields[] = {{titleEdit, fieldsAtRetrieve[0], probe.title},
+        {htmlurlEdit, fieldsAtRetrieve[1], probe.link},
+        {descriptionEdit, fieldsAtRetrieve[2], probe.description},
+        {xmlurlEdit, fieldsAtRetrieve[3], probe.feedUrl}};
     for (const auto& field : fields) {
-        if (field.edit->text() == field.before)
-            field.edit->setText(QString::fromStdString(field.value));
+        const QString value = QString::fromStdString(field.value);
+        if (field.edit->text() == field.before && field.edit->text() != value)
+            field.edit->setText(value);
     }
     UpdateData(true);
 }

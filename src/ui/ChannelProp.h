@@ -3,12 +3,17 @@
 //
 // The caller may set the members before RunDialog/exec and reads them after a result of 1 (OK
 // copies the fields into the members; Cancel does not). Members hold UTF-8. Modal; GUI thread.
-// "Auto Retrieve" fetches on a worker thread into a private temporary file that is removed
-// afterwards, with the dialog responsive; meanwhile the button is "Stop", and Stop, Cancel, OK,
-// closing the dialog or its end stop the fetch and join the worker. The fetch fills only the fields
-// the user left as they were when it started. Failures are told through Prompts().Message,
-// naming the address and the reason. OK refuses an empty XML URL.
+// "Auto Retrieve" fetches on a worker thread, with the dialog responsive. A website's address
+// leads to its feed (subscriptions/FeedDiscovery.h): the one its page announces, picked in
+// "Choose a Feed" when it announces several, which then fills XML URL too; a document that is
+// no feed is said so, and the fields keep what they held. While a fetch runs the button is
+// "Stop", and Stop, Cancel, OK, closing the dialog or its end stop the fetch and join the
+// worker. The fetch fills only the fields the user left as they were when it started. Failures
+// are told through Prompts().Message, naming the address and the reason. OK refuses an empty
+// XML URL.
 #pragma once
+
+#include "formats/HtmlFeedLinks.h"
 
 #include <QDialog>
 
@@ -19,6 +24,7 @@
 #include <stop_token>
 #include <string>
 #include <thread>
+#include <vector>
 
 class QLineEdit;
 class QPushButton;
@@ -68,12 +74,17 @@ private:
     QPushButton* autoRetrieveButton; // 1015
 
     struct RetrieveOutcome;
-    static std::shared_ptr<RetrieveOutcome> Fetch(const std::string& address, std::stop_token stop);
+    static std::shared_ptr<RetrieveOutcome> Fetch(
+        const std::string& address, bool findFeed, std::stop_token stop);
+    void StartRetrieve(const std::string& address, bool findFeed);
     void FinishRetrieve(const RetrieveOutcome& outcome, const std::string& address);
+    // A page announced several feeds: the user picks one, which is then retrieved.
+    void ChooseAnnounced(const std::string& address, const std::vector<AnnouncedFeed>& announced);
+    void FillFields(const struct FeedProbe& probe);
     void StopRetrieve();
 
     int retrieveGeneration = 0; // which fetch a queued outcome belongs to
-    std::array<QString, 3> fieldsAtRetrieve; // title, HTML URL, description when it started
+    std::array<QString, 4> fieldsAtRetrieve; // title, HTML URL, description, XML URL at the start
     std::jthread worker; // the running fetch; last, so it is stopped before the rest goes
 };
 

@@ -1,7 +1,7 @@
 #include "update/TaskScheduler.h"
 
 #include "audio/Mp3ToAmr.h"
-#include "formats/CorvaneDoc.h"
+#include "formats/FeedCheck.h"
 #include "net/WebAccess.h"
 #include "update/CacheNames.h"
 #include "update/EnclosureSelection.h"
@@ -217,17 +217,21 @@ int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error, bool& reac
     return result;
 }
 
-// The enclosures of a fetched feed document, with the settings read for it.
+// The enclosures of a fetched feed document, with the settings read for it. A document that is
+// no feed (an HTML page where the feed was, say) gives none and notAFeed says why.
 std::vector<UpdateTask> CTaskScheduler::ReadEnclosures(
-    const UpdateTask& feed, CorvaneSettings& settings) const
+    const UpdateTask& feed, CorvaneSettings& settings, std::string& notAFeed) const
 {
     settings = options.readSettings();
     std::vector<UpdateTask> found;
-    if (!settings.podcastOn)
+    // An empty answer without an earlier copy leaves no file: the packer tells that failure.
+    if (!FileExists(feed.cachePath))
         return found;
     std::unique_ptr<CFeedChannel> channel;
     // Whatever the parse result: the items read before a fault still count.
-    CCorvaneDoc::ReadFeedFile(feed.cachePath, channel);
+    ReadFeedChecked(feed.cachePath, channel, notAFeed);
+    if (!notAFeed.empty() || !settings.podcastOn)
+        return found;
     for (const SelectedEnclosure& selected : SelectEnclosures(*channel, settings)) {
         UpdateTask enclosure;
         enclosure.kind = UpdateTask::Kind::Enclosure;
@@ -282,12 +286,19 @@ void CTaskScheduler::DownloadWorker()
         const int result = Fetch(*task, error, reachedNoServer);
         CorvaneSettings settings;
         std::vector<UpdateTask> found;
-        if (task->kind == UpdateTask::Kind::Feed && result == WEB_OK)
-            found = ReadEnclosures(*task, settings);
-        else if (result == WEB_OK && task->convert)
+        std::string notAFeed;
+        if (task->kind == UpdateTask::Kind::Feed && result == WEB_OK) {
+            found = ReadEnclosures(*task, settings, notAFeed);
+            // Not kept in the cache: a later Re-Pack must not pack it as the feed, and the next
+            // update must fetch the whole document rather than ask whether this one changed.
+            if (!notAFeed.empty() && !options.repack)
+                std::remove(task->cachePath.c_str());
+        } else if (result == WEB_OK && task->convert) {
             FindKeptConversion(*task);
+        }
 
         lock.lock();
+        task->notAFeed = std::move(notAFeed);
         FinishDownload(
             *task, result, std::move(error), reachedNoServer, settings, std::move(found));
     }

@@ -76,6 +76,8 @@ struct UpdateTask {
     int fetchResult = 0;
     std::string fetchError; // why the download failed, in words (empty on WEB_OK)
     bool fetchReachedNoServer = false; // the download failed before any server answered
+    // Feed: why the document fetched (or found in the cache) is no feed; empty when it is one.
+    std::string notAFeed;
     int convertResult = -1;
     std::string convertError;
     std::vector<UpdateTask> found; // feed: enclosures read, not yet scheduled
@@ -125,7 +127,8 @@ private:
     void ScheduleReadFeeds();
     UpdateTask* NextDownload();
     int Fetch(const UpdateTask& task, std::string& error, bool& reachedNoServer) const;
-    std::vector<UpdateTask> ReadEnclosures(const UpdateTask& feed, CorvaneSettings& settings) const;
+    std::vector<UpdateTask> ReadEnclosures(
+        const UpdateTask& feed, CorvaneSettings& settings, std::string& notAFeed) const;
     void FinishDownload(UpdateTask& task, int result, std::string error, bool reachedNoServer,
         CorvaneSettings settings, std::vector<UpdateTask> found);
     void DownloadWorker();

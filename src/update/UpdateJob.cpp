@@ -439,6 +439,16 @@ CUpdateJob::Impl::Packed CUpdateJob::Impl::PackFeed(CTaskScheduler& scheduler, U
             scheduler.MarkPacked(*enclosure);
         return Packed::Go;
     }
+    if (!feed.notAFeed.empty()) {
+        // An HTML page or other document where the feed was: the phone cannot read it as one.
+        if (setup.repack)
+            missingFeeds.push_back(feed.url);
+        Failure(feed.url,
+            setup.repack ? RepackMissingFeedText(feed.url) : UpdateFailureText(feed.url),
+            feed.notAFeed);
+        scheduler.MarkPacked(feed);
+        return Packed::Go;
+    }
     if (stop.stop_requested())
         return Packed::Stopped;
     bool missing = false;

@@ -175,8 +175,8 @@ TEST_F(CommandLineTest, EqualsSignAndSpaceGiveTheSameValue)
     EXPECT_EQ(ReadWholeFile(joined), ReadWholeFile(spaced));
     EXPECT_EQ(server.Hits("/a.rss"), 0);
 
-    ASSERT_EQ(Run({"add", "http://example.invalid/1", "--title", "One"}).exitCode, 0);
-    ASSERT_EQ(Run({"add", "http://example.invalid/2", "--title=Two"}).exitCode, 0);
+    ASSERT_EQ(Run({"add", "--no-fetch", "http://example.invalid/1", "--title", "One"}).exitCode, 0);
+    ASSERT_EQ(Run({"add", "--no-fetch", "http://example.invalid/2", "--title=Two"}).exitCode, 0);
     EXPECT_NE(Run({"list"}).out.find("  One  <http://example.invalid/1>\n"
                                      "  Two  <http://example.invalid/2>\n"),
         std::string::npos);

@@ -59,8 +59,9 @@ TEST_F(SubscriptionCommandsTest, AddListRemoveAndUndoAcrossRuns)
         Opml("<outline title=\"News\"><outline title=\"a\" "
              "xmlUrl=\"http://a/\"/></outline>"));
     ASSERT_EQ(Cli({"import", opml, "--yes"}).exitCode, 0);
-    EXPECT_EQ(Cli({"add", "http://b/", "--title", "b", "--group", "News"}).exitCode, 0);
-    EXPECT_EQ(Cli({"add", "http://c/"}).exitCode, 0);
+    EXPECT_EQ(
+        Cli({"add", "--no-fetch", "http://b/", "--title", "b", "--group", "News"}).exitCode, 0);
+    EXPECT_EQ(Cli({"add", "--no-fetch", "http://c/"}).exitCode, 0);
     EXPECT_EQ(Cli({"list"}).out,
         "My Subscriptions\n  News/\n    a  <http://a/>\n    b  <http://b/>\n  <http://c/>\n");
 
@@ -92,8 +93,8 @@ TEST_F(SubscriptionCommandsTest, UndoStaysWithinItsProgramFolder)
 {
     const std::string r = temp.File("R"), d = temp.File("D");
     setenv("CORVANE_HOME", r.c_str(), 1);
-    ASSERT_EQ(Cli({"add", "http://first/"}).exitCode, 0);
-    ASSERT_EQ(Cli({"add", "http://second/"}).exitCode, 0);
+    ASSERT_EQ(Cli({"add", "--no-fetch", "http://first/"}).exitCode, 0);
+    ASSERT_EQ(Cli({"add", "--no-fetch", "http://second/"}).exitCode, 0);
 
     setenv("CORVANE_HOME", d.c_str(), 1);
     const std::string opml = temp.Write("in.opml", Opml("<outline xmlUrl=\"http://d/\"/>"));
@@ -116,7 +117,7 @@ TEST_F(SubscriptionCommandsTest, UndoStaysWithinItsProgramFolder)
 
 TEST_F(SubscriptionCommandsTest, ImportAsksAndSaysWhenNothingWasFound)
 {
-    EXPECT_EQ(Cli({"add", "http://keep/"}).exitCode, 0);
+    EXPECT_EQ(Cli({"add", "--no-fetch", "http://keep/"}).exitCode, 0);
     const std::string before = ReadWholeFile(ChannelsPath());
     const std::string opml = temp.Write("in.opml", Opml("<outline title=\"Only\"/>"));
 
@@ -152,7 +153,7 @@ TEST_F(SubscriptionCommandsTest, ImportAsksAndSaysWhenNothingWasFound)
 
 TEST_F(SubscriptionCommandsTest, ImportMergeAddsWhatIsNewAndSaysHowMany)
 {
-    EXPECT_EQ(Cli({"add", "http://keep/", "--title", "Keep"}).exitCode, 0);
+    EXPECT_EQ(Cli({"add", "--no-fetch", "http://keep/", "--title", "Keep"}).exitCode, 0);
     const std::string opml = temp.Write("more.opml",
         Opml("<outline text=\"Talk\"><outline text=\"New\" xmlUrl=\"http://new/\"/>"
              "<outline text=\"Keep again\" xmlUrl=\"http://keep/\"/></outline>"));
@@ -176,7 +177,7 @@ TEST_F(SubscriptionCommandsTest, ImportMergeAddsWhatIsNewAndSaysHowMany)
 
 TEST_F(SubscriptionCommandsTest, ExportFormatOpml2)
 {
-    EXPECT_EQ(Cli({"add", "http://a/", "--title", "A"}).exitCode, 0);
+    EXPECT_EQ(Cli({"add", "--no-fetch", "http://a/", "--title", "A"}).exitCode, 0);
     const CliRun exported = Cli({"export", "--format", "opml2", temp.File("two.opml")});
     EXPECT_EQ(exported.exitCode, 0) << exported.err;
     const std::string text = ReadWholeFile(temp.File("two.opml"));
@@ -203,7 +204,7 @@ TEST_F(SubscriptionCommandsTest, ExportFormatOpml2)
 
 TEST_F(SubscriptionCommandsTest, ImportOfAFifoOrAFolderEndsAtOnceAndKeepsTheTree)
 {
-    EXPECT_EQ(Cli({"add", "http://keep/"}).exitCode, 0);
+    EXPECT_EQ(Cli({"add", "--no-fetch", "http://keep/"}).exitCode, 0);
     const std::string before = ReadWholeFile(ChannelsPath());
     WithFifoAndFolder(temp.File("in.opml"), [&](const char* kind) {
         const CliRun run = Cli({"import", temp.File("in.opml"), "--yes"});
@@ -221,7 +222,7 @@ TEST_F(SubscriptionCommandsTest, ChannelsFileThatIsAFifoOrAFolderIsRefusedAndLef
     std::filesystem::create_directories(home);
     WithFifoAndFolder(ChannelsPath(), [&](const char* kind) {
         for (const std::vector<std::string>& arguments :
-            {std::vector<std::string> {"list"}, {"add", "http://new/"}}) {
+            {std::vector<std::string> {"list"}, {"add", "--no-fetch", "http://new/"}}) {
             const CliRun run = Cli(arguments);
             EXPECT_EQ(run.exitCode, 1) << kind << " " << arguments[0];
             EXPECT_NE(run.err.find(ChannelsPath() + ": not a regular file"), std::string::npos)

@@ -325,3 +325,41 @@ TEST_F(UpdateCliTest, AFifoAtTheSettingsFileOrTheCacheIndexIsRefused)
     }
     EXPECT_FALSE(FileExists(Output()));
 }
+
+// A document that is no feed fails its feed with the reason and leaves no record; a feed with a
+// fault the reader gets past near its end keeps its record. Re-Pack packs no such document
+// either, since none is kept in the cache.
+TEST_F(UpdateCliTest, ADocumentThatIsNoFeedFailsItsFeedWithTheReason)
+{
+    server.Serve("/good.rss", Rss("Good", {}));
+    server.Serve("/faulty.rss", "<rss><channel><title>Faulty</title>&nbsp;</channel></rss>");
+    server.Serve(
+        "/page", "<!DOCTYPE html><html><head><title>Site</title></head></html>", "text/html");
+    server.Serve("/text", "maintenance", "text/plain");
+    server.Serve("/opml", "<opml version=\"1.0\"><body/></opml>", "text/xml");
+    server.Serve("/broken", "<<", "text/xml");
+    Subscribe({{"Good", server.Url("/good.rss")}, {"Page", server.Url("/page")},
+        {"Faulty", server.Url("/faulty.rss")}, {"Text", server.Url("/text")},
+        {"Opml", server.Url("/opml")}, {"Broken", server.Url("/broken")}});
+    const std::vector<std::string> kept
+        = {"0 " + server.Url("/good.rss"), "0 " + server.Url("/faulty.rss")};
+
+    EXPECT_EQ(Cli({"update", "--output", Output()}), 3);
+    EXPECT_EQ(LastLine(Stderr()), UpdateFinalText(ReadWholeFile(Output()).size(), true));
+    const std::pair<const char*, const char*> failures[] = {
+        {"/page", "the document is an HTML page, not a feed"},
+        {"/text", "the document is text, not a feed"},
+        {"/opml", "the document is XML with the root element <opml>, neither RSS nor Atom"},
+        {"/broken", "the document does not parse as XML (not well-formed"},
+    };
+    for (const auto& [path, reason] : failures)
+        EXPECT_NE(Stderr().find(
+                      "Error: " + UpdateFailureText(server.Url(path)) + "\n  Reason: " + reason),
+            std::string::npos)
+            << path << "\n"
+            << Stderr();
+    EXPECT_EQ(Unpack(Output()).records, kept);
+
+    EXPECT_EQ(Cli({"repack", "--output", Output()}), 3);
+    EXPECT_EQ(Unpack(Output()).records, kept);
+}

@@ -7,6 +7,7 @@
 #include "ui/ChannelProp.h"
 #include "ui/DialogUnits.h"
 #include "ui/DlgDeleteConfirm.h"
+#include "ui/DlgFeedChooser.h"
 #include "ui/DlgGroupProp.h"
 #include "ui/DlgImportConfirm.h"
 
@@ -15,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 
 #include <chrono>
@@ -208,16 +210,69 @@ TEST_F(AutoRetrieveTest, NotFoundShowsTheFailureAndKeepsTheFields)
     EXPECT_EQ(TemporaryLeftovers(), 0);
 }
 
-TEST_F(AutoRetrieveTest, ABodyThatIsNoFeedEmptiesTheFieldsWithoutAMessage)
+TEST_F(AutoRetrieveTest, ADocumentThatIsNoFeedIsSaidAndKeepsTheFields)
 {
     server.Serve("/page.html", "<html><body><p>Hello</p></body></html>", "text/html");
+    server.Serve("/text", "Just text", "text/plain");
+    for (const char* path : {"/page.html", "/text"}) {
+        prompts.messages.clear();
+        Prefill();
+        Retrieve(server.Url(path));
+        ASSERT_EQ(prompts.messages.size(), 1u) << path;
+        EXPECT_TRUE(prompts.messages[0].text.startsWith(
+            QString::fromStdString(server.Url(path) + " is not a feed: the document is")))
+            << prompts.messages[0].text.toStdString();
+        EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("old title"));
+        EXPECT_EQ(dialog.HtmlUrlEdit()->text(), QStringLiteral("http://old.example/"));
+        EXPECT_EQ(dialog.DescriptionEdit()->text(), QStringLiteral("old description"));
+    }
+    EXPECT_TRUE(prompts.dialogsRun.isEmpty());
+}
+
+TEST_F(AutoRetrieveTest, AWebsiteOffersItsAnnouncedFeedsAndFillsXmlUrlWithThePickedOne)
+{
+    const auto link = [](const char* type, const char* href) {
+        return std::string("<link rel=\"alternate\" type=\"application/") + type + "+xml\" href=\""
+            + href + "\">";
+    };
+    server.Serve("/one/", "<html><head>" + link("rss", "a.xml") + "</head></html>", "text/html");
+    server.Serve("/two/",
+        "<html><head>" + link("rss", "/one/a.xml") + link("atom", "/b.atom") + "</head></html>",
+        "text/html");
+    server.Serve("/one/a.xml", "<rss><channel><title>A</title></channel></rss>");
+    server.Serve("/b.atom",
+        "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>B</title><subtitle>Bs</subtitle>"
+        "</feed>");
+    // One announced feed: taken without asking.
+    Retrieve(server.Url("/one/"));
+    EXPECT_TRUE(prompts.dialogsRun.isEmpty());
+    EXPECT_EQ(dialog.XmlUrlEdit()->text().toStdString(), server.Url("/one/a.xml"));
+    EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("A"));
+
+    // Several: the chooser lists them; the second is picked, then retrieved.
+    int listed = 0;
+    prompts.answerDialog = [&listed](QDialog& shown) {
+        auto* chooser = dynamic_cast<CDlgFeedChooser*>(&shown);
+        if (!chooser)
+            return 2;
+        listed = chooser->List()->count();
+        chooser->List()->setCurrentRow(1);
+        return 1;
+    };
+    Retrieve(server.Url("/two/"));
+    WaitForRetrieve(); // the picked feed's fetch
+    EXPECT_EQ(listed, 2);
+    EXPECT_EQ(dialog.XmlUrlEdit()->text().toStdString(), server.Url("/b.atom"));
+    EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("B"));
+    EXPECT_EQ(dialog.DescriptionEdit()->text(), QStringLiteral("Bs"));
+
+    // Cancel in the chooser changes nothing.
+    prompts.answerDialog = [](QDialog&) { return 2; };
     Prefill();
-    Retrieve(server.Url("/page.html"));
+    Retrieve(server.Url("/two/"));
+    EXPECT_FALSE(dialog.Retrieving());
+    EXPECT_EQ(dialog.TitleEdit()->text(), QStringLiteral("old title"));
     EXPECT_TRUE(prompts.messages.empty());
-    EXPECT_EQ(dialog.TitleEdit()->text(), QString());
-    EXPECT_EQ(dialog.HtmlUrlEdit()->text(), QString());
-    EXPECT_EQ(dialog.DescriptionEdit()->text(), QString());
-    EXPECT_EQ(TemporaryLeftovers(), 0);
 }
 
 TEST_F(AutoRetrieveTest, RunsOnAWorkerAndTheButtonCancelsIt)
