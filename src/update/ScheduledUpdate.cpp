@@ -306,6 +306,7 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
     setup.agentName = agent;
     setup.readSettings
         = hooks.readSettings ? hooks.readSettings : std::function<CorvaneSettings()>(LoadSettings);
+    setup.readFeedOptions = hooks.readFeedOptions;
     setup.setRepackable
         = hooks.setRepackable ? hooks.setRepackable : std::function<void(int)>(StoreRepackable);
     setup.updateRunning = &updateRunning;

@@ -216,7 +216,7 @@ int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error, bool& reac
 std::vector<UpdateTask> CTaskScheduler::ReadEnclosures(
     const UpdateTask& feed, CorvaneSettings& settings) const
 {
-    settings = options.readSettings();
+    settings = options.readSettings(feed.url);
     std::vector<UpdateTask> found;
     if (!settings.podcastOn)
         return found;
