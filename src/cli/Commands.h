@@ -43,6 +43,10 @@ int RunUndo(CommandLine& arguments);
 int RunImport(CommandLine& arguments);
 int RunExport(CommandLine& arguments);
 
+// FeedOptionsCommand.cpp: a feed's own choices, and the episodes the next update takes.
+int RunFeedOptions(CommandLine& arguments);
+int RunEpisodes(CommandLine& arguments);
+
 // OptionsCommand.cpp: the settings store.
 int RunOptions(CommandLine& arguments);
 

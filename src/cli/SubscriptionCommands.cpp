@@ -174,6 +174,11 @@ QJsonObject NodeObject(const CSubscriptions& subscriptions, const COutlineItem* 
         {"mark", MarkName(subscriptions.Mark(node))}};
     if (node->xmlurl)
         object.insert("address", JsonText(*node->xmlurl));
+    if (feed) {
+        if (const FeedOptions options = subscriptions.FeedOptionsFor(*node->xmlurl);
+            !options.IsDefault())
+            object.insert("options", FeedOptionsJson(options));
+    }
     if (!feed)
         object.insert("children", QJsonArray());
     return object;
@@ -242,7 +247,8 @@ int RunList(CommandLine& arguments)
     arguments.Flag("json",
         "one JSON object instead: the root, each node with \"kind\" (group or feed), \"title\",\n"
         "\"depth\", \"mark\" (checked, unchecked, mixed), a feed's \"address\" and a group's\n"
-        "\"children\"; nodes deeper than 64 levels stand, with their depth, beside the node at\n"
+        "\"children\"; a feed with choices of its own has \"options\" (see feed-options); nodes "
+        "deeper than 64 levels stand, with their depth, beside the node at\n"
         "level 64 that leads to them");
     if (const std::optional<int> code = arguments.Parse())
         return *code;
