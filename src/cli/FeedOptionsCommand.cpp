@@ -21,18 +21,6 @@ namespace corvane {
 
 namespace {
 
-std::unique_ptr<CSubscriptions> OpenTree()
-{
-    auto subscriptions = std::make_unique<CSubscriptions>();
-    std::string unreadable;
-    subscriptions->Load(&unreadable);
-    if (!unreadable.empty()) {
-        PrintError(unreadable);
-        return nullptr;
-    }
-    return subscriptions;
-}
-
 // The global value each choice falls back to, in the choices' own words.
 std::string GlobalSummary(const CorvaneSettings& settings)
 {
@@ -47,10 +35,10 @@ void PrintChoices(const std::string& address, const FeedOptions& options,
     const CorvaneSettings& global, bool json)
 {
     if (json) {
-        PrintJson(QJsonObject {{"address", JsonText(address)},
-            {"options", FeedOptionsJson(options)},
-            {"summary", QString::fromStdString(FeedOptionsSummary(options))},
-            {"global", QString::fromStdString(GlobalSummary(global))}});
+        PrintJson(
+            QJsonObject {{"address", JsonText(address)}, {"options", FeedOptionsJson(options)},
+                {"summary", QString::fromStdString(FeedOptionsSummary(options))},
+                {"global", QString::fromStdString(GlobalSummary(global))}});
         return;
     }
     std::printf("%s\n  %s\n  (global: %s)\n", address.c_str(), FeedOptionsSummary(options).c_str(),
@@ -95,7 +83,7 @@ int RunFeedOptions(CommandLine& arguments)
     const std::string& address = arguments.Positionals()[0];
     const std::vector<std::string> settings(
         arguments.Positionals().begin() + 1, arguments.Positionals().end());
-    auto subscriptions = OpenTree();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     if (!subscriptions->FindFeed(address)) {
@@ -133,12 +121,12 @@ QJsonObject EpisodeJson(const EpisodeRow& row)
     return QJsonObject {{"item", static_cast<qint64>(row.itemNumber)},
         {"title", JsonText(row.title)},
         {"date", row.date.empty() ? QJsonValue() : QJsonValue(JsonText(row.date))},
-        {"published", row.published ? QJsonValue(static_cast<qint64>(*row.published)) : QJsonValue()},
+        {"published",
+            row.published ? QJsonValue(static_cast<qint64>(*row.published)) : QJsonValue()},
         {"address", row.url.empty() ? QJsonValue() : QJsonValue(JsonText(row.url))},
         {"type", JsonText(row.type)}, {"size", SizeJson(row.size)}, {"taken", taken},
         {"reason", taken ? QJsonValue() : QJsonValue(EpisodeVerdictText(row.verdict))},
-        {"cached", row.cached}, {"converts", row.converts},
-        {"conversionKept", row.conversionKept}};
+        {"cached", row.cached}, {"converts", row.converts}, {"conversionKept", row.conversionKept}};
 }
 
 QJsonObject FeedJson(const FeedEpisodes& feed, const std::string& title)
@@ -174,8 +162,8 @@ void PrintFeed(const FeedEpisodes& feed, const std::string& title)
 
 // The feed document the list is made from: the cached copy, or with fetch a fresh download
 // (downloaded, set to be removed by the caller). Empty when fetch failed (said already).
-std::string DocumentFor(const std::string& address, bool fetch, const CCacheIndex& index,
-    bool& downloaded)
+std::string DocumentFor(
+    const std::string& address, bool fetch, const CCacheIndex& index, bool& downloaded)
 {
     downloaded = false;
     if (!fetch)
@@ -197,13 +185,14 @@ int RunEpisodes(CommandLine& arguments)
         "tree.");
     arguments.MoreOf("URL", "the feeds to list (default: every feed of the tree)");
     arguments.Flag("fetch", "download each feed document now instead of reading the cache");
-    arguments.Flag("json", "one JSON object: {\"feeds\": [{\"address\", \"title\", \"options\",\n"
-                           "\"episodes\": [...], \"error\" when there is no list}]}");
+    arguments.Flag("json",
+        "one JSON object: {\"feeds\": [{\"address\", \"title\", \"options\",\n"
+        "\"episodes\": [...], \"error\" when there is no list}]}");
     arguments.Epilogue("Exit status: 0, or 1 when a feed could not be listed (said on standard "
                        "error).\n");
     if (const std::optional<int> code = arguments.Parse())
         return *code;
-    auto subscriptions = OpenTree();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     std::vector<std::string> addresses = arguments.Positionals();
@@ -215,11 +204,14 @@ int RunEpisodes(CommandLine& arguments)
     int code = EXIT_DONE;
     for (const std::string& address : addresses) {
         bool downloaded = false;
-        const std::string document = DocumentFor(address, arguments.Has("fetch"), index, downloaded);
-        const FeedEpisodes feed = ListEpisodes(address, document, subscriptions->Settings(),
+        const std::string document
+            = DocumentFor(address, arguments.Has("fetch"), index, downloaded);
+        FeedEpisodes feed = ListEpisodes(address, document, subscriptions->Settings(),
             subscriptions->FeedOptionsFor(address), index);
         if (downloaded)
             ::unlink(document.c_str());
+        else if (arguments.Has("fetch"))
+            feed.error = "the feed document could not be downloaded";
         const COutlineItem* node = subscriptions->FindFeed(address);
         const std::string title = node && node->title ? *node->title : std::string();
         if (!feed.error.empty()) {

@@ -58,22 +58,6 @@ void WriteDepth(std::uint32_t depth)
     out << depth << '\n';
 }
 
-// The subscriptions as the desktop program would find them at start, with the undo depth of
-// the earlier calls. Null, after saying why, when the channels file stands there but cannot be
-// read at all: a command must neither show nor save over a tree it never saw.
-std::unique_ptr<CSubscriptions> Open()
-{
-    auto subscriptions = std::make_unique<CSubscriptions>();
-    std::string unreadable;
-    subscriptions->Load(&unreadable);
-    if (!unreadable.empty()) {
-        PrintError(unreadable);
-        return nullptr;
-    }
-    subscriptions->SetBackupCount(ReadDepth());
-    return subscriptions;
-}
-
 // Ends a command that changed the tree: keeps the depth and reports a failed save.
 int Finish(const CSubscriptions& subscriptions, const SaveResult& save)
 {
@@ -239,6 +223,19 @@ void PrintTree(const CSubscriptions& subscriptions)
 
 } // namespace
 
+std::unique_ptr<CSubscriptions> OpenSubscriptions()
+{
+    auto subscriptions = std::make_unique<CSubscriptions>();
+    std::string unreadable;
+    subscriptions->Load(&unreadable);
+    if (!unreadable.empty()) {
+        PrintError(unreadable);
+        return nullptr;
+    }
+    subscriptions->SetBackupCount(ReadDepth());
+    return subscriptions;
+}
+
 int RunList(CommandLine& arguments)
 {
     arguments.Describe(
@@ -252,7 +249,7 @@ int RunList(CommandLine& arguments)
         "level 64 that leads to them");
     if (const std::optional<int> code = arguments.Parse())
         return *code;
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     if (arguments.Has("json"))
@@ -286,7 +283,7 @@ int RunAdd(CommandLine& arguments)
         return EXIT_USAGE;
     }
 
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     COutlineItem* parent = subscriptions->Root();
@@ -319,7 +316,7 @@ int RunRemove(CommandLine& arguments)
         return *code;
     const std::string& wanted = arguments.Positionals()[0];
 
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     COutlineItem* found = nullptr;
@@ -349,7 +346,7 @@ int RunUndo(CommandLine& arguments)
     DeclareQuiet(arguments);
     if (const std::optional<int> code = arguments.Parse())
         return *code;
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     if (!subscriptions->CanUndo()) {
@@ -380,7 +377,7 @@ int RunImport(CommandLine& arguments)
     if (!merge && positionals.size() != 1)
         return arguments.UsageError("import needs one FILE");
 
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     if (merge)
@@ -415,7 +412,7 @@ int RunExport(CommandLine& arguments)
     if (format != "opml" && format != "opml2")
         return arguments.UsageError(
             "unknown export format '" + format + "' (expected opml or opml2)");
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     const OpmlExport kind = format == "opml2" ? OpmlExport::Opml2 : OpmlExport::ChannelsFile;
