@@ -53,7 +53,8 @@ std::string AudioText(FeedAudio audio);
 // One "name=value" choice (name podcast, newest or audio) applied to options. Empty when it
 // was taken; else why not, naming the choice, for example "bad value 'x' for newest: expected
 // a whole number from 0 to 1000 or default".
-std::string ApplyFeedOption(FeedOptions& options, const std::string& name, const std::string& value);
+std::string ApplyFeedOption(
+    FeedOptions& options, const std::string& name, const std::string& value);
 
 // The three choices as "podcast=off newest=2 audio=default".
 std::string FeedOptionsSummary(const FeedOptions& options);

@@ -69,6 +69,16 @@ CChannelProp::CChannelProp(QWidget* parent)
     autoRetrieveButton = new QPushButton(QStringLiteral("Auto Retrieve"), this);
     autoRetrieveButton->setGeometry(U(117, 28, 89, 14));
     autoRetrieveButton->setAutoDefault(false);
+    // After every described control, so the tab order keeps theirs and ends here.
+    feedOptionsButton = new QPushButton(QStringLiteral("Feed Options..."), this);
+    feedOptionsButton->setObjectName(QStringLiteral("feedOptions"));
+    feedOptionsButton->setGeometry(U(75, 113, 80, 14));
+    feedOptionsButton->setAutoDefault(false);
+    feedOptionsButton->hide();
+    connect(feedOptionsButton, &QPushButton::clicked, this, [this] {
+        if (onFeedOptions)
+            onFeedOptions();
+    });
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(autoRetrieveButton, &QPushButton::clicked, this, &CChannelProp::OnAutoRetrieve);
@@ -215,6 +225,7 @@ void CChannelProp::reject()
 void CChannelProp::showEvent(QShowEvent* event)
 {
     UpdateData(false);
+    feedOptionsButton->setVisible(static_cast<bool>(onFeedOptions));
     titleEdit->setFocus();
     QDialog::showEvent(event);
 }

@@ -11,6 +11,7 @@
 
 #include <QDialog>
 
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -32,6 +33,10 @@ public:
     std::string htmlurl = "http://";
     std::string description;
 
+    // Opens the feed's own choices (the "Feed Options..." button, shown only when this is set:
+    // a feed that is already in the tree). Set before the dialog is shown.
+    std::function<void()> onFeedOptions;
+
     // saveAndValidate true: fields into members; false: members into fields.
     void UpdateData(bool saveAndValidate);
 
@@ -49,6 +54,7 @@ public:
     QLineEdit* HtmlUrlEdit() const { return htmlurlEdit; }
     QLineEdit* DescriptionEdit() const { return descriptionEdit; }
     QPushButton* AutoRetrieveButton() const { return autoRetrieveButton; }
+    QPushButton* FeedOptionsButton() const { return feedOptionsButton; }
 
     void accept() override;
     void reject() override;
@@ -62,6 +68,7 @@ private:
     QLineEdit* htmlurlEdit; // edit 1003
     QLineEdit* descriptionEdit; // edit 1004
     QPushButton* autoRetrieveButton; // 1015
+    QPushButton* feedOptionsButton; // in the free room left of OK
 
     struct RetrieveOutcome;
     static std::shared_ptr<RetrieveOutcome> Fetch(const std::string& address, std::stop_token stop);
