@@ -68,9 +68,9 @@ CDlgFeedOptions::CDlgFeedOptions(QWidget* parent)
     episodeList->setObjectName(QStringLiteral("episodes"));
     episodeList->setGeometry(U(7, 88, 316, 110));
     episodeList->setRootIsDecorated(false);
-    episodeList->setHeaderLabels({QStringLiteral("Date"), QStringLiteral("Title"),
-        QStringLiteral("Size"), QStringLiteral("Type"), QStringLiteral("Next update"),
-        QStringLiteral("Cache")});
+    episodeList->setHeaderLabels(
+        {QStringLiteral("Date"), QStringLiteral("Title"), QStringLiteral("Size"),
+            QStringLiteral("Type"), QStringLiteral("Next update"), QStringLiteral("Cache")});
     listNote = AddLabel(this, QString(), U(12, 120, 306, 8));
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setGeometry(U(218, 205, 50, 14));
@@ -125,8 +125,8 @@ void CDlgFeedOptions::RefreshEpisodes()
     }
     const bool empty = feed.episodes.empty();
     listNote->setText(!feed.error.empty() ? QString::fromStdString(feed.error)
-            : empty                        ? QStringLiteral("The feed has no items.")
-                                           : QString());
+            : empty                       ? QStringLiteral("The feed has no items.")
+                                          : QString());
     listNote->setVisible(empty);
     episodeList->header()->resizeSections(QHeaderView::ResizeToContents);
 }
