@@ -101,7 +101,8 @@ TEST_F(FeedOptionsCommandTest, ChoicesAreSetShownRefusedAndChangeThePackage)
     EXPECT_EQ(ReadWholeFile(ChannelsPath()), channels);
 
     const CliRun json = RunCli({"feed-options", feed, "podcast=off", "--json"});
-    const QJsonObject object = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
+    const QJsonObject object
+        = QJsonDocument::fromJson(QByteArray::fromStdString(json.out)).object();
     EXPECT_EQ(object["options"].toObject(), (QJsonObject {{"podcast", "off"}, {"newest", 1}}));
     EXPECT_EQ(Cli({"update", "--output", Output()}), 0) << Stderr();
     EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> {"0 " + feed}));
@@ -123,8 +124,8 @@ TEST_F(FeedOptionsCommandTest, EpisodesListNewestFirstWithWhatTheUpdateTakesAndW
     const CliRun fetched = RunCli({"episodes", feed, "--fetch", "--json"});
     EXPECT_EQ(fetched.exitCode, 0) << fetched.err;
     EXPECT_EQ(Rows(Episodes(fetched.out)),
-        (std::vector<std::string> {"Ogg not MP3", "New taken", "Old taken", "Undated taken",
-            "Text only no enclosure"}));
+        (std::vector<std::string> {
+            "Ogg not MP3", "New taken", "Old taken", "Undated taken", "Text only no enclosure"}));
 
     ASSERT_EQ(RunCli({"feed-options", feed, "newest=2"}).exitCode, 0);
     ASSERT_EQ(Cli({"update", "--output", Output()}), 0) << Stderr();
