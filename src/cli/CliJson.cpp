@@ -1,6 +1,5 @@
 #include "cli/CliJson.h"
 
-#include "model/FeedOptions.h"
 #include "platform/Utf8.h"
 #include "update/Package.h"
 #include "update/PackageReader.h"
@@ -22,18 +21,6 @@ QJsonObject RecordJson(const PackageRecord& record)
     return QJsonObject {{"offset", static_cast<qint64>(record.offset)},
         {"address", JsonText(record.name)}, {"type", RecordTypeName(record.type)},
         {"size", static_cast<qint64>(record.dataLength)}};
-}
-
-QJsonObject FeedOptionsJson(const FeedOptions& options)
-{
-    QJsonObject object;
-    if (options.podcast)
-        object.insert("podcast", QString::fromStdString(PodcastText(options.podcast)));
-    if (options.newest)
-        object.insert("newest", *options.newest);
-    if (options.audio != FeedAudio::Default)
-        object.insert("audio", QString::fromStdString(AudioText(options.audio)));
-    return object;
 }
 
 void PrintJson(const QJsonObject& object)

@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 
 #include "platform/Paths.h"
+#include "subscriptions/FeedOptionsFile.h"
 #include "subscriptions/Subscriptions.h"
 #include "update/CacheIndex.h"
 #include "update/CacheNames.h"

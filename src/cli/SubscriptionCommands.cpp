@@ -13,6 +13,7 @@
 #include "cli/Commands.h"
 
 #include "platform/Paths.h"
+#include "subscriptions/FeedOptionsFile.h"
 #include "subscriptions/Subscriptions.h"
 
 #include <QJsonArray>

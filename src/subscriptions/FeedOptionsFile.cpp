@@ -102,17 +102,24 @@ Result<FeedOptionsTable> ReadFeedOptionsFile(const std::string& path)
     return table;
 }
 
+QJsonObject FeedOptionsJson(const FeedOptions& options)
+{
+    QJsonObject object;
+    if (options.podcast)
+        object.insert("podcast", QString::fromStdString(PodcastText(options.podcast)));
+    if (options.newest)
+        object.insert("newest", *options.newest);
+    if (options.audio != FeedAudio::Default)
+        object.insert("audio", QString::fromStdString(AudioText(options.audio)));
+    return object;
+}
+
 std::string FeedOptionsDocumentText(const FeedOptionsTable& table)
 {
     QJsonArray feeds;
     for (const auto& [address, options] : table) {
-        QJsonObject entry {{"address", QString::fromStdString(address)}};
-        if (options.podcast)
-            entry.insert("podcast", QString::fromStdString(PodcastText(options.podcast)));
-        if (options.newest)
-            entry.insert("newest", *options.newest);
-        if (options.audio != FeedAudio::Default)
-            entry.insert("audio", QString::fromStdString(AudioText(options.audio)));
+        QJsonObject entry = FeedOptionsJson(options);
+        entry.insert("address", QString::fromStdString(address));
         feeds.append(entry);
     }
     const QJsonObject top {{"version", kVersion}, {"feeds", feeds}};

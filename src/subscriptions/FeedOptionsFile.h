@@ -14,6 +14,8 @@
 #include "model/FeedOptions.h"
 #include "platform/Result.h"
 
+#include <QJsonObject>
+
 #include <string>
 
 namespace corvane {
@@ -23,6 +25,10 @@ namespace corvane {
 // a failure naming the file and what is wrong; nothing of it is taken, so that a save never
 // replaces choices the user made by hand with fewer.
 Result<FeedOptionsTable> ReadFeedOptionsFile(const std::string& path);
+
+// A feed's choices as the file holds them, the set ones only: {"podcast": "off", "newest": 2,
+// "audio": "mp3"}; an empty object when it has none. The command line shows them so too.
+QJsonObject FeedOptionsJson(const FeedOptions& options);
 
 // The document for table (addresses in order). An empty table gives a document without feeds.
 std::string FeedOptionsDocumentText(const FeedOptionsTable& table);
