@@ -53,6 +53,12 @@ int RunClean(CommandLine& arguments)
         PrintError(read.message + "; nothing was removed");
         return EXIT_FAILED;
     }
+    // Without the feeds' own choices the episodes a feed keeps more of than the global
+    // "Newest" would look unneeded.
+    if (const std::string unread = subscriptions.FeedOptionsReadError(); !unread.empty()) {
+        PrintError(unread + "; nothing was removed");
+        return EXIT_FAILED;
+    }
     const std::vector<std::string> feeds = subscriptions.CollectAllFeeds(subscriptions.Root());
     const CorvaneSettings settings = subscriptions.Settings();
 
@@ -63,6 +69,9 @@ int RunClean(CommandLine& arguments)
             PruneOptions options;
             options.dryRun = dryRun;
             options.stop = stop.get_token();
+            options.feedOptions = [&subscriptions](const std::string& address) {
+                return subscriptions.FeedOptionsFor(address);
+            };
             result = PruneCache(feeds, settings, options);
         },
         stop);

@@ -6,10 +6,13 @@
 #include "update/UpdateJob.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 namespace corvane {
+
+class CSubscriptions;
 
 // PackageCommands.cpp: looking into a package file.
 int RunInspect(CommandLine& arguments);
@@ -37,6 +40,10 @@ int RunFeed(CommandLine& arguments);
 int ShowFeedDocument(const std::string& path, const std::string& shownName, bool json);
 
 // SubscriptionCommands.cpp: the subscription tree and its channels file.
+// The subscriptions as the desktop program would find them at start, with the undo depth of
+// the earlier calls. Null, after saying why, when the channels file stands there but cannot be
+// read at all: a command must neither show nor save over a tree it never saw.
+std::unique_ptr<CSubscriptions> OpenSubscriptions();
 int RunList(CommandLine& arguments);
 int RunAdd(CommandLine& arguments);
 int RunRemove(CommandLine& arguments);
@@ -61,6 +68,10 @@ struct AddRequest {
 // at once). Every address refused is named on standard error with the reason, and anyRefused set.
 std::vector<CSubscriptions::FeedFields> CheckNewFeeds(
     const CSubscriptions& subscriptions, const AddRequest& request, bool& anyRefused);
+
+// FeedOptionsCommand.cpp: a feed's own choices, and the episodes the next update takes.
+int RunFeedOptions(CommandLine& arguments);
+int RunEpisodes(CommandLine& arguments);
 
 // OptionsCommand.cpp: the settings store.
 int RunOptions(CommandLine& arguments);

@@ -13,6 +13,7 @@
 #include "cli/Commands.h"
 
 #include "platform/Paths.h"
+#include "subscriptions/FeedOptionsFile.h"
 #include "subscriptions/Subscriptions.h"
 
 #include <QJsonArray>
@@ -56,22 +57,6 @@ void WriteDepth(std::uint32_t depth)
         return;
     std::ofstream out(path, std::ios::trunc);
     out << depth << '\n';
-}
-
-// The subscriptions as the desktop program would find them at start, with the undo depth of
-// the earlier calls. Null, after saying why, when the channels file stands there but cannot be
-// read at all: a command must neither show nor save over a tree it never saw.
-std::unique_ptr<CSubscriptions> Open()
-{
-    auto subscriptions = std::make_unique<CSubscriptions>();
-    std::string unreadable;
-    subscriptions->Load(&unreadable);
-    if (!unreadable.empty()) {
-        PrintError(unreadable);
-        return nullptr;
-    }
-    subscriptions->SetBackupCount(ReadDepth());
-    return subscriptions;
 }
 
 // Ends a command that changed the tree: keeps the depth and reports a failed save.
@@ -174,6 +159,11 @@ QJsonObject NodeObject(const CSubscriptions& subscriptions, const COutlineItem* 
         {"mark", MarkName(subscriptions.Mark(node))}};
     if (node->xmlurl)
         object.insert("address", JsonText(*node->xmlurl));
+    if (feed) {
+        if (const FeedOptions options = subscriptions.FeedOptionsFor(*node->xmlurl);
+            !options.IsDefault())
+            object.insert("options", FeedOptionsJson(options));
+    }
     if (!feed)
         object.insert("children", QJsonArray());
     return object;
@@ -234,6 +224,19 @@ void PrintTree(const CSubscriptions& subscriptions)
 
 } // namespace
 
+std::unique_ptr<CSubscriptions> OpenSubscriptions()
+{
+    auto subscriptions = std::make_unique<CSubscriptions>();
+    std::string unreadable;
+    subscriptions->Load(&unreadable);
+    if (!unreadable.empty()) {
+        PrintError(unreadable);
+        return nullptr;
+    }
+    subscriptions->SetBackupCount(ReadDepth());
+    return subscriptions;
+}
+
 int RunList(CommandLine& arguments)
 {
     arguments.Describe(
@@ -242,11 +245,12 @@ int RunList(CommandLine& arguments)
     arguments.Flag("json",
         "one JSON object instead: the root, each node with \"kind\" (group or feed), \"title\",\n"
         "\"depth\", \"mark\" (checked, unchecked, mixed), a feed's \"address\" and a group's\n"
-        "\"children\"; nodes deeper than 64 levels stand, with their depth, beside the node at\n"
+        "\"children\"; a feed with choices of its own has \"options\" (see feed-options); nodes "
+        "deeper than 64 levels stand, with their depth, beside the node at\n"
         "level 64 that leads to them");
     if (const std::optional<int> code = arguments.Parse())
         return *code;
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     if (arguments.Has("json"))
@@ -356,7 +360,7 @@ int RunAdd(CommandLine& arguments)
     std::optional<AddRequest> request = ReadAddRequest(arguments, code);
     if (!request)
         return code;
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     COutlineItem* parent = AddTarget(*subscriptions, arguments.Value("group"));
@@ -393,7 +397,7 @@ int RunRemove(CommandLine& arguments)
         return *code;
     const std::string& wanted = arguments.Positionals()[0];
 
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     COutlineItem* found = nullptr;
@@ -423,7 +427,7 @@ int RunUndo(CommandLine& arguments)
     DeclareQuiet(arguments);
     if (const std::optional<int> code = arguments.Parse())
         return *code;
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     if (!subscriptions->CanUndo()) {
@@ -454,7 +458,7 @@ int RunImport(CommandLine& arguments)
     if (!merge && positionals.size() != 1)
         return arguments.UsageError("import needs one FILE");
 
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     if (merge)
@@ -489,7 +493,7 @@ int RunExport(CommandLine& arguments)
     if (format != "opml" && format != "opml2")
         return arguments.UsageError(
             "unknown export format '" + format + "' (expected opml or opml2)");
-    auto subscriptions = Open();
+    auto subscriptions = OpenSubscriptions();
     if (!subscriptions)
         return EXIT_FAILED;
     const OpmlExport kind = format == "opml2" ? OpmlExport::Opml2 : OpmlExport::ChannelsFile;

@@ -320,14 +320,23 @@ int EndInterruptedAfterCommit(
 // Runs the job and waits for its end or for Ctrl-C; gives the exit code.
 int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const JobOutput& output)
 {
+    // Said, not fatal: a morning update with the global settings beats none at all.
+    if (const std::string error = subscriptions.FeedOptionsReadError(); !error.empty())
+        PrintError(error + "; every feed is updated with the global settings");
     UpdateHooks hooks;
     hooks.readSettings = [&subscriptions] { return subscriptions.Settings(); };
+    hooks.readFeedOptions = [&subscriptions](const std::string& address) {
+        return subscriptions.FeedOptionsFor(address);
+    };
     hooks.syncChannels = [&subscriptions] { return subscriptions.SyncChannels(); };
     hooks.setRepackable
         = [&subscriptions](int value) { return subscriptions.SetRepackable(value); };
     hooks.collectAllFeeds
         = [&subscriptions] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
-    hooks.treeWhole = [&subscriptions] { return subscriptions.ChannelsRead().ok; };
+    // A prune without the feeds' own choices would take episodes that a feed keeps.
+    hooks.treeWhole = [&subscriptions] {
+        return subscriptions.ChannelsRead().ok && subscriptions.FeedOptionsReadError().empty();
+    };
     CUpdateController controller(std::move(hooks));
 
     JobReport report;

@@ -37,6 +37,12 @@ const Command commands[] = {
         "its new feeds"},
     {"export", RunExport, "export [--format opml|opml2] FILE  write the subscriptions as OPML"},
     {"options", RunOptions, "options [SECTION/ENTRY[=VALUE]]... [--json]  show or set settings"},
+    {"feed-options", RunFeedOptions,
+        "feed-options URL [podcast=on|off|default] [newest=N|default] [audio=default|mp3|amr]  "
+        "a feed's own choices"},
+    {"episodes", RunEpisodes,
+        "episodes [URL...] [--fetch] [--json]  each feed's episodes and what the next update "
+        "takes"},
     {"update", RunUpdateCommand,
         "update [--feed URL]... [--marked TITLE]... [--output PATH] [--connections N] [--quiet] "
         "[--json] [--send TARGET]  update feeds, write the package"},

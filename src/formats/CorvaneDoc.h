@@ -6,6 +6,7 @@
 // several threads may read feeds at once.
 #pragma once
 
+#include "model/FeedOptions.h"
 #include "model/Records.h"
 
 #include <memory>
@@ -34,8 +35,11 @@ public:
     // ReadFeedFile. When the file could not be opened or read (missing, no permission, not a
     // regular file), unreadable, when given, receives why in words without the path (as
     // InputFile gives them); it is left as it was otherwise, also for a malformed document.
+    // feedOptions, when given, receives the feeds' own choices the file carries (see
+    // formats/OutlineReader.h).
     static int ReadOutlineFile(const std::string& path, std::unique_ptr<COutlineHead>& head,
-        std::unique_ptr<COutlineItem>& root, std::string* unreadable = nullptr);
+        std::unique_ptr<COutlineItem>& root, std::string* unreadable = nullptr,
+        FeedOptionsTable* feedOptions = nullptr);
 
     // ReadOutlineFile into the document's own root and head.
     int LoadSubscriptions(const std::string& path);

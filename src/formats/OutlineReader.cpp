@@ -27,14 +27,17 @@ constexpr NamedField<COutlineHead> headFields[] = {
 
 template <typename Parse>
 int ReadOutlineWith(std::unique_ptr<COutlineHead>& head, std::unique_ptr<COutlineItem>& root,
-    XmlReadStatus* status, Parse&& parse)
+    XmlReadStatus* status, FeedOptionsTable* feedOptions, Parse&& parse)
 {
+    if (feedOptions)
+        feedOptions->clear();
     head.reset();
     root.reset();
     root = std::make_unique<COutlineItem>();
     head = std::make_unique<COutlineHead>();
     root->title = "My Subscriptions";
     COutlineReader reader(*head, *root);
+    reader.feedOptions = feedOptions;
     ExpatImpl parser;
     if (!parser.Create(status))
         return 0;
@@ -50,8 +53,38 @@ COutlineReader::COutlineReader(COutlineHead& head_, COutlineItem& root_)
     , currentNode(&root_)
 { }
 
+void COutlineReader::ReadNamespaces(const XML_Char** attributes)
+{
+    for (const XML_Char** pair = attributes; pair && pair[0]; pair += 2) {
+        const std::string_view attribute = pair[0];
+        if (attribute.starts_with("xmlns:") && std::string_view(pair[1]) == FEED_OPTIONS_NAMESPACE)
+            optionPrefixes.insert(std::string(attribute.substr(6)) + ":");
+    }
+}
+
+void COutlineReader::ReadFeedOptions(const COutlineItem& node, const XML_Char** attributes)
+{
+    if (!node.xmlurl || optionPrefixes.empty())
+        return;
+    FeedOptions options;
+    for (const XML_Char** pair = attributes; pair && pair[0]; pair += 2) {
+        const std::string_view attribute = pair[0];
+        const std::size_t colon = attribute.find(':');
+        if (colon == std::string_view::npos
+            || !optionPrefixes.count(std::string(attribute.substr(0, colon + 1))))
+            continue;
+        FeedOptions candidate = options;
+        if (ApplyFeedOption(candidate, std::string(attribute.substr(colon + 1)), pair[1]).empty())
+            options = candidate;
+    }
+    if (!options.IsDefault())
+        SetFeedOptionsOf(*feedOptions, *node.xmlurl, options);
+}
+
 void COutlineReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
 {
+    if (feedOptions)
+        ReadNamespaces(attributes);
     if (EqualsNoCase(name, "opml")) {
         DebugLine("We got an OPML document.\n");
     } else if (EqualsNoCase(name, "outline")) {
@@ -74,6 +107,8 @@ void COutlineReader::HandleStart(const XML_Char* name, const XML_Char** attribut
         // would show and store blank names.
         if (!added->title && added->text)
             added->title = added->text;
+        if (feedOptions)
+            ReadFeedOptions(*added, attributes);
     } else if (EqualsNoCase(name, "head")) {
         readState = InHead;
     }
@@ -104,24 +139,27 @@ void COutlineReader::HandleEnd(const XML_Char* name)
 }
 
 int ReadOutlineDocument(const std::string& path, std::unique_ptr<COutlineHead>& head,
-    std::unique_ptr<COutlineItem>& root, XmlReadStatus* status, std::size_t pieceSize)
+    std::unique_ptr<COutlineItem>& root, XmlReadStatus* status, std::size_t pieceSize,
+    FeedOptionsTable* feedOptions)
 {
-    return ReadOutlineWith(head, root, status,
+    return ReadOutlineWith(head, root, status, feedOptions,
         [&](ExpatImpl& parser) { return parser.ParseFile(path, pieceSize, status); });
 }
 
 int ReadOutlineBytes(std::string_view bytes, std::unique_ptr<COutlineHead>& head,
-    std::unique_ptr<COutlineItem>& root, XmlReadStatus* status, std::size_t pieceSize)
+    std::unique_ptr<COutlineItem>& root, XmlReadStatus* status, std::size_t pieceSize,
+    FeedOptionsTable* feedOptions)
 {
-    return ReadOutlineWith(head, root, status,
+    return ReadOutlineWith(head, root, status, feedOptions,
         [&](ExpatImpl& parser) { return parser.ParseBytes(bytes, pieceSize, status); });
 }
 
 int CCorvaneDoc::ReadOutlineFile(const std::string& path, std::unique_ptr<COutlineHead>& head,
-    std::unique_ptr<COutlineItem>& root, std::string* unreadable)
+    std::unique_ptr<COutlineItem>& root, std::string* unreadable, FeedOptionsTable* feedOptions)
 {
     XmlReadStatus status;
-    const int result = ReadOutlineDocument(path, head, root, &status);
+    const int result
+        = ReadOutlineDocument(path, head, root, &status, ExpatImpl::PIECE_SIZE, feedOptions);
     if (unreadable && status.inputFailed)
         *unreadable = status.reason;
     return result;

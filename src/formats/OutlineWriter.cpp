@@ -1,6 +1,7 @@
 #include "formats/OutlineWriter.h"
 
 #include "formats/FeedDate.h"
+#include "formats/OutlineReader.h"
 #include "platform/AtomicFile.h"
 #include "platform/Utf8.h"
 
@@ -125,7 +126,20 @@ void AppendOpml2Names(std::string& out, const COutlineItem& node, bool feed)
     AppendAttribute(out, "title", name);
 }
 
-void WriteOpml2Node(const COutlineItem& node, std::size_t depth, std::string& out)
+// A feed's own choices as attributes in this program's namespace; other programs pass them by.
+void AppendFeedOptions(std::string& out, const FeedOptions& options)
+{
+    const std::string prefix = std::string(" ") + FEED_OPTIONS_PREFIX + ":";
+    if (options.podcast)
+        out += prefix + "podcast=\"" + PodcastText(options.podcast) + "\"";
+    if (options.newest)
+        out += prefix + "newest=\"" + NewestText(options.newest) + "\"";
+    if (options.audio != FeedAudio::Default)
+        out += prefix + "audio=\"" + AudioText(options.audio) + "\"";
+}
+
+void WriteOpml2Node(
+    const COutlineItem& node, std::size_t depth, const FeedOptionsTable* options, std::string& out)
 {
     const bool feed = node.IsFeed() && !node.HasChildren();
     AppendIndent(out, depth);
@@ -135,6 +149,8 @@ void WriteOpml2Node(const COutlineItem& node, std::size_t depth, std::string& ou
         AppendAttribute(out, "type", std::string("rss"));
         AppendAttribute(out, "xmlUrl", node.xmlurl);
         AppendAttribute(out, "htmlUrl", node.htmlurl);
+        if (options)
+            AppendFeedOptions(out, FeedOptionsOf(*options, *node.xmlurl));
     }
     AppendAttribute(out, "description", node.description);
     out += node.HasChildren() ? ">\n" : "/>\n";
@@ -233,11 +249,16 @@ int WriteOutlineFile(const std::string& path, const COutlineItem& root, std::str
     return 0;
 }
 
-std::string Opml2DocumentText(const COutlineItem& root, std::int64_t created)
+std::string Opml2DocumentText(
+    const COutlineItem& root, std::int64_t created, const FeedOptionsTable* options)
 {
     std::string out;
     out += "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
-    out += "<opml version=\"2.0\">\n";
+    out += "<opml version=\"2.0\"";
+    // Declared only when used, so a list without choices is what it always was.
+    if (options && !options->empty())
+        out += std::string(" xmlns:") + FEED_OPTIONS_PREFIX + "=\"" + FEED_OPTIONS_NAMESPACE + "\"";
+    out += ">\n";
     out += "\t<head>\n";
     out += "\t\t<title>News Subscriptions</title>\n";
     out += "\t\t<dateCreated>" + FormatRfc822Date(created) + "</dateCreated>\n";
@@ -247,7 +268,7 @@ std::string Opml2DocumentText(const COutlineItem& root, std::int64_t created)
     ForEachNode(&root, [&](const COutlineItem* node, int depth) {
         if (depth == 0)
             return;
-        WriteOpml2Node(*node, static_cast<std::size_t>(depth) + 1, out);
+        WriteOpml2Node(*node, static_cast<std::size_t>(depth) + 1, options, out);
         if (node->HasChildren())
             return;
         // Close every group whose last descendant this node is.

@@ -14,6 +14,7 @@
 // Thread: the tree must not change while it is written; nothing here is shared.
 #pragma once
 
+#include "model/FeedOptions.h"
 #include "model/Records.h"
 
 #include <cstdint>
@@ -47,6 +48,10 @@ int WriteOutlineFile(
 // Feeds (childless nodes with an xmlurl) add type="rss", xmlUrl and htmlUrl (when present) and
 // description; groups, empty ones too, add description. A node with children is a group, as in
 // the channels file. Never used for the channels file, which the phone reads.
-std::string Opml2DocumentText(const COutlineItem& root, std::int64_t created);
+// With options, each feed that has choices there carries them as FEED_OPTIONS_PREFIX:podcast,
+// :newest and :audio (the text forms of model/FeedOptions.h), the prefix declared on <opml>
+// for FEED_OPTIONS_NAMESPACE; without any choice the document is the same as without options.
+std::string Opml2DocumentText(
+    const COutlineItem& root, std::int64_t created, const FeedOptionsTable* options = nullptr);
 
 } // namespace corvane

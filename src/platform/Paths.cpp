@@ -137,6 +137,11 @@ std::string GetChannelsFilePath()
     return GetProgramFolder() + "Corvane.Cha";
 }
 
+std::string GetFeedOptionsFilePath()
+{
+    return GetProgramFolder() + "FeedOptions.json";
+}
+
 std::string GetPrivateTempFolder()
 {
     // The runtime folder is private by definition, but only trusted once seen to be so.

@@ -23,6 +23,10 @@ bool CreateDataFolder();
 // The channels file: GetProgramFolder() followed by "Corvane.Cha".
 std::string GetChannelsFilePath();
 
+// The per-feed choices, beside the channels file and never in it: GetProgramFolder() followed
+// by "FeedOptions.json".
+std::string GetFeedOptionsFilePath();
+
 // A per-user folder for temporary files (backups, private downloads), with mode 0700, ending
 // in '/': $XDG_RUNTIME_DIR/corvane when that exists, else $TMPDIR (or /tmp) followed by
 // "corvane-<uid>", checked to be owned by this user and not reachable by others. Created when

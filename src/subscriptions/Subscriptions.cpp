@@ -6,6 +6,7 @@
 #include "platform/DiskFull.h"
 #include "platform/InputFile.h"
 #include "platform/Paths.h"
+#include "subscriptions/FeedOptionsFile.h"
 
 #include <QFile>
 
@@ -181,7 +182,69 @@ void CSubscriptions::Load(std::string* unreadable)
         settings = loaded;
         repackable = loaded.repackable;
     }
+    Result<FeedOptionsTable> read = ReadFeedOptionsFile(GetFeedOptionsFilePath());
+    {
+        std::lock_guard lock(settingsMutex);
+        feedOptions = read ? std::move(read.Value()) : FeedOptionsTable();
+        feedOptionsError = read.Error();
+    }
     ReloadChannels(GetChannelsFilePath(), unreadable);
+}
+
+// --- per-feed choices -------------------------------------------------------------------------
+
+FeedOptions CSubscriptions::FeedOptionsFor(const std::string& address) const
+{
+    std::lock_guard lock(settingsMutex);
+    return FeedOptionsOf(feedOptions, address);
+}
+
+FeedOptionsTable CSubscriptions::AllFeedOptions() const
+{
+    std::lock_guard lock(settingsMutex);
+    return feedOptions;
+}
+
+std::string CSubscriptions::FeedOptionsReadError() const
+{
+    std::lock_guard lock(settingsMutex);
+    return feedOptionsError;
+}
+
+Result<void> CSubscriptions::SetFeedOptions(const std::string& address, const FeedOptions& options)
+{
+    return StoreFeedOptions({{address, options}});
+}
+
+Result<void> CSubscriptions::StoreFeedOptions(const FeedOptionsTable& changes)
+{
+    if (changes.empty())
+        return {};
+    std::lock_guard lock(settingsMutex);
+    if (!feedOptionsError.empty())
+        return Result<void>::Failure(feedOptionsError);
+    FeedOptionsTable changed = feedOptions;
+    for (const auto& [address, options] : changes)
+        SetFeedOptionsOf(changed, address, options);
+    if (changed == feedOptions)
+        return {};
+    // Written before it is taken: what the job threads read is always what the file holds.
+    Result<void> written = WriteFeedOptionsFile(GetFeedOptionsFilePath(), changed);
+    if (written)
+        feedOptions = std::move(changed);
+    return written;
+}
+
+Result<void> CSubscriptions::FollowAddressChange(
+    const std::string& oldAddress, const std::string& newAddress)
+{
+    const FeedOptions options = FeedOptionsFor(oldAddress);
+    if (oldAddress == newAddress || options.IsDefault())
+        return {};
+    // A feed listed twice keeps its choices; the new address then starts with its own.
+    if (FindFeed(oldAddress) || !FeedOptionsFor(newAddress).IsDefault())
+        return {};
+    return StoreFeedOptions({{oldAddress, FeedOptions()}, {newAddress, options}});
 }
 
 // --- settings -------------------------------------------------------------------------------
@@ -413,7 +476,9 @@ TreeChange CSubscriptions::Properties(COutlineItem* node, const std::string& tit
     if (!node || !model->Contains(node))
         return {};
     SetIfNotEmpty(node->title, title);
+    std::string oldAddress;
     if (node->IsFeed()) {
+        oldAddress = *node->xmlurl;
         SetIfNotEmpty(node->xmlurl, xmlurl);
         SetIfNotEmpty(node->htmlurl, htmlurl);
     }
@@ -423,6 +488,10 @@ TreeChange CSubscriptions::Properties(COutlineItem* node, const std::string& tit
     change.changed = true;
     change.node = node;
     change.save = SaveChannels();
+    if (node->IsFeed()) {
+        if (const Result<void> moved = FollowAddressChange(oldAddress, *node->xmlurl); !moved)
+            AddFailure(change.save, moved.Error());
+    }
     ClearRepackable(change.save);
     return change;
 }
@@ -528,6 +597,17 @@ std::vector<std::string> CollectFeeds(const COutlineItem* node, const Takes& tak
 
 } // namespace
 
+COutlineItem* CSubscriptions::FindFeed(const std::string& address) const
+{
+    COutlineItem* found = nullptr;
+    ForEachNode(Root(), [&](COutlineItem* node, int) {
+        if (node->IsFeed() && !node->HasChildren() && *node->xmlurl == address)
+            found = node;
+        return found == nullptr;
+    });
+    return found;
+}
+
 std::vector<std::string> CSubscriptions::CollectAllFeeds(const COutlineItem* node) const
 {
     return CollectFeeds(node, [](const COutlineItem*) { return true; });
@@ -546,8 +626,9 @@ TreeChange CSubscriptions::ImportOpml(const std::string& path, std::string* unre
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> root;
     std::string reason;
+    FeedOptionsTable fileOptions;
     // A part read up to a fault still counts.
-    CCorvaneDoc::ReadOutlineFile(path, head, root, &reason);
+    CCorvaneDoc::ReadOutlineFile(path, head, root, &reason, &fileOptions);
     if (!root || !root->HasChildren()) {
         if (unreadable && !reason.empty())
             *unreadable = path + ": " + reason;
@@ -560,6 +641,9 @@ TreeChange CSubscriptions::ImportOpml(const std::string& path, std::string* unre
     change.changed = true;
     change.node = doc.root.get();
     change.save = SaveChannels();
+    // Feeds the file carries no choices for keep the ones they had here.
+    if (const Result<void> stored = StoreFeedOptions(fileOptions); !stored)
+        AddFailure(change.save, stored.Error());
     ClearRepackable(change.save);
     return change;
 }
@@ -580,7 +664,8 @@ std::string CSubscriptions::ExportText(OpmlExport format) const
     const std::int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
         std::chrono::system_clock::now().time_since_epoch())
                                  .count();
-    return Opml2DocumentText(*doc.root, now);
+    const FeedOptionsTable options = AllFeedOptions();
+    return Opml2DocumentText(*doc.root, now, &options);
 }
 
 std::string MergeOutcome::Summary() const
@@ -623,8 +708,10 @@ MergeOutcome CSubscriptions::MergeOpml(const std::string& path, std::string* unr
     std::unique_ptr<COutlineHead> head;
     std::unique_ptr<COutlineItem> fileRoot;
     std::string reason;
+    FeedOptionsTable fileOptions;
+    FeedOptionsTable addedOptions;
     // As for an import, a part read up to a fault still counts.
-    CCorvaneDoc::ReadOutlineFile(path, head, fileRoot, &reason);
+    CCorvaneDoc::ReadOutlineFile(path, head, fileRoot, &reason, &fileOptions);
     if (unreadable && !reason.empty())
         *unreadable = path + ": " + reason;
 
@@ -646,6 +733,8 @@ MergeOutcome CSubscriptions::MergeOpml(const std::string& path, std::string* unr
         model->AppendNode(target, node->Clone());
         touched.push_back(target);
         ++outcome.added;
+        if (const auto found = fileOptions.find(*node->xmlurl); found != fileOptions.end())
+            addedOptions.insert(*found);
     });
     if (outcome.added == 0)
         return outcome;
@@ -656,6 +745,8 @@ MergeOutcome CSubscriptions::MergeOpml(const std::string& path, std::string* unr
         model->UpdateParentMarks(parent);
     outcome.change.changed = true;
     outcome.change.save = SaveChannels();
+    if (const Result<void> stored = StoreFeedOptions(addedOptions); !stored)
+        AddFailure(outcome.change.save, stored.Error());
     ClearRepackable(outcome.change.save);
     return outcome;
 }

@@ -26,6 +26,7 @@
 #pragma once
 
 #include "formats/CorvaneDoc.h"
+#include "model/FeedOptions.h"
 #include "model/SubscriptionModel.h"
 #include "platform/Settings.h"
 
@@ -109,6 +110,24 @@ public:
     // Replaces the writer of "Podcast"/"Repackable" (StoreRepackable), which SetRepackable calls
     // while it holds its lock. For tests that watch the order; call before any job starts.
     void SetRepackableWriter(std::function<Result<void>(int)> writer);
+
+    // --- per-feed choices (the file GetFeedOptionsFilePath(), beside the channels file) ---------
+    // Load reads them with the settings. Keyed by address, they stay through renames, moves, cut
+    // and paste, sorting and undo; Properties that change a feed's address take them along when
+    // no other feed keeps the old one; ImportOpml and MergeOpml take those an OPML 2.0 file
+    // carries (an import for every feed of the file, a merge only for the feeds it adds).
+    //
+    // The choices of the feed at address; all unset when it has none. Any thread.
+    FeedOptions FeedOptionsFor(const std::string& address) const;
+    // Every feed's choices. Any thread.
+    FeedOptionsTable AllFeedOptions() const;
+    // Why the file of choices could not be read (naming it); empty when it was read or is
+    // missing. While set, nothing writes the file, so the user can mend it: SetFeedOptions
+    // fails with this text, and import and merge keep the choices of the file as they were.
+    std::string FeedOptionsReadError() const;
+    // Stores the choices of address (all unset removes its entry) and writes the file at once.
+    // On failure the choices in memory are as before and the message names the file.
+    Result<void> SetFeedOptions(const std::string& address, const FeedOptions& options);
 
     // --- channels file ------------------------------------------------------------------------
     int SyncChannels() const { return syncChannels.load(); }
@@ -197,6 +216,9 @@ public:
     void SetMark(COutlineItem* node, int mark) { model->SetMark(node, mark); }
     void UpdateParentMarks(COutlineItem* node) { model->UpdateParentMarks(node); }
 
+    // The first childless feed of the tree with address, in display order; null when none.
+    COutlineItem* FindFeed(const std::string& address) const;
+
     // --- feeds for an update job (GUI thread) -------------------------------------------------
     // The xmlurl of every childless feed at or below node, in display order. A node that has
     // children is never collected itself. Null node: empty.
@@ -235,12 +257,18 @@ private:
     void ResetModel();
     // MergeOpml's placing of one feed: the group chain under the root, found or made.
     COutlineItem* MergeTarget(const COutlineItem& fileFeed, std::vector<COutlineItem*>& touched);
+    // Puts each of changes in place of the choices of its address and writes the file once.
+    Result<void> StoreFeedOptions(const FeedOptionsTable& changes);
+    // Properties: the choices of oldAddress go to newAddress unless a feed still holds it.
+    Result<void> FollowAddressChange(const std::string& oldAddress, const std::string& newAddress);
 
     CCorvaneDoc doc;
     std::unique_ptr<SubscriptionModel> model;
     // settings and repackable are read by job threads while the GUI thread may change them.
     mutable std::mutex settingsMutex;
     CorvaneSettings settings;
+    FeedOptionsTable feedOptions;
+    std::string feedOptionsError; // why the file of choices could not be read
     int repackable = 0;
     std::function<Result<void>(int)> repackableWriter;
     std::atomic<int> syncChannels {1};

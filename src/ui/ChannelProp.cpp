@@ -52,6 +52,16 @@ CChannelProp::CChannelProp(QWidget* parent)
     autoRetrieveButton->setAutoDefault(false);
     autoRetrieveButton->setAccessibleDescription(
         QStringLiteral("Fills in title, HTML URL and description from the feed at the XML URL"));
+    // After every described control, so the tab order keeps theirs and ends here.
+    feedOptionsButton = new QPushButton(QStringLiteral("Feed Options..."), this);
+    feedOptionsButton->setObjectName(QStringLiteral("feedOptions"));
+    feedOptionsButton->setGeometry(U(75, 113, 80, 14));
+    feedOptionsButton->setAutoDefault(false);
+    feedOptionsButton->hide();
+    connect(feedOptionsButton, &QPushButton::clicked, this, [this] {
+        if (onFeedOptions)
+            onFeedOptions();
+    });
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(autoRetrieveButton, &QPushButton::clicked, this, &CChannelProp::OnAutoRetrieve);
@@ -231,6 +241,7 @@ void CChannelProp::reject()
 void CChannelProp::showEvent(QShowEvent* event)
 {
     UpdateData(false);
+    feedOptionsButton->setVisible(static_cast<bool>(onFeedOptions));
     titleEdit->setFocus();
     QDialog::showEvent(event);
 }

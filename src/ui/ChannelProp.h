@@ -20,6 +20,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <stop_token>
 #include <string>
@@ -42,6 +43,10 @@ public:
     std::string htmlurl = "http://";
     std::string description;
 
+    // Opens the feed's own choices (the "Feed Options..." button, shown only when this is set:
+    // a feed that is already in the tree). Set before the dialog is shown.
+    std::function<void()> onFeedOptions;
+
     // saveAndValidate true: fields into members; false: members into fields.
     void UpdateData(bool saveAndValidate);
 
@@ -59,6 +64,7 @@ public:
     QLineEdit* HtmlUrlEdit() const { return htmlurlEdit; }
     QLineEdit* DescriptionEdit() const { return descriptionEdit; }
     QPushButton* AutoRetrieveButton() const { return autoRetrieveButton; }
+    QPushButton* FeedOptionsButton() const { return feedOptionsButton; }
 
     void accept() override;
     void reject() override;
@@ -72,6 +78,7 @@ private:
     QLineEdit* htmlurlEdit; // edit 1003
     QLineEdit* descriptionEdit; // edit 1004
     QPushButton* autoRetrieveButton; // 1015
+    QPushButton* feedOptionsButton; // in the free room left of OK
 
     struct RetrieveOutcome;
     static std::shared_ptr<RetrieveOutcome> Fetch(

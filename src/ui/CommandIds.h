@@ -30,6 +30,7 @@ constexpr int SYNC_EPISODES_TO = 32812;
 constexpr int HELP_CONTENTS = 32798;
 constexpr int PARSE = 32801;
 constexpr int REPACK = 32803;
+constexpr int FEED_OPTIONS = 32813; // the tree's context menu: the feed's own choices
 // The framework's standard commands.
 constexpr int FILE_NEW = 57600;
 constexpr int FILE_OPEN = 57601;

@@ -5,10 +5,14 @@
 #include "ui/ChannelProp.h"
 #include "ui/CommandIds.h"
 #include "ui/DlgDeleteConfirm.h"
+#include "ui/DlgFeedOptions.h"
 #include "ui/DlgGroupProp.h"
 #include "ui/DlgImportConfirm.h"
 #include "ui/Prompts.h"
 #include "ui/Resources.h"
+#include "update/CacheIndex.h"
+#include "update/CacheNames.h"
+#include "update/EpisodeList.h"
 
 #include <QFile>
 #include <QHeaderView>
@@ -265,6 +269,10 @@ std::optional<bool> CCorvaneView::CommandEnabled(int commandId) const
             return !node->IsFeed() && subscriptions.HasClipboard();
         return node->parent != nullptr;
     }
+    case CommandId::FEED_OPTIONS: {
+        const COutlineItem* node = ContextNode();
+        return node && node->IsFeed() && !node->HasChildren();
+    }
     default:
         return std::nullopt;
     }
@@ -304,6 +312,7 @@ constexpr ViewCommand kViewCommands[] = {
     {CommandId::NEW_FEED, &CCorvaneView::OnNewFeed, false},
     {CommandId::SORT_BY_NAME, &CCorvaneView::OnSortByName, false},
     {CommandId::PROPERTIES, &CCorvaneView::OnProperties, false},
+    {CommandId::FEED_OPTIONS, &CCorvaneView::OnFeedOptions, false},
 };
 
 } // namespace
@@ -358,6 +367,30 @@ void CCorvaneView::OnNewFeed()
         ReportSave(change.save);
 }
 
+void CCorvaneView::OnFeedOptions()
+{
+    const COutlineItem* node = ContextNode();
+    if (node && node->IsFeed() && !node->HasChildren())
+        OpenFeedOptions(*node->xmlurl, this);
+}
+
+void CCorvaneView::OpenFeedOptions(const std::string& address, QWidget* parent)
+{
+    CDlgFeedOptions dialog(parent);
+    dialog.address = address;
+    dialog.options = subscriptions.FeedOptionsFor(address);
+    dialog.listEpisodes = [this, address](const FeedOptions& options) {
+        const CCacheIndex index(GetDataFolder());
+        return ListEpisodes(
+            address, index.Find(address, CACHE_FEED), subscriptions.Settings(), options, index);
+    };
+    if (Prompts().RunDialog(dialog) != 1)
+        return;
+    if (const Result<void> stored = subscriptions.SetFeedOptions(address, dialog.options); !stored)
+        Prompts().Message(parent, QStringLiteral("Error"), QString::fromStdString(stored.Error()),
+            QMessageBox::Warning);
+}
+
 void CCorvaneView::OnProperties()
 {
     COutlineItem* node = ContextNode();
@@ -373,6 +406,8 @@ void CCorvaneView::OnProperties()
             dialog.htmlurl = *node->htmlurl;
         if (node->description)
             dialog.description = *node->description;
+        dialog.onFeedOptions
+            = [this, address = *node->xmlurl, &dialog] { OpenFeedOptions(address, &dialog); };
         dialog.UpdateData(false);
         if (Prompts().RunDialog(dialog) != 1)
             return;
@@ -644,6 +679,7 @@ std::unique_ptr<QMenu> CCorvaneView::BuildContextMenu(bool onItem)
     add(menu.get(), QStringLiteral("&Delete"), CommandId::CONTEXT_DELETE);
     menu->addSeparator();
     add(menu.get(), QStringLiteral("Propert&ies"), CommandId::PROPERTIES);
+    add(menu.get(), QStringLiteral("Feed &Options..."), CommandId::FEED_OPTIONS);
     return menu;
 }
 

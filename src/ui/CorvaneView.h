@@ -70,6 +70,11 @@ public:
     void OnNewGroup();
     void OnNewFeed();
     void OnProperties();
+    // The context menu's Feed Options: the selected feed's own choices and its episodes.
+    void OnFeedOptions();
+    // The Feed Options dialog for the feed at address, over parent (the view, or Channel
+    // Properties); stores the choices on OK and says so when they could not be written.
+    void OpenFeedOptions(const std::string& address, QWidget* parent);
     void OnCopy();
     void OnCut();
     void OnPaste();

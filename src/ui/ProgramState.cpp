@@ -14,8 +14,13 @@ UpdateHooks CProgramState::Hooks()
     // The members, as Options left them: a settings file that could not be written, or that was
     // changed from outside, must not undo the user's choices while the program runs.
     hooks.readSettings = [this] { return subscriptions.Settings(); };
+    hooks.readFeedOptions
+        = [this](const std::string& address) { return subscriptions.FeedOptionsFor(address); };
     hooks.collectAllFeeds = [this] { return subscriptions.CollectAllFeeds(subscriptions.Root()); };
-    hooks.treeWhole = [this] { return subscriptions.ChannelsRead().ok; };
+    // A prune without the feeds' own choices would take episodes that a feed keeps.
+    hooks.treeWhole = [this] {
+        return subscriptions.ChannelsRead().ok && subscriptions.FeedOptionsReadError().empty();
+    };
     hooks.syncChannels = [this] { return subscriptions.SyncChannels(); };
     hooks.setRepackable = [this](int value) { return subscriptions.SetRepackable(value); };
     hooks.scheduledBusy = [this](bool busy) { emit scheduledBusyChanged(busy); };

@@ -70,12 +70,14 @@ void AddEnclosures(const CCacheIndex& index, const std::string& folder,
 
 // False when a stop came before every feed was looked at: the sets are then incomplete.
 bool CollectNeeded(const CCacheIndex& index, const std::string& folder,
-    const std::vector<std::string>& feedUrls, const CorvaneSettings& settings,
-    const std::stop_token& stop, Needed& needed)
+    const std::vector<std::string>& feedUrls, const CorvaneSettings& global,
+    const PruneOptions& options, Needed& needed)
 {
     for (const std::string& url : feedUrls) {
-        if (stop.stop_requested())
+        if (options.stop.stop_requested())
             return false;
+        const CorvaneSettings settings
+            = options.feedOptions ? SettingsForFeed(global, options.feedOptions(url)) : global;
         AddNames(needed.wanted, index.NamesOf(url, CACHE_FEED));
         const std::string document = index.Find(url, CACHE_FEED);
         if (document.empty())
@@ -201,7 +203,7 @@ PruneResult PruneCache(const std::vector<std::string>& feedUrls, const CorvaneSe
         return result;
     }
     Needed needed;
-    if (!CollectNeeded(index, folder, feedUrls, settings, options.stop, needed)) {
+    if (!CollectNeeded(index, folder, feedUrls, settings, options, needed)) {
         result.stopped = true;
         return result;
     }

@@ -22,10 +22,12 @@
 // cache index is one thread's at a time).
 #pragma once
 
+#include "model/FeedOptions.h"
 #include "platform/Settings.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <stop_token>
 #include <string>
 #include <vector>
@@ -37,6 +39,9 @@ struct PruneOptions {
     // A stop before the search for needed files has ended removes nothing; later, it ends the
     // removals (what was removed stays removed, and the index says so).
     std::stop_token stop;
+    // Each feed's own choices (CSubscriptions::FeedOptionsFor), applied over settings as the
+    // update applies them; empty: none.
+    std::function<FeedOptions(const std::string&)> feedOptions;
 };
 
 struct PruneResult {

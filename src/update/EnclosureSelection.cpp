@@ -4,41 +4,54 @@
 #include "platform/Utf8.h"
 
 #include <algorithm>
-#include <cstdint>
-#include <optional>
-#include <string_view>
 
 namespace corvane {
 
 namespace {
 
-struct Candidate {
-    SelectedEnclosure enclosure;
-    std::optional<std::int64_t> published; // the item's pubDate, when it can be read
-};
-
-bool TakesPart(const CFeedItem& item, bool anyMp3Type)
+bool NewerFirst(const EpisodeJudgement& left, const EpisodeJudgement& right)
 {
-    return item.enclosureUrl && item.enclosureType && IsMp3Type(*item.enclosureType, anyMp3Type);
+    if (left.published && right.published)
+        return *left.published > *right.published;
+    return left.published.has_value() && !right.published.has_value();
 }
 
-// The newest count candidates, kept in document order. Dated items rank newest first, undated
-// ones after them; the stable sort keeps document order among equals.
-void KeepNewest(std::vector<Candidate>& candidates, std::size_t count)
+// The verdict before ranking: every rule that looks at one item alone.
+EpisodeVerdict ItemVerdict(
+    const CFeedItem& item, std::size_t itemNumber, const CorvaneSettings& settings)
 {
-    if (candidates.size() <= count)
+    if (!item.enclosureUrl)
+        return EpisodeVerdict::NoEnclosure;
+    if (!settings.podcastOn)
+        return EpisodeVerdict::PodcastsOff;
+    if (settings.firstItemOnly && itemNumber > 1)
+        return EpisodeVerdict::FirstOneOnly;
+    if (!item.enclosureType || !IsMp3Type(*item.enclosureType, settings.anyMp3Type != 0))
+        return EpisodeVerdict::NotMp3;
+    return EpisodeVerdict::Taken;
+}
+
+// Passes over every taken item beyond the newest count. With only the first item looked at
+// there is nothing to rank.
+void KeepNewest(std::vector<EpisodeJudgement>& judgements, const CorvaneSettings& settings)
+{
+    if (settings.newest <= 0 || settings.firstItemOnly)
         return;
-    std::stable_sort(
-        candidates.begin(), candidates.end(), [](const Candidate& left, const Candidate& right) {
-            if (left.published && right.published)
-                return *left.published > *right.published;
-            return left.published.has_value() && !right.published.has_value();
+    std::vector<EpisodeJudgement*> taken;
+    for (EpisodeJudgement& judgement : judgements) {
+        if (judgement.verdict == EpisodeVerdict::Taken)
+            taken.push_back(&judgement);
+    }
+    const auto count = static_cast<std::size_t>(settings.newest);
+    if (taken.size() <= count)
+        return;
+    // Stable: equals keep document order, the first of them ranking higher.
+    std::stable_sort(taken.begin(), taken.end(),
+        [](const EpisodeJudgement* left, const EpisodeJudgement* right) {
+            return NewerFirst(*left, *right);
         });
-    candidates.resize(count);
-    std::sort(
-        candidates.begin(), candidates.end(), [](const Candidate& left, const Candidate& right) {
-            return left.enclosure.itemNumber < right.enclosure.itemNumber;
-        });
+    for (std::size_t i = count; i < taken.size(); ++i)
+        taken[i]->verdict = EpisodeVerdict::OlderThanNewest;
 }
 
 } // namespace
@@ -57,29 +70,70 @@ bool IsMp3Type(std::string_view type, bool anyMp3Type)
     return false;
 }
 
+CorvaneSettings SettingsForFeed(const CorvaneSettings& global, const FeedOptions& options)
+{
+    CorvaneSettings settings = global;
+    if (options.podcast)
+        settings.podcastOn = *options.podcast ? 1 : 0;
+    if (options.newest)
+        settings.newest = *options.newest;
+    if (options.audio != FeedAudio::Default)
+        settings.podcastFormat = options.audio == FeedAudio::Amr ? 1 : 0;
+    return settings;
+}
+
+const char* EpisodeVerdictText(EpisodeVerdict verdict)
+{
+    switch (verdict) {
+    case EpisodeVerdict::Taken:
+        return "taken";
+    case EpisodeVerdict::NoEnclosure:
+        return "no enclosure";
+    case EpisodeVerdict::PodcastsOff:
+        return "podcasts off for this feed";
+    case EpisodeVerdict::FirstOneOnly:
+        return "first one only";
+    case EpisodeVerdict::NotMp3:
+        return "not MP3";
+    case EpisodeVerdict::OlderThanNewest:
+        return "older than Newest";
+    }
+    return "";
+}
+
+std::vector<EpisodeJudgement> JudgeEpisodes(
+    const CFeedChannel& channel, const CorvaneSettings& settings)
+{
+    std::vector<EpisodeJudgement> judgements;
+    std::size_t itemNumber = 0;
+    for (const CFeedItem* item = channel.firstItem.get(); item; item = item->nextItem.get()) {
+        ++itemNumber;
+        EpisodeJudgement judgement;
+        judgement.itemNumber = itemNumber;
+        judgement.item = item;
+        judgement.published = item->pubDate ? ParseFeedDate(*item->pubDate) : std::nullopt;
+        judgement.verdict = ItemVerdict(*item, itemNumber, settings);
+        judgements.push_back(judgement);
+    }
+    KeepNewest(judgements, settings);
+    return judgements;
+}
+
+void SortNewestFirst(std::vector<EpisodeJudgement>& judgements)
+{
+    std::stable_sort(judgements.begin(), judgements.end(), NewerFirst);
+}
+
 std::vector<SelectedEnclosure> SelectEnclosures(
     const CFeedChannel& channel, const CorvaneSettings& settings)
 {
     std::vector<SelectedEnclosure> selected;
     if (!settings.podcastOn)
         return selected;
-    std::vector<Candidate> candidates;
-    std::size_t itemNumber = 0;
-    for (const CFeedItem* item = channel.firstItem.get(); item; item = item->nextItem.get()) {
-        ++itemNumber;
-        if (TakesPart(*item, settings.anyMp3Type != 0)) {
-            candidates.push_back({{itemNumber, *item->enclosureUrl},
-                item->pubDate ? ParseFeedDate(*item->pubDate) : std::nullopt});
-        }
-        if (settings.firstItemOnly)
-            break;
+    for (const EpisodeJudgement& judgement : JudgeEpisodes(channel, settings)) {
+        if (judgement.verdict == EpisodeVerdict::Taken)
+            selected.push_back({judgement.itemNumber, *judgement.item->enclosureUrl});
     }
-    // With only the first item looked at there is nothing to rank.
-    if (settings.newest > 0 && !settings.firstItemOnly)
-        KeepNewest(candidates, static_cast<std::size_t>(settings.newest));
-    selected.reserve(candidates.size());
-    for (Candidate& candidate : candidates)
-        selected.push_back(std::move(candidate.enclosure));
     return selected;
 }
 

@@ -1,12 +1,15 @@
 // Which enclosures of a feed an update takes: a pure function of the parsed channel and the
-// podcast settings, so that the episode rules live in one place for the full update, Re-Pack and
-// the scheduled update alike.
+// podcast settings, so that the episode rules live in one place for the full update, Re-Pack,
+// the scheduled update, the prune and the episode lists alike.
 #pragma once
 
+#include "model/FeedOptions.h"
 #include "model/Records.h"
 #include "platform/Settings.h"
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,6 +26,42 @@ struct SelectedEnclosure {
 // anyMp3Type also "audio/mp3", "audio/x-mp3", "audio/mpeg3" and "audio/x-mpeg", all five in any
 // case (the setting "Podcast"/"Any MP3 Type").
 bool IsMp3Type(std::string_view type, bool anyMp3Type);
+
+// The settings one feed is updated with: global with the feed's own choices put in place of
+// "Podcast"/"On", "Podcast"/"Newest" and "Podcast"/"MP3". Choices left unset keep the global
+// value, so a feed without choices gets global unchanged.
+CorvaneSettings SettingsForFeed(const CorvaneSettings& global, const FeedOptions& options);
+
+// What the next update does with one item, and why it passes one over.
+enum class EpisodeVerdict {
+    Taken,
+    NoEnclosure, // no enclosure address
+    PodcastsOff, // podcasts are off (for this feed or globally)
+    FirstOneOnly, // not the first item, and only the first one is looked at
+    NotMp3, // the enclosure's type is not MP3 audio the settings take
+    OlderThanNewest, // an MP3, but not among the feed's newest N
+};
+
+// The verdict's words for the episode lists: "taken", "no enclosure", "podcasts off for this
+// feed", "first one only", "not MP3", "older than Newest".
+const char* EpisodeVerdictText(EpisodeVerdict verdict);
+
+// One item of a channel with its verdict.
+struct EpisodeJudgement {
+    std::size_t itemNumber = 0; // 1 for the first item, in document order
+    const CFeedItem* item = nullptr; // belongs to the channel judged
+    std::optional<std::int64_t> published; // the pubDate (ParseFeedDate), when readable
+    EpisodeVerdict verdict = EpisodeVerdict::Taken;
+};
+
+// Every item of channel, in document order, judged with settings (already SettingsForFeed).
+// Taken are exactly the items SelectEnclosures returns.
+std::vector<EpisodeJudgement> JudgeEpisodes(
+    const CFeedChannel& channel, const CorvaneSettings& settings);
+
+// Puts judgements newest first: dated items by their date, newest first, then the undated ones;
+// equals in document order. The same ranking that decides which ones are the newest N.
+void SortNewestFirst(std::vector<EpisodeJudgement>& judgements);
 
 // The items whose enclosure URL is present and whose type IsMp3Type (with settings.anyMp3Type),
 // in document order. With settings.firstItemOnly set, only the first item is looked at, whether or

@@ -312,6 +312,7 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
     setup.agentName = agent;
     setup.readSettings
         = hooks.readSettings ? hooks.readSettings : std::function<CorvaneSettings()>(LoadSettings);
+    setup.readFeedOptions = hooks.readFeedOptions;
     setup.setRepackable = hooks.setRepackable ? hooks.setRepackable
                                               : std::function<Result<void>(int)>(StoreRepackable);
     setup.updateRunning = &updateRunning;

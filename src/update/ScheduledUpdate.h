@@ -115,6 +115,9 @@ struct UpdateHooks {
     // while a job runs (the podcast settings, once per feed): must be thread-safe.
     // Empty: LoadSettings().
     std::function<CorvaneSettings()> readSettings;
+    // Each feed's own choices (CSubscriptions::FeedOptionsFor), from job threads: must be
+    // thread-safe. Empty: no feed has any.
+    std::function<FeedOptions(const std::string&)> readFeedOptions;
     // Every feed under the tree's root, in tree order. Called on the thread of OnScheduleTick
     // and StartUpdate. Without it no job prunes the cache ("Update"/"Prune"): a prune needs the
     // whole tree.

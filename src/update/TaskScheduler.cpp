@@ -222,7 +222,7 @@ int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error, bool& reac
 std::vector<UpdateTask> CTaskScheduler::ReadEnclosures(
     const UpdateTask& feed, CorvaneSettings& settings, std::string& notAFeed) const
 {
-    settings = options.readSettings();
+    settings = options.readSettings(feed.url);
     std::vector<UpdateTask> found;
     // An empty answer without an earlier copy leaves no file: the packer tells that failure.
     if (!FileExists(feed.cachePath))

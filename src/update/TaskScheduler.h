@@ -92,8 +92,9 @@ public:
         int connections = 4; // at least 1
         int connectionsPerHost = 2; // at least 1
         int conversionThreads = 1; // at least 1
-        // The podcast settings, read once per feed as its items are walked (any thread).
-        std::function<CorvaneSettings()> readSettings;
+        // The podcast settings of the feed at the address given, read once per feed as its
+        // items are walked (any thread).
+        std::function<CorvaneSettings(const std::string&)> readSettings;
         // Where the running downloads and conversions show their progress; may be null.
         CRunningWorkBoard* board = nullptr;
     };

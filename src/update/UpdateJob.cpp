@@ -9,6 +9,7 @@
 #include "net/WebAccess.h"
 #include "update/CacheNames.h"
 #include "update/CachePrune.h"
+#include "update/EnclosureSelection.h"
 #include "update/FolderLock.h"
 #include "update/LastRun.h"
 #include "update/Package.h"
@@ -365,8 +366,11 @@ CTaskScheduler::Options CUpdateJob::Impl::SchedulerOptions() const
     options.connectionsPerHost = setup.connectionsPerHost;
     options.conversionThreads = setup.conversionThreads;
     options.board = &board;
-    options.readSettings
-        = [this] { return setup.readSettings ? setup.readSettings() : setup.settings; };
+    options.readSettings = [this](const std::string& feedUrl) {
+        const CorvaneSettings global = setup.readSettings ? setup.readSettings() : setup.settings;
+        return setup.readFeedOptions ? SettingsForFeed(global, setup.readFeedOptions(feedUrl))
+                                     : global;
+    };
     return options;
 }
 
@@ -566,6 +570,7 @@ void CUpdateJob::Impl::Prune(UpdateJobResult& outcome)
         return;
     PruneOptions options;
     options.stop = stop;
+    options.feedOptions = setup.readFeedOptions;
     const PruneResult pruned = PruneCache(*setup.pruneFeedUrls, settings, options);
     outcome.pruned = true;
     outcome.prunedFiles = pruned.files;

@@ -11,6 +11,7 @@
 // thread, which walks the feed list strictly in order.
 #pragma once
 
+#include "model/FeedOptions.h"
 #include "platform/Settings.h"
 #include "update/CacheNames.h"
 #include "update/RunningWork.h"
@@ -93,6 +94,9 @@ struct UpdateJobSetup {
     // takes effect from the next feed; it must be safe to call from any thread.
     CorvaneSettings settings;
     std::function<CorvaneSettings()> readSettings;
+    // Each feed's own choices (podcasts, newest, audio form), read with the settings of each
+    // feed and put over them (SettingsForFeed); any thread. Empty: no feed has any.
+    std::function<FeedOptions(const std::string&)> readFeedOptions;
 
     // Full update only: called with 0 when the job starts and 1 when it reaches its end with the
     // package written (not after a cancel or a package write error). When every feed failed

@@ -3,6 +3,8 @@
 #include "support/TempDir.h"
 #include "support/TestHome.h"
 
+#include "platform/Paths.h"
+
 #include <QSettings>
 
 #include <gtest/gtest.h>
@@ -796,4 +798,101 @@ TEST_F(SubscriptionsTest, ExportAsOpml2ForOtherPrograms)
         << text;
     // The channels file itself is untouched by the export.
     EXPECT_EQ(ReadWholeFile(ChannelsPath()).find("<opml version=\"1.0\">\r\n"), 41u);
+}
+
+namespace {
+
+FeedOptions Choice(std::optional<bool> podcast, std::optional<int> newest, FeedAudio audio)
+{
+    return FeedOptions {podcast, newest, audio};
+}
+
+} // namespace
+
+// The choices live beside the channels file, keyed by address: the tree's own operations never
+// lose them and the channels file's bytes never change for them.
+TEST_F(SubscriptionsTest, FeedChoicesSurviveTreeOperationsAndNeverTouchTheChannelsFile)
+{
+    auto subscriptions = StartWithFile(); // { News{ a*, b* }, c* }
+    const std::string channels = ReadWholeFile(ChannelsPath());
+    const FeedOptions aChoice = Choice(false, std::nullopt, FeedAudio::Default);
+    const FeedOptions cChoice = Choice(std::nullopt, 2, FeedAudio::Mp3);
+    ASSERT_TRUE(subscriptions->SetFeedOptions("http://a/", aChoice));
+    ASSERT_TRUE(subscriptions->SetFeedOptions("http://c/", cChoice));
+    EXPECT_EQ(ReadWholeFile(ChannelsPath()), channels);
+
+    COutlineItem* news = Child(subscriptions->Root(), 0);
+    COutlineItem* c = Child(subscriptions->Root(), 1);
+    ASSERT_TRUE(subscriptions->Move(c, Child(news, 0)).changed); // c behind a
+    ASSERT_TRUE(subscriptions->Cut(Child(news, 0)).changed); // a
+    ASSERT_TRUE(subscriptions->Paste(subscriptions->Root()).changed);
+    ASSERT_TRUE(subscriptions->Properties(Child(news, 0), "c renamed", "", "", "").changed);
+    ASSERT_TRUE(subscriptions->Undo()); // the rename
+
+    // A new run reads them from their own file.
+    auto again = Start();
+    EXPECT_EQ(again->FeedOptionsFor("http://a/"), aChoice);
+    EXPECT_EQ(again->FeedOptionsFor("http://c/"), cChoice);
+    EXPECT_TRUE(again->FeedOptionsFor("http://b/").IsDefault());
+
+    // A changed address takes its choices along; back to default removes the entry.
+    ASSERT_TRUE(again->Properties(again->FindFeed("http://a/"), "", "http://a2/", "", "").save.ok);
+    EXPECT_EQ(again->FeedOptionsFor("http://a2/"), aChoice);
+    EXPECT_TRUE(again->FeedOptionsFor("http://a/").IsDefault());
+    ASSERT_TRUE(again->SetFeedOptions("http://c/", FeedOptions()));
+    EXPECT_EQ(Start()->AllFeedOptions().size(), 1u);
+}
+
+TEST_F(SubscriptionsTest, FeedChoicesTravelThroughOpml2ExportImportAndMerge)
+{
+    auto subscriptions = StartWithFile();
+    const FeedOptions bChoice = Choice(true, 5, FeedAudio::Amr);
+    ASSERT_TRUE(subscriptions->SetFeedOptions("http://b/", bChoice));
+    const std::string exported = temp.File("with-choices.opml");
+    ASSERT_TRUE(subscriptions->ExportOpml(exported, OpmlExport::Opml2).ok);
+    const std::string text = ReadWholeFile(exported);
+    EXPECT_NE(text.find(" xmlns:corvane=\"urn:corvane:feed-options:1\""), std::string::npos);
+    EXPECT_NE(text.find("xmlUrl=\"http://b/\" corvane:podcast=\"on\" corvane:newest=\"5\" "
+                        "corvane:audio=\"amr\"/>"),
+        std::string::npos)
+        << text;
+    // The described export has none of them.
+    EXPECT_EQ(subscriptions->ExportText().find("corvane:"), std::string::npos);
+
+    // Import into a fresh home: the tree and the choices come back.
+    ASSERT_TRUE(std::filesystem::remove(GetFeedOptionsFilePath()));
+    auto fresh = Start();
+    ASSERT_TRUE(fresh->FeedOptionsFor("http://b/").IsDefault());
+    ASSERT_TRUE(fresh->ImportOpml(exported).save.ok);
+    EXPECT_EQ(fresh->FeedOptionsFor("http://b/"), bChoice);
+
+    // A merge takes the choices of the feeds it adds (any prefix bound to the namespace), never
+    // of those it skips; values that do not read are passed by.
+    const std::string other = temp.Write("merge.opml",
+        "<opml version=\"2.0\" xmlns:x=\"urn:corvane:feed-options:1\"><body>"
+        "<outline text=\"b\" xmlUrl=\"http://b/\" x:podcast=\"off\"/>"
+        "<outline text=\"n\" xmlUrl=\"http://n/\" x:newest=\"3\" x:audio=\"ogg\"/>"
+        "<outline text=\"o\" xmlUrl=\"http://o/\" other:newest=\"4\"/>"
+        "</body></opml>");
+    ASSERT_EQ(fresh->MergeOpml(other).added, 2u);
+    EXPECT_EQ(fresh->FeedOptionsFor("http://b/"), bChoice);
+    EXPECT_EQ(fresh->FeedOptionsFor("http://n/"), Choice(std::nullopt, 3, FeedAudio::Default));
+    EXPECT_TRUE(fresh->FeedOptionsFor("http://o/").IsDefault());
+}
+
+TEST_F(SubscriptionsTest, AnUnreadableFileOfChoicesIsNeverWrittenOver)
+{
+    StartWithFile();
+    const std::string broken = "{\"feeds\": [{\"address\": \"http://a/\", \"newest\": 5000}]}";
+    {
+        std::ofstream(GetFeedOptionsFilePath()) << broken;
+    }
+    auto subscriptions = Start();
+    const std::string error = subscriptions->FeedOptionsReadError();
+    EXPECT_NE(error.find(GetFeedOptionsFilePath()), std::string::npos) << error;
+    EXPECT_NE(error.find("newest"), std::string::npos) << error;
+    const Result<void> set = subscriptions->SetFeedOptions("http://b/", Choice(false, {}, {}));
+    EXPECT_FALSE(set);
+    EXPECT_EQ(set.Error(), error);
+    EXPECT_EQ(ReadWholeFile(GetFeedOptionsFilePath()), broken);
 }

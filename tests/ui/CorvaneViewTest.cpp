@@ -2,12 +2,18 @@
 // commands, OPML import and export, the update commands. Drag and drop: TreeDragTest.cpp.
 #include "ViewFixture.h"
 
+#include "platform/Paths.h"
 #include "platform/Settings.h"
+#include "support/TempDir.h"
 #include "ui/CommandIds.h"
+#include "ui/DlgFeedOptions.h"
 
+#include <QComboBox>
 #include <QContextMenuEvent>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QUrl>
 
 #include <gtest/gtest.h>
@@ -599,3 +605,51 @@ TEST_F(ViewTest, UpdateCommandsCollectFeedsAndStartOnlyWithSome)
 }
 
 } // namespace
+
+// Feed Options opens from a feed's context menu and from its Channel Properties, and OK keeps
+// what the dialog holds for the feed's address (the channels file untouched).
+TEST_F(ViewTest, FeedOptionsFromTheMenuAndFromPropertiesStoreTheFeedsChoices)
+{
+    std::map<QString, bool> states;
+    RightClick(LabelPoint("News"), [&states](QMenu& menu) {
+        states = Enablement(menu);
+        return nullptr;
+    });
+    EXPECT_FALSE(states["Feed &Options..."]);
+    const std::string address = *Node("Alpha Daily")->xmlurl;
+    const std::string channels = ReadWholeFile(GetChannelsFilePath());
+    prompts.answerDialog = [](QDialog& dialog) {
+        auto* options = qobject_cast<CDlgFeedOptions*>(&dialog);
+        if (!options)
+            return 2;
+        options->show(); // fills the controls
+        options->PodcastCombo()->setCurrentIndex(2); // Off
+        options->accept();
+        return 1;
+    };
+    RightClick(LabelPoint("Alpha Daily"),
+        [](QMenu& menu) { return FindAction(menu, QStringLiteral("Feed &Options...")); });
+    EXPECT_EQ(view->Subscriptions().FeedOptionsFor(address).podcast, std::optional<bool>(false));
+
+    // From Properties: its button opens the same dialog over it; Cancel there keeps the change.
+    prompts.dialogsRun.clear();
+    prompts.answerDialog = [](QDialog& dialog) {
+        if (auto* channel = qobject_cast<CChannelProp*>(&dialog)) {
+            channel->show();
+            channel->FeedOptionsButton()->click();
+            return 2;
+        }
+        auto* options = qobject_cast<CDlgFeedOptions*>(&dialog);
+        options->show();
+        options->NewestSpin()->setValue(4);
+        options->accept();
+        return 1;
+    };
+    view->SetContextItem(Find("Alpha Daily"));
+    view->OnProperties();
+    EXPECT_EQ(prompts.dialogsRun,
+        (QStringList {QStringLiteral("CChannelProp"), QStringLiteral("CDlgFeedOptions")}));
+    EXPECT_EQ(view->Subscriptions().FeedOptionsFor(address),
+        (FeedOptions {false, 4, FeedAudio::Default}));
+    EXPECT_EQ(ReadWholeFile(GetChannelsFilePath()), channels);
+}

@@ -8,16 +8,20 @@
 #include "ui/DialogUnits.h"
 #include "ui/DlgDeleteConfirm.h"
 #include "ui/DlgFeedChooser.h"
+#include "ui/DlgFeedOptions.h"
 #include "ui/DlgGroupProp.h"
 #include "ui/DlgImportConfirm.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QSpinBox>
+#include <QTreeWidget>
 
 #include <chrono>
 
@@ -372,3 +376,56 @@ TEST_F(AutoRetrieveTest, AddressCheckComesBeforeAnyFetch)
 }
 
 } // namespace
+
+// The controls show the feed's choices, OK gives back what they hold (each "As the global
+// setting" as unset), and the episode list is judged with the choices as they are being edited.
+TEST(Dialogs, FeedOptionsRoundTripAndTheListFollowsTheEditedChoices)
+{
+    CDlgFeedOptions dialog;
+    dialog.address = "http://a/feed";
+    dialog.options = FeedOptions {false, 3, FeedAudio::Amr};
+    std::vector<FeedOptions> asked;
+    dialog.listEpisodes = [&asked](const FeedOptions& options) {
+        asked.push_back(options);
+        FeedEpisodes feed;
+        EpisodeRow row;
+        row.title = "Episode";
+        row.verdict = options.podcast == std::optional<bool>(false) ? EpisodeVerdict::PodcastsOff
+                                                                    : EpisodeVerdict::Taken;
+        feed.episodes.push_back(row);
+        return feed;
+    };
+    dialog.show();
+    QApplication::processEvents();
+    EXPECT_EQ(dialog.PodcastCombo()->currentIndex(), 2);
+    EXPECT_EQ(dialog.NewestSpin()->value(), 3);
+    EXPECT_EQ(dialog.AudioCombo()->currentIndex(), 2);
+    ASSERT_EQ(dialog.EpisodeList()->topLevelItemCount(), 1);
+    EXPECT_EQ(dialog.EpisodeList()->topLevelItem(0)->text(4),
+        QStringLiteral("podcasts off for this feed"));
+
+    dialog.PodcastCombo()->setCurrentIndex(0);
+    ASSERT_FALSE(asked.empty());
+    EXPECT_FALSE(asked.back().podcast.has_value());
+    EXPECT_EQ(dialog.EpisodeList()->topLevelItem(0)->text(4), QStringLiteral("taken"));
+    dialog.NewestSpin()->setValue(-1);
+    dialog.AudioCombo()->setCurrentIndex(1);
+    dialog.accept();
+    EXPECT_EQ(dialog.options, (FeedOptions {std::nullopt, std::nullopt, FeedAudio::Mp3}));
+
+    // Channel Properties offers the choices only for a feed that has them to open.
+    CChannelProp channel;
+    channel.show();
+    QApplication::processEvents();
+    EXPECT_FALSE(channel.FeedOptionsButton()->isVisible());
+    int opened = 0;
+    CChannelProp existing;
+    existing.onFeedOptions = [&opened] { ++opened; };
+    existing.show();
+    QApplication::processEvents();
+    ASSERT_TRUE(existing.FeedOptionsButton()->isVisible());
+    existing.FeedOptionsButton()->click();
+    EXPECT_EQ(opened, 1);
+    EXPECT_LE(existing.FeedOptionsButton()->geometry().right(),
+        Button(existing, QStringLiteral("OK"))->geometry().left());
+}

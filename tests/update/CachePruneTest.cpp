@@ -379,3 +379,23 @@ TEST_F(PruneAfterUpdateTest, RepackAndJobsWithoutTheTreeDoNotPrune)
 }
 
 } // namespace
+
+// A feed's own choices count as the update counts them: B's episode stays while its feed takes
+// podcasts, though they are off globally; A keeps only its newest (the first, both undated).
+TEST_F(CachePruneTest, EachFeedsChoicesDecideWhatStays)
+{
+    UpdateJobSetup update = Setup(Feeds());
+    Written(update);
+    CorvaneSettings global = update.settings;
+    global.podcastOn = 0;
+    PruneOptions options;
+    options.dryRun = true;
+    options.feedOptions = [this](const std::string& address) {
+        return address == server.Url("/b.rss") ? FeedOptions {true, std::nullopt, {}}
+                                               : FeedOptions {true, 1, {}};
+    };
+    const PruneResult withChoices = PruneCache(Feeds(), global, options);
+    EXPECT_EQ(withChoices.removed, (std::vector<std::string> {Mp3("/a2.mp3")}));
+    options.feedOptions = nullptr;
+    EXPECT_EQ(PruneCache(Feeds(), global, options).files, 3u); // every MP3 without choices
+}

@@ -212,3 +212,105 @@ TEST(EnclosureSelection, AnyMp3TypeWithFirstItemOnlyAndNewest)
     EXPECT_EQ(
         Urls(SelectEnclosures(*channel, settings)), std::vector<std::string>({"1 http://x/1"}));
 }
+
+namespace {
+
+struct JudgementCase {
+    const char* name;
+    FeedOptions options;
+    CorvaneSettings global;
+    std::vector<std::string> verdicts; // per item, document order
+};
+
+CorvaneSettings Global(int podcastOn, int newest, int firstItemOnly = 0)
+{
+    CorvaneSettings settings;
+    settings.podcastOn = podcastOn;
+    settings.newest = newest;
+    settings.firstItemOnly = firstItemOnly;
+    return settings;
+}
+
+FeedOptions Choices(std::optional<bool> podcast, std::optional<int> newest)
+{
+    FeedOptions options;
+    options.podcast = podcast;
+    options.newest = newest;
+    return options;
+}
+
+} // namespace
+
+// Each item's verdict is what the selection does with it, and a feed's own choices win over
+// the global settings both ways.
+TEST(EnclosureSelection, JudgementsGiveEveryItemItsReasonUnderTheFeedsChoices)
+{
+    // Item 1 is the newest MP3, 2 not MP3, 3 without enclosure, 4 and 5 older MP3s (5 undated).
+    auto channel = Channel({{"a.mp3", "audio/mpeg"}, {"b.ogg", "audio/ogg"}, {"", ""},
+        {"d.mp3", "audio/mpeg"}, {"e.mp3", "audio/mpeg"}});
+    channel->firstItem->pubDate = "Wed, 06 Mar 2024 10:00:00 GMT";
+    channel->firstItem->nextItem->nextItem->nextItem->pubDate = "Mon, 04 Mar 2024 10:00:00 GMT";
+    const JudgementCase cases[] = {
+        {"global every episode", {}, Global(1, 0),
+            {"taken", "not MP3", "no enclosure", "taken", "taken"}},
+        {"feed newest 2 over global 0", Choices(std::nullopt, 2), Global(1, 0),
+            {"taken", "not MP3", "no enclosure", "taken", "older than Newest"}},
+        {"feed newest 0 over global 1", Choices(std::nullopt, 0), Global(1, 1),
+            {"taken", "not MP3", "no enclosure", "taken", "taken"}},
+        {"feed off", Choices(false, std::nullopt), Global(1, 0),
+            {"podcasts off for this feed", "podcasts off for this feed", "no enclosure",
+                "podcasts off for this feed", "podcasts off for this feed"}},
+        {"feed on over global off", Choices(true, 1), Global(0, 0),
+            {"taken", "not MP3", "no enclosure", "older than Newest", "older than Newest"}},
+        {"first one only", {}, Global(1, 2, 1),
+            {"taken", "first one only", "no enclosure", "first one only", "first one only"}},
+    };
+    for (const JudgementCase& each : cases) {
+        SCOPED_TRACE(each.name);
+        const CorvaneSettings settings = SettingsForFeed(each.global, each.options);
+        std::vector<std::string> verdicts;
+        std::vector<std::string> taken;
+        for (const EpisodeJudgement& judgement : JudgeEpisodes(*channel, settings)) {
+            verdicts.push_back(EpisodeVerdictText(judgement.verdict));
+            if (judgement.verdict == EpisodeVerdict::Taken)
+                taken.push_back(
+                    std::to_string(judgement.itemNumber) + " " + *judgement.item->enclosureUrl);
+        }
+        EXPECT_EQ(verdicts, each.verdicts);
+        EXPECT_EQ(Urls(SelectEnclosures(*channel, settings)), taken);
+    }
+}
+
+TEST(EnclosureSelection, UnsetChoicesKeepEveryGlobalSettingAndAudioChoiceSetsTheFormat)
+{
+    CorvaneSettings global = Global(1, 7);
+    global.podcastFormat = 1;
+    global.compression = 3;
+    const CorvaneSettings same = SettingsForFeed(global, FeedOptions());
+    EXPECT_EQ(same.podcastOn, 1);
+    EXPECT_EQ(same.newest, 7);
+    EXPECT_EQ(same.podcastFormat, 1);
+    EXPECT_EQ(same.compression, 3);
+    FeedOptions mp3;
+    mp3.audio = FeedAudio::Mp3;
+    EXPECT_EQ(SettingsForFeed(global, mp3).podcastFormat, 0);
+    global.podcastFormat = 0;
+    FeedOptions amr;
+    amr.audio = FeedAudio::Amr;
+    EXPECT_EQ(SettingsForFeed(global, amr).podcastFormat, 1);
+}
+
+TEST(EnclosureSelection, NewestFirstPutsUndatedLastInDocumentOrder)
+{
+    auto channel = Channel({{"a.mp3", "audio/mpeg"}, {"b.mp3", "audio/mpeg"},
+        {"c.mp3", "audio/mpeg"}, {"d.mp3", "audio/mpeg"}});
+    CFeedItem* item = channel->firstItem.get();
+    item->nextItem->pubDate = "Mon, 04 Mar 2024 10:00:00 GMT";
+    item->nextItem->nextItem->nextItem->pubDate = "Tue, 05 Mar 2024 10:00:00 GMT";
+    std::vector<EpisodeJudgement> judgements = JudgeEpisodes(*channel, Global(1, 0));
+    SortNewestFirst(judgements);
+    std::vector<std::size_t> order;
+    for (const EpisodeJudgement& judgement : judgements)
+        order.push_back(judgement.itemNumber);
+    EXPECT_EQ(order, (std::vector<std::size_t> {4, 2, 1, 3}));
+}

@@ -1,5 +1,9 @@
 #include "UpdateTestSupport.h"
 
+#include "platform/Paths.h"
+#include "update/CacheIndex.h"
+#include "update/EpisodeList.h"
+
 using namespace corvane;
 
 namespace {
@@ -63,4 +67,44 @@ TEST_F(NewestEpisodesTest, FullUpdateDownloadsAndPacksOnlyTheNewestInFeedOrder)
         (std::vector<std::string> {"0 " + feed, "1 " + server.Url(Episode(4))}));
     EXPECT_EQ(server.Hits("/p.rss"), 1);
     EXPECT_EQ(EpisodeHits(4), 1);
+}
+
+// A feed's own choices decide for it alone: one feed off, one keeping its single newest while
+// the global setting takes every episode, a third with none following the global settings; the
+// episode list says what the job did and what is cached.
+TEST_F(NewestEpisodesTest, EachFeedsChoicesDecideItsEpisodesAndTheListAgrees)
+{
+    const std::string feed = ServePodcast();
+    const std::string off = feed + "?off";
+    const std::string plain = feed + "?plain";
+    FeedOptionsTable table;
+    SetFeedOptionsOf(table, feed, FeedOptions {std::nullopt, 1, FeedAudio::Default});
+    SetFeedOptionsOf(table, off, FeedOptions {false, std::nullopt, FeedAudio::Default});
+    UpdateJobSetup setup = Setup({feed, off, plain});
+    setup.readFeedOptions = [table](const std::string& url) { return FeedOptionsOf(table, url); };
+    RecordingListener listener;
+    EXPECT_FALSE(Run(setup, listener).anyFailed) << ::testing::PrintToString(listener.Events());
+
+    std::vector<std::string> expected
+        = {"0 " + feed, "1 " + server.Url(Episode(4)), "0 " + off, "0 " + plain};
+    for (int number = 1; number <= 5; ++number)
+        expected.push_back("1 " + server.Url(Episode(number)));
+    EXPECT_EQ(Unpack(Output()).records, expected);
+
+    const CCacheIndex index(GetDataFolder());
+    const FeedEpisodes listed = ListEpisodes(
+        feed, index.Find(feed, CACHE_FEED), setup.settings, FeedOptionsOf(table, feed), index);
+    ASSERT_TRUE(listed.error.empty()) << listed.error;
+    std::vector<std::string> rows;
+    for (const EpisodeRow& row : listed.episodes) {
+        rows.push_back(
+            row.title + " " + EpisodeVerdictText(row.verdict) + (row.cached ? " cached" : ""));
+    }
+    // Episode 4 is the newest; every MP3 is cached, since the third feed took them all.
+    EXPECT_EQ(rows,
+        (std::vector<std::string> {"P 4 taken cached", "P 2 older than Newest cached",
+            "P 5 older than Newest cached", "P 3 older than Newest cached",
+            "P 1 older than Newest cached"}));
+    EXPECT_EQ(ListEpisodes(off, GetDataFolder() + "none.xml", setup.settings, {}, index).error,
+        "not in the download cache; run an update");
 }
