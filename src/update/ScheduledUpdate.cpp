@@ -309,8 +309,9 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
     setup.setRepackable
         = hooks.setRepackable ? hooks.setRepackable : std::function<void(int)>(StoreRepackable);
     setup.updateRunning = &updateRunning;
-    setup.connections = connections;
-    setup.connectionsPerHost = connectionsPerHost;
+    setup.connections
+        = connections > 0 ? connections : BoundedConnections(setup.settings.connections);
+    setup.connectionsPerHost = std::min(connectionsPerHost, setup.connections);
     setup.conversionThreads = conversionThreads;
     if (!repack && setup.settings.prune && hooks.collectAllFeeds
         && (!hooks.treeWhole || hooks.treeWhole()))
@@ -349,12 +350,16 @@ StartResult CUpdateController::StartUpdate(
         = MakeSetup(request.repack, request.feedUrls, request.outputPath, MANUAL_UPDATE_AGENT);
     if (request.connections > 0) {
         setup.connections = request.connections;
-        setup.connectionsPerHost = std::min(setup.connectionsPerHost, request.connections);
+        setup.connectionsPerHost = request.connections;
     }
     setup.onThreadEnd = [this] {
         const LocalTime end = hooks.now ? hooks.now() : LocalTime::Now();
-        std::lock_guard lock(manualEndMutex);
-        lastManualEnd = end;
+        {
+            std::lock_guard lock(manualEndMutex);
+            lastManualEnd = end;
+        }
+        if (hooks.manualJobEnded)
+            hooks.manualJobEnded();
     };
     updateRunning = true;
     manualJob = std::make_unique<CUpdateJob>(std::move(setup), listener);
