@@ -33,9 +33,10 @@ struct CorvaneSettings {
     int anyMp3Type = 0; // "Podcast"/"Any MP3 Type": 1 also takes audio/mp3 and its other names
     int repackable = 0; // "Podcast"/"Repackable"
     // "Update"/"Connections": downloads at once in a job, all hosts together (at most 6 from one
-    // host). 64 lets a tree of feeds on many hosts go out together while the descriptors (about
-    // four per download: socket, resolver, file, partial) and buffers stay far below the usual
-    // limit of 1024 descriptors; BoundedConnections lowers it where that limit is smaller.
+    // host). 64 lets a tree of feeds on many hosts go out together while the descriptors (up to
+    // six per download worker) stay far below the usual limit of 1024 and the memory (a 256 KiB
+    // receive buffer per download) near 16 MB; BoundedConnections lowers it where the limit is
+    // smaller.
     int connections = 64;
     // "Update"/"Floor Rate": bytes per second below which a transfer that lasts the stall
     // time-out (60 s) fails as transient, its partial kept. 0: only a transfer that stalls

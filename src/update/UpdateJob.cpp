@@ -579,7 +579,7 @@ UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
 
 int BoundedConnections(int wanted)
 {
-    constexpr rlim_t descriptorsPerDownload = 4;
+    constexpr rlim_t descriptorsPerDownload = 6;
     constexpr rlim_t keptForTheRest = 64;
     rlimit limit {};
     if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)

@@ -76,9 +76,10 @@ inline constexpr const char* SCHEDULED_UPDATE_AGENT = "RSS Reader";
 inline const int DEFAULT_CONNECTIONS = CorvaneSettings {}.connections;
 inline constexpr int DEFAULT_CONNECTIONS_PER_HOST = 6;
 
-// The downloads at once that the process can afford out of wanted (at least 1): each takes
-// about four descriptors (its socket, the name resolver's pair, the file it writes), and some
-// stay for the rest of the program, so the soft limit on open descriptors bounds it.
+// The downloads at once that the process can afford out of wanted (at least 1): each worker
+// takes up to six descriptors (its socket, the name resolver's pair, the file it writes, the
+// connections it keeps open for its next download), and 64 stay for the rest of the program,
+// so the soft limit on open descriptors bounds it.
 int BoundedConnections(int wanted);
 
 struct UpdateJobResult;

@@ -28,16 +28,16 @@ class ConnectionCounter {
 public:
     void Serve(TestServer& server, const std::string& path, const std::string& body, bool close)
     {
-        server.Handle(path, [this, body, close](const httplib::Request& request,
-                                httplib::Response& response) {
-            {
-                std::lock_guard lock(mutex);
-                ports.insert(request.remote_port);
-            }
-            if (close)
-                response.set_header("Connection", "close");
-            response.set_content(body, "text/xml");
-        });
+        server.Handle(path,
+            [this, body, close](const httplib::Request& request, httplib::Response& response) {
+                {
+                    std::lock_guard lock(mutex);
+                    ports.insert(request.remote_port);
+                }
+                if (close)
+                    response.set_header("Connection", "close");
+                response.set_content(body, "text/xml");
+            });
     }
     std::size_t Connections() const
     {
@@ -109,13 +109,14 @@ TEST(ConnectionSharingTest, ChunkedAnswersArriveWhole)
     TestServer server;
     const std::string whole = AllByteValues() + std::string(100000, 'z') + AllByteValues();
     server.Handle("/chunked", [&whole](const httplib::Request&, httplib::Response& response) {
-        response.set_chunked_content_provider("audio/mpeg",
-            [&whole](std::size_t offset, httplib::DataSink& sink) {
+        response.set_chunked_content_provider(
+            "audio/mpeg", [&whole](std::size_t offset, httplib::DataSink& sink) {
                 if (offset >= whole.size()) {
                     sink.done();
                     return true;
                 }
-                return sink.write(whole.data() + offset, std::min<std::size_t>(7000, whole.size() - offset));
+                return sink.write(
+                    whole.data() + offset, std::min<std::size_t>(7000, whole.size() - offset));
             });
     });
     TempDir temp;
@@ -143,7 +144,8 @@ void ServeTrickle(TestServer& server, const std::string& path, std::string body)
             [&server, shared](std::size_t offset, std::size_t, httplib::DataSink& sink) {
                 if (offset > 0 && !server.Sleep(250ms))
                     return false;
-                return sink.write(shared->data() + offset, std::min<std::size_t>(50, shared->size() - offset));
+                return sink.write(
+                    shared->data() + offset, std::min<std::size_t>(50, shared->size() - offset));
             });
     });
 }
