@@ -26,13 +26,13 @@ public:
     // that may run at once to have started.
     void Serve(std::size_t host, TestServer& server, const std::string& path, std::string body)
     {
-        server.Handle(path, [this, host, &server, body](const httplib::Request&,
-                                httplib::Response& response) {
-            Enter(host);
-            server.Sleep(400ms);
-            Leave(host);
-            response.set_content(body, "application/rss+xml");
-        });
+        server.Handle(path,
+            [this, host, &server, body](const httplib::Request&, httplib::Response& response) {
+                Enter(host);
+                server.Sleep(400ms);
+                Leave(host);
+                response.set_content(body, "application/rss+xml");
+            });
     }
     int MostInAll() const
     {
