@@ -81,6 +81,9 @@ public:
         return failures;
     }
 
+    // Whether a progress line is drawn, which the wait for the job redraws now and then.
+    bool ShowsProgress() const { return terminal; }
+
     // Shows the running work on the progress line (terminal only); none clears it.
     void ShowRunningWork(const std::vector<RunningWork>& work)
     {
@@ -266,17 +269,49 @@ int FailEarly(const JobOutput& output, const std::string& packagePath, const std
     return Finish(output, report, EXIT_FAILED);
 }
 
+// The signal a manual job's thread sends the waiting thread as its last action, so that the
+// command ends the moment its job does: the wait is for a signal, never a time-out.
+constexpr int JobEndedSignal = SIGUSR1;
+
+// The stop signals and the job's end: what the waiting thread blocks and waits for.
+sigset_t WaitedSignals()
+{
+    sigset_t set = StopSignals();
+    sigaddset(&set, JobEndedSignal);
+    return set;
+}
+
+// Takes a job-ended signal that is still pending (its job was cancelled, or it came after the
+// last wait), so that restoring the mask does not deliver it and end the process.
+void DiscardJobEndedSignal()
+{
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, JobEndedSignal);
+    const timespec now {0, 0};
+    while (sigtimedwait(&set, nullptr, &now) > 0) { }
+}
+
+// How long the wait for the job sleeps at most: a progress line is redrawn twice a second or
+// so; without one nothing but a signal ends the wait.
+const timespec* RedrawInterval(const PrintingListener& listener)
+{
+    static const timespec interval {0, 200 * 1000 * 1000};
+    return listener.ShowsProgress() ? &interval : nullptr;
+}
+
 // Waits for the running job's end or for Ctrl-C; true when Ctrl-C (or a termination) came.
 bool WaitForJob(CUpdateController& controller, PrintingListener& listener)
 {
     // Ctrl-C and termination are taken here, not by a handler: the job's threads inherit the
-    // blocked mask, and this thread waits for them with a time-out.
+    // blocked mask. The job's end arrives as JobEndedSignal, pending until taken.
+    const sigset_t waited = WaitedSignals();
     const sigset_t stopSignals = StopSignals();
     bool interrupted = false;
     while (controller.ManualRunning()) {
         listener.ShowRunningWork(controller.ManualRunningWork());
-        const timespec wait {0, 200 * 1000 * 1000};
-        if (sigtimedwait(&stopSignals, nullptr, &wait) > 0) {
+        const int signal = sigtimedwait(&waited, nullptr, RedrawInterval(listener));
+        if (signal > 0 && signal != JobEndedSignal) {
             controller.CancelManual();
             interrupted = true;
             WaitAfterStop([&controller] { return controller.ManualRunning(); }, stopSignals);
@@ -337,15 +372,16 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
     hooks.treeWhole = [&subscriptions] {
         return subscriptions.ChannelsRead().ok && subscriptions.FeedOptionsReadError().empty();
     };
+    hooks.manualJobEnded = [waiter = pthread_self()] { pthread_kill(waiter, JobEndedSignal); };
     CUpdateController controller(std::move(hooks));
 
     JobReport report;
     report.packagePath = PackagePath(subscriptions, request);
 
     // The signals are blocked before the job's threads start, which inherit the mask.
-    const sigset_t stopSignals = StopSignals();
+    const sigset_t waitedSignals = WaitedSignals();
     sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &stopSignals, &previous);
+    pthread_sigmask(SIG_BLOCK, &waitedSignals, &previous);
 
     const NetworkWaitPolicy networkWait = NetworkWaitPolicy::FromEnvironment();
     const auto firstTry = std::chrono::steady_clock::now();
@@ -357,6 +393,7 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
         std::string error;
         const StartResult started = controller.StartUpdate(request, *listener, &error);
         if (started != StartResult::Started) {
+            DiscardJobEndedSignal();
             pthread_sigmask(SIG_SETMASK, &previous, nullptr);
             return FailEarly(output, report.packagePath,
                 started == StartResult::CannotOpenPackage
@@ -380,6 +417,7 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
             break;
         }
     }
+    DiscardJobEndedSignal();
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 
     NotifyHeadlessRun(result,
@@ -457,8 +495,8 @@ int RunUpdateCommand(CommandLine& arguments)
         "minutes for up to 2 hours (CORVANE_NETWORK_RETRY_MS, CORVANE_NETWORK_WAIT_MS), as the\n"
         "daily timer does; Ctrl-C ends the wait");
     arguments.Option("connections", "N",
-        "download at most N files at once, also from one host (1 to 64; default 8 at once, 6 "
-        "from one host)");
+        "download at most N files at once, also from one host, for this run (1 to 256; default\n"
+        "\"Update\"/\"Connections\" at once, 64 unless set, and 6 from one host)");
     DeclareJobOptions(arguments);
     arguments.Epilogue(
         "Status texts, failures with their reasons and progress go to standard error, the final\n"
@@ -481,10 +519,10 @@ int RunUpdateCommand(CommandLine& arguments)
         return EXIT_USAGE;
     const std::optional<std::string> connections = arguments.Value("connections");
     const std::optional<long long> connectionCount
-        = connections ? ParseInteger(*connections, 1, 64) : std::optional<long long>(0);
+        = connections ? ParseInteger(*connections, 1, 256) : std::optional<long long>(0);
     if (!connectionCount) {
         PrintError("bad value '" + *connections
-            + "' for --connections: expected a whole number from 1 to 64");
+            + "' for --connections: expected a whole number from 1 to 256");
         return EXIT_USAGE;
     }
     request.connections = static_cast<int>(*connectionCount);

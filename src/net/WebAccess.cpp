@@ -1,5 +1,6 @@
 #include "net/WebAccess.h"
 
+#include "net/ConnectionSharing.h"
 #include "net/PartialDownload.h"
 #include "net/ResponseHeaders.h"
 #include "platform/AtomicFile.h"
@@ -88,11 +89,14 @@ private:
 
 // A multi handle running exactly one easy handle, so that a stop from another thread can wake
 // the wait at once (curl_multi_wakeup) instead of at the next progress call.
+// The multi handle is the calling thread's (its connection cache outlives the transfer) when
+// one is given, else the transfer's own.
 class CurlSingleTransfer {
 public:
-    explicit CurlSingleTransfer(CURL* easy)
-        : multi(curl_multi_init())
+    CurlSingleTransfer(CURL* easy, CURLM* threadMulti)
+        : multi(threadMulti ? threadMulti : curl_multi_init())
         , easy(easy)
+        , ownMulti(!threadMulti)
     {
         added = multi && curl_multi_add_handle(multi, easy) == CURLM_OK;
     }
@@ -100,7 +104,7 @@ public:
     {
         if (added)
             curl_multi_remove_handle(multi, easy);
-        if (multi)
+        if (multi && ownMulti)
             curl_multi_cleanup(multi);
     }
     CurlSingleTransfer(const CurlSingleTransfer&) = delete;
@@ -136,6 +140,7 @@ public:
 private:
     CURLM* multi;
     CURL* easy;
+    bool ownMulti;
     bool added = false;
 };
 
@@ -326,10 +331,11 @@ bool GlobalInit()
     return result == CURLE_OK;
 }
 
-// The options of every request: method, protocol, redirects, headers, certificates, time-outs.
+// The options of every request: method, protocol, redirects, headers, certificates, time-outs,
+// the floor rate (bytes per second over the stall time-out) and the job's share, if any.
 // The first option libcurl refuses ends the setting and is returned.
-CURLcode SetRequestOptions(
-    CURL* handle, CURLU* url, curl_slist* headers, char* errorText, const std::string& agentName)
+CURLcode SetRequestOptions(CURL* handle, CURLU* url, curl_slist* headers, char* errorText,
+    const std::string& agentName, long floorRate, CURLSH* share)
 {
     CURLcode setup = CURLE_OK;
     auto set = [&](CURLoption option, auto value) {
@@ -339,12 +345,12 @@ CURLcode SetRequestOptions(
     set(CURLOPT_ERRORBUFFER, errorText);
     set(CURLOPT_CURLU, url);
     set(CURLOPT_HTTPGET, 1L);
-    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
+    // HTTP/1.1, whose connections stay open unless the server says otherwise: a 1.0 client
+    // must ask for keep-alive with a header that many servers ignore and that an old proxy passes
+    // on unread. Chunked answers are decoded by libcurl; the body stays as the server sent it.
+    set(CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     set(CURLOPT_PROTOCOLS_STR, "http,https");
     set(CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    // One request per connection, as HTTP/1.0 means: a server that answers 1.0 with 1.1 keep-alive
-    // and then closes would otherwise make a redirect hop reuse a dead connection.
-    set(CURLOPT_FORBID_REUSE, 1L);
     set(CURLOPT_FOLLOWLOCATION, 1L);
     set(CURLOPT_MAXREDIRS, MaximumRedirects);
     // Servers see the block's User-Agent line; the agent name goes only to proxies (CONNECT),
@@ -354,8 +360,10 @@ CURLcode SetRequestOptions(
     set(CURLOPT_SSL_VERIFYPEER, 1L);
     set(CURLOPT_SSL_VERIFYHOST, 2L);
     set(CURLOPT_CONNECTTIMEOUT, CWebAccess::ConnectTimeoutSeconds());
-    set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+    set(CURLOPT_LOW_SPEED_LIMIT, std::max(1L, floorRate));
     set(CURLOPT_LOW_SPEED_TIME, CWebAccess::StallTimeoutSeconds());
+    if (share)
+        set(CURLOPT_SHARE, share);
     // Signals are process-wide; fetches run on worker threads.
     set(CURLOPT_NOSIGNAL, 1L);
     // A reply without a status line is taken in so that it can be told apart from a failed
@@ -662,6 +670,17 @@ void CWebAccess::SetResumable(bool resumable_)
     resumable = resumable_;
 }
 
+void CWebAccess::SetSharing(CWebShare* share_, CConnectionCache* connections_)
+{
+    share = share_;
+    connections = connections_;
+}
+
+void CWebAccess::SetFloorRate(long bytesPerSecond)
+{
+    floorRate = std::max(1L, bytesPerSecond);
+}
+
 long CWebAccess::ConnectTimeoutSeconds()
 {
     return TimeoutFromEnvironment("CORVANE_CONNECT_TIMEOUT", DefaultConnectTimeout);
@@ -749,7 +768,8 @@ int CWebAccess::Perform(const std::string& address, Transfer& transfer)
     transfer.stop = &stopToken;
     transfer.progress = &progressCallback;
     char errorText[CURL_ERROR_SIZE] = "";
-    CURLcode setup = SetRequestOptions(handle, url.get(), headers.get(), errorText, agentName);
+    CURLcode setup = SetRequestOptions(handle, url.get(), headers.get(), errorText, agentName,
+        floorRate, share ? static_cast<CURLSH*>(share->Handle()) : nullptr);
     if (setup == CURLE_OK)
         setup = transfer.Attach(handle);
     if (setup != CURLE_OK) {
@@ -764,7 +784,8 @@ int CWebAccess::Perform(const std::string& address, Transfer& transfer)
 
 int CWebAccess::Run(void* handle, Transfer& transfer)
 {
-    CurlSingleTransfer single(static_cast<CURL*>(handle));
+    CurlSingleTransfer single(static_cast<CURL*>(handle),
+        connections ? static_cast<CURLM*>(connections->Multi()) : nullptr);
     std::stop_callback wake(stopToken, [&single] { single.Wake(); });
     const CURLcode performed = single.Run(stopToken);
     if (!transfer.response.retryAfter.empty())

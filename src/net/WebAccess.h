@@ -1,7 +1,8 @@
 // CWebAccess: Corvane's only way onto the network. One synchronous HTTP GET per attempt, on the
 // calling thread, through one libcurl easy handle per request.
 //
-// Requests go out as HTTP/1.0 GETs with the header block
+// Requests go out as HTTP/1.1 GETs (so that a connection can serve the next request, see
+// SetSharing; chunked answers are taken in) with the header block
 //   Accept: application/*, text/*, image/*, audio/*, video/*
 //   Cache-Control: no-cache
 //   User-Agent: Velmora RSS Helper
@@ -20,10 +21,11 @@
 // https_proxy, no_proxy).
 //
 // No fetch hangs forever: a connection that is not made within the connect time-out (30 s, or
-// CORVANE_CONNECT_TIMEOUT seconds) and a transfer slower than 1 byte/s for the stall time-out
-// (60 s, or CORVANE_STALL_TIMEOUT seconds) end the attempt with WEB_ERR_REQUEST. A stop requested
-// through the stop token ends the fetch within a second with WEB_ERR_REQUEST, also while it
-// pauses before a retry.
+// CORVANE_CONNECT_TIMEOUT seconds) and a transfer slower than the floor rate (1 byte/s unless
+// SetFloorRate says more) for the stall time-out (60 s, or CORVANE_STALL_TIMEOUT seconds) end
+// the attempt with WEB_ERR_REQUEST, a transient failure (a resumable download keeps its partial). A
+// stop requested through the stop token ends the fetch within a second with WEB_ERR_REQUEST, also
+// while it pauses before a retry.
 //
 // Retries are off unless SetRetryPolicy asks for them; resuming is off unless SetResumable asks
 // for it. Without either, every call is exactly one request.
@@ -41,6 +43,8 @@
 namespace corvane {
 
 class AtomicFile;
+class CConnectionCache;
+class CWebShare;
 class PartialDownload;
 
 // Results of a fetch. Any other value is the HTTP status of a final response other than 200 (or
@@ -130,6 +134,18 @@ public:
     // Whether DownloadUrl keeps what a broken-off transfer received, to continue from there next
     // time. Off by default. See DownloadUrl.
     void SetResumable(bool resumable);
+
+    // What the fetches share (net/ConnectionSharing.h): share, the job's name cache and TLS
+    // sessions; connections, the calling thread's open connections, which a fetch to a server
+    // they hold reuses and which keep the fetch's connection for the thread's next fetch. Either
+    // may be null (the default: a fetch opens and closes its own connection). Not owned; both
+    // must outlive the fetches, and connections belongs to the thread that fetches.
+    void SetSharing(CWebShare* share, CConnectionCache* connections);
+
+    // The floor rate in bytes per second (at least 1, the default): a transfer that stays below
+    // it for the stall time-out fails as transient. Keeps a server that trickles from holding an
+    // update (and its lock) for hours.
+    void SetFloorRate(long bytesPerSecond);
 
     // Fetches url into body. On WEB_OK body holds the whole response body (NUL bytes included);
     // on any other result body is left exactly as the caller passed it. The body is held in
@@ -246,6 +262,9 @@ private:
     ProgressCallback progressCallback;
     RetryPolicy retryPolicy = RetryPolicy::None();
     bool resumable = false;
+    CWebShare* share = nullptr;
+    CConnectionCache* connections = nullptr;
+    long floorRate = 1;
     std::string lastError;
     std::string lastUrl;
     bool lastNotModified = false;

@@ -71,6 +71,8 @@ const std::vector<SettingInfo> kSettings = {
     {"Update", "Minute", false, 0, 59, kInvalid, kOptions, &S::scheduleMinute},
     {"Update", "Prune", false, 0, 1, kOn, kOptions, &S::prune},
     {"Update", "Catch Up", false, 0, 1, kOn, kOptions, &S::catchUp},
+    {"Update", "Connections", false, 1, 256, kDefault, SettingGroup::Tuning, &S::connections},
+    {"Update", "Floor Rate", false, 0, 1048576, kDefault, SettingGroup::Tuning, &S::floorRate},
     {"Podcast", "On", false, 0, 1, kOn, kOptions, &S::podcastOn},
     {"Podcast", "MP3", false, 0, 1, kOn, kOptions, &S::podcastFormat},
     {"Podcast", "Compression", false, 0, 7, kDefault, kOptions, &S::compression},

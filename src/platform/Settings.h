@@ -32,6 +32,16 @@ struct CorvaneSettings {
     int newest = 0; // "Podcast"/"Newest": 0 every episode, 1..1000 that many newest per feed
     int anyMp3Type = 0; // "Podcast"/"Any MP3 Type": 1 also takes audio/mp3 and its other names
     int repackable = 0; // "Podcast"/"Repackable"
+    // "Update"/"Connections": downloads at once in a job, all hosts together (at most 6 from one
+    // host). 64 lets a tree of feeds on many hosts go out together while the descriptors (up to
+    // six per download worker) stay far below the usual limit of 1024 and the memory (a 256 KiB
+    // receive buffer per download) near 16 MB; BoundedConnections lowers it where the limit is
+    // smaller.
+    int connections = 64;
+    // "Update"/"Floor Rate": bytes per second below which a transfer that lasts the stall
+    // time-out (60 s) fails as transient, its partial kept. 0: only a transfer that stalls
+    // entirely fails (under 1 byte/s).
+    int floorRate = 1024;
 };
 
 struct WindowPlacement {
@@ -77,9 +87,11 @@ enum class OutOfRangeRead {
              // never matches the clock; a default would start the update at a time nobody set
 };
 
-// Which of the store's writers writes an entry: SaveOptions, StoreRepackable or
-// SaveWindowPlacement.
-enum class SettingGroup { Options, Repackable, Window };
+// Which of the store's writers writes an entry: SaveOptions, StoreRepackable,
+// SaveWindowPlacement, or none but WriteSettingText.
+// Tuning: entries the dialogs do not show, written only by the options command, so that a user
+// who never sets one has no such line in the file.
+enum class SettingGroup { Options, Repackable, Window, Tuning };
 
 // The member that holds an entry while the program runs. Its initializer in CorvaneSettings or
 // WindowPlacement is the entry's default; a text entry ("Path"/"FeedFile") defaults to

@@ -48,23 +48,28 @@ CDlgFeedOptions::CDlgFeedOptions(QWidget* parent)
     : QDialog(parent)
 {
     setWindowTitle(QStringLiteral("Feed Options"));
-    SetTemplateSize(this, 330, 226);
+    const CDialogUnits U = SetTemplateSize(this, 330, 226);
     addressLabel = AddLabel(this, QString(), U(7, 7, 316, 8));
-    AddLabel(this, QStringLiteral("Podcasts"), U(7, 24, 48, 8));
+    QLabel* podcastLabel = AddLabel(this, QStringLiteral("Podcasts"), U(7, 24, 48, 8));
     podcastCombo = AddCombo(this, "podcast", U(60, 22, 110, 14),
         {kGlobal, QStringLiteral("On"), QStringLiteral("Off")});
-    AddLabel(this, QStringLiteral("Newest"), U(7, 42, 48, 8));
+    NameBy(podcastLabel, podcastCombo);
+    QLabel* newestLabel = AddLabel(this, QStringLiteral("Newest"), U(7, 42, 48, 8));
     newestSpin = new QSpinBox(this);
     newestSpin->setObjectName(QStringLiteral("newest"));
     newestSpin->setGeometry(U(60, 40, 110, 14));
     newestSpin->setRange(-1, FEED_NEWEST_MAXIMUM);
     newestSpin->setSpecialValueText(kGlobal);
     newestSpin->setToolTip(QStringLiteral("0 takes every episode"));
-    AddLabel(this, QStringLiteral("Audio"), U(7, 60, 48, 8));
+    NameBy(newestLabel, newestSpin);
+    QLabel* audioLabel = AddLabel(this, QStringLiteral("Audio"), U(7, 60, 48, 8));
     audioCombo = AddCombo(
         this, "audio", U(60, 58, 110, 14), {kGlobal, QStringLiteral("MP3"), QStringLiteral("AMR")});
-    AddLabel(this, QStringLiteral("Episodes of the cached feed, newest first"), U(7, 78, 316, 8));
+    NameBy(audioLabel, audioCombo);
+    QLabel* episodesLabel = AddLabel(
+        this, QStringLiteral("Episodes of the cached feed, newest first"), U(7, 78, 316, 8));
     episodeList = new QTreeWidget(this);
+    NameBy(episodesLabel, episodeList);
     episodeList->setObjectName(QStringLiteral("episodes"));
     episodeList->setGeometry(U(7, 88, 316, 110));
     episodeList->setRootIsDecorated(false);

@@ -316,8 +316,9 @@ UpdateJobSetup CUpdateController::MakeSetup(bool repack, std::vector<std::string
     setup.setRepackable = hooks.setRepackable ? hooks.setRepackable
                                               : std::function<Result<void>(int)>(StoreRepackable);
     setup.updateRunning = &updateRunning;
-    setup.connections = connections;
-    setup.connectionsPerHost = connectionsPerHost;
+    setup.connections
+        = connections > 0 ? connections : BoundedConnections(setup.settings.connections);
+    setup.connectionsPerHost = std::min(connectionsPerHost, setup.connections);
     setup.conversionThreads = conversionThreads;
     if (!repack && setup.settings.prune && hooks.collectAllFeeds
         && (!hooks.treeWhole || hooks.treeWhole()))
@@ -359,12 +360,16 @@ StartResult CUpdateController::StartUpdate(
         MANUAL_UPDATE_AGENT, request.wholeTree);
     if (request.connections > 0) {
         setup.connections = request.connections;
-        setup.connectionsPerHost = std::min(setup.connectionsPerHost, request.connections);
+        setup.connectionsPerHost = request.connections;
     }
     setup.onThreadEnd = [this] {
         const LocalTime end = hooks.now ? hooks.now() : LocalTime::Now();
-        std::lock_guard lock(manualEndMutex);
-        lastManualEnd = end;
+        {
+            std::lock_guard lock(manualEndMutex);
+            lastManualEnd = end;
+        }
+        if (hooks.manualJobEnded)
+            hooks.manualJobEnded();
     };
     updateRunning = true;
     manualJob = std::make_unique<CUpdateJob>(std::move(setup), listener);

@@ -142,6 +142,10 @@ struct UpdateHooks {
     // Whether the systemd timer runs the daily update instead (its scheduled tick then starts
     // nothing). Called on the thread of OnScheduleTick. Empty: ScheduleTimerEnabled().
     std::function<bool()> timerEnabled;
+    // Called on a manual job's thread as its very last action, once ManualRunning() says false:
+    // whoever waits for the job may wake then instead of looking now and then. Must be
+    // thread-safe.
+    std::function<void()> manualJobEnded;
 };
 
 // Which job StartUpdate runs.
@@ -149,7 +153,8 @@ struct UpdateRequest {
     bool repack = false;
     std::vector<std::string> feedUrls; // tree order; empty: nothing to do
     std::string outputPath; // empty: the settings' outputPath
-    // Downloads at once for this job, also the limit for one host; 0: the controller's.
+    // Downloads at once for this job, also the limit for one host (above the polite default
+    // when asked for); 0: the controller's.
     int connections = 0;
     // feedUrls are every feed of the tree (Update All): such a full update, once it wrote its
     // package, is the day's update that catch-up looks for (LastRun::fullUpdate).
@@ -213,7 +218,8 @@ public:
     // Waits for a running scheduled update to end (tests, shutdown).
     void WaitScheduled();
 
-    // Concurrency of the jobs this controller starts (see UpdateJobSetup).
+    // Concurrency of the jobs this controller starts (see UpdateJobSetup); connections 0 (the
+    // default) takes "Update"/"Connections" of the settings each job starts with.
     void SetConcurrency(int connections, int connectionsPerHost, int conversionThreads);
 
     // Called on a job's thread as each job ends, with its result, after the last-update record
@@ -253,7 +259,7 @@ private:
     NetworkWaitPolicy networkWait = NetworkWaitPolicy::FromEnvironment();
     std::optional<std::chrono::steady_clock::time_point> networkFirstTry;
     std::optional<std::chrono::steady_clock::time_point> networkRetryAt;
-    int connections = DEFAULT_CONNECTIONS;
+    int connections = 0; // 0: "Update"/"Connections", within BoundedConnections
     int connectionsPerHost = DEFAULT_CONNECTIONS_PER_HOST;
     int conversionThreads = 0;
 };

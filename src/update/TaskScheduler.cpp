@@ -123,7 +123,7 @@ UpdateTask* CTaskScheduler::AddTask(UpdateTask task)
             return &added;
         }
     }
-    queued.emplace(added.order, &added);
+    Enqueue(&added);
     return &added;
 }
 
@@ -159,36 +159,69 @@ void CTaskScheduler::PlaceInCache(std::vector<UpdateTask>& batch)
     }
 }
 
-// Called with the mutex held.
-void CTaskScheduler::ScheduleReadFeeds()
+// Called with the mutex held; how many tasks it added.
+std::size_t CTaskScheduler::ScheduleReadFeeds()
 {
+    std::size_t added = 0;
     while (scheduledFeeds < feedTasks.size()
         && feedTasks[scheduledFeeds]->state == UpdateTask::State::Done) {
         UpdateTask* feed = feedTasks[scheduledFeeds++];
         PlaceInCache(feed->found);
         for (UpdateTask& enclosure : feed->found)
             feed->enclosures.push_back(AddTask(std::move(enclosure)));
+        added += feed->found.size();
         feed->found.clear();
     }
+    return added;
 }
 
-// The first queued task (in package order) whose host has a free connection, taken off the
-// queue; null when none is free. Called with the mutex held.
-UpdateTask* CTaskScheduler::NextDownload()
+// The rest below is called with the mutex held.
+
+void CTaskScheduler::Enqueue(UpdateTask* task)
 {
-    for (auto& [order, candidate] : queued) {
-        if (options.repack || activeByHost[candidate->host] < options.connectionsPerHost) {
-            UpdateTask* task = candidate;
-            queued.erase(order);
-            task->state = UpdateTask::State::Fetching;
-            ++activeByHost[task->host];
-            return task;
-        }
-    }
-    return nullptr;
+    HostQueue& host = hosts[task->host];
+    host.waiting.emplace(task->order, task);
+    Reconsider(host);
 }
 
-int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error, bool& reachedNoServer) const
+// Puts host into ready, under its first waiting task, when it has one and a free connection;
+// else takes it out. Re-Pack limits no host.
+void CTaskScheduler::Reconsider(HostQueue& host)
+{
+    if (host.readyKey) {
+        ready.erase(*host.readyKey);
+        host.readyKey.reset();
+    }
+    if (!host.waiting.empty() && (options.repack || host.active < options.connectionsPerHost)) {
+        host.readyKey = host.waiting.begin()->first;
+        ready.emplace(*host.readyKey, &host);
+    }
+}
+
+UpdateTask* CTaskScheduler::TakeFrom(HostQueue& host)
+{
+    UpdateTask* task = host.waiting.begin()->second;
+    host.waiting.erase(host.waiting.begin());
+    ++host.active;
+    task->state = UpdateTask::State::Fetching;
+    Reconsider(host);
+    return task;
+}
+
+// The next download, taken off its queue: sameHost's first waiting task when it has one and a
+// free connection, else the first waiting task in package order of a host with a free
+// connection; null when there is none.
+UpdateTask* CTaskScheduler::NextDownload(const std::string* sameHost)
+{
+    if (sameHost) {
+        if (auto found = hosts.find(*sameHost); found != hosts.end() && found->second.readyKey)
+            return TakeFrom(found->second);
+    }
+    return ready.empty() ? nullptr : TakeFrom(*ready.begin()->second);
+}
+
+int CTaskScheduler::Fetch(const UpdateTask& task, CConnectionCache& connections, std::string& error,
+    bool& reachedNoServer)
 {
     if (!task.cacheError.empty()) {
         error = task.cacheError;
@@ -203,6 +236,8 @@ int CTaskScheduler::Fetch(const UpdateTask& task, std::string& error, bool& reac
     const RunningWorkTicket ticket(options.board, RunningWork::Kind::Download, task.url);
     CWebAccess web(options.agentName);
     web.SetStopToken(stop);
+    web.SetSharing(&webShare, &connections);
+    web.SetFloorRate(options.floorRate);
     // A passing failure (a 503, a reset) is tried again; an episode that broke off continues
     // where it stopped, now or in the next update. Feeds are small enough to fetch whole.
     web.SetRetryPolicy(RetryPolicy::FromEnvironment());
@@ -245,11 +280,13 @@ std::vector<UpdateTask> CTaskScheduler::ReadEnclosures(
     return found;
 }
 
-// Called with the mutex held.
-void CTaskScheduler::FinishDownload(UpdateTask& task, int result, std::string error,
+bool CTaskScheduler::FinishDownload(UpdateTask& task, int result, std::string error,
     bool reachedNoServer, CorvaneSettings settings, std::vector<UpdateTask> found)
 {
-    --activeByHost[task.host];
+    HostQueue& host = hosts[task.host];
+    --host.active;
+    Reconsider(host);
+    std::size_t added = 0;
     task.fetchResult = result;
     task.fetchError = std::move(error);
     task.fetchReachedNoServer = reachedNoServer;
@@ -257,7 +294,7 @@ void CTaskScheduler::FinishDownload(UpdateTask& task, int result, std::string er
         task.settings = settings;
         task.found = std::move(found);
         task.state = UpdateTask::State::Done;
-        ScheduleReadFeeds();
+        added = ScheduleReadFeeds();
     } else if (result == WEB_OK && task.convert && !task.amrKept) {
         task.state = UpdateTask::State::Converting;
         toConvert.emplace(task.order, &task);
@@ -265,25 +302,30 @@ void CTaskScheduler::FinishDownload(UpdateTask& task, int result, std::string er
     } else {
         task.state = UpdateTask::State::Done;
     }
-    workCondition.notify_all();
     doneCondition.notify_all();
+    return added > 0;
 }
 
 void CTaskScheduler::DownloadWorker()
 {
+    // This worker's connections, reused by its next download from the same server.
+    CConnectionCache connections;
+    std::optional<std::string> lastHost;
     std::unique_lock lock(mutex);
     for (;;) {
         UpdateTask* task = nullptr;
         workCondition.wait(lock, [&] {
-            return shutdown || stop.stop_requested() || (task = NextDownload()) != nullptr;
+            return shutdown || stop.stop_requested()
+                || (task = NextDownload(lastHost ? &*lastHost : nullptr)) != nullptr;
         });
         if (!task)
             return;
+        lastHost = task->host;
         lock.unlock();
 
         std::string error;
         bool reachedNoServer = false;
-        const int result = Fetch(*task, error, reachedNoServer);
+        const int result = Fetch(*task, connections, error, reachedNoServer);
         CorvaneSettings settings;
         std::vector<UpdateTask> found;
         std::string notAFeed;
@@ -299,8 +341,11 @@ void CTaskScheduler::DownloadWorker()
 
         lock.lock();
         task->notAFeed = std::move(notAFeed);
-        FinishDownload(
-            *task, result, std::move(error), reachedNoServer, settings, std::move(found));
+        // The finished download's connection is this worker's to use again; only new tasks
+        // need another worker woken.
+        if (FinishDownload(
+                *task, result, std::move(error), reachedNoServer, settings, std::move(found)))
+            workCondition.notify_all();
     }
 }
 
@@ -365,8 +410,8 @@ void CTaskScheduler::MarkPacked(UpdateTask& task)
     task.packed = true;
     if (UpdateTask* next = task.nextSameFile) {
         next->state = UpdateTask::State::Queued;
-        queued.emplace(next->order, next);
-        workCondition.notify_all();
+        Enqueue(next);
+        workCondition.notify_one();
     }
 }
 

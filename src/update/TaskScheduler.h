@@ -2,8 +2,12 @@
 // the parse of each feed document and the conversions, run by worker threads while the packer
 // takes the results strictly in package order.
 //
-// Order and limits. Workers always take the first waiting task in package order whose host has
-// a free connection (at most connections downloads at once, connectionsPerHost from one host).
+// Order and limits. At most connections downloads run at once, connectionsPerHost from one
+// host. A worker that finished a download takes the next waiting task of the same host when
+// there is one, so that the connection it holds open serves it; otherwise, and at the start, it
+// takes the first waiting task in package order whose host has a free connection. Each host
+// keeps its own queue and only hosts with a free connection are looked at, so picking a task
+// costs the same whether a thousand tasks wait for one busy host or none.
 // Tasks with one cache file (one address listed twice) form a chain: each waits until the one
 // before it was packed, so the package holds what one-at-a-time work would have packed. A
 // feed's enclosures are scheduled only once every earlier feed was read, so the chains follow
@@ -17,6 +21,7 @@
 // workers are the scheduler's own; a stop requested on the token wakes and ends them all.
 #pragma once
 
+#include "net/ConnectionSharing.h"
 #include "platform/Settings.h"
 #include "update/CacheIndex.h"
 #include "update/RunningWork.h"
@@ -28,6 +33,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <thread>
@@ -92,6 +98,9 @@ public:
         int connections = 4; // at least 1
         int connectionsPerHost = 2; // at least 1
         int conversionThreads = 1; // at least 1
+        // Bytes per second below which a download that lasts the stall time-out fails
+        // (CWebAccess::SetFloorRate); 0 or 1: only a stalled one.
+        long floorRate = 1;
         // The podcast settings of the feed at the address given, read once per feed as its
         // items are walked (any thread).
         std::function<CorvaneSettings(const std::string&)> readSettings;
@@ -123,14 +132,26 @@ public:
 private:
     using Order = std::pair<std::size_t, std::size_t>;
 
+    // The waiting downloads of one host.
+    struct HostQueue {
+        int active = 0; // its downloads running now
+        std::map<Order, UpdateTask*> waiting;
+        std::optional<Order> readyKey; // its key in ready while it is there
+    };
+
     UpdateTask* AddTask(UpdateTask task);
     void PlaceInCache(std::vector<UpdateTask>& batch);
-    void ScheduleReadFeeds();
-    UpdateTask* NextDownload();
-    int Fetch(const UpdateTask& task, std::string& error, bool& reachedNoServer) const;
+    std::size_t ScheduleReadFeeds();
+    void Enqueue(UpdateTask* task);
+    void Reconsider(HostQueue& host);
+    UpdateTask* TakeFrom(HostQueue& host);
+    UpdateTask* NextDownload(const std::string* sameHost);
+    int Fetch(const UpdateTask& task, CConnectionCache& connections, std::string& error,
+        bool& reachedNoServer);
     std::vector<UpdateTask> ReadEnclosures(
         const UpdateTask& feed, CorvaneSettings& settings, std::string& notAFeed) const;
-    void FinishDownload(UpdateTask& task, int result, std::string error, bool reachedNoServer,
+    // Called with the mutex held; true when it queued new downloads (a feed's enclosures).
+    bool FinishDownload(UpdateTask& task, int result, std::string error, bool reachedNoServer,
         CorvaneSettings settings, std::vector<UpdateTask> found);
     void DownloadWorker();
     void FindKeptConversion(UpdateTask& task) const;
@@ -149,10 +170,13 @@ private:
     std::unique_ptr<CCacheIndex> cacheIndex;
     std::deque<UpdateTask> tasks; // stable addresses
     std::vector<UpdateTask*> feedTasks;
-    std::map<Order, UpdateTask*> queued;
+    // Node-based: the HostQueue pointers in ready stay valid as hosts are added.
+    std::unordered_map<std::string, HostQueue> hosts;
+    // The hosts with a waiting task and a free connection, by their first waiting task.
+    std::map<Order, HostQueue*> ready;
     std::map<Order, UpdateTask*> toConvert;
     std::unordered_map<std::string, UpdateTask*> lastUserOfFile;
-    std::unordered_map<std::string, int> activeByHost;
+    CWebShare webShare; // the name cache and TLS sessions of every download of the job
     std::size_t scheduledFeeds = 0; // feeds whose enclosures are scheduled: a prefix of the list
     std::size_t conversions = 0;
     bool shutdown = false;

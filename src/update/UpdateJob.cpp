@@ -21,6 +21,8 @@
 #include <filesystem>
 #include <utility>
 
+#include <sys/resource.h>
+
 namespace corvane {
 
 std::string UpdateFinalText(std::uint64_t packageSize, bool anyFailed)
@@ -364,6 +366,7 @@ CTaskScheduler::Options CUpdateJob::Impl::SchedulerOptions() const
     options.agentName = setup.agentName;
     options.connections = setup.connections;
     options.connectionsPerHost = setup.connectionsPerHost;
+    options.floorRate = setup.settings.floorRate;
     options.conversionThreads = setup.conversionThreads;
     options.board = &board;
     options.readSettings = [this](const std::string& feedUrl) {
@@ -632,6 +635,18 @@ UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
     if (outcome.packageWritten && !outcome.cancelled && !setup.repack && setup.pruneFeedUrls)
         Prune(outcome);
     return outcome;
+}
+
+int BoundedConnections(int wanted)
+{
+    constexpr rlim_t descriptorsPerDownload = 6;
+    constexpr rlim_t keptForTheRest = 64;
+    rlimit limit {};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY)
+        return std::max(1, wanted);
+    const rlim_t spare = limit.rlim_cur > keptForTheRest ? limit.rlim_cur - keptForTheRest : 0;
+    const rlim_t affordable = std::max<rlim_t>(1, spare / descriptorsPerDownload);
+    return static_cast<int>(std::min<rlim_t>(std::max(1, wanted), affordable));
 }
 
 CUpdateJob::CUpdateJob(UpdateJobSetup setup_, UpdateListener& listener_)

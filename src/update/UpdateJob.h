@@ -71,11 +71,18 @@ public:
 inline constexpr const char* MANUAL_UPDATE_AGENT = "Velmora RSS Reader";
 inline constexpr const char* SCHEDULED_UPDATE_AGENT = "RSS Reader";
 
-// The connection limits of a job that sets none. Six to one host is what web browsers allow
-// themselves; a podcast's episodes usually all come from one host, and a daily update of a few
-// feeds should not queue its episodes one behind the other.
-inline constexpr int DEFAULT_CONNECTIONS = 8;
+// The connection limits of a job that sets none: "Update"/"Connections"'s default in all, and
+// six to one host, which is what web browsers allow themselves (a podcast's episodes usually
+// all come from one host, and a daily update of a few feeds should not queue its episodes one
+// behind the other, but no server should see more of us than of a browser).
+inline const int DEFAULT_CONNECTIONS = CorvaneSettings {}.connections;
 inline constexpr int DEFAULT_CONNECTIONS_PER_HOST = 6;
+
+// The downloads at once that the process can afford out of wanted (at least 1): each worker
+// takes up to six descriptors (its socket, the name resolver's pair, the file it writes, the
+// connections it keeps open for its next download), and 64 stay for the rest of the program,
+// so the soft limit on open descriptors bounds it.
+int BoundedConnections(int wanted);
 
 struct UpdateJobResult;
 

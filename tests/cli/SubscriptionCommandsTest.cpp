@@ -265,6 +265,8 @@ TEST_F(SubscriptionCommandsTest, OptionsShowCheckAndSet)
     const CliRun all = Cli({"options"});
     EXPECT_EQ(all.exitCode, 0);
     EXPECT_NE(all.out.find("Podcast/Compression=7\n"), std::string::npos);
+    EXPECT_NE(all.out.find("Update/Connections=64\nUpdate/Floor Rate=1024\n"), std::string::npos)
+        << all.out;
     EXPECT_NE(all.out.find(
                   "Podcast/Download First One Only=0\nPodcast/Newest=0\nPodcast/Any MP3 Type=0\n"),
         std::string::npos)

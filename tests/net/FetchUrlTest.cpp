@@ -226,7 +226,7 @@ TEST_F(FetchUrlTest, SendsExactlyTheDescribedRequest)
     const auto requests = server.Requests("/feed");
     ASSERT_EQ(requests.size(), 1u);
     EXPECT_EQ(requests[0].method, "GET");
-    EXPECT_EQ(requests[0].version, "HTTP/1.0");
+    EXPECT_EQ(requests[0].version, "HTTP/1.1");
     const httplib::Headers expected = {
         {"Host", Base()},
         {"Accept", "application/*, text/*, image/*, audio/*, video/*"},
@@ -248,7 +248,7 @@ TEST_F(FetchUrlTest, FollowsRedirectChainsToTheFinalAnswer)
         EXPECT_EQ(server.Hits(path), 1) << path;
     EXPECT_EQ(server.Requests("/final")[0].query, "x=1");
     // Every hop is the same request.
-    EXPECT_EQ(server.Requests("/final")[0].version, "HTTP/1.0");
+    EXPECT_EQ(server.Requests("/final")[0].version, "HTTP/1.1");
     EXPECT_EQ(
         server.Requests("/final")[0].headers.find("User-Agent")->second, "Velmora RSS Helper");
 }

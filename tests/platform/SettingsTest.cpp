@@ -269,7 +269,7 @@ TEST_F(SettingsTest, EachProgramFolderHasItsOwnSettingsAndTheDefaultOneFollowsXd
 
 TEST_F(SettingsTest, EntriesAreFoundByExactName)
 {
-    EXPECT_EQ(AllSettings().size(), 20u);
+    EXPECT_EQ(AllSettings().size(), 22u);
     const SettingInfo* length = FindSetting("Podcast/Length");
     ASSERT_NE(length, nullptr);
     EXPECT_EQ(length->minimum, 1);
@@ -367,3 +367,37 @@ TEST_F(SettingsTest, AFifoAtTheSettingsFileIsRefusedWithoutWaiting)
 }
 
 } // namespace
+
+// The connection total and the floor rate: shown and set like the others, but no dialog writes
+// them, so saving the options leaves a file without them as it was.
+TEST_F(SettingsTest, TuningEntriesAreReadWithDefaultsAndWrittenOnlyWhenSet)
+{
+    const struct {
+        const char* name;
+        int CorvaneSettings::*member;
+        const char* defaultText;
+        const char* highest;
+        const char* tooHigh;
+    } cases[] = {
+        {"Update/Connections", &CorvaneSettings::connections, "64", "256", "257"},
+        {"Update/Floor Rate", &CorvaneSettings::floorRate, "1024", "1048576", "1048577"},
+    };
+    for (const auto& c : cases) {
+        const SettingInfo* setting = FindSetting(c.name);
+        ASSERT_NE(setting, nullptr) << c.name;
+        EXPECT_EQ(setting->group, SettingGroup::Tuning) << c.name;
+        EXPECT_EQ(ReadSettingText(*setting), c.defaultText) << c.name;
+        ASSERT_TRUE(SaveOptions(LoadSettings()));
+        EXPECT_FALSE(Store().contains(QString::fromLatin1(c.name))) << c.name;
+
+        EXPECT_EQ(CheckSettingText(*setting, c.highest), "") << c.name;
+        EXPECT_NE(CheckSettingText(*setting, c.tooHigh), "") << c.name;
+        std::string error;
+        ASSERT_TRUE(WriteSettingText(*setting, "7", error)) << error;
+        EXPECT_EQ(LoadSettings().*c.member, 7) << c.name;
+        ASSERT_TRUE(SaveOptions(LoadSettings())); // kept as set
+        EXPECT_EQ(Store().value(QString::fromLatin1(c.name)).toInt(), 7) << c.name;
+        Store().setValue(QString::fromLatin1(c.name), c.tooHigh); // hand-edited
+        EXPECT_EQ(ReadSettingText(*setting), c.defaultText) << c.name;
+    }
+}

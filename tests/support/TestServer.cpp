@@ -33,10 +33,11 @@ std::string QueryOf(const std::string& target)
 
 } // namespace
 
-TestServer::TestServer(int wantedPort)
+TestServer::TestServer(int wantedPort, std::size_t threads)
 {
-    // HTTP/1.0 clients close after each answer; short keep-alive keeps worker threads free for
-    // HTTP/1.1 clients such as the curl command line.
+    // A connection kept open holds a worker thread until it idles for the keep-alive time-out,
+    // which is short so that idle ones end soon.
+    server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     server.set_keep_alive_timeout(1);
     server.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         Dispatch(request, response);

@@ -44,8 +44,10 @@ public:
     };
 
     // Listens on a free port of 127.0.0.1, or on port (one that a server of a moment ago had:
-    // the network "comes up").
-    explicit TestServer(int port = 0);
+    // the network "comes up"), answering on threads worker threads. A connection a client keeps
+    // open holds its thread until it idles for a second; the default leaves room for a job's
+    // connections to one host and the idle ones its workers keep.
+    explicit TestServer(int port = 0, std::size_t threads = 24);
     ~TestServer();
     TestServer(const TestServer&) = delete;
     TestServer& operator=(const TestServer&) = delete;
