@@ -6,6 +6,7 @@
 #include "update/ScheduledUpdate.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <memory>
 #include <sys/resource.h>
 
@@ -18,18 +19,26 @@ using namespace std::chrono_literals;
 // Counts the requests answered at once: on each server (host) and on all of them together.
 class ConcurrencyCounter {
 public:
-    explicit ConcurrencyCounter(std::size_t hosts)
-        : mostOnHost(hosts, 0)
+    // Answers are held until expectedPeak requests were in progress at once (or 10 s passed),
+    // so that a loaded machine cannot hide a limit that lets more through, nor make fewer look
+    // like the limit.
+    ConcurrencyCounter(std::size_t hosts, int expectedPeak)
+        : expectedPeak(expectedPeak)
+        , mostOnHost(hosts, 0)
         , activeOnHost(hosts, 0)
     { }
-    // Serves body on path of server number host, after a pause long enough for every download
-    // that may run at once to have started.
+    // Serves body on path of server number host, once the expected peak was reached, and a
+    // little later, so that a download beyond the limit would still overlap.
     void Serve(std::size_t host, TestServer& server, const std::string& path, std::string body)
     {
         server.Handle(path,
             [this, host, &server, body](const httplib::Request&, httplib::Response& response) {
                 Enter(host);
-                server.Sleep(400ms);
+                {
+                    std::unique_lock lock(mutex);
+                    peakReached.wait_for(lock, 10s, [this] { return most >= expectedPeak; });
+                }
+                server.Sleep(100ms);
                 Leave(host);
                 response.set_content(body, "application/rss+xml");
             });
@@ -51,6 +60,8 @@ private:
         std::lock_guard lock(mutex);
         most = std::max(most, ++active);
         mostOnHost[host] = std::max(mostOnHost[host], ++activeOnHost[host]);
+        if (most >= expectedPeak)
+            peakReached.notify_all();
     }
     void Leave(std::size_t host)
     {
@@ -59,7 +70,9 @@ private:
         --activeOnHost[host];
     }
 
+    const int expectedPeak;
     mutable std::mutex mutex;
+    std::condition_variable peakReached;
     int active = 0;
     int most = 0;
     std::vector<int> mostOnHost;
@@ -68,11 +81,11 @@ private:
 
 class ConnectionLimitsTest : public UpdateFixture {
 protected:
-    // hosts servers with feedsPerHost feeds each, every answer counted; the feed addresses
-    // in tree order, host after host interleaved.
-    std::vector<std::string> CountedFeeds(std::size_t hosts, int feedsPerHost)
+    // hosts servers with feedsPerHost feeds each, every answer counted and held until
+    // expectedPeak run at once; the feed addresses in tree order, host after host interleaved.
+    std::vector<std::string> CountedFeeds(std::size_t hosts, int feedsPerHost, int expectedPeak)
     {
-        counter = std::make_unique<ConcurrencyCounter>(hosts);
+        counter = std::make_unique<ConcurrencyCounter>(hosts, expectedPeak);
         std::vector<std::string> feeds;
         for (std::size_t host = 0; host < hosts; ++host)
             servers.push_back(std::make_unique<TestServer>());
@@ -105,7 +118,7 @@ TEST_F(ConnectionLimitsTest, JobsHonourTheTotalAndThePerHostLimit)
         {1, 10, 8, 8, 8, 8}, // what --connections 8 asks for
     };
     for (const auto& c : cases) {
-        const std::vector<std::string> feeds = CountedFeeds(c.hosts, c.feedsPerHost);
+        const std::vector<std::string> feeds = CountedFeeds(c.hosts, c.feedsPerHost, c.mostInAll);
         UpdateJobSetup setup = Setup(feeds);
         setup.connections = c.connections;
         setup.connectionsPerHost = c.perHost;
@@ -138,11 +151,11 @@ TEST_F(ConnectionLimitsTest, TheControllerTakesTheRunsOrTheSettingsLimits)
         settings.connections = c.setting;
         UpdateHooks hooks;
         hooks.readSettings = [&settings] { return settings; };
-        hooks.setRepackable = [](int) {};
+        hooks.setRepackable = [](int) { return Result<void>(); };
         hooks.channelsPath = ChannelsPath();
         CUpdateController controller(std::move(hooks));
         UpdateRequest request;
-        request.feedUrls = CountedFeeds(c.hosts, 10);
+        request.feedUrls = CountedFeeds(c.hosts, 10, c.mostInAll);
         request.connections = c.requested;
         RecordingListener listener;
         ASSERT_EQ(controller.StartUpdate(request, listener), StartResult::Started);
