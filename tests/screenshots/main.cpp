@@ -1,8 +1,9 @@
-// corvane-screenshots DIR: starts the desktop program without its splash in the user environment
-// it is given (scripts/screenshots makes a private one with a sample tree), writes the
-// documentation pictures into DIR (created when missing) and ends. Exit status 0 when every
+// corvane-screenshots [--font FAMILY] DIR: starts the desktop program without its splash in the
+// user environment it is given (scripts/screenshots makes a private one with a sample tree), writes
+// the documentation pictures into DIR (created when missing) and ends. Exit status 0 when every
 // picture was written, 1 when the folder or a picture could not be written or another copy of
-// the program runs in this session, 2 for a wrong command line.
+// the program runs in this session, 2 for a wrong command line. --font sets the font family of
+// every window at the size the desktop would give, so the dialogs can be looked at in more fonts.
 #include "Screenshots.h"
 
 #include "app/CorvaneApp.h"
@@ -10,6 +11,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFont>
+#include <QStringList>
 
 #include <cstdio>
 
@@ -19,13 +22,21 @@ int main(int argc, char* argv[])
 {
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
-    if (argc != 2) {
-        std::fputs("usage: corvane-screenshots DIR\n", stderr);
+    QStringList arguments = QApplication::arguments().mid(1);
+    if (arguments.size() == 3 && arguments[0] == QStringLiteral("--font")) {
+        QFont font = QApplication::font();
+        font.setFamily(arguments[1]);
+        QApplication::setFont(font);
+        arguments = arguments.mid(2);
+    }
+    if (arguments.size() != 1) {
+        std::fputs("usage: corvane-screenshots [--font FAMILY] DIR\n", stderr);
         return 2;
     }
-    const QString folder = QString::fromLocal8Bit(argv[1]);
+    const QString folder = arguments[0];
     if (!QDir().mkpath(folder)) {
-        std::fprintf(stderr, "corvane-screenshots: %s: the folder cannot be created\n", argv[1]);
+        std::fprintf(
+            stderr, "corvane-screenshots: %s: the folder cannot be created\n", qPrintable(folder));
         return 1;
     }
     CCorvaneApp corvane;

@@ -1,10 +1,17 @@
 #!/usr/bin/python3
 """Walks the accessible tree of the running desktop program through AT-SPI, as a screen reader
-sees it: the main window, then each window that a menu command opens (Options). Every object that is showing and can take the focus must have a name.
+sees it: the main window, then each window that a command opens (Options, Channel Properties and
+the Feed Options it opens). Every object that is showing and can take the focus must have a name.
 
-usage: walk.py APPLICATION_NAME COMMAND...   (each COMMAND a menu path such as "View/Options")
+usage: walk.py APPLICATION_NAME COMMAND...
+  COMMAND is a menu path of the main window ("View/Options"), or "ITEM>KEY" for the entry with the
+  access key KEY of the context menu that Shift+F10 opens on the last item of the tree
+  ("Weather>i" for its Properties). Either
+  may go on with ">BUTTON..." steps: each presses that button of the window just opened and walks
+  the window it opens ("Weather>i>Feed Options...").
 Exit status 0 when every object has a name, 1 with the nameless ones listed, 2 when the program
 or a command cannot be found in time. Every wait is bounded."""
+import subprocess
 import sys
 import time
 
@@ -99,16 +106,6 @@ def menu_item(app, menu_path):
     return None
 
 
-def find_button(window, name):
-    pending = [window]
-    while pending:
-        node = pending.pop()
-        if node.get_role() == Atspi.Role.PUSH_BUTTON and node.get_name() == name:
-            return node
-        pending.extend(c for c in children(node) if c is not None)
-    return None
-
-
 def press(node):
     """Presses node through its first action. A command that opens a modal window may not answer
     before that window closes, so the answer is not waited for long."""
@@ -121,6 +118,96 @@ def press(node):
         pass
     finally:
         Atspi.set_timeout(-1, -1)
+
+
+def opened_since(app, before):
+    """The windows shown now that were not shown before; menus are the way there, not a window."""
+    menus = (Atspi.Role.MENU, Atspi.Role.POPUP_MENU, Atspi.Role.MENU_BAR)
+    return [w for w in windows(app) if w.get_name() not in before and w.get_role() not in menus
+            and w.get_state_set().contains(Atspi.StateType.SHOWING)]
+
+
+def shown_names(app):
+    return {w.get_name() for w in windows(app) if w.get_state_set().contains(Atspi.StateType.SHOWING)}
+
+
+def keys(*sequence):
+    """Types into the active window through the X server (xdotool), as the user would."""
+    subprocess.run(["xdotool", "key", "--delay", "150", *sequence], check=False, timeout=20)
+
+
+def open_context_entry(app, item, access_key):
+    """Selects the tree's last item (which must be item), opens its context menu with Shift+F10
+    and picks an entry by its access key; returns an error text or None. The menu is typed at
+    rather than pressed: a popup menu is no child of the application on the accessibility bus."""
+    subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name", " - Corvane$",
+                    "windowactivate", "--sync"], check=False, timeout=20, capture_output=True)
+    # End reaches the last shown row whichever groups are open; the item is a top-level feed.
+    keys("End")
+    selected = wait_for(lambda: [w for w in windows(app) if find_role(
+        w, Atspi.Role.TABLE_CELL, item, selected=True)])
+    if not selected:
+        return f"the tree's last item is not {item!r} or it is not selected"
+    keys("shift+F10")
+    # The menu maps after the key; an access key typed before that would go to the tree.
+    time.sleep(1)
+    keys(access_key)
+    return None
+
+
+def find_role(window, role, name, selected=False):
+    pending = [window]
+    while pending:
+        node = pending.pop()
+        if node.get_role() == role and plain(node.get_name()) == name and (
+                not selected or node.get_state_set().contains(Atspi.StateType.SELECTED)):
+            return node
+        pending.extend(c for c in children(node) if c is not None)
+    return None
+
+
+def find_button(window, name):
+    return find_role(window, Atspi.Role.PUSH_BUTTON, name)
+
+
+def walk_opened(app, before, what, buttons, failures):
+    """Walks the windows that what opened, opens and walks what each of buttons opens in turn,
+    then closes them all with Cancel, innermost first. Returns an error text or None."""
+    opened = wait_for(lambda: opened_since(app, before))
+    if not opened:
+        return f"{what!r} opened no window"
+    for window in opened:
+        print(f"walk: {what}: {window.get_role_name()} {window.get_name()!r}")
+        failures += nameless_focusable(window)
+    if buttons:
+        inner_before = shown_names(app)
+        button = find_button(opened[0], buttons[0])
+        if button is None:
+            return f"{opened[0].get_name()!r} has no button {buttons[0]!r}"
+        press(button)
+        error = walk_opened(app, inner_before, what + ">" + buttons[0], buttons[1:], failures)
+        if error:
+            return error
+    for window in opened:
+        press(find_button(window, "Cancel"))
+    if wait_for(lambda: not opened_since(app, before)) is None:
+        return f"the window of {what!r} did not close on Cancel"
+    return None
+
+
+def run_command(app, command, failures):
+    steps = [part.strip() for part in command.split(">")]
+    before = shown_names(app)
+    if len(steps) >= 2 and "/" not in steps[0]:
+        error = open_context_entry(app, steps[0], steps[1])
+        buttons = steps[2:]
+    else:
+        item = wait_for(lambda: menu_item(app, steps[0]))
+        if item is None:
+            return f"no menu item {steps[0]!r}"
+        press(item)
+        error, buttons = None, steps[1:]
+    return error or walk_opened(app, before, command, buttons, failures)
 
 
 def main(arguments):
@@ -143,24 +230,9 @@ def main(arguments):
     for window in main_window:
         failures += nameless_focusable(window)
     for command in commands:
-        before = {w.get_name() for w in windows(app)}
-        item = wait_for(lambda: menu_item(app, command))
-        if item is None:
-            print(f"walk: no menu item {command!r}", file=sys.stderr)
-            return 2
-        press(item)
-        opened = wait_for(lambda: [w for w in windows(app) if w.get_name() not in before
-                                   and w.get_state_set().contains(Atspi.StateType.SHOWING)])
-        if not opened:
-            print(f"walk: {command!r} opened no window", file=sys.stderr)
-            return 2
-        for window in opened:
-            print(f"walk: {command}: {window.get_role_name()} {window.get_name()!r}")
-            failures += nameless_focusable(window)
-            press(find_button(window, "Cancel"))
-        if wait_for(lambda: not [w for w in windows(app) if w.get_name() not in before
-                                 and w.get_state_set().contains(Atspi.StateType.SHOWING)]) is None:
-            print(f"walk: the window of {command!r} did not close on Cancel", file=sys.stderr)
+        error = run_command(app, command, failures)
+        if error:
+            print(f"walk: {error}", file=sys.stderr)
             return 2
     for failure in failures:
         print(f"focusable without a name: {failure}")
