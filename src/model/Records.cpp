@@ -19,6 +19,17 @@ std::size_t AssignText(TextField& field, const char* bytes, std::size_t length)
     return length;
 }
 
+std::string TrimmedText(const TextField& field)
+{
+    if (!field)
+        return {};
+    constexpr const char* kSpace = " \t\r\n\v\f";
+    const std::size_t first = field->find_first_not_of(kSpace);
+    if (first == std::string::npos)
+        return {};
+    return field->substr(first, field->find_last_not_of(kSpace) - first + 1);
+}
+
 // Destruction takes the owned links out of each node before the node dies, so no destructor
 // ever runs inside another: depth and length of the structure cost heap, not stack.
 COutlineItem::~COutlineItem()

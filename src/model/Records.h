@@ -37,6 +37,9 @@ TextField DuplicateString(const TextField& source);
 // makes the field an empty string, not an absent one.
 std::size_t AssignText(TextField& field, const char* bytes, std::size_t length);
 
+// The field's text without the ASCII white space around it; empty when the field is absent.
+std::string TrimmedText(const TextField& field);
+
 class COutlineHead {
 public:
     virtual ~COutlineHead() = default;

@@ -15,17 +15,6 @@ namespace corvane {
 
 namespace {
 
-std::string Trimmed(const TextField& field)
-{
-    if (!field)
-        return {};
-    constexpr const char* kSpace = " \t\r\n\v\f";
-    const std::size_t first = field->find_first_not_of(kSpace);
-    if (first == std::string::npos)
-        return {};
-    return field->substr(first, field->find_last_not_of(kSpace) - first + 1);
-}
-
 struct Fetched {
     bool ok = false;
     std::string body;
@@ -89,9 +78,9 @@ FeedProbe ReadAsFeed(const std::string& url, const std::string& body)
     FeedProbe probe;
     probe.kind = FeedProbe::Kind::Feed;
     probe.feedUrl = url;
-    probe.title = Trimmed(channel->title);
-    probe.link = Trimmed(channel->link);
-    probe.description = Trimmed(channel->description);
+    probe.title = TrimmedText(channel->title);
+    probe.link = TrimmedText(channel->link);
+    probe.description = TrimmedText(channel->description);
     return probe;
 }
 

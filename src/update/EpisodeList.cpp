@@ -15,20 +15,9 @@ namespace corvane {
 
 namespace {
 
-std::string Trimmed(const TextField& field)
-{
-    if (!field)
-        return {};
-    constexpr const char* kSpace = " \t\r\n\v\f";
-    const std::size_t first = field->find_first_not_of(kSpace);
-    if (first == std::string::npos)
-        return {};
-    return field->substr(first, field->find_last_not_of(kSpace) - first + 1);
-}
-
 std::optional<std::uint64_t> LengthOf(const TextField& length)
 {
-    const std::string text = Trimmed(length);
+    const std::string text = TrimmedText(length);
     std::uint64_t value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
@@ -70,11 +59,11 @@ EpisodeRow RowOf(const EpisodeJudgement& judgement)
     const CFeedItem& item = *judgement.item;
     EpisodeRow row;
     row.itemNumber = judgement.itemNumber;
-    row.title = Trimmed(item.title);
-    row.date = Trimmed(item.pubDate);
+    row.title = TrimmedText(item.title);
+    row.date = TrimmedText(item.pubDate);
     row.published = judgement.published;
-    row.url = Trimmed(item.enclosureUrl);
-    row.type = Trimmed(item.enclosureType);
+    row.url = TrimmedText(item.enclosureUrl);
+    row.type = TrimmedText(item.enclosureType);
     row.size = LengthOf(item.enclosureLength);
     row.verdict = judgement.verdict;
     return row;
