@@ -263,11 +263,15 @@ std::vector<UpdateTask> CTaskScheduler::ReadEnclosures(
     if (!FileExists(feed.cachePath))
         return found;
     std::unique_ptr<CFeedChannel> channel;
-    // Whatever the parse result: the items read before a fault still count.
-    ReadFeedChecked(feed.cachePath, channel, notAFeed);
+    // The items go through the selector one at a time and are not kept: a feed of a million
+    // items costs the candidates Newest leaves, not a million records. Whatever the parse
+    // result: the items read before a fault still count.
+    EnclosureSelector selector(settings);
+    ReadFeedItemsChecked(
+        feed.cachePath, channel, [&](const CFeedItem& item) { selector.Add(item); }, notAFeed);
     if (!notAFeed.empty() || !settings.podcastOn)
         return found;
-    for (const SelectedEnclosure& selected : SelectEnclosures(*channel, settings)) {
+    for (const SelectedEnclosure& selected : selector.Selected()) {
         UpdateTask enclosure;
         enclosure.kind = UpdateTask::Kind::Enclosure;
         enclosure.order = {feed.order.first, selected.itemNumber};
