@@ -1,5 +1,6 @@
 #include "update/EnclosureSelection.h"
 
+#include "formats/FeedCheck.h"
 #include "formats/FeedDate.h"
 #include "platform/Utf8.h"
 
@@ -112,6 +113,16 @@ std::vector<SelectedEnclosure> SelectEnclosures(
     EnclosureSelector selector(settings);
     for (const CFeedItem* item = channel.firstItem.get(); item; item = item->nextItem.get())
         selector.Add(*item);
+    return selector.Selected();
+}
+
+std::vector<SelectedEnclosure> SelectEnclosuresOfDocument(
+    const std::string& path, const CorvaneSettings& settings, std::string& notAFeed)
+{
+    EnclosureSelector selector(settings);
+    std::unique_ptr<CFeedChannel> channel;
+    ReadFeedItemsChecked(
+        path, channel, [&](const CFeedItem& item) { selector.Add(item); }, notAFeed);
     return selector.Selected();
 }
 

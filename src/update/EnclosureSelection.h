@@ -75,6 +75,13 @@ void SortNewestFirst(std::vector<EpisodeJudgement>& judgements);
 std::vector<SelectedEnclosure> SelectEnclosures(
     const CFeedChannel& channel, const CorvaneSettings& settings);
 
+// SelectEnclosures of the feed document at path, read one item at a time (EnclosureSelector), so
+// that a feed of a million items costs Newest's candidates, not a million records. The items
+// read before a fault count. notAFeed as ReadFeedItemsChecked gives it; the selection is made
+// either way and is the caller's to drop.
+std::vector<SelectedEnclosure> SelectEnclosuresOfDocument(
+    const std::string& path, const CorvaneSettings& settings, std::string& notAFeed);
+
 // SelectEnclosures one item at a time, for a read that hands the items on rather than keeping
 // them (ReadFeedDocumentItems). It keeps only what the settings can still take: with Newest N,
 // the N best-ranked candidates so far, so a feed of a million items costs N candidates.
