@@ -64,8 +64,9 @@ std::optional<std::string> AtomPrefixOfRoot(const XML_Char* name)
     return std::string(name, static_cast<std::size_t>(local - name));
 }
 
-CAtomReader::CAtomReader(CFeedChannel& channel_, std::string prefix_)
+CAtomReader::CAtomReader(CFeedChannel& channel_, std::string prefix_, ItemOutlet& items_)
     : channel(&channel_)
+    , items(&items_)
     , prefix(std::move(prefix_))
 { }
 
@@ -91,10 +92,7 @@ void CAtomReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
     if (!local || !(inFeed || inItem))
         return;
     if (inFeed && EqualsIgnoringAsciiCase(*local, "entry")) {
-        auto item = std::make_unique<CFeedItem>();
-        CFeedItem* added = item.get();
-        channel->AppendItem(std::move(item), currentItem);
-        currentItem = added;
+        currentItem = &items->Begin();
         inEntry = true;
         hasSummary = hasPublished = false;
         return;

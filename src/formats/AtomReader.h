@@ -20,6 +20,7 @@
 #pragma once
 
 #include "formats/ExpatImpl.h"
+#include "formats/ItemOutlet.h"
 #include "model/Records.h"
 
 #include <optional>
@@ -34,8 +35,8 @@ std::optional<std::string> AtomPrefixOfRoot(const XML_Char* name);
 
 class CAtomReader : public CXmlHandler {
 public:
-    // prefix as AtomPrefixOfRoot gave it for the document's root.
-    CAtomReader(CFeedChannel& channel, std::string prefix);
+    // prefix as AtomPrefixOfRoot gave it for the document's root; the entries go to items.
+    CAtomReader(CFeedChannel& channel, std::string prefix, ItemOutlet& items);
 
     void HandleStart(const XML_Char* name, const XML_Char** attributes) override;
     void HandleEnd(const XML_Char* name) override;
@@ -48,7 +49,8 @@ private:
     void StoreText(std::string_view element);
 
     CFeedChannel* channel; // not owning
-    CFeedItem* currentItem = nullptr; // the open entry's item; lives in channel's list
+    ItemOutlet* items; // not owning
+    CFeedItem* currentItem = nullptr; // the open entry's item, as items gives it
     std::string prefix;
     int depth = 0; // open elements; the feed itself is 1
     bool inEntry = false; // an entry (at depth 2) is open

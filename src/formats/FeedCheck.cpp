@@ -57,11 +57,11 @@ std::string NotAFeedReason(const XmlReadStatus& status, std::string_view head)
         + ">, neither RSS nor Atom";
 }
 
-int ReadFeedChecked(
-    const std::string& path, std::unique_ptr<CFeedChannel>& channel, std::string& notAFeed)
+namespace {
+
+// NotAFeedReason of the file at path, which the reader reported status for.
+std::string NotAFeedReasonOfFile(const std::string& path, const XmlReadStatus& status)
 {
-    XmlReadStatus status;
-    const int result = ReadFeedDocument(path, channel, &status);
     std::string head;
     if (!status.inputFailed) {
         InputFile file;
@@ -72,7 +72,26 @@ int ReadFeedChecked(
             head.resize(count > 0 ? static_cast<std::size_t>(count) : 0);
         }
     }
-    notAFeed = NotAFeedReason(status, head);
+    return NotAFeedReason(status, head);
+}
+
+} // namespace
+
+int ReadFeedChecked(
+    const std::string& path, std::unique_ptr<CFeedChannel>& channel, std::string& notAFeed)
+{
+    XmlReadStatus status;
+    const int result = ReadFeedDocument(path, channel, &status);
+    notAFeed = NotAFeedReasonOfFile(path, status);
+    return result;
+}
+
+int ReadFeedItemsChecked(const std::string& path, std::unique_ptr<CFeedChannel>& channel,
+    const FeedItemCallback& each, std::string& notAFeed)
+{
+    XmlReadStatus status;
+    const int result = ReadFeedDocumentItems(path, channel, each, &status);
+    notAFeed = NotAFeedReasonOfFile(path, status);
     return result;
 }
 

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "formats/ExpatImpl.h"
+#include "formats/ItemOutlet.h"
 #include "model/Records.h"
 
 #include <memory>
@@ -36,6 +37,11 @@ std::string NotAFeedReason(const XmlReadStatus& status, std::string_view head);
 // ReadFeedDocument leaves it. Returns the reader's 1 or 0.
 int ReadFeedChecked(
     const std::string& path, std::unique_ptr<CFeedChannel>& channel, std::string& notAFeed);
+
+// ReadFeedChecked with the items handed to each as ReadFeedDocumentItems does; channel keeps the
+// channel's fields only. each sees the items of a document that turns out no feed as well.
+int ReadFeedItemsChecked(const std::string& path, std::unique_ptr<CFeedChannel>& channel,
+    const FeedItemCallback& each, std::string& notAFeed);
 
 // The same over a document in memory.
 int ReadFeedBytesChecked(

@@ -48,23 +48,28 @@ void SetFromValue(TextField& field, const XML_Char* value)
 
 // Steps shared by the file and memory entries: a fresh channel in the slot whatever happens,
 // a reader on it, a parser; parse runs the reading loop.
+// With each, the items go to it instead of the channel.
 template <typename Parse>
-int ReadFeedWith(std::unique_ptr<CFeedChannel>& channel, XmlReadStatus* status, Parse&& parse)
+int ReadFeedWith(std::unique_ptr<CFeedChannel>& channel, XmlReadStatus* status, Parse&& parse,
+    const FeedItemCallback* each = nullptr)
 {
     channel.reset();
     channel = std::make_unique<CFeedChannel>();
-    CFeedReader reader(*channel);
+    CFeedReader reader(*channel, each);
     ExpatImpl parser;
     if (!parser.Create(status))
         return 0;
     parser.SetHandler(reader);
-    return parse(parser);
+    const int result = parse(parser);
+    reader.items.Finish();
+    return result;
 }
 
 } // namespace
 
-CFeedReader::CFeedReader(CFeedChannel& channel_)
+CFeedReader::CFeedReader(CFeedChannel& channel_, const FeedItemCallback* each)
     : channel(&channel_)
+    , items(channel_, each)
 { }
 
 void CFeedReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
@@ -72,7 +77,7 @@ void CFeedReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
     if (!rootSeen) {
         rootSeen = true;
         if (std::optional<std::string> prefix = AtomPrefixOfRoot(name))
-            atom = std::make_unique<CAtomReader>(*channel, std::move(*prefix));
+            atom = std::make_unique<CAtomReader>(*channel, std::move(*prefix), items);
     }
     if (atom) {
         atom->HandleStart(name, attributes);
@@ -82,11 +87,7 @@ void CFeedReader::HandleStart(const XML_Char* name, const XML_Char** attributes)
         DebugLine("We got an RSS document.\n");
     } else if (EqualsNoCase(name, "item")) {
         readState = InItem;
-        auto item = std::make_unique<CFeedItem>();
-        CFeedItem* added = item.get();
-        // currentItem is always the last item of the list: the hint keeps appending constant.
-        channel->AppendItem(std::move(item), currentItem);
-        currentItem = added;
+        currentItem = &items.Begin();
     } else if (EqualsNoCase(name, "textInput")) {
         readState = InTextInput;
     } else if (EqualsNoCase(name, "image")) {
@@ -159,6 +160,14 @@ int ReadFeedBytes(std::string_view bytes, std::unique_ptr<CFeedChannel>& channel
 {
     return ReadFeedWith(channel, status,
         [&](ExpatImpl& parser) { return parser.ParseBytes(bytes, pieceSize, status); });
+}
+
+int ReadFeedDocumentItems(const std::string& path, std::unique_ptr<CFeedChannel>& channel,
+    const FeedItemCallback& each, XmlReadStatus* status, std::size_t pieceSize)
+{
+    return ReadFeedWith(
+        channel, status,
+        [&](ExpatImpl& parser) { return parser.ParseFile(path, pieceSize, status); }, &each);
 }
 
 int CCorvaneDoc::ReadFeedFile(const std::string& path, std::unique_ptr<CFeedChannel>& channel)

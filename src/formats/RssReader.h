@@ -15,6 +15,7 @@
 #pragma once
 
 #include "formats/ExpatImpl.h"
+#include "formats/ItemOutlet.h"
 #include "model/Records.h"
 
 #include <memory>
@@ -28,7 +29,8 @@ class CFeedReader : public CXmlHandler {
 public:
     enum ReadState { InChannel = 0, InImage = 1, InTextInput = 2, InItem = 3 };
 
-    explicit CFeedReader(CFeedChannel& channel);
+    // each null: the items go to channel's list; else each one to each in turn (ItemOutlet).
+    explicit CFeedReader(CFeedChannel& channel, const FeedItemCallback* each = nullptr);
 
     void HandleStart(const XML_Char* name, const XML_Char** attributes) override;
     void HandleEnd(const XML_Char* name) override;
@@ -39,7 +41,8 @@ public:
     // megabytes reads in linear time.
     std::string pendingText;
     CFeedChannel* channel; // not owning
-    CFeedItem* currentItem = nullptr; // the item most recently started; lives in channel's list
+    ItemOutlet items; // the RSS and the Atom rules alike put their items here
+    CFeedItem* currentItem = nullptr; // the item most recently started, as items gives it
 
 private:
     // Set at the root element when it is an Atom feed: every event then goes to it, and the RSS
@@ -57,5 +60,13 @@ int ReadFeedDocument(const std::string& path, std::unique_ptr<CFeedChannel>& cha
 // The same reader over a document in memory (fuzzing and tests).
 int ReadFeedBytes(std::string_view bytes, std::unique_ptr<CFeedChannel>& channel,
     XmlReadStatus* status = nullptr, std::size_t pieceSize = ExpatImpl::PIECE_SIZE);
+
+// ReadFeedDocument that hands each item to each as soon as the reader is past it, in document
+// order, instead of keeping it: channel keeps the channel's own fields and no items. The items
+// are the ones ReadFeedDocument would list, with the same fields, including those read before a
+// fault.
+int ReadFeedDocumentItems(const std::string& path, std::unique_ptr<CFeedChannel>& channel,
+    const FeedItemCallback& each, XmlReadStatus* status = nullptr,
+    std::size_t pieceSize = ExpatImpl::PIECE_SIZE);
 
 } // namespace corvane

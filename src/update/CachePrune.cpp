@@ -1,6 +1,5 @@
 #include "update/CachePrune.h"
 
-#include "formats/CorvaneDoc.h"
 #include "net/WebAccess.h"
 #include "platform/Paths.h"
 #include "update/CacheIndex.h"
@@ -49,12 +48,11 @@ void AddNames(NameSet& set, const std::vector<std::string>& names)
 void AddEnclosures(const CCacheIndex& index, const std::string& folder,
     const std::string& documentPath, const CorvaneSettings& settings, Needed& needed)
 {
-    std::unique_ptr<CFeedChannel> channel;
-    // Whatever the parse result: Re-Pack takes the items read before a fault too.
-    CCorvaneDoc::ReadFeedFile(documentPath, channel);
-    if (!channel)
-        return;
-    for (const SelectedEnclosure& selected : SelectEnclosures(*channel, settings)) {
+    // Whatever the parse result: Re-Pack takes the items read before a fault too, and a
+    // document that is no feed keeps what its items name, as it always has.
+    std::string notAFeed;
+    for (const SelectedEnclosure& selected :
+        SelectEnclosuresOfDocument(documentPath, settings, notAFeed)) {
         AddNames(needed.wanted, index.NamesOf(selected.url, CACHE_MP3));
         const std::string mp3 = index.Find(selected.url, CACHE_MP3);
         if (mp3.empty())

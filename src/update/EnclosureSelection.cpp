@@ -1,5 +1,6 @@
 #include "update/EnclosureSelection.h"
 
+#include "formats/FeedCheck.h"
 #include "formats/FeedDate.h"
 #include "platform/Utf8.h"
 
@@ -29,29 +30,6 @@ EpisodeVerdict ItemVerdict(
     if (!item.enclosureType || !IsMp3Type(*item.enclosureType, settings.anyMp3Type != 0))
         return EpisodeVerdict::NotMp3;
     return EpisodeVerdict::Taken;
-}
-
-// Passes over every taken item beyond the newest count. With only the first item looked at
-// there is nothing to rank.
-void KeepNewest(std::vector<EpisodeJudgement>& judgements, const CorvaneSettings& settings)
-{
-    if (settings.newest <= 0 || settings.firstItemOnly)
-        return;
-    std::vector<EpisodeJudgement*> taken;
-    for (EpisodeJudgement& judgement : judgements) {
-        if (judgement.verdict == EpisodeVerdict::Taken)
-            taken.push_back(&judgement);
-    }
-    const auto count = static_cast<std::size_t>(settings.newest);
-    if (taken.size() <= count)
-        return;
-    // Stable: equals keep document order, the first of them ranking higher.
-    std::stable_sort(taken.begin(), taken.end(),
-        [](const EpisodeJudgement* left, const EpisodeJudgement* right) {
-            return NewerFirst(*left, *right);
-        });
-    for (std::size_t i = count; i < taken.size(); ++i)
-        taken[i]->verdict = EpisodeVerdict::OlderThanNewest;
 }
 
 } // namespace
@@ -105,17 +83,22 @@ std::vector<EpisodeJudgement> JudgeEpisodes(
     const CFeedChannel& channel, const CorvaneSettings& settings)
 {
     std::vector<EpisodeJudgement> judgements;
-    std::size_t itemNumber = 0;
+    EnclosureSelector selector(settings);
     for (const CFeedItem* item = channel.firstItem.get(); item; item = item->nextItem.get()) {
-        ++itemNumber;
-        EpisodeJudgement judgement;
-        judgement.itemNumber = itemNumber;
-        judgement.item = item;
-        judgement.published = item->pubDate ? ParseFeedDate(*item->pubDate) : std::nullopt;
-        judgement.verdict = ItemVerdict(*item, itemNumber, settings);
-        judgements.push_back(judgement);
+        judgements.push_back(selector.Add(*item));
+        judgements.back().item = item;
     }
-    KeepNewest(judgements, settings);
+    // The selector alone ranks: a taken item it did not keep is older than the newest N.
+    const std::vector<SelectedEnclosure> selected = selector.Selected();
+    auto next = selected.begin();
+    for (EpisodeJudgement& judgement : judgements) {
+        if (judgement.verdict != EpisodeVerdict::Taken)
+            continue;
+        if (next != selected.end() && next->itemNumber == judgement.itemNumber)
+            ++next;
+        else
+            judgement.verdict = EpisodeVerdict::OlderThanNewest;
+    }
     return judgements;
 }
 
@@ -127,13 +110,78 @@ void SortNewestFirst(std::vector<EpisodeJudgement>& judgements)
 std::vector<SelectedEnclosure> SelectEnclosures(
     const CFeedChannel& channel, const CorvaneSettings& settings)
 {
-    std::vector<SelectedEnclosure> selected;
-    if (!settings.podcastOn)
-        return selected;
-    for (const EpisodeJudgement& judgement : JudgeEpisodes(channel, settings)) {
-        if (judgement.verdict == EpisodeVerdict::Taken)
-            selected.push_back({judgement.itemNumber, *judgement.item->enclosureUrl});
+    EnclosureSelector selector(settings);
+    for (const CFeedItem* item = channel.firstItem.get(); item; item = item->nextItem.get())
+        selector.Add(*item);
+    return selector.Selected();
+}
+
+std::vector<SelectedEnclosure> SelectEnclosuresOfDocument(
+    const std::string& path, const CorvaneSettings& settings, std::string& notAFeed)
+{
+    EnclosureSelector selector(settings);
+    std::unique_ptr<CFeedChannel> channel;
+    ReadFeedItemsChecked(
+        path, channel, [&](const CFeedItem& item) { selector.Add(item); }, notAFeed);
+    return selector.Selected();
+}
+
+EnclosureSelector::EnclosureSelector(CorvaneSettings settings_)
+    : settings(std::move(settings_))
+{
+    // With only the first item looked at there is nothing to rank.
+    if (settings.newest > 0 && !settings.firstItemOnly)
+        limit = static_cast<std::size_t>(settings.newest);
+}
+
+// Newer first, dated before undated, and among equals the earlier in the document.
+bool EnclosureSelector::RanksHigher(const Candidate& left, const Candidate& right)
+{
+    const EpisodeJudgement leftDate {0, nullptr, left.published};
+    const EpisodeJudgement rightDate {0, nullptr, right.published};
+    if (NewerFirst(leftDate, rightDate))
+        return true;
+    if (NewerFirst(rightDate, leftDate))
+        return false;
+    return left.enclosure.itemNumber < right.enclosure.itemNumber;
+}
+
+EpisodeJudgement EnclosureSelector::Add(const CFeedItem& item)
+{
+    EpisodeJudgement judgement;
+    judgement.itemNumber = ++itemNumber;
+    judgement.published = item.pubDate ? ParseFeedDate(*item.pubDate) : std::nullopt;
+    judgement.verdict = ItemVerdict(item, itemNumber, settings);
+    if (judgement.verdict != EpisodeVerdict::Taken)
+        return judgement;
+    Candidate candidate {judgement.published, {itemNumber, *item.enclosureUrl}};
+    if (!limit) {
+        kept.push_back(std::move(candidate));
+        return judgement;
     }
+    // The heap's comparison puts the lowest-ranked candidate at the front.
+    if (kept.size() == limit) {
+        if (!RanksHigher(candidate, kept.front()))
+            return judgement;
+        std::pop_heap(kept.begin(), kept.end(), RanksHigher);
+        kept.back() = std::move(candidate);
+    } else {
+        kept.push_back(std::move(candidate));
+    }
+    std::push_heap(kept.begin(), kept.end(), RanksHigher);
+    return judgement;
+}
+
+std::vector<SelectedEnclosure> EnclosureSelector::Selected() const
+{
+    std::vector<SelectedEnclosure> selected;
+    selected.reserve(kept.size());
+    for (const Candidate& candidate : kept)
+        selected.push_back(candidate.enclosure);
+    std::sort(selected.begin(), selected.end(),
+        [](const SelectedEnclosure& left, const SelectedEnclosure& right) {
+            return left.itemNumber < right.itemNumber;
+        });
     return selected;
 }
 

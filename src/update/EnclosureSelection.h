@@ -75,4 +75,38 @@ void SortNewestFirst(std::vector<EpisodeJudgement>& judgements);
 std::vector<SelectedEnclosure> SelectEnclosures(
     const CFeedChannel& channel, const CorvaneSettings& settings);
 
+// SelectEnclosures of the feed document at path, read one item at a time (EnclosureSelector), so
+// that a feed of a million items costs Newest's candidates, not a million records. The items
+// read before a fault count. notAFeed as ReadFeedItemsChecked gives it; the selection is made
+// either way and is the caller's to drop.
+std::vector<SelectedEnclosure> SelectEnclosuresOfDocument(
+    const std::string& path, const CorvaneSettings& settings, std::string& notAFeed);
+
+// SelectEnclosures one item at a time, for a read that hands the items on rather than keeping
+// them (ReadFeedDocumentItems). It keeps only what the settings can still take: with Newest N,
+// the N best-ranked candidates so far, so a feed of a million items costs N candidates.
+class EnclosureSelector {
+public:
+    explicit EnclosureSelector(CorvaneSettings settings);
+
+    // The channel's next item, in document order. Returns its judgement as far as the item
+    // alone decides it (item left null): a Taken one may still lose its place to newer ones.
+    EpisodeJudgement Add(const CFeedItem& item);
+    // What SelectEnclosures gives for the items added, in document order.
+    std::vector<SelectedEnclosure> Selected() const;
+
+private:
+    struct Candidate {
+        std::optional<std::int64_t> published;
+        SelectedEnclosure enclosure;
+    };
+    static bool RanksHigher(const Candidate& left, const Candidate& right);
+
+    CorvaneSettings settings;
+    std::size_t limit = 0; // of candidates kept; 0 keeps every one
+    std::size_t itemNumber = 0;
+    // With a limit, a heap whose front is the lowest-ranked candidate kept.
+    std::vector<Candidate> kept;
+};
+
 } // namespace corvane

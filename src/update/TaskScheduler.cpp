@@ -1,7 +1,6 @@
 #include "update/TaskScheduler.h"
 
 #include "audio/Mp3ToAmr.h"
-#include "formats/FeedCheck.h"
 #include "net/WebAccess.h"
 #include "update/CacheNames.h"
 #include "update/EnclosureSelection.h"
@@ -262,12 +261,12 @@ std::vector<UpdateTask> CTaskScheduler::ReadEnclosures(
     // An empty answer without an earlier copy leaves no file: the packer tells that failure.
     if (!FileExists(feed.cachePath))
         return found;
-    std::unique_ptr<CFeedChannel> channel;
     // Whatever the parse result: the items read before a fault still count.
-    ReadFeedChecked(feed.cachePath, channel, notAFeed);
+    const std::vector<SelectedEnclosure> selection
+        = SelectEnclosuresOfDocument(feed.cachePath, settings, notAFeed);
     if (!notAFeed.empty() || !settings.podcastOn)
         return found;
-    for (const SelectedEnclosure& selected : SelectEnclosures(*channel, settings)) {
+    for (const SelectedEnclosure& selected : selection) {
         UpdateTask enclosure;
         enclosure.kind = UpdateTask::Kind::Enclosure;
         enclosure.order = {feed.order.first, selected.itemNumber};

@@ -293,3 +293,66 @@ TEST(RssReaderFile, LargeDescriptionAndManyItemsRead)
     EXPECT_EQ(channel->description->size(), std::size_t {4} << 20);
     EXPECT_EQ(channel->ItemCount(), 200000u);
 }
+
+namespace {
+
+// Every field of an item, in one string, so that two reads can be compared item by item.
+std::string Fields(const CFeedItem& item)
+{
+    std::string fields;
+    for (const TextField* field : {&item.title, &item.link, &item.description, &item.author,
+             &item.category, &item.comments, &item.enclosure, &item.guid, &item.pubDate,
+             &item.source, &item.enclosureUrl, &item.enclosureType, &item.enclosureLength})
+        fields += (*field ? "[" + **field + "]" : std::string("-")) + " ";
+    return fields;
+}
+
+} // namespace
+
+TEST(RssReaderFile, ItemsOneAtATimeAreTheItemsOfTheWholeRead)
+{
+    // Each document against both readers; the item-at-a-time read must hand on exactly the
+    // whole read's items, the last one and those before a fault included, and keep none.
+    const std::string documents[] = {
+        "<rss><channel><title>T</title><item><title>1</title><pubDate>d1</pubDate>"
+        "<enclosure url=\"u1\" type=\"audio/mpeg\" length=\"5\"/></item>"
+        "<item><title>2</title></item></channel></rss>",
+        // An enclosure after its item ended still fills that item, the last one too.
+        "<rss><channel><item><title>1</title></item><enclosure url=\"late1\"/>"
+        "<item><title>2</title></item><enclosure url=\"late2\" type=\"t\"/></channel></rss>",
+        "<rdf:RDF><channel><title>T</title></channel><item><title>1</title></item>"
+        "<item><link>l2</link></item></rdf:RDF>",
+        "<rss><channel><item><title>1</title></item><item><title>2</title><link>half",
+        "<feed xmlns=\"http://www.w3.org/2005/Atom\"><title>A</title><entry><title>E1</title>"
+        "<link rel=\"enclosure\" href=\"e1.mp3\" type=\"audio/mpeg\"/><updated>u</updated>"
+        "</entry><entry><title>E2</title><summary>s</summary></entry></feed>",
+        "<rss><channel><title>no items</title></channel></rss>",
+    };
+    TempDir folder;
+    int number = 0;
+    for (const std::string& document : documents) {
+        SCOPED_TRACE(document);
+        const std::string path = folder.Write("feed" + std::to_string(++number), document);
+        // Pieces of 7 bytes put piece ends inside names, attributes and texts.
+        for (const std::size_t pieceSize : {std::size_t {7}, ExpatImpl::PIECE_SIZE}) {
+            std::unique_ptr<CFeedChannel> whole;
+            XmlReadStatus wholeStatus;
+            const int wholeResult = ReadFeedDocument(path, whole, &wholeStatus, pieceSize);
+            std::vector<std::string> expected;
+            for (const CFeedItem* item : Items(*whole))
+                expected.push_back(Fields(*item));
+
+            std::unique_ptr<CFeedChannel> channel;
+            XmlReadStatus status;
+            std::vector<std::string> handed;
+            const int result = ReadFeedDocumentItems(
+                path, channel, [&](const CFeedItem& item) { handed.push_back(Fields(item)); },
+                &status, pieceSize);
+            EXPECT_EQ(result, wholeResult);
+            EXPECT_EQ(status.error, wholeStatus.error);
+            EXPECT_EQ(handed, expected);
+            EXPECT_EQ(channel->title, whole->title);
+            EXPECT_EQ(channel->firstItem, nullptr);
+        }
+    }
+}

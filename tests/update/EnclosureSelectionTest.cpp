@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
+
 using namespace corvane;
 
 namespace {
@@ -313,4 +316,59 @@ TEST(EnclosureSelection, NewestFirstPutsUndatedLastInDocumentOrder)
     for (const EpisodeJudgement& judgement : judgements)
         order.push_back(judgement.itemNumber);
     EXPECT_EQ(order, (std::vector<std::size_t> {4, 2, 1, 3}));
+}
+
+TEST(EnclosureSelection, BoundedNewestAgreesWithRankingEveryCandidate)
+{
+    // Many equal dates, undated and unreadable ones and items that take no part, in a fixed
+    // pseudo-random mix: the selection, which keeps only Newest's candidates, must take what
+    // ranking every candidate takes, and the judgements must agree with it.
+    const std::optional<std::string> dates[]
+        = {std::nullopt, "not a date", kJan1, kJan2, kJan3, kJan4};
+    std::mt19937 random(25);
+    for (int round = 0; round < 20; ++round) {
+        auto channel = std::make_unique<CFeedChannel>();
+        // (date rank: higher is newer, 0 undated; item number) of every candidate.
+        std::vector<std::pair<int, std::size_t>> candidates;
+        CFeedItem* last = nullptr;
+        for (std::size_t number = 1; number <= 40; ++number) {
+            auto item = std::make_unique<CFeedItem>();
+            const std::size_t date = random() % 6;
+            item->pubDate = dates[date];
+            const unsigned kind = random() % 4;
+            if (kind != 0) {
+                item->enclosureUrl = "e" + std::to_string(number) + ".mp3";
+                item->enclosureType = kind == 1 ? "audio/ogg" : "audio/mpeg";
+            }
+            if (kind > 1)
+                candidates.emplace_back(date < 2 ? 0 : static_cast<int>(date), number);
+            CFeedItem* added = item.get();
+            channel->AppendItem(std::move(item), last);
+            last = added;
+        }
+        std::stable_sort(candidates.begin(), candidates.end(),
+            [](const auto& left, const auto& right) { return left.first > right.first; });
+        for (const int count : {1, 2, 3, 7, 40}) {
+            SCOPED_TRACE("round " + std::to_string(round) + ", newest " + std::to_string(count));
+            std::vector<std::size_t> expected;
+            for (std::size_t i = 0; i < candidates.size() && i < std::size_t(count); ++i)
+                expected.push_back(candidates[i].second);
+            std::sort(expected.begin(), expected.end());
+
+            std::vector<std::size_t> selected;
+            for (const SelectedEnclosure& enclosure : SelectEnclosures(*channel, Newest(count)))
+                selected.push_back(enclosure.itemNumber);
+            EXPECT_EQ(selected, expected);
+
+            std::vector<std::size_t> taken;
+            std::size_t older = 0;
+            for (const EpisodeJudgement& judgement : JudgeEpisodes(*channel, Newest(count))) {
+                if (judgement.verdict == EpisodeVerdict::Taken)
+                    taken.push_back(judgement.itemNumber);
+                older += judgement.verdict == EpisodeVerdict::OlderThanNewest ? 1 : 0;
+            }
+            EXPECT_EQ(taken, expected);
+            EXPECT_EQ(older, candidates.size() - expected.size());
+        }
+    }
 }
