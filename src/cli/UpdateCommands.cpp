@@ -352,12 +352,10 @@ int EndInterruptedAfterCommit(
     return Finish(output, report, result.anyFailed ? EXIT_PARTLY_FAILED : EXIT_DONE);
 }
 
-// Runs the job and waits for its end or for Ctrl-C; gives the exit code.
-int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const JobOutput& output)
+// The hooks through which the job reads and writes the subscriptions; the job's end wakes the
+// calling thread, which waits in WaitForJob.
+UpdateHooks JobHooks(CSubscriptions& subscriptions)
 {
-    // Said, not fatal: a morning update with the global settings beats none at all.
-    if (const std::string error = subscriptions.FeedOptionsReadError(); !error.empty())
-        PrintError(error + "; every feed is updated with the global settings");
     UpdateHooks hooks;
     hooks.readSettings = [&subscriptions] { return subscriptions.Settings(); };
     hooks.readFeedOptions = [&subscriptions](const std::string& address) {
@@ -373,64 +371,89 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
         return subscriptions.ChannelsRead().ok && subscriptions.FeedOptionsReadError().empty();
     };
     hooks.manualJobEnded = [waiter = pthread_self()] { pthread_kill(waiter, JobEndedSignal); };
-    CUpdateController controller(std::move(hooks));
+    return hooks;
+}
 
-    JobReport report;
-    report.packagePath = PackagePath(subscriptions, request);
+// Blocks the waited signals for as long as it lives, so that the job's threads, started
+// meanwhile, inherit the mask; a job-ended signal still pending is taken before the mask is
+// restored.
+class JobSignalMask {
+public:
+    JobSignalMask()
+    {
+        const sigset_t waited = WaitedSignals();
+        pthread_sigmask(SIG_BLOCK, &waited, &previous);
+    }
+    ~JobSignalMask()
+    {
+        DiscardJobEndedSignal();
+        pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    }
+    JobSignalMask(const JobSignalMask&) = delete;
+    JobSignalMask& operator=(const JobSignalMask&) = delete;
 
-    // The signals are blocked before the job's threads start, which inherit the mask.
-    const sigset_t waitedSignals = WaitedSignals();
+private:
     sigset_t previous;
-    pthread_sigmask(SIG_BLOCK, &waitedSignals, &previous);
+};
 
-    const NetworkWaitPolicy networkWait = NetworkWaitPolicy::FromEnvironment();
-    const auto firstTry = std::chrono::steady_clock::now();
-    std::optional<PrintingListener> listener;
+// How the job's tries went.
+struct JobTries {
+    std::optional<PrintingListener> listener; // the last try's
     UpdateJobResult result;
     bool interrupted = false;
+    std::optional<std::string> notStarted; // why the job did not start at all
+};
+
+// Runs the job, and with --wait-for-network again while no server at all could be reached,
+// until the wait's limit or Ctrl-C.
+void RunTries(CUpdateController& controller, const UpdateRequest& request, const JobOutput& output,
+    JobTries& run)
+{
+    const JobSignalMask mask;
+    const NetworkWaitPolicy networkWait = NetworkWaitPolicy::FromEnvironment();
+    const auto firstTry = std::chrono::steady_clock::now();
     for (int tries = 1;; ++tries) {
-        listener.emplace(StderrIsTerminal(), output.quiet);
+        run.listener.emplace(StderrIsTerminal(), output.quiet);
         std::string error;
-        const StartResult started = controller.StartUpdate(request, *listener, &error);
+        const StartResult started = controller.StartUpdate(request, *run.listener, &error);
         if (started != StartResult::Started) {
-            DiscardJobEndedSignal();
-            pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-            return FailEarly(output, report.packagePath,
-                started == StartResult::CannotOpenPackage
-                    ? error
-                    : "there is no feed to update; the package was left as it was");
+            run.notStarted = started == StartResult::CannotOpenPackage
+                ? error
+                : "there is no feed to update; the package was left as it was";
+            return;
         }
-        interrupted = WaitForJob(controller, *listener);
-        result = controller.ManualResult();
-        if (!output.waitForNetwork || interrupted || !result.noNetwork)
-            break;
+        run.interrupted = WaitForJob(controller, *run.listener);
+        run.result = controller.ManualResult();
+        if (!output.waitForNetwork || run.interrupted || !run.result.noNetwork)
+            return;
         if (!networkWait.TriesAgain(firstTry, std::chrono::steady_clock::now())) {
             if (tries > 1) {
-                result.finalText = NetworkGaveUpText(networkWait.limit);
-                if (!output.quiet) // the quiet run prints its final text below
-                    std::fprintf(stderr, "%s\n", result.finalText.c_str());
+                run.result.finalText = NetworkGaveUpText(networkWait.limit);
+                if (!output.quiet) // the quiet run prints its final text at the end
+                    std::fprintf(stderr, "%s\n", run.result.finalText.c_str());
             }
-            break;
+            return;
         }
         if (!PauseForNetwork(networkWait, output.quiet)) {
-            interrupted = true;
-            break;
+            run.interrupted = true;
+            return;
         }
     }
-    DiscardJobEndedSignal();
-    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+}
 
-    NotifyHeadlessRun(result,
-        request.outputPath.empty() ? subscriptions.Settings().outputPath : request.outputPath);
-    report.failures = listener->Failures();
+// The exit code of a job that ran, after its report is finished.
+int EndJob(const JobOutput& output, JobReport& report, JobTries& run)
+{
+    const UpdateJobResult& result = run.result;
+    report.failures = run.listener->Failures();
     report.written = result.packageWritten;
     report.size = result.packageSize;
-    if (!result.packageWritten && (interrupted || result.cancelled)) {
+    if (!result.packageWritten && (run.interrupted || result.cancelled)) {
         std::fprintf(stderr, "Cancelled; the previous package was kept.\n");
         return Finish(output, report, EXIT_INTERRUPTED);
     }
-    if (interrupted)
-        return EndInterruptedAfterCommit(output, report, result, listener->FinalShown());
+    if (run.interrupted)
+        return EndInterruptedAfterCommit(output, report, result, run.listener->FinalShown());
     if (result.folderBusy)
         return Finish(output, report, EXIT_BUSY);
     if (!result.packageWritten) {
@@ -439,6 +462,24 @@ int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const Jo
         return Finish(output, report, EXIT_FAILED);
     }
     return Finish(output, report, result.anyFailed ? EXIT_PARTLY_FAILED : EXIT_DONE);
+}
+
+// Runs the job and waits for its end or for Ctrl-C; gives the exit code.
+int RunJob(CSubscriptions& subscriptions, const UpdateRequest& request, const JobOutput& output)
+{
+    // Said, not fatal: a morning update with the global settings beats none at all.
+    if (const std::string error = subscriptions.FeedOptionsReadError(); !error.empty())
+        PrintError(error + "; every feed is updated with the global settings");
+    CUpdateController controller(JobHooks(subscriptions));
+    JobReport report;
+    report.packagePath = PackagePath(subscriptions, request);
+    JobTries run;
+    RunTries(controller, request, output, run);
+    if (run.notStarted)
+        return FailEarly(output, report.packagePath, *run.notStarted);
+    NotifyHeadlessRun(run.result,
+        request.outputPath.empty() ? subscriptions.Settings().outputPath : request.outputPath);
+    return EndJob(output, report, run);
 }
 
 const char* const jsonHelp
@@ -473,9 +514,7 @@ bool ReadJobOptions(const CommandLine& arguments, std::string& outputPath, JobOu
     return true;
 }
 
-} // namespace
-
-int RunUpdateCommand(CommandLine& arguments)
+void DeclareUpdate(CommandLine& arguments)
 {
     arguments.Describe(
         "Downloads feeds into the download cache (with podcasts on, also their audio/mpeg\n"
@@ -511,35 +550,28 @@ int RunUpdateCommand(CommandLine& arguments)
         "running,\n"
         "130 interrupted (Ctrl-C before the package was written: the previous package is kept;\n"
         "after it, the written package's status, or 130 with --send, which then sends nothing).\n");
-    if (const std::optional<int> code = arguments.Parse())
-        return *code;
-    UpdateRequest request;
-    JobOutput output;
-    if (!ReadJobOptions(arguments, request.outputPath, output))
-        return EXIT_USAGE;
+}
+
+// Reads --connections into request (0 when not given); false after saying it is no count.
+bool ReadConnections(const CommandLine& arguments, UpdateRequest& request)
+{
     const std::optional<std::string> connections = arguments.Value("connections");
     const std::optional<long long> connectionCount
         = connections ? ParseInteger(*connections, 1, 256) : std::optional<long long>(0);
     if (!connectionCount) {
         PrintError("bad value '" + *connections
             + "' for --connections: expected a whole number from 1 to 256");
-        return EXIT_USAGE;
+        return false;
     }
     request.connections = static_cast<int>(*connectionCount);
-    output.waitForNetwork = arguments.Has("wait-for-network");
-    request.feedUrls = arguments.Values("feed");
-    const std::vector<std::string> titles = arguments.Values("marked");
-    const std::optional<std::string> sendTarget = arguments.Value("send");
-    if (sendTarget && !CheckSendTarget(*sendTarget))
-        return EXIT_FAILED;
-    const std::optional<std::string> syncTarget = arguments.Value("sync");
-    if (syncTarget && !CheckSyncTarget(*syncTarget))
-        return EXIT_FAILED;
+    return true;
+}
 
-    CSubscriptions subscriptions;
-    // A package of a tree never seen would replace the phone's with an empty one.
-    if (std::string unreadable; subscriptions.Load(&unreadable), !unreadable.empty())
-        return FailEarly(output, PackagePath(subscriptions, request), unreadable);
+// Adds the feeds under the nodes titled as titles says to request, marking them; without
+// --feed or --marked, every feed of the tree. An exit code when a title names nothing.
+std::optional<int> CollectRequestedFeeds(CSubscriptions& subscriptions,
+    const std::vector<std::string>& titles, const JobOutput& output, UpdateRequest& request)
+{
     for (const std::string& title : titles) {
         std::vector<COutlineItem*> nodes = FindByTitle(subscriptions.Root(), title);
         if (nodes.empty()) {
@@ -559,6 +591,14 @@ int RunUpdateCommand(CommandLine& arguments)
         request.feedUrls = subscriptions.CollectAllFeeds(subscriptions.Root());
         request.wholeTree = true;
     }
+    return std::nullopt;
+}
+
+// Sets what runs once the job ended: the send, then the sync, to the targets given. The
+// targets and the request must outlive output.
+void AttachAfterJob(JobOutput& output, const std::optional<std::string>& sendTarget,
+    const std::optional<std::string>& syncTarget, const UpdateRequest& request)
+{
     if (sendTarget) {
         // Standard output holds nothing but the JSON object when one is asked for; --quiet
         // means nothing on success, a send included.
@@ -575,6 +615,38 @@ int RunUpdateCommand(CommandLine& arguments)
             return sent != code ? sent : synced;
         };
     }
+}
+
+} // namespace
+
+int RunUpdateCommand(CommandLine& arguments)
+{
+    DeclareUpdate(arguments);
+    if (const std::optional<int> code = arguments.Parse())
+        return *code;
+    UpdateRequest request;
+    JobOutput output;
+    if (!ReadJobOptions(arguments, request.outputPath, output)
+        || !ReadConnections(arguments, request))
+        return EXIT_USAGE;
+    output.waitForNetwork = arguments.Has("wait-for-network");
+    request.feedUrls = arguments.Values("feed");
+    const std::vector<std::string> titles = arguments.Values("marked");
+    const std::optional<std::string> sendTarget = arguments.Value("send");
+    if (sendTarget && !CheckSendTarget(*sendTarget))
+        return EXIT_FAILED;
+    const std::optional<std::string> syncTarget = arguments.Value("sync");
+    if (syncTarget && !CheckSyncTarget(*syncTarget))
+        return EXIT_FAILED;
+
+    CSubscriptions subscriptions;
+    // A package of a tree never seen would replace the phone's with an empty one.
+    if (std::string unreadable; subscriptions.Load(&unreadable), !unreadable.empty())
+        return FailEarly(output, PackagePath(subscriptions, request), unreadable);
+    if (const std::optional<int> code
+        = CollectRequestedFeeds(subscriptions, titles, output, request))
+        return *code;
+    AttachAfterJob(output, sendTarget, syncTarget, request);
     return RunJob(subscriptions, request, output);
 }
 
