@@ -58,8 +58,11 @@ class LoopbackFeeds:
         self.loop = asyncio.new_event_loop()
         self.ready = threading.Event()
         self.thread = threading.Thread(target=self._run, daemon=True)
+        self.failure = None
         self.thread.start()
         self.ready.wait()
+        if self.failure:
+            sys.exit(f"many_feeds: cannot listen on port {PORT}: {self.failure}")
 
     def _run(self):
         asyncio.set_event_loop(self.loop)
@@ -67,7 +70,12 @@ class LoopbackFeeds:
         async def start():
             self.servers = [await asyncio.start_server(self._serve, host, PORT, backlog=1024,
                                                        reuse_address=True) for host in ADDRESSES]
-        self.loop.run_until_complete(start())
+        try:
+            self.loop.run_until_complete(start())
+        except OSError as error:  # the port taken, say: tell it rather than wait for ever
+            self.failure = error
+            self.ready.set()
+            return
         self.ready.set()
         self.loop.run_forever()
 

@@ -100,12 +100,6 @@ void CTaskScheduler::Start(const std::vector<std::string>& feedUrls)
         for (UpdateTask& task : feeds)
             feedTasks.push_back(AddTask(std::move(task)));
     }
-    // As many download workers as connections, however few the feeds: one feed's enclosures
-    // download side by side too.
-    for (int i = 0; i < options.connections; ++i)
-        workers.emplace_back([this] { DownloadWorker(); });
-    for (int i = 0; i < options.conversionThreads; ++i)
-        workers.emplace_back([this] { ConvertWorker(); });
 }
 
 // Called with the mutex held.
@@ -194,6 +188,31 @@ void CTaskScheduler::Reconsider(HostQueue& host)
     if (!host.waiting.empty() && (options.repack || host.active < options.connectionsPerHost)) {
         host.readyKey = host.waiting.begin()->first;
         ready.emplace(*host.readyKey, &host);
+        StartDownloadWorkers();
+    }
+}
+
+// Enough idle download workers for the hosts that can start a download now, within the total.
+// A worker that takes a task calls it again, so a host with several free connections gets its
+// workers one after another.
+void CTaskScheduler::StartDownloadWorkers()
+{
+    while (!shutdown && downloadWorkers.started < options.connections
+        && static_cast<std::size_t>(downloadWorkers.idle) < ready.size()) {
+        workers.emplace_back([this] { DownloadWorker(); });
+        ++downloadWorkers.started;
+        ++downloadWorkers.idle;
+    }
+}
+
+// The same for the conversions waiting, within conversionThreads.
+void CTaskScheduler::StartConvertWorkers()
+{
+    while (!shutdown && convertWorkers.started < options.conversionThreads
+        && static_cast<std::size_t>(convertWorkers.idle) < toConvert.size()) {
+        workers.emplace_back([this] { ConvertWorker(); });
+        ++convertWorkers.started;
+        ++convertWorkers.idle;
     }
 }
 
@@ -297,6 +316,7 @@ bool CTaskScheduler::FinishDownload(UpdateTask& task, int result, std::string er
     } else if (result == WEB_OK && task.convert && !task.amrKept) {
         task.state = UpdateTask::State::Converting;
         toConvert.emplace(task.order, &task);
+        StartConvertWorkers();
         convertCondition.notify_one();
     } else {
         task.state = UpdateTask::State::Done;
@@ -319,6 +339,8 @@ void CTaskScheduler::DownloadWorker()
         });
         if (!task)
             return;
+        --downloadWorkers.idle;
+        StartDownloadWorkers();
         lastHost = task->host;
         lock.unlock();
 
@@ -339,6 +361,7 @@ void CTaskScheduler::DownloadWorker()
         }
 
         lock.lock();
+        ++downloadWorkers.idle;
         task->notAFeed = std::move(notAFeed);
         // The finished download's connection is this worker's to use again; only new tasks
         // need another worker woken.
@@ -366,6 +389,7 @@ void CTaskScheduler::ConvertWorker()
             return;
         UpdateTask* task = toConvert.begin()->second;
         toConvert.erase(toConvert.begin());
+        --convertWorkers.idle;
         lock.unlock();
 
         const RunningWorkTicket ticket(options.board, RunningWork::Kind::Conversion, task->url);
@@ -386,6 +410,7 @@ void CTaskScheduler::ConvertWorker()
             RemoveOtherConversions(task->cachePath, task->amrPath);
 
         lock.lock();
+        ++convertWorkers.idle;
         ++conversions;
         task->convertResult = converted;
         task->convertError = std::move(error);
@@ -416,13 +441,15 @@ void CTaskScheduler::MarkPacked(UpdateTask& task)
 
 void CTaskScheduler::Shutdown()
 {
+    std::vector<std::jthread> joining;
     {
         std::lock_guard lock(mutex);
-        shutdown = true;
+        shutdown = true; // starts no more workers
         workCondition.notify_all();
         convertCondition.notify_all();
+        joining.swap(workers);
     }
-    workers.clear(); // joins
+    joining.clear(); // joins
 }
 
 } // namespace corvane

@@ -17,6 +17,11 @@
 // its address (the claims written before any of their downloads starts); for Re-Pack, the file
 // that was fetched from its address, if any.
 //
+// Workers start as the work needs them. Download workers, up to connections: one for each host
+// that has a waiting task and a free connection, beyond the workers that are idle; a job of one
+// small feed starts one, not one per connection (each costs a thread and a connection cache).
+// Conversion workers, up to conversionThreads, as conversions wait.
+//
 // Thread: Start, Feed, WaitFor, MarkPacked and Shutdown are the packer's (one thread). The
 // workers are the scheduler's own; a stop requested on the token wakes and ends them all.
 #pragma once
@@ -146,6 +151,8 @@ private:
     void Reconsider(HostQueue& host);
     UpdateTask* TakeFrom(HostQueue& host);
     UpdateTask* NextDownload(const std::string* sameHost);
+    void StartDownloadWorkers();
+    void StartConvertWorkers();
     int Fetch(const UpdateTask& task, CConnectionCache& connections, std::string& error,
         bool& reachedNoServer);
     std::vector<UpdateTask> ReadEnclosures(
@@ -179,9 +186,16 @@ private:
     CWebShare webShare; // the name cache and TLS sessions of every download of the job
     std::size_t scheduledFeeds = 0; // feeds whose enclosures are scheduled: a prefix of the list
     std::size_t conversions = 0;
+    struct WorkerCount {
+        int started = 0;
+        int idle = 0; // started and holding no task
+    };
+    WorkerCount downloadWorkers;
+    WorkerCount convertWorkers;
     bool shutdown = false;
 
-    std::vector<std::jthread> workers; // last: joined before the state above goes
+    std::vector<std::jthread> workers; // last: joined before the state above goes; grows under
+                                       // the mutex until Shutdown takes it
 };
 
 } // namespace corvane

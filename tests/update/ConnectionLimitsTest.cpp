@@ -6,6 +6,7 @@
 #include "update/ScheduledUpdate.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <sys/resource.h>
@@ -227,3 +228,26 @@ TEST(BoundedConnectionsTest, TheOpenFileLimitBoundsTheTotal)
 }
 
 } // namespace
+
+// Download workers start as the work asks for them: a job of one feed runs a few threads, not
+// one per connection of the total.
+TEST_F(ConnectionLimitsTest, OneFeedStartsOneDownloadWorker)
+{
+    auto threadCount = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/task"),
+            std::filesystem::directory_iterator());
+    };
+    TestServer& server = *servers.emplace_back(std::make_unique<TestServer>());
+    std::atomic<long> duringDownload = 0;
+    server.Handle("/feed.rss", [&](const httplib::Request&, httplib::Response& response) {
+        duringDownload = threadCount();
+        response.set_content(Rss("One", {}), "application/rss+xml");
+    });
+    UpdateJobSetup setup = Setup({server.Url("/feed.rss")});
+    setup.connections = DEFAULT_CONNECTIONS;
+    const long before = threadCount();
+    RecordingListener listener;
+    EXPECT_FALSE(Run(setup, listener).anyFailed);
+    // The job's own thread, one download worker, perhaps a name lookup's; no conversion worker.
+    EXPECT_LE(duringDownload - before, 3);
+}
