@@ -1,5 +1,6 @@
 #include "platform/AtomicFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -25,6 +26,20 @@ constexpr std::size_t LONGEST_ENTRY_NAME = 255;
 std::string Reason(int error)
 {
     return std::strerror(error);
+}
+
+// Reads size bytes at offset; false on an error or an early end.
+bool ReadFully(int descriptor, char* into, std::size_t size, off_t offset)
+{
+    for (std::size_t done = 0; done < size;) {
+        const ssize_t got = ::pread(descriptor, into + done, size - done, offset + done);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return false;
+        done += static_cast<std::size_t>(got);
+    }
+    return true;
 }
 
 struct PathParts {
@@ -134,6 +149,33 @@ void SyncFolder(const std::string& folder)
         ::open(OpenableFolder(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (opened.valid())
         ::fsync(opened.get());
+}
+
+// Whether two regular files hold the same bytes. Any doubt (a file that cannot be read, one that
+// is no regular file) is a difference.
+bool SameBytes(const std::string& onePath, const std::string& otherPath)
+{
+    const FileDescriptor one(::open(onePath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    const FileDescriptor other(::open(otherPath.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat oneStatus { };
+    struct stat otherStatus { };
+    if (!one.valid() || !other.valid() || ::fstat(one.get(), &oneStatus) != 0
+        || ::fstat(other.get(), &otherStatus) != 0 || !S_ISREG(oneStatus.st_mode)
+        || !S_ISREG(otherStatus.st_mode) || oneStatus.st_size != otherStatus.st_size)
+        return false;
+    constexpr std::size_t piece = 256 * 1024;
+    std::vector<char> oneBytes(piece);
+    std::vector<char> otherBytes(piece);
+    for (off_t offset = 0; offset < oneStatus.st_size;) {
+        const std::size_t wanted
+            = static_cast<std::size_t>(std::min<off_t>(piece, oneStatus.st_size - offset));
+        if (!ReadFully(one.get(), oneBytes.data(), wanted, offset)
+            || !ReadFully(other.get(), otherBytes.data(), wanted, offset)
+            || std::memcmp(oneBytes.data(), otherBytes.data(), wanted) != 0)
+            return false;
+        offset += static_cast<off_t>(wanted);
+    }
+    return true;
 }
 
 } // namespace
@@ -263,6 +305,37 @@ std::FILE* AtomicFile::Stream(std::string& error)
     return stream;
 }
 
+bool AtomicFile::CloseStream(std::string& error)
+{
+    if (!stream)
+        return true;
+    // A delayed write error (a full disk, a network file system) may show only at close.
+    const bool flushed = std::fflush(stream) == 0;
+    const int flushError = errno;
+    const bool closed = std::fclose(std::exchange(stream, nullptr)) == 0;
+    if (flushed && closed)
+        return true;
+    error = "cannot write " + targetPath + ": " + Reason(flushed ? errno : flushError);
+    Discard();
+    return false;
+}
+
+bool AtomicFile::CommitUnlessUnchanged(std::string& error)
+{
+    if (!descriptor.valid()) {
+        error = "cannot write " + targetPath + ": the file is not open";
+        return false;
+    }
+    if (!CloseStream(error))
+        return false;
+    if (targetExists && SameBytes(temporaryPath, targetPath)) {
+        Discard();
+        keptTarget = true;
+        return true;
+    }
+    return Commit(error);
+}
+
 bool AtomicFile::Commit(std::string& error)
 {
     if (!descriptor.valid()) {
@@ -274,14 +347,8 @@ bool AtomicFile::Commit(std::string& error)
         Discard();
         return false;
     };
-    if (stream) {
-        // A delayed write error (a full disk, a network file system) may show only at close.
-        const bool flushed = std::fflush(stream) == 0;
-        const int flushError = errno;
-        const bool closed = std::fclose(std::exchange(stream, nullptr)) == 0;
-        if (!flushed || !closed)
-            return fail("cannot write ", flushed ? errno : flushError);
-    }
+    if (!CloseStream(error))
+        return false;
     // EINVAL: a file system that has nothing to sync.
     if (::fsync(descriptor.get()) != 0 && errno != EINVAL)
         return fail("cannot write ", errno);

@@ -63,6 +63,12 @@ public:
     // the first three fails. (The folder's fsync comes after the new file is in place: when it
     // alone fails, the new content stands and Commit says true.) Nothing may be written after.
     bool Commit(std::string& error);
+    // The same, except that a target whose bytes are already those of the temporary is kept as
+    // it is: the temporary goes, nothing is synced or renamed, and KeptTarget() says so. For a
+    // large file that is mostly written again unchanged (the package after a morning where no
+    // feed changed), a read of both copies costs far less than putting one on the disk again.
+    bool CommitUnlessUnchanged(std::string& error);
+    bool KeptTarget() const { return keptTarget; }
 
     // Where the file goes once committed: path with its links resolved.
     const std::string& TargetPath() const { return targetPath; }
@@ -70,6 +76,7 @@ public:
 
 private:
     bool CreateTemporary(const std::string& prefix, std::string& error);
+    bool CloseStream(std::string& error); // flushes and closes the stream, if any
     void Discard();
 
     std::string targetPath;
@@ -77,6 +84,7 @@ private:
     FileDescriptor descriptor;
     std::FILE* stream = nullptr;
     bool targetExists = false;
+    bool keptTarget = false;
     unsigned int targetMode = 0;
 };
 

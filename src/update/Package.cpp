@@ -461,7 +461,8 @@ bool CPackageFile::Commit()
         return false;
     stream = nullptr; // closed by the commit, or with the temporary file
     std::string error;
-    if (!failed && !atomic->Commit(error))
+    // An update where no feed changed packs the bytes of the package there: it stays.
+    if (!failed && !atomic->CommitUnlessUnchanged(error))
         Fail(error);
     atomic.reset();
     committed = !failed;

@@ -61,9 +61,10 @@ public:
     const std::string& FinalPath() const { return finalPath; }
     const std::string& ErrorText() const { return errorText; }
 
-    // Flushes the temporary file to disk and renames it over the final path (AtomicFile::Commit).
-    // False (with ErrorText) when any write failed or the commit failed; the temporary file is
-    // then removed and the previous package stays. Nothing may be written after Commit.
+    // Flushes the temporary file to disk and renames it over the final path; a final file that
+    // already holds exactly these bytes is kept instead (AtomicFile::CommitUnlessUnchanged). False
+    // (with ErrorText) when any write failed or the commit failed; the temporary file is then
+    // removed and the previous package stays. Nothing may be written after Commit.
     bool Commit();
 
 private:

@@ -439,14 +439,20 @@ void CTaskScheduler::MarkPacked(UpdateTask& task)
     }
 }
 
+void CTaskScheduler::LetWorkersEnd()
+{
+    std::lock_guard lock(mutex);
+    shutdown = true; // starts no more workers
+    workCondition.notify_all();
+    convertCondition.notify_all();
+}
+
 void CTaskScheduler::Shutdown()
 {
+    LetWorkersEnd();
     std::vector<std::jthread> joining;
     {
         std::lock_guard lock(mutex);
-        shutdown = true; // starts no more workers
-        workCondition.notify_all();
-        convertCondition.notify_all();
         joining.swap(workers);
     }
     joining.clear(); // joins

@@ -22,8 +22,9 @@
 // small feed starts one, not one per connection (each costs a thread and a connection cache).
 // Conversion workers, up to conversionThreads, as conversions wait.
 //
-// Thread: Start, Feed, WaitFor, MarkPacked and Shutdown are the packer's (one thread). The
-// workers are the scheduler's own; a stop requested on the token wakes and ends them all.
+// Thread: Start, Feed, WaitFor, MarkPacked, LetWorkersEnd and Shutdown are the packer's (one
+// thread). The workers are the scheduler's own; a stop requested on the token wakes and ends them
+// all.
 #pragma once
 
 #include "net/ConnectionSharing.h"
@@ -127,6 +128,8 @@ public:
     // The packer is done with task: a task waiting for the same cache file may go.
     void MarkPacked(UpdateTask& task);
 
+    // Tells the workers to end once their task is done, and starts no more; Shutdown joins them.
+    void LetWorkersEnd();
     // Ends and joins the workers. Conversions that were made but not packed (a stop, a package
     // write error) stay: they are whole, and the next job packs them without converting again.
     void Shutdown();

@@ -628,9 +628,15 @@ UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
     Begin();
     CTaskScheduler scheduler(SchedulerOptions(), stop);
     scheduler.Start(setup.feedUrls);
-    const bool stopped = PackAll(scheduler) == Packed::Stopped;
+    const Packed packed = PackAll(scheduler);
+    // When every task was packed, the idle workers end while the package is committed; else
+    // downloads may still run, and they end before the job does.
+    if (packed == Packed::Go)
+        scheduler.LetWorkersEnd();
+    else
+        scheduler.Shutdown();
+    UpdateJobResult outcome = End(packed == Packed::Stopped || stop.stop_requested());
     scheduler.Shutdown();
-    UpdateJobResult outcome = End(stopped || stop.stop_requested());
     outcome.conversions = scheduler.Conversions();
     if (outcome.packageWritten && !outcome.cancelled && !setup.repack && setup.pruneFeedUrls)
         Prune(outcome);

@@ -184,6 +184,43 @@ TEST(AtomicFile, AStreamIsFlushedByCommit)
     EXPECT_EQ(ReadWholeFile(path), "buffered");
 }
 
+// CommitUnlessUnchanged keeps a target that already holds the bytes (the same file, not a copy)
+// and replaces it on any difference, also one of the same length past the first piece read.
+TEST(AtomicFile, AnUnchangedTargetIsKeptAndAChangedOneReplaced)
+{
+    const std::string big(600 * 1024, 'x');
+    const struct {
+        const char* name;
+        std::string before;
+        std::string after;
+        bool kept;
+    } cases[] = {
+        {"same bytes", big, big, true},
+        {"same length, last byte differs", big, big.substr(0, big.size() - 1) + "y", false},
+        {"longer", "abc", "abcd", false},
+        {"empty both", "", "", true},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const std::string path = dir.Write("file.bin", c.before);
+        struct stat before { };
+        ASSERT_EQ(::stat(path.c_str(), &before), 0);
+        AtomicFile file;
+        std::string error;
+        ASSERT_TRUE(file.Open(path, error)) << error;
+        std::FILE* stream = file.Stream(error);
+        ASSERT_NE(stream, nullptr) << error;
+        std::fwrite(c.after.data(), 1, c.after.size(), stream);
+        ASSERT_TRUE(file.CommitUnlessUnchanged(error)) << c.name << ": " << error;
+        struct stat after { };
+        ASSERT_EQ(::stat(path.c_str(), &after), 0);
+        EXPECT_EQ(file.KeptTarget(), c.kept) << c.name;
+        EXPECT_EQ(after.st_ino == before.st_ino, c.kept) << c.name;
+        EXPECT_TRUE(ReadWholeFile(path) == c.after) << c.name;
+        EXPECT_EQ(Entries(dir.Path()), std::vector<std::string> {"file.bin"}) << c.name;
+    }
+}
+
 TEST(AtomicFile, AFailedRenameLeavesNoTemporary)
 {
     TempDir dir;

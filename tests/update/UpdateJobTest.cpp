@@ -10,6 +10,7 @@
 #include <fstream>
 #include <thread>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace corvane;
@@ -194,6 +195,30 @@ TEST_F(UpdateJobTest, SecondOfThreeFeedsFailsAndSetsRepackableAtTheEnd)
     EXPECT_FALSE(running.load());
     EXPECT_EQ(server.Hits("/2.rss"), 4); // a 5xx may pass: tried again three times
     EXPECT_EQ(listener.Reasons(), (std::vector<std::string> {"HTTP status 500 after 4 attempts"}));
+}
+
+// An update that packs what the package already holds leaves that file as it is; one feed that
+// changed gives a new file.
+TEST_F(UpdateJobTest, AnUnchangedPackageIsKeptAndAChangedOneReplaced)
+{
+    server.Serve("/1.rss", Rss("One", {}));
+    const UpdateJobSetup setup = Setup({server.Url("/1.rss")});
+    auto packageFile = [this] {
+        struct stat status { };
+        EXPECT_EQ(::stat(Output().c_str(), &status), 0);
+        return status.st_ino;
+    };
+    RecordingListener first;
+    ASSERT_TRUE(Run(setup, first).packageWritten);
+    const ino_t written = packageFile();
+    RecordingListener again;
+    ASSERT_TRUE(Run(setup, again).packageWritten);
+    EXPECT_EQ(packageFile(), written);
+    server.Serve("/1.rss", Rss("One, changed", {}));
+    RecordingListener changed;
+    ASSERT_TRUE(Run(setup, changed).packageWritten);
+    EXPECT_NE(packageFile(), written);
+    EXPECT_EQ(Unpack(Output()).records, (std::vector<std::string> {"0 " + server.Url("/1.rss")}));
 }
 
 // A passing failure that passes is no failure; a 404 is asked once; a 429 is tried again.
