@@ -56,16 +56,7 @@ bool ReadSmallFile(const std::string& path, std::string& text)
         || status.st_size > LongestMetadata)
         return false;
     text.assign(static_cast<std::size_t>(status.st_size), '\0');
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t got = ::read(file.get(), text.data() + done, text.size() - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
+    return ReadFullyAt(file.get(), text.data(), text.size(), 0);
 }
 
 // Replaces the file at path with text, mode 0600. The file is made (or narrowed) to 0600 first

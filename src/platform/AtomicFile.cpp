@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -26,20 +27,6 @@ constexpr std::size_t LONGEST_ENTRY_NAME = 255;
 std::string Reason(int error)
 {
     return std::strerror(error);
-}
-
-// Reads size bytes at offset; false on an error or an early end.
-bool ReadFully(int descriptor, char* into, std::size_t size, off_t offset)
-{
-    for (std::size_t done = 0; done < size;) {
-        const ssize_t got = ::pread(descriptor, into + done, size - done, offset + done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        done += static_cast<std::size_t>(got);
-    }
-    return true;
 }
 
 struct PathParts {
@@ -166,14 +153,14 @@ bool SameBytes(const std::string& onePath, const std::string& otherPath)
     constexpr std::size_t piece = 256 * 1024;
     std::vector<char> oneBytes(piece);
     std::vector<char> otherBytes(piece);
-    for (off_t offset = 0; offset < oneStatus.st_size;) {
-        const std::size_t wanted
-            = static_cast<std::size_t>(std::min<off_t>(piece, oneStatus.st_size - offset));
-        if (!ReadFully(one.get(), oneBytes.data(), wanted, offset)
-            || !ReadFully(other.get(), otherBytes.data(), wanted, offset)
+    const auto size = static_cast<std::uint64_t>(oneStatus.st_size);
+    for (std::uint64_t offset = 0; offset < size;) {
+        const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(piece, size - offset));
+        if (!ReadFullyAt(one.get(), oneBytes.data(), wanted, offset)
+            || !ReadFullyAt(other.get(), otherBytes.data(), wanted, offset)
             || std::memcmp(oneBytes.data(), otherBytes.data(), wanted) != 0)
             return false;
-        offset += static_cast<off_t>(wanted);
+        offset += wanted;
     }
     return true;
 }

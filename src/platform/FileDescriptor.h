@@ -6,6 +6,8 @@
 // Thread: one thread at a time per owner.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <utility>
 
 namespace corvane {
@@ -41,5 +43,9 @@ public:
 private:
     int descriptor = -1;
 };
+
+// Reads exactly size bytes at offset of descriptor (pread, EINTR repeated); false on an error
+// or when the file ends before.
+bool ReadFullyAt(int descriptor, void* into, std::size_t size, std::uint64_t offset);
 
 } // namespace corvane

@@ -192,28 +192,25 @@ void CTaskScheduler::Reconsider(HostQueue& host)
     }
 }
 
-// Enough idle download workers for the hosts that can start a download now, within the total.
-// A worker that takes a task calls it again, so a host with several free connections gets its
-// workers one after another.
-void CTaskScheduler::StartDownloadWorkers()
+// Starts workers running body until count has as many idle ones as there is work waiting, or
+// limit were started.
+void CTaskScheduler::StartWorkers(
+    WorkerCount& count, int limit, std::size_t waiting, void (CTaskScheduler::*body)())
 {
-    while (!shutdown && downloadWorkers.started < options.connections
-        && static_cast<std::size_t>(downloadWorkers.idle) < ready.size()) {
-        workers.emplace_back([this] { DownloadWorker(); });
-        ++downloadWorkers.started;
-        ++downloadWorkers.idle;
+    while (!shutdown && count.started < limit && static_cast<std::size_t>(count.idle) < waiting) {
+        workers.emplace_back([this, body] { (this->*body)(); });
+        ++count.started;
+        ++count.idle;
     }
 }
 
-// The same for the conversions waiting, within conversionThreads.
-void CTaskScheduler::StartConvertWorkers()
+// One idle download worker for each host that can start a download now, within the total. A
+// worker that takes a task calls it again, so a host with several free connections gets its
+// workers one after another.
+void CTaskScheduler::StartDownloadWorkers()
 {
-    while (!shutdown && convertWorkers.started < options.conversionThreads
-        && static_cast<std::size_t>(convertWorkers.idle) < toConvert.size()) {
-        workers.emplace_back([this] { ConvertWorker(); });
-        ++convertWorkers.started;
-        ++convertWorkers.idle;
-    }
+    StartWorkers(
+        downloadWorkers, options.connections, ready.size(), &CTaskScheduler::DownloadWorker);
 }
 
 UpdateTask* CTaskScheduler::TakeFrom(HostQueue& host)
@@ -316,7 +313,8 @@ bool CTaskScheduler::FinishDownload(UpdateTask& task, int result, std::string er
     } else if (result == WEB_OK && task.convert && !task.amrKept) {
         task.state = UpdateTask::State::Converting;
         toConvert.emplace(task.order, &task);
-        StartConvertWorkers();
+        StartWorkers(convertWorkers, options.conversionThreads, toConvert.size(),
+            &CTaskScheduler::ConvertWorker);
         convertCondition.notify_one();
     } else {
         task.state = UpdateTask::State::Done;

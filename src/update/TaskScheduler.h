@@ -154,8 +154,13 @@ private:
     void Reconsider(HostQueue& host);
     UpdateTask* TakeFrom(HostQueue& host);
     UpdateTask* NextDownload(const std::string* sameHost);
+    struct WorkerCount {
+        int started = 0;
+        int idle = 0; // started and holding no task
+    };
+    void StartWorkers(
+        WorkerCount& count, int limit, std::size_t waiting, void (CTaskScheduler::*body)());
     void StartDownloadWorkers();
-    void StartConvertWorkers();
     int Fetch(const UpdateTask& task, CConnectionCache& connections, std::string& error,
         bool& reachedNoServer);
     std::vector<UpdateTask> ReadEnclosures(
@@ -189,10 +194,6 @@ private:
     CWebShare webShare; // the name cache and TLS sessions of every download of the job
     std::size_t scheduledFeeds = 0; // feeds whose enclosures are scheduled: a prefix of the list
     std::size_t conversions = 0;
-    struct WorkerCount {
-        int started = 0;
-        int idle = 0; // started and holding no task
-    };
     WorkerCount downloadWorkers;
     WorkerCount convertWorkers;
     bool shutdown = false;
