@@ -2,11 +2,11 @@
 #include "cli/Commands.h"
 
 #include "net/WebAccess.h"
+#include "platform/AsciiText.h"
 #include "platform/FileDescriptor.h"
 #include "platform/Paths.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -106,9 +106,7 @@ int RunFetch(CommandLine& arguments)
 
 bool IsWebAddress(const std::string& text)
 {
-    std::string start;
-    for (char c : text.substr(0, 8))
-        start += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string start = AsciiLower(std::string_view(text).substr(0, 8));
     return start.rfind("http://", 0) == 0 || start.rfind("https://", 0) == 0;
 }
 

@@ -12,6 +12,7 @@
 #include "cli/CliJson.h"
 #include "cli/Commands.h"
 
+#include "platform/AsciiText.h"
 #include "platform/Paths.h"
 #include "subscriptions/FeedOptionsFile.h"
 #include "subscriptions/Subscriptions.h"
@@ -98,8 +99,7 @@ bool AskToContinue(const std::string& question)
     std::string answer;
     if (!std::getline(std::cin, answer))
         return false;
-    for (char& c : answer)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    answer = AsciiLower(answer);
     return answer == "y" || answer == "yes";
 }
 

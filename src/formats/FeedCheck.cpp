@@ -2,9 +2,8 @@
 
 #include "formats/HtmlFeedLinks.h"
 #include "formats/RssReader.h"
+#include "platform/AsciiText.h"
 #include "platform/InputFile.h"
-
-#include <cctype>
 
 namespace corvane {
 
@@ -12,10 +11,7 @@ namespace {
 
 std::string LowerLocalName(const std::string& name)
 {
-    std::string local = name.substr(name.find(':') + 1);
-    for (char& c : local)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return local;
+    return AsciiLower(name.substr(name.find(':') + 1));
 }
 
 std::string_view SkipSpaceAndMark(std::string_view bytes)

@@ -1,5 +1,7 @@
 #include "formats/HtmlFeedLinks.h"
 
+#include "platform/AsciiText.h"
+
 #include <QUrl>
 
 #include <gumbo.h>
@@ -26,23 +28,6 @@ GumboDocument ParseHtml(std::string_view html)
     return GumboDocument(gumbo_parse_with_options(&kGumboDefaultOptions, html.data(), html.size()));
 }
 
-std::string Lower(std::string_view text)
-{
-    std::string lower(text);
-    for (char& c : lower)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower;
-}
-
-std::string_view TrimSpace(std::string_view text)
-{
-    constexpr std::string_view kSpace = " \t\r\n\f\v";
-    const std::size_t first = text.find_first_not_of(kSpace);
-    if (first == std::string_view::npos)
-        return {};
-    return text.substr(first, text.find_last_not_of(kSpace) - first + 1);
-}
-
 std::string_view Attribute(const GumboElement& element, const char* name)
 {
     const GumboAttribute* attribute = gumbo_get_attribute(&element.attributes, name);
@@ -52,7 +37,7 @@ std::string_view Attribute(const GumboElement& element, const char* name)
 // rel is a list of tokens separated by white space ("alternate", "alternate feed").
 bool HasRelToken(std::string_view rel, std::string_view wanted)
 {
-    const std::string lower = Lower(rel);
+    const std::string lower = AsciiLower(rel);
     std::size_t at = 0;
     while (at < lower.size()) {
         const std::size_t start = lower.find_first_not_of(" \t\r\n\f", at);
@@ -69,7 +54,7 @@ bool HasRelToken(std::string_view rel, std::string_view wanted)
 // The media type without parameters, or empty when it is no feed type this program reads.
 std::string FeedType(std::string_view type)
 {
-    std::string bare = Lower(TrimSpace(type.substr(0, type.find(';'))));
+    std::string bare = AsciiLower(TrimmedAscii(type.substr(0, type.find(';'))));
     static constexpr std::string_view kFeedTypes[]
         = {"application/rss+xml", "application/atom+xml", "application/rdf+xml"};
     return std::find(std::begin(kFeedTypes), std::end(kFeedTypes), bare) != std::end(kFeedTypes)
@@ -98,7 +83,7 @@ QUrl BaseOf(const GumboElement& head, const QUrl& page)
         const auto* node = static_cast<const GumboNode*>(head.children.data[i]);
         if (node->type != GUMBO_NODE_ELEMENT || node->v.element.tag != GUMBO_TAG_BASE)
             continue;
-        const std::string_view href = TrimSpace(Attribute(node->v.element, "href"));
+        const std::string_view href = TrimmedAscii(Attribute(node->v.element, "href"));
         if (!href.empty())
             return page.resolved(QUrl(QString::fromUtf8(href.data(), href.size())));
     }
@@ -121,7 +106,7 @@ std::vector<AnnouncedFeed> FindAnnouncedFeeds(std::string_view html, const std::
             continue;
         const GumboElement& link = node->v.element;
         const std::string type = FeedType(Attribute(link, "type"));
-        const std::string_view href = TrimSpace(Attribute(link, "href"));
+        const std::string_view href = TrimmedAscii(Attribute(link, "href"));
         if (type.empty() || href.empty() || !HasRelToken(Attribute(link, "rel"), "alternate"))
             continue;
         const QUrl resolved = base.resolved(QUrl(QString::fromUtf8(href.data(), href.size())));
@@ -130,7 +115,7 @@ std::vector<AnnouncedFeed> FindAnnouncedFeeds(std::string_view html, const std::
             || (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
             continue;
         AnnouncedFeed feed {resolved.toString(QUrl::FullyEncoded).toStdString(),
-            std::string(TrimSpace(Attribute(link, "title"))), type};
+            std::string(TrimmedAscii(Attribute(link, "title"))), type};
         const bool seen = std::any_of(feeds.begin(), feeds.end(),
             [&feed](const AnnouncedFeed& other) { return other.url == feed.url; });
         if (!seen)
@@ -146,7 +131,7 @@ bool LooksLikeHtml(std::string_view bytes)
         rest.remove_prefix(3);
     // Comments and an XML declaration (XHTML) may stand before the first tag.
     for (;;) {
-        rest = TrimSpace(rest);
+        rest = TrimmedAscii(rest);
         if (rest.substr(0, 4) == "<!--") {
             const std::size_t end = rest.find("-->");
             if (end == std::string_view::npos)
@@ -161,7 +146,7 @@ bool LooksLikeHtml(std::string_view bytes)
             break;
         }
     }
-    const std::string start = Lower(rest.substr(0, 14));
+    const std::string start = AsciiLower(rest.substr(0, 14));
     for (std::string_view tag : {"<!doctype html", "<html", "<head", "<body"}) {
         if (start.rfind(tag, 0) == 0) {
             // "<header" is no "<head": the tag's name must end there.

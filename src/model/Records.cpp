@@ -1,5 +1,7 @@
 #include "model/Records.h"
 
+#include "platform/AsciiText.h"
+
 #include <cassert>
 #include <utility>
 #include <vector>
@@ -21,13 +23,7 @@ std::size_t AssignText(TextField& field, const char* bytes, std::size_t length)
 
 std::string TrimmedText(const TextField& field)
 {
-    if (!field)
-        return {};
-    constexpr const char* kSpace = " \t\r\n\v\f";
-    const std::size_t first = field->find_first_not_of(kSpace);
-    if (first == std::string::npos)
-        return {};
-    return field->substr(first, field->find_last_not_of(kSpace) - first + 1);
+    return field ? std::string(TrimmedAscii(*field)) : std::string();
 }
 
 // Destruction takes the owned links out of each node before the node dies, so no destructor

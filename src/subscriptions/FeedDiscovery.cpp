@@ -2,6 +2,7 @@
 
 #include "formats/FeedCheck.h"
 #include "net/WebAccess.h"
+#include "platform/AsciiText.h"
 
 #include <QUrl>
 
@@ -154,10 +155,7 @@ FeedProbe FromAnnounced(
 
 std::optional<std::string> CheckedFeedAddress(const std::string& text, std::string& error)
 {
-    const std::size_t first = text.find_first_not_of(" \t\r\n");
-    std::string address = first == std::string::npos
-        ? std::string()
-        : text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+    std::string address(TrimmedAscii(text));
     if (address.empty()) {
         error = "the feed address is empty";
         return std::nullopt;

@@ -1,5 +1,6 @@
 #include "sync/HtmlText.h"
 
+#include "platform/AsciiText.h"
 #include "platform/Utf8.h"
 
 #include <cctype>
@@ -9,14 +10,6 @@
 namespace corvane {
 
 namespace {
-
-std::string Lower(std::string_view text)
-{
-    std::string lower(text);
-    for (char& character : lower)
-        character = static_cast<char>(std::tolower(static_cast<unsigned char>(character)));
-    return lower;
-}
 
 // A '<' that opens markup: followed by a letter, '/', '!' or '?', and closed by a '>' later.
 bool StartsTag(std::string_view html, std::size_t at)
@@ -36,7 +29,7 @@ std::string TagName(std::string_view tag)
     std::size_t end = start;
     while (end < tag.size() && std::isalnum(static_cast<unsigned char>(tag[end])))
         ++end;
-    return Lower(tag.substr(start, end - start));
+    return AsciiLower(tag.substr(start, end - start));
 }
 
 bool BreaksLine(const std::string& name)
@@ -62,7 +55,7 @@ std::size_t SkipMarkup(std::string_view html, std::size_t at, std::string& name)
     const std::size_t end = close == std::string_view::npos ? html.size() : close + 1;
     name = TagName(html.substr(at, end - at));
     if ((name == "script" || name == "style") && html[at + 1] != '/') {
-        const std::size_t endTag = Lower(html.substr(end)).find("</" + name);
+        const std::size_t endTag = AsciiLower(html.substr(end)).find("</" + name);
         if (endTag == std::string::npos)
             return html.size();
         const std::size_t after = html.find('>', end + endTag);

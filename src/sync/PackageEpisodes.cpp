@@ -2,6 +2,7 @@
 
 #include "formats/FeedDate.h"
 #include "formats/RssReader.h"
+#include "platform/AsciiText.h"
 #include "platform/Utf8.h"
 #include "update/Package.h"
 
@@ -21,11 +22,7 @@ std::string Text(const TextField& field)
 
 std::string Trim(std::string_view text)
 {
-    const std::size_t first = text.find_first_not_of(" \t\r\n");
-    if (first == std::string_view::npos)
-        return std::string();
-    const std::size_t last = text.find_last_not_of(" \t\r\n");
-    return std::string(text.substr(first, last - first + 1));
+    return std::string(TrimmedAscii(text));
 }
 
 SyncItem ItemOf(const CFeedItem& item)

@@ -2,12 +2,12 @@
 
 #include "audio/Mp3ToAmr.h"
 #include "net/WebAccess.h"
+#include "platform/AsciiText.h"
 #include "update/CacheNames.h"
 #include "update/EnclosureSelection.h"
 #include "update/UpdateJob.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 
 #include <dirent.h>
@@ -28,9 +28,7 @@ std::string HostOf(const std::string& url)
     std::size_t at = authority.rfind('@');
     if (at != std::string::npos)
         authority.erase(0, at + 1);
-    for (char& c : authority)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return authority;
+    return AsciiLower(authority);
 }
 
 bool FileExists(const std::string& path)
