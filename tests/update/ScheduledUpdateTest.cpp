@@ -2,6 +2,7 @@
 
 #include "update/ScheduledUpdate.h"
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -235,11 +236,14 @@ TEST_F(ScheduledUpdateTest, StoredTimeOutsideTheDayNeverStartsTheUpdate)
         int hour, minute; // as read
     } cases[] = {{"Hour=25\nMinute=0", 25, 0}, {"Hour=6\nMinute=60", 6, 60},
         {"Hour=noon\nMinute=0", -1, 0}, {"Hour=-1\nMinute=-1", -1, -1}};
-    std::string padding; // QSettings takes a file of the same size and time for unchanged
+    // QSettings takes a file of the same size and time for unchanged: each case's file is padded
+    // to a size of its own.
+    std::size_t size = 0;
     for (const auto& [time, hour, minute] : cases) {
-        padding += ';';
-        temp.Write("home/Corvane.conf",
-            padding + "\n[Path]\nFeedFile=" + Output() + "\n[Update]\nScheduled=1\n" + time + "\n");
+        const std::string body
+            = "\n[Path]\nFeedFile=" + Output() + "\n[Update]\nScheduled=1\n" + time + "\n";
+        size = std::max(size + 1, body.size() + 1);
+        temp.Write("home/Corvane.conf", std::string(size - body.size(), ';') + body);
         const CorvaneSettings read = LoadSettings();
         ASSERT_EQ(read.scheduleOn, 1);
         EXPECT_EQ(read.scheduleHour, hour) << time;
