@@ -203,8 +203,8 @@ void CTaskScheduler::StartWorkers(
 }
 
 // One idle download worker for each host that can start a download now, within the total. A
-// worker that takes a task calls it again, so a host with several free connections gets its
-// workers one after another.
+// task taken from a host that still has a free connection calls it again (Reconsider), so such a
+// host gets its workers one after another.
 void CTaskScheduler::StartDownloadWorkers()
 {
     StartWorkers(
@@ -216,6 +216,7 @@ UpdateTask* CTaskScheduler::TakeFrom(HostQueue& host)
     UpdateTask* task = host.waiting.begin()->second;
     host.waiting.erase(host.waiting.begin());
     ++host.active;
+    --downloadWorkers.idle; // the worker taking it
     task->state = UpdateTask::State::Fetching;
     Reconsider(host);
     return task;
@@ -335,8 +336,6 @@ void CTaskScheduler::DownloadWorker()
         });
         if (!task)
             return;
-        --downloadWorkers.idle;
-        StartDownloadWorkers();
         lastHost = task->host;
         lock.unlock();
 
