@@ -37,7 +37,15 @@ TestServer::TestServer(int wantedPort, std::size_t threads)
 {
     // A connection kept open holds a worker thread until it idles for the keep-alive time-out,
     // which is short so that idle ones end soon.
-    server.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    server.new_task_queue = [this, threads] {
+        auto* pool = new httplib::ThreadPool(threads);
+        {
+            std::lock_guard lock(mutex);
+            poolStarted = true;
+        }
+        wake.notify_all();
+        return pool;
+    };
     server.set_keep_alive_timeout(1);
     server.Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         Dispatch(request, response);
@@ -51,6 +59,10 @@ TestServer::TestServer(int wantedPort, std::size_t threads)
     // accept loop runs, so wait for it or a quick destructor would leave the thread blocked.
     for (int tries = 0; !server.is_running() && tries < 5000; ++tries)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // The worker threads start after the loop reports running; a test that counts this
+    // process's threads must not see them still appear.
+    std::unique_lock lock(mutex);
+    wake.wait_for(lock, std::chrono::seconds(5), [this] { return poolStarted; });
 }
 
 TestServer::~TestServer()

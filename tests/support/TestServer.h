@@ -117,6 +117,7 @@ private:
     mutable std::mutex mutex;
     mutable std::condition_variable wake;
     bool stopping = false;
+    bool poolStarted = false; // the worker threads exist
     std::map<std::string, Handler> handlers;
     std::map<std::string, std::chrono::milliseconds> delays;
     std::map<std::string, std::vector<RecordedRequest>> requests;
