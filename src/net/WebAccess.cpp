@@ -660,6 +660,21 @@ void CWebAccess::SetProgressCallback(ProgressCallback progress)
     progressCallback = std::move(progress);
 }
 
+void CWebAccess::SetBeforeCommit(std::function<void()> wait)
+{
+    beforeCommit = std::move(wait);
+}
+
+bool CWebAccess::MayCommit()
+{
+    if (beforeCommit)
+        beforeCommit();
+    if (!stopToken.stop_requested())
+        return true;
+    lastError = "the fetch was stopped";
+    return false;
+}
+
 void CWebAccess::SetRetryPolicy(RetryPolicy policy)
 {
     retryPolicy = policy;
@@ -880,7 +895,7 @@ int CWebAccess::FinishTemporary(int result, Transfer& transfer, AtomicFile& file
         const timespec times[2] = {{0, UTIME_NOW}, {static_cast<time_t>(transfer.lastModified), 0}};
         ::futimens(file.Descriptor(), times);
     }
-    if (!file.Commit(lastError))
+    if (!MayCommit() || !file.Commit(lastError))
         return WEB_ERR_REQUEST;
     return WEB_OK;
 }
@@ -904,6 +919,10 @@ int CWebAccess::FinishPartial(
     const unsigned int mode = ::fstat(file.Descriptor(), &temporary) == 0
         ? static_cast<unsigned int>(temporary.st_mode & 07777)
         : 0600;
+    if (!MayCommit()) {
+        partial.Settle(true); // as any stopped transfer leaves it
+        return WEB_ERR_REQUEST;
+    }
     if (!partial.CommitTo(file.TargetPath(), mode, transfer.lastModified, lastError))
         return WEB_ERR_REQUEST;
     return WEB_OK;

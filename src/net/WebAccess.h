@@ -122,6 +122,12 @@ public:
     using ProgressCallback = std::function<void(std::uint64_t received, std::uint64_t total)>;
     void SetProgressCallback(ProgressCallback progress);
 
+    // Called on the fetching thread just before a downloaded file replaces the one at
+    // DownloadUrl's target; it may wait. A stop requested by then leaves the target as it was
+    // (the fetch was stopped). The update job holds its cache unchanged this way until it has
+    // stored that the cache is about to change. Optional.
+    void SetBeforeCommit(std::function<void()> wait);
+
     // Retries for FetchUrl and DownloadUrl: after an attempt whose failure is transient
     // (LastFailureIsTransient), the call waits policy.PauseBefore(n, LastRetryAfter()) and tries
     // again, up to policy.retries times; the result, LastError and the other Last... accessors are
@@ -248,6 +254,8 @@ private:
     // What a download's request left: the file committed, or left as it was.
     int FinishTemporary(int result, Transfer& transfer, AtomicFile& file);
     int FinishPartial(int result, Transfer& transfer, AtomicFile& file, PartialDownload& partial);
+    // Runs beforeCommit; false when a stop came meanwhile.
+    bool MayCommit();
 
     // One request: its options, its transfer (a CURLcode) and what its response means.
     int Perform(const std::string& url, Transfer& transfer);
@@ -260,6 +268,7 @@ private:
     std::string agentName;
     std::stop_token stopToken;
     ProgressCallback progressCallback;
+    std::function<void()> beforeCommit;
     RetryPolicy retryPolicy = RetryPolicy::None();
     bool resumable = false;
     CWebShare* share = nullptr;

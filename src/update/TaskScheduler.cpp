@@ -67,12 +67,15 @@ void RemoveOtherConversions(const std::string& mp3Path, const std::string& keptP
 CTaskScheduler::CTaskScheduler(Options options_, std::stop_token stop_)
     : options(std::move(options_))
     , stop(std::move(stop_))
-    , wake(stop, [this] {
-        std::lock_guard lock(mutex);
-        workCondition.notify_all();
-        convertCondition.notify_all();
-        doneCondition.notify_all();
-    })
+    , wake(stop,
+          [this] {
+              std::lock_guard lock(mutex);
+              workCondition.notify_all();
+              convertCondition.notify_all();
+              doneCondition.notify_all();
+              cacheCondition.notify_all();
+          })
+    , cacheHeld(options.holdCacheChanges)
 { }
 
 CTaskScheduler::~CTaskScheduler()
@@ -259,6 +262,7 @@ int CTaskScheduler::Fetch(const UpdateTask& task, CConnectionCache& connections,
     web.SetProgressCallback([&ticket](std::uint64_t received, std::uint64_t total) {
         ticket.SetBytes(received, total);
     });
+    web.SetBeforeCommit([this] { WaitUntilCacheMayChange(); });
     const int result = web.DownloadUrl(task.url, task.cachePath);
     if (result != WEB_OK)
         error = web.LastError();
@@ -349,7 +353,7 @@ void CTaskScheduler::DownloadWorker()
             found = ReadEnclosures(*task, settings, notAFeed);
             // Not kept in the cache: a later Re-Pack must not pack it as the feed, and the next
             // update must fetch the whole document rather than ask whether this one changed.
-            if (!notAFeed.empty() && !options.repack)
+            if (!notAFeed.empty() && !options.repack && WaitUntilCacheMayChange())
                 std::remove(task->cachePath.c_str());
         } else if (result == WEB_OK && task->convert) {
             FindKeptConversion(*task);
@@ -364,6 +368,13 @@ void CTaskScheduler::DownloadWorker()
                 *task, result, std::move(error), reachedNoServer, settings, std::move(found)))
             workCondition.notify_all();
     }
+}
+
+bool CTaskScheduler::WaitUntilCacheMayChange()
+{
+    std::unique_lock lock(mutex);
+    cacheCondition.wait(lock, [this] { return !cacheHeld || stop.stop_requested(); });
+    return !stop.stop_requested();
 }
 
 // The name of the enclosure's conversion for the MP3 now in the cache and the task's settings,
@@ -395,7 +406,9 @@ void CTaskScheduler::ConvertWorker()
         std::string error;
         const AmrSettings amr = AmrSettingsFrom(task->settings);
         int converted = -1;
-        if (task->amrPath.empty())
+        if (!WaitUntilCacheMayChange())
+            error = "the conversion was stopped";
+        else if (task->amrPath.empty())
             error = "cannot convert " + task->cachePath + ": the file is not there";
         else
             converted = ConvertMp3ToAmr(task->cachePath, task->amrPath, amr.mode, 0,
@@ -432,6 +445,13 @@ void CTaskScheduler::MarkPacked(UpdateTask& task)
         Enqueue(next);
         workCondition.notify_one();
     }
+}
+
+void CTaskScheduler::AllowCacheChanges()
+{
+    std::lock_guard lock(mutex);
+    cacheHeld = false;
+    cacheCondition.notify_all();
 }
 
 void CTaskScheduler::LetWorkersEnd()

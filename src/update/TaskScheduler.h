@@ -22,9 +22,9 @@
 // small feed starts one, not one per connection (each costs a thread and a connection cache).
 // Conversion workers, up to conversionThreads, as conversions wait.
 //
-// Thread: Start, Feed, WaitFor, MarkPacked, LetWorkersEnd and Shutdown are the packer's (one
-// thread). The workers are the scheduler's own; a stop requested on the token wakes and ends them
-// all.
+// Thread: Start, Feed, WaitFor, MarkPacked, AllowCacheChanges, LetWorkersEnd and Shutdown are the
+// packer's (one thread). The workers are the scheduler's own; a stop requested on the token wakes
+// and ends them all.
 #pragma once
 
 #include "net/ConnectionSharing.h"
@@ -112,6 +112,10 @@ public:
         std::function<CorvaneSettings(const std::string&)> readSettings;
         // Where the running downloads and conversions show their progress; may be null.
         CRunningWorkBoard* board = nullptr;
+        // The cache stays as it is until AllowCacheChanges: downloads are sent and answered,
+        // but none puts its file into the cache, removes one or starts a conversion before.
+        // The job stores meanwhile that the cache is about to change.
+        bool holdCacheChanges = false;
     };
 
     CTaskScheduler(Options options, std::stop_token stop);
@@ -128,6 +132,8 @@ public:
     // The packer is done with task: a task waiting for the same cache file may go.
     void MarkPacked(UpdateTask& task);
 
+    // Ends the hold of Options::holdCacheChanges.
+    void AllowCacheChanges();
     // Tells the workers to end once their task is done, and starts no more; Shutdown joins them.
     void LetWorkersEnd();
     // Ends and joins the workers. Conversions that were made but not packed (a stop, a package
@@ -169,6 +175,8 @@ private:
     bool FinishDownload(UpdateTask& task, int result, std::string error, bool reachedNoServer,
         CorvaneSettings settings, std::vector<UpdateTask> found);
     void DownloadWorker();
+    // Waits (without the mutex held) while the cache is held; false when the job was stopped.
+    bool WaitUntilCacheMayChange();
     void FindKeptConversion(UpdateTask& task) const;
     void ConvertWorker();
 
@@ -179,6 +187,7 @@ private:
     std::condition_variable workCondition; // download workers
     std::condition_variable convertCondition; // conversion workers
     std::condition_variable doneCondition; // the packer
+    std::condition_variable cacheCondition; // workers waiting for AllowCacheChanges
     // Wakes every waiting thread when a stop is requested. After the mutex and the conditions,
     // since it runs at once when the stop came before the scheduler was made.
     std::stop_callback<std::function<void()>> wake;
@@ -197,6 +206,7 @@ private:
     WorkerCount downloadWorkers;
     WorkerCount convertWorkers;
     bool shutdown = false;
+    bool cacheHeld = false;
 
     std::vector<std::jthread> workers; // last: joined before the state above goes; grows under
                                        // the mutex until Shutdown takes it

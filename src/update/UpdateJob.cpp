@@ -227,6 +227,9 @@ private:
     // What the status line says of a feed or an enclosure before its turn.
     const char* Verb() const { return setup.repack ? "Packing " : "Downloading "; }
     void Begin();
+    // A full update: "Repackable" 0 before the cache changes.
+    bool ClearsRepackable() const { return !setup.repack && setup.setRepackable != nullptr; }
+    void ClearRepackable(CTaskScheduler& scheduler);
     CTaskScheduler::Options SchedulerOptions() const;
     Packed WriteRecord(
         const std::string& url, std::uint32_t type, const std::string& path, bool& sourceMissing);
@@ -341,22 +344,31 @@ void CUpdateJob::Impl::ProgressStep()
 
 void CUpdateJob::Impl::Begin()
 {
+    {
+        std::lock_guard lock(listenerMutex);
+        if (!cancelled)
+            listener.OnProgressRange(
+                static_cast<int>(std::min<std::size_t>(setup.feedUrls.size(), 0x7fffffff)));
+    }
+    if (!setup.repack)
+        CreateDataFolder(); // a failure shows up as failed downloads
+}
+
+// Writing the settings file takes a few milliseconds; the first downloads are on their way
+// meanwhile, and the scheduler keeps every file of the cache as it is until the store is done.
+void CUpdateJob::Impl::ClearRepackable(CTaskScheduler& scheduler)
+{
     corvane::Result<void> stored;
     {
         std::lock_guard lock(listenerMutex);
         if (!cancelled) {
-            if (!setup.repack && setup.setRepackable) {
-                previousRepackable
-                    = (setup.readSettings ? setup.readSettings() : setup.settings).repackable;
-                stored = setup.setRepackable(0);
-            }
-            listener.OnProgressRange(
-                static_cast<int>(std::min<std::size_t>(setup.feedUrls.size(), 0x7fffffff)));
+            previousRepackable
+                = (setup.readSettings ? setup.readSettings() : setup.settings).repackable;
+            stored = setup.setRepackable(0);
         }
     }
+    scheduler.AllowCacheChanges();
     TellUnstored(stored);
-    if (!setup.repack)
-        CreateDataFolder(); // a failure shows up as failed downloads
 }
 
 CTaskScheduler::Options CUpdateJob::Impl::SchedulerOptions() const
@@ -369,6 +381,7 @@ CTaskScheduler::Options CUpdateJob::Impl::SchedulerOptions() const
     options.floorRate = setup.settings.floorRate;
     options.conversionThreads = setup.conversionThreads;
     options.board = &board;
+    options.holdCacheChanges = ClearsRepackable();
     options.readSettings = [this](const std::string& feedUrl) {
         const CorvaneSettings global = setup.readSettings ? setup.readSettings() : setup.settings;
         return setup.readFeedOptions ? SettingsForFeed(global, setup.readFeedOptions(feedUrl))
@@ -526,8 +539,7 @@ UpdateJobResult CUpdateJob::Impl::End(bool stopped)
         }
     }
     // The cache changed in no feed, so what Re-Pack would make is what it made before.
-    if (!setup.repack && setup.setRepackable
-        && (committed || (nothingFetched && !outcome.cancelled)))
+    if (ClearsRepackable() && (committed || (nothingFetched && !outcome.cancelled)))
         TellUnstored(setup.setRepackable(committed ? 1 : previousRepackable));
     // Outside the lock: the user answers it.
     if (!outcome.cancelled && !packageError.empty() && !nothingFetched) {
@@ -628,6 +640,8 @@ UpdateJobResult CUpdateJob::Impl::Execute(std::stop_token stopToken)
     Begin();
     CTaskScheduler scheduler(SchedulerOptions(), stop);
     scheduler.Start(setup.feedUrls);
+    if (ClearsRepackable())
+        ClearRepackable(scheduler);
     const Packed packed = PackAll(scheduler);
     // When every task was packed, the idle workers end while the package is committed; else
     // downloads may still run, and they end before the job does.

@@ -6,8 +6,10 @@
 #include "update/Package.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include <sys/stat.h>
@@ -836,6 +838,53 @@ TEST_F(UpdateJobTest, OneFeedsEnclosuresDownloadSideBySide)
     for (const auto& [url, type] : items)
         expected.push_back("1 " + url);
     EXPECT_EQ(Unpack(Output()).records, expected); // in item order, whatever finished first
+}
+
+// "Repackable" 0 is stored while the first download is on its way, and no download puts its
+// file into the cache before that store is done: a crash in between must not leave Re-Pack
+// available over a changed cache.
+TEST_F(UpdateJobTest, TheClearedRepackableIsStoredBeforeTheCacheChanges)
+{
+    server.Serve("/p.rss", Rss("Old", {}));
+    UpdateJobSetup setup = Setup({server.Url("/p.rss")});
+    RecordingListener first;
+    ASSERT_TRUE(Run(setup, first).packageWritten);
+    const std::string cached = CacheFileName(server.Url("/p.rss"), CACHE_FEED);
+    const std::string before = ReadWholeFile(cached);
+
+    std::mutex mutex;
+    std::condition_variable asked;
+    bool requested = false;
+    server.Handle("/p.rss", [&](const httplib::Request&, httplib::Response& response) {
+        {
+            std::lock_guard lock(mutex);
+            requested = true;
+        }
+        asked.notify_all();
+        response.set_content(Rss("New", {}), "application/rss+xml");
+    });
+    bool requestedDuringStore = false;
+    std::string cacheAtStore;
+    std::vector<int> repackable;
+    setup.setRepackable = [&](int value) {
+        repackable.push_back(value);
+        if (value == 0) {
+            std::unique_lock lock(mutex);
+            requestedDuringStore
+                = asked.wait_for(lock, std::chrono::seconds(10), [&] { return requested; });
+            lock.unlock();
+            // Time for the answer to arrive, and for a download that did not wait to land.
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            cacheAtStore = ReadWholeFile(cached);
+        }
+        return Result<void>();
+    };
+    RecordingListener second;
+    ASSERT_TRUE(Run(setup, second).packageWritten);
+    EXPECT_TRUE(requestedDuringStore);
+    EXPECT_EQ(cacheAtStore, before);
+    EXPECT_NE(ReadWholeFile(cached).find("New"), std::string::npos);
+    EXPECT_EQ(repackable, (std::vector<int> {0, 1}));
 }
 
 // A "Repackable" that the settings file does not take is told, naming the file, instead of
