@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 using namespace corvane;
 
 namespace {
@@ -110,6 +112,20 @@ std::optional<GlobalOptions> ParseGlobalOptions(int argc, char** argv)
     return options;
 }
 
+// A command has joined its threads and committed its files when it returns. What exit() would do
+// after that is tear down the libraries' state (OpenSSL's tables, Qt's and libcurl's caches),
+// about half a millisecond of a one-feed update, for memory that the process gives back anyway.
+// Under the sanitizers the normal exit stays, so that the leak check still runs.
+int EndProcess(int code)
+{
+#if defined(__SANITIZE_ADDRESS__)
+    return code;
+#else
+    std::fflush(nullptr);
+    _exit(code);
+#endif
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -144,7 +160,7 @@ int main(int argc, char** argv)
     for (const Command& command : commands) {
         if (name == command.name && command.run) {
             CommandLine commandLine(name, std::move(arguments));
-            return command.run(commandLine);
+            return EndProcess(command.run(commandLine));
         }
     }
     PrintError("unknown command '" + name + "'");
