@@ -23,6 +23,8 @@ namespace corvane {
 
 namespace {
 
+// What LastError says of a fetch that a stop ended, wherever it was ended.
+constexpr const char* StoppedText = "the fetch was stopped";
 constexpr long DefaultConnectTimeout = 30;
 constexpr long DefaultStallTimeout = 60;
 constexpr long MaximumTimeout = 86400;
@@ -671,7 +673,7 @@ bool CWebAccess::MayCommit()
         beforeCommit();
     if (!stopToken.stop_requested())
         return true;
-    lastError = "the fetch was stopped";
+    lastError = StoppedText;
     return false;
 }
 
@@ -729,7 +731,7 @@ int CWebAccess::WithRetries(const std::function<int()>& attempt)
             return result;
         }
         if (!PauseBeforeRetry(retryPolicy.PauseBefore(lastAttempts, lastRetryAfter))) {
-            lastError = "the fetch was stopped";
+            lastError = StoppedText;
             lastTransient = false;
             lastNoConnection = false;
             return WEB_ERR_REQUEST;
@@ -750,7 +752,7 @@ bool CWebAccess::PauseBeforeRetry(std::chrono::milliseconds pause) const
 int CWebAccess::Perform(const std::string& address, Transfer& transfer)
 {
     ClearOutcome();
-    const char* refused = stopToken.stop_requested() ? "the fetch was stopped"
+    const char* refused = stopToken.stop_requested() ? StoppedText
         : !GlobalInit()                              ? "libcurl cannot be initialised"
                                                      : nullptr;
     if (refused) {
@@ -813,7 +815,7 @@ int CWebAccess::Outcome(
 {
     if (transfer.stopped || stopToken.stop_requested()) {
         transfer.stopped = true;
-        lastError = "the fetch was stopped";
+        lastError = StoppedText;
         return WEB_ERR_REQUEST;
     }
     if (transfer.restart) {
